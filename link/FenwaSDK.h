@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "FenwaDevice.h"
+#include "QPcap.h"
+#include "QPcapAdapterList.h"
+
+#include <QList>
+#include <QString>
+#include <atomic>
+
+class FenwaSDK;
+
+// Told of every command text sent and every reply text received.
+// onRecvCommand runs on the capture thread, onSendCommand on the sending
+// thread: an implementation hands the texts on to its own thread itself.
+class FenwaCommandObserver
+{
+public:
+    virtual ~FenwaCommandObserver() = default;
+    virtual void onSendCommand(FenwaSDK *sdk, const char *text) = 0;
+    virtual void onRecvCommand(FenwaSDK *sdk, const char *text) = 0;
+};
+
+// One parsed reply frame.
+class FenwaReply
+{
+public:
+    // Parses the ARP sender fields and the text behind the command header;
+    // json stays nullptr when the text is not JSON.
+    static FenwaReply *fromPacket(const QPcapPacket *packet);
+    ~FenwaReply();
+
+    // The "id" item: a number, or a text holding a decimal number; else -1.
+    int id() const;
+    // 0 when "result" is the string "success" exactly; else -1.
+    int result() const;
+    // The "method" item when it is a string, else nullptr.
+    const char *method() const;
+
+    uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
+    uint8_t address[4] = {0, 0, 0, 0};
+    struct cJSON *json = nullptr;
+};
+
+// The one way to talk to terminals: one JSON command per frame, a reply
+// matched by id within the reply time-out.
+//
+// Threads: open/close come from the owner's thread. Commands are issued by
+// one thread at a time (a job thread behind a modal dialog); two commands
+// waiting at once would consume each other's replies. cancel() may come from
+// any thread and cuts the current wait short. Replies are queued by the
+// capture thread and consumed by the waiting command.
+class FenwaSDK : public QPcapObserver
+{
+public:
+    FenwaSDK();
+    ~FenwaSDK() override;
+
+    static QPcapAdapterList *adapters() { return QPcapAdapterList::adapters(); }
+
+    int open(const QPcapAdapter *adapter);
+    void close();
+    void cancel();
+    bool isOpen() const { return hasAdapter; }
+    const QPcapAdapter *currentAdapter() const { return hasAdapter ? &adapter : nullptr; }
+
+    void setCommandObserver(FenwaCommandObserver *observer) { commandObserver = observer; }
+
+    // Sends text to one terminal (or the broadcast addresses). Returns 0, or
+    // -1 when the text does not fit a frame (nothing is sent). With no adapter
+    // nothing happens and 0 is returned.
+    int send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length);
+    // The reply with this id, or nullptr after the time-out (negative: none)
+    // or a cancel. The caller deletes the reply.
+    FenwaReply *waitReply(int id, int timeoutMs);
+
+    // Broadcasts a search and collects the replies for timeMs (negative:
+    // until cancel). out is emptied first; its records are the caller's.
+    int search(QList<FenwaDevice *> *out, int timeMs);
+
+    // Every command returns 0 for "success", -1 otherwise (no reply in time,
+    // another result, cancel, or a text refused for its length).
+    int getRtpSettings(FenwaDevice *device, RtpSettings *list, int count);
+    int getSipSettings(FenwaDevice *device, SipSettings *sip0, SipSettings *sip1);
+    int reboot(FenwaDevice *device);
+    int resetDefault(FenwaDevice *device);
+    int playVolume(FenwaDevice *device);
+    int setIpDhcp(FenwaDevice *device);
+    int setIpStatic(FenwaDevice *device, const QString &ip, const QString &gateway, const QString &netmask,
+                    const QString &dns1, const QString &dns2);
+    int setName(FenwaDevice *device, const QString &name);
+    int setMac(FenwaDevice *device, const QString &mac);
+    int setSn(FenwaDevice *device, const QString &sn);
+    int setAccountPassword(FenwaDevice *device, const QString &account, const QString &password);
+    int setServer(FenwaDevice *device, const QString &serverIp, int serverPort);
+    int setDeviceVolume(FenwaDevice *device, int micVolume, int outVolume, int autoMute);
+    int setDeviceInfo(FenwaDevice *device, const QString &areaCode, const QString &number, const QString &name,
+                      int powerLevel, const QString &resourceTypeSequenceCode,
+                      const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
+                      const QString &resourceSonTypeCode);
+    int setSipSettings(FenwaDevice *device, const SipSettings &sip0, const SipSettings &sip1);
+    int setRtpSettings(FenwaDevice *device, const RtpSettings *list, int count);
+
+    // How long a command waits for its reply (3000 ms unless changed).
+    void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
+    int replyTimeout() const { return replyTimeoutMs; }
+    // The id the next command will carry.
+    int peekNextId() const { return nextId; }
+    QPcap *transport() { return pcap; }
+
+    void onPcapPacket(QPcapPacket *packet) override;
+
+    // Command text buffer: at most 1023 bytes of text.
+    enum { COMMAND_BUFFER = 1024 };
+
+private:
+    // Sends text to device, waits for the reply with id; fill (may be null)
+    // reads the reply's data whatever its result.
+    template <typename Fill>
+    int exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill);
+    int simple(FenwaDevice *device, const char *method, int id, int length, const char *text);
+    int refuse(const char *method, int id);
+    int takeId() { return nextId++; }
+
+    QPcap *pcap;
+    int nextId = 0;
+    std::atomic<bool> waiting{false};
+    QPcapAdapter adapter;
+    bool hasAdapter = false;
+    QPcapPacketQueue replyQueue;
+    FenwaCommandObserver *commandObserver = nullptr;
+    int replyTimeoutMs = 3000;
+};

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "QPcapPacket.h"
+
+#include <QElapsedTimer>
+#include <cstring>
+
+QPcapPacket::QPcapPacket()
+{
+    data[0] = 0;
+}
+
+QPcapPacket::QPcapPacket(const uint8_t *bytes, int length)
+{
+    if (length < 0)
+        length = 0;
+    if (length > QPCAP_PACKET_ROOM - 1)
+        length = QPCAP_PACKET_ROOM - 1;
+    if (length > 0 && bytes != nullptr)
+        std::memcpy(data, bytes, static_cast<size_t>(length));
+    data[length] = 0;
+    len = length;
+}
+
+void QPcapPacket::release()
+{
+    if (refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete this;
+}
+
+QPcapPacketQueue::~QPcapPacketQueue()
+{
+    clear();
+}
+
+qint64 QPcapPacketQueue::now()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+void QPcapPacketQueue::push(QPcapPacket *packet)
+{
+    if (packet == nullptr)
+        return;
+    Node *node = new Node{packet, nullptr};
+    QMutexLocker lock(&mutex);
+    if (tail)
+        tail->next = node;
+    else
+        head = node;
+    tail = node;
+    ++count;
+    cond.wakeAll();
+}
+
+QPcapPacket *QPcapPacketQueue::takeHeadLocked()
+{
+    Node *node = head;
+    if (node == nullptr)
+        return nullptr;
+    head = node->next;
+    if (head == nullptr)
+        tail = nullptr;
+    --count;
+    QPcapPacket *packet = node->packet;
+    delete node;
+    return packet;
+}
+
+QPcapPacket *QPcapPacketQueue::pop()
+{
+    QMutexLocker lock(&mutex);
+    return takeHeadLocked();
+}
+
+QPcapPacket *QPcapPacketQueue::popWait(qint64 deadline, const std::atomic<bool> *keepWaiting)
+{
+    QMutexLocker lock(&mutex);
+    for (;;) {
+        if (QPcapPacket *packet = takeHeadLocked())
+            return packet;
+        if (keepWaiting && !keepWaiting->load())
+            return nullptr;
+        if (deadline < 0) {
+            cond.wait(&mutex);
+            continue;
+        }
+        const qint64 left = deadline - now();
+        if (left <= 0)
+            return nullptr;
+        cond.wait(&mutex, static_cast<unsigned long>(left));
+    }
+}
+
+void QPcapPacketQueue::wake()
+{
+    // Taking the lock orders the caller's flag change before any waiter's
+    // next check, so a wake-up cannot slip between check and wait.
+    QMutexLocker lock(&mutex);
+    cond.wakeAll();
+}
+
+void QPcapPacketQueue::clear()
+{
+    Node *node;
+    {
+        QMutexLocker lock(&mutex);
+        node = head;
+        head = tail = nullptr;
+        count = 0;
+    }
+    while (node) {
+        Node *next = node->next;
+        node->packet->release();
+        delete node;
+        node = next;
+    }
+}
+
+int QPcapPacketQueue::size() const
+{
+    QMutexLocker lock(&mutex);
+    return count;
+}

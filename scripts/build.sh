@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Configures and builds one build tree: scripts/build.sh [release|asan]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+kind=${1:-release}
+case "$kind" in
+  release) dir="$root/build"; extra=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan)    dir="$root/build-asan"; extra=(-DCMAKE_BUILD_TYPE=Debug -DFENWA_SANITIZE=ON) ;;
+  *) echo "usage: $0 [release|asan]" >&2; exit 2 ;;
+esac
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$dir" "${generator[@]}" -DFENWA_WERROR=ON "${extra[@]}" >/dev/null
+fi
+cmake --build "$dir" -j "$(nproc)"

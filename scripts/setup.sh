@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs every Debian package the project needs to build, test and run.
+# Safe to run again: apt-get only installs what is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config ninja-build
+  qtbase5-dev qtbase5-dev-tools libqt5network5 qttools5-dev-tools
+  libcjson-dev libpcap-dev libortp-dev libbctoolbox-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libmp3lame-dev
+  libpulse-dev
+  googletest libgtest-dev
+  iproute2 libcap2-bin ffmpeg
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
