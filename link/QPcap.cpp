@@ -13,6 +13,9 @@ constexpr int kSnapLength = 65536;
 constexpr int kReadTimeoutMs = 1000;
 constexpr unsigned long kSupervisorPeriodMs = 100;
 constexpr unsigned long kSenderIdleMs = 100;
+// A search answered by a thousand terminals arrives as one burst; the default
+// 2 MB ring would overflow and silently drop replies.
+constexpr int kCaptureBufferBytes = 16 * 1024 * 1024;
 } // namespace
 
 QPcap::QPcap()
@@ -83,6 +86,7 @@ int QPcap::openDevice()
         // Without immediate mode the kernel holds small frames back until the
         // read timeout, which would delay every reply by up to a second.
         pcap_set_immediate_mode(h, 1);
+        pcap_set_buffer_size(h, kCaptureBufferBytes);
         rc = pcap_activate(h);
         if (rc < 0) {
             std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(h));

@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// fenwa-cli: finds and commands terminals from scripts.
+#include "CliLink.h"
+#include "CliOptions.h"
+
+#include "link/CapturePermission.h"
+#include "link/FenwaSDK.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <QThread>
+#include <cstdio>
+#include <cstring>
+
+#ifdef FENWA_CLI_STREAM
+#include "CliStream.h"
+#endif
+
+namespace {
+bool verboseOutput = false;
+
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    // The link writes every text sent and received to the debug channel:
+    // worth seeing with --verbose, noise in a script's output otherwise.
+    if (type == QtDebugMsg && !verboseOutput)
+        return;
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+int usageError(QTextStream &err, const QString &message)
+{
+    err << "fenwa-cli: " << message << "\n(fenwa-cli --help lists the commands)\n";
+    err.flush();
+    return 2;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("fenwa-cli"));
+    qInstallMessageHandler(messageHandler);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QStringList arguments = app.arguments().mid(1);
+    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        out << cliUsage();
+        return arguments.isEmpty() ? 2 : 0;
+    }
+    if (arguments.first() == QLatin1String("stream")) {
+#ifdef FENWA_CLI_STREAM
+        return cliStream(arguments.mid(1));
+#else
+        return usageError(err, QStringLiteral("this build has no streaming support"));
+#endif
+    }
+
+    CliRequest request;
+    QString error;
+    if (!parseCli(arguments, &request, &error))
+        return usageError(err, error);
+    verboseOutput = request.verbose;
+
+    if (!isCapturePermitted()) {
+        err << "fenwa-cli: " << capturePermissionHint(QCoreApplication::applicationFilePath()) << "\n";
+        return 1;
+    }
+
+    QPcapAdapterList *adapters = FenwaSDK::adapters();
+    const QPcapAdapter *adapter = nullptr;
+    if (!request.interface.isEmpty()) {
+        for (int i = 0; i < adapters->count(); ++i)
+            if (request.interface == QLatin1String(adapters->at(i)->name))
+                adapter = adapters->at(i);
+        if (!adapter) {
+            QStringList names;
+            for (int i = 0; i < adapters->count(); ++i)
+                names << QString::fromLocal8Bit(adapters->at(i)->name);
+            delete adapters;
+            return usageError(err, QStringLiteral("no Ethernet interface \"%1\" (found: %2)")
+                                       .arg(request.interface, names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "))));
+        }
+    } else {
+        adapter = findAdapter(adapters, nullptr);
+        if (!adapter) {
+            delete adapters;
+            err << "fenwa-cli: no Ethernet interface to search on\n";
+            return 1;
+        }
+    }
+
+    FenwaSDK sdk;
+    sdk.open(adapter);
+    // The capture opens on its own thread; wait for it so that a wrong or
+    // unusable interface is reported instead of showing up as silence.
+    QElapsedTimer waited;
+    waited.start();
+    while (!sdk.transport()->isDeviceOpen() && waited.elapsed() < 2000)
+        QThread::msleep(5);
+    if (!sdk.transport()->isDeviceOpen()) {
+        err << "fenwa-cli: cannot open " << adapter->name << ": " << sdk.transport()->lastError() << "\n";
+        sdk.close();
+        delete adapters;
+        return 1;
+    }
+    const int status = runCliRequest(&sdk, request, out, err);
+    sdk.close();
+    delete adapters;
+    return status;
+}
