@@ -30,6 +30,10 @@ QPcap::~QPcap()
 
 int QPcap::open(const QPcapAdapter *newAdapter)
 {
+    // Owners close first; a second open must not leave a supervisor running
+    // that nobody can stop.
+    if (supervisor)
+        close();
     sendQueue.clear();
     sendFailed.store(false);
     captureFailed.store(false);
