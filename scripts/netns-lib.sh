@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Shell helpers for test segments: two network namespaces joined by a veth
+# pair, so frames between the tool and simulated terminals never reach a real
+# interface. Source this file; every function returns non-zero on failure.
+
+# netns_segment_up TOOL_NS TOOL_IF SIM_NS SIM_IF [TOOL_ADDR/PREFIX]
+# Creates both namespaces (kept when they exist), the veth pair between them
+# (kept when TOOL_IF exists already) and brings both ends up.
+netns_segment_up() {
+  local tool_ns=$1 tool_if=$2 sim_ns=$3 sim_if=$4 addr=${5:-}
+  ip netns list | grep -qw -- "^$tool_ns" || ip netns add "$tool_ns" || return 1
+  ip netns list | grep -qw -- "^$sim_ns" || ip netns add "$sim_ns" || return 1
+  if ! ip -n "$tool_ns" link show "$tool_if" >/dev/null 2>&1; then
+    # Made inside the tool namespace and its peer moved out: the pair never
+    # exists in the caller's namespace, not even for a moment.
+    ip -n "$tool_ns" link add "$tool_if" type veth peer name "$sim_if" netns "$sim_ns" || return 1
+  fi
+  # No IPv6 on a test segment: its router solicitations and neighbour
+  # discovery would be the only other frames on the wire.
+  ip netns exec "$tool_ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 2>/dev/null || true
+  ip netns exec "$sim_ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 2>/dev/null || true
+  ip -n "$tool_ns" link set lo up || return 1
+  ip -n "$sim_ns" link set lo up || return 1
+  ip -n "$tool_ns" link set "$tool_if" up || return 1
+  ip -n "$sim_ns" link set "$sim_if" up || return 1
+  # Until the kernel's link watch has seen the carrier (up to a second) the
+  # ends drop every frame.
+  netns_wait_carrier "$tool_ns" "$tool_if" || return 1
+  netns_wait_carrier "$sim_ns" "$sim_if" || return 1
+  if [ -n "$addr" ] && ! ip -n "$tool_ns" -4 addr show dev "$tool_if" | grep -q " ${addr%/*}/"; then
+    ip -n "$tool_ns" addr add "$addr" dev "$tool_if" || return 1
+  fi
+}
+
+# netns_wait_carrier NS IF: waits up to 5 s for IF to be operationally up.
+netns_wait_carrier() {
+  local _
+  for _ in $(seq 100); do
+    [ "$(ip netns exec "$1" cat "/sys/class/net/$2/operstate" 2>/dev/null)" = up ] && return 0
+    sleep 0.05
+  done
+  echo "netns: $2 in $1 did not come up" >&2
+  return 1
+}
+
+# netns_segment_down NS...: deletes the namespaces that exist (their veth
+# ends go with them).
+netns_segment_down() {
+  local ns
+  for ns in "$@"; do
+    if ip netns list | grep -qw -- "^$ns"; then
+      ip netns delete "$ns" || return 1
+    fi
+  done
+}
+
+# netns_exists NS
+netns_exists() {
+  ip netns list | grep -qw -- "^$1"
+}

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "SimOptions.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char kUsage[] =
+    "usage: fenwa-sim --interface IFACE [options]\n"
+    "Emulates terminals that answer the tool's ARP-carried JSON commands on IFACE.\n"
+    "  --count N            terminals to emulate (default 8)\n"
+    "  --base-mac MAC       first terminal's MAC, counted up (default 02:fe:00:00:00:01)\n"
+    "  --base-ip IPV4       first terminal's address, counted up (default 192.168.1.100)\n"
+    "  --types A,B,...      model types, cycled over the terminals (default VQ40,VQT40)\n"
+    "  --state-file PATH    JSON dump of every terminal; appears once capture is open,\n"
+    "                       rewritten after each change and on SIGUSR1\n"
+    "  --command-log PATH   every command text received, one per line\n"
+    "  --spread-us N        search reply of terminal i leaves i*N us late (default 100)\n"
+    "faults:\n"
+    "  --drop PERCENT       drop that share of replies\n"
+    "  --delay MS           wait before each reply\n"
+    "  --result TEXT        answer with this result instead of \"success\" (nothing changes)\n"
+    "  --duplicate          answer twice\n"
+    "  --wrong-id           answer with the command's id + 1000\n"
+    "  --garbage            answer with a text that is not JSON\n"
+    "  --oversized          answer with a frame over 1514 bytes (needs an MTU that\n"
+    "                       allows it; else the longest legal frame, text cut short)\n"
+    "  --seed N             seed of the drop choice (default 1)\n"
+    "  --echo               send every command frame straight back (round-trip baseline)\n";
+
+bool toInt(const char *text, int minimum, int maximum, int *out)
+{
+    char *end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != 0 || v < minimum || v > maximum)
+        return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+bool parseMacText(const QByteArray &text, uint8_t mac[6])
+{
+    unsigned v[6];
+    char tail;
+    if (std::sscanf(text.constData(), "%2x%*1[:-]%2x%*1[:-]%2x%*1[:-]%2x%*1[:-]%2x%*1[:-]%2x%c", &v[0], &v[1],
+                    &v[2], &v[3], &v[4], &v[5], &tail)
+        != 6)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        mac[i] = static_cast<uint8_t>(v[i]);
+    return true;
+}
+
+bool parseIpv4Text(const QByteArray &text, uint8_t ip[4])
+{
+    struct in_addr a;
+    if (inet_pton(AF_INET, text.constData(), &a) != 1)
+        return false;
+    std::memcpy(ip, &a.s_addr, 4);
+    return true;
+}
+
+int parseSimOptions(int argc, char **argv, SimOptions *o)
+{
+    auto fail = [](const char *what, const char *value) {
+        std::fprintf(stderr, "fenwa-sim: %s%s%s\n%s", what, value ? ": " : "", value ? value : "", kUsage);
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+            std::fputs(kUsage, stdout);
+            return 1;
+        }
+        if (!std::strcmp(a, "--duplicate")) { o->duplicate = true; continue; }
+        if (!std::strcmp(a, "--wrong-id")) { o->wrongId = true; continue; }
+        if (!std::strcmp(a, "--garbage")) { o->garbage = true; continue; }
+        if (!std::strcmp(a, "--oversized")) { o->oversized = true; continue; }
+        if (!std::strcmp(a, "--echo")) { o->echo = true; continue; }
+
+        const char *v = value();
+        if (v == nullptr)
+            return fail("missing value after", a);
+        if (!std::strcmp(a, "--interface")) {
+            o->interfaceName = v;
+        } else if (!std::strcmp(a, "--count")) {
+            if (!toInt(v, 1, 65535, &o->count))
+                return fail("--count wants 1 to 65535", v);
+        } else if (!std::strcmp(a, "--base-mac")) {
+            if (!parseMacText(v, o->baseMac) || (o->baseMac[0] & 1))
+                return fail("--base-mac wants a unicast MAC like 02:fe:00:00:00:01", v);
+        } else if (!std::strcmp(a, "--base-ip")) {
+            if (!parseIpv4Text(v, o->baseIp))
+                return fail("--base-ip wants a dotted IPv4 address", v);
+        } else if (!std::strcmp(a, "--types")) {
+            o->types = QString::fromUtf8(v).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            if (o->types.isEmpty())
+                return fail("--types wants at least one name", v);
+        } else if (!std::strcmp(a, "--state-file")) {
+            o->stateFile = v;
+        } else if (!std::strcmp(a, "--command-log")) {
+            o->commandLog = v;
+        } else if (!std::strcmp(a, "--drop")) {
+            if (!toInt(v, 0, 100, &o->dropPercent))
+                return fail("--drop wants a percentage 0 to 100", v);
+        } else if (!std::strcmp(a, "--delay")) {
+            if (!toInt(v, 0, 600000, &o->delayMs))
+                return fail("--delay wants milliseconds", v);
+        } else if (!std::strcmp(a, "--result")) {
+            o->result = v;
+        } else if (!std::strcmp(a, "--seed")) {
+            int seed = 0;
+            if (!toInt(v, 0, 0x7fffffff, &seed))
+                return fail("--seed wants a non-negative number", v);
+            o->seed = static_cast<uint32_t>(seed);
+        } else if (!std::strcmp(a, "--spread-us")) {
+            if (!toInt(v, 0, 1000000, &o->spreadUs))
+                return fail("--spread-us wants microseconds", v);
+        } else {
+            return fail("unknown option", a);
+        }
+    }
+    if (o->interfaceName.isEmpty())
+        return fail("--interface is required", nullptr);
+    return 0;
+}

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+#include <cstdint>
+
+// What one run of the simulator emulates and which faults it injects. Every
+// fault is off unless asked for, so a plain run behaves like healthy terminals.
+struct SimOptions
+{
+    QByteArray interfaceName;
+    int count = 8;
+    uint8_t baseMac[6] = {0x02, 0xfe, 0x00, 0x00, 0x00, 0x01};
+    uint8_t baseIp[4] = {192, 168, 1, 100};
+    QStringList types = {QStringLiteral("VQ40"), QStringLiteral("VQT40")};
+    QByteArray stateFile;
+    QByteArray commandLog;
+
+    // Faults.
+    int dropPercent = 0;
+    int delayMs = 0;
+    QByteArray result = "success";
+    bool duplicate = false;
+    bool wrongId = false;
+    bool garbage = false;
+    bool oversized = false;
+    uint32_t seed = 1;
+
+    // Search replies of terminal i leave i * spreadUs microseconds after the
+    // first: a burst of a thousand back-to-back replies would overrun the
+    // asking side's capture ring, which real terminals, answering at their
+    // own pace, never do.
+    int spreadUs = 100;
+
+    // Echo mode (benchmark baseline): every command frame is sent straight
+    // back, text unchanged, with no parsing and no state.
+    bool echo = false;
+};
+
+// Parses argv into options. Returns 0, 1 after printing the help, or 2 after
+// printing a usage error to stderr.
+int parseSimOptions(int argc, char **argv, SimOptions *out);
+
+bool parseMacText(const QByteArray &text, uint8_t mac[6]);
+bool parseIpv4Text(const QByteArray &text, uint8_t ip[4]);

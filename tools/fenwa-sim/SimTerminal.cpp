@@ -1,0 +1,374 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "SimTerminal.h"
+
+#include "SimOptions.h"
+
+#include <QCryptographicHash>
+#include <cJSON.h>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kDefaultAccount[] = "admin";
+const char kDefaultPassword[] = "admin";
+
+std::string md5Hex(const char *text)
+{
+    return QCryptographicHash::hash(QByteArray(text), QCryptographicHash::Md5).toHex().toStdString();
+}
+
+// Parameters are read exactly as the tool's templates spell them.
+const cJSON *item(const cJSON *object, const char *key)
+{
+    return cJSON_GetObjectItemCaseSensitive(object, key);
+}
+
+bool stringParam(const cJSON *object, const char *key, std::string *out)
+{
+    const cJSON *i = item(object, key);
+    if (!cJSON_IsString(i) || i->valuestring == nullptr)
+        return false;
+    *out = i->valuestring;
+    return true;
+}
+
+bool intParam(const cJSON *object, const char *key, int *out)
+{
+    const cJSON *i = item(object, key);
+    if (!cJSON_IsNumber(i))
+        return false;
+    *out = i->valueint;
+    return true;
+}
+
+bool isIpv4(const std::string &text)
+{
+    uint8_t ip[4];
+    return parseIpv4Text(QByteArray::fromStdString(text), ip);
+}
+
+void addText(cJSON *o, const char *key, const std::string &value)
+{
+    cJSON_AddStringToObject(o, key, value.c_str());
+}
+
+cJSON *sipJson(const SimSipAccount &s)
+{
+    cJSON *o = cJSON_CreateObject();
+    addText(o, "serverHost", s.serverHost);
+    addText(o, "serverPort", s.serverPort);
+    addText(o, "account", s.account);
+    addText(o, "password", s.password);
+    addText(o, "displayName", s.displayName);
+    return o;
+}
+
+cJSON *rtpJson(const SimRtpChannel &r)
+{
+    cJSON *o = cJSON_CreateObject();
+    cJSON_AddNumberToObject(o, "enable", r.enable);
+    addText(o, "rtpIP", r.rtpIP);
+    cJSON_AddNumberToObject(o, "rtpPort", r.rtpPort);
+    return o;
+}
+
+// A SIP account as SetSipSettings carries it: five strings, the port among
+// them; anything else is refused as a whole.
+bool readSip(const cJSON *o, SimSipAccount *out)
+{
+    if (!cJSON_IsObject(o))
+        return false;
+    SimSipAccount s;
+    if (!stringParam(o, "serverHost", &s.serverHost) || !stringParam(o, "serverPort", &s.serverPort)
+        || !stringParam(o, "account", &s.account) || !stringParam(o, "password", &s.password)
+        || !stringParam(o, "displayName", &s.displayName))
+        return false;
+    *out = s;
+    return true;
+}
+
+bool readRtp(const cJSON *o, SimRtpChannel *out)
+{
+    if (!cJSON_IsObject(o))
+        return false;
+    SimRtpChannel r;
+    if (!intParam(o, "enable", &r.enable) || !stringParam(o, "rtpIP", &r.rtpIP) || !intParam(o, "rtpPort", &r.rtpPort))
+        return false;
+    if ((r.enable != 0 && r.enable != 1) || r.rtpPort < 0 || r.rtpPort > 65535)
+        return false;
+    if (!r.rtpIP.empty() && !isIpv4(r.rtpIP))
+        return false;
+    *out = r;
+    return true;
+}
+
+} // namespace
+
+std::string macToText(const uint8_t mac[6])
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
+    return text;
+}
+
+std::string ipv4ToText(const uint8_t ip[4])
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
+    return text;
+}
+
+SimTerminal SimTerminal::make(int index, const SimOptions &options)
+{
+    SimTerminal t;
+    t.index = index;
+    uint64_t mac = 0;
+    for (int i = 0; i < 6; ++i)
+        mac = (mac << 8) | options.baseMac[i];
+    mac += static_cast<uint64_t>(index);
+    for (int i = 5; i >= 0; --i, mac >>= 8)
+        t.mac[i] = static_cast<uint8_t>(mac);
+    uint32_t ip = (uint32_t(options.baseIp[0]) << 24) | (uint32_t(options.baseIp[1]) << 16)
+        | (uint32_t(options.baseIp[2]) << 8) | options.baseIp[3];
+    ip += static_cast<uint32_t>(index);
+    for (int i = 3; i >= 0; --i, ip >>= 8)
+        t.address[i] = static_cast<uint8_t>(ip);
+
+    char text[64];
+    std::snprintf(text, sizeof text, "FW%08X", 0x5A000000u + static_cast<unsigned>(index));
+    t.uid = text;
+    std::snprintf(text, sizeof text, "SN2024%06d", index + 1);
+    t.sn = text;
+    t.type = options.types.at(index % options.types.size()).toStdString();
+    t.version = "2.4.1";
+    t.ipMode = "static";
+    const uint8_t gw[4] = {t.address[0], t.address[1], t.address[2], 1};
+    t.gateway = ipv4ToText(gw);
+    t.netmask = "255.255.255.0";
+    t.dns1 = t.gateway;
+    t.dns2 = "";
+    t.restoreFactorySettings();
+    return t;
+}
+
+void SimTerminal::restoreFactorySettings()
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "Terminal-%03d", index + 1);
+    name = text;
+    account = kDefaultAccount;
+    password = md5Hex(kDefaultPassword);
+    micVolume = 50;
+    outVolume = 60;
+    autoMute = 0;
+    for (int i = 0; i < SIM_SIP_ACCOUNTS; ++i)
+        sip[i] = SimSipAccount{"", "", "", "", "5060"};
+    for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
+        std::snprintf(text, sizeof text, "239.255.0.%d", i + 1);
+        rtp[i] = SimRtpChannel{0, text, 6000 + 2 * i};
+    }
+    serverIp.clear();
+    serverPort = 0;
+    deviceInfo.clear();
+    powerLevel = 0;
+}
+
+void SimTerminal::addSearchItems(cJSON *r) const
+{
+    addText(r, "mac", macToText(mac));
+    addText(r, "name", name);
+    addText(r, "type", type);
+    addText(r, "ipMode", ipMode);
+    addText(r, "version", version);
+    addText(r, "ip", ipv4ToText(address));
+    addText(r, "gateway", gateway);
+    addText(r, "netmask", netmask);
+    addText(r, "dns1", dns1);
+    addText(r, "dns2", dns2);
+    addText(r, "sn", sn);
+    addText(r, "uid", uid);
+    addText(r, "account", account);
+    addText(r, "password", password);
+    cJSON_AddNumberToObject(r, "micVolume", micVolume);
+    cJSON_AddNumberToObject(r, "outVolume", outVolume);
+    cJSON_AddNumberToObject(r, "autoMute", autoMute);
+}
+
+cJSON *SimTerminal::toJson() const
+{
+    cJSON *o = cJSON_CreateObject();
+    addSearchItems(o);
+    cJSON_AddItemToObject(o, "sip0", sipJson(sip[0]));
+    cJSON_AddItemToObject(o, "sip1", sipJson(sip[1]));
+    char key[8];
+    for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
+        std::snprintf(key, sizeof key, "rtp%d", i);
+        cJSON_AddItemToObject(o, key, rtpJson(rtp[i]));
+    }
+    addText(o, "serverIp", serverIp);
+    cJSON_AddNumberToObject(o, "serverPort", serverPort);
+    cJSON *info = cJSON_CreateObject();
+    for (const auto &kv : deviceInfo)
+        addText(info, kv.first.c_str(), kv.second);
+    cJSON_AddNumberToObject(info, "powerLevel", powerLevel);
+    cJSON_AddItemToObject(o, "deviceInfo", info);
+    cJSON_AddNumberToObject(o, "reboots", reboots);
+    cJSON_AddNumberToObject(o, "factoryResets", factoryResets);
+    cJSON_AddNumberToObject(o, "testSounds", testSounds);
+    cJSON_AddNumberToObject(o, "commandsAnswered", commandsAnswered);
+    return o;
+}
+
+bool SimTerminal::handle(const std::string &method, const cJSON *c, bool apply, cJSON *reply)
+{
+    ++commandsAnswered;
+    const char *result = "success";
+    bool changed = false;
+    auto refuse = [&](const char *why) { result = why; };
+
+    if (method == "search") {
+        cJSON_AddStringToObject(reply, "method", "search");
+        cJSON_AddStringToObject(reply, "result", result);
+        addSearchItems(reply);
+        return false;
+    }
+    if (method == "GetSipSettings") {
+        cJSON_AddStringToObject(reply, "result", result);
+        cJSON_AddItemToObject(reply, "sip0", sipJson(sip[0]));
+        cJSON_AddItemToObject(reply, "sip1", sipJson(sip[1]));
+        return false;
+    }
+    if (method == "GetRtpSettings") {
+        cJSON_AddStringToObject(reply, "result", result);
+        char key[8];
+        for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
+            std::snprintf(key, sizeof key, "rtp%d", i);
+            cJSON_AddItemToObject(reply, key, rtpJson(rtp[i]));
+        }
+        return false;
+    }
+
+    if (method == "reboot") {
+        if (apply)
+            ++reboots, changed = true;
+    } else if (method == "ResetDefault") {
+        if (apply) {
+            restoreFactorySettings();
+            ++factoryResets;
+            changed = true;
+        }
+    } else if (method == "PlayVolume") {
+        if (apply)
+            ++testSounds, changed = true;
+    } else if (method == "SetIp") {
+        std::string mode;
+        stringParam(c, "IpMode", &mode);
+        if (mode == "dhcp") {
+            // No DHCP server on a test segment: the terminal keeps its address.
+            if (apply)
+                ipMode = mode, changed = true;
+        } else if (mode == "static") {
+            std::string ip, gw, mask, d1, d2;
+            if (!stringParam(c, "ip", &ip) || !stringParam(c, "gateway", &gw) || !stringParam(c, "netmask", &mask)
+                || !stringParam(c, "dns1", &d1) || !stringParam(c, "dns2", &d2) || !isIpv4(ip) || !isIpv4(gw)
+                || !isIpv4(mask) || !isIpv4(d1) || (!d2.empty() && !isIpv4(d2))) {
+                refuse("invalid address");
+            } else if (apply) {
+                parseIpv4Text(QByteArray::fromStdString(ip), address);
+                ipMode = mode;
+                gateway = gw;
+                netmask = mask;
+                dns1 = d1;
+                dns2 = d2;
+                changed = true;
+            }
+        } else {
+            refuse("invalid ip mode");
+        }
+    } else if (method == "SetName") {
+        std::string v;
+        if (!stringParam(c, "name", &v) || v.empty())
+            refuse("invalid name");
+        else if (apply)
+            name = v, changed = true;
+    } else if (method == "SetMac") {
+        std::string v;
+        uint8_t m[6];
+        if (!stringParam(c, "mac", &v) || !parseMacText(QByteArray::fromStdString(v), m) || (m[0] & 1))
+            refuse("invalid mac");
+        else if (apply)
+            std::memcpy(mac, m, 6), changed = true;
+    } else if (method == "SetSN") {
+        std::string v;
+        if (!stringParam(c, "sn", &v) || v.empty())
+            refuse("invalid sn");
+        else if (apply)
+            sn = v, changed = true;
+    } else if (method == "SetAccountPassword") {
+        std::string a, p;
+        if (!stringParam(c, "account", &a) || !stringParam(c, "password", &p) || a.empty())
+            refuse("invalid account");
+        else if (apply)
+            account = a, password = p, changed = true;
+    } else if (method == "SetServer") {
+        std::string host;
+        int port = 0;
+        if (!stringParam(c, "serverIp", &host) || !intParam(c, "serverPort", &port) || port < 0 || port > 65535)
+            refuse("invalid server");
+        else if (apply)
+            serverIp = host, serverPort = port, changed = true;
+    } else if (method == "SetDeviceVolume") {
+        int mic = 0, out = 0, mute = 0;
+        if (!intParam(c, "micVolume", &mic) || !intParam(c, "outVolume", &out) || !intParam(c, "autoMute", &mute)
+            || mic < 0 || mic > 100 || out < 0 || out > 100 || (mute != 0 && mute != 1))
+            refuse("invalid volume");
+        else if (apply)
+            micVolume = mic, outVolume = out, autoMute = mute, changed = true;
+    } else if (method == "SetDeviceInfo") {
+        static const char *const keys[] = {"areaCode", "number", "name", "resourceTypeSequenceCode",
+                                           "resourceSonTypeSequenceCode", "resourceTypeCode", "resourceSonTypeCode"};
+        std::map<std::string, std::string> info;
+        int level = 0;
+        bool ok = intParam(c, "powerLevel", &level);
+        for (const char *k : keys)
+            ok = ok && stringParam(c, k, &info[k]);
+        if (!ok)
+            refuse("invalid device info");
+        else if (apply)
+            deviceInfo = info, powerLevel = level, changed = true;
+    } else if (method == "SetSipSettings") {
+        SimSipAccount s0, s1;
+        if (!readSip(item(c, "sip0"), &s0) || !readSip(item(c, "sip1"), &s1))
+            refuse("invalid sip settings");
+        else if (apply)
+            sip[0] = s0, sip[1] = s1, changed = true;
+    } else if (method == "SetRtpSettings") {
+        // Channels not named keep their settings, as the tool may write
+        // fewer than ten.
+        SimRtpChannel next[SIM_RTP_CHANNELS];
+        int named = 0;
+        bool ok = true;
+        char key[8];
+        for (int i = 0; i < SIM_RTP_CHANNELS && ok; ++i) {
+            std::snprintf(key, sizeof key, "rtp%d", i);
+            next[i] = rtp[i];
+            if (const cJSON *o = item(c, key)) {
+                ok = readRtp(o, &next[i]);
+                ++named;
+            }
+        }
+        if (!ok || named == 0)
+            refuse("invalid rtp settings");
+        else if (apply) {
+            for (int i = 0; i < SIM_RTP_CHANNELS; ++i)
+                rtp[i] = next[i];
+            changed = true;
+        }
+    } else {
+        refuse("unknown method");
+    }
+    cJSON_AddStringToObject(reply, "result", result);
+    return changed;
+}

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+struct cJSON;
+struct SimOptions;
+
+struct SimSipAccount
+{
+    std::string account, password, displayName, serverHost, serverPort;
+};
+
+struct SimRtpChannel
+{
+    int enable = 0;
+    std::string rtpIP;
+    int rtpPort = 0;
+};
+
+enum { SIM_RTP_CHANNELS = 10, SIM_SIP_ACCOUNTS = 2 };
+
+// What one emulated terminal knows of itself and how it answers a command.
+// No networking here: the segment hands it parsed commands and sends what it
+// answers. The firmware web side, when it comes, works on the same records.
+class SimTerminal
+{
+public:
+    // Terminal index of a run: addresses counted up from the bases, the
+    // types cycled.
+    static SimTerminal make(int index, const SimOptions &options);
+
+    // Adds the search reply's items (everything but "id" and "result").
+    void addSearchItems(cJSON *reply) const;
+    // The full state for the state file.
+    cJSON *toJson() const;
+
+    // Answers command (a JSON object whose "method" is method) into reply,
+    // which already holds "id". With apply false (a run told to answer with
+    // another result) nothing changes. Returns true when the state changed.
+    // The reply's "result" is "success" or a short reason.
+    bool handle(const std::string &method, const cJSON *command, bool apply, cJSON *reply);
+
+    uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
+    uint8_t address[4] = {0, 0, 0, 0};
+    std::string name, uid, sn, type, version, ipMode, gateway, netmask, dns1, dns2;
+    std::string account, password; // password: MD5 hex digest, as the tool sends it
+    int micVolume = 0, outVolume = 0, autoMute = 0;
+    SimSipAccount sip[SIM_SIP_ACCOUNTS];
+    SimRtpChannel rtp[SIM_RTP_CHANNELS];
+    std::string serverIp;
+    int serverPort = 0;
+    std::map<std::string, std::string> deviceInfo;
+    int powerLevel = 0;
+    // What a real terminal would do but a simulator can only count.
+    int reboots = 0, factoryResets = 0, testSounds = 0;
+    int commandsAnswered = 0;
+
+private:
+    void restoreFactorySettings();
+    int index = 0;
+};
+
+std::string macToText(const uint8_t mac[6]);
+std::string ipv4ToText(const uint8_t ip[4]);
