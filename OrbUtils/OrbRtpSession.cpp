@@ -1,0 +1,298 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbRtpSession.h"
+
+#include "OrbLog.h"
+
+#include <ortp/ortp.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <random>
+
+namespace {
+
+qint64 monotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void initLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ortp_init();
+        // oRTP reports every refused bind while ports are probed; our own
+        // log says what matters.
+        ortp_set_log_level_mask("ortp", ORTP_FATAL);
+    });
+}
+
+// The payload lives in the session's own buffer; nothing to free.
+void keepBuffer(void *) {}
+
+RtpSession *newLibrarySession(RtpProfile *profile)
+{
+    RtpSession *s = rtp_session_new(RTP_SESSION_SENDRECV);
+    // Without this a port held by another SO_REUSEADDR socket (another
+    // instance of this program) would look free.
+    rtp_session_set_reuseaddr(s, FALSE);
+    rtp_session_set_scheduling_mode(s, FALSE);
+    rtp_session_set_blocking_mode(s, FALSE);
+    // The receive thread hands on whatever arrives, in arrival order.
+    rtp_session_enable_jitter_buffer(s, FALSE);
+    if (profile)
+        rtp_session_set_profile(s, profile);
+    return s;
+}
+
+bool socketsBound(const RtpSession *s)
+{
+    return rtp_session_get_rtp_socket(s) != (ortp_socket_t)-1 && rtp_session_get_rtcp_socket(s) != (ortp_socket_t)-1;
+}
+
+} // namespace
+
+void OrbRtpSendThread::run()
+{
+    session->runSend(this);
+}
+
+void OrbRtpRecvThread::run()
+{
+    session->runReceive(this);
+}
+
+OrbRtpSession::OrbRtpSession()
+{
+    initLibrary();
+    profile = rtp_profile_new("orb");
+    session = newLibrarySession(profile);
+}
+
+OrbRtpSession::~OrbRtpSession()
+{
+    // stop() has joined both threads; nothing else touches the session.
+    if (session)
+        rtp_session_destroy(session);
+    if (profile)
+        rtp_profile_destroy(profile);
+}
+
+bool OrbRtpSession::isPortValid(int port)
+{
+    if (port <= 0 || port >= 65535)
+        return false;
+    const qint64 begin = monotonicMs();
+    RtpSession *probe = newLibrarySession(nullptr);
+    const bool created = rtp_session_set_local_addr(probe, "0.0.0.0", port, port + 1) == 0 && socketsBound(probe);
+    ORB_LOG("Create cost = %lld\n", (long long)(monotonicMs() - begin));
+    if (created) {
+        rtp_session_release_sockets(probe);
+        ORB_LOG("Destroy cost = %lld\n", (long long)(monotonicMs() - begin));
+    }
+    rtp_session_destroy(probe);
+    ORB_LOG("%d port is %s, cost %lld\n", port, created ? "valid" : "invalid", (long long)(monotonicMs() - begin));
+    return created;
+}
+
+int OrbRtpSession::start(const char *address, int localPort, int destPort, int clockRate, int payloadType,
+                         int packetPeriod)
+{
+    if (active || sendThread || recvThread)
+        return -1;
+    if (address == nullptr || clockRate <= 0 || payloadType < 0 || payloadType > 127 || destPort <= 0
+        || destPort >= 65535) {
+        ORB_LOG("rtp session bad parameters\n");
+        return -1;
+    }
+    // Dotted-quad parsing only: a host name must never trigger a lookup, and a
+    // text that does not parse would otherwise become the broadcast address.
+    in_addr destination;
+    if (inet_pton(AF_INET, address, &destination) != 1) {
+        ORB_LOG("rtp session bad address %s\n", address);
+        return -1;
+    }
+    char destinationText[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &destination, destinationText, sizeof(destinationText));
+
+    // The timestamp unit: oRTP takes the clock rate from the payload type's
+    // entry in the session's profile.
+    PayloadType *type = payload_type_new();
+    type->type = PAYLOAD_AUDIO_PACKETIZED;
+    type->clock_rate = clockRate;
+    type->channels = 1;
+    type->mime_type = ortp_strdup("MPA");
+    rtp_profile_set_payload(profile, payloadType, type);
+    this->payloadType = payloadType;
+
+    if (localPort <= 0) {
+        for (int candidate = FirstProbePort; candidate < ProbePortLimit; candidate += 2) {
+            if (isPortValid(candidate)) {
+                localPort = candidate;
+                break;
+            }
+        }
+        if (localPort <= 0)
+            return -1;
+    }
+
+    if (rtp_session_set_local_addr(session, "0.0.0.0", localPort, localPort + 1) != 0 || !socketsBound(session)) {
+        rtp_session_release_sockets(session);
+        ORB_LOG("rtp session create %d\n", -1);
+        return -1;
+    }
+    boundPort = localPort;
+    rtp_session_set_multicast_ttl(session, MulticastTtl);
+    // Keep the system default: an operator may listen on the sending PC.
+    rtp_session_set_multicast_loopback(session, 1);
+    rtp_session_set_payload_type(session, payloadType);
+
+    period = packetPeriod > 0 ? packetPeriod : DefaultPacketPeriod;
+    defaultIncrement = uint32_t((qint64)period * clockRate / 1000);
+
+    // oRTP stamps packets with the timestamp the application gives, so the
+    // random starting point RFC 3550 asks for is chosen here.
+    std::random_device random;
+    nextTimestamp = random();
+
+    if (rtp_session_set_remote_addr_and_port(session, destinationText, destPort, destPort + 1) != 0) {
+        rtp_session_release_sockets(session);
+        boundPort = -1;
+        ORB_LOG("rtp session create %d\n", -2);
+        return -1;
+    }
+    active = true;
+    if (IN_MULTICAST(ntohl(destination.s_addr)))
+        ORB_LOG("support multicasting\n");
+
+    sendThread = new OrbRtpSendThread(this);
+    sendThread->start();
+    recvThread = new OrbRtpRecvThread(this);
+    recvThread->start();
+    return 0;
+}
+
+void OrbRtpSession::sendBuffered(int payloadLength, bool marker, uint32_t timestampIncrement)
+{
+    mblk_t *packet = rtp_session_create_packet_in_place(session, sendBuffer, RTP_FIXED_HEADER_SIZE + payloadLength,
+                                                        keepBuffer);
+    packet->b_wptr = packet->b_rptr + RTP_FIXED_HEADER_SIZE + payloadLength;
+    rtp_set_markbit(packet, marker ? 1 : 0);
+    // A send error is not fatal: the next packet is tried as usual.
+    rtp_session_sendm_with_ts(session, packet, nextTimestamp);
+    nextTimestamp += timestampIncrement;
+}
+
+void OrbRtpSession::sendPacket(const uint8_t *data, int length, uint32_t timestampIncrement)
+{
+    if (data == nullptr || length <= 0)
+        return;
+    libraryLock.lock();
+    if (!active) {
+        libraryLock.unlock();
+        return;
+    }
+    uint8_t *payload = sendBuffer + RTP_FIXED_HEADER_SIZE;
+    if (length < FragmentPayloadMax) {
+        std::memcpy(payload, data, size_t(length));
+        sendBuffered(length, true, timestampIncrement);
+        libraryLock.unlock();
+        return;
+    }
+    // RFC 6184 FU-A: the NAL header byte is folded into the FU indicator and
+    // header of each fragment instead of being sent itself.
+    const uint8_t nalHeader = data[0];
+    const uint8_t *rest = data + 1;
+    int remaining = length - 1;
+    bool first = true;
+    do {
+        const int piece = remaining < FragmentPayloadMax ? remaining : FragmentPayloadMax;
+        const bool last = piece == remaining;
+        payload[0] = uint8_t((nalHeader & 0x60) | 28);
+        payload[1] = uint8_t((first ? 0x80 : 0) | (last ? 0x40 : 0) | (nalHeader & 0x1F));
+        std::memcpy(payload + 2, rest, size_t(piece));
+        sendBuffered(piece + 2, last, last ? timestampIncrement : 0);
+        rest += piece;
+        remaining -= piece;
+        first = false;
+    } while (remaining > 0);
+    libraryLock.unlock();
+}
+
+void OrbRtpSession::stop()
+{
+    OrbThread::releaseThread(&recvThread);
+    OrbThread::releaseThread(&sendThread);
+    if (session == nullptr)
+        return;
+    libraryLock.lock();
+    if (active) {
+        // The BYE must leave before the destination is dropped, or it would
+        // have nowhere to go. oRTP sends it at once; there is no wait.
+        rtp_session_bye(session, nullptr);
+        active = false;
+    }
+    rtp_session_release_sockets(session);
+    libraryLock.unlock();
+}
+
+void OrbRtpSession::runSend(const OrbThread *thread)
+{
+    uint32_t sent = 0;
+    uint32_t mediaClock = 0;
+    qint64 firstSend = 0;
+    qint64 due = 0;
+    while (!OrbThread::shouldStop(thread)) {
+        const qint64 now = monotonicMs();
+        if (now >= due && observer && observer->onWantPacket(this, mediaClock)) {
+            if (sent == 0)
+                firstSend = monotonicMs();
+            ++sent;
+            mediaClock += uint32_t(period);
+            // Due times are absolute, so a late slot does not push back the
+            // ones after it.
+            due = firstSend + qint64(period) * sent;
+            continue;
+        }
+        OrbThread::msleep(10);
+    }
+}
+
+void OrbRtpSession::runReceive(const OrbThread *thread)
+{
+    enum { Batch = 10 };
+    mblk_t *held[Batch];
+    // oRTP reads the sockets only when the query timestamp changes.
+    uint32_t query = 0;
+    while (!OrbThread::shouldStop(thread)) {
+        int count = 0;
+        libraryLock.lock();
+        if (active) {
+            while (count < Batch) {
+                mblk_t *packet = rtp_session_recvm_with_ts(session, ++query);
+                if (packet == nullptr)
+                    break;
+                held[count++] = packet;
+            }
+        }
+        libraryLock.unlock();
+        if (count == 0) {
+            OrbThread::msleep(10);
+            continue;
+        }
+        for (int i = 0; i < count; ++i) {
+            mblk_t *packet = held[i];
+            unsigned char *payload = nullptr;
+            const int payloadLength = rtp_get_payload(packet, &payload);
+            if (observer && payloadLength >= 0)
+                observer->onReceivePacket(this, packet->b_rptr, int32_t(packet->b_wptr - packet->b_rptr), payload,
+                                          payloadLength, rtp_get_timestamp(packet));
+            libraryLock.lock();
+            freemsg(packet);
+            libraryLock.unlock();
+        }
+    }
+}

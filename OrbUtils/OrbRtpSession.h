@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "OrbThread.h"
+
+#include <cstdint>
+
+class OrbRtpSession;
+struct _RtpSession;
+struct _RtpProfile;
+
+// Callback of OrbRtpSession. onWantPacket runs on the session's send thread,
+// onReceivePacket on its receive thread; neither is called once stop() has
+// returned. The session does not own its observer.
+class OrbRtpSessionObserver
+{
+public:
+    virtual ~OrbRtpSessionObserver() = default;
+    // elapsed: the session's media clock in ms (packet period times packets
+    // sent). Returns true when a packet went out through sendPacket.
+    virtual bool onWantPacket(OrbRtpSession *session, uint32_t elapsed) = 0;
+    // packet/packetLength: the whole RTP packet as received; payload points
+    // into it. Both are valid only during the call.
+    virtual void onReceivePacket(OrbRtpSession *session, const uint8_t *packet, int32_t packetLength,
+                                 const uint8_t *payload, int32_t payloadLength, uint32_t timestamp) = 0;
+    virtual void onReceiveTimeout(OrbRtpSession *session) = 0;
+};
+
+class OrbRtpSendThread : public OrbThread
+{
+public:
+    explicit OrbRtpSendThread(OrbRtpSession *session) : session(session) {}
+
+protected:
+    void run() override;
+
+private:
+    OrbRtpSession *session;
+};
+
+class OrbRtpRecvThread : public OrbThread
+{
+public:
+    explicit OrbRtpRecvThread(OrbRtpSession *session) : session(session) {}
+
+protected:
+    void run() override;
+
+private:
+    OrbRtpSession *session;
+};
+
+// One RTP sender (oRTP underneath) bound to an even local port (RTCP on the
+// next), sending to one destination, normally a multicast group.
+//
+// Threading contract: construction, setObserver, start, stop and destruction
+// happen on one owner thread. start() launches a send thread, which polls the
+// observer's onWantPacket at the packet period (the observer calls sendPacket
+// from inside it), and a receive thread, which drains what arrives on the local
+// port and hands it to onReceivePacket. oRTP sessions are not thread-safe, so
+// every library call from either thread is made under libraryLock; observers
+// run outside it.
+//
+// Teardown order: stop() joins the receive thread, then the send thread, and
+// only then sends the RTCP BYE and closes the sockets; destruction comes after
+// stop(). A failed start leaves the object safe to stop and destroy.
+class OrbRtpSession
+{
+public:
+    enum {
+        FirstProbePort = 13000,
+        ProbePortLimit = 40000,
+        FragmentPayloadMax = 1300,
+        DefaultPacketPeriod = 20,
+        MulticastTtl = 255,
+    };
+
+    OrbRtpSession();
+    ~OrbRtpSession();
+
+    void setObserver(OrbRtpSessionObserver *observer) { this->observer = observer; }
+
+    // True when an RTP/RTCP socket pair can be bound on port and port + 1.
+    bool isPortValid(int port);
+
+    // address: dotted IPv4 text; localPort <= 0 probes even ports from 13000;
+    // clockRate in Hz; packetPeriod in ms (<= 0 means 20). Returns 0 or -1.
+    int start(const char *address, int localPort, int destPort, int clockRate, int payloadType, int packetPeriod);
+
+    // Sends one payload; 1300 bytes or more go out as FU-A fragments sharing
+    // one timestamp. The next packet's timestamp is this one's plus increment.
+    void sendPacket(const uint8_t *data, int length, uint32_t timestampIncrement);
+
+    void stop();
+
+    int localPort() const { return boundPort; }
+    int packetPeriod() const { return period; }
+    uint32_t defaultTimestampIncrement() const { return defaultIncrement; }
+    bool isActive() const { return active; }
+
+private:
+    friend class OrbRtpSendThread;
+    friend class OrbRtpRecvThread;
+
+    void runSend(const OrbThread *thread);
+    void runReceive(const OrbThread *thread);
+    // Sends one RTP packet whose payload already sits in sendBuffer behind
+    // the header room. Caller holds libraryLock.
+    void sendBuffered(int payloadLength, bool marker, uint32_t timestampIncrement);
+
+    struct _RtpSession *session = nullptr;
+    struct _RtpProfile *profile = nullptr;
+    int payloadType = -1;
+    int period = DefaultPacketPeriod;
+    uint32_t defaultIncrement = 0;
+    int boundPort = -1;
+    bool active = false;
+    uint32_t nextTimestamp = 0;
+    OrbThread *sendThread = nullptr;
+    OrbThread *recvThread = nullptr;
+    OrbRtpSessionObserver *observer = nullptr;
+    OrbThreadLocker libraryLock;
+    // Header room plus the largest payload sendPacket ever puts in one packet
+    // (a 1299-byte payload, or a 2 + 1300-byte fragment).
+    uint8_t sendBuffer[12 + 2 + FragmentPayloadMax];
+
+    OrbRtpSession(const OrbRtpSession &) = delete;
+    OrbRtpSession &operator=(const OrbRtpSession &) = delete;
+};

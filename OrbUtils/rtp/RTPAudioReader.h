@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+
+class RTPAudioPacket;
+
+// An audio source of the multicast pacer: a play list of files, or a capture
+// device with its encoder. The pacer owns the source, calls start/stop/reset
+// on the owner's thread and readPacket on the RTP session's send thread.
+class RTPAudioReader
+{
+public:
+    virtual ~RTPAudioReader() = default;
+    // True when the source is ready to hand out packets.
+    virtual bool start() { return true; }
+    virtual void stop() {}
+    // True when packets come at their own pace (capture), false when the
+    // pacer must hold them back to real time (files).
+    virtual bool isRealTime() { return false; }
+    // A new packet the caller frees, or nullptr when none is ready now.
+    virtual RTPAudioPacket *readPacket() { return nullptr; }
+    virtual bool reset() { return true; }
+    virtual int32_t payloadType() { return -1; }
+};

@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "CliStream.h"
+#include "RtpTestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+struct ParseCase
+{
+    const char *name;
+    QStringList args;
+    bool ok;
+    const char *messagePart; // in the error, or the parsed address when ok
+};
+
+class StreamOptionsTest : public ::testing::TestWithParam<ParseCase>
+{
+};
+
+TEST_P(StreamOptionsTest, ParsesOrExplains)
+{
+    const ParseCase c = GetParam();
+    CliStreamOptions options;
+    QString error;
+    EXPECT_EQ(parseStreamOptions(c.args, &options, &error), c.ok) << error.toStdString();
+    if (c.ok)
+        EXPECT_EQ(options.address, QLatin1String(c.messagePart));
+    else
+        EXPECT_TRUE(error.contains(QLatin1String(c.messagePart))) << error.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StreamOptionsTest,
+    ::testing::Values(
+        ParseCase{"Good", {"--group", "239.255.0.1:6000", "--duration", "2.5", "a.mp3", "b.mp3"}, true, "239.255.0.1"},
+        ParseCase{"FilesFirst", {"a.mp3", "--group", "239.1.1.1:5004"}, true, "239.1.1.1"},
+        ParseCase{"NoGroup", {"a.mp3"}, false, "--group"},
+        ParseCase{"NoPort", {"--group", "239.1.1.1", "a.mp3"}, false, "bad group address"},
+        ParseCase{"PortZero", {"--group", "239.1.1.1:0", "a.mp3"}, false, "bad group address"},
+        ParseCase{"PortTooHigh", {"--group", "239.1.1.1:65535", "a.mp3"}, false, "bad group address"},
+        ParseCase{"HostName", {"--group", "example.org:6000", "a.mp3"}, false, "bad group address"},
+        ParseCase{"ShortQuad", {"--group", "239.1.1:6000", "a.mp3"}, false, "bad group address"},
+        ParseCase{"Broadcast", {"--group", "255.255.255.255:6000", "a.mp3"}, false, "bad group address"},
+        ParseCase{"EmptyList", {"--group", "239.1.1.1:6000"}, false, "play list is empty"},
+        ParseCase{"BadDuration", {"--group", "239.1.1.1:6000", "--duration", "-1", "a.mp3"}, false, "bad duration"},
+        ParseCase{"MissingValue", {"a.mp3", "--group"}, false, "needs a value"},
+        ParseCase{"UnknownOption", {"--loop", "--group", "239.1.1.1:6000", "a.mp3"}, false, "unknown option"}),
+    [](const ::testing::TestParamInfo<ParseCase> &info) { return info.param.name; });
+
+#ifdef FENWA_CLI_PATH
+
+const int StreamPort = 17000;
+
+class StreamCommandTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new QTemporaryDir();
+        oneSecond = makeMp3(*dir, QStringLiteral("one.mp3"), 1.0);
+        notAudio = dir->filePath(QStringLiteral("notes.mp3"));
+        QFile text(notAudio);
+        if (text.open(QIODevice::WriteOnly))
+            text.write("not audio\n");
+    }
+    static void TearDownTestSuite()
+    {
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override { ASSERT_FALSE(oneSecond.isEmpty()) << "ffmpeg with libmp3lame is needed"; }
+
+    static QString group() { return QStringLiteral("%1:%2").arg(testDestination()).arg(StreamPort); }
+
+    static void startCli(QProcess &process, const QStringList &args)
+    {
+        process.start(QStringLiteral(FENWA_CLI_PATH), QStringList{QStringLiteral("stream")} + args);
+        ASSERT_TRUE(process.waitForStarted(5000));
+    }
+
+    // True when a BYE from the stream's source arrives on the RTCP port.
+    static bool byeArrives(UdpReceiver &rtp, UdpReceiver &rtcp, uint32_t ssrc)
+    {
+        ReceivedPacket packet;
+        while (rtcp.receive(&packet, 3000))
+            if (rtcpHasBye(packet.bytes, ssrc))
+                return true;
+        (void)rtp;
+        return false;
+    }
+
+    static QTemporaryDir *dir;
+    static QString oneSecond, notAudio;
+};
+
+QTemporaryDir *StreamCommandTest::dir = nullptr;
+QString StreamCommandTest::oneSecond;
+QString StreamCommandTest::notAudio;
+
+struct FailureCase
+{
+    const char *name;
+    int kind; // 0 bad address, 1 empty list, 2 missing file
+    int exitCode;
+    const char *messagePart;
+};
+
+class StreamCommandFailureTest : public StreamCommandTest, public ::testing::WithParamInterface<FailureCase>
+{
+};
+
+TEST_P(StreamCommandFailureTest, FailsWithAClearMessage)
+{
+    const FailureCase c = GetParam();
+    QStringList args;
+    if (c.kind == 0)
+        args = QStringList{QStringLiteral("--group"), QStringLiteral("239.1.1:6000"), oneSecond};
+    else if (c.kind == 1)
+        args = QStringList{QStringLiteral("--group"), group()};
+    else
+        args = QStringList{QStringLiteral("--group"), group(), oneSecond, dir->filePath(QStringLiteral("gone.mp3"))};
+    QProcess cli;
+    startCli(cli, args);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitCode(), c.exitCode);
+    EXPECT_TRUE(QString::fromLocal8Bit(cli.readAllStandardError()).contains(QLatin1String(c.messagePart)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StreamCommandFailureTest,
+                         ::testing::Values(FailureCase{"BadAddress", 0, 2, "bad group address"},
+                                           FailureCase{"EmptyList", 1, 2, "play list is empty"},
+                                           FailureCase{"MissingFile", 2, 1, "no such file"}),
+                         [](const ::testing::TestParamInfo<FailureCase> &info) { return info.param.name; });
+
+// Stops by itself after the duration, having wrapped the one-file list, and
+// says goodbye on the RTCP port.
+TEST_F(StreamCommandTest, DurationEndsTheRunWithABye)
+{
+    UdpReceiver rtp(testDestination(), StreamPort);
+    UdpReceiver rtcp(testDestination(), StreamPort + 1);
+    ASSERT_TRUE(rtp.isOpen() && rtcp.isOpen());
+    QProcess cli;
+    startCli(cli, {QStringLiteral("--group"), group(), QStringLiteral("--duration"), QStringLiteral("2.2"), oneSecond});
+    ReceivedPacket packet;
+    ASSERT_TRUE(rtp.receive(&packet, 5000));
+    RtpHeader header;
+    ASSERT_TRUE(parseRtp(packet.bytes, &header));
+    EXPECT_EQ(header.payloadType, 14);
+    EXPECT_TRUE(byeArrives(rtp, rtcp, header.ssrc));
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(cli.readAllStandardOutput());
+    EXPECT_GE(out.count(QStringLiteral("Playing 1: ") + oneSecond), 2) << out.toStdString();
+}
+
+TEST_F(StreamCommandTest, InterruptStopsCleanlyWithABye)
+{
+    UdpReceiver rtp(testDestination(), StreamPort);
+    UdpReceiver rtcp(testDestination(), StreamPort + 1);
+    ASSERT_TRUE(rtp.isOpen() && rtcp.isOpen());
+    QProcess cli;
+    startCli(cli, {QStringLiteral("--group"), group(), oneSecond});
+    ReceivedPacket packet;
+    ASSERT_TRUE(rtp.receive(&packet, 5000));
+    RtpHeader header;
+    ASSERT_TRUE(parseRtp(packet.bytes, &header));
+    ::kill(pid_t(cli.processId()), SIGINT);
+    EXPECT_TRUE(byeArrives(rtp, rtcp, header.ssrc));
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 0);
+}
+
+// A file that is there but cannot be played stops the run through the
+// reader's observer, after the good file before it has played.
+TEST_F(StreamCommandTest, UnplayableSecondFileStopsTheRun)
+{
+    UdpReceiver rtp(testDestination(), StreamPort);
+    QProcess cli;
+    startCli(cli, {QStringLiteral("--group"), group(), oneSecond, notAudio});
+    ASSERT_TRUE(cli.waitForFinished(15000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(QString::fromLocal8Bit(cli.readAllStandardError()).contains(QLatin1String("cannot play file 2")));
+    const auto packets = rtp.collect(200, 5000);
+    EXPECT_GT(packets.size(), 30u);
+}
+
+#endif
+
+} // namespace

@@ -1,0 +1,305 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbUtils/OrbRtpSession.h"
+#include "RtpTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+const int DestPort = 15000;
+
+// Sends the queued payloads one per slot, then declines.
+class QueueObserver : public OrbRtpSessionObserver
+{
+public:
+    std::vector<std::vector<uint8_t>> payloads;
+    std::vector<uint32_t> increments;
+    std::atomic<size_t> next{0};
+    std::atomic<int> offered{0};
+
+    bool onWantPacket(OrbRtpSession *session, uint32_t) override
+    {
+        ++offered;
+        const size_t i = next.load();
+        if (i >= payloads.size())
+            return false;
+        session->sendPacket(payloads[i].data(), int(payloads[i].size()), increments[i]);
+        next.store(i + 1);
+        return true;
+    }
+    void onReceivePacket(OrbRtpSession *, const uint8_t *, int32_t, const uint8_t *payload, int32_t length,
+                         uint32_t timestamp) override
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        received.emplace_back(payload, payload + length);
+        receivedTimestamps.push_back(timestamp);
+    }
+    void onReceiveTimeout(OrbRtpSession *) override {}
+
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> received;
+    std::vector<uint32_t> receivedTimestamps;
+};
+
+std::vector<uint8_t> pattern(int length)
+{
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    for (int i = 0; i < length; ++i)
+        bytes[size_t(i)] = uint8_t(i * 7 + 3);
+    bytes[0] = 0x65; // NAL header: nri 3, type 5
+    return bytes;
+}
+
+struct FragmentCase
+{
+    int length;
+    std::vector<int> packetSizes; // RTP payload sizes on the wire
+};
+
+class SessionFragmentTest : public ::testing::TestWithParam<FragmentCase>
+{
+};
+
+// Large payloads leave as FU-A fragments: every piece 1300 bytes but the last,
+// start/end bits on the first/last only, marker and timestamp increment on
+// the last only, and the reassembled bytes equal the payload.
+TEST_P(SessionFragmentTest, PayloadLeavesAsThePacketsOfItsSize)
+{
+    const FragmentCase c = GetParam();
+    UdpReceiver receiver(QStringLiteral("127.0.0.1"), DestPort);
+    ASSERT_TRUE(receiver.isOpen());
+    QueueObserver observer;
+    observer.payloads = {pattern(c.length), std::vector<uint8_t>{1, 2, 3}};
+    observer.increments = {1000, 80};
+    OrbRtpSession session;
+    session.setObserver(&observer);
+    ASSERT_EQ(session.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
+    std::vector<ReceivedPacket> packets = receiver.collect(500, 3000);
+    session.stop();
+
+    ASSERT_EQ(packets.size(), c.packetSizes.size() + 1);
+    std::vector<RtpHeader> headers(packets.size());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        ASSERT_TRUE(parseRtp(packets[i].bytes, &headers[i]));
+        EXPECT_EQ(headers[i].payloadType, 14);
+        if (i > 0) {
+            EXPECT_EQ(uint16_t(headers[i - 1].sequence + 1), headers[i].sequence);
+        }
+    }
+    const std::vector<uint8_t> &sent = observer.payloads[0];
+    const size_t fragments = c.packetSizes.size();
+    std::vector<uint8_t> reassembled;
+    for (size_t i = 0; i < fragments; ++i) {
+        const std::vector<uint8_t> &b = packets[i].bytes;
+        const size_t payloadSize = b.size() - headers[i].payloadOffset;
+        EXPECT_EQ(payloadSize, size_t(c.packetSizes[i])) << "packet " << i;
+        EXPECT_EQ(headers[i].timestamp, headers[0].timestamp);
+        EXPECT_EQ(headers[i].marker, i + 1 == fragments) << "packet " << i;
+        const uint8_t *p = &b[headers[i].payloadOffset];
+        if (c.length < OrbRtpSession::FragmentPayloadMax) {
+            reassembled.assign(p, p + payloadSize);
+            continue;
+        }
+        EXPECT_EQ(p[0], (sent[0] & 0x60) | 28);
+        EXPECT_EQ(p[1] & 0x80, i == 0 ? 0x80 : 0);
+        EXPECT_EQ(p[1] & 0x40, i + 1 == fragments ? 0x40 : 0);
+        EXPECT_EQ(p[1] & 0x20, 0);
+        EXPECT_EQ(p[1] & 0x1F, sent[0] & 0x1F);
+        if (i == 0)
+            reassembled.push_back(sent[0]);
+        reassembled.insert(reassembled.end(), p + 2, p + payloadSize);
+    }
+    EXPECT_EQ(reassembled, sent);
+    // The whole unit advanced the clock by its increment, once.
+    EXPECT_EQ(headers.back().timestamp, headers[0].timestamp + 1000u);
+    EXPECT_TRUE(headers.back().marker);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SessionFragmentTest,
+                         ::testing::Values(FragmentCase{1299, {1299}}, FragmentCase{1300, {1301}},
+                                           FragmentCase{2602, {1302, 1302, 3}}, FragmentCase{2601, {1302, 1302}}));
+
+struct PeriodCase
+{
+    int period;
+    int clock;
+    int expectedPeriod;
+    uint32_t expectedIncrement;
+};
+
+class SessionPeriodTest : public ::testing::TestWithParam<PeriodCase>
+{
+};
+
+TEST_P(SessionPeriodTest, PeriodAndDefaultIncrementFollowTheClock)
+{
+    const PeriodCase c = GetParam();
+    QueueObserver observer;
+    OrbRtpSession session;
+    session.setObserver(&observer);
+    ASSERT_EQ(session.start("127.0.0.1", 0, DestPort, c.clock, 14, c.period), 0);
+    EXPECT_EQ(session.packetPeriod(), c.expectedPeriod);
+    EXPECT_EQ(session.defaultTimestampIncrement(), c.expectedIncrement);
+    session.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Periods, SessionPeriodTest,
+                         ::testing::Values(PeriodCase{10, 8000, 10, 80}, PeriodCase{0, 8000, 20, 160},
+                                           PeriodCase{-5, 8000, 20, 160}, PeriodCase{30, 44100, 30, 1323}));
+
+struct ProbeCase
+{
+    std::vector<int> busy;
+    int expected;
+};
+
+class SessionProbeTest : public ::testing::TestWithParam<ProbeCase>
+{
+};
+
+// A port base is usable only when both its even RTP port and the RTCP port
+// after it are free; odd bases are never tried.
+TEST_P(SessionProbeTest, ProbingSkipsBasesWithABusyPort)
+{
+    if (!inPrivateNetwork())
+        GTEST_SKIP() << "needs a network namespace of its own for fixed ports";
+    const ProbeCase c = GetParam();
+    std::vector<int> held;
+    for (int port : c.busy) {
+        const int fd = occupyPort(port);
+        ASSERT_GE(fd, 0) << port;
+        held.push_back(fd);
+    }
+    QueueObserver observer;
+    OrbRtpSession session;
+    session.setObserver(&observer);
+    EXPECT_EQ(session.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
+    EXPECT_EQ(session.localPort(), c.expected);
+    EXPECT_FALSE(session.isPortValid(c.expected));
+    session.stop();
+    EXPECT_TRUE(session.isPortValid(c.expected));
+    for (int fd : held)
+        ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Busy, SessionProbeTest,
+                         ::testing::Values(ProbeCase{{}, 13000}, ProbeCase{{13000, 13002}, 13004},
+                                           ProbeCase{{13001}, 13002}, ProbeCase{{13000, 13003, 13005}, 13006}));
+
+TEST(SessionProbe, ASecondSessionDoesNotShareThePortOfARunningOne)
+{
+    QueueObserver observer;
+    OrbRtpSession first;
+    OrbRtpSession second;
+    first.setObserver(&observer);
+    second.setObserver(&observer);
+    ASSERT_EQ(first.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
+    ASSERT_EQ(second.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
+    EXPECT_NE(first.localPort(), second.localPort());
+    EXPECT_EQ(first.localPort() % 2, 0);
+    EXPECT_EQ(second.localPort() % 2, 0);
+    second.stop();
+    first.stop();
+}
+
+TEST(SessionBye, ByeArrivesOnTheNextPortAtStop)
+{
+    UdpReceiver rtp(QStringLiteral("127.0.0.1"), DestPort);
+    UdpReceiver rtcp(QStringLiteral("127.0.0.1"), DestPort + 1);
+    ASSERT_TRUE(rtp.isOpen() && rtcp.isOpen());
+    QueueObserver observer;
+    observer.payloads.assign(3, std::vector<uint8_t>(100, 0));
+    observer.increments.assign(3, 80);
+    OrbRtpSession session;
+    session.setObserver(&observer);
+    ASSERT_EQ(session.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
+    ReceivedPacket packet;
+    ASSERT_TRUE(rtp.receive(&packet, 2000));
+    RtpHeader header;
+    ASSERT_TRUE(parseRtp(packet.bytes, &header));
+    session.stop();
+    EXPECT_FALSE(session.isActive());
+
+    bool bye = false;
+    while (!bye && rtcp.receive(&packet, 1000))
+        bye = rtcpHasBye(packet.bytes, header.ssrc);
+    EXPECT_TRUE(bye);
+    // Stopping twice sends nothing more and does no harm.
+    session.stop();
+    EXPECT_FALSE(rtcp.receive(&packet, 200));
+}
+
+struct FailedStartCase
+{
+    const char *name;
+    const char *address;
+    bool occupyLocal;
+};
+
+class SessionFailedStartTest : public ::testing::TestWithParam<FailedStartCase>
+{
+};
+
+TEST_P(SessionFailedStartTest, StopAfterAFailedStartSendsNothing)
+{
+    const FailedStartCase c = GetParam();
+    UdpReceiver rtcp(QStringLiteral("127.0.0.1"), DestPort + 1);
+    const int localPort = 14000;
+    const int held = c.occupyLocal ? occupyPort(localPort + 1) : -1;
+    QueueObserver observer;
+    observer.payloads.assign(1, std::vector<uint8_t>(10, 0));
+    observer.increments.assign(1, 80);
+    {
+        OrbRtpSession session;
+        session.setObserver(&observer);
+        EXPECT_EQ(session.start(c.address, localPort, DestPort, 8000, 14, 10), -1);
+        EXPECT_FALSE(session.isActive());
+        session.stop();
+        session.stop();
+    }
+    EXPECT_EQ(observer.offered.load(), 0);
+    ReceivedPacket packet;
+    EXPECT_FALSE(rtcp.receive(&packet, 200));
+    if (held >= 0)
+        ::close(held);
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, SessionFailedStartTest,
+                         ::testing::Values(FailedStartCase{"BusyRtcpPort", "127.0.0.1", true},
+                                           FailedStartCase{"NotDottedQuad", "localhost", false},
+                                           FailedStartCase{"BadNumber", "239.1.2.300", false}),
+                         [](const ::testing::TestParamInfo<FailedStartCase> &info) { return info.param.name; });
+
+TEST(SessionReceive, PacketsSentToTheLocalPortReachTheObserver)
+{
+    QueueObserver observer;
+    OrbRtpSession session;
+    session.setObserver(&observer);
+    ASSERT_EQ(session.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
+    for (uint32_t i = 0; i < 3; ++i) {
+        uint8_t packet[16] = {0x80, 14, 0, uint8_t(i), 0, 0, 0x10, uint8_t(i), 0x12, 0x34, 0x56, 0x78,
+                              0xAA, 0xBB, 0xCC, uint8_t(i)};
+        ASSERT_TRUE(sendLoopback(session.localPort(), packet, sizeof(packet)));
+    }
+    const int64_t end = steadyUs() + 3000000;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(observer.mutex);
+            if (observer.received.size() >= 3 || steadyUs() > end)
+                break;
+        }
+        usleep(10000);
+    }
+    session.stop();
+    ASSERT_EQ(observer.received.size(), 3u);
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(observer.received[i], (std::vector<uint8_t>{0xAA, 0xBB, 0xCC, uint8_t(i)}));
+        EXPECT_EQ(observer.receivedTimestamps[i], 0x1000u + i);
+    }
+}
+
+} // namespace

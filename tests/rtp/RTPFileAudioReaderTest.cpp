@@ -1,0 +1,268 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbUtils/rtp/RTPAudioPacket.h"
+#include "OrbUtils/rtp/RTPFileAudioReader.h"
+#include "RtpTestSupport.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct Event
+{
+    bool opened;
+    int index;
+    QString path;
+    bool operator==(const Event &o) const { return opened == o.opened && index == o.index && path == o.path; }
+};
+
+void PrintTo(const Event &e, std::ostream *os)
+{
+    *os << (e.opened ? "opened " : "failed ") << e.index << " " << e.path.toStdString();
+}
+
+class RecordingObserver : public RTPFileAudioReaderObserver
+{
+public:
+    void onFileOpened(RTPFileAudioReader *, int32_t index, const QString &path) override
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        events.push_back({true, index, path});
+    }
+    void onFileOpenFailed(RTPFileAudioReader *, int32_t index, const QString &path) override
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        events.push_back({false, index, path});
+    }
+    std::mutex mutex;
+    std::vector<Event> events;
+};
+
+class FileReaderTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new QTemporaryDir();
+        oneSecond = makeMp3(*dir, QStringLiteral("one.mp3"), 1.0);
+        halfSecond = makeMp3(*dir, QStringLiteral("half.mp3"), 0.5);
+        notAudio = dir->filePath(QStringLiteral("notes.mp3"));
+        QFile text(notAudio);
+        if (text.open(QIODevice::WriteOnly))
+            text.write("these are not MPEG audio frames\n");
+    }
+    static void TearDownTestSuite()
+    {
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_FALSE(oneSecond.isEmpty()) << "ffmpeg with libmp3lame is needed to make test audio";
+        ASSERT_FALSE(halfSecond.isEmpty());
+    }
+
+    // Reads until count packets came out or the reader gives none.
+    static std::vector<std::unique_ptr<RTPAudioPacket>> readPackets(RTPFileAudioReader &reader, int count)
+    {
+        std::vector<std::unique_ptr<RTPAudioPacket>> packets;
+        for (int i = 0; i < count; ++i) {
+            RTPAudioPacket *packet = reader.readPacket();
+            if (packet == nullptr)
+                break;
+            packets.emplace_back(packet);
+        }
+        return packets;
+    }
+
+    static QTemporaryDir *dir;
+    static QString oneSecond, halfSecond, notAudio;
+};
+
+QTemporaryDir *FileReaderTest::dir = nullptr;
+QString FileReaderTest::oneSecond;
+QString FileReaderTest::halfSecond;
+QString FileReaderTest::notAudio;
+
+// Every payload is the 4-byte zero header then exactly one MPEG audio frame as
+// stored, lasting 1152 samples at 44.1 kHz.
+TEST_F(FileReaderTest, PacketsAreStoredFramesBehindAZeroHeader)
+{
+    RTPFileAudioReader reader;
+    reader.setFiles({oneSecond});
+    ASSERT_TRUE(reader.start());
+    EXPECT_EQ(reader.payloadType(), 14);
+    EXPECT_FALSE(reader.isRealTime());
+    const auto packets = readPackets(reader, 30);
+    ASSERT_EQ(packets.size(), 30u);
+    for (const auto &packet : packets) {
+        ASSERT_GE(packet->size(), 8);
+        const uint8_t *p = packet->data();
+        EXPECT_EQ(p[0] | p[1] | p[2] | p[3], 0);
+        EXPECT_EQ(mpegFrameLength(p + 4, size_t(packet->size() - 4)), packet->size() - 4);
+        EXPECT_NEAR(packet->duration, 1152.0 / 44.1, 1e-6);
+        EXPECT_EQ(packet->sampleRate, 44100);
+        EXPECT_EQ(packet->payloadType, 14);
+    }
+    reader.stop();
+    EXPECT_EQ(reader.readPacket(), nullptr);
+}
+
+// One file plays over and over; each restart is announced once.
+TEST_F(FileReaderTest, SingleFileWrapsAndIsAnnouncedAtEveryStart)
+{
+    RecordingObserver observer;
+    RTPFileAudioReader reader;
+    reader.setFiles({halfSecond});
+    reader.setObserver(&observer);
+    ASSERT_TRUE(reader.start());
+    // Half a second is about 20 frames; 100 packets go round several times.
+    const auto packets = readPackets(reader, 100);
+    reader.stop();
+    EXPECT_EQ(packets.size(), 100u);
+    const int perFile = int(0.5 * 44100 / 1152) + 1;
+    ASSERT_GE(observer.events.size(), size_t(100 / (perFile + 3)));
+    for (const Event &e : observer.events)
+        EXPECT_EQ(e, (Event{true, 0, halfSecond}));
+}
+
+TEST_F(FileReaderTest, PlayListMovesOnAndWrapsToTheFirstFile)
+{
+    RecordingObserver observer;
+    RTPFileAudioReader reader;
+    reader.setFiles({halfSecond, oneSecond});
+    reader.setObserver(&observer);
+    ASSERT_TRUE(reader.start());
+    double media = 0;
+    while (observer.events.size() < 3) {
+        std::unique_ptr<RTPAudioPacket> packet(reader.readPacket());
+        ASSERT_NE(packet, nullptr);
+        media += packet->duration;
+        ASSERT_LT(media, 5000.0);
+    }
+    reader.stop();
+    EXPECT_EQ(observer.events, (std::vector<Event>{{true, 0, halfSecond}, {true, 1, oneSecond}, {true, 0, halfSecond}}));
+    // Both files were played out in full before the wrap.
+    EXPECT_NEAR(media, 1500.0, 120.0);
+}
+
+struct BrokenCase
+{
+    const char *name;
+    bool missing; // else: exists but is not audio
+};
+
+class FileReaderBrokenSecondTest : public FileReaderTest, public ::testing::WithParamInterface<BrokenCase>
+{
+};
+
+// A second file that cannot be played stops the flow and says so once.
+TEST_P(FileReaderBrokenSecondTest, FlowStopsAtTheBrokenFileAndTheObserverIsTold)
+{
+    const QString second = GetParam().missing ? dir->filePath(QStringLiteral("gone.mp3")) : notAudio;
+    RecordingObserver observer;
+    RTPFileAudioReader reader;
+    reader.setFiles({halfSecond, second});
+    reader.setObserver(&observer);
+    ASSERT_TRUE(reader.start());
+    const auto packets = readPackets(reader, 1000);
+    EXPECT_GT(packets.size(), 15u);
+    EXPECT_LT(packets.size(), 30u);
+    EXPECT_EQ(reader.readPacket(), nullptr);
+    EXPECT_EQ(observer.events, (std::vector<Event>{{true, 0, halfSecond}, {false, 1, second}}));
+    // Opening a good file again resumes the flow.
+    EXPECT_TRUE(reader.reset());
+    std::unique_ptr<RTPAudioPacket> again(reader.readPacket());
+    EXPECT_NE(again, nullptr);
+    reader.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Broken, FileReaderBrokenSecondTest,
+                         ::testing::Values(BrokenCase{"Missing", true}, BrokenCase{"NotAudio", false}),
+                         [](const ::testing::TestParamInfo<BrokenCase> &info) { return info.param.name; });
+
+TEST_F(FileReaderTest, EmptyListAndOutOfRangeIndexFailSilently)
+{
+    RecordingObserver observer;
+    RTPFileAudioReader empty;
+    empty.setObserver(&observer);
+    EXPECT_FALSE(empty.start());
+    EXPECT_EQ(empty.readPacket(), nullptr);
+
+    RTPFileAudioReader reader;
+    reader.setFiles({halfSecond});
+    reader.setObserver(&observer);
+    EXPECT_FALSE(reader.openFile(1));
+    EXPECT_FALSE(reader.openFile(-1));
+    EXPECT_EQ(reader.readPacket(), nullptr);
+    EXPECT_TRUE(observer.events.empty());
+    reader.stop();
+}
+
+TEST_F(FileReaderTest, FirstFileThatCannotOpenFailsStart)
+{
+    RecordingObserver observer;
+    RTPFileAudioReader reader;
+    reader.setFiles({notAudio, halfSecond});
+    reader.setObserver(&observer);
+    EXPECT_FALSE(reader.start());
+    EXPECT_EQ(observer.events, (std::vector<Event>{{false, 0, notAudio}}));
+    reader.stop();
+}
+
+// The operator's double click reopens the input on the interface thread while
+// the send thread reads it; under the sanitizers an unguarded overlap shows
+// up as a use after free.
+TEST_F(FileReaderTest, OpeningWhileReadingOnAnotherThreadIsSafe)
+{
+    RTPFileAudioReader reader;
+    reader.setFiles({halfSecond, oneSecond});
+    ASSERT_TRUE(reader.start());
+    std::atomic<bool> done{false};
+    std::atomic<int> read{0};
+    std::thread sender([&] {
+        while (!done.load()) {
+            std::unique_ptr<RTPAudioPacket> packet(reader.readPacket());
+            if (packet) {
+                const uint8_t *p = packet->data();
+                if (mpegFrameLength(p + 4, size_t(packet->size() - 4)) == packet->size() - 4)
+                    ++read;
+            }
+        }
+    });
+    for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(reader.openFile(i % 2));
+    done.store(true);
+    sender.join();
+    reader.stop();
+    EXPECT_GT(read.load(), 0);
+}
+
+TEST(RTPAudioPacket, PayloadGetsAZeroHeaderAndTheBufferGrowsOnlyWhenNeeded)
+{
+    RTPAudioPacket packet;
+    EXPECT_EQ(packet.payloadType, -1);
+    const uint8_t big[6] = {1, 2, 3, 4, 5, 6};
+    packet.setPayload(big, 6);
+    EXPECT_EQ(packet.size(), 10);
+    EXPECT_EQ(packet.capacity(), 10);
+    EXPECT_EQ(std::vector<uint8_t>(packet.data(), packet.data() + 10),
+              (std::vector<uint8_t>{0, 0, 0, 0, 1, 2, 3, 4, 5, 6}));
+    const uint8_t *buffer = packet.data();
+    const uint8_t small[2] = {9, 8};
+    packet.setPayload(small, 2);
+    EXPECT_EQ(packet.size(), 6);
+    EXPECT_EQ(packet.capacity(), 10);
+    EXPECT_EQ(packet.data(), buffer);
+    EXPECT_EQ(std::vector<uint8_t>(packet.data(), packet.data() + 6), (std::vector<uint8_t>{0, 0, 0, 0, 9, 8}));
+    packet.free();
+    EXPECT_EQ(packet.capacity(), 0);
+    EXPECT_EQ(packet.data(), nullptr);
+}
+
+} // namespace

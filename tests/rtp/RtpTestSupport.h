@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <vector>
+
+// True when main() moved this test process into a network namespace of its
+// own, where lo is the only interface and carries the multicast route.
+bool inPrivateNetwork();
+// Called once from main(), before any thread exists.
+void enterPrivateNetwork();
+
+// The group streams are sent to in tests: a multicast group on lo inside the
+// private namespace, plain loopback otherwise. Never a real interface.
+QString testDestination();
+
+// Makes an MP3 of the given length (44.1 kHz mono sine, 128 kbit/s, so every
+// frame is 1152 samples) with the system's ffmpeg. Empty on failure.
+QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds);
+
+struct ReceivedPacket
+{
+    std::vector<uint8_t> bytes;
+    int64_t arrivalUs = 0; // steady clock
+};
+
+// A UDP socket for what the code under test sends: bound to port on all
+// local addresses of the namespace, joined to address when it is a multicast
+// group (on lo).
+class UdpReceiver
+{
+public:
+    UdpReceiver(const QString &address, int port);
+    ~UdpReceiver();
+    bool isOpen() const { return fd >= 0; }
+    // Waits up to timeoutMs for one datagram.
+    bool receive(ReceivedPacket *out, int timeoutMs);
+    // Collects datagrams until timeoutMs of silence or until maxMs in total.
+    std::vector<ReceivedPacket> collect(int silenceMs, int maxMs);
+
+private:
+    int fd = -1;
+};
+
+// Sends a datagram to 127.0.0.1:port.
+bool sendLoopback(int port, const uint8_t *data, size_t length);
+// Binds a UDP socket on 0.0.0.0:port to keep the port busy; -1 on failure.
+int occupyPort(int port);
+
+int64_t steadyUs();
+
+// RTP header fields of a received packet (network byte order decoded).
+struct RtpHeader
+{
+    int version = 0;
+    bool marker = false;
+    int payloadType = -1;
+    uint16_t sequence = 0;
+    uint32_t timestamp = 0;
+    uint32_t ssrc = 0;
+    size_t payloadOffset = 0;
+};
+bool parseRtp(const std::vector<uint8_t> &bytes, RtpHeader *out);
+
+// True when the compound RTCP packet holds a BYE naming ssrc.
+bool rtcpHasBye(const std::vector<uint8_t> &bytes, uint32_t ssrc);
+
+// Length of the MPEG audio frame whose header starts at p, or -1 when the
+// four bytes are not a valid Layer I/II/III frame header.
+int mpegFrameLength(const uint8_t *p, size_t available);
