@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbUtils/OrbThread.h"
+
+#include <gtest/gtest.h>
+
+#include <QMutex>
+#include <QWaitCondition>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// Counts its runs and destructions; loops until stopped.
+class CountingThread : public OrbThread
+{
+public:
+    explicit CountingThread(std::atomic<int> *destroyed = nullptr) : destroyed(destroyed) {}
+    ~CountingThread() override
+    {
+        if (destroyed)
+            destroyed->fetch_add(1);
+    }
+    std::atomic<int> runs{0};
+    std::atomic<bool> running{false};
+    std::atomic<bool> finished{false};
+
+protected:
+    void run() override
+    {
+        runs.fetch_add(1);
+        running.store(true);
+        while (!isStopRequested())
+            OrbThread::msleep(1);
+        OrbThread::msleep(20); // the owner must wait for this too
+        running.store(false);
+        finished.store(true);
+    }
+
+private:
+    std::atomic<int> *destroyed;
+};
+
+// Blocks on a condition that only its own stop() releases, like a capture
+// loop blocked in the driver.
+class BlockingThread : public OrbThread
+{
+public:
+    void stop() override
+    {
+        OrbThread::stop();
+        QMutexLocker lock(&mutex);
+        released = true;
+        cond.wakeAll();
+    }
+    std::atomic<bool> returned{false};
+
+protected:
+    void run() override
+    {
+        QMutexLocker lock(&mutex);
+        while (!released)
+            cond.wait(&mutex); // never polls the stop flag
+        returned.store(true);
+    }
+
+private:
+    QMutex mutex;
+    QWaitCondition cond;
+    bool released = false;
+};
+
+bool waitFor(const std::atomic<bool> &flag, int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!flag.load() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return flag.load();
+}
+
+} // namespace
+
+TEST(OrbThread, ShouldStopWithoutThreadIsTrue)
+{
+    EXPECT_TRUE(OrbThread::shouldStop(nullptr));
+    CountingThread t;
+    EXPECT_FALSE(OrbThread::shouldStop(&t));
+    t.stop();
+    EXPECT_TRUE(OrbThread::shouldStop(&t));
+}
+
+TEST(OrbThread, ReleaseThreadOnEmptyPlaceDoesNothing)
+{
+    OrbThread *place = nullptr;
+    OrbThread::releaseThread(&place);
+    EXPECT_EQ(place, nullptr);
+    OrbThread::releaseThread(nullptr);
+}
+
+TEST(OrbThread, ReleaseThreadReturnsAfterRunAndDeletesTheWorker)
+{
+    std::atomic<int> destroyed{0};
+    auto *worker = new CountingThread(&destroyed);
+    worker->start();
+    ASSERT_TRUE(waitFor(worker->running, 2000));
+    OrbThread *place = worker;
+    OrbThread::releaseThread(&place);
+    EXPECT_EQ(place, nullptr);
+    // The last use went with the release: the object is deleted by now.
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(OrbThread, StartStopJoinStartRunsTheBodyAgain)
+{
+    CountingThread t;
+    for (int round = 1; round <= 2; ++round) {
+        t.start();
+        ASSERT_TRUE(waitFor(t.running, 2000)) << "round " << round;
+        EXPECT_FALSE(t.isStopRequested());
+        t.stop();
+        t.join();
+        EXPECT_TRUE(t.finished.load());
+        EXPECT_FALSE(t.running.load());
+        EXPECT_EQ(t.runs.load(), round);
+        t.finished.store(false);
+    }
+}
+
+TEST(OrbThread, StopOverrideReleasesABodyThatNeverPollsTheFlag)
+{
+    BlockingThread t;
+    t.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(t.returned.load());
+    t.stop();
+    t.join();
+    EXPECT_TRUE(t.returned.load());
+}
+
+TEST(OrbThreadLocker, LockAndUnlockReturnZeroAndExclude)
+{
+    OrbThreadLocker locker;
+    int counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 10000; ++i) {
+            EXPECT_EQ(locker.lock(), 0);
+            ++counter;
+            EXPECT_EQ(locker.unlock(), 0);
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 20000);
+}

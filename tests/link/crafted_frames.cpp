@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "crafted_frames.h"
+
+#include "QPcapFrame.h"
+
+const uint8_t kToolMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+const uint8_t kToolIp[4] = {192, 168, 1, 2};
+const uint8_t kTermMac[6] = {0x02, 0xfe, 0x00, 0x00, 0x00, 0x01};
+const uint8_t kTermIp[4] = {192, 168, 1, 100};
+const uint8_t kOtherMac[6] = {0x02, 0xfe, 0x00, 0x00, 0x00, 0x02};
+const uint8_t kOtherIp[4] = {192, 168, 1, 101};
+
+QPcapPacket *craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const uint8_t dstMac[6],
+                        const uint8_t dstIp[4], const QByteArray &text)
+{
+    uint8_t header[QPCAP_HEADER_SIZE];
+    buildCommandHeader(header, text.size());
+    auto *packet = new QPcapPacket;
+    buildFrame(packet, srcMac, srcIp, dstMac, dstIp, header, QPCAP_HEADER_SIZE,
+               reinterpret_cast<const uint8_t *>(text.constData()), text.size());
+    return packet;
+}
+
+QPcapPacket *craftFrameWithEtherType(uint16_t etherType, const uint8_t srcMac[6], const QByteArray &text)
+{
+    QPcapPacket *packet = craftFrame(srcMac, kTermIp, kToolMac, kToolIp, text);
+    putBigEndian16(packet->frame() + 12, etherType);
+    return packet;
+}

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The default adapter choice.
+#include "QPcapAdapterList.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+QPcapAdapter adapter(const char *name, uint8_t a, uint8_t b, uint8_t c, uint8_t d)
+{
+    QPcapAdapter x;
+    std::memset(&x, 0, sizeof x);
+    std::snprintf(x.name, sizeof x.name, "%s", name);
+    x.address[0] = a;
+    x.address[1] = b;
+    x.address[2] = c;
+    x.address[3] = d;
+    return x;
+}
+
+struct ChoiceCase {
+    const char *label;
+    std::vector<QPcapAdapter> adapters;
+    const char *remembered;
+    const char *expected; // nullptr: none
+};
+
+class AdapterChoice : public ::testing::TestWithParam<ChoiceCase> {};
+
+const QPcapAdapter kTen = adapter("eth0", 10, 0, 0, 2);
+const QPcapAdapter kFifty = adapter("eth1", 192, 168, 50, 3);
+const QPcapAdapter kOne = adapter("eth2", 192, 168, 1, 7);
+const QPcapAdapter kThirty = adapter("eth3", 192, 168, 30, 9);
+const QPcapAdapter kNone = adapter("eth4", 0, 0, 0, 0);
+
+} // namespace
+
+TEST_P(AdapterChoice, PicksByNameThenLowSubnetThenAny192168ThenFirst)
+{
+    const ChoiceCase &c = GetParam();
+    QPcapAdapterList list;
+    for (const QPcapAdapter &a : c.adapters)
+        list.append(a);
+    const QPcapAdapter *chosen = findAdapter(&list, c.remembered);
+    if (c.expected == nullptr) {
+        EXPECT_EQ(chosen, nullptr);
+        return;
+    }
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_STREQ(chosen->name, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AdapterChoice,
+    ::testing::Values(ChoiceCase{"ThirdNumberAtMost30Wins", {kTen, kFifty, kOne}, nullptr, "eth2"},
+                      ChoiceCase{"Exactly30Counts", {kFifty, kThirty}, "", "eth3"},
+                      ChoiceCase{"Any192168WhenNoneIsLow", {kTen, kFifty}, nullptr, "eth1"},
+                      ChoiceCase{"FirstWhenNoneIs192168", {kTen, kNone}, nullptr, "eth0"},
+                      ChoiceCase{"RememberedNameWinsOverRules", {kTen, kFifty, kOne}, "eth1", "eth1"},
+                      ChoiceCase{"RememberedNameMatchesExactly", {kTen, kFifty, kOne}, "eth", "eth2"},
+                      ChoiceCase{"VanishedNameFallsBack", {kTen, kFifty}, "wlan9", "eth1"},
+                      ChoiceCase{"EmptyListGivesNone", {}, "eth0", nullptr}),
+    [](const ::testing::TestParamInfo<ChoiceCase> &info) { return std::string(info.param.label); });
+
+TEST(AdapterList, AtChecksBounds)
+{
+    QPcapAdapterList list;
+    EXPECT_EQ(list.at(0), nullptr);
+    list.append(kTen);
+    ASSERT_NE(list.at(0), nullptr);
+    EXPECT_STREQ(list.at(0)->name, "eth0");
+    EXPECT_EQ(list.at(1), nullptr);
+    EXPECT_EQ(list.at(-1), nullptr);
+    EXPECT_EQ(findAdapter(nullptr, nullptr), nullptr);
+}
+
+TEST(AdapterList, AddressWithoutIpv4ReadsAsZeros)
+{
+    char text[16];
+    formatIpv4(kNone.address, text);
+    EXPECT_STREQ(text, "0.0.0.0");
+    formatIpv4(kFifty.address, text);
+    EXPECT_STREQ(text, "192.168.50.3");
+}
