@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QSettings;
+
+// Typed front over configure.ini in the per-user configure directory. Short
+// lived: create one, read or write a few keys, drop it. Several may exist at
+// once; each writes its own changes, which QSettings merges on sync.
+class OrbConfigure : public QObject
+{
+    Q_OBJECT
+public:
+    explicit OrbConfigure(QObject *parent = nullptr);
+    ~OrbConfigure() override;
+
+    // The file behind every store ("<configure dir>/configure.ini").
+    static QString filePath();
+
+    // "cn" or "en"; empty when never written.
+    QString language() const;
+    void setLanguage(const QString &value);
+    // Writes "en" when no language is stored yet (first start).
+    void ensureLanguage();
+
+    // Name of the chosen network adapter.
+    QString network() const;
+    void setNetwork(const QString &value);
+
+    // Multicast dialog state.
+    QString rtpServer() const;
+    void setRtpServer(const QString &value);
+    QString deviceId() const;
+    void setDeviceId(const QString &value);
+    // Only the listed files that exist now, in stored order.
+    QStringList rtpFileList() const;
+    void setRtpFileList(const QStringList &files);
+    // 0 when absent or not a number.
+    int rtpSourceIndex() const;
+    void setRtpSourceIndex(int index);
+
+    // Writes pending changes now (destruction does it too).
+    void sync();
+
+private:
+    QString text(const char *key) const;
+    QSettings *settings;
+};
