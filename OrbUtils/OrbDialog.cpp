@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbDialog.h"
+
+OrbDialog::OrbDialog(QWidget *parent) : QDialog(parent)
+{
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+}
+
+void OrbDialog::moveToCenter(QWidget *widget)
+{
+    if (widget == nullptr)
+        return;
+    // A page is a child widget: its own geometry is relative to its parent,
+    // so take its rectangle on screen. For a window this is its geometry.
+    const QPoint topLeft = widget->mapToGlobal(QPoint(0, 0));
+    QPoint target(topLeft.x() + (widget->width() - width()) / 2, topLeft.y() + (widget->height() - height()) / 2);
+    // A dialog with a parent is itself a window (moved in screen
+    // coordinates); a parentless one too. Either way move() takes screen
+    // coordinates here.
+    move(target);
+}
