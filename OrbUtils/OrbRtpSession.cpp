@@ -6,6 +6,9 @@
 #include <ortp/ortp.h>
 
 #include <arpa/inet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -65,6 +68,15 @@ void OrbRtpRecvThread::run()
     session->runReceive(this);
 }
 
+void OrbRtpRecvThread::stop()
+{
+    OrbThread::stop();
+    const uint64_t one = 1;
+    if (session->wakeFd >= 0 && ::write(session->wakeFd, &one, sizeof(one)) < 0) {
+        // The wait times out within a second anyway.
+    }
+}
+
 OrbRtpSession::OrbRtpSession()
 {
     initLibrary();
@@ -79,6 +91,8 @@ OrbRtpSession::~OrbRtpSession()
         rtp_session_destroy(session);
     if (profile)
         rtp_profile_destroy(profile);
+    if (wakeFd >= 0)
+        ::close(wakeFd);
 }
 
 bool OrbRtpSession::isPortValid(int port)
@@ -164,6 +178,8 @@ int OrbRtpSession::start(const char *address, int localPort, int destPort, int c
         ORB_LOG("rtp session create %d\n", -2);
         return -1;
     }
+    if (wakeFd < 0)
+        wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     active = true;
     if (IN_MULTICAST(ntohl(destination.s_addr)))
         ORB_LOG("support multicasting\n");
@@ -257,17 +273,30 @@ void OrbRtpSession::runSend(const OrbThread *thread)
             due = firstSend + qint64(period) * sent;
             continue;
         }
-        OrbThread::msleep(10);
+        int32_t delay = observer ? observer->retryDelay(this) : 10;
+        if (now < due && due - now < delay)
+            delay = int32_t(due - now);
+        OrbThread::msleep((unsigned long)(delay < 1 ? 1 : delay > 10 ? 10 : delay));
     }
 }
 
 void OrbRtpSession::runReceive(const OrbThread *thread)
 {
-    enum { Batch = 10 };
+    enum { Batch = 10, WaitLimitMs = 1000 };
     mblk_t *held[Batch];
     // oRTP reads the sockets only when the query timestamp changes.
     uint32_t query = 0;
+    libraryLock.lock();
+    pollfd waits[3] = {{rtp_session_get_rtp_socket(session), POLLIN, 0},
+                       {rtp_session_get_rtcp_socket(session), POLLIN, 0},
+                       {wakeFd, POLLIN, 0}};
+    libraryLock.unlock();
+    bool ready = true; // drain whatever came before the thread started
     while (!OrbThread::shouldStop(thread)) {
+        if (!ready) {
+            ready = ::poll(waits, 3, WaitLimitMs) > 0 && (waits[0].revents | waits[1].revents) != 0;
+            continue;
+        }
         int count = 0;
         libraryLock.lock();
         if (active) {
@@ -280,7 +309,7 @@ void OrbRtpSession::runReceive(const OrbThread *thread)
         }
         libraryLock.unlock();
         if (count == 0) {
-            OrbThread::msleep(10);
+            ready = false;
             continue;
         }
         for (int i = 0; i < count; ++i) {

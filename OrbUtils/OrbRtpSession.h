@@ -24,6 +24,10 @@ public:
     virtual void onReceivePacket(OrbRtpSession *session, const uint8_t *packet, int32_t packetLength,
                                  const uint8_t *payload, int32_t payloadLength, uint32_t timestamp) = 0;
     virtual void onReceiveTimeout(OrbRtpSession *session) = 0;
+    // After onWantPacket declined: how many ms until it could accept, when
+    // the observer knows (a paced file). The send thread sleeps that long,
+    // but never more than 10 ms, instead of polling blindly.
+    virtual int32_t retryDelay(OrbRtpSession *) { return 10; }
 };
 
 class OrbRtpSendThread : public OrbThread
@@ -42,6 +46,8 @@ class OrbRtpRecvThread : public OrbThread
 {
 public:
     explicit OrbRtpRecvThread(OrbRtpSession *session) : session(session) {}
+    // Also wakes the wait on the sockets.
+    void stop() override;
 
 protected:
     void run() override;
@@ -57,7 +63,9 @@ private:
 // happen on one owner thread. start() launches a send thread, which polls the
 // observer's onWantPacket at the packet period (the observer calls sendPacket
 // from inside it), and a receive thread, which drains what arrives on the local
-// port and hands it to onReceivePacket. oRTP sessions are not thread-safe, so
+// port and hands it to onReceivePacket (it sleeps in poll() on the sockets
+// rather than waking every 10 ms, since a stream may run for hours and the
+// sender should cost less CPU than ffmpeg's). oRTP sessions are not thread-safe, so
 // every library call from either thread is made under libraryLock; observers
 // run outside it.
 //
@@ -118,6 +126,7 @@ private:
     uint32_t nextTimestamp = 0;
     OrbThread *sendThread = nullptr;
     OrbThread *recvThread = nullptr;
+    int wakeFd = -1; // eventfd that ends the receive thread's wait
     OrbRtpSessionObserver *observer = nullptr;
     OrbThreadLocker libraryLock;
     // Header room plus the largest payload sendPacket ever puts in one packet

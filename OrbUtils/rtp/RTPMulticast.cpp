@@ -65,8 +65,13 @@ bool RTPMulticast::onWantPacket(OrbRtpSession *session, uint32_t)
         started = true;
         startTime = now;
     }
-    if (!realTime && startTime + qint64(mediaTime) > now)
+    retryMs = PacketPeriod;
+    if (!realTime && startTime + qint64(mediaTime) > now) {
+        // Lets the send thread wake when the gate opens rather than up to a
+        // whole period later.
+        retryMs = int32_t(startTime + qint64(mediaTime) - now);
         return false;
+    }
     RTPAudioPacket *packet = reader->readPacket();
     if (packet == nullptr)
         return false;

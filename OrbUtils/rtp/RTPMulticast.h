@@ -32,6 +32,7 @@ public:
     bool onWantPacket(OrbRtpSession *session, uint32_t elapsed) override;
     void onReceivePacket(OrbRtpSession *, const uint8_t *, int32_t, const uint8_t *, int32_t, uint32_t) override {}
     void onReceiveTimeout(OrbRtpSession *) override {}
+    int32_t retryDelay(OrbRtpSession *) override { return retryMs; }
 
     // 0 when streaming began or the source refused to start (nothing is sent
     // then); -1 without a source; the session's result when it failed.
@@ -51,4 +52,5 @@ private:
     uint32_t runningTimestamp = 0;
     bool reported = false;
     qint64 lastReport = 0;
+    int32_t retryMs = PacketPeriod; // until the gate opens, after a refusal
 };
