@@ -298,14 +298,17 @@ void SimSegment::reply(const Target &from, const Target &to, cJSON *json, int or
         // Looks like the start of a good reply to anything that does not
         // really parse JSON.
         text = "{\"id\":" + QByteArray::number(id) + ",\"result\":\"success\" <garbled>";
-    } else if (options.oversized) {
+    } else if (options.oversized && rawOversized) {
+        // A good reply padded with trailing blanks: still JSON when cut
+        // anywhere past the reply, so only a size check keeps it out.
         text = printJson(json);
-        const int room = kOversizedFrame - QPCAP_TEXT_OFFSET;
-        text.chop(1); // the closing brace
-        text += ",\"pad\":\"";
-        while (text.size() < room - 2)
-            text += 'x';
-        text += "\"}";
+        text += QByteArray(kOversizedFrame - QPCAP_TEXT_OFFSET - text.size(), ' ');
+    } else if (options.oversized) {
+        // The interface cannot carry more than 1514 bytes: fill the longest
+        // legal frame with a text that runs on past its end.
+        text = printJson(json);
+        text.chop(1);
+        text += ",\"pad\":\"" + QByteArray(QPCAP_TEXT_MAX, 'x');
     } else {
         text = printJson(json);
     }

@@ -1,0 +1,653 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The link end to end: FenwaSDK in one network namespace, fenwa-sim in
+// another, a veth pair between them. Every test starts its own simulator with
+// the faults it needs and reads back what the simulator received (command
+// log) and what it became (state file).
+#include "FenwaSDK.h"
+#include "QPcapAdapterList.h"
+#include "e2e_segment.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QSet>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class SegmentEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        if (geteuid() != 0) {
+            skipReason = "end-to-end tests make network namespaces and need root; skipped";
+            return;
+        }
+        error = segment.create();
+    }
+    void TearDown() override { segment.destroy(); }
+
+    E2eSegment segment;
+    QByteArray skipReason, error;
+};
+
+SegmentEnvironment *env = nullptr;
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+QByteArray md5Hex(const char *text)
+{
+    return QCryptographicHash::hash(QByteArray(text), QCryptographicHash::Md5).toHex();
+}
+
+bool macFromText(const QString &text, uint8_t mac[6])
+{
+    unsigned v[6];
+    if (std::sscanf(text.toLatin1().constData(), "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        mac[i] = static_cast<uint8_t>(v[i]);
+    return true;
+}
+
+class LinkE2e : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!env->skipReason.isEmpty())
+            GTEST_SKIP() << env->skipReason.constData();
+        ASSERT_TRUE(env->error.isEmpty()) << "running as root but the test segment cannot be made: "
+                                          << env->error.constData();
+    }
+
+    void TearDown() override
+    {
+        sdk.close();
+        for (FenwaDevice *d : owned)
+            d->release();
+        owned.clear();
+        sim.stop();
+        if (mtuChanged)
+            env->segment.setMtu(1500);
+        if (interfaceDown)
+            env->segment.setToolInterfaceUp(true);
+    }
+
+    void startSim(const QStringList &args = {})
+    {
+        const QByteArray error = sim.start(env->segment, args);
+        ASSERT_TRUE(error.isEmpty()) << error.constData();
+    }
+
+    // Opens the SDK on the tool-side veth as the workbench would find it.
+    void openSdk(int replyTimeoutMs = 3000)
+    {
+        QPcapAdapterList *list = FenwaSDK::adapters();
+        const QPcapAdapter *adapter = findAdapter(list, env->segment.toolIf.constData());
+        ASSERT_NE(adapter, nullptr);
+        ASSERT_STREQ(adapter->name, env->segment.toolIf.constData());
+        sdk.open(adapter);
+        delete list;
+        sdk.setReplyTimeout(replyTimeoutMs);
+        ASSERT_TRUE(waitTransportOpen(3000)) << sdk.transport()->lastError().constData();
+    }
+
+    bool waitTransportOpen(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!sdk.transport()->isDeviceOpen() && t.elapsed() < ms)
+            sleepMs(5);
+        return sdk.transport()->isDeviceOpen();
+    }
+
+    // The record a search would give for terminal i, without searching (so
+    // the first command carries id 0).
+    FenwaDevice *record(int index)
+    {
+        const QJsonObject t = sim.terminal(index);
+        uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
+        uint8_t ip[4] = {0, 0, 0, 0};
+        macFromText(t.value("mac").toString(), mac);
+        std::sscanf(t.value("ip").toString().toLatin1().constData(), "%hhu.%hhu.%hhu.%hhu", &ip[0], &ip[1], &ip[2],
+                    &ip[3]);
+        FenwaDevice *d = FenwaDevice::fromSearchReply(mac, ip, nullptr);
+        owned.append(d);
+        return d;
+    }
+
+    QList<FenwaDevice *> search(int ms)
+    {
+        QList<FenwaDevice *> found;
+        sdk.search(&found, ms);
+        owned += found;
+        return found;
+    }
+
+    FenwaDevice *findByMac(const QList<FenwaDevice *> &list, const QString &macText)
+    {
+        for (FenwaDevice *d : list)
+            if (d->macText == macText)
+                return d;
+        return nullptr;
+    }
+
+    SimProcess sim;
+    FenwaSDK sdk;
+    QList<FenwaDevice *> owned;
+    bool mtuChanged = false;
+    bool interfaceDown = false;
+};
+
+// ---- search -----------------------------------------------------------------
+
+struct SearchCase {
+    const char *label;
+    int count;
+    QStringList args;
+    int copies;
+};
+
+class Search : public LinkE2e, public ::testing::WithParamInterface<SearchCase> {};
+
+TEST_P(Search, FindsEveryTerminalOncePerReplyWithWhatItReports)
+{
+    const SearchCase &c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startSim(QStringList{"--count", QString::number(c.count)} + c.args));
+    ASSERT_NO_FATAL_FAILURE(openSdk());
+    const QList<FenwaDevice *> found = search(1000);
+    ASSERT_EQ(found.size(), c.count * c.copies);
+
+    const QJsonArray terminals = sim.state().value("terminals").toArray();
+    ASSERT_EQ(terminals.size(), c.count);
+    for (const QJsonValue &v : terminals) {
+        const QJsonObject t = v.toObject();
+        const QString mac = t.value("mac").toString();
+        int seen = 0;
+        for (FenwaDevice *d : found) {
+            if (d->macText != mac)
+                continue;
+            ++seen;
+            uint8_t expected[6];
+            ASSERT_TRUE(macFromText(mac, expected));
+            EXPECT_EQ(std::memcmp(d->mac, expected, 6), 0) << "commands go to the frame's sender MAC";
+            EXPECT_EQ(d->ip, t.value("ip").toString());
+            EXPECT_EQ(QString::asprintf("%d.%d.%d.%d", d->address[0], d->address[1], d->address[2], d->address[3]),
+                      t.value("ip").toString());
+            EXPECT_EQ(d->name, t.value("name").toString());
+            EXPECT_EQ(d->type, t.value("type").toString());
+            EXPECT_EQ(d->ipMode, t.value("ipMode").toString());
+            EXPECT_EQ(d->version, t.value("version").toString());
+            EXPECT_EQ(d->gateway, t.value("gateway").toString());
+            EXPECT_EQ(d->netmask, t.value("netmask").toString());
+            EXPECT_EQ(d->dns1, t.value("dns1").toString());
+            EXPECT_EQ(d->dns2, t.value("dns2").toString());
+            EXPECT_EQ(d->sn, t.value("sn").toString());
+            EXPECT_EQ(d->uid, t.value("uid").toString());
+            EXPECT_EQ(d->account(), t.value("account").toString());
+            EXPECT_EQ(d->password(), t.value("password").toString());
+            EXPECT_EQ(d->extraInt("micVolume"), t.value("micVolume").toInt());
+            EXPECT_EQ(d->extraInt("outVolume"), t.value("outVolume").toInt());
+            EXPECT_EQ(d->autoMute(), t.value("autoMute").toInt());
+            EXPECT_EQ(d->extra("method"), "search");
+        }
+        EXPECT_EQ(seen, c.copies) << mac.toStdString();
+    }
+    EXPECT_EQ(sim.commands(), QList<QByteArray>{"{\"id\":0,\"method\":\"search\",\"user\":\"Windows Wendtix\"}"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Segments, Search,
+    ::testing::Values(SearchCase{"EightTerminals", 8, {}, 1},
+                      SearchCase{"EveryReplyTwice", 8, {"--duplicate"}, 2},
+                      SearchCase{"FiftyOfThreeTypes", 50, {"--types", "VQ40,VQT40,XT9"}, 1}),
+    [](const ::testing::TestParamInfo<SearchCase> &info) { return std::string(info.param.label); });
+
+// ---- every command ----------------------------------------------------------
+
+struct CommandCase {
+    const char *label;
+    std::function<int(FenwaSDK &, FenwaDevice *)> run;
+    QByteArray text; // exact text with id 0
+    // Checks the addressed terminal's state after the command (and may read
+    // what the command returned through captured state of its own).
+    std::function<void(const QJsonObject &)> check;
+};
+
+class Command : public LinkE2e, public ::testing::WithParamInterface<CommandCase> {};
+
+QByteArray rtpEntry(int i, int enable, const char *ip, int port)
+{
+    // cJSON's formatted print, written out by hand.
+    return QByteArray("\"rtp") + QByteArray::number(i) + "\":{\n\t\"enable\":\t" + QByteArray::number(enable)
+        + ",\n\t\"rtpIP\":\t\"" + ip + "\",\n\t\"rtpPort\":\t" + QByteArray::number(port) + "\n}";
+}
+
+SipSettings sipAccount(const char *account, const char *display)
+{
+    SipSettings s;
+    s.serverHost = "sip.lan";
+    s.serverPort = "5062";
+    s.account = account;
+    s.password = "pw";
+    s.displayName = display;
+    return s;
+}
+
+RtpSettings rtpChannel(int i)
+{
+    RtpSettings r;
+    r.enable = i % 2;
+    r.rtpIP = QString::asprintf("239.1.0.%d", i + 1);
+    r.rtpPort = 7000 + 2 * i;
+    return r;
+}
+
+} // namespace
+
+TEST_P(Command, ReachesTheTerminalAsTheTemplateTextAndChangesItsState)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "3"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk());
+    const QJsonObject before0 = sim.terminal(0);
+    const QJsonObject before2 = sim.terminal(2);
+    FenwaDevice *device = record(1);
+
+    EXPECT_EQ(GetParam().run(sdk, device), 0);
+    const QList<QByteArray> received = sim.commands();
+    ASSERT_EQ(received.size(), 1);
+    // The log escapes raw line breaks; the template's only ones are in the
+    // RTP entries, which cJSON prints with them.
+    QByteArray expected = GetParam().text;
+    expected.replace('\n', "\\n");
+    EXPECT_EQ(received[0], expected);
+    GetParam().check(sim.terminal(1));
+    EXPECT_EQ(sim.terminal(0), before0) << "only the addressed terminal acts";
+    EXPECT_EQ(sim.terminal(2), before2) << "only the addressed terminal acts";
+}
+
+namespace {
+RtpSettings gRtpRead[10];
+SipSettings gSipRead[2];
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    Protocol, Command,
+    ::testing::Values(
+        CommandCase{"GetRtpSettings",
+                    [](FenwaSDK &s, FenwaDevice *d) { return s.getRtpSettings(d, gRtpRead, 10); },
+                    "{\"id\":0,\"method\":\"GetRtpSettings\"}",
+                    [](const QJsonObject &t) {
+                        for (int i = 0; i < 10; ++i) {
+                            const QJsonObject r = t.value(QString::asprintf("rtp%d", i)).toObject();
+                            EXPECT_EQ(gRtpRead[i].rtpIP, r.value("rtpIP").toString()) << i;
+                            EXPECT_EQ(gRtpRead[i].rtpPort, r.value("rtpPort").toInt()) << i;
+                            EXPECT_EQ(gRtpRead[i].enable, r.value("enable").toInt()) << i;
+                        }
+                    }},
+        CommandCase{"GetSipSettings",
+                    [](FenwaSDK &s, FenwaDevice *d) { return s.getSipSettings(d, &gSipRead[0], &gSipRead[1]); },
+                    "{\"id\":0,\"method\":\"GetSipSettings\"}",
+                    [](const QJsonObject &t) {
+                        EXPECT_EQ(gSipRead[0].serverPort, t.value("sip0").toObject().value("serverPort").toString());
+                        EXPECT_EQ(gSipRead[1].serverPort, t.value("sip1").toObject().value("serverPort").toString());
+                        EXPECT_FALSE(gSipRead[0].serverPort.isEmpty());
+                    }},
+        CommandCase{"Reboot", [](FenwaSDK &s, FenwaDevice *d) { return s.reboot(d); }, "{\"id\":0,\"method\":\"reboot\"}",
+                    [](const QJsonObject &t) { EXPECT_EQ(t.value("reboots").toInt(), 1); }},
+        CommandCase{"ResetDefault", [](FenwaSDK &s, FenwaDevice *d) { return s.resetDefault(d); },
+                    "{\"id\":0,\"method\":\"ResetDefault\"}",
+                    [](const QJsonObject &t) { EXPECT_EQ(t.value("factoryResets").toInt(), 1); }},
+        CommandCase{"PlayVolume", [](FenwaSDK &s, FenwaDevice *d) { return s.playVolume(d); },
+                    "{\"id\":0,\"method\":\"PlayVolume\"}",
+                    [](const QJsonObject &t) { EXPECT_EQ(t.value("testSounds").toInt(), 1); }},
+        CommandCase{"SetIpDhcp", [](FenwaSDK &s, FenwaDevice *d) { return s.setIpDhcp(d); },
+                    "{\"id\":0,\"method\":\"SetIp\",\"IpMode\":\"dhcp\"}",
+                    [](const QJsonObject &t) { EXPECT_EQ(t.value("ipMode").toString(), "dhcp"); }},
+        CommandCase{"SetIpStatic",
+                    [](FenwaSDK &s, FenwaDevice *d) {
+                        return s.setIpStatic(d, "10.1.2.3", "10.1.2.1", "255.255.0.0", "10.1.2.53", "10.1.2.54");
+                    },
+                    "{\"id\":0,\"method\":\"SetIp\",\"IpMode\":\"static\",\"ip\":\"10.1.2.3\",\"gateway\":\"10.1.2.1\","
+                    "\"netmask\":\"255.255.0.0\",\"dns1\":\"10.1.2.53\",\"dns2\":\"10.1.2.54\"}",
+                    [](const QJsonObject &t) {
+                        EXPECT_EQ(t.value("ip").toString(), "10.1.2.3");
+                        EXPECT_EQ(t.value("gateway").toString(), "10.1.2.1");
+                        EXPECT_EQ(t.value("netmask").toString(), "255.255.0.0");
+                        EXPECT_EQ(t.value("dns1").toString(), "10.1.2.53");
+                        EXPECT_EQ(t.value("dns2").toString(), "10.1.2.54");
+                    }},
+        CommandCase{"SetName", [](FenwaSDK &s, FenwaDevice *d) { return s.setName(d, "Lobby \"East\""); },
+                    "{\"id\":0,\"method\":\"SetName\",\"name\":\"Lobby \\\"East\\\"\"}",
+                    [](const QJsonObject &t) { EXPECT_EQ(t.value("name").toString(), "Lobby \"East\""); }},
+        CommandCase{"SetMac", [](FenwaSDK &s, FenwaDevice *d) { return s.setMac(d, "02:aa:bb:cc:dd:ee"); },
+                    "{\"id\":0,\"method\":\"SetMac\",\"mac\":\"02:aa:bb:cc:dd:ee\"}",
+                    [](const QJsonObject &t) { EXPECT_EQ(t.value("mac").toString(), "02:aa:bb:cc:dd:ee"); }},
+        CommandCase{"SetSN", [](FenwaSDK &s, FenwaDevice *d) { return s.setSn(d, "SN-X-42"); },
+                    "{\"id\":0,\"method\":\"SetSN\",\"sn\":\"SN-X-42\"}",
+                    [](const QJsonObject &t) { EXPECT_EQ(t.value("sn").toString(), "SN-X-42"); }},
+        CommandCase{"SetAccountPassword",
+                    [](FenwaSDK &s, FenwaDevice *d) {
+                        return s.setAccountPassword(d, "installer", QString::fromLatin1(md5Hex("s3cret")));
+                    },
+                    "{\"id\":0,\"method\":\"SetAccountPassword\", \"account\":\"installer\", \"password\":\""
+                        + md5Hex("s3cret") + "\"}",
+                    [](const QJsonObject &t) {
+                        EXPECT_EQ(t.value("account").toString(), "installer");
+                        EXPECT_EQ(t.value("password").toString(), QString::fromLatin1(md5Hex("s3cret")));
+                    }},
+        CommandCase{"SetServer", [](FenwaSDK &s, FenwaDevice *d) { return s.setServer(d, "10.0.0.9", 8080); },
+                    "{\"id\":0,\"method\":\"SetServer\",\"serverIp\":\"10.0.0.9\",\"serverPort\":8080}",
+                    [](const QJsonObject &t) {
+                        EXPECT_EQ(t.value("serverIp").toString(), "10.0.0.9");
+                        EXPECT_EQ(t.value("serverPort").toInt(), 8080);
+                    }},
+        CommandCase{"SetDeviceVolume", [](FenwaSDK &s, FenwaDevice *d) { return s.setDeviceVolume(d, 40, 70, 1); },
+                    "{\"id\":0,\"method\":\"SetDeviceVolume\", \"micVolume\":40, \"outVolume\":70, \"autoMute\":1}",
+                    [](const QJsonObject &t) {
+                        EXPECT_EQ(t.value("micVolume").toInt(), 40);
+                        EXPECT_EQ(t.value("outVolume").toInt(), 70);
+                        EXPECT_EQ(t.value("autoMute").toInt(), 1);
+                    }},
+        CommandCase{"SetDeviceInfo",
+                    [](FenwaSDK &s, FenwaDevice *d) {
+                        return s.setDeviceInfo(d, "0571", "88", "Gate", 3, "A1", "B2", "C3", "D4");
+                    },
+                    "{\"id\":0,\"method\":\"SetDeviceInfo\",\"areaCode\":\"0571\",\"number\":\"88\",\"name\":\"Gate\","
+                    "\"powerLevel\":3,\"resourceTypeSequenceCode\":\"A1\",\"resourceSonTypeSequenceCode\":\"B2\","
+                    "\"resourceTypeCode\":\"C3\",\"resourceSonTypeCode\":\"D4\"}",
+                    [](const QJsonObject &t) {
+                        const QJsonObject info = t.value("deviceInfo").toObject();
+                        EXPECT_EQ(info.value("areaCode").toString(), "0571");
+                        EXPECT_EQ(info.value("name").toString(), "Gate");
+                        EXPECT_EQ(info.value("powerLevel").toInt(), 3);
+                        EXPECT_EQ(info.value("resourceSonTypeCode").toString(), "D4");
+                        EXPECT_EQ(t.value("name").toString(), "Terminal-002") << "the device info name is not the name";
+                    }},
+        CommandCase{"SetSipSettings",
+                    [](FenwaSDK &s, FenwaDevice *d) {
+                        return s.setSipSettings(d, sipAccount("101", "Desk"), sipAccount("102", ""));
+                    },
+                    "{\"id\":0,\"method\":\"SetSipSettings\",\"sip0\":{\"serverHost\" : \"sip.lan\",\"serverPort\" : "
+                    "\"5062\", \"account\" : \"101\",\"password\" : \"pw\",\"displayName\" : \"Desk\"},\"sip1\":{"
+                    "\"serverHost\" : \"sip.lan\",\"serverPort\" : \"5062\", \"account\" : \"102\",\"password\" : "
+                    "\"pw\",\"displayName\" : \"\"}}",
+                    [](const QJsonObject &t) {
+                        EXPECT_EQ(t.value("sip0").toObject().value("account").toString(), "101");
+                        EXPECT_EQ(t.value("sip0").toObject().value("displayName").toString(), "Desk");
+                        EXPECT_EQ(t.value("sip1").toObject().value("account").toString(), "102");
+                        EXPECT_EQ(t.value("sip1").toObject().value("serverPort").toString(), "5062");
+                    }},
+        CommandCase{"SetRtpSettings",
+                    [](FenwaSDK &s, FenwaDevice *d) {
+                        RtpSettings list[10];
+                        for (int i = 0; i < 10; ++i)
+                            list[i] = rtpChannel(i);
+                        return s.setRtpSettings(d, list, 10);
+                    },
+                    [] {
+                        QByteArray t = "{\"id\":0,\"method\":\"SetRtpSettings\",";
+                        for (int i = 0; i < 10; ++i)
+                            t += rtpEntry(i, i % 2, QString::asprintf("239.1.0.%d", i + 1).toLatin1().constData(),
+                                          7000 + 2 * i)
+                                + (i < 9 ? "," : "");
+                        return t + "}";
+                    }(),
+                    [](const QJsonObject &t) {
+                        for (int i = 0; i < 10; ++i) {
+                            const QJsonObject r = t.value(QString::asprintf("rtp%d", i)).toObject();
+                            EXPECT_EQ(r.value("rtpIP").toString(), rtpChannel(i).rtpIP);
+                            EXPECT_EQ(r.value("rtpPort").toInt(), rtpChannel(i).rtpPort);
+                            EXPECT_EQ(r.value("enable").toInt(), rtpChannel(i).enable);
+                        }
+                    }}),
+    [](const ::testing::TestParamInfo<CommandCase> &info) { return std::string(info.param.label); });
+
+// ---- state seen through later searches ----------------------------------------
+
+TEST_F(LinkE2e, NewNameAddressAndMacShowInTheNextSearchAndTheOldMacFallsSilent)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "4"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(1000));
+    QList<FenwaDevice *> found = search(500);
+    ASSERT_EQ(found.size(), 4);
+    FenwaDevice *target = findByMac(found, "02:fe:00:00:00:03");
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(sdk.setName(target, "Platform 3"), 0);
+    EXPECT_EQ(sdk.setIpStatic(target, "10.20.30.40", "10.20.30.1", "255.255.255.0", "10.20.30.1", ""), 0);
+    EXPECT_EQ(sdk.setMac(target, "02:fe:00:00:99:03"), 0);
+    sdk.setReplyTimeout(300);
+    EXPECT_EQ(sdk.playVolume(target), -1) << "nobody answers on the old MAC";
+
+    found = search(500);
+    ASSERT_EQ(found.size(), 4);
+    EXPECT_EQ(findByMac(found, "02:fe:00:00:00:03"), nullptr);
+    FenwaDevice *moved = findByMac(found, "02:fe:00:00:99:03");
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(moved->name, "Platform 3");
+    EXPECT_EQ(moved->ip, "10.20.30.40");
+    const uint8_t newIp[4] = {10, 20, 30, 40};
+    EXPECT_EQ(std::memcmp(moved->address, newIp, 4), 0) << "the reply comes from the new address";
+    sdk.setReplyTimeout(1000);
+    EXPECT_EQ(sdk.playVolume(moved), 0);
+    EXPECT_EQ(sim.terminal(2).value("testSounds").toInt(), 1);
+}
+
+// ---- ids and reply matching ---------------------------------------------------
+
+TEST_F(LinkE2e, IdsCountFromZeroPerOpenAndEachCommandGetsItsOwnReply)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "2", "--duplicate"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(1000));
+    const QList<FenwaDevice *> found = search(300);
+    ASSERT_EQ(found.size(), 4);
+    FenwaDevice *d = findByMac(found, "02:fe:00:00:00:02");
+    ASSERT_NE(d, nullptr);
+    // Every reply comes twice: the second copy of each must not answer the
+    // next command.
+    EXPECT_EQ(sdk.setName(d, "one"), 0);
+    EXPECT_EQ(sdk.setName(d, "two"), 0);
+    sdk.close();
+    ASSERT_NO_FATAL_FAILURE(openSdk(1000));
+    EXPECT_EQ(sdk.setName(d, "three"), 0);
+    EXPECT_EQ(sim.commands(),
+              (QList<QByteArray>{"{\"id\":0,\"method\":\"search\",\"user\":\"Windows Wendtix\"}",
+                                 "{\"id\":1,\"method\":\"SetName\",\"name\":\"one\"}",
+                                 "{\"id\":2,\"method\":\"SetName\",\"name\":\"two\"}",
+                                 "{\"id\":0,\"method\":\"SetName\",\"name\":\"three\"}"}));
+    EXPECT_EQ(sim.terminal(1).value("name").toString(), "three");
+}
+
+TEST_F(LinkE2e, LateReplyToAnEarlierCommandDoesNotAnswerTheNextOne)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--delay", "400"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(150));
+    FenwaDevice *d = record(0);
+    EXPECT_EQ(sdk.reboot(d), -1) << "its reply comes after 400 ms";
+    sdk.setReplyTimeout(2000);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(sdk.playVolume(d), 0);
+    // The reboot's reply lands about 250 ms into this wait; taking it would
+    // end the wait before this command's own reply could exist.
+    EXPECT_GE(timer.elapsed(), 350);
+}
+
+// ---- cancel -------------------------------------------------------------------
+
+TEST_F(LinkE2e, CancelEndsACommandWaitingForAReplyThatNeverComes)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--drop", "100"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(3000));
+    FenwaDevice *d = record(0);
+    std::thread operatorClosesDialog([this] {
+        sleepMs(200);
+        sdk.cancel();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(sdk.setName(d, "never"), -1);
+    operatorClosesDialog.join();
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(sim.commands().size(), 1) << "the command itself went out";
+}
+
+TEST_F(LinkE2e, CancelEndsAnOpenEndedSearchWithWhatItFound)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "8"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk());
+    std::thread canceller([this] {
+        sleepMs(500);
+        sdk.cancel();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const QList<FenwaDevice *> found = search(-1);
+    canceller.join();
+    EXPECT_EQ(found.size(), 8);
+    EXPECT_LT(timer.elapsed(), 2000);
+}
+
+// ---- lost and bad replies -----------------------------------------------------
+
+TEST_F(LinkE2e, DroppedReplyTimesOut)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--drop", "100"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(300));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(sdk.reboot(record(0)), -1);
+    EXPECT_GE(timer.elapsed(), 300);
+    EXPECT_EQ(sim.stats().value("dropped").toInt(), 1);
+    EXPECT_EQ(sim.terminal(0).value("reboots").toInt(), 1) << "the terminal acted; only its reply was lost";
+}
+
+TEST_F(LinkE2e, EveryDroppedReplyIsOneFailureAndNoneMore)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--drop", "40", "--seed", "7"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(200));
+    FenwaDevice *d = record(0);
+    int succeeded = 0;
+    constexpr int kCommands = 20;
+    for (int i = 0; i < kCommands; ++i)
+        succeeded += sdk.playVolume(d) == 0 ? 1 : 0;
+    sleepMs(50);
+    const int dropped = sim.stats().value("dropped").toInt();
+    EXPECT_GT(dropped, 0);
+    EXPECT_EQ(succeeded, kCommands - dropped);
+}
+
+struct BadReplyCase {
+    const char *label;
+    QStringList args;
+    int mtu; // 0: leave it
+};
+
+class BadReply : public LinkE2e, public ::testing::WithParamInterface<BadReplyCase> {};
+
+TEST_P(BadReply, IsNeverTakenForTheAnswer)
+{
+    if (GetParam().mtu) {
+        mtuChanged = true;
+        ASSERT_TRUE(env->segment.setMtu(GetParam().mtu));
+    }
+    ASSERT_NO_FATAL_FAILURE(startSim(QStringList{"--count", "1"} + GetParam().args));
+    ASSERT_NO_FATAL_FAILURE(openSdk(400));
+    FenwaDevice *d = record(0);
+    // Each of these replies claims "success" in its own way.
+    EXPECT_EQ(sdk.setName(d, "x"), -1);
+    EXPECT_EQ(sim.stats().value("replies").toInt(), 1) << "the simulator did answer";
+    EXPECT_EQ(sim.commands().size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BadReply,
+    ::testing::Values(BadReplyCase{"WrongId", {"--wrong-id"}, 0}, BadReplyCase{"NotJson", {"--garbage"}, 0},
+                      BadReplyCase{"FrameOver1514", {"--oversized"}, 2000},
+                      BadReplyCase{"TextCutAt1514", {"--oversized"}, 0}),
+    [](const ::testing::TestParamInfo<BadReplyCase> &info) { return std::string(info.param.label); });
+
+TEST_F(LinkE2e, OtherResultFailsAtOnceAndChangesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--result", "busy"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(3000));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(sdk.setName(record(0), "nope"), -1);
+    EXPECT_LT(timer.elapsed(), 1500) << "the reply ends the wait";
+    EXPECT_EQ(sim.terminal(0).value("name").toString(), "Terminal-001");
+}
+
+// ---- transport life -------------------------------------------------------------
+
+TEST_F(LinkE2e, CloseThenOpenDiscardsRepliesQueuedBefore)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--delay", "200"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(50));
+    FenwaDevice *d = record(0);
+
+    // Without a reopen a late reply stays queued...
+    EXPECT_EQ(sdk.reboot(d), -1);
+    sleepMs(400);
+    FenwaReply *late = sdk.waitReply(0, 100);
+    ASSERT_NE(late, nullptr) << "the late reply was queued";
+    EXPECT_EQ(late->result(), 0);
+    delete late;
+
+    // ...and a reopen drops it: ids restart at 0, so it would match again.
+    EXPECT_EQ(sdk.reboot(d), -1);
+    sleepMs(400);
+    sdk.close();
+    ASSERT_NO_FATAL_FAILURE(openSdk(50));
+    EXPECT_EQ(sdk.peekNextId(), 0);
+    FenwaReply *stale = sdk.waitReply(1, 300);
+    EXPECT_EQ(stale, nullptr);
+    delete stale;
+    EXPECT_EQ(sim.commands().size(), 2);
+}
+
+TEST_F(LinkE2e, RefusedSendIsFollowedByAReopenAndWorkingCommands)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(300));
+    FenwaDevice *d = record(0);
+    ASSERT_EQ(sdk.playVolume(d), 0);
+    const int opensBefore = sdk.transport()->openCount();
+
+    interfaceDown = true;
+    ASSERT_TRUE(env->segment.setToolInterfaceUp(false));
+    EXPECT_EQ(sdk.playVolume(d), -1);
+    ASSERT_TRUE(env->segment.setToolInterfaceUp(true));
+    interfaceDown = false;
+
+    // The supervisor reopens on its own; the operator just tries again.
+    QElapsedTimer timer;
+    timer.start();
+    while (sdk.transport()->openCount() == opensBefore && timer.elapsed() < 5000)
+        sleepMs(20);
+    EXPECT_GT(sdk.transport()->openCount(), opensBefore) << "the driver was reopened";
+    ASSERT_TRUE(waitTransportOpen(3000));
+    sdk.setReplyTimeout(1000);
+    EXPECT_EQ(sdk.playVolume(d), 0);
+    EXPECT_EQ(sdk.setName(d, "after"), 0);
+    EXPECT_EQ(sim.terminal(0).value("name").toString(), "after");
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    env = static_cast<SegmentEnvironment *>(::testing::AddGlobalTestEnvironment(new SegmentEnvironment));
+    return RUN_ALL_TESTS();
+}
