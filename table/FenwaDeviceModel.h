@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QVector>
+
+class FenwaDevice;
+class FenwaDeviceModelDelegate;
+class QCheckBoxHeaderView;
+class QTableView;
+
+// The terminals of the last search, one row each, and the selection the
+// settings pages work on (the checked rows).
+//
+// The model holds one reference to every record in it: whoever hands
+// records to setDevices has taken that reference already; the model drops it
+// when the row goes. It never changes a record's fields itself: in-cell edits
+// of the name and MAC only raise modifyData, and a terminal batch writes the
+// record when the terminal accepted the change.
+class FenwaDeviceModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column {
+        CheckColumn,
+        NumberColumn,
+        PlayColumn,
+        UidColumn,
+        NameColumn,
+        MacColumn,
+        IpColumn,
+        NetmaskColumn,
+        GatewayColumn,
+        SipColumn,
+        RtpColumn,
+        VersionColumn,
+        VolumeColumn,
+        SystemColumn,
+        ColumnCount
+    };
+    // The check flag travels through the user role.
+    enum { CheckRole = Qt::UserRole };
+
+    // Builds the delegate and the header and installs them and itself on
+    // view.
+    explicit FenwaDeviceModel(QTableView *view);
+    ~FenwaDeviceModel() override;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // nullptr when row is out of range.
+    FenwaDevice *deviceAt(int row) const;
+    // Neither list takes references of its own.
+    QList<FenwaDevice *> allDevices() const;
+    QList<FenwaDevice *> checkedDevices() const;
+    void setDevices(const QList<FenwaDevice *> &devices);
+    void clearDevices();
+    // Shows field values a batch has written into the records.
+    void refresh();
+
+    QCheckBoxHeaderView *checkBoxHeader() const { return header; }
+    FenwaDeviceModelDelegate *checkBoxDelegate() const { return delegate; }
+
+    static int columnWidth(int column);
+
+signals:
+    // An edit of a Name or MAC cell was committed; the record is unchanged.
+    void modifyData(const QModelIndex &index, const QVariant &value, int role);
+
+public slots:
+    // Sets every row's check flag to the header box's current state.
+    void allCheckBoxChecked(bool checked);
+
+private:
+    void releaseAll();
+    void announceAllRows();
+
+    QVector<FenwaDevice *> rows;
+    FenwaDeviceModelDelegate *delegate;
+    QCheckBoxHeaderView *header;
+    QTableView *view;
+};

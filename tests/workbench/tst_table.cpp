@@ -1,0 +1,445 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The device table offscreen: model consistency, columns, flags, the row
+// check boxes, select-all, sorting and in-cell edits.
+#include "OrbUtils/OrbTableView.h"
+#include "table/FenwaDeviceModel.h"
+#include "table/FenwaDeviceModelDelegate.h"
+#include "table/QCheckBoxHeaderView.h"
+#include "link/FenwaDevice.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QSignalSpy>
+#include <QStyleOptionViewItem>
+#include <QtTest>
+
+namespace {
+struct Fields {
+    QString uid, name, mac, ip;
+};
+
+FenwaDevice *makeDevice(const Fields &f)
+{
+    auto *d = new FenwaDevice; // its one reference is the model's
+    d->uid = f.uid;
+    d->name = f.name;
+    d->macText = f.mac;
+    d->ip = f.ip;
+    d->netmask = QStringLiteral("255.255.255.0");
+    d->gateway = QStringLiteral("192.168.1.1");
+    d->version = QStringLiteral("V1.0.7");
+    d->type = QStringLiteral("VQ40");
+    return d;
+}
+
+QList<FenwaDevice *> threeDevices()
+{
+    return {makeDevice({"u-b", "Hall", "02:fe:00:00:00:02", "192.168.1.20"}),
+            makeDevice({"U-A", "gate", "02:fe:00:00:00:0a", "192.168.1.100"}),
+            makeDevice({"u-c", "Annex", "02:FE:00:00:00:01", "10.0.0.9"})};
+}
+
+QStringList column(const FenwaDeviceModel &model, int col)
+{
+    QStringList values;
+    for (int r = 0; r < model.rowCount(); ++r)
+        values << model.index(r, col).data().toString();
+    return values;
+}
+} // namespace
+
+class TableTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void modelStaysConsistent();
+    void columnsAndHeaders();
+    void cellValues_data();
+    void cellValues();
+    void flagsPerColumn_data();
+    void flagsPerColumn();
+    void emptyTable();
+    void setDevicesReleasesTheOldRows();
+    void setDataOnTheCheckColumn_data();
+    void setDataOnTheCheckColumn();
+    void delegateEvents_data();
+    void delegateEvents();
+    void clickOnTheViewTogglesOnce();
+    void spaceTogglesTheFocusedCell();
+    void selectAllFromTheHeaderBox();
+    void sortable_data();
+    void sortable();
+    void headerClickSortsOnlySortableColumns();
+    void editingNameOrMacEmitsModifyData_data();
+    void editingNameOrMacEmitsModifyData();
+    void headerBoxSitsOnSectionZero();
+
+private:
+    OrbTableView *view = nullptr;
+    FenwaDeviceModel *model = nullptr;
+};
+
+void TableTest::init()
+{
+    qRegisterMetaType<QList<QPersistentModelIndex>>();
+    qRegisterMetaType<QAbstractItemModel::LayoutChangeHint>();
+    view = new OrbTableView;
+    view->resize(1200, 400);
+    model = new FenwaDeviceModel(view);
+    view->setSortingEnabled(true);
+}
+
+void TableTest::cleanup()
+{
+    delete view; // the model is its child
+    view = nullptr;
+    model = nullptr;
+}
+
+void TableTest::modelStaysConsistent()
+{
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model->setDevices(threeDevices());
+    model->sort(FenwaDeviceModel::MacColumn, Qt::DescendingOrder);
+    model->setData(model->index(1, 0), true, FenwaDeviceModel::CheckRole);
+    model->checkBoxHeader()->checkBox()->click();
+    model->refresh();
+    model->sort(FenwaDeviceModel::VolumeColumn);
+    model->setDevices(threeDevices());
+    model->clearDevices();
+    model->sort(FenwaDeviceModel::UidColumn);
+}
+
+void TableTest::columnsAndHeaders()
+{
+    QCOMPARE(model->columnCount(), 14);
+    const QStringList headers = {"", "No.", "", "UID", "Name", "MAC", "IP address", "Netmask", "Gateway",
+                                 "Sip Settings", "Rtp Settings", "Version", "Volume", "System"};
+    const QList<int> widths = {30, 40, 30, 200, 130, 200, 150, 150, 150, 150, 150, 150, 80, 150};
+    for (int c = 0; c < 14; ++c) {
+        QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), headers.at(c));
+        QCOMPARE(view->columnWidth(c), widths.at(c));
+    }
+    QVERIFY(!model->headerData(0, Qt::Horizontal).isValid());
+    QVERIFY(!model->headerData(3, Qt::Vertical).isValid());
+    QVERIFY(!model->headerData(3, Qt::Horizontal, Qt::ToolTipRole).isValid());
+    QCOMPARE(view->horizontalHeader(), static_cast<QHeaderView *>(model->checkBoxHeader()));
+    QCOMPARE(view->itemDelegate(), static_cast<QAbstractItemDelegate *>(model->checkBoxDelegate()));
+}
+
+void TableTest::cellValues_data()
+{
+    QTest::addColumn<int>("col");
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("check") << 0 << QVariant();
+    QTest::newRow("number") << 1 << QVariant(QStringLiteral("2"));
+    QTest::newRow("play") << 2 << QVariant();
+    QTest::newRow("uid") << 3 << QVariant(QStringLiteral("U-A"));
+    QTest::newRow("name") << 4 << QVariant(QStringLiteral("gate"));
+    QTest::newRow("mac") << 5 << QVariant(QStringLiteral("02:fe:00:00:00:0a"));
+    QTest::newRow("ip") << 6 << QVariant(QStringLiteral("192.168.1.100"));
+    QTest::newRow("netmask") << 7 << QVariant(QStringLiteral("255.255.255.0"));
+    QTest::newRow("gateway") << 8 << QVariant(QStringLiteral("192.168.1.1"));
+    QTest::newRow("sip") << 9 << QVariant(QStringLiteral("1001@10.0.0.1"));
+    QTest::newRow("rtp") << 10 << QVariant(QString());
+    QTest::newRow("version") << 11 << QVariant(QStringLiteral("V1.0.7"));
+    QTest::newRow("volume") << 12 << QVariant(QStringLiteral("5,"));
+    QTest::newRow("system") << 13 << QVariant(QStringLiteral("admin"));
+}
+
+void TableTest::cellValues()
+{
+    QFETCH(int, col);
+    QFETCH(QVariant, value);
+    QList<FenwaDevice *> devices = threeDevices();
+    devices[1]->setExtra(QStringLiteral("sipInfo"), QStringLiteral("1001@10.0.0.1"));
+    devices[1]->setExtra(QStringLiteral("micVolume"), QStringLiteral("5"));
+    devices[1]->setAccount(QStringLiteral("admin"));
+    model->setDevices(devices);
+    const QModelIndex index = model->index(1, col);
+    QCOMPARE(index.data(Qt::DisplayRole), value);
+    QCOMPARE(index.data(Qt::TextAlignmentRole).toInt(), 132);
+    QCOMPARE(index.data(Qt::DecorationRole).isValid(), col == 2);
+    QCOMPARE(index.data(FenwaDeviceModel::CheckRole).isValid(), col == 0);
+    if (col == 2)
+        QVERIFY(!index.data(Qt::DecorationRole).value<QIcon>().isNull());
+}
+
+void TableTest::flagsPerColumn_data()
+{
+    QTest::addColumn<int>("col");
+    QTest::addColumn<int>("flags");
+    const int enabled = Qt::ItemIsEnabled;
+    const int selectable = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    const int editable = selectable | Qt::ItemIsEditable;
+    for (int c = 0; c < 14; ++c) {
+        const int f = (c == 0 || c == 2) ? enabled : (c == 4 || c == 5) ? editable : selectable;
+        QTest::newRow(qPrintable(QStringLiteral("column %1").arg(c))) << c << f;
+    }
+}
+
+void TableTest::flagsPerColumn()
+{
+    QFETCH(int, col);
+    QFETCH(int, flags);
+    model->setDevices(threeDevices());
+    QCOMPARE(int(model->flags(model->index(0, col))), flags);
+    QCOMPARE(int(model->flags(QModelIndex())), int(Qt::NoItemFlags));
+}
+
+void TableTest::emptyTable()
+{
+    QSignalSpy layout(model, &QAbstractItemModel::layoutChanged);
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    model->sort(FenwaDeviceModel::MacColumn);
+    model->checkBoxHeader()->checkBox()->click();
+    QCOMPARE(layout.count(), 0);
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(model->checkedDevices().isEmpty());
+    QCOMPARE(model->deviceAt(0), nullptr);
+    QCOMPARE(model->deviceAt(-1), nullptr);
+    QVERIFY(!model->setData(model->index(0, 0), true, FenwaDeviceModel::CheckRole));
+}
+
+void TableTest::setDevicesReleasesTheOldRows()
+{
+    QList<FenwaDevice *> first = threeDevices();
+    for (FenwaDevice *d : first)
+        d->addRef(); // the test's own
+    model->setDevices(first);
+    QCOMPARE(model->allDevices(), first);
+    model->setDevices(threeDevices());
+    for (FenwaDevice *d : first) {
+        QCOMPARE(d->refCount.load(), 1); // only ours is left
+        d->addRef();
+    }
+    model->setDevices(first);
+    model->clearDevices();
+    for (FenwaDevice *d : first) {
+        QCOMPARE(d->refCount.load(), 1);
+        d->release();
+    }
+    QCOMPARE(model->rowCount(), 0);
+}
+
+void TableTest::setDataOnTheCheckColumn_data()
+{
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<bool>("checked");
+    QTest::newRow("user role true") << int(Qt::UserRole) << QVariant(true) << true;
+    QTest::newRow("user role false") << int(Qt::UserRole) << QVariant(false) << false;
+    QTest::newRow("check state 2") << int(Qt::CheckStateRole) << QVariant(2) << true;
+    QTest::newRow("check state 1") << int(Qt::CheckStateRole) << QVariant(1) << false;
+    QTest::newRow("display role ignored") << int(Qt::DisplayRole) << QVariant(true) << false;
+}
+
+void TableTest::setDataOnTheCheckColumn()
+{
+    QFETCH(int, role);
+    QFETCH(QVariant, value);
+    QFETCH(bool, checked);
+    model->setDevices(threeDevices());
+    QVERIFY(model->setData(model->index(1, 0), value, role));
+    QCOMPARE(model->deviceAt(1)->checked, checked);
+    QCOMPARE(model->checkedDevices().size(), checked ? 1 : 0);
+    QVERIFY(!model->setData(QModelIndex(), true, Qt::UserRole));
+}
+
+void TableTest::delegateEvents_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("inside");
+    QTest::addColumn<bool>("handled");
+    QTest::addColumn<bool>("toggled");
+    const int release = QEvent::MouseButtonRelease, dbl = QEvent::MouseButtonDblClick, keyPress = QEvent::KeyPress;
+    QTest::newRow("left release inside") << release << int(Qt::LeftButton) << 0 << true << true << true;
+    QTest::newRow("left release outside") << release << int(Qt::LeftButton) << 0 << false << false << false;
+    QTest::newRow("right release inside") << release << int(Qt::RightButton) << 0 << true << false << false;
+    QTest::newRow("double click inside") << dbl << int(Qt::LeftButton) << 0 << true << true << false;
+    QTest::newRow("double click outside") << dbl << int(Qt::LeftButton) << 0 << false << false << false;
+    QTest::newRow("space") << keyPress << 0 << int(Qt::Key_Space) << true << true << true;
+    QTest::newRow("select key") << keyPress << 0 << int(Qt::Key_Select) << true << true << true;
+    QTest::newRow("enter") << keyPress << 0 << int(Qt::Key_Return) << true << false << false;
+    QTest::newRow("press is not a click") << int(QEvent::MouseButtonPress) << int(Qt::LeftButton) << 0 << true
+                                          << false << false;
+}
+
+void TableTest::delegateEvents()
+{
+    QFETCH(int, type);
+    QFETCH(int, button);
+    QFETCH(int, key);
+    QFETCH(bool, inside);
+    QFETCH(bool, handled);
+    QFETCH(bool, toggled);
+    model->setDevices(threeDevices());
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 40, 30, 30);
+    option.widget = view;
+    const QRect box = FenwaDeviceModelDelegate::indicatorRect(option);
+    QVERIFY(option.rect.contains(box));
+    const QPoint at = inside ? box.center() : QPoint(1, 41);
+    QVERIFY(box.contains(at) == inside);
+    const QModelIndex index = model->index(0, 0);
+    bool result;
+    if (type == QEvent::KeyPress) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        result = model->checkBoxDelegate()->editorEvent(&event, model, option, index);
+    } else {
+        QMouseEvent event(QEvent::Type(type), at, Qt::MouseButton(button), Qt::MouseButton(button), Qt::NoModifier);
+        result = model->checkBoxDelegate()->editorEvent(&event, model, option, index);
+    }
+    QCOMPARE(result, handled);
+    QCOMPARE(model->deviceAt(0)->checked, toggled);
+}
+
+void TableTest::clickOnTheViewTogglesOnce()
+{
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    model->setDevices(threeDevices());
+    const QRect cell = view->visualRect(model->index(2, 0));
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QVERIFY(model->deviceAt(2)->checked);
+    QCOMPARE(changed.count(), 1); // the view learns of the single row
+    QCOMPARE(changed.first().at(0).toModelIndex(), model->index(2, 0));
+    QTest::mouseClick(view->viewport(), Qt::RightButton, {}, cell.center());
+    QVERIFY(model->deviceAt(2)->checked);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QVERIFY(!model->deviceAt(2)->checked);
+}
+
+void TableTest::spaceTogglesTheFocusedCell()
+{
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    model->setDevices(threeDevices());
+    view->setFocus();
+    view->setCurrentIndex(model->index(1, 0));
+    QTest::keyClick(view, Qt::Key_Space);
+    QVERIFY(model->deviceAt(1)->checked);
+    QTest::keyClick(view, Qt::Key_Space);
+    QVERIFY(!model->deviceAt(1)->checked);
+}
+
+void TableTest::selectAllFromTheHeaderBox()
+{
+    model->setDevices(threeDevices());
+    QCheckBox *box = model->checkBoxHeader()->checkBox();
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    box->click();
+    QCOMPARE(model->checkedDevices().size(), 3);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.first().at(0).toModelIndex().row(), 0);
+    QCOMPARE(changed.first().at(1).toModelIndex().row(), 2);
+    model->setData(model->index(0, 0), false, FenwaDeviceModel::CheckRole);
+    QVERIFY(box->isChecked()); // one row unchecked does not touch the box
+    box->click();
+    QVERIFY(model->checkedDevices().isEmpty());
+    box->click();
+    model->setDevices(threeDevices()); // a new search
+    QVERIFY(model->checkedDevices().isEmpty());
+    QVERIFY(box->isChecked());
+}
+
+void TableTest::sortable_data()
+{
+    QTest::addColumn<int>("col");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QStringList>("macs");
+    const QString a = "02:fe:00:00:00:02", b = "02:fe:00:00:00:0a", c = "02:FE:00:00:00:01";
+    QTest::newRow("uid up, case ignored") << 3 << 0 << QStringList{b, a, c};
+    QTest::newRow("uid down") << 3 << 1 << QStringList{c, a, b};
+    QTest::newRow("name up") << 4 << 0 << QStringList{c, b, a};
+    QTest::newRow("mac up, case ignored") << 5 << 0 << QStringList{c, a, b};
+    QTest::newRow("ip up, as text") << 6 << 0 << QStringList{c, b, a};
+    QTest::newRow("ip down") << 6 << 1 << QStringList{a, b, c};
+    for (int col : {0, 1, 2, 7, 8, 9, 10, 11, 12, 13})
+        QTest::newRow(qPrintable(QStringLiteral("column %1 keeps order").arg(col))) << col << 0
+                                                                                     << QStringList{a, b, c};
+}
+
+void TableTest::sortable()
+{
+    QFETCH(int, col);
+    QFETCH(int, order);
+    QFETCH(QStringList, macs);
+    model->setDevices(threeDevices());
+    model->sort(col, Qt::SortOrder(order));
+    QCOMPARE(column(*model, FenwaDeviceModel::MacColumn), macs);
+    QCOMPARE(column(*model, FenwaDeviceModel::NumberColumn), QStringList({"1", "2", "3"}));
+}
+
+void TableTest::headerClickSortsOnlySortableColumns()
+{
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    model->setDevices(threeDevices());
+    QHeaderView *header = view->horizontalHeader();
+    const auto clickHeader = [&](int section) {
+        const int x = header->sectionViewportPosition(section) + header->sectionSize(section) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+    };
+    const QStringList original = column(*model, FenwaDeviceModel::IpColumn);
+    clickHeader(FenwaDeviceModel::NumberColumn);
+    QCOMPARE(column(*model, FenwaDeviceModel::IpColumn), original);
+    clickHeader(FenwaDeviceModel::VolumeColumn);
+    QCOMPARE(column(*model, FenwaDeviceModel::IpColumn), original);
+    clickHeader(FenwaDeviceModel::IpColumn);
+    const QStringList ips = column(*model, FenwaDeviceModel::IpColumn);
+    QVERIFY(ips == QStringList({"10.0.0.9", "192.168.1.100", "192.168.1.20"}) ||
+            ips == QStringList({"192.168.1.20", "192.168.1.100", "10.0.0.9"}));
+}
+
+void TableTest::editingNameOrMacEmitsModifyData_data()
+{
+    QTest::addColumn<int>("col");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("emitted");
+    QTest::newRow("same name still emits") << 4 << "gate" << true;
+    QTest::newRow("new name") << 4 << "Lobby" << true;
+    QTest::newRow("mac in capitals") << 5 << "02:FE:00:00:00:0A" << true;
+    QTest::newRow("uid not editable") << 3 << "x" << false;
+}
+
+void TableTest::editingNameOrMacEmitsModifyData()
+{
+    QFETCH(int, col);
+    QFETCH(QString, text);
+    QFETCH(bool, emitted);
+    model->setDevices(threeDevices());
+    QSignalSpy spy(model, &FenwaDeviceModel::modifyData);
+    const QModelIndex index = model->index(1, col);
+    const QString before = index.data().toString();
+    QVERIFY(!model->setData(index, text, Qt::EditRole));
+    QCOMPARE(spy.count(), emitted ? 1 : 0);
+    if (emitted) {
+        QCOMPARE(spy.first().at(0).toModelIndex(), index);
+        QCOMPARE(spy.first().at(1).value<QVariant>().toString(), text);
+        QCOMPARE(spy.first().at(2).toInt(), int(Qt::EditRole));
+    }
+    QCOMPARE(index.data().toString(), before); // only a batch changes a record
+}
+
+void TableTest::headerBoxSitsOnSectionZero()
+{
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    QHeaderView *header = view->horizontalHeader();
+    QCheckBox *box = model->checkBoxHeader()->checkBox();
+    QVERIFY(box->isVisible());
+    QCOMPARE(box->x(), (header->sectionSize(0) - box->width()) / 2);
+    QCOMPARE(box->y(), 5);
+    header->resizeSection(0, 60);
+    QCOMPARE(box->x(), (60 - box->width()) / 2);
+}
+
+QTEST_MAIN(TableTest)
+#include "tst_table.moc"
