@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "MainWindow.h"
+
+#include "FenwaAboutDialog.h"
+#include "OrbUtils/OrbConfigure.h"
+#include "OrbUtils/OrbLog.h"
+#include "OrbUtils/OrbTableView.h"
+#include "OrbUtils/OrbTranslate.h"
+#include "settings/FenwaDeviceSearchDialog.h"
+#include "settings/OrbNetworkDialog.h"
+#include "table/FenwaDeviceModel.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTimer>
+#include <QtDebug>
+#include <memory>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
+      searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
+      table(new OrbTableView(this)), model(new FenwaDeviceModel(table))
+{
+    resize(1000, 700);
+    networkButton->setText(translate("Network"));
+    searchButton->setText(translate("Search"));
+    rtpButton->setText(translate("RTP Multicast"));
+    settingButton->setText(translate("Settings"));
+    showMaximized();
+
+    table->setSortingEnabled(true);
+    connect(networkButton, &QPushButton::clicked, this, &MainWindow::onClickNetworkButton);
+    connect(searchButton, &QPushButton::clicked, this, &MainWindow::onClickSearchButton);
+    connect(rtpButton, &QPushButton::clicked, this, &MainWindow::onClickRtpButton);
+    connect(settingButton, &QPushButton::clicked, this, &MainWindow::onClickSettingButton);
+    connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::onClickTableHeaderView);
+    connect(table, &QTableView::clicked, this, &MainWindow::onClickTableViewIndex);
+    connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
+    link->setCommandObserver(this);
+
+    const QByteArray remembered = OrbConfigure().network().toUtf8();
+    std::unique_ptr<QPcapAdapterList> adapters(FenwaSDK::adapters());
+    openAdapter(findAdapter(adapters.get(), remembered.isEmpty() ? nullptr : remembered.constData()));
+
+    QTimer::singleShot(100, this, &MainWindow::autoSearch);
+}
+
+MainWindow::~MainWindow()
+{
+    // Stops the link threads before the observer (this window) goes.
+    delete link;
+}
+
+void MainWindow::openAdapter(const QPcapAdapter *adapter)
+{
+    link->open(adapter);
+    const QString where =
+        adapter ? OrbNetworkDialog::itemText(*adapter) : translate("no network adapter");
+    setWindowTitle(QStringLiteral("%1 - %2").arg(translate("Fenwa Workbench"), where));
+}
+
+void MainWindow::showPage(QWidget *widget)
+{
+    if (page == widget)
+        return;
+    if (page) {
+        page->hide();
+        page->setParent(nullptr);
+    }
+    page = widget;
+    if (page) {
+        page->setParent(this);
+        page->setGeometry(panel);
+        page->show();
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    const int w = width(), h = height();
+    QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton};
+    for (int i = 0; i < 4; ++i)
+        buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
+    table->setGeometry(0, 50, w, h - 350);
+    panel = QRect(0, h - 300, w, 300);
+    if (page)
+        page->setGeometry(panel);
+}
+
+void MainWindow::search()
+{
+    showPage(nullptr);
+    model->clearDevices();
+    model->refresh();
+
+    FenwaDeviceSearchDialog dialog(this, link);
+    dialog.moveToCenter(this);
+    dialog.startJob();
+    if (dialog.exec() != QDialog::Accepted) {
+        emit searchFinished(0);
+        return;
+    }
+    QList<FenwaDevice *> devices;
+    for (FenwaDevice *device : dialog.found()) {
+        if (!device->isValid())
+            continue;
+        device->addRef(); // the model's
+        devices.append(device);
+    }
+    model->setDevices(devices);
+    emit searchFinished(devices.size());
+}
+
+void MainWindow::autoSearch()
+{
+    search();
+}
+
+void MainWindow::onClickSearchButton(bool)
+{
+    search();
+}
+
+void MainWindow::onClickNetworkButton(bool)
+{
+    OrbNetworkDialog dialog(this);
+    dialog.moveToCenter(this);
+    dialog.setAdapters(FenwaSDK::adapters());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    link->close();
+    openAdapter(dialog.selectedAdapter());
+}
+
+void MainWindow::onClickRtpButton(bool)
+{
+    // The multicast dialog comes with the streaming work.
+}
+
+void MainWindow::onClickSettingButton(bool)
+{
+    FenwaAboutDialog dialog(this);
+    dialog.moveToCenter(this);
+    dialog.exec();
+}
+
+void MainWindow::onClickTableHeaderView(int section)
+{
+    qDebug("section = %d", section);
+}
+
+void MainWindow::onClickTableViewIndex(const QModelIndex &index)
+{
+    // Column 0 keeps the page; the others choose one once the settings
+    // pages exist. Until then the panel stays empty.
+    if (!index.isValid() || index.column() == FenwaDeviceModel::CheckColumn)
+        return;
+    if (index.column() == FenwaDeviceModel::NumberColumn || index.column() == FenwaDeviceModel::UidColumn)
+        showPage(nullptr);
+}
+
+void MainWindow::onModelModifyData(const QModelIndex &index, const QVariant &value, int)
+{
+    if (value.type() != QVariant::String)
+        return;
+    FenwaDevice *device = model->deviceAt(index.row());
+    if (device == nullptr)
+        return;
+    const QString text = value.toString();
+    switch (index.column()) {
+    case FenwaDeviceModel::NameColumn:
+        if (device->name != text)
+            emit nameChangeRequested(device, text);
+        break;
+    case FenwaDeviceModel::MacColumn:
+        // Case counts: a terminal may need its MAC rewritten in capitals.
+        if (device->macText != text)
+            emit macChangeRequested(device, text);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::onSendCommand(FenwaSDK *, const char *text)
+{
+    const QByteArray line = QStringLiteral("send %1").arg(QString::fromUtf8(text)).toUtf8();
+    writeLog(__FILE__, "MainWindow::onSendCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
+}
+
+void MainWindow::onRecvCommand(FenwaSDK *, const char *text)
+{
+    const QByteArray line = QStringLiteral("recv %1").arg(QString::fromUtf8(text)).toUtf8();
+    writeLog(__FILE__, "MainWindow::onRecvCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
+}

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// fenwa-workbench: finds and configures the audio terminals on one network
+// segment. Reads no options and no environment of its own.
+#include "FenwaStartup.h"
+#include "MainWindow.h"
+#include "OrbUtils/OrbLog.h"
+
+#include <QApplication>
+#include <QFont>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    // Fixed, so that the configuration and log directories do not depend on
+    // what the executable was renamed to.
+    QCoreApplication::setApplicationName(QStringLiteral("fenwa-workbench"));
+    QFont font(QApplication::font().family());
+    font.setPointSize(9);
+    QApplication::setFont(font);
+
+    const QString appDir = QCoreApplication::applicationDirPath();
+    openRunLog(appDir);
+    loadInterfaceLanguage(appDir);
+    offerCapturePermission(QCoreApplication::applicationFilePath());
+
+    auto *window = new MainWindow;
+    window->show();
+    const int code = app.exec();
+    closeLogFile();
+    delete window;
+    return code;
+}

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FenwaDeviceSearchDialog.h"
+
+#include "OrbUtils/OrbTranslate.h"
+#include "link/FenwaDevice.h"
+#include "link/FenwaSDK.h"
+
+#include <algorithm>
+
+FenwaDeviceSearchDialog::FenwaDeviceSearchDialog(QWidget *parent, FenwaSDK *sdk)
+    : OrbProgressDialog(parent), sdk(sdk)
+{
+    setWindowTitle(translate("Searching for terminals"));
+    resize(300, 100);
+}
+
+FenwaDeviceSearchDialog::~FenwaDeviceSearchDialog()
+{
+    stopJob(); // the job writes found; it must be over first
+    releaseFound();
+}
+
+void FenwaDeviceSearchDialog::releaseFound()
+{
+    for (FenwaDevice *device : foundDevices)
+        device->release();
+    foundDevices.clear();
+}
+
+bool FenwaDeviceSearchDialog::isSupportedType(const QString &type)
+{
+    return type.compare(QLatin1String("VQ40"), Qt::CaseInsensitive) == 0 ||
+           type.compare(QLatin1String("VQT40"), Qt::CaseInsensitive) == 0;
+}
+
+void FenwaDeviceSearchDialog::keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
+{
+    for (FenwaDevice *device : *replies) {
+        const bool duplicate = std::any_of(found->cbegin(), found->cend(), [device](const FenwaDevice *kept) {
+            return kept->macText == device->macText;
+        });
+        if (isSupportedType(device->type) && !duplicate)
+            found->append(device);
+        else
+            device->release();
+    }
+    replies->clear();
+    std::stable_sort(found->begin(), found->end(), [](const FenwaDevice *a, const FenwaDevice *b) {
+        return a->macText.compare(b->macText, Qt::CaseInsensitive) < 0;
+    });
+}
+
+void FenwaDeviceSearchDialog::run()
+{
+    releaseFound();
+    if (sdk) {
+        QList<FenwaDevice *> replies;
+        sdk->search(&replies, COLLECTION_MS);
+        keepSupported(&replies, &foundDevices);
+    }
+    finish();
+}

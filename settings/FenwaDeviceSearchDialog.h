@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "OrbUtils/OrbProgressDialog.h"
+
+#include <QList>
+
+class FenwaDevice;
+class FenwaSDK;
+
+// The progress dialog a search runs under. Its job broadcasts the search,
+// collects replies for two seconds and keeps each terminal of a supported
+// model once, ordered by MAC.
+//
+// Threads: run() executes on the job thread and alone writes found; the
+// interface thread reads found only after exec() has returned, when the job
+// is over. There is no interrupt(): closing the dialog waits for the
+// collection to end, and the dialog then ends rejected.
+class FenwaDeviceSearchDialog : public OrbProgressDialog
+{
+    Q_OBJECT
+public:
+    FenwaDeviceSearchDialog(QWidget *parent, FenwaSDK *sdk);
+    ~FenwaDeviceSearchDialog() override;
+
+    // The terminals kept by the last run; the dialog holds one reference
+    // to each until it is destroyed.
+    const QList<FenwaDevice *> &found() const { return foundDevices; }
+
+    void run() override;
+
+    // How long replies are collected.
+    enum { COLLECTION_MS = 2000 };
+
+    // Whether type is one of the models this tool configures.
+    static bool isSupportedType(const QString &type);
+    // Moves the records of replies into found: supported models only, the
+    // first record of each macText (exact comparison), sorted by macText
+    // without regard to case. Records not kept are released; replies is
+    // emptied.
+    static void keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
+
+private:
+    void releaseFound();
+
+    FenwaSDK *sdk;
+    QList<FenwaDevice *> foundDevices;
+};

@@ -1,0 +1,380 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Adapter dialog, search dialog, about panel and start-up helpers, offscreen
+// and without any network: the SDK used here is never opened on an adapter.
+#include "app/FenwaAboutDialog.h"
+#include "app/FenwaStartup.h"
+#include "link/FenwaDevice.h"
+#include "link/FenwaSDK.h"
+#include "link/QPcapAdapterList.h"
+#include "OrbUtils/OrbAlertDialog.h"
+#include "OrbUtils/OrbConfigure.h"
+#include "OrbUtils/OrbLog.h"
+#include "OrbUtils/OrbTranslate.h"
+#include "settings/FenwaDeviceSearchDialog.h"
+#include "settings/OrbNetworkDialog.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <cstring>
+
+namespace {
+QPcapAdapter adapter(const char *name, const char *description, std::initializer_list<int> ip)
+{
+    QPcapAdapter a;
+    std::memset(&a, 0, sizeof a);
+    std::snprintf(a.name, sizeof a.name, "%s", name);
+    std::snprintf(a.description, sizeof a.description, "%s", description);
+    int i = 0;
+    for (int part : ip)
+        a.address[i++] = static_cast<uint8_t>(part);
+    return a;
+}
+
+QPcapAdapterList *threeAdapters()
+{
+    auto *list = new QPcapAdapterList;
+    list->append(adapter("ens1", "Office LAN", {10, 0, 0, 2}));
+    list->append(adapter("ens2", "Terminal segment", {192, 168, 50, 3}));
+    list->append(adapter("ens3", "Bench port", {192, 168, 1, 7}));
+    list->append(adapter("wwan0", "Modem", {0, 0, 0, 0}));
+    return list;
+}
+
+FenwaDevice *reply(const QString &mac, const QString &type)
+{
+    auto *d = new FenwaDevice;
+    d->macText = mac;
+    d->type = type;
+    return d;
+}
+
+// Closes the next modal dialog that shows up, once.
+void closeNextModal(int *seen, QString *text)
+{
+    QTimer::singleShot(50, [seen, text] {
+        if (auto *alert = qobject_cast<OrbAlertDialog *>(QApplication::activeModalWidget())) {
+            ++*seen;
+            *text = alert->text();
+            alert->close();
+        }
+    });
+}
+} // namespace
+
+class DialogsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void networkDialogPreselects_data();
+    void networkDialogPreselects();
+    void networkDialogListsEveryAdapter();
+    void networkDialogOkRemembersChoice();
+    void networkDialogWithoutAdapters();
+    void networkDialogLayout();
+
+    void keepSupported_data();
+    void keepSupported();
+    void keepSupportedReleasesWhatItDrops();
+    void searchWithoutAdapterEndsAcceptedAndEmpty();
+    void closingTheSearchWaitsForTheCollection();
+
+    void aboutShowsStoredLanguage_data();
+    void aboutShowsStoredLanguage();
+    void aboutLanguageChangeIsStoredAndAnnounced();
+
+    void languageFileFor_data();
+    void languageFileFor();
+    void interfaceLanguageFirstStart();
+    void capturePermissionDialogFitsItsTexts();
+    void runLogGoesBesideAWritableAppDir();
+};
+
+void DialogsTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void DialogsTest::init()
+{
+    QFile::remove(OrbConfigure::filePath());
+    setLanguageDirectory(QStringLiteral("/nonexistent"));
+    loadLanguage(QStringLiteral("en"));
+}
+
+void DialogsTest::networkDialogPreselects_data()
+{
+    QTest::addColumn<QString>("remembered");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("current");
+    QTest::newRow("192.168.x with x <= 30 first") << "" << 3 << 2;
+    QTest::newRow("any 192.168 next") << "" << 2 << 1;
+    QTest::newRow("else the first") << "" << 1 << 0;
+    QTest::newRow("remembered wins") << "ens2" << 3 << 1;
+    QTest::newRow("remembered gone") << "eth7" << 3 << 2;
+}
+
+void DialogsTest::networkDialogPreselects()
+{
+    QFETCH(QString, remembered);
+    QFETCH(int, count);
+    QFETCH(int, current);
+    if (!remembered.isEmpty())
+        OrbConfigure().setNetwork(remembered);
+    QPcapAdapterList *all = threeAdapters();
+    auto *list = new QPcapAdapterList;
+    for (int i = 0; i < count; ++i)
+        list->append(*all->at(i));
+    delete all;
+    OrbNetworkDialog dialog;
+    dialog.setAdapters(list);
+    QCOMPARE(dialog.findChild<QComboBox *>()->currentIndex(), current);
+    QCOMPARE(dialog.selectedAdapter(), list->at(current));
+}
+
+void DialogsTest::networkDialogListsEveryAdapter()
+{
+    OrbNetworkDialog dialog;
+    dialog.setAdapters(threeAdapters());
+    auto *box = dialog.findChild<QComboBox *>();
+    QCOMPARE(box->count(), 4);
+    QCOMPARE(box->itemText(0), QStringLiteral("Office LAN 10.0.0.2"));
+    QCOMPARE(box->itemText(3), QStringLiteral("Modem 0.0.0.0"));
+    dialog.setAdapters(threeAdapters()); // frees the list it held (ASan checks)
+    QCOMPARE(box->count(), 4);
+}
+
+void DialogsTest::networkDialogOkRemembersChoice()
+{
+    OrbNetworkDialog dialog;
+    dialog.setAdapters(threeAdapters());
+    dialog.findChild<QComboBox *>()->setCurrentIndex(0);
+    QCOMPARE(OrbConfigure().network(), QString()); // nothing before OK
+    dialog.findChild<QPushButton *>()->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(OrbConfigure().network(), QStringLiteral("ens1"));
+}
+
+void DialogsTest::networkDialogWithoutAdapters()
+{
+    OrbNetworkDialog dialog;
+    dialog.setAdapters(new QPcapAdapterList);
+    QCOMPARE(dialog.selectedAdapter(), nullptr);
+    dialog.findChild<QPushButton *>()->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(OrbConfigure().network(), QString());
+    dialog.setAdapters(nullptr);
+    QCOMPARE(dialog.selectedAdapter(), nullptr);
+}
+
+void DialogsTest::networkDialogLayout()
+{
+    OrbNetworkDialog dialog;
+    dialog.show();
+    QCOMPARE(dialog.size(), QSize(500, 200));
+    QCOMPARE(dialog.findChild<QLabel *>()->geometry(), QRect(0, 0, 500, 40));
+    QCOMPARE(dialog.findChild<QComboBox *>()->geometry(), QRect(10, 60, 480, 30));
+    auto *ok = dialog.findChild<QPushButton *>();
+    QCOMPARE(ok->geometry(), QRect(220, 140, 60, 40));
+    QVERIFY(ok->fontMetrics().horizontalAdvance(ok->text()) < ok->width());
+}
+
+void DialogsTest::keepSupported_data()
+{
+    QTest::addColumn<QStringList>("replies"); // "mac type"
+    QTest::addColumn<QStringList>("kept");
+    QTest::newRow("types, case ignored") << QStringList{"02:00:00:00:00:03 vq40", "02:00:00:00:00:02 VQ50",
+                                                        "02:00:00:00:00:01 Vqt40"}
+                                         << QStringList{"02:00:00:00:00:01", "02:00:00:00:00:03"};
+    QTest::newRow("duplicate MAC listed once") << QStringList{"02:00:00:00:00:01 VQ40", "02:00:00:00:00:01 VQT40"}
+                                               << QStringList{"02:00:00:00:00:01"};
+    QTest::newRow("order of MAC whatever the arrival")
+        << QStringList{"02:00:00:00:00:0c VQ40", "02:00:00:00:00:0a VQ40", "02:00:00:00:00:0b VQ40"}
+        << QStringList{"02:00:00:00:00:0a", "02:00:00:00:00:0b", "02:00:00:00:00:0c"};
+    QTest::newRow("case differs: two terminals side by side")
+        << QStringList{"02:00:00:00:00:AB VQ40", "02:00:00:00:00:0f VQ40", "02:00:00:00:00:ab VQ40"}
+        << QStringList{"02:00:00:00:00:0f", "02:00:00:00:00:AB", "02:00:00:00:00:ab"};
+    QTest::newRow("nothing") << QStringList{} << QStringList{};
+}
+
+void DialogsTest::keepSupported()
+{
+    QFETCH(QStringList, replies);
+    QFETCH(QStringList, kept);
+    QList<FenwaDevice *> in, found;
+    for (const QString &r : replies)
+        in << reply(r.section(QLatin1Char(' '), 0, 0), r.section(QLatin1Char(' '), 1, 1));
+    FenwaDeviceSearchDialog::keepSupported(&in, &found);
+    QVERIFY(in.isEmpty());
+    QStringList macs;
+    for (FenwaDevice *d : found) {
+        macs << d->macText;
+        d->release();
+    }
+    QCOMPARE(macs, kept);
+}
+
+void DialogsTest::keepSupportedReleasesWhatItDrops()
+{
+    FenwaDevice *other = reply(QStringLiteral("02:00:00:00:00:09"), QStringLiteral("XX1"));
+    FenwaDevice *first = reply(QStringLiteral("02:00:00:00:00:01"), QStringLiteral("VQ40"));
+    FenwaDevice *twin = reply(QStringLiteral("02:00:00:00:00:01"), QStringLiteral("VQ40"));
+    other->addRef();
+    twin->addRef();
+    first->addRef();
+    QList<FenwaDevice *> in{other, first, twin}, found;
+    FenwaDeviceSearchDialog::keepSupported(&in, &found);
+    QCOMPARE(found, QList<FenwaDevice *>{first});
+    QCOMPARE(other->refCount.load(), 1);
+    QCOMPARE(twin->refCount.load(), 1);
+    QCOMPARE(first->refCount.load(), 2);
+    other->release();
+    twin->release();
+    first->release();
+    first->release();
+}
+
+void DialogsTest::searchWithoutAdapterEndsAcceptedAndEmpty()
+{
+    FenwaSDK sdk; // never opened: the search sends nothing
+    FenwaDeviceSearchDialog dialog(nullptr, &sdk);
+    QCOMPARE(dialog.size(), QSize(300, 100));
+    QElapsedTimer clock;
+    clock.start();
+    dialog.startJob();
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(clock.elapsed() >= 1900);
+    QVERIFY(dialog.found().isEmpty());
+}
+
+void DialogsTest::closingTheSearchWaitsForTheCollection()
+{
+    FenwaSDK sdk;
+    FenwaDeviceSearchDialog dialog(nullptr, &sdk);
+    QTimer::singleShot(200, &dialog, [&] { dialog.close(); });
+    QElapsedTimer clock;
+    clock.start();
+    dialog.startJob();
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QVERIFY(clock.elapsed() >= 1900);
+}
+
+void DialogsTest::aboutShowsStoredLanguage_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("index");
+    QTest::newRow("cn") << "cn" << 1;
+    QTest::newRow("CN, case ignored") << "CN" << 1;
+    QTest::newRow("en") << "en" << 0;
+    QTest::newRow("absent") << "" << 0;
+}
+
+void DialogsTest::aboutShowsStoredLanguage()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, index);
+    if (!stored.isEmpty())
+        OrbConfigure().setLanguage(stored);
+    FenwaAboutDialog dialog;
+    QCOMPARE(dialog.languageBox()->currentIndex(), index);
+    QCOMPARE(dialog.languageBox()->itemText(1), QStringLiteral("Simple Chinese"));
+    QCOMPARE(OrbConfigure().language(), stored); // showing it wrote nothing
+    QCOMPARE(dialog.size(), QSize(400, 250));
+}
+
+void DialogsTest::aboutLanguageChangeIsStoredAndAnnounced()
+{
+    QWidget window;
+    window.resize(800, 600);
+    window.show();
+    FenwaAboutDialog dialog(&window);
+    dialog.show();
+    int alerts = 0;
+    QString text;
+    closeNextModal(&alerts, &text);
+    dialog.languageBox()->setCurrentIndex(1);
+    QCOMPARE(alerts, 1);
+    QCOMPARE(text, QStringLiteral("Language settings will take effect after restart"));
+    QCOMPARE(OrbConfigure().language(), QStringLiteral("cn"));
+    closeNextModal(&alerts, &text);
+    dialog.languageBox()->setCurrentIndex(0);
+    QCOMPARE(alerts, 2);
+    QCOMPARE(OrbConfigure().language(), QStringLiteral("en"));
+    QCOMPARE(translate("Search"), QStringLiteral("Search")); // the running table is untouched
+}
+
+void DialogsTest::languageFileFor_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("cn") << "cn" << "cn.txt";
+    QTest::newRow("CN") << "CN" << "cn.txt";
+    QTest::newRow("en") << "en" << "en.txt";
+    QTest::newRow("anything else") << "fr" << "en.txt";
+    QTest::newRow("empty") << "" << "en.txt";
+}
+
+void DialogsTest::languageFileFor()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, file);
+    QCOMPARE(::languageFileFor(stored), file);
+}
+
+void DialogsTest::interfaceLanguageFirstStart()
+{
+    QTemporaryDir appDir;
+    QVERIFY(QDir(appDir.path()).mkdir(QStringLiteral("language")));
+    for (const char *name : {"en.txt", "cn.txt"}) {
+        QFile f(appDir.filePath(QStringLiteral("language/") + QLatin1String(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(std::strcmp(name, "cn.txt") == 0 ? "\"Search\"=\"搜索\";\n" : "\"Search\"=\"Search\";\n");
+    }
+    loadInterfaceLanguage(appDir.path());
+    QCOMPARE(OrbConfigure().language(), QStringLiteral("en"));
+    QCOMPARE(translate("Search"), QStringLiteral("Search"));
+    OrbConfigure().setLanguage(QStringLiteral("CN"));
+    loadInterfaceLanguage(appDir.path());
+    QCOMPARE(translate("Search"), QStringLiteral("搜索"));
+    QCOMPARE(languageDirectory(), appDir.filePath(QStringLiteral("language")));
+}
+
+void DialogsTest::capturePermissionDialogFitsItsTexts()
+{
+    OrbCapturePermissionDialog dialog;
+    dialog.setMessage(QStringLiteral("This program may not capture network packets yet. Grant it the capture "
+                                     "permission now? Your password will be asked."));
+    dialog.show();
+    auto *label = dialog.findChild<QLabel *>();
+    QVERIFY(label->heightForWidth(label->width()) <= label->height());
+    const auto buttons = dialog.findChildren<QPushButton *>();
+    QCOMPARE(buttons.size(), 2);
+    for (QPushButton *b : buttons) {
+        QVERIFY(b->width() >= 100);
+        QVERIFY(dialog.rect().contains(b->geometry()));
+        QVERIFY(!b->geometry().intersects(label->geometry()));
+    }
+    QCOMPARE(buttons.at(0)->y(), buttons.at(1)->y());
+}
+
+void DialogsTest::runLogGoesBesideAWritableAppDir()
+{
+    QTemporaryDir appDir;
+    const QString path = openRunLog(appDir.path());
+    QVERIFY(path.startsWith(appDir.filePath(QStringLiteral("log/"))));
+    QVERIFY(QRegularExpression(QStringLiteral("/\\d{14}\\.log$")).match(path).hasMatch());
+    QVERIFY(QFile::exists(path));
+    closeLogFile();
+}
+
+QTEST_MAIN(DialogsTest)
+#include "tst_dialogs.moc"
