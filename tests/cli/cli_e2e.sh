@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# fenwa-cli end to end: simulated terminals behind a veth pair between two
+# namespaces this script makes (and removes), the CLI on the other side.
+#   cli_e2e.sh BIN_DIR SCRIPTS_DIR
+set -uo pipefail
+bin=$1
+scripts=$2
+. "$scripts/netns-lib.sh"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: needs root to create network namespaces"
+  exit 77
+fi
+
+tag=fwc$$
+tool_ns=$tag-t sim_ns=$tag-s
+work=$(mktemp -d)
+sim_pid=
+failures=0
+checks=0
+
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  netns_segment_down "$tool_ns" "$sim_ns"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+netns_segment_up "$tool_ns" veth-$tag-t "$sim_ns" veth-$tag-s 192.168.7.2/24 || {
+  echo "FAIL: cannot create the test namespaces"
+  exit 1
+}
+
+start_sim() { # extra simulator options
+  [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null; }
+  rm -f "$work/state.json" "$work/commands.log"
+  ip netns exec "$sim_ns" "$bin/fenwa-sim" --interface veth-$tag-s --count 5 --types VQ40,VQT40,XYZ9 \
+    --base-ip 192.168.7.100 --state-file "$work/state.json" --command-log "$work/commands.log" "$@" \
+    >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -f "$work/state.json" ] && return 0; sleep 0.1; done
+  echo "FAIL: simulator not ready: $(cat "$work/sim.out")"
+  exit 1
+}
+
+cli() { # runs the CLI on the tool side; output in $out, status in $rc
+  out=$(ip netns exec "$tool_ns" "$bin/fenwa-cli" --time 400 --timeout 600 "$@" 2>"$work/err")
+  rc=$?
+  err=$(cat "$work/err")
+}
+
+check() { # description, then a command that must succeed
+  local what=$1
+  shift
+  checks=$((checks + 1))
+  if "$@"; then
+    echo "ok   $what"
+  else
+    echo "FAIL $what"
+    echo "     rc=$rc out=${out:0:400}"
+    echo "     err=${err:0:400}"
+    failures=$((failures + 1))
+  fi
+}
+has() { grep -qF -- "$1" <<<"$2"; }
+lines() { [ "$(grep -c . <<<"$2")" -eq "$1" ]; }
+
+start_sim
+
+cli search
+check "search lists every terminal once, sorted by MAC" \
+  eval '[ $rc -eq 0 ] && lines 5 "$out" && [ "$(grep -o "\"mac\":\"[^\"]*\"" <<<"$out")" = "$(grep -o "\"mac\":\"[^\"]*\"" <<<"$out" | sort)" ]'
+check "search shows the unsupported type too" has '"type":"XYZ9"' "$out"
+
+cli search --csv
+check "csv has a header and one row per terminal" eval 'lines 6 "$out" && has "mac,name,type," "$(head -1 <<<"$out")"'
+
+cli set-name 'Lobby "1"' --all
+check "set-name --all addresses the four supported terminals" eval '[ $rc -eq 0 ] && lines 4 "$out"'
+check "the name goes out JSON-escaped in the exact template" \
+  has '{"id":1,"method":"SetName","name":"Lobby \"1\""}' "$(cat "$work/commands.log")"
+check "the simulator took the name; the unsupported terminal kept its own" \
+  eval '[ "$(grep -o "Lobby" "$work/state.json" | wc -l)" -eq 4 ]'
+
+cli set-account installer s3cret --mac 02:fe:00:00:00:02
+check "set-account sends the password's MD5 digest" \
+  has '"password":"'"$(printf s3cret | md5sum | cut -d" " -f1)"'"' "$(cat "$work/commands.log")"
+
+cli set-ip-static 192.168.7.254 192.168.7.1 255.255.255.0 8.8.8.8 8.8.4.4 --mac 02:fe:00:00:00:03 --mac 02:fe:00:00:00:01
+check "set-ip-static counts the address up in MAC order" \
+  eval '[ $rc -eq 0 ] && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"newIp\":\"192.168.7.254\"" "$out" && has "\"newIp\":\"192.168.7.255\"" "$out"'
+
+cli get-rtp --mac 02:fe:00:00:00:04
+check "get-rtp prints all ten channels" eval '[ $rc -eq 0 ] && has "\"rtp0\":{" "$out" && has "\"rtp9\":{" "$out"'
+
+cli set-rtp '[{"enable":1,"rtpIP":"239.9.9.9","rtpPort":7000}]' --mac 02:fe:00:00:00:04
+check "set-rtp with one channel writes valid JSON" \
+  eval '[ $rc -eq 0 ] && has "\"rtp0\":{" "$(tail -1 "$work/commands.log")" && ! has ",}" "$(tail -1 "$work/commands.log")"'
+
+cli set-mac 02:fe:00:00:00:51 --mac 02:fe:00:00:00:05
+check "set-mac succeeds" eval '[ $rc -eq 0 ]'
+cli search
+check "the terminal answers on its new MAC" has '"linkMac":"02:fe:00:00:00:51"' "$out"
+
+cli reboot --mac 02:fe:00:00:00:99
+check "a target the search did not find fails with exit 1" eval '[ $rc -eq 1 ] && has "not found" "$out"'
+
+cli set-name "x" --all --bogus
+check "usage errors exit 2 with a message" eval '[ $rc -eq 2 ] && has "unknown option" "$err"'
+
+cli --interface nosuch0 search
+check "an unknown interface is named in the error" eval '[ $rc -eq 2 ] && has "nosuch0" "$err"'
+
+out=$(ip netns exec "$tool_ns" setpriv --reuid 65534 --regid 65534 --clear-groups "$bin/fenwa-cli" search 2>&1)
+rc=$? err=$out
+check "without capture permission it says so" eval '[ $rc -eq 1 ] && has "not permitted" "$out"'
+
+start_sim --result busy
+cli play-volume --all
+check "a result other than success gives -1 and exit 1" eval '[ $rc -eq 1 ] && has "\"result\":-1" "$out"'
+
+start_sim --drop 100
+cli reboot --mac 02:fe:00:00:00:01 --time 300
+check "no reply at all: nothing found, exit 1" eval '[ $rc -eq 1 ]'
+
+echo "$((checks - failures)) passed, $failures failed"
+[ $failures -eq 0 ]
