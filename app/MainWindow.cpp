@@ -21,6 +21,7 @@ MainWindow::MainWindow(QWidget *parent)
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
       table(new OrbTableView(this)), model(new FenwaDeviceModel(table))
 {
+    qRegisterMetaType<FenwaDevice *>();
     resize(1000, 700);
     networkButton->setText(translate("Network"));
     searchButton->setText(translate("Search"));

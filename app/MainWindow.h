@@ -8,6 +8,8 @@
 #include <QRect>
 #include <QVariant>
 
+Q_DECLARE_METATYPE(FenwaDevice *)
+
 class FenwaDeviceModel;
 class OrbTableView;
 class QPushButton;
