@@ -273,10 +273,16 @@ void OrbRtpSession::runSend(const OrbThread *thread)
             due = firstSend + qint64(period) * sent;
             continue;
         }
-        int32_t delay = observer ? observer->retryDelay(this) : 10;
-        if (now < due && due - now < delay)
-            delay = int32_t(due - now);
-        OrbThread::msleep((unsigned long)(delay < 1 ? 1 : delay > 10 ? 10 : delay));
+        // Sleep until the period allows the next packet, or until the
+        // observer said it could take one, whichever is later; capped so a
+        // stop request is seen promptly.
+        qint64 delay = now < due ? due - now : 10;
+        if (observer) {
+            const qint64 hint = observer->retryDelay(this);
+            if (hint > delay)
+                delay = hint;
+        }
+        OrbThread::msleep((unsigned long)(delay < 1 ? 1 : delay > 100 ? 100 : delay));
     }
 }
 

@@ -24,9 +24,9 @@ public:
     virtual void onReceivePacket(OrbRtpSession *session, const uint8_t *packet, int32_t packetLength,
                                  const uint8_t *payload, int32_t payloadLength, uint32_t timestamp) = 0;
     virtual void onReceiveTimeout(OrbRtpSession *session) = 0;
-    // After onWantPacket declined: how many ms until it could accept, when
-    // the observer knows (a paced file). The send thread sleeps that long,
-    // but never more than 10 ms, instead of polling blindly.
+    // How many ms from now until onWantPacket could next send, when the
+    // observer knows (a paced file knows when its media-time gate opens).
+    // The send thread sleeps that long instead of polling every 10 ms.
     virtual int32_t retryDelay(OrbRtpSession *) { return 10; }
 };
 

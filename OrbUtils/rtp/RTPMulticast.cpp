@@ -90,5 +90,9 @@ bool RTPMulticast::onWantPacket(OrbRtpSession *session, uint32_t)
     session->sendPacket(packet->data(), packet->size(), timestamp - runningTimestamp);
     runningTimestamp = timestamp;
     delete packet;
+    if (!realTime) {
+        const qint64 gate = startTime + qint64(mediaTime) - monotonicMs();
+        retryMs = gate > 0 ? int32_t(gate) : 0;
+    }
     return true;
 }

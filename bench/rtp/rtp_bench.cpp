@@ -105,6 +105,7 @@ struct Figures
 {
     size_t packets = 0;
     double median = 0, p99 = 0, max = 0, min = 0, drift = 0, spanS = 0;
+    std::vector<std::pair<double, double>> worst; // (s into the stream, ms late)
 };
 
 // Lateness of each packet: wall time since the first packet minus media time
@@ -133,6 +134,12 @@ Figures analyse(const std::vector<Arrival> &arrivals, double clockRate)
     f.max = *std::max_element(lateness.begin(), lateness.end());
     f.min = *std::min_element(lateness.begin(), lateness.end());
     f.drift = percentile(lastMinute, 50) - percentile(firstMinute, 50);
+    std::vector<size_t> order(lateness.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return lateness[a] > lateness[b]; });
+    for (size_t i = 0; i < order.size() && i < 3; ++i)
+        f.worst.push_back({double(arrivals[order[i]].us - t0) / 1e6, lateness[order[i]]});
     f.spanS = double(tEnd - t0) / 1e6;
     return f;
 }
@@ -245,6 +252,8 @@ int main(int argc, char **argv)
     std::printf("%-28s %12.2f %12.2f\n", "lateness max (ms)", o.max, f.max);
     std::printf("%-28s %12.2f %12.2f\n", "lateness min (ms)", o.min, f.min);
     std::printf("%-28s %12.2f %12.2f\n", "drift last-first min (ms)", o.drift, f.drift);
+    for (const auto &w : o.worst)
+        std::printf("project: %.2f ms late at %.3f s\n", w.second, w.first);
     if (ourStatus != 0 || ffmpegStatus != 0)
         std::printf("\nwarning: a streamer exited with status %d / %d\n", ourStatus, ffmpegStatus);
     return 0;
