@@ -3,6 +3,7 @@
 #include "CliLink.h"
 #include "CliOptions.h"
 
+#include "OrbUtils/OrbConfigure.h"
 #include "link/CapturePermission.h"
 #include "link/FenwaSDK.h"
 
@@ -40,7 +41,9 @@ int usageError(QTextStream &err, const QString &message)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("fenwa-cli"));
+    // The workbench's name, so that both read the same per-user configuration
+    // and the CLI defaults to the adapter the installer chose there.
+    QCoreApplication::setApplicationName(QStringLiteral("fenwa-workbench"));
     qInstallMessageHandler(messageHandler);
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -84,7 +87,8 @@ int main(int argc, char **argv)
                                        .arg(request.interface, names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "))));
         }
     } else {
-        adapter = findAdapter(adapters, nullptr);
+        const QByteArray remembered = OrbConfigure().network().toLocal8Bit();
+        adapter = findAdapter(adapters, remembered.constData());
         if (!adapter) {
             delete adapters;
             err << "fenwa-cli: no Ethernet interface to search on\n";
