@@ -80,8 +80,8 @@ bool offerCapturePermission(const QString &executable)
         return true;
     qDebug().noquote() << capturePermissionHint(executable);
     OrbCapturePermissionDialog dialog;
-    dialog.setMessage(translate("This program may not capture network packets yet. "
-                                "Grant it the capture permission now? Your password will be asked."));
+    dialog.setMessage(
+        translate("This program may not capture network packets yet. Grant it the permission now? Your password will be asked."));
     if (dialog.exec() != QDialog::Accepted)
         return false;
 
@@ -99,8 +99,7 @@ bool offerCapturePermission(const QString &executable)
     if (code == 0)
         alert.setText(translate("The capture permission was granted. Please restart the program."));
     else
-        alert.setText(translate("The capture permission could not be granted. The program starts without it; "
-                                "ask an administrator to grant it.") +
+        alert.setText(translate("The capture permission could not be granted. Ask an administrator to grant it.") +
                       QStringLiteral("\n\n") + capturePermissionHint(executable));
     alert.exec();
     return false;
