@@ -26,6 +26,18 @@ FenwaDeviceModel::FenwaDeviceModel(QTableView *view)
     header->checkBox()->show();
     connect(header->checkBox(), &QCheckBox::clicked, this, &FenwaDeviceModel::allCheckBoxChecked);
     connect(header, &QHeaderView::sectionResized, header, &QCheckBoxHeaderView::onSectionResized);
+    header->setSortIndicator(-1, Qt::AscendingOrder); // unsorted: rows in MAC order from the search
+    // Only four columns sort; an arrow on any other header would promise an
+    // order the rows do not have.
+    connect(header, &QHeaderView::sortIndicatorChanged, this, [this](int section, Qt::SortOrder order) {
+        if (section >= 0 && !isSortable(section))
+            header->setSortIndicator(-1, order);
+    });
+}
+
+bool FenwaDeviceModel::isSortable(int column)
+{
+    return column == UidColumn || column == NameColumn || column == MacColumn || column == IpColumn;
 }
 
 FenwaDeviceModel::~FenwaDeviceModel()

@@ -69,6 +69,8 @@ public:
     FenwaDeviceModelDelegate *checkBoxDelegate() const { return delegate; }
 
     static int columnWidth(int column);
+    // Whether sort() orders the rows by this column.
+    static bool isSortable(int column);
 
 signals:
     // An edit of a Name or MAC cell was committed; the record is unchanged.

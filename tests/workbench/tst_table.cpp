@@ -390,9 +390,11 @@ void TableTest::headerClickSortsOnlySortableColumns()
     const QStringList original = column(*model, FenwaDeviceModel::IpColumn);
     clickHeader(FenwaDeviceModel::NumberColumn);
     QCOMPARE(column(*model, FenwaDeviceModel::IpColumn), original);
+    QCOMPARE(header->sortIndicatorSection(), -1); // no arrow where nothing sorts
     clickHeader(FenwaDeviceModel::VolumeColumn);
     QCOMPARE(column(*model, FenwaDeviceModel::IpColumn), original);
     clickHeader(FenwaDeviceModel::IpColumn);
+    QCOMPARE(header->sortIndicatorSection(), int(FenwaDeviceModel::IpColumn));
     const QStringList ips = column(*model, FenwaDeviceModel::IpColumn);
     QVERIFY(ips == QStringList({"10.0.0.9", "192.168.1.100", "192.168.1.20"}) ||
             ips == QStringList({"192.168.1.20", "192.168.1.100", "10.0.0.9"}));
