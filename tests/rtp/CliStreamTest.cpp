@@ -18,6 +18,11 @@ struct ParseCase
     const char *messagePart; // in the error, or the parsed address when ok
 };
 
+void PrintTo(const ParseCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class StreamOptionsTest : public ::testing::TestWithParam<ParseCase>
 {
 };
@@ -109,6 +114,11 @@ struct FailureCase
     int exitCode;
     const char *messagePart;
 };
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class StreamCommandFailureTest : public StreamCommandTest, public ::testing::WithParamInterface<FailureCase>
 {

@@ -60,6 +60,11 @@ struct FragmentCase
     std::vector<int> packetSizes; // RTP payload sizes on the wire
 };
 
+void PrintTo(const FragmentCase &c, std::ostream *os)
+{
+    *os << c.length << " bytes";
+}
+
 class SessionFragmentTest : public ::testing::TestWithParam<FragmentCase>
 {
 };
@@ -131,6 +136,11 @@ struct PeriodCase
     uint32_t expectedIncrement;
 };
 
+void PrintTo(const PeriodCase &c, std::ostream *os)
+{
+    *os << "period " << c.period << " ms at " << c.clock << " Hz";
+}
+
 class SessionPeriodTest : public ::testing::TestWithParam<PeriodCase>
 {
 };
@@ -156,6 +166,13 @@ struct ProbeCase
     std::vector<int> busy;
     int expected;
 };
+
+void PrintTo(const ProbeCase &c, std::ostream *os)
+{
+    *os << "busy";
+    for (int port : c.busy)
+        *os << " " << port;
+}
 
 class SessionProbeTest : public ::testing::TestWithParam<ProbeCase>
 {
@@ -239,6 +256,11 @@ struct FailedStartCase
     const char *address;
     bool occupyLocal;
 };
+
+void PrintTo(const FailedStartCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class SessionFailedStartTest : public ::testing::TestWithParam<FailedStartCase>
 {

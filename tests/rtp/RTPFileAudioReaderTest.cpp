@@ -157,6 +157,11 @@ struct BrokenCase
     bool missing; // else: exists but is not audio
 };
 
+void PrintTo(const BrokenCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class FileReaderBrokenSecondTest : public FileReaderTest, public ::testing::WithParamInterface<BrokenCase>
 {
 };
