@@ -43,6 +43,9 @@ private:
 // Threads: run() executes on the job thread; everything else on the
 // interface thread, except isStopped() and finish(), which the job calls. A
 // job must not touch widgets: it talks to the dialog through queued signals.
+// Teardown: a subclass whose run() uses the subclass's own members calls
+// stopJob() in its own destructor; by the time this class's destructor
+// stops the job, those members are gone.
 class OrbWaitDialog : public OrbDialog
 {
     Q_OBJECT
