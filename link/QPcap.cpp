@@ -116,6 +116,10 @@ int QPcap::openDevice()
         error.clear();
     }
     handle = h;
+    // The filter goes on before anything is sent: while libpcap swaps a
+    // filter in, the socket drops every frame for a moment, and a reply
+    // landing then (the first replies after a send) would be lost.
+    captureReady = installFilter(h, hasAdapter ? getBigEndian32(adapter.netmask) : 0x00FFFFFF);
     deviceOpen.store(true);
     opens.fetch_add(1);
     captureFailed.store(false);
@@ -145,6 +149,18 @@ void QPcap::closeDevice()
         handle = nullptr;
     }
     deviceOpen.store(false);
+}
+
+bool QPcap::installFilter(pcap_t *h, uint32_t netmask)
+{
+    struct bpf_program program;
+    if (pcap_compile(h, &program, "", 1, netmask) < 0) {
+        std::fprintf(stderr, "[ERROR] Unable to compile the packet filter. Check the syntax.\n");
+        return false;
+    }
+    const int rc = pcap_setfilter(h, &program);
+    pcap_freecode(&program);
+    return rc == 0;
 }
 
 void QPcapThread::run()
@@ -210,18 +226,8 @@ void QPcap::onCapture(unsigned char *user, const struct pcap_pkthdr *header, con
 
 void QPcapRecvThread::run()
 {
-    bpf_u_int32 netmask = 0x00FFFFFF;
-    if (pcap->hasAdapter)
-        netmask = getBigEndian32(pcap->adapter.netmask);
-    struct bpf_program program;
-    if (pcap_compile(pcap->handle, &program, "", 1, netmask) < 0) {
-        std::fprintf(stderr, "[ERROR] Unable to compile the packet filter. Check the syntax.\n");
-        return;
-    }
-    const int rc = pcap_setfilter(pcap->handle, &program);
-    pcap_freecode(&program);
-    if (rc < 0)
-        return;
+    if (!pcap->captureReady)
+        return; // no filter for this opening: captures stop, sending goes on
     qDebug("listening on %s...", pcap->adapter.description);
     while (!isStopRequested()) {
         const int r = pcap_loop(pcap->handle, -1, &QPcap::onCapture, reinterpret_cast<unsigned char *>(pcap));

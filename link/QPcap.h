@@ -94,6 +94,7 @@ private:
 
     int openDevice();
     void closeDevice();
+    static bool installFilter(pcap_t *h, uint32_t netmask);
     static void onCapture(unsigned char *user, const struct pcap_pkthdr *header, const unsigned char *bytes);
 
     QPcapAdapter adapter;
@@ -102,6 +103,7 @@ private:
     std::atomic<bool> sendFailed{false};
     std::atomic<bool> captureFailed{false};
     std::atomic<bool> deviceOpen{false};
+    bool captureReady = false; // filter set on the open handle; read by the capture thread after its start
     std::atomic<int> opens{0};
     QPcapObserver *observer = nullptr;
     QPcapThread *supervisor = nullptr;
