@@ -167,7 +167,7 @@ TEST_P(Search, FindsEveryTerminalOncePerReplyWithWhatItReports)
     ASSERT_NO_FATAL_FAILURE(startSim(QStringList{"--count", QString::number(c.count)} + c.args));
     ASSERT_NO_FATAL_FAILURE(openSdk());
     const QList<FenwaDevice *> found = search(1000);
-    ASSERT_EQ(found.size(), c.count * c.copies);
+    EXPECT_EQ(found.size(), c.count * c.copies);
 
     const QJsonArray terminals = sim.state().value("terminals").toArray();
     ASSERT_EQ(terminals.size(), c.count);
