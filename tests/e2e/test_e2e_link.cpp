@@ -644,6 +644,36 @@ TEST_F(LinkE2e, RefusedSendIsFollowedByAReopenAndWorkingCommands)
     EXPECT_EQ(sim.terminal(0).value("name").toString(), "after");
 }
 
+// ---- the host's adapter list -------------------------------------------------------
+
+TEST_F(LinkE2e, AdapterListCarriesTheInterfacesMacAddressMaskAndGateway)
+{
+    ASSERT_EQ(runCommand({"ip", "-n", env->segment.toolNs, "route", "replace", "default", "via", "192.168.1.1"}), 0);
+    QByteArray link;
+    ASSERT_EQ(runCommand({"ip", "-n", env->segment.toolNs, "-o", "link", "show", env->segment.toolIf}, &link), 0);
+    const int at = link.indexOf("link/ether ");
+    ASSERT_GE(at, 0) << link.constData();
+    uint8_t mac[6];
+    ASSERT_TRUE(macFromText(QString::fromLatin1(link.mid(at + 11, 17)), mac));
+
+    QPcapAdapterList *list = FenwaSDK::adapters();
+    runCommand({"ip", "-n", env->segment.toolNs, "route", "del", "default"});
+    // The namespace holds lo and the veth end; loopback carries no Ethernet.
+    ASSERT_EQ(list->count(), 1);
+    const QPcapAdapter *a = list->at(0);
+    EXPECT_STREQ(a->name, env->segment.toolIf.constData());
+    EXPECT_EQ(std::memcmp(a->hardwareAddress, mac, 6), 0);
+    char text[16];
+    formatIpv4(a->address, text);
+    EXPECT_STREQ(text, "192.168.1.2");
+    formatIpv4(a->netmask, text);
+    EXPECT_STREQ(text, "255.255.255.0");
+    formatIpv4(a->gateway, text);
+    EXPECT_STREQ(text, "192.168.1.1");
+    EXPECT_EQ(list->at(1), nullptr);
+    delete list;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
