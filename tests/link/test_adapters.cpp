@@ -78,12 +78,3 @@ TEST(AdapterList, AtChecksBounds)
     EXPECT_EQ(list.at(-1), nullptr);
     EXPECT_EQ(findAdapter(nullptr, nullptr), nullptr);
 }
-
-TEST(AdapterList, AddressWithoutIpv4ReadsAsZeros)
-{
-    char text[16];
-    formatIpv4(kNone.address, text);
-    EXPECT_STREQ(text, "0.0.0.0");
-    formatIpv4(kFifty.address, text);
-    EXPECT_STREQ(text, "192.168.50.3");
-}
