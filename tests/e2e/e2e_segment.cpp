@@ -120,53 +120,24 @@ void E2eSegment::removeStale()
     }
 }
 
-bool E2eSegment::waitCarrier(const QByteArray &ns, const QByteArray &iface)
+// The shell helpers the CLI's end-to-end script uses make the segment here
+// too: one way of building it, one place to get its waits right.
+static int netnsLib(const QString &commands, QByteArray *output)
 {
-    // Until the kernel's link watch has seen the carrier (up to a second) a
-    // veth end drops what is sent on it.
-    for (int i = 0; i < 100; ++i) {
-        QByteArray out;
-        runCommand({"ip", "-n", QString::fromLocal8Bit(ns), "-o", "link", "show", "dev", QString::fromLocal8Bit(iface)},
-                   &out);
-        if (out.contains("state UP"))
-            return true;
-        sleepMs(50);
-    }
-    return false;
+    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(FENWA_NETNS_LIB, commands)}, output);
 }
 
 QByteArray E2eSegment::create()
 {
     removeStale();
     QByteArray err;
-    auto run = [&](const QStringList &argv) {
-        if (runCommand(argv, &err) != 0) {
-            err = argv.join(' ').toLocal8Bit() + ": " + err;
-            return false;
-        }
-        return true;
-    };
-    const QString t = QString::fromLocal8Bit(toolNs), s = QString::fromLocal8Bit(simNs);
-    const QString ti = QString::fromLocal8Bit(toolIf), si = QString::fromLocal8Bit(simIf);
-    if (!run({"ip", "netns", "add", t}) || !run({"ip", "netns", "add", s})) {
-        runCommand({"ip", "netns", "delete", t});
-        return err;
-    }
-    created = true;
-    const QString noIpv6 = "echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6; "
-                           "echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6";
-    runCommand({"ip", "netns", "exec", t, "sh", "-c", noIpv6});
-    runCommand({"ip", "netns", "exec", s, "sh", "-c", noIpv6});
-    if (!run({"ip", "-n", t, "link", "add", ti, "type", "veth", "peer", "name", si, "netns", s})
-        || !run({"ip", "-n", t, "link", "set", "lo", "up"}) || !run({"ip", "-n", s, "link", "set", "lo", "up"})
-        || !run({"ip", "-n", t, "link", "set", ti, "up"}) || !run({"ip", "-n", s, "link", "set", si, "up"})
-        || !run({"ip", "-n", t, "addr", "add", toolAddress(), "dev", ti})) {
+    created = true; // whatever part was made goes again on failure
+    if (netnsLib(QStringLiteral("netns_segment_up %1 %2 %3 %4 %5")
+                     .arg(QString(toolNs), QString(toolIf), QString(simNs), QString(simIf), toolAddress()),
+                 &err)
+        != 0) {
         destroy();
-        return err;
-    }
-    if (!waitCarrier(toolNs, toolIf) || !waitCarrier(simNs, simIf)) {
-        destroy();
-        return "the veth pair did not come up";
+        return "netns_segment_up: " + err;
     }
     QDir().mkpath(QString::fromLocal8Bit(dir));
 
@@ -200,20 +171,18 @@ void E2eSegment::destroy()
 
 bool E2eSegment::setToolInterfaceUp(bool up)
 {
-    const bool ok = runCommand({"ip", "-n", QString::fromLocal8Bit(toolNs), "link", "set",
-                                QString::fromLocal8Bit(toolIf), up ? "up" : "down"})
+    return netnsLib(QStringLiteral("ip -n %1 link set %2 %3").arg(QString(toolNs), QString(toolIf), up ? "up" : "down")
+                        + (up ? QStringLiteral(" && netns_wait_carrier %1 %2").arg(QString(toolNs), QString(toolIf))
+                              : QString()),
+                    nullptr)
         == 0;
-    return ok && (!up || waitCarrier(toolNs, toolIf));
 }
 
 bool E2eSegment::setMtu(int mtu)
 {
-    const QString m = QString::number(mtu);
-    return runCommand({"ip", "-n", QString::fromLocal8Bit(toolNs), "link", "set", QString::fromLocal8Bit(toolIf),
-                       "mtu", m})
-        == 0
-        && runCommand({"ip", "-n", QString::fromLocal8Bit(simNs), "link", "set", QString::fromLocal8Bit(simIf),
-                       "mtu", m})
+    return netnsLib(QStringLiteral("ip -n %1 link set %2 mtu %5 && ip -n %3 link set %4 mtu %5")
+                        .arg(QString(toolNs), QString(toolIf), QString(simNs), QString(simIf), QString::number(mtu)),
+                    nullptr)
         == 0;
 }
 

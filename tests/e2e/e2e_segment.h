@@ -36,7 +36,6 @@ public:
     static void removeStale();
 
 private:
-    bool waitCarrier(const QByteArray &ns, const QByteArray &iface);
     bool created = false;
     int originalNs = -1;
 };
