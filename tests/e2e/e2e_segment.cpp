@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <cerrno>
 #include <csignal>
@@ -124,7 +125,8 @@ void E2eSegment::removeStale()
 // too: one way of building it, one place to get its waits right.
 static int netnsLib(const QString &commands, QByteArray *output)
 {
-    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(FENWA_NETNS_LIB, commands)}, output);
+    static const QString lib = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../scripts/netns-lib.sh";
+    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(lib, commands)}, output);
 }
 
 QByteArray E2eSegment::create()
