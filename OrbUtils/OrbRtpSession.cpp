@@ -165,7 +165,6 @@ int OrbRtpSession::start(const char *address, int localPort, int destPort, int c
     rtp_session_set_payload_type(session, payloadType);
 
     period = packetPeriod > 0 ? packetPeriod : DefaultPacketPeriod;
-    defaultIncrement = uint32_t((qint64)period * clockRate / 1000);
 
     // oRTP stamps packets with the timestamp the application gives, so the
     // random starting point RFC 3550 asks for is chosen here.

@@ -102,8 +102,6 @@ public:
     void stop();
 
     int localPort() const { return boundPort; }
-    int packetPeriod() const { return period; }
-    uint32_t defaultTimestampIncrement() const { return defaultIncrement; }
     bool isActive() const { return active; }
 
 private:
@@ -120,7 +118,6 @@ private:
     struct _RtpProfile *profile = nullptr;
     int payloadType = -1;
     int period = DefaultPacketPeriod;
-    uint32_t defaultIncrement = 0;
     int boundPort = -1;
     bool active = false;
     uint32_t nextTimestamp = 0;

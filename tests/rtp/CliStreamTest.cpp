@@ -18,14 +18,9 @@ struct ParseCase
     const char *messagePart; // in the error, or the parsed address when ok
 };
 
-void PrintTo(const ParseCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
+void PrintTo(const ParseCase &c, std::ostream *os) { *os << c.name; }
 
-class StreamOptionsTest : public ::testing::TestWithParam<ParseCase>
-{
-};
+class StreamOptionsTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(StreamOptionsTest, ParsesOrExplains)
 {
@@ -89,13 +84,12 @@ protected:
     }
 
     // True when a BYE from the stream's source arrives on the RTCP port.
-    static bool byeArrives(UdpReceiver &rtp, UdpReceiver &rtcp, uint32_t ssrc)
+    static bool byeArrives(UdpReceiver &rtcp, uint32_t ssrc)
     {
         ReceivedPacket packet;
         while (rtcp.receive(&packet, 3000))
             if (rtcpHasBye(packet.bytes, ssrc))
                 return true;
-        (void)rtp;
         return false;
     }
 
@@ -107,45 +101,16 @@ QTemporaryDir *StreamCommandTest::dir = nullptr;
 QString StreamCommandTest::oneSecond;
 QString StreamCommandTest::notAudio;
 
-struct FailureCase
+// Usage errors are the option parser's (above); a play-list file that is not
+// there is found before anything is sent.
+TEST_F(StreamCommandTest, MissingFileFailsWithAClearMessage)
 {
-    const char *name;
-    int kind; // 0 bad address, 1 empty list, 2 missing file
-    int exitCode;
-    const char *messagePart;
-};
-
-void PrintTo(const FailureCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class StreamCommandFailureTest : public StreamCommandTest, public ::testing::WithParamInterface<FailureCase>
-{
-};
-
-TEST_P(StreamCommandFailureTest, FailsWithAClearMessage)
-{
-    const FailureCase c = GetParam();
-    QStringList args;
-    if (c.kind == 0)
-        args = QStringList{QStringLiteral("--group"), QStringLiteral("239.1.1:6000"), oneSecond};
-    else if (c.kind == 1)
-        args = QStringList{QStringLiteral("--group"), group()};
-    else
-        args = QStringList{QStringLiteral("--group"), group(), oneSecond, dir->filePath(QStringLiteral("gone.mp3"))};
     QProcess cli;
-    startCli(cli, args);
+    startCli(cli, {QStringLiteral("--group"), group(), oneSecond, dir->filePath(QStringLiteral("gone.mp3"))});
     ASSERT_TRUE(cli.waitForFinished(10000));
-    EXPECT_EQ(cli.exitCode(), c.exitCode);
-    EXPECT_TRUE(QString::fromLocal8Bit(cli.readAllStandardError()).contains(QLatin1String(c.messagePart)));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(QString::fromLocal8Bit(cli.readAllStandardError()).contains(QLatin1String("no such file")));
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, StreamCommandFailureTest,
-                         ::testing::Values(FailureCase{"BadAddress", 0, 2, "bad group address"},
-                                           FailureCase{"EmptyList", 1, 2, "play list is empty"},
-                                           FailureCase{"MissingFile", 2, 1, "no such file"}),
-                         [](const ::testing::TestParamInfo<FailureCase> &info) { return info.param.name; });
 
 // Stops by itself after the duration, having wrapped the one-file list, and
 // says goodbye on the RTCP port.
@@ -161,7 +126,7 @@ TEST_F(StreamCommandTest, DurationEndsTheRunWithABye)
     RtpHeader header;
     ASSERT_TRUE(parseRtp(packet.bytes, &header));
     EXPECT_EQ(header.payloadType, 14);
-    EXPECT_TRUE(byeArrives(rtp, rtcp, header.ssrc));
+    EXPECT_TRUE(byeArrives(rtcp, header.ssrc));
     ASSERT_TRUE(cli.waitForFinished(10000));
     EXPECT_EQ(cli.exitCode(), 0);
     const QString out = QString::fromLocal8Bit(cli.readAllStandardOutput());
@@ -180,7 +145,7 @@ TEST_F(StreamCommandTest, InterruptStopsCleanlyWithABye)
     RtpHeader header;
     ASSERT_TRUE(parseRtp(packet.bytes, &header));
     ::kill(pid_t(cli.processId()), SIGINT);
-    EXPECT_TRUE(byeArrives(rtp, rtcp, header.ssrc));
+    EXPECT_TRUE(byeArrives(rtcp, header.ssrc));
     ASSERT_TRUE(cli.waitForFinished(10000));
     EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(cli.exitCode(), 0);

@@ -113,24 +113,6 @@ TEST_F(FileReaderTest, PacketsAreStoredFramesBehindAZeroHeader)
     EXPECT_EQ(reader.readPacket(), nullptr);
 }
 
-// One file plays over and over; each restart is announced once.
-TEST_F(FileReaderTest, SingleFileWrapsAndIsAnnouncedAtEveryStart)
-{
-    RecordingObserver observer;
-    RTPFileAudioReader reader;
-    reader.setFiles({halfSecond});
-    reader.setObserver(&observer);
-    ASSERT_TRUE(reader.start());
-    // Half a second is about 20 frames; 100 packets go round several times.
-    const auto packets = readPackets(reader, 100);
-    reader.stop();
-    EXPECT_EQ(packets.size(), 100u);
-    const int perFile = int(0.5 * 44100 / 1152) + 1;
-    ASSERT_GE(observer.events.size(), size_t(100 / (perFile + 3)));
-    for (const Event &e : observer.events)
-        EXPECT_EQ(e, (Event{true, 0, halfSecond}));
-}
-
 TEST_F(FileReaderTest, PlayListMovesOnAndWrapsToTheFirstFile)
 {
     RecordingObserver observer;
@@ -157,14 +139,9 @@ struct BrokenCase
     bool missing; // else: exists but is not audio
 };
 
-void PrintTo(const BrokenCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
+void PrintTo(const BrokenCase &c, std::ostream *os) { *os << c.name; }
 
-class FileReaderBrokenSecondTest : public FileReaderTest, public ::testing::WithParamInterface<BrokenCase>
-{
-};
+class FileReaderBrokenSecondTest : public FileReaderTest, public ::testing::WithParamInterface<BrokenCase> {};
 
 // A second file that cannot be played stops the flow and says so once.
 TEST_P(FileReaderBrokenSecondTest, FlowStopsAtTheBrokenFileAndTheObserverIsTold)
@@ -246,28 +223,6 @@ TEST_F(FileReaderTest, OpeningWhileReadingOnAnotherThreadIsSafe)
     sender.join();
     reader.stop();
     EXPECT_GT(read.load(), 0);
-}
-
-TEST(RTPAudioPacket, PayloadGetsAZeroHeaderAndTheBufferGrowsOnlyWhenNeeded)
-{
-    RTPAudioPacket packet;
-    EXPECT_EQ(packet.payloadType, -1);
-    const uint8_t big[6] = {1, 2, 3, 4, 5, 6};
-    packet.setPayload(big, 6);
-    EXPECT_EQ(packet.size(), 10);
-    EXPECT_EQ(packet.capacity(), 10);
-    EXPECT_EQ(std::vector<uint8_t>(packet.data(), packet.data() + 10),
-              (std::vector<uint8_t>{0, 0, 0, 0, 1, 2, 3, 4, 5, 6}));
-    const uint8_t *buffer = packet.data();
-    const uint8_t small[2] = {9, 8};
-    packet.setPayload(small, 2);
-    EXPECT_EQ(packet.size(), 6);
-    EXPECT_EQ(packet.capacity(), 10);
-    EXPECT_EQ(packet.data(), buffer);
-    EXPECT_EQ(std::vector<uint8_t>(packet.data(), packet.data() + 6), (std::vector<uint8_t>{0, 0, 0, 0, 9, 8}));
-    packet.free();
-    EXPECT_EQ(packet.capacity(), 0);
-    EXPECT_EQ(packet.data(), nullptr);
 }
 
 } // namespace

@@ -165,20 +165,6 @@ std::vector<ReceivedPacket> UdpReceiver::collect(int silenceMs, int maxMs)
     return packets;
 }
 
-bool sendLoopback(int port, const uint8_t *data, size_t length)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(uint16_t(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::sendto(fd, data, length, 0, reinterpret_cast<sockaddr *>(&to), sizeof(to)) == ssize_t(length);
-    ::close(fd);
-    return ok;
-}
-
 int occupyPort(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -231,36 +217,14 @@ bool rtcpHasBye(const std::vector<uint8_t> &b, uint32_t ssrc)
 
 int mpegFrameLength(const uint8_t *p, size_t available)
 {
-    if (available < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+    // Sync bits, MPEG-1, Layer III; CRC bit either way.
+    if (available < 4 || p[0] != 0xFF || (p[1] & 0xFE) != 0xFA)
         return -1;
-    const int version = (p[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-    const int layer = (p[1] >> 1) & 3;   // 1: III, 2: II, 3: I
+    static const int kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int rates[3] = {44100, 48000, 32000};
     const int bitrateIndex = p[2] >> 4;
     const int rateIndex = (p[2] >> 2) & 3;
-    const int padding = (p[2] >> 1) & 1;
-    if (version == 1 || layer == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+    if (bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
         return -1;
-    static const int rates[3] = {44100, 48000, 32000};
-    int rate = rates[rateIndex];
-    if (version == 2)
-        rate /= 2;
-    else if (version == 0)
-        rate /= 4;
-    static const int v1[3][15] = {
-        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-    };
-    static const int v2[2][15] = {
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-    };
-    const int layerRow = 3 - layer; // 0: I, 1: II, 2: III
-    const int kbps = version == 3 ? v1[layerRow][bitrateIndex] : v2[layerRow == 0 ? 0 : 1][bitrateIndex];
-    const int bitrate = kbps * 1000;
-    if (layerRow == 0)
-        return (12 * bitrate / rate + padding) * 4;
-    if (layerRow == 2 && version != 3)
-        return 72 * bitrate / rate + padding;
-    return 144 * bitrate / rate + padding;
+    return 144 * kbps[bitrateIndex] * 1000 / rates[rateIndex] + ((p[2] >> 1) & 1);
 }

@@ -45,8 +45,6 @@ private:
     int fd = -1;
 };
 
-// Sends a datagram to 127.0.0.1:port.
-bool sendLoopback(int port, const uint8_t *data, size_t length);
 // Binds a UDP socket on 0.0.0.0:port to keep the port busy; -1 on failure.
 int occupyPort(int port);
 
@@ -69,5 +67,6 @@ bool parseRtp(const std::vector<uint8_t> &bytes, RtpHeader *out);
 bool rtcpHasBye(const std::vector<uint8_t> &bytes, uint32_t ssrc);
 
 // Length of the MPEG audio frame whose header starts at p, or -1 when the
-// four bytes are not a valid Layer I/II/III frame header.
+// four bytes are not a valid MPEG-1 Layer III frame header (what makeMp3
+// writes).
 int mpegFrameLength(const uint8_t *p, size_t available);
