@@ -86,28 +86,6 @@ TEST(Frame, BuildRefusesAFrameOverTheLimitAndLeavesThePacketAlone)
     EXPECT_EQ(f.p->length(), QPCAP_FRAME_MAX);
 }
 
-TEST(Frame, ParsersReadBackWhatBuildWrote)
-{
-    PacketRef f(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{\"id\":1}"));
-    QPcapEthernetHeader eth;
-    ASSERT_TRUE(parseEthernetHeader(f.p->frame(), f.p->length(), &eth));
-    EXPECT_EQ(std::memcmp(eth.destination, kToolMac, 6), 0);
-    EXPECT_EQ(std::memcmp(eth.source, kTermMac, 6), 0);
-    EXPECT_EQ(eth.etherType, 0x0806);
-    QPcapArpBody arp;
-    ASSERT_TRUE(parseArpBody(f.p->frame(), f.p->length(), &arp));
-    EXPECT_EQ(arp.hardwareType, 1);
-    EXPECT_EQ(arp.protocolType, 0x0800);
-    EXPECT_EQ(arp.operation, 1);
-    EXPECT_EQ(std::memcmp(arp.senderMac, kTermMac, 6), 0);
-    EXPECT_EQ(arp.senderIp, 0xC0A80164u); // 192.168.1.100 assembled big-endian
-    EXPECT_EQ(arp.targetIp, 0xC0A80102u);
-    int length = 0;
-    const char *text = commandText(f.p, &length);
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(QByteArray(text, length), QByteArray("{\"id\":1}"));
-}
-
 TEST(Frame, ParsersRefuseFramesTooShortForTheirPart)
 {
     uint8_t bytes[64] = {0};

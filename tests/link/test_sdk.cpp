@@ -186,15 +186,6 @@ TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnly)
     EXPECT_EQ(recorder.sentTexts().value(0), QByteArray("{\"id\":0,\"method\":\"search\",\"user\":\"Windows Wendtix\"}"));
 }
 
-TEST_F(OfflineSdk, SearchWithZeroTimeSendsAndReturnsEmpty)
-{
-    injectReply("{\"id\":%d,\"method\":\"search\"}");
-    QList<FenwaDevice *> found;
-    EXPECT_EQ(sdk.search(&found, 0), 0);
-    EXPECT_TRUE(found.isEmpty());
-    EXPECT_EQ(recorder.sentTexts().size(), 1);
-}
-
 TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
 {
     RtpSettings rtp[10];
