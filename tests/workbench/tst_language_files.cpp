@@ -33,18 +33,22 @@ QMap<QString, QString> readLanguageFile(const QString &name)
     return entries;
 }
 
-// translate("...") and translate(QStringLiteral("...")) with one plain
-// literal; adjacent literals and escapes are not used for interface texts.
-QSet<QString> literalsInSources()
+struct SourceScan {
+    QSet<QString> texts; // translate("...") and translate(QStringLiteral("...")) with one plain literal
+    QStringList split;   // files passing a text split over adjacent literals
+};
+
+// A text split over adjacent literals would be looked up whole but scanned
+// in part; interface texts are written as one literal.
+SourceScan scanSources()
 {
     static const QRegularExpression call(
         QStringLiteral("\\btranslate\\(\\s*(?:QStringLiteral\\(|QLatin1String\\()?\\s*\"((?:[^\"\\\\]|\\\\.)*)\""));
-    QSet<QString> texts;
-    const QStringList roots = {QStringLiteral("app"), QStringLiteral("table"), QStringLiteral("settings"),
-                               QStringLiteral("multicast"), QStringLiteral("OrbUtils")};
-    for (const QString &root : roots) {
-        QDirIterator it(kSourceDir + QLatin1Char('/') + root, {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
-                        QDir::Files, QDirIterator::Subdirectories);
+    static const QRegularExpression split(QStringLiteral("\\btranslate\\(\\s*\"(?:[^\"\\\\]|\\\\.)*\"\\s*\""));
+    SourceScan scan;
+    for (const char *root : {"app", "table", "settings", "multicast", "OrbUtils"}) {
+        QDirIterator it(kSourceDir + QLatin1Char('/') + QLatin1String(root),
+                        {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile file(it.next());
             if (!file.open(QIODevice::ReadOnly))
@@ -52,31 +56,14 @@ QSet<QString> literalsInSources()
             const QString text = QString::fromUtf8(file.readAll());
             auto matches = call.globalMatch(text);
             while (matches.hasNext())
-                texts.insert(matches.next().captured(1));
+                scan.texts.insert(matches.next().captured(1));
+            if (split.match(text).hasMatch())
+                scan.split << file.fileName();
         }
     }
-    return texts;
+    return scan;
 }
 } // namespace
-
-// A text split over adjacent literals would be looked up whole but scanned
-// in part; interface texts are written as one literal.
-QStringList splitLiterals()
-{
-    static const QRegularExpression split(QStringLiteral("\\btranslate\\(\\s*\"(?:[^\"\\\\]|\\\\.)*\"\\s*\""));
-    QStringList where;
-    QDirIterator it(kSourceDir, {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (path.contains(QStringLiteral("/build")) || path.contains(QStringLiteral("/tests/")))
-            continue;
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly) && split.match(QString::fromUtf8(file.readAll())).hasMatch())
-            where << path;
-    }
-    return where;
-}
 
 class LanguageFilesTest : public QObject
 {
@@ -92,7 +79,7 @@ private slots:
 void LanguageFilesTest::sourcesUseTranslatedTexts()
 {
     // Guards the scan itself: a broken pattern would let everything pass.
-    const QSet<QString> texts = literalsInSources();
+    const QSet<QString> texts = scanSources().texts;
     QVERIFY2(texts.contains(QStringLiteral("Search")), "the scan found no translate(\"Search\")");
     QVERIFY(texts.size() > 20);
 }
@@ -102,7 +89,7 @@ void LanguageFilesTest::everyLiteralHasBothEntries()
     const auto en = readLanguageFile(QStringLiteral("en.txt"));
     const auto cn = readLanguageFile(QStringLiteral("cn.txt"));
     QStringList missing;
-    for (const QString &text : literalsInSources()) {
+    for (const QString &text : scanSources().texts) {
         if (!en.contains(text))
             missing << QStringLiteral("en.txt: ") + text;
         if (!cn.contains(text))
@@ -114,7 +101,7 @@ void LanguageFilesTest::everyLiteralHasBothEntries()
 
 void LanguageFilesTest::noTextSplitOverLiterals()
 {
-    const QStringList where = splitLiterals();
+    const QStringList where = scanSources().split;
     QVERIFY2(where.isEmpty(), qPrintable(where.join(QLatin1Char('\n'))));
 }
 

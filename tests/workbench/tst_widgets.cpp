@@ -1,17 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog kit offscreen: wait-dialog job protocol, toast placement and
-// replacement, table copy, painted widget, centring.
-#include "OrbUtils/OrbAlertDialog.h"
+// replacement, table copy.
 #include "OrbUtils/OrbProgressDialog.h"
 #include "OrbUtils/OrbTableView.h"
 #include "OrbUtils/OrbToast.h"
 #include "OrbUtils/OrbWaitDialog.h"
-#include "OrbUtils/OrbWidget.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QImage>
-#include <QLabel>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QtTest>
@@ -86,10 +82,8 @@ class WidgetsTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void dialogHasNoHelpButton();
-    void moveToCenter();
+    void jobFinishedBeforeExecIsAccepted_data();
     void jobFinishedBeforeExecIsAccepted();
-    void closeDeliveredBeforeExecStillAccepts();
     void escapeCutsTheCurrentStepShort();
     void closeStopsTheJob();
     void startJobStopsTheRunningJobFirst();
@@ -97,57 +91,31 @@ private slots:
     void progressMessageFromTheJob();
     void toastPlacement_data();
     void toastPlacement();
-    void toastLooks();
     void secondToastReplacesFirst();
     void toastSurvivesItsWidget();
     void copyCells_data();
     void copyCells();
-    void ctrlShiftCIsNotCopy();
-    void orbWidgetPaintsBackgroundAndBorder();
-    void alertDialogFillsWithText();
 };
 
-void WidgetsTest::dialogHasNoHelpButton()
+void WidgetsTest::jobFinishedBeforeExecIsAccepted_data()
 {
-    OrbDialog dialog;
-    QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
-}
-
-void WidgetsTest::moveToCenter()
-{
-    QWidget window;
-    window.setGeometry(100, 80, 600, 400);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    OrbDialog dialog(&window);
-    dialog.resize(200, 100);
-    const QPoint before = dialog.pos();
-    dialog.moveToCenter(nullptr);
-    QCOMPARE(dialog.pos(), before);
-    dialog.moveToCenter(&window);
-    const QPoint origin = window.mapToGlobal(QPoint(0, 0));
-    QCOMPARE(dialog.pos(), origin + QPoint(200, 150));
-    QCOMPARE(dialog.size(), QSize(200, 100));
+    QTest::addColumn<bool>("closeDelivered");
+    QTest::newRow("close still queued") << false;
+    QTest::newRow("close delivered") << true;
 }
 
 void WidgetsTest::jobFinishedBeforeExecIsAccepted()
 {
+    QFETCH(bool, closeDelivered);
     StepDialog dialog;
     dialog.steps = 1;
     dialog.startJob();
-    // No event processing here: the close stays queued, as between the
-    // callers' startJob() and exec().
+    // No event processing while waiting: the close stays queued, as between
+    // the callers' startJob() and exec().
     while (!dialog.returned.load())
         QThread::msleep(1);
-    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-}
-
-void WidgetsTest::closeDeliveredBeforeExecStillAccepts()
-{
-    StepDialog dialog;
-    dialog.startJob();
-    QTRY_VERIFY(dialog.returned.load()); // processes the queued close too
-    QCoreApplication::processEvents();
+    if (closeDelivered)
+        QCoreApplication::processEvents();
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
 }
 
@@ -258,24 +226,6 @@ void WidgetsTest::toastPlacement()
     QCOMPARE(view->pos(), QPoint(ex, ey));
 }
 
-void WidgetsTest::toastLooks()
-{
-    QWidget page;
-    page.resize(400, 200);
-    OrbToast toast;
-    toast.showText(&page, QStringLiteral("Hello"), 33, 2000);
-    OrbToastView *view = toast.view();
-    QVERIFY(view);
-    QCOMPARE(view->backgroundColor(), QColor(0, 0, 0, 128));
-    QCOMPARE(view->borderWidth(), 1);
-    QCOMPARE(view->cornerRadius(), 5);
-    QLabel *label = view->findChild<QLabel *>();
-    QVERIFY(label);
-    QCOMPARE(label->styleSheet(), QStringLiteral("QLabel{color:#ffffff};"));
-    QCOMPARE(label->pos(), QPoint(10, 5));
-    QCOMPARE(view->size(), label->size() + QSize(20, 10));
-}
-
 void WidgetsTest::secondToastReplacesFirst()
 {
     QWidget page;
@@ -311,17 +261,22 @@ void WidgetsTest::toastSurvivesItsWidget()
 void WidgetsTest::copyCells_data()
 {
     QTest::addColumn<Cells>("cells");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("uid and mac of one row") << Cells{{0, 3}, {0, 5}} << "uid0\t\tmac0";
-    QTest::newRow("two rows, no final line feed") << Cells{{1, 3}, {0, 3}} << "uid0\nuid1";
-    QTest::newRow("rows start at the smallest column") << Cells{{0, 4}, {1, 5}, {0, 3}} << "uid0\tname0\n\t\tmac1";
-    QTest::newRow("empty check cell is not text") << Cells{{0, 0}, {0, 1}} << "!\t1";
-    QTest::newRow("nothing selected") << Cells{} << "";
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text"); // empty: the clipboard keeps what it had
+    const int ctrl = Qt::ControlModifier;
+    QTest::newRow("uid and mac of one row") << Cells{{0, 3}, {0, 5}} << ctrl << "uid0\t\tmac0";
+    QTest::newRow("two rows, no final line feed") << Cells{{1, 3}, {0, 3}} << ctrl << "uid0\nuid1";
+    QTest::newRow("rows start at the smallest column") << Cells{{0, 4}, {1, 5}, {0, 3}} << ctrl
+                                                       << "uid0\tname0\n\t\tmac1";
+    QTest::newRow("empty check cell is not text") << Cells{{0, 0}, {0, 1}} << ctrl << "!\t1";
+    QTest::newRow("nothing selected") << Cells{} << ctrl << "";
+    QTest::newRow("ctrl+shift+c is not copy") << Cells{{0, 3}} << int(ctrl | Qt::ShiftModifier) << "";
 }
 
 void WidgetsTest::copyCells()
 {
     QFETCH(Cells, cells);
+    QFETCH(int, modifiers);
     QFETCH(QString, text);
     QStandardItemModel model(2, 6);
     for (int r = 0; r < 2; ++r) {
@@ -335,52 +290,8 @@ void WidgetsTest::copyCells()
     view.setSelectionMode(QAbstractItemView::MultiSelection);
     QApplication::clipboard()->setText(QStringLiteral("before"));
     select(&view, cells);
-    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_C, Qt::KeyboardModifiers(modifiers));
     QCOMPARE(QApplication::clipboard()->text(), text.isEmpty() ? QStringLiteral("before") : text);
-}
-
-void WidgetsTest::ctrlShiftCIsNotCopy()
-{
-    QStandardItemModel model(1, 4);
-    model.setData(model.index(0, 3), QStringLiteral("uid"));
-    OrbTableView view;
-    view.setModel(&model);
-    select(&view, {{0, 3}});
-    QApplication::clipboard()->setText(QStringLiteral("before"));
-    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
-}
-
-void WidgetsTest::orbWidgetPaintsBackgroundAndBorder()
-{
-    OrbWidget widget;
-    widget.resize(40, 30);
-    QImage blank(widget.size(), QImage::Format_ARGB32);
-    blank.fill(Qt::transparent);
-    widget.render(&blank, QPoint(), QRegion(), QWidget::DrawChildren);
-    QCOMPARE(blank.pixelColor(20, 15).alpha(), 0); // invisible by default
-
-    widget.setBackgroundColor(0x00ff00, 255);
-    widget.setBorder(2, 0, 0xff0000, 255);
-    QImage image(widget.size(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    QCOMPARE(image.pixelColor(20, 15), QColor(0, 255, 0));
-    QCOMPARE(image.pixelColor(0, 15).red(), 255);
-    QCOMPARE(image.pixelColor(0, 15).green(), 0);
-}
-
-void WidgetsTest::alertDialogFillsWithText()
-{
-    OrbAlertDialog alert;
-    alert.resize(350, 100);
-    alert.setText(QStringLiteral("Language settings will take effect after restart"));
-    alert.show();
-    QLabel *label = alert.findChild<QLabel *>();
-    QVERIFY(label);
-    QCOMPARE(label->geometry(), QRect(0, 0, 350, 100));
-    QCOMPARE(label->alignment(), Qt::AlignCenter);
-    QCOMPARE(alert.text(), QStringLiteral("Language settings will take effect after restart"));
 }
 
 QTEST_MAIN(WidgetsTest)
