@@ -205,7 +205,11 @@ INSTANTIATE_TEST_SUITE_P(
     Segments, Search,
     ::testing::Values(SearchCase{"EightTerminals", 8, {}, 1},
                       SearchCase{"EveryReplyTwice", 8, {"--duplicate"}, 2},
-                      SearchCase{"FiftyOfThreeTypes", 50, {"--types", "VQ40,VQT40,XT9"}, 1}),
+                      SearchCase{"FiftyOfThreeTypes", 50, {"--types", "VQ40,VQT40,XT9"}, 1},
+                      // Terminals behind a switch answer a broadcast within
+                      // microseconds of each other: the whole burst must fit
+                      // the capture ring.
+                      SearchCase{"ThousandBackToBack", 1000, {"--spread-us", "0"}, 1}),
     [](const ::testing::TestParamInfo<SearchCase> &info) { return std::string(info.param.label); });
 
 // ---- every command ----------------------------------------------------------
