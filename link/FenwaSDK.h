@@ -131,4 +131,7 @@ private:
     QPcapPacketQueue replyQueue;
     FenwaCommandObserver *commandObserver = nullptr;
     int replyTimeoutMs = 3000;
+
+    FenwaSDK(const FenwaSDK &) = delete;
+    FenwaSDK &operator=(const FenwaSDK &) = delete;
 };

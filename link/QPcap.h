@@ -112,4 +112,7 @@ private:
     QPcapRecvThread *receiver = nullptr;
     mutable QMutex errorMutex;
     QByteArray error;
+
+    QPcap(const QPcap &) = delete;
+    QPcap &operator=(const QPcap &) = delete;
 };
