@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct ParseCase {
@@ -11,6 +13,9 @@ struct ParseCase {
     bool ok;
     const char *errorPart; // expected in the message when !ok
 };
+// ctest lists the case by its label rather than its bytes.
+void PrintTo(const ParseCase &c, std::ostream *os) { *os << c.name; }
+
 
 class CliParse : public ::testing::TestWithParam<ParseCase> {};
 

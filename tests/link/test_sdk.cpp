@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <QElapsedTimer>
 #include <QMutex>
 #include <cJSON.h>
@@ -93,6 +95,9 @@ struct MatchCase {
     const char *reply; // %d: the command's id
     int expected;
 };
+// ctest lists the case by its label rather than its bytes.
+void PrintTo(const MatchCase &c, std::ostream *os) { *os << c.label; }
+
 
 class ReplyMatching : public OfflineSdk, public ::testing::WithParamInterface<MatchCase> {};
 
@@ -231,6 +236,9 @@ struct TextCase {
     std::function<int(FenwaSDK &, FenwaDevice *)> run;
     std::vector<const char *> keys; // items that must read back as kHostile; "sip0.x" for nested
 };
+// ctest lists the case by its label rather than its bytes.
+void PrintTo(const TextCase &c, std::ostream *os) { *os << c.label; }
+
 
 class TextArguments : public OfflineSdk, public ::testing::WithParamInterface<TextCase> {};
 
