@@ -8,6 +8,7 @@
 #include <QVector>
 #include <algorithm>
 #include <cJSON.h>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -47,27 +48,41 @@ QString csvField(const QString &value)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+// Every field of a record, in output order: what the terminal reported, then
+// the link addresses commands go to. Both output forms read this one table.
+struct RecordField {
+    const char *key;
+    QString (*value)(const FenwaDevice *);
+};
+const RecordField kRecordFields[] = {
+    {"mac", [](const FenwaDevice *d) { return d->macText; }},
+    {"name", [](const FenwaDevice *d) { return d->name; }},
+    {"type", [](const FenwaDevice *d) { return d->type; }},
+    {"ipMode", [](const FenwaDevice *d) { return d->ipMode; }},
+    {"version", [](const FenwaDevice *d) { return d->version; }},
+    {"ip", [](const FenwaDevice *d) { return d->ip; }},
+    {"gateway", [](const FenwaDevice *d) { return d->gateway; }},
+    {"netmask", [](const FenwaDevice *d) { return d->netmask; }},
+    {"dns1", [](const FenwaDevice *d) { return d->dns1; }},
+    {"dns2", [](const FenwaDevice *d) { return d->dns2; }},
+    {"sn", [](const FenwaDevice *d) { return d->sn; }},
+    {"uid", [](const FenwaDevice *d) { return d->uid; }},
+    {"linkMac", linkMac},
+    {"linkAddress", linkAddress},
+};
+
+// CSV keeps a fixed set of columns: the record's fields with the reply items
+// installers look at most placed before the link addresses.
 const char *const kCsvColumns[] = {"mac",     "name",    "type", "ipMode", "version",   "ip",        "gateway",
                                    "netmask", "dns1",    "dns2", "sn",     "uid",       "account",   "micVolume",
                                    "outVolume", "autoMute", "linkMac", "linkAddress"};
 
-QString deviceField(const FenwaDevice *d, const QString &key)
+QString deviceField(const FenwaDevice *d, const char *key)
 {
-    if (key == QLatin1String("mac")) return d->macText;
-    if (key == QLatin1String("name")) return d->name;
-    if (key == QLatin1String("type")) return d->type;
-    if (key == QLatin1String("ipMode")) return d->ipMode;
-    if (key == QLatin1String("version")) return d->version;
-    if (key == QLatin1String("ip")) return d->ip;
-    if (key == QLatin1String("gateway")) return d->gateway;
-    if (key == QLatin1String("netmask")) return d->netmask;
-    if (key == QLatin1String("dns1")) return d->dns1;
-    if (key == QLatin1String("dns2")) return d->dns2;
-    if (key == QLatin1String("sn")) return d->sn;
-    if (key == QLatin1String("uid")) return d->uid;
-    if (key == QLatin1String("linkMac")) return linkMac(d);
-    if (key == QLatin1String("linkAddress")) return linkAddress(d);
-    return d->extra(key);
+    for (const RecordField &f : kRecordFields)
+        if (std::strcmp(f.key, key) == 0)
+            return f.value(d);
+    return d->extra(QLatin1String(key));
 }
 
 cJSON *sipJson(const SipSettings &s)
@@ -148,13 +163,12 @@ Runner runnerFor(FenwaSDK *sdk, const CliRequest &r)
             cJSON_AddItemToObject(res, "sip1", sipJson(sip1));
             return rc;
         };
-    if (c == QLatin1String("set-sip"))
-        return [=](FenwaDevice *d, int, cJSON *) {
-            SipSettings sip0, sip1;
-            QString error;
-            parseSipArgument(a[0], &sip0, &sip1, &error); // validated before the search
-            return sdk->setSipSettings(d, sip0, sip1);
-        };
+    if (c == QLatin1String("set-sip")) {
+        SipSettings sip0, sip1;
+        QString error;
+        parseSipArgument(a[0], &sip0, &sip1, &error); // validated before the search
+        return [=](FenwaDevice *d, int, cJSON *) { return sdk->setSipSettings(d, sip0, sip1); };
+    }
     if (c == QLatin1String("get-rtp"))
         return [=](FenwaDevice *d, int, cJSON *res) {
             RtpSettings channels[FENWA_RTP_CHANNELS];
@@ -163,14 +177,13 @@ Runner runnerFor(FenwaSDK *sdk, const CliRequest &r)
                 cJSON_AddItemToObject(res, QStringLiteral("rtp%1").arg(i).toLatin1().constData(), rtpJson(channels[i]));
             return rc;
         };
-    if (c == QLatin1String("set-rtp"))
-        return [=](FenwaDevice *d, int, cJSON *) {
-            QList<RtpSettings> channels;
-            QString error;
-            parseRtpArgument(a[0], &channels, &error);
-            const QVector<RtpSettings> list = channels.toVector();
-            return sdk->setRtpSettings(d, list.constData(), list.size());
-        };
+    if (c == QLatin1String("set-rtp")) {
+        QList<RtpSettings> channels;
+        QString error;
+        parseRtpArgument(a[0], &channels, &error); // validated before the search
+        const QVector<RtpSettings> list = channels.toVector();
+        return [=](FenwaDevice *d, int, cJSON *) { return sdk->setRtpSettings(d, list.constData(), list.size()); };
+    }
     if (c == QLatin1String("set-sn"))
         return [=](FenwaDevice *d, int, cJSON *) { return sdk->setSn(d, a[0]); };
     if (c == QLatin1String("set-server"))
@@ -192,20 +205,8 @@ bool isSupportedType(const QString &type)
 QByteArray deviceJsonLine(const FenwaDevice *d)
 {
     cJSON *o = cJSON_CreateObject();
-    addText(o, "mac", d->macText);
-    addText(o, "name", d->name);
-    addText(o, "type", d->type);
-    addText(o, "ipMode", d->ipMode);
-    addText(o, "version", d->version);
-    addText(o, "ip", d->ip);
-    addText(o, "gateway", d->gateway);
-    addText(o, "netmask", d->netmask);
-    addText(o, "dns1", d->dns1);
-    addText(o, "dns2", d->dns2);
-    addText(o, "sn", d->sn);
-    addText(o, "uid", d->uid);
-    addText(o, "linkMac", linkMac(d));
-    addText(o, "linkAddress", linkAddress(d));
+    for (const RecordField &f : kRecordFields)
+        addText(o, f.key, f.value(d));
     cJSON *extras = cJSON_CreateObject();
     for (auto it = d->extras.constBegin(); it != d->extras.constEnd(); ++it)
         addText(extras, it.key().toUtf8().constData(), it.value());
@@ -225,7 +226,7 @@ QString deviceCsvLine(const FenwaDevice *d)
 {
     QStringList cols;
     for (const char *c : kCsvColumns)
-        cols << csvField(deviceField(d, QLatin1String(c)));
+        cols << csvField(deviceField(d, c));
     return cols.join(QLatin1Char(','));
 }
 
