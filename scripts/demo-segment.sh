@@ -12,14 +12,15 @@
 #
 # Environment: FENWA_SIM (simulator binary, default build/bin/fenwa-sim),
 # FENWA_DEMO_DIR (state file, command log and simulator output, default
-# /tmp/fenwa-demo). Needs root (namespaces).
+# /tmp/fenwa-demo), FENWA_DEMO_NS (namespace prefix, default fenwa-demo). Needs root (namespaces).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=netns-lib.sh
 . "$root/scripts/netns-lib.sh"
 
-TOOL_NS=fenwa-demo-tool
-SIM_NS=fenwa-demo-sim
+# FENWA_DEMO_NS names the pair, so that two segments can stand side by side.
+TOOL_NS=${FENWA_DEMO_NS:-fenwa-demo}-tool
+SIM_NS=${FENWA_DEMO_NS:-fenwa-demo}-sim
 TOOL_IF=fwtool0
 SIM_IF=fwsim0
 TOOL_ADDR=192.168.1.2/24

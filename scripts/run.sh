@@ -45,11 +45,11 @@ if [ -z "${DISPLAY:-}" ]; then
   trap 'bash scripts/demo-segment.sh down >/dev/null' EXIT
   echo "No display: the workbench ran under Xvfb; its window after the first search is in $out."
   echo "The same segment as the command-line front end sees it:"
-  ip netns exec fenwa-demo-tool "$root/build/bin/fenwa-cli" search --csv
+  ip netns exec "${FENWA_DEMO_NS:-fenwa-demo}-tool" "$root/build/bin/fenwa-cli" search --csv
   exit 0
 fi
 
 bash scripts/demo-segment.sh up 8
 trap 'bash scripts/demo-segment.sh down' EXIT
 # The X server's socket is a file, reachable from inside the namespace.
-ip netns exec fenwa-demo-tool env DISPLAY="$DISPLAY" ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} "$workbench"
+ip netns exec "${FENWA_DEMO_NS:-fenwa-demo}-tool" env DISPLAY="$DISPLAY" ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} "$workbench"

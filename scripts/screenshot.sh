@@ -16,7 +16,7 @@ if [ "${1:-}" = "--keep-segment" ]; then keep=1; shift; fi
 out=${1:-$root/docs/workbench.png}
 bin=${FENWA_BIN:-$root/build/bin}
 workbench=$bin/fenwa-workbench
-TOOL_NS=fenwa-demo-tool
+TOOL_NS=${FENWA_DEMO_NS:-fenwa-demo}-tool
 terminals=${FENWA_SCREENSHOT_TERMINALS:-8}
 
 die() { echo "screenshot: $*" >&2; exit 1; }
