@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SimResponder.h"
 
+#include "SimStateFile.h"
+
 #include <cJSON.h>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +78,24 @@ int SimResponder::findTerminal(const SimMac &mac) const
         if (std::memcmp(all[i].mac, mac.data(), 6) == 0)
             return static_cast<int>(i);
     return -1;
+}
+
+std::string SimResponder::stateText(long replies, long missed) const
+{
+    cJSON *root = cJSON_CreateObject();
+    cJSON *list = cJSON_AddArrayToObject(root, "terminals");
+    for (const SimTerminal &t : all)
+        cJSON_AddItemToArray(list, t.toJson());
+    cJSON *stats = cJSON_AddObjectToObject(root, "stats");
+    const long counters[] = {commands, replies, dropped, arpReplies, missed};
+    const char *const names[] = {"commands", "replies", "dropped", "arpReplies", "missed"};
+    for (size_t i = 0; i < sizeof counters / sizeof counters[0]; ++i)
+        cJSON_AddNumberToObject(stats, names[i], static_cast<double>(counters[i]));
+    // Names hold whatever bytes a command brought; the terminal keeps them
+    // and sends them back as they are, but the dump is for JSON readers.
+    const std::string text = toValidUtf8(printJson(root)) + '\n';
+    cJSON_Delete(root);
+    return text;
 }
 
 void SimResponder::respond(const uint8_t *frame, size_t length, SimResponse *out)

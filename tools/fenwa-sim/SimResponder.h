@@ -46,6 +46,11 @@ public:
     const std::vector<SimTerminal> &terminals() const { return all; }
     std::vector<SimTerminal> &terminals() { return all; }
 
+    // The state file's text: every terminal and the counters, valid UTF-8
+    // whatever bytes a command put into a name. replies and missed are
+    // counted by the sender and the socket.
+    std::string stateText(long replies, long missed) const;
+
     // Whether a frame over 1514 bytes can leave (the interface's MTU); if not,
     // an oversized reply is the longest legal frame with its text cut short.
     bool oversizedFits = false;

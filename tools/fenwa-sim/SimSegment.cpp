@@ -4,7 +4,6 @@
 #include "SimStateFile.h"
 
 #include <arpa/inet.h>
-#include <cJSON.h>
 #include <cerrno>
 #include <cstring>
 #include <linux/if_ether.h>
@@ -238,25 +237,11 @@ int SimSegment::writeState()
     // Two dumps built one after the other must land in that order, or a
     // SIGUSR1 dump could put back the state from before a command.
     std::lock_guard<std::mutex> order(writeMutex);
-    cJSON *root = cJSON_CreateObject();
-    cJSON *list = cJSON_AddArrayToObject(root, "terminals");
-    cJSON *stats = cJSON_CreateObject();
+    std::string text;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
-        for (const SimTerminal &t : responder.terminals())
-            cJSON_AddItemToArray(list, t.toJson());
         receiveDrops += kernelDrops();
-        cJSON_AddNumberToObject(stats, "commands", static_cast<double>(responder.commands));
-        cJSON_AddNumberToObject(stats, "dropped", static_cast<double>(responder.dropped));
-        cJSON_AddNumberToObject(stats, "arpReplies", static_cast<double>(responder.arpReplies));
-        cJSON_AddNumberToObject(stats, "missed", static_cast<double>(receiveDrops));
+        text = responder.stateText(repliesSent.load(), receiveDrops);
     }
-    cJSON_AddNumberToObject(stats, "replies", static_cast<double>(repliesSent.load()));
-    cJSON_AddItemToObject(root, "stats", stats);
-    char *printed = cJSON_PrintUnformatted(root);
-    // A name may hold any bytes a command brought; the dump stays UTF-8.
-    const std::string text = toValidUtf8(printed ? printed : "") + '\n';
-    cJSON_free(printed);
-    cJSON_Delete(root);
     return writeFileAtomically(options.stateFile.toStdString(), text);
 }
