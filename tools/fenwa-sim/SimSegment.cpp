@@ -205,19 +205,8 @@ void SimSegment::logCommand(const std::string &text)
     for (char c : text)
         line += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
     line += '\n';
-    const char *p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(commandLog, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            complain("cannot write", options.commandLog.constData());
-            return;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    if (!writeAll(commandLog, line))
+        complain("cannot write", options.commandLog.constData());
 }
 
 long SimSegment::kernelDrops()

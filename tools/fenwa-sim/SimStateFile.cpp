@@ -70,6 +70,22 @@ size_t sequenceLength(const unsigned char *p, size_t left)
 
 } // namespace
 
+bool writeAll(int fd, const std::string &text)
+{
+    const char *p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += static_cast<size_t>(n);
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 int createFileAtomically(const std::string &path)
 {
     std::string temp;
@@ -87,20 +103,11 @@ int writeFileAtomically(const std::string &path, const std::string &text)
     const int fd = createTemp(path, &temp);
     if (fd < 0)
         return -1;
-    const char *p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            fail("write", temp);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return -1;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
+    if (!writeAll(fd, text)) {
+        fail("write", temp);
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return -1;
     }
     if (::close(fd) != 0) {
         fail("write", temp);

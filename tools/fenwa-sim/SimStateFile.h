@@ -16,6 +16,9 @@ int writeFileAtomically(const std::string &path, const std::string &text);
 // for writing, or -1 (with a line on stderr).
 int createFileAtomically(const std::string &path);
 
+// Writes all of text to fd. Returns false (errno set) when it cannot.
+bool writeAll(int fd, const std::string &text);
+
 // text with every byte that does not belong to a well-formed UTF-8 sequence
 // replaced by U+FFFD.
 std::string toValidUtf8(const std::string &text);
