@@ -194,7 +194,7 @@ void SimResponder::addReply(const SimStation &from, const SimStation &to, cJSON 
     if (options.result != "success")
         cJSON_ReplaceItemInObjectCaseSensitive(json, "result", cJSON_CreateString(options.result.constData()));
     if (options.wrongId)
-        cJSON_ReplaceItemInObjectCaseSensitive(json, "id", cJSON_CreateNumber(id + 1000));
+        cJSON_ReplaceItemInObjectCaseSensitive(json, "id", cJSON_CreateNumber(double(id) + 1000)); // id may be INT_MAX
 
     std::string text = printJson(json);
     if (options.garbage) {
