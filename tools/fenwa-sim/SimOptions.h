@@ -28,9 +28,8 @@ struct SimOptions
     uint32_t seed = 1;
 
     // Search replies of terminal i leave i * spreadUs microseconds after the
-    // first: a burst of a thousand back-to-back replies would overrun the
-    // asking side's capture ring, which real terminals, answering at their
-    // own pace, never do.
+    // first, as real terminals answer at their own pace; 0 sends a thousand
+    // replies back to back, the hardest burst for the asker.
     int spreadUs = 100;
 
     // Echo mode (benchmark baseline): every command frame is sent straight

@@ -1,6 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SimReplyScheduler.h"
 
+SimReplyScheduler::SimReplyScheduler() : worker([this] { run(); }) {}
+
+SimReplyScheduler::~SimReplyScheduler()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    cond.notify_one();
+    worker.join();
+}
+
 void SimReplyScheduler::schedule(Clock::time_point due, std::function<void()> job)
 {
     {
@@ -10,19 +22,10 @@ void SimReplyScheduler::schedule(Clock::time_point due, std::function<void()> jo
     cond.notify_one();
 }
 
-void SimReplyScheduler::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        OrbThread::stop();
-    }
-    cond.notify_one();
-}
-
 void SimReplyScheduler::run()
 {
     std::unique_lock<std::mutex> lock(mutex);
-    while (!isStopRequested()) {
+    while (!stopping) {
         if (jobs.empty()) {
             cond.wait(lock);
             continue;

@@ -1,32 +1,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "OrbUtils/OrbThread.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 
 // Runs reply sends at their due time. Delayed and spread replies must not hold
-// up the capture thread, which keeps reading commands meanwhile.
+// up the receive thread, which keeps reading commands meanwhile.
 //
-// Threads: schedule() comes from the capture thread, the jobs run on this
-// worker. stop() wakes the worker; jobs still pending at stop are dropped.
-class SimReplyScheduler : public OrbThread
+// Threads: the constructor starts the worker; schedule() may come from any
+// thread, the jobs run on the worker. The destructor wakes and joins the
+// worker; jobs still pending then are dropped, so it must run before anything
+// the jobs use (the segment's socket) goes away.
+class SimReplyScheduler
 {
 public:
     using Clock = std::chrono::steady_clock;
 
-    void schedule(Clock::time_point due, std::function<void()> job);
-    void stop() override;
+    SimReplyScheduler();
+    ~SimReplyScheduler();
+    SimReplyScheduler(const SimReplyScheduler &) = delete;
+    SimReplyScheduler &operator=(const SimReplyScheduler &) = delete;
 
-protected:
-    void run() override;
+    void schedule(Clock::time_point due, std::function<void()> job);
 
 private:
+    void run();
+
     std::mutex mutex;
     std::condition_variable cond;
     std::multimap<Clock::time_point, std::function<void()>> jobs;
+    bool stopping = false;
+    std::thread worker;
 };

@@ -1,66 +1,58 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "QPcap.h"
 #include "SimOptions.h"
 #include "SimReplyScheduler.h"
-#include "SimTerminal.h"
+#include "SimResponder.h"
 
 #include <atomic>
-#include <cstdio>
+#include <memory>
 #include <mutex>
-#include <random>
-#include <vector>
+#include <thread>
 
-// The emulated terminals on one interface: reads command frames through the
-// link's own transport, lets the addressed terminals answer, and sends their
-// replies with the faults the run asked for.
+// The emulated terminals on one interface: a packet socket of its own reads
+// ARP frames, the responder decides, and the replies go out through the same
+// socket, at once or from the scheduler.
 //
-// Threads: onPcapPacket runs on the capture thread and is the only writer of
-// the terminals; writeState may also come from the main thread (SIGUSR1), so
-// the terminals sit behind a mutex. Delayed replies leave from the
-// scheduler's thread. stop() closes the transport first, so no command
-// arrives while the scheduler winds down.
-class SimSegment : public QPcapObserver
+// Threads: start() opens the socket and starts the receive thread, the only
+// caller of the responder. writeState() may also come from the main thread
+// (SIGUSR1), so the responder sits behind stateMutex, and writeMutex keeps
+// two dumps from overtaking each other. Scheduled replies leave from the
+// scheduler's thread. stop() ends the receive thread first (no command
+// arrives any more), then the scheduler, then closes the socket and the log.
+class SimSegment
 {
 public:
     explicit SimSegment(const SimOptions &options);
-    ~SimSegment() override;
+    ~SimSegment();
+    SimSegment(const SimSegment &) = delete;
+    SimSegment &operator=(const SimSegment &) = delete;
 
-    // Opens the interface and waits until capture runs. Returns 0, or -1
-    // with the reason on stderr.
-    int start(int timeoutMs);
+    // Opens the interface and the files; from its return on, frames are
+    // kept even before the receive thread reads them. Returns 0, or -1 with
+    // the reason on stderr.
+    int start();
     void stop();
     // Dumps every terminal to the state file (when the run has one).
     int writeState();
 
-    void onPcapPacket(QPcapPacket *packet) override;
-
 private:
-    struct Target {
-        uint8_t mac[6];
-        uint8_t ip[4];
-    };
-    void echo(const QPcapPacket *packet, const Target &asker, const uint8_t dst[6]);
-    void logCommand(const char *text, int length);
-    // Applies the reply faults to one reply and sends (or schedules) it.
-    void reply(const Target &from, const Target &to, cJSON *json, int order);
-    void transmit(const Target &from, const Target &to, const QByteArray &text);
-    void transmitOversized(const Target &from, const Target &to, const QByteArray &text);
-    int openRawSocket();
-    int findTerminal(const uint8_t mac[6]) const;
+    int openSocket();
+    void receiveLoop();
+    void handle(const uint8_t *frame, size_t length);
+    void logCommand(const std::string &text);
+    void transmit(const std::vector<uint8_t> &frame, bool countAsReply);
+    long kernelDrops();
 
     SimOptions options;
-    QPcap pcap;
-    SimReplyScheduler *scheduler = nullptr;
+    std::mutex writeMutex;
     std::mutex stateMutex;
-    std::vector<SimTerminal> terminals;
-    std::mt19937 random;
-    FILE *commandLog = nullptr;
-    int rawSocket = -1;
-    int rawIfIndex = 0;
-    bool rawOversized = false;
+    SimResponder responder;
+    std::unique_ptr<SimReplyScheduler> scheduler;
+    std::thread receiver;
+    int sock = -1;
+    int stopEvent = -1;
+    int commandLog = -1;
+    long receiveDrops = 0; // guarded by stateMutex
     std::atomic<long> repliesSent{0};
-    std::atomic<long> repliesDropped{0};
-    std::atomic<long> commandsSeen{0};
 };

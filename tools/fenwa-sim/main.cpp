@@ -16,8 +16,8 @@ int main(int argc, char **argv)
     if (rc != 0)
         return rc == 1 ? 0 : 2;
 
-    // Signals are taken synchronously by the main thread; every thread the
-    // link starts inherits the blocked mask, so none of them is interrupted.
+    // Signals are taken synchronously by the main thread; the receive and
+    // reply threads inherit the blocked mask, so none of them is interrupted.
     sigset_t handled;
     sigemptyset(&handled);
     sigaddset(&handled, SIGINT);
@@ -30,7 +30,7 @@ int main(int argc, char **argv)
     std::setvbuf(stderr, nullptr, _IOLBF, 0);
 
     SimSegment segment(options);
-    if (segment.start(10000) != 0) {
+    if (segment.start() != 0) {
         segment.stop();
         return 1;
     }

@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The simulator's own frame code against frames written out byte by byte, and
+// what its terminals answer, without a network. That the tool's frames and
+// these agree is what every end-to-end exchange shows.
+#include "SimResponder.h"
+#include "SimStateFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cJSON.h>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const char kReboot[] = "{\"id\":7,\"method\":\"reboot\"}"; // 26 bytes
+const SimStation kTool = {{0x52, 0x54, 0x00, 0x12, 0x34, 0x56}, {192, 168, 1, 2}};
+// Terminal 2 of a run with the default options.
+const SimStation kTerminal2 = {{0x02, 0xfe, 0x00, 0x00, 0x00, 0x02}, {192, 168, 1, 101}};
+const SimMac kBroadcast = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+
+// The tool asks terminal 2 to reboot.
+Bytes toolCommand()
+{
+    Bytes f = {0x02, 0xfe, 0x00, 0x00, 0x00, 0x02, 0x52, 0x54, 0x00, 0x12, 0x34, 0x56, 0x08, 0x06, // Ethernet
+               0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01,                                     // ARP request
+               0x52, 0x54, 0x00, 0x12, 0x34, 0x56, 192,  168,  1,    2,                            // sender
+               0x02, 0xfe, 0x00, 0x00, 0x00, 0x02, 192,  168,  1,    101,                          // target
+               0x88, 0x88, 0x01, 0x00, 0x2c, 0,    0,    0,    0,    0x00, 0x00, 0x00, 0x2c,       // header, L 44
+               0,    0,    0,    0x00, 0x2c};
+    for (char c : std::string(kReboot))
+        f.push_back(static_cast<uint8_t>(c));
+    return f;
+}
+
+Bytes command(const SimMac &to, const std::string &text)
+{
+    return commandFrame(kTool, {to, kTerminal2.ip}, text.data(), text.size());
+}
+
+// A plain ARP request: a command frame without its header.
+Bytes arpRequest(const SimMac &to, const SimIpv4 &sender, const SimIpv4 &target)
+{
+    Bytes f = commandFrame({kTool.mac, sender}, {to, target}, nullptr, 0);
+    f.resize(42);
+    return f;
+}
+
+template <class T> std::string label(const ::testing::TestParamInfo<T> &info)
+{
+    return info.param.label;
+}
+
+struct ReadCase {
+    const char *label;
+    size_t offset; // byte to change (0: none)
+    uint8_t value;
+    size_t resize; // new length (0: keep)
+    SimFrameKind kind;
+};
+
+class ReadFrame : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadFrame, TakesWhatATerminalTakes)
+{
+    const ReadCase &c = GetParam();
+    Bytes f = toolCommand();
+    if (c.offset)
+        f[c.offset] = c.value;
+    if (c.resize)
+        f.resize(c.resize, 0);
+    const SimIncoming in = readFrame(f.data(), f.size());
+    EXPECT_EQ(in.kind, c.kind);
+    EXPECT_EQ(std::string(in.text ? in.text : "", in.textLength), in.text ? kReboot : "");
+    EXPECT_TRUE(in.kind == SimFrameKind::Ignored
+                || (in.destination == kTerminal2.mac && in.sender.mac == kTool.mac && in.sender.ip == kTool.ip));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, ReadFrame,
+    ::testing::Values(ReadCase{"ToolCommand", 0, 0, 0, SimFrameKind::Command},
+                      ReadCase{"PaddingBehindTheText", 0, 0, 90, SimFrameKind::Command},
+                      ReadCase{"ReservedBytesSet", 48, 1, 0, SimFrameKind::Command},
+                      ReadCase{"FirstLengthDisagrees", 46, 0x2d, 0, SimFrameKind::Ignored},
+                      ReadCase{"MiddleLengthDisagrees", 54, 0x2b, 0, SimFrameKind::Ignored},
+                      ReadCase{"LastLengthDisagrees", 59, 0x2d, 0, SimFrameKind::Ignored},
+                      ReadCase{"TextCutShort", 0, 0, 85, SimFrameKind::Ignored},
+                      ReadCase{"OtherHeaderVersion", 44, 2, 0, SimFrameKind::Ignored},
+                      ReadCase{"ArpReplyOperation", 21, 2, 0, SimFrameKind::Ignored},
+                      ReadCase{"NotArp", 13, 0x00, 0, SimFrameKind::Ignored},
+                      ReadCase{"PlainArpRequest", 0, 0, 42, SimFrameKind::ArpRequest},
+                      ReadCase{"PaddedPlainArpRequest", 42, 0, 60, SimFrameKind::ArpRequest},
+                      ReadCase{"Over1514Bytes", 0, 0, 1515, SimFrameKind::Ignored}),
+    label<ReadCase>);
+
+TEST(SimFrame, BuildsTheCommandFrameByteForByte)
+{
+    EXPECT_EQ(commandFrame(kTool, kTerminal2, kReboot, 26), toolCommand());
+}
+
+TEST(SimFrame, AnswersAnAddressProbeWithAStandardArpReply)
+{
+    // A probe before an address is handed out: sender address 0.0.0.0,
+    // padded to the Ethernet minimum as a network card sends it.
+    Bytes probe = arpRequest(kBroadcast, {0, 0, 0, 0}, kTerminal2.ip);
+    probe.resize(60, 0);
+    Bytes reply = {0x52, 0x54, 0x00, 0x12, 0x34, 0x56, 0x02, 0xfe, 0x00, 0x00, 0x00, 0x02, 0x08, 0x06,
+                   0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x02, 0x02, 0xfe, 0x00, 0x00, 0x00, 0x02,
+                   192,  168,  1,    101,  0x52, 0x54, 0x00, 0x12, 0x34, 0x56, 0,    0,    0,    0};
+    reply.resize(60, 0);
+    SimResponder terminals{SimOptions()};
+    SimResponse out;
+    terminals.respond(probe.data(), probe.size(), &out);
+    ASSERT_EQ(out.frames.size(), 1u);
+    EXPECT_EQ(out.frames[0].bytes, reply);
+    EXPECT_FALSE(out.isCommand);
+}
+
+struct AnswerCase {
+    const char *label;
+    Bytes frame;
+    size_t answers;
+    bool logged;
+};
+
+class Answer : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(Answer, ComesOnlyFromTheTerminalsAddressed)
+{
+    SimResponder terminals{SimOptions()};
+    SimResponse out;
+    terminals.respond(GetParam().frame.data(), GetParam().frame.size(), &out);
+    EXPECT_EQ(out.frames.size(), GetParam().answers);
+    EXPECT_EQ(out.isCommand, GetParam().logged);
+    for (const SimOutFrame &f : out.frames)
+        EXPECT_TRUE(std::equal(kTool.mac.begin(), kTool.mac.end(), f.bytes.begin())) << "answers go to the asker";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addressing, Answer,
+    ::testing::Values(
+        AnswerCase{"CommandForTheTerminal", command(kTerminal2.mac, kReboot), 1, true},
+        AnswerCase{"CommandForAnotherMac", command({0x02, 0xfe, 0, 0, 0, 0x99}, kReboot), 0, false},
+        AnswerCase{"BroadcastSearch", command(kBroadcast, "{\"id\":0,\"method\":\"search\"}"), 8, true},
+        AnswerCase{"BroadcastReboot", command(kBroadcast, kReboot), 0, true},
+        AnswerCase{"JunkBehindTheJson", command(kTerminal2.mac, std::string(kReboot) + "x"), 0, true},
+        AnswerCase{"ZeroInsideTheText", command(kTerminal2.mac, std::string(kReboot, 27)), 0, true},
+        AnswerCase{"ArpForAnUnknownAddress", arpRequest(kBroadcast, kTool.ip, {192, 168, 1, 150}), 0, false},
+        AnswerCase{"ArpAnnouncement", arpRequest(kBroadcast, kTerminal2.ip, kTerminal2.ip), 0, false},
+        AnswerCase{"ArpSentToAnotherTerminal", arpRequest({0x02, 0xfe, 0, 0, 0, 1}, kTool.ip, kTerminal2.ip), 0,
+                   false}),
+    label<AnswerCase>);
+
+#define FFFD "\xef\xbf\xbd"
+
+struct NameCase {
+    const char *label;
+    std::string sent, stored;
+};
+
+class StateName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(StateName, IsValidUtf8WhateverBytesTheCommandCarried)
+{
+    SimResponder terminals{SimOptions()};
+    SimResponse out;
+    const Bytes f = command(kTerminal2.mac, "{\"id\":1,\"method\":\"SetName\",\"name\":\"" + GetParam().sent + "\"}");
+    terminals.respond(f.data(), f.size(), &out);
+    ASSERT_TRUE(out.stateChanged);
+    cJSON *state = cJSON_Parse(terminals.stateText(0, 0).c_str());
+    const cJSON *t = cJSON_GetArrayItem(cJSON_GetObjectItem(state, "terminals"), 1);
+    EXPECT_STREQ(cJSON_GetStringValue(cJSON_GetObjectItem(t, "name")), GetParam().stored.c_str());
+    cJSON_Delete(state);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, StateName,
+    ::testing::Values(NameCase{"FourByteSequence", "Caf\xc3\xa9 \xf0\x9f\x94\x8a", "Caf\xc3\xa9 \xf0\x9f\x94\x8a"},
+                      NameCase{"Latin1", "Caf\xe9", "Caf" FFFD},
+                      NameCase{"Overlong", "\xc0\xaf", FFFD FFFD},
+                      NameCase{"Surrogate", "\xed\xa0\x80", FFFD FFFD FFFD},
+                      NameCase{"AboveU10FFFF", "\xf4\x90\x80", FFFD FFFD FFFD},
+                      NameCase{"CutSequence", "\xe2\x82x", FFFD FFFD "x"}),
+    label<NameCase>);
+
+TEST(SimFiles, ReplacePlantedSymlinksInsteadOfWritingThroughThem)
+{
+    char dir[] = "/tmp/fenwa-sim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string victim = dir + std::string("/victim"), state = dir + std::string("/state"),
+                      log = dir + std::string("/log");
+    std::ofstream(victim) << "keep";
+    ASSERT_TRUE(symlink(victim.c_str(), state.c_str()) == 0 && symlink(victim.c_str(), log.c_str()) == 0);
+    EXPECT_EQ(writeFileAtomically(state, "{}"), 0);
+    const int fd = createFileAtomically(log);
+    EXPECT_EQ(write(fd, "x", 1), 1);
+    close(fd);
+    for (const auto &file : {std::make_pair(victim, "keep"), std::make_pair(state, "{}"), std::make_pair(log, "x")}) {
+        std::ifstream f(file.first);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), file.second) << file.first;
+        unlink(file.first.c_str());
+    }
+    EXPECT_EQ(rmdir(dir), 0) << "no temporary file left behind";
+}
+
+} // namespace
