@@ -94,8 +94,9 @@ void FenwaAudioSettingWidget::resizeEvent(QResizeEvent *event)
     outSlider->setGeometry(160, 120, 200, 30);
     muteLabel->setGeometry(10, 160, 150, 30);
     muteBox->setGeometry(160, 160, 30, 30);
-    setButton->setGeometry(100, 190, 100, 30);
-    setAllButton->setGeometry(400, 190, 100, 30);
+    // A little below the check box row, which would otherwise touch them.
+    setButton->setGeometry(100, 200, 100, 30);
+    setAllButton->setGeometry(400, 200, 100, 30);
 }
 
 FenwaVolumeSettingDialog::FenwaVolumeSettingDialog(QWidget *parent, FenwaSDK *sdk,

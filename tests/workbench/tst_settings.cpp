@@ -187,15 +187,15 @@ void SettingsTest::silentTerminalIsReportedAndStaysTicked()
 
 void SettingsTest::closingDuringAWaitReturnsAtOnceUnrefreshed()
 {
-    terminals.script = QStringList{"success", ""}; // the second never answers within 3000 ms
+    // The second terminal never answers and the wait has no end of its own:
+    // only the close can end it.
+    terminals.script = QStringList{"success", ""};
+    sdk->setReplyTimeout(-1);
     FenwaNameSettingWidget page(window, sdk, model);
     page.lineEdit()->setText(QStringLiteral("Hall"));
     QSignalSpy refreshed(model, &QAbstractItemModel::dataChanged);
     QTimer::singleShot(300, [] { QApplication::activeModalWidget()->close(); });
-    QElapsedTimer clock;
-    clock.start();
     page.onClickSetAllButton(false);
-    QVERIFY2(clock.elapsed() < 1500, "closing did not cut the reply wait short");
     QCOMPARE(terminals.sent.size(), 2);
     QCOMPARE(model->deviceAt(0)->name, QStringLiteral("Hall")); // accepted before the close: kept
     QCOMPARE(model->deviceAt(1)->name, QStringLiteral("T2"));
