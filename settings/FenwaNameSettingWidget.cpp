@@ -78,8 +78,25 @@ std::unique_ptr<FenwaSettingDialog> FenwaMacSettingWidget::makeBatch(const QList
     return FenwaMacSettingDialog::make(window(), sdk, typed, devices.size(), notice);
 }
 
+FenwaTextSettingDialog::FenwaTextSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &title,
+                                               Command command, WriteBack writeBack)
+    : FenwaSettingDialog(parent, sdk, title), command(command), writeBack(writeBack)
+{
+}
+
+int FenwaTextSettingDialog::sendTo(int i, QString *)
+{
+    return (sdk->*command)(devices().at(i), texts.at(i));
+}
+
+void FenwaTextSettingDialog::acceptedBy(int i)
+{
+    writeBack(devices().at(i), texts.at(i));
+}
+
 FenwaNameSettingDialog::FenwaNameSettingDialog(QWidget *parent, FenwaSDK *sdk)
-    : FenwaSettingDialog(parent, sdk, translate("Setting names"))
+    : FenwaTextSettingDialog(parent, sdk, translate("Setting names"), &FenwaSDK::setName,
+                             FenwaTerminal::nameAccepted)
 {
 }
 
@@ -90,22 +107,13 @@ std::unique_ptr<FenwaSettingDialog> FenwaNameSettingDialog::make(QWidget *parent
     if (names.isEmpty())
         return nullptr;
     auto dialog = std::make_unique<FenwaNameSettingDialog>(parent, sdk);
-    dialog->setNames(names);
+    dialog->setTexts(names);
     return dialog;
 }
 
-int FenwaNameSettingDialog::sendTo(int i, QString *)
-{
-    return sdk->setName(devices().at(i), names.at(i));
-}
-
-void FenwaNameSettingDialog::acceptedBy(int i)
-{
-    FenwaTerminal::nameAccepted(devices().at(i), names.at(i));
-}
-
 FenwaMacSettingDialog::FenwaMacSettingDialog(QWidget *parent, FenwaSDK *sdk)
-    : FenwaSettingDialog(parent, sdk, translate("Setting MAC addresses"))
+    : FenwaTextSettingDialog(parent, sdk, translate("Setting MAC addresses"), &FenwaSDK::setMac,
+                             FenwaTerminal::macAccepted)
 {
 }
 
@@ -116,16 +124,6 @@ std::unique_ptr<FenwaSettingDialog> FenwaMacSettingDialog::make(QWidget *parent,
     if (macs.isEmpty())
         return nullptr;
     auto dialog = std::make_unique<FenwaMacSettingDialog>(parent, sdk);
-    dialog->setMacs(macs);
+    dialog->setTexts(macs);
     return dialog;
-}
-
-int FenwaMacSettingDialog::sendTo(int i, QString *)
-{
-    return sdk->setMac(devices().at(i), macs.at(i));
-}
-
-void FenwaMacSettingDialog::acceptedBy(int i)
-{
-    FenwaTerminal::macAccepted(devices().at(i), macs.at(i));
 }

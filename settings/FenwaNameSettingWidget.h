@@ -60,8 +60,30 @@ protected:
                                                   QString *notice) override;
 };
 
+// One text per terminal through a one-text command, and the write-back of
+// an accepted one: what the name and MAC batches have in common.
+class FenwaTextSettingDialog : public FenwaSettingDialog
+{
+    Q_OBJECT
+public:
+    using Command = int (FenwaSDK::*)(FenwaDevice *, const QString &);
+    using WriteBack = void (*)(FenwaDevice *, const QString &);
+    FenwaTextSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &title, Command command,
+                           WriteBack writeBack);
+    void setTexts(const QStringList &texts) { this->texts = texts; }
+
+protected:
+    int sendTo(int i, QString *detail) override;
+    void acceptedBy(int i) override;
+
+private:
+    const Command command;
+    const WriteBack writeBack;
+    QStringList texts;
+};
+
 // SetName per terminal; an accepted name goes into the record.
-class FenwaNameSettingDialog : public FenwaSettingDialog
+class FenwaNameSettingDialog : public FenwaTextSettingDialog
 {
     Q_OBJECT
 public:
@@ -70,31 +92,15 @@ public:
     // *notice set.
     static std::unique_ptr<FenwaSettingDialog> make(QWidget *parent, FenwaSDK *sdk, const QString &typed, int count,
                                                     QString *notice);
-    void setNames(const QStringList &names) { this->names = names; }
-
-protected:
-    int sendTo(int i, QString *detail) override;
-    void acceptedBy(int i) override;
-
-private:
-    QStringList names;
 };
 
 // SetMac per terminal; an accepted MAC becomes the record's MAC text and the
 // address later commands go to.
-class FenwaMacSettingDialog : public FenwaSettingDialog
+class FenwaMacSettingDialog : public FenwaTextSettingDialog
 {
     Q_OBJECT
 public:
     FenwaMacSettingDialog(QWidget *parent, FenwaSDK *sdk);
     static std::unique_ptr<FenwaSettingDialog> make(QWidget *parent, FenwaSDK *sdk, const QString &typed, int count,
                                                     QString *notice);
-    void setMacs(const QStringList &macs) { this->macs = macs; }
-
-protected:
-    int sendTo(int i, QString *detail) override;
-    void acceptedBy(int i) override;
-
-private:
-    QStringList macs;
 };
