@@ -83,7 +83,9 @@ void FenwaSettingDialog::run()
         r.accepted = rc == 0;
         if (!r.accepted && isStopped())
             detail = translate("stopped");
-        r.detail = !detail.isEmpty() || r.accepted || !sdk ? detail : sdk->lastFailure();
+        else if (!r.accepted && detail.isEmpty() && sdk)
+            detail = sdk->lastFailure(); // read on the thread that sent, before the next command
+        r.detail = detail;
     }
     emit _setProgress(1.0f);
     finish();
