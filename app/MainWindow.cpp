@@ -198,13 +198,14 @@ void MainWindow::onModelModifyData(const QModelIndex &index, const QVariant &val
         return;
     // After the editor has closed: a modal batch opened inside the commit
     // would take the editor's focus and make it commit a second time.
+    // The reference goes with the call, also when the window closes first.
     device->addRef();
+    const std::shared_ptr<FenwaDevice> held(device, [](FenwaDevice *d) { d->release(); });
     QMetaObject::invokeMethod(
         this,
-        [this, device, column, text] {
-            if (model->allDevices().contains(device)) // a search may have come first
-                runCellEdit(device, column, text);
-            device->release();
+        [this, held, column, text] {
+            if (model->allDevices().contains(held.get())) // a search may have come first
+                runCellEdit(held.get(), column, text);
         },
         Qt::QueuedConnection);
 }
