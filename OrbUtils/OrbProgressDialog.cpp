@@ -20,6 +20,11 @@ QString OrbProgressDialog::message() const
     return messageLabel->text();
 }
 
+void OrbProgressDialog::setBusy(bool busy)
+{
+    bar->setRange(0, busy ? 0 : 100);
+}
+
 void OrbProgressDialog::setMessage(const QString &message)
 {
     messageLabel->setText(message);

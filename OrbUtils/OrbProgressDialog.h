@@ -6,7 +6,7 @@
 class QLabel;
 class QProgressBar;
 
-// A wait dialog with a message line over a busy bar. Jobs update it through
+// A wait dialog with a message line over a progress bar. Jobs update it through
 // the underscore signals, which reach the slots on the interface thread.
 class OrbProgressDialog : public OrbWaitDialog
 {
@@ -15,6 +15,9 @@ public:
     explicit OrbProgressDialog(QWidget *parent = nullptr);
 
     QString message() const;
+    // A busy bar runs without end (the default); otherwise the bar shows
+    // setProgress's share from 0 to 1.
+    void setBusy(bool busy);
 
 public slots:
     void setMessage(const QString &message);

@@ -5,8 +5,12 @@
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTableView.h"
+#include "OrbUtils/OrbToast.h"
 #include "OrbUtils/OrbTranslate.h"
+#include "settings/FenwaAudioSettingWidget.h"
 #include "settings/FenwaDeviceSearchDialog.h"
+#include "settings/FenwaNameSettingWidget.h"
+#include "settings/FenwaSettingPages.h"
 #include "settings/OrbNetworkDialog.h"
 #include "table/FenwaDeviceModel.h"
 
@@ -19,7 +23,8 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      table(new OrbTableView(this)), model(new FenwaDeviceModel(table))
+      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)),
+      pages(new FenwaSettingPages(this, link, model))
 {
     qRegisterMetaType<FenwaDevice *>();
     resize(1000, 700);
@@ -60,31 +65,33 @@ void MainWindow::openAdapter(const QPcapAdapter *adapter)
     setWindowTitle(QStringLiteral("%1 - %2").arg(translate("Fenwa Workbench"), where));
 }
 
-void MainWindow::showPage(QWidget *widget)
+void MainWindow::showPage(FenwaSettingWidget *widget)
 {
     if (page == widget)
         return;
-    if (page) {
+    if (page)
         page->hide();
-        page->setParent(nullptr);
-    }
     page = widget;
-    if (page) {
-        page->setParent(this);
-        page->setGeometry(panel);
+    layoutPanel();
+    if (page)
         page->show();
-    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    const int w = width(), h = height();
     QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton};
     for (int i = 0; i < 4; ++i)
         buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
-    table->setGeometry(0, 50, w, h - 350);
+    layoutPanel();
+}
+
+void MainWindow::layoutPanel()
+{
+    const int w = width(), h = height();
     panel = QRect(0, h - 300, w, 300);
+    // No empty band under the table while no page is shown.
+    table->setGeometry(0, 50, w, page ? h - 350 : h - 50);
     if (page)
         page->setGeometry(panel);
 }
@@ -153,12 +160,25 @@ void MainWindow::onClickTableHeaderView(int section)
 
 void MainWindow::onClickTableViewIndex(const QModelIndex &index)
 {
-    // Column 0 keeps the page; the others choose one once the settings
-    // pages exist. Until then the panel stays empty.
-    if (!index.isValid() || index.column() == FenwaDeviceModel::CheckColumn)
+    if (!index.isValid())
         return;
-    if (index.column() == FenwaDeviceModel::NumberColumn || index.column() == FenwaDeviceModel::UidColumn)
+    FenwaDevice *device = model->deviceAt(index.row());
+    switch (FenwaSettingPages::choiceFor(index.column())) {
+    case FenwaSettingPages::PlaySound:
+        if (device)
+            runTestSound(device);
+        return;
+    case FenwaSettingPages::KeepPage:
+        break;
+    case FenwaSettingPages::HidePage:
         showPage(nullptr);
+        break;
+    case FenwaSettingPages::ShowPage:
+        showPage(pages->pageFor(index.column()));
+        break;
+    }
+    if (page)
+        page->setDevice(device);
 }
 
 void MainWindow::onModelModifyData(const QModelIndex &index, const QVariant &value, int)
@@ -169,19 +189,53 @@ void MainWindow::onModelModifyData(const QModelIndex &index, const QVariant &val
     if (device == nullptr)
         return;
     const QString text = value.toString();
-    switch (index.column()) {
-    case FenwaDeviceModel::NameColumn:
-        if (device->name != text)
-            emit nameChangeRequested(device, text);
-        break;
-    case FenwaDeviceModel::MacColumn:
-        // Case counts: a terminal may need its MAC rewritten in capitals.
-        if (device->macText != text)
-            emit macChangeRequested(device, text);
-        break;
-    default:
-        break;
+    const int column = index.column();
+    // Case counts: a terminal may need its MAC rewritten in capitals.
+    const QString now = column == FenwaDeviceModel::NameColumn  ? device->name
+                        : column == FenwaDeviceModel::MacColumn ? device->macText
+                                                                : text;
+    if (text == now)
+        return;
+    // After the editor has closed: a modal batch opened inside the commit
+    // would take the editor's focus and make it commit a second time.
+    // The reference goes with the call, also when the window closes first.
+    device->addRef();
+    const std::shared_ptr<FenwaDevice> held(device, [](FenwaDevice *d) { d->release(); });
+    QMetaObject::invokeMethod(
+        this,
+        [this, held, column, text] {
+            if (model->allDevices().contains(held.get())) // a search may have come first
+                runCellEdit(held.get(), column, text);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &text)
+{
+    QString why;
+    std::unique_ptr<FenwaSettingDialog> dialog =
+        column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link, text, 1, &why)
+                                               : FenwaMacSettingDialog::make(this, link, text, 1, &why);
+    if (!dialog) {
+        showNotice(why);
+        return;
     }
+    dialog->setDevices({device});
+    dialog->runBatch(model, this, false);
+}
+
+void MainWindow::runTestSound(FenwaDevice *device)
+{
+    FenwaPlayVolumeDialog dialog(this, link);
+    dialog.setDevices({device});
+    dialog.runBatch(model, this, false);
+}
+
+void MainWindow::showNotice(const QString &text)
+{
+    if (notice == nullptr)
+        notice = new OrbToast(this);
+    notice->showText(this, text, OrbToast::Top | OrbToast::HCenter, 2000);
 }
 
 void MainWindow::onSendCommand(FenwaSDK *, const char *text)

@@ -7,11 +7,15 @@
 #include <QModelIndex>
 #include <QRect>
 #include <QVariant>
+#include <memory>
 
 Q_DECLARE_METATYPE(FenwaDevice *)
 
 class FenwaDeviceModel;
+class FenwaSettingPages;
+class FenwaSettingWidget;
 class OrbTableView;
+class OrbToast;
 class QPushButton;
 
 // The workbench's only top-level window: the terminal link, the device
@@ -30,20 +34,18 @@ public:
     FenwaDeviceModel *deviceModel() const { return model; }
     OrbTableView *tableView() const { return table; }
     FenwaSDK *sdk() const { return link; }
-    // Where the current settings page goes.
+    // Where the current settings page goes; while no page is shown the
+    // table has that room too.
     QRect panelRect() const { return panel; }
-    QWidget *currentPage() const { return page; }
-    // Shows widget in the panel (nullptr empties it).
-    void showPage(QWidget *widget);
+    FenwaSettingWidget *currentPage() const { return page; }
+    // Shows a page in the panel (nullptr empties it); the page shown before
+    // is hidden and kept.
+    void showPage(FenwaSettingWidget *widget);
 
     void onSendCommand(FenwaSDK *sdk, const char *text) override;
     void onRecvCommand(FenwaSDK *sdk, const char *text) override;
 
 signals:
-    // A Name or MAC cell was edited to a different text. The one-terminal
-    // batch that sends it is connected here by the settings pages.
-    void nameChangeRequested(FenwaDevice *device, const QString &name);
-    void macChangeRequested(FenwaDevice *device, const QString &mac);
     // The automatic or a manual search has ended and the table is filled.
     void searchFinished(int found);
 
@@ -63,6 +65,11 @@ protected:
 private:
     void openAdapter(const QPcapAdapter *adapter);
     void search();
+    void layoutPanel();
+    // The one-terminal batch of an in-cell edit of the name or MAC.
+    void runCellEdit(FenwaDevice *device, int column, const QString &text);
+    void runTestSound(FenwaDevice *device);
+    void showNotice(const QString &text);
 
     FenwaSDK *link;
     QPushButton *networkButton;
@@ -72,5 +79,7 @@ private:
     OrbTableView *table;
     FenwaDeviceModel *model;
     QRect panel;
-    QWidget *page = nullptr;
+    std::unique_ptr<FenwaSettingPages> pages;
+    FenwaSettingWidget *page = nullptr;
+    OrbToast *notice = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include "FenwaJson.h"
 #include "OrbUtils/OrbLog.h"
+#include "OrbUtils/OrbTranslate.h"
 
 #include <QtDebug>
 #include <cJSON.h>
@@ -185,6 +186,7 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
 
 int FenwaSDK::refuse(const char *method, int id)
 {
+    failure = translate("too long to send");
     ORB_LOG("%s (id %d) refused: its text would not fit in %d bytes; nothing sent\n", method, id,
             COMMAND_BUFFER - 1);
     return -1;
@@ -193,15 +195,21 @@ int FenwaSDK::refuse(const char *method, int id)
 template <typename Fill>
 int FenwaSDK::exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill)
 {
-    if (device == nullptr)
-        return -1;
-    if (send(device->mac, device->address, text, length) != 0)
+    failure = translate("not sent");
+    if (device == nullptr || send(device->mac, device->address, text, length) != 0)
         return -1;
     FenwaReply *reply = waitReply(id, replyTimeoutMs);
-    if (reply == nullptr)
+    if (reply == nullptr) {
+        failure = translate("no answer");
         return -1;
+    }
     fill(reply);
     const int result = reply->result();
+    const cJSON *item = cJSON_GetObjectItem(reply->json, "result");
+    failure = result == 0 ? QString()
+                          : translate("refused: %1").arg(cJSON_IsString(item) && item->valuestring
+                                                             ? QString::fromUtf8(item->valuestring)
+                                                             : translate("no result"));
     delete reply;
     return result;
 }

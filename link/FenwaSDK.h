@@ -102,6 +102,11 @@ public:
     int setSipSettings(FenwaDevice *device, const SipSettings &sip0, const SipSettings &sip1);
     int setRtpSettings(FenwaDevice *device, const RtpSettings *list, int count);
 
+    // Why the last command failed, for an operator: "no answer", or the
+    // result the terminal gave instead of "success"; empty after success.
+    // Read it on the thread that issued the command, before the next one.
+    QString lastFailure() const { return failure; }
+
     // How long a command waits for its reply (3000 ms unless changed).
     void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
     int replyTimeout() const { return replyTimeoutMs; }
@@ -131,6 +136,7 @@ private:
     QPcapPacketQueue replyQueue;
     FenwaCommandObserver *commandObserver = nullptr;
     int replyTimeoutMs = 3000;
+    QString failure;
 
     FenwaSDK(const FenwaSDK &) = delete;
     FenwaSDK &operator=(const FenwaSDK &) = delete;

@@ -12,7 +12,7 @@ PACKAGES=(
   libpulse-dev
   googletest libgtest-dev
   iproute2 libcap2-bin ffmpeg
-  xvfb xauth x11-apps imagemagick fonts-noto-cjk
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk xdotool
 )
 
 missing=()

@@ -4,8 +4,7 @@
 #include "OrbUtils/OrbTranslate.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
-
-#include <algorithm>
+#include "link/FenwaTerminal.h"
 
 FenwaDeviceSearchDialog::FenwaDeviceSearchDialog(QWidget *parent, FenwaSDK *sdk)
     : OrbProgressDialog(parent), sdk(sdk)
@@ -27,36 +26,13 @@ void FenwaDeviceSearchDialog::releaseFound()
     foundDevices.clear();
 }
 
-bool FenwaDeviceSearchDialog::isSupportedType(const QString &type)
-{
-    return type.compare(QLatin1String("VQ40"), Qt::CaseInsensitive) == 0 ||
-           type.compare(QLatin1String("VQT40"), Qt::CaseInsensitive) == 0;
-}
-
-void FenwaDeviceSearchDialog::keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
-{
-    for (FenwaDevice *device : *replies) {
-        const bool duplicate = std::any_of(found->cbegin(), found->cend(), [device](const FenwaDevice *kept) {
-            return kept->macText == device->macText;
-        });
-        if (isSupportedType(device->type) && !duplicate)
-            found->append(device);
-        else
-            device->release();
-    }
-    replies->clear();
-    std::stable_sort(found->begin(), found->end(), [](const FenwaDevice *a, const FenwaDevice *b) {
-        return a->macText.compare(b->macText, Qt::CaseInsensitive) < 0;
-    });
-}
-
 void FenwaDeviceSearchDialog::run()
 {
     releaseFound();
     if (sdk) {
         QList<FenwaDevice *> replies;
         sdk->search(&replies, COLLECTION_MS);
-        keepSupported(&replies, &foundDevices);
+        FenwaTerminal::keepSupported(&replies, &foundDevices);
     }
     finish();
 }

@@ -32,14 +32,6 @@ public:
     // How long replies are collected.
     enum { COLLECTION_MS = 2000 };
 
-    // Whether type is one of the models this tool configures.
-    static bool isSupportedType(const QString &type);
-    // Moves the records of replies into found: supported models only, the
-    // first record of each macText (exact comparison), sorted by macText
-    // without regard to case. Records not kept are released; replies is
-    // emptied.
-    static void keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
-
 private:
     void releaseFound();
 

@@ -64,6 +64,7 @@ check() { # description, then a command that must succeed
   fi
 }
 has() { grep -qF -- "$1" <<<"$2"; }
+state() { tr -d ' \t\n' <"$work/state.json"; } # compact whatever the simulator's layout
 lines() { [ "$(grep -c . <<<"$2")" -eq "$1" ]; }
 
 start_sim
@@ -88,8 +89,18 @@ check "set-account sends the password's MD5 digest" \
   has '"password":"'"$(printf s3cret | md5sum | cut -d" " -f1)"'"' "$(cat "$work/commands.log")"
 
 cli set-ip-static 192.168.7.254 192.168.7.1 255.255.255.0 8.8.8.8 8.8.4.4 --mac 02:fe:00:00:00:03 --mac 02:fe:00:00:00:01
-check "set-ip-static counts the address up in MAC order" \
-  eval '[ $rc -eq 0 ] && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"newIp\":\"192.168.7.254\"" "$out" && has "\"newIp\":\"192.168.7.255\"" "$out"'
+check "set-ip-static counts up in MAC order past broadcast, network and gateway" \
+  eval '[ $rc -eq 0 ] && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"newIp\":\"192.168.7.254\"" "$out" && has "\"newIp\":\"192.168.7.2\"" "$out"'
+check "the simulator holds both static addresses" \
+  eval 'has "\"ip\":\"192.168.7.254\"" "$(state)" && has "\"ip\":\"192.168.7.2\"" "$(state)"'
+
+cli set-ip-static 192.168.7.1 192.168.7.2 255.255.255.252 8.8.8.8 "" --all
+check "a range that does not fit the subnet sends nothing" \
+  eval '[ $rc -eq 1 ] && has "free addresses for 1 of the 4" "$err" && ! has "\"result\"" "$out"'
+
+cli set-volume 40 70 1 --all
+check "set-volume reaches every supported terminal" \
+  eval '[ $rc -eq 0 ] && [ "$(grep -o "\"micVolume\":40,\"outVolume\":70,\"autoMute\":1" <<<"$(state)" | wc -l)" -eq 4 ]'
 
 cli get-rtp --mac 02:fe:00:00:00:04
 check "get-rtp prints all ten channels" eval '[ $rc -eq 0 ] && has "\"rtp0\":{" "$out" && has "\"rtp9\":{" "$out"'
@@ -123,6 +134,8 @@ check "a result other than success gives -1 and exit 1" eval '[ $rc -eq 1 ] && h
 start_sim --drop 100
 cli reboot --mac 02:fe:00:00:00:01 --time 300
 check "no reply at all: nothing found, exit 1" eval '[ $rc -eq 1 ]'
+cli reboot --all --time 300
+check "a batch that reaches no terminal exits 1" eval '[ $rc -eq 1 ] && has "no terminal" "$err"'
 
 echo "$((checks - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

@@ -50,12 +50,16 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"wrongArgCount", {"set-name", "--all"}, false, "set-name takes NAME"},
         ParseCase{"extraArgs", {"reboot", "now", "--all"}, false, "takes no arguments"},
         ParseCase{"staticOk", {"set-ip-static", "10.0.0.5", "10.0.0.1", "255.0.0.0", "8.8.8.8", "0.0.0.0", "--all"}, true, ""},
-        ParseCase{"staticLeadingZero", {"set-ip-static", "10.0.0.05", "10.0.0.1", "255.0.0.0", "8.8.8.8", "0.0.0.0", "--all"}, false, "IP must"},
-        ParseCase{"staticBadDns2", {"set-ip-static", "10.0.0.5", "10.0.0.1", "255.0.0.0", "8.8.8.8", "8.8.8", "--all"}, false, "DNS2"},
-        ParseCase{"setMacBad", {"set-mac", "0011.2233.4455", "--mac", kMac}, false, "MAC must"},
+        ParseCase{"staticLeadingZero", {"set-ip-static", "10.0.0.05", "10.0.0.1", "255.0.0.0", "8.8.8.8", "0.0.0.0", "--all"}, false, "set-ip-static: IP error"},
+        ParseCase{"staticBadDns2", {"set-ip-static", "10.0.0.5", "10.0.0.1", "255.0.0.0", "8.8.8.8", "8.8.8", "--all"}, false, "Dns2 error"},
+        ParseCase{"staticEmptyDns2", {"set-ip-static", "10.0.0.5", "10.0.0.1", "255.0.0.0", "8.8.8.8", "", "--all"}, true, ""},
+        ParseCase{"staticBroadcast", {"set-ip-static", "10.255.255.255", "10.0.0.1", "255.0.0.0", "8.8.8.8", "", "--all"}, false, "broadcast"},
+        ParseCase{"setMacBad", {"set-mac", "0011.2233.4455", "--mac", kMac}, false, "six hexadecimal pairs"},
+        ParseCase{"setMacGroup", {"set-mac", "01:00:5e:00:00:01", "--mac", kMac}, false, "group"},
         ParseCase{"volumeNotNumber", {"set-volume", "5", "loud", "0", "--all"}, false, "OUT must"},
+        ParseCase{"volumeTooLoud", {"set-volume", "5", "101", "0", "--all"}, false, "0 to 100"},
         ParseCase{"serverPortRange", {"set-server", "10.0.0.9", "70000", "--all"}, false, "PORT"},
-        ParseCase{"accountEmpty", {"set-account", "", "pw", "--all"}, false, "must not be empty"},
+        ParseCase{"accountEmpty", {"set-account", "", "pw", "--all"}, false, "Please input account"},
         ParseCase{"sipNotJson", {"set-sip", "{sip0:", "--all"}, false, "set-sip takes"},
         ParseCase{"sipMissingSecond", {"set-sip", "{\"sip0\":{}}", "--all"}, false, "sip1"},
         ParseCase{"sipArray", {"set-sip", "[{\"account\":\"1\"},{\"account\":\"2\"}]", "--all"}, true, ""},
@@ -98,17 +102,6 @@ TEST(CliParse, SipAndRtpArgumentsCarryTheirValues)
     EXPECT_EQ(channels[3].enable, 1);
     EXPECT_EQ(channels[3].rtpIP, QStringLiteral("239.1.1.1"));
     EXPECT_FALSE(channels[0].isSet());
-}
-
-TEST(CliAddresses, StepLikeTheWorkbench)
-{
-    EXPECT_EQ(nextMac(QStringLiteral("00:11:22:33:44:fe")), QStringLiteral("00:11:22:33:44:ff"));
-    EXPECT_EQ(nextMac(QStringLiteral("00:11:22:33:44:ff")), QStringLiteral("00:11:22:33:45:00"));
-    EXPECT_EQ(nextMac(QStringLiteral("AA-BB-CC-DD-EE-09")), QStringLiteral("aa:bb:cc:dd:ee:0a"));
-    EXPECT_EQ(nextMac(QStringLiteral("ff:ff:ff:ff:ff:ff")), QStringLiteral("00:00:00:00:00:00"));
-    EXPECT_EQ(nextIpv4(QStringLiteral("192.168.1.254")), QStringLiteral("192.168.1.255"));
-    EXPECT_EQ(nextIpv4(QStringLiteral("192.168.1.255")), QStringLiteral("192.168.1.0")); // no carry
-    EXPECT_EQ(nextIpv4(QStringLiteral("not an ip")), QStringLiteral("not an ip"));
 }
 
 } // namespace

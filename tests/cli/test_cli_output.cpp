@@ -45,25 +45,4 @@ TEST(CliOutput, CsvQuotesOnlyWhatNeedsIt)
     d->release();
 }
 
-TEST(CliOutput, UniqueSortedDropsRepeatsAndSortsByMacText)
-{
-    QList<FenwaDevice *> found{device(3, "{}"), device(1, "{}"), device(3, "{\"name\":\"again\"}"), device(2, "{}")};
-    const QList<FenwaDevice *> unique = uniqueSortedDevices(found);
-    ASSERT_EQ(unique.size(), 3);
-    EXPECT_EQ(unique[0]->macText, QStringLiteral("02:fe:00:00:00:01"));
-    EXPECT_EQ(unique[1]->macText, QStringLiteral("02:fe:00:00:00:02"));
-    EXPECT_EQ(unique[2]->macText, QStringLiteral("02:fe:00:00:00:03"));
-    EXPECT_TRUE(unique[2]->name.isEmpty()); // the first answer is kept
-    for (FenwaDevice *d : unique)
-        d->release();
-}
-
-TEST(CliOutput, SupportedTypesAreExact)
-{
-    EXPECT_TRUE(isSupportedType(QStringLiteral("VQ40")));
-    EXPECT_TRUE(isSupportedType(QStringLiteral("VQT40")));
-    EXPECT_FALSE(isSupportedType(QStringLiteral("vq40")));
-    EXPECT_FALSE(isSupportedType(QString()));
-}
-
 } // namespace

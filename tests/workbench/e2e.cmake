@@ -12,5 +12,5 @@ if(TARGET e2esegment)
   add_dependencies(workbench_e2e_test fenwa-workbench fenwa-language)
   add_test(NAME workbench_e2e_test COMMAND workbench_e2e_test)
   set_tests_properties(workbench_e2e_test PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen" SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS "workbench;e2e")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${CMAKE_CURRENT_BINARY_DIR}/home" SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS "workbench;e2e")
 endif()

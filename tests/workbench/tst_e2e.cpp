@@ -9,12 +9,16 @@
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTableView.h"
 #include "OrbUtils/OrbTranslate.h"
-#include "settings/FenwaDeviceSearchDialog.h"
+#include "link/FenwaTerminal.h"
+#include "settings/FenwaNameSettingWidget.h"
 #include "settings/OrbNetworkDialog.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QSlider>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -53,11 +57,11 @@ QStringList expectedMacs(const QList<SimTerminalInfo> &terminals)
 {
     QStringList macs;
     for (const SimTerminalInfo &t : terminals) {
-        if (FenwaDeviceSearchDialog::isSupportedType(t.type))
+        if (FenwaTerminal::isSupportedType(t.type))
             macs << t.mac;
     }
     std::sort(macs.begin(), macs.end(),
-              [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+              [](const QString &a, const QString &b) { return FenwaTerminal::compareMacText(a, b) < 0; });
     return macs;
 }
 
@@ -105,12 +109,18 @@ private slots:
     void everyCommandAndReplyIsLogged();
     void searchButtonSearchesAgainAndEmptiesThePanel();
     void networkButtonReopensOnTheChosenAdapter();
-    void inCellEditsAskForABatchOnlyOnChange();
+    void pageChoiceFollowsTheColumn();
+    void pagesSetTerminalsToExactlyTheAcceptedValues();
+    void inCellNameEditReachesTheTerminal();
     void executableStartsSearchesAndLogs();
 
 private:
     bool startWindow();
-    QPushButton *button(const QString &text) const;
+    QPushButton *button(const QString &text, QWidget *in = nullptr) const;
+    // Clicks a cell as the operator would and returns the page in the panel.
+    FenwaSettingWidget *click(int row, int column);
+    // The simulator's record of the terminal with this MAC.
+    QJsonObject simTerminal(const QString &mac) const;
 
     SimProcess sim;
     std::unique_ptr<QSignalSpy> done;
@@ -158,12 +168,29 @@ bool WorkbenchE2e::startWindow()
     return QTest::qWaitFor([this] { return done->count() == 1; }, 10000);
 }
 
-QPushButton *WorkbenchE2e::button(const QString &text) const
+QPushButton *WorkbenchE2e::button(const QString &text, QWidget *in) const
 {
-    for (QPushButton *b : window->findChildren<QPushButton *>())
+    for (QPushButton *b : (in ? in : window)->findChildren<QPushButton *>())
         if (b->text() == text)
             return b;
     return nullptr;
+}
+
+FenwaSettingWidget *WorkbenchE2e::click(int row, int column)
+{
+    OrbTableView *table = window->tableView();
+    const QModelIndex index = window->deviceModel()->index(row, column);
+    table->scrollTo(index);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).center());
+    return window->currentPage();
+}
+
+QJsonObject WorkbenchE2e::simTerminal(const QString &mac) const
+{
+    for (const QJsonValue &v : sim.state().value(QStringLiteral("terminals")).toArray())
+        if (v.toObject().value(QStringLiteral("mac")).toString() == mac)
+            return v.toObject();
+    return QJsonObject();
 }
 
 void WorkbenchE2e::firstSearchFindsSupportedTerminalsOnceSortedByMac()
@@ -177,7 +204,7 @@ void WorkbenchE2e::firstSearchFindsSupportedTerminalsOnceSortedByMac()
     QCOMPARE(tableColumn(window->deviceModel(), FenwaDeviceModel::MacColumn), expected);
     QCOMPARE(done->first().at(0).toInt(), 4);
     for (FenwaDevice *device : window->deviceModel()->allDevices()) {
-        QVERIFY(FenwaDeviceSearchDialog::isSupportedType(device->type));
+        QVERIFY(FenwaTerminal::isSupportedType(device->type));
         QVERIFY(!device->checked);
         QCOMPARE(device->refCount.load(), 1); // the model's alone once the dialog is gone
     }
@@ -212,8 +239,8 @@ void WorkbenchE2e::everyCommandAndReplyIsLogged()
 void WorkbenchE2e::searchButtonSearchesAgainAndEmptiesThePanel()
 {
     QVERIFY(startWindow());
-    auto *page = new QWidget;
-    window->showPage(page);
+    FenwaSettingWidget *page = click(0, FenwaDeviceModel::NameColumn);
+    QVERIFY(page);
     QCOMPARE(page->geometry(), window->panelRect());
     QVERIFY(page->isVisible());
     window->deviceModel()->setData(window->deviceModel()->index(0, 0), true, FenwaDeviceModel::CheckRole);
@@ -228,8 +255,6 @@ void WorkbenchE2e::searchButtonSearchesAgainAndEmptiesThePanel()
     search->click();
     QCOMPARE(done->count(), 2);
     QVERIFY(!page->isVisible());
-    QCOMPARE(page->parentWidget(), nullptr);
-    delete page;
     QCOMPARE(tableColumn(window->deviceModel(), FenwaDeviceModel::MacColumn), expectedMacs(simTerminals(sim)));
     QVERIFY(window->deviceModel()->checkedDevices().isEmpty()); // new records start unchecked
 }
@@ -256,30 +281,155 @@ void WorkbenchE2e::networkButtonReopensOnTheChosenAdapter()
     QCOMPARE(tableColumn(window->deviceModel(), FenwaDeviceModel::MacColumn), expectedMacs(simTerminals(sim)));
 }
 
-void WorkbenchE2e::inCellEditsAskForABatchOnlyOnChange()
+void WorkbenchE2e::pageChoiceFollowsTheColumn()
 {
     QVERIFY(startWindow());
-    QSignalSpy names(window, &MainWindow::nameChangeRequested);
-    QSignalSpy macs(window, &MainWindow::macChangeRequested);
     FenwaDeviceModel *model = window->deviceModel();
-    FenwaDevice *first = model->deviceAt(0);
+    const int fullHeight = window->tableView()->height();
+    struct Step {
+        int row, column;
+        const char *page; // class name; empty: the panel is empty
+    };
+    const Step steps[] = {
+        {0, FenwaDeviceModel::IpColumn, "FenwaIpSettingWidget"},
+        {2, FenwaDeviceModel::GatewayColumn, "FenwaIpSettingWidget"},
+        {1, FenwaDeviceModel::CheckColumn, "FenwaIpSettingWidget"},
+        {1, FenwaDeviceModel::NameColumn, "FenwaNameSettingWidget"},
+        {1, FenwaDeviceModel::MacColumn, "FenwaMacSettingWidget"},
+        {3, FenwaDeviceModel::VolumeColumn, "FenwaAudioSettingWidget"},
+        {3, FenwaDeviceModel::SystemColumn, "FenwaTestSettingWidget"},
+        {3, FenwaDeviceModel::UidColumn, ""},
+        {0, FenwaDeviceModel::NetmaskColumn, "FenwaIpSettingWidget"},
+        {0, FenwaDeviceModel::NumberColumn, ""},
+    };
+    QHash<QString, FenwaSettingWidget *> seen;
+    for (const Step &step : steps) {
+        FenwaSettingWidget *page = click(step.row, step.column);
+        const QString name = QLatin1String(step.page);
+        QCOMPARE(page ? QString::fromLatin1(page->metaObject()->className()) : QString(), name);
+        if (page == nullptr) {
+            QCOMPARE(window->tableView()->height(), fullHeight); // the table has the panel's room
+            continue;
+        }
+        QCOMPARE(page->currentDevice(), model->deviceAt(step.row));
+        QCOMPARE(page->geometry(), window->panelRect());
+        QVERIFY(window->tableView()->geometry().bottom() < window->panelRect().top());
+        QCOMPARE(seen.value(name, page), page); // one instance per page class
+        seen.insert(name, page);
+    }
+    // The play icon makes the terminal play its test sound; the panel stays.
+    const QString mac = model->deviceAt(2)->macText;
+    const int sounds = simTerminal(mac).value(QStringLiteral("testSounds")).toInt();
+    QCOMPARE(click(2, FenwaDeviceModel::PlayColumn), nullptr);
+    QCOMPARE(simTerminal(mac).value(QStringLiteral("testSounds")).toInt(), sounds + 1);
+}
+
+namespace {
+QStringList debugLines;
+QtMessageHandler previousHandler = nullptr;
+void keepDebugLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    debugLines << message;
+    previousHandler(type, context, message);
+}
+} // namespace
+
+void WorkbenchE2e::pagesSetTerminalsToExactlyTheAcceptedValues()
+{
+    QVERIFY(startWindow());
+    FenwaDeviceModel *model = window->deviceModel();
+    const QStringList macs = tableColumn(model, FenwaDeviceModel::MacColumn);
+    const QStringList oldNames = tableColumn(model, FenwaDeviceModel::NameColumn);
+    QJsonArray others; // the unsupported terminals, which no batch may touch
+    for (const SimTerminalInfo &t : simTerminals(sim))
+        if (!macs.contains(t.mac))
+            others << simTerminal(t.mac);
+
+    // Names on the ticked rows 2 and 4.
+    auto *names = qobject_cast<FenwaNameSettingWidget *>(click(0, FenwaDeviceModel::NameColumn));
+    QVERIFY(names);
+    for (int row : {1, 3})
+        model->setData(model->index(row, 0), true, FenwaDeviceModel::CheckRole);
+    names->lineEdit()->setText(QStringLiteral("Lobby"));
+    button(translate("Set All"), names)->click();
+    QVERIFY(model->checkedDevices().isEmpty()); // all accepted: nothing left to retry
+
+    // A static range over every row: past broadcast, network, gateway and DNS.
+    FenwaSettingWidget *ip = click(0, FenwaDeviceModel::IpColumn);
+    ip->findChild<QComboBox *>()->setCurrentIndex(1);
+    const QList<QLineEdit *> fields = ip->findChildren<QLineEdit *>();
+    const QStringList typed{"192.168.1.253", "192.168.1.1", "255.255.255.0", "192.168.1.2", ""};
+    for (int i = 0; i < 5; ++i)
+        fields[i]->setText(typed[i]);
+    button(translate("Set All"), ip)->click();
+
+    auto *audio = click(0, FenwaDeviceModel::VolumeColumn);
+    audio->findChildren<QSlider *>().at(0)->setValue(40);
+    audio->findChildren<QSlider *>().at(1)->setValue(70);
+    audio->findChild<QCheckBox *>()->setChecked(true);
+    button(translate("Set All"), audio)->click();
+
+    // The account of the third terminal alone; its password never in clear.
+    auto *system = click(2, FenwaDeviceModel::SystemColumn);
+    system->findChildren<QLineEdit *>().at(0)->setText(QStringLiteral("installer"));
+    system->findChildren<QLineEdit *>().at(1)->setText(QStringLiteral("s3cret"));
+    debugLines.clear();
+    previousHandler = qInstallMessageHandler(keepDebugLine);
+    button(translate("Set"), system)->click();
+    qInstallMessageHandler(previousHandler);
+    const QString digest = QStringLiteral("33e1b232a4e6fa0028a6670753749a17"); // md5("s3cret")
+    QVERIFY(readFile(logPath).contains(digest.toLatin1()));
+    QVERIFY(!readFile(logPath).contains("s3cret"));
+    QVERIFY(!debugLines.join(QLatin1Char('\n')).contains(QStringLiteral("s3cret")));
+
+    const QStringList ips{"192.168.1.253", "192.168.1.254", "192.168.1.3", "192.168.1.4"};
+    for (int row = 0; row < 4; ++row) {
+        const QJsonObject t = simTerminal(macs[row]);
+        const bool named = row == 1 || row == 3;
+        QCOMPARE(t.value(QStringLiteral("name")).toString(), named ? QStringLiteral("Lobby") : oldNames[row]);
+        QCOMPARE(t.value(QStringLiteral("ip")).toString(), ips[row]);
+        QCOMPARE(t.value(QStringLiteral("dns1")).toString(), typed[3]);
+        QCOMPARE(t.value(QStringLiteral("dns2")).toString(), QString());
+        QCOMPARE(t.value(QStringLiteral("micVolume")).toInt(), 40);
+        QCOMPARE(t.value(QStringLiteral("outVolume")).toInt(), 70);
+        QCOMPARE(t.value(QStringLiteral("autoMute")).toInt(), 1);
+        QCOMPARE(t.value(QStringLiteral("account")).toString(), row == 2 ? "installer" : "admin");
+        if (row == 2)
+            QCOMPARE(t.value(QStringLiteral("password")).toString(), digest);
+        // The table shows what the terminals accepted.
+        QCOMPARE(model->index(row, FenwaDeviceModel::IpColumn).data().toString(), ips[row]);
+        QCOMPARE(model->index(row, FenwaDeviceModel::VolumeColumn).data().toString(), QStringLiteral("40,70"));
+    }
+    for (const QJsonValue &v : others) {
+        // Searches count as answered commands, whenever the file was written.
+        QJsonObject before = v.toObject(), after = simTerminal(before.value(QStringLiteral("mac")).toString());
+        before.remove(QStringLiteral("commandsAnswered"));
+        after.remove(QStringLiteral("commandsAnswered"));
+        QCOMPARE(after, before);
+    }
+}
+
+void WorkbenchE2e::inCellNameEditReachesTheTerminal()
+{
+    QVERIFY(startWindow());
+    FenwaDeviceModel *model = window->deviceModel();
     const QModelIndex name = model->index(0, FenwaDeviceModel::NameColumn);
-    const QModelIndex mac = model->index(0, FenwaDeviceModel::MacColumn);
+    const QString mac = model->deviceAt(0)->macText;
+    const int commandsBefore = sim.commands().size();
+    model->setData(name, model->deviceAt(0)->name, Qt::EditRole); // unchanged: nothing to send
+    QTest::qWait(100);
+    QCOMPARE(sim.commands().size(), commandsBefore);
 
-    model->setData(name, first->name, Qt::EditRole);
-    QCOMPARE(names.count(), 0);
-    model->setData(name, QStringLiteral("Lobby"), Qt::EditRole);
-    QCOMPARE(names.count(), 1);
-    QCOMPARE(names.first().at(0).value<FenwaDevice *>(), first);
-    QCOMPARE(names.first().at(1).toString(), QStringLiteral("Lobby"));
-    QVERIFY(first->name != QStringLiteral("Lobby")); // the record changes only by a batch
-
-    model->setData(mac, first->macText, Qt::EditRole);
-    QCOMPARE(macs.count(), 0);
-    model->setData(mac, first->macText.toUpper(), Qt::EditRole);
-    QCOMPARE(macs.count(), 1);
-    model->setData(mac, 5, Qt::EditRole); // not a text
-    QCOMPARE(macs.count(), 1);
+    // Typed into the table's own editor, as the operator does.
+    OrbTableView *table = window->tableView();
+    table->edit(name);
+    auto *editor = table->viewport()->findChild<QLineEdit *>();
+    QVERIFY(editor);
+    editor->setText(QStringLiteral("Desk"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(simTerminal(mac).value(QStringLiteral("name")).toString(), QStringLiteral("Desk"));
+    QTRY_COMPARE(name.data().toString(), QStringLiteral("Desk"));
+    QCOMPARE(sim.commands().size(), commandsBefore + 1);
 }
 
 void WorkbenchE2e::executableStartsSearchesAndLogs()

@@ -46,7 +46,7 @@ SourceScan scanSources()
         QStringLiteral("\\btranslate\\(\\s*(?:QStringLiteral\\(|QLatin1String\\()?\\s*\"((?:[^\"\\\\]|\\\\.)*)\""));
     static const QRegularExpression split(QStringLiteral("\\btranslate\\(\\s*\"(?:[^\"\\\\]|\\\\.)*\"\\s*\""));
     SourceScan scan;
-    for (const char *root : {"app", "table", "settings", "multicast", "OrbUtils"}) {
+    for (const char *root : {"app", "table", "settings", "multicast", "OrbUtils", "link"}) {
         QDirIterator it(kSourceDir + QLatin1Char('/') + QLatin1String(root),
                         {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {

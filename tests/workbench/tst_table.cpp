@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The device table offscreen: model consistency, columns, flags, the row
-// check boxes, select-all, sorting and in-cell edits.
+// The device table offscreen: model consistency, the row check boxes,
+// select-all, sorting and in-cell edits.
 #include "OrbUtils/OrbTableView.h"
 #include "table/FenwaDeviceModel.h"
 #include "table/FenwaDeviceModelDelegate.h"
@@ -56,19 +56,11 @@ private slots:
     void cleanup();
 
     void modelStaysConsistent();
-    void columnsAndHeaders();
-    void cellValues_data();
-    void cellValues();
-    void flagsPerColumn_data();
-    void flagsPerColumn();
     void emptyTable();
     void setDevicesReleasesTheOldRows();
-    void setDataOnTheCheckColumn_data();
-    void setDataOnTheCheckColumn();
     void delegateEvents_data();
     void delegateEvents();
     void clickOnTheViewTogglesOnce();
-    void spaceTogglesTheFocusedCell();
     void selectAllFromTheHeaderBox();
     void sortable_data();
     void sortable();
@@ -112,80 +104,6 @@ void TableTest::modelStaysConsistent()
     model->sort(FenwaDeviceModel::UidColumn);
 }
 
-void TableTest::columnsAndHeaders()
-{
-    QCOMPARE(model->columnCount(), 14);
-    const QStringList headers = {"", "No.", "", "UID", "Name", "MAC", "IP address", "Netmask", "Gateway",
-                                 "Sip Settings", "Rtp Settings", "Version", "Volume", "System"};
-    for (int c = 0; c < 14; ++c)
-        QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), headers.at(c));
-    QVERIFY(!model->headerData(0, Qt::Horizontal).isValid());
-    QVERIFY(!model->headerData(3, Qt::Vertical).isValid());
-    QVERIFY(!model->headerData(3, Qt::Horizontal, Qt::ToolTipRole).isValid());
-    QCOMPARE(view->horizontalHeader(), static_cast<QHeaderView *>(model->checkBoxHeader()));
-    QCOMPARE(view->itemDelegate(), static_cast<QAbstractItemDelegate *>(model->checkBoxDelegate()));
-}
-
-void TableTest::cellValues_data()
-{
-    QTest::addColumn<int>("col");
-    QTest::addColumn<QVariant>("value");
-    QTest::newRow("check") << 0 << QVariant();
-    QTest::newRow("number") << 1 << QVariant(QStringLiteral("2"));
-    QTest::newRow("play") << 2 << QVariant();
-    QTest::newRow("uid") << 3 << QVariant(QStringLiteral("U-A"));
-    QTest::newRow("name") << 4 << QVariant(QStringLiteral("gate"));
-    QTest::newRow("mac") << 5 << QVariant(QStringLiteral("02:fe:00:00:00:0a"));
-    QTest::newRow("ip") << 6 << QVariant(QStringLiteral("192.168.1.100"));
-    QTest::newRow("netmask") << 7 << QVariant(QStringLiteral("255.255.255.0"));
-    QTest::newRow("gateway") << 8 << QVariant(QStringLiteral("192.168.1.1"));
-    QTest::newRow("sip") << 9 << QVariant(QStringLiteral("1001@10.0.0.1"));
-    QTest::newRow("rtp") << 10 << QVariant(QString());
-    QTest::newRow("version") << 11 << QVariant(QStringLiteral("V1.0.7"));
-    QTest::newRow("volume") << 12 << QVariant(QStringLiteral("5,"));
-    QTest::newRow("system") << 13 << QVariant(QStringLiteral("admin"));
-}
-
-void TableTest::cellValues()
-{
-    QFETCH(int, col);
-    QFETCH(QVariant, value);
-    QList<FenwaDevice *> devices = threeDevices();
-    devices[1]->setExtra(QStringLiteral("sipInfo"), QStringLiteral("1001@10.0.0.1"));
-    devices[1]->setExtra(QStringLiteral("micVolume"), QStringLiteral("5"));
-    devices[1]->setAccount(QStringLiteral("admin"));
-    model->setDevices(devices);
-    const QModelIndex index = model->index(1, col);
-    QCOMPARE(index.data(Qt::DisplayRole), value);
-    QCOMPARE(index.data(Qt::TextAlignmentRole).toInt(), 132);
-    QCOMPARE(index.data(Qt::DecorationRole).isValid(), col == 2);
-    QCOMPARE(index.data(FenwaDeviceModel::CheckRole).isValid(), col == 0);
-    if (col == 2)
-        QVERIFY(!index.data(Qt::DecorationRole).value<QIcon>().isNull());
-}
-
-void TableTest::flagsPerColumn_data()
-{
-    QTest::addColumn<int>("col");
-    QTest::addColumn<int>("flags");
-    const int enabled = Qt::ItemIsEnabled;
-    const int selectable = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    const int editable = selectable | Qt::ItemIsEditable;
-    for (int c = 0; c < 14; ++c) {
-        const int f = (c == 0 || c == 2) ? enabled : (c == 4 || c == 5) ? editable : selectable;
-        QTest::newRow(qPrintable(QStringLiteral("column %1").arg(c))) << c << f;
-    }
-}
-
-void TableTest::flagsPerColumn()
-{
-    QFETCH(int, col);
-    QFETCH(int, flags);
-    model->setDevices(threeDevices());
-    QCOMPARE(int(model->flags(model->index(0, col))), flags);
-    QCOMPARE(int(model->flags(QModelIndex())), int(Qt::NoItemFlags));
-}
-
 void TableTest::emptyTable()
 {
     QSignalSpy layout(model, &QAbstractItemModel::layoutChanged);
@@ -219,30 +137,6 @@ void TableTest::setDevicesReleasesTheOldRows()
         d->release();
     }
     QCOMPARE(model->rowCount(), 0);
-}
-
-void TableTest::setDataOnTheCheckColumn_data()
-{
-    QTest::addColumn<int>("role");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<bool>("checked");
-    QTest::newRow("user role true") << int(Qt::UserRole) << QVariant(true) << true;
-    QTest::newRow("user role false") << int(Qt::UserRole) << QVariant(false) << false;
-    QTest::newRow("check state 2") << int(Qt::CheckStateRole) << QVariant(2) << true;
-    QTest::newRow("check state 1") << int(Qt::CheckStateRole) << QVariant(1) << false;
-    QTest::newRow("display role ignored") << int(Qt::DisplayRole) << QVariant(true) << false;
-}
-
-void TableTest::setDataOnTheCheckColumn()
-{
-    QFETCH(int, role);
-    QFETCH(QVariant, value);
-    QFETCH(bool, checked);
-    model->setDevices(threeDevices());
-    QVERIFY(model->setData(model->index(1, 0), value, role));
-    QCOMPARE(model->deviceAt(1)->checked, checked);
-    QCOMPARE(model->checkedDevices().size(), checked ? 1 : 0);
-    QVERIFY(!model->setData(QModelIndex(), true, Qt::UserRole));
 }
 
 void TableTest::delegateEvents_data()
@@ -310,19 +204,6 @@ void TableTest::clickOnTheViewTogglesOnce()
     QVERIFY(model->deviceAt(2)->checked);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
     QVERIFY(!model->deviceAt(2)->checked);
-}
-
-void TableTest::spaceTogglesTheFocusedCell()
-{
-    view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(view));
-    model->setDevices(threeDevices());
-    view->setFocus();
-    view->setCurrentIndex(model->index(1, 0));
-    QTest::keyClick(view, Qt::Key_Space);
-    QVERIFY(model->deviceAt(1)->checked);
-    QTest::keyClick(view, Qt::Key_Space);
-    QVERIFY(!model->deviceAt(1)->checked);
 }
 
 void TableTest::selectAllFromTheHeaderBox()

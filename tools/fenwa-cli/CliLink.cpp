@@ -4,12 +4,10 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 
-#include <QCryptographicHash>
-#include <QVector>
-#include <algorithm>
+#include "link/FenwaTerminal.h"
+
 #include <cJSON.h>
 #include <cstring>
-#include <functional>
 
 namespace {
 
@@ -85,122 +83,7 @@ QString deviceField(const FenwaDevice *d, const char *key)
     return d->extra(QLatin1String(key));
 }
 
-cJSON *sipJson(const SipSettings &s)
-{
-    cJSON *o = cJSON_CreateObject();
-    addText(o, "serverHost", s.serverHost);
-    addText(o, "serverPort", s.serverPort);
-    addText(o, "account", s.account);
-    addText(o, "password", s.password);
-    addText(o, "displayName", s.displayName);
-    return o;
-}
-
-cJSON *rtpJson(const RtpSettings &r)
-{
-    cJSON *o = cJSON_CreateObject();
-    cJSON_AddNumberToObject(o, "enable", r.enable);
-    addText(o, "rtpIP", r.rtpIP);
-    cJSON_AddNumberToObject(o, "rtpPort", r.rtpPort);
-    return o;
-}
-
-// Runs the command on one device; fills reading commands' data into result.
-using Runner = std::function<int(FenwaDevice *, int index, cJSON *result)>;
-
-Runner runnerFor(FenwaSDK *sdk, const CliRequest &r)
-{
-    const QString &c = r.command;
-    const QStringList a = r.args;
-    if (c == QLatin1String("set-name"))
-        return [=](FenwaDevice *d, int, cJSON *) {
-            const int rc = sdk->setName(d, a[0]);
-            if (rc == 0)
-                d->name = a[0];
-            return rc;
-        };
-    if (c == QLatin1String("set-mac"))
-        return [=](FenwaDevice *d, int index, cJSON *res) {
-            QString mac = normalizeMac(a[0]);
-            for (int i = 0; i < index; ++i)
-                mac = nextMac(mac);
-            addText(res, "newMac", mac);
-            return sdk->setMac(d, mac);
-        };
-    if (c == QLatin1String("set-ip-dhcp"))
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->setIpDhcp(d); };
-    if (c == QLatin1String("set-ip-static"))
-        return [=](FenwaDevice *d, int index, cJSON *res) {
-            QString ip = a[0];
-            for (int i = 0; i < index; ++i)
-                ip = nextIpv4(ip);
-            addText(res, "newIp", ip);
-            return sdk->setIpStatic(d, ip, a[1], a[2], a[3], a[4]);
-        };
-    if (c == QLatin1String("set-account"))
-        return [=](FenwaDevice *d, int, cJSON *) {
-            // Terminals keep and compare the password's MD5 digest, as the
-            // workbench sends it.
-            const QString digest = QString::fromLatin1(
-                QCryptographicHash::hash(a[1].toUtf8(), QCryptographicHash::Md5).toHex());
-            return sdk->setAccountPassword(d, a[0], digest);
-        };
-    if (c == QLatin1String("reset-default"))
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->resetDefault(d); };
-    if (c == QLatin1String("reboot"))
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->reboot(d); };
-    if (c == QLatin1String("play-volume"))
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->playVolume(d); };
-    if (c == QLatin1String("set-volume"))
-        return [=](FenwaDevice *d, int, cJSON *) {
-            return sdk->setDeviceVolume(d, a[0].toInt(), a[1].toInt(), a[2].toInt());
-        };
-    if (c == QLatin1String("get-sip"))
-        return [=](FenwaDevice *d, int, cJSON *res) {
-            SipSettings sip0, sip1;
-            const int rc = sdk->getSipSettings(d, &sip0, &sip1);
-            cJSON_AddItemToObject(res, "sip0", sipJson(sip0));
-            cJSON_AddItemToObject(res, "sip1", sipJson(sip1));
-            return rc;
-        };
-    if (c == QLatin1String("set-sip")) {
-        SipSettings sip0, sip1;
-        QString error;
-        parseSipArgument(a[0], &sip0, &sip1, &error); // validated before the search
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->setSipSettings(d, sip0, sip1); };
-    }
-    if (c == QLatin1String("get-rtp"))
-        return [=](FenwaDevice *d, int, cJSON *res) {
-            RtpSettings channels[FENWA_RTP_CHANNELS];
-            const int rc = sdk->getRtpSettings(d, channels, FENWA_RTP_CHANNELS);
-            for (int i = 0; i < FENWA_RTP_CHANNELS; ++i)
-                cJSON_AddItemToObject(res, QStringLiteral("rtp%1").arg(i).toLatin1().constData(), rtpJson(channels[i]));
-            return rc;
-        };
-    if (c == QLatin1String("set-rtp")) {
-        QList<RtpSettings> channels;
-        QString error;
-        parseRtpArgument(a[0], &channels, &error); // validated before the search
-        const QVector<RtpSettings> list = channels.toVector();
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->setRtpSettings(d, list.constData(), list.size()); };
-    }
-    if (c == QLatin1String("set-sn"))
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->setSn(d, a[0]); };
-    if (c == QLatin1String("set-server"))
-        return [=](FenwaDevice *d, int, cJSON *) { return sdk->setServer(d, a[0], a[1].toInt()); };
-    if (c == QLatin1String("set-device-info"))
-        return [=](FenwaDevice *d, int, cJSON *) {
-            return sdk->setDeviceInfo(d, a[0], a[1], a[2], a[3].toInt(), a[4], a[5], a[6], a[7]);
-        };
-    return Runner();
-}
-
 } // namespace
-
-bool isSupportedType(const QString &type)
-{
-    return type == QLatin1String("VQ40") || type == QLatin1String("VQT40");
-}
 
 QByteArray deviceJsonLine(const FenwaDevice *d)
 {
@@ -230,29 +113,12 @@ QString deviceCsvLine(const FenwaDevice *d)
     return cols.join(QLatin1Char(','));
 }
 
-QList<FenwaDevice *> uniqueSortedDevices(const QList<FenwaDevice *> &found)
-{
-    QList<FenwaDevice *> unique;
-    for (FenwaDevice *d : found) {
-        const bool seen = std::any_of(unique.cbegin(), unique.cend(),
-                                      [d](const FenwaDevice *u) { return std::equal(u->mac, u->mac + 6, d->mac); });
-        if (seen)
-            d->release();
-        else
-            unique.append(d);
-    }
-    std::stable_sort(unique.begin(), unique.end(), [](const FenwaDevice *x, const FenwaDevice *y) {
-        return x->macText.toLower() < y->macText.toLower();
-    });
-    return unique;
-}
-
 int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStream &err)
 {
     sdk->setReplyTimeout(r.timeoutMs);
-    QList<FenwaDevice *> found;
-    sdk->search(&found, r.searchMs);
-    const QList<FenwaDevice *> devices = uniqueSortedDevices(found);
+    QList<FenwaDevice *> devices;
+    sdk->search(&devices, r.searchMs);
+    FenwaTerminal::keepOnePerMac(&devices);
     int status = 0;
 
     if (r.command == QLatin1String("search")) {
@@ -270,10 +136,10 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         QList<FenwaDevice *> targets;
         QStringList missing = r.macs;
         for (FenwaDevice *d : devices) {
-            const QString reported = normalizeMac(d->macText);
+            const QString reported = FenwaTerminal::normalizeMac(d->macText);
             const QString link = linkMac(d);
             const bool named = r.macs.contains(link) || (!reported.isEmpty() && r.macs.contains(reported));
-            if ((r.all && isSupportedType(d->type)) || (!r.all && named)) {
+            if ((r.all && FenwaTerminal::isSupportedType(d->type)) || (!r.all && named)) {
                 targets.append(d);
                 missing.removeAll(link);
                 missing.removeAll(reported);
@@ -287,15 +153,26 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
             out << QString::fromUtf8(printJson(o)) << '\n';
             status = 1;
         }
-        if (r.all && targets.isEmpty())
-            err << "fenwa-cli: no terminal of a supported type answered the search\n";
-        const Runner run = runnerFor(sdk, r);
+        // Every value is derived before the first command: a batch that
+        // cannot be handed out whole sends nothing.
+        QString refusal;
+        const CliCommand *command = findCliCommand(r.command);
+        const CliRunner run = targets.isEmpty() ? CliRunner() : command->plan(r.args, targets.size(), &refusal);
+        if (targets.isEmpty()) {
+            if (r.all)
+                err << "fenwa-cli: no terminal of a supported type answered the search\n";
+            status = 1;
+        } else if (!run) {
+            err << "fenwa-cli: " << r.command << ": " << refusal << "\n";
+            targets.clear();
+            status = 1;
+        }
         for (int i = 0; i < targets.size(); ++i) {
             FenwaDevice *d = targets.at(i);
             cJSON *o = cJSON_CreateObject();
             addText(o, "mac", d->macText);
             cJSON *data = cJSON_CreateObject();
-            const int rc = run ? run(d, i, data) : -1;
+            const int rc = run(sdk, d, i, data);
             cJSON_AddNumberToObject(o, "result", rc);
             // Fold what the command read or derived into the line.
             while (cJSON *item = data->child) {

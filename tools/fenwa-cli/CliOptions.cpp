@@ -1,31 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliOptions.h"
 
-#include <QRegularExpression>
+#include "link/FenwaTerminal.h"
+
+#include <QVector>
 #include <cJSON.h>
 
 namespace {
-const CliCommand kCommands[] = {
-    {"search", 0, "", true},
-    {"set-name", 1, "NAME", false},
-    {"set-mac", 1, "MAC", false},
-    {"set-ip-dhcp", 0, "", false},
-    {"set-ip-static", 5, "IP GATEWAY NETMASK DNS1 DNS2", false},
-    {"set-account", 2, "ACCOUNT PASSWORD", false},
-    {"reset-default", 0, "", false},
-    {"reboot", 0, "", false},
-    {"play-volume", 0, "", false},
-    {"set-volume", 3, "MIC OUT AUTOMUTE", false},
-    {"get-sip", 0, "", true},
-    {"set-sip", 1, "JSON", false},
-    {"get-rtp", 0, "", true},
-    {"set-rtp", 1, "JSON", false},
-    {"set-sn", 1, "SN", false},
-    {"set-server", 2, "IP PORT", false},
-    {"set-device-info", 8,
-     "AREACODE NUMBER NAME POWERLEVEL RESOURCETYPESEQ RESOURCESONTYPESEQ RESOURCETYPE RESOURCESONTYPE", false},
-};
-
 bool parseInt(const QString &text, int *value)
 {
     bool ok = false;
@@ -35,69 +16,6 @@ bool parseInt(const QString &text, int *value)
     return ok;
 }
 } // namespace
-
-const CliCommand *cliCommands(int *count)
-{
-    if (count)
-        *count = static_cast<int>(sizeof kCommands / sizeof kCommands[0]);
-    return kCommands;
-}
-
-const CliCommand *findCliCommand(const QString &name)
-{
-    for (const CliCommand &c : kCommands)
-        if (name == QLatin1String(c.name))
-            return &c;
-    return nullptr;
-}
-
-bool isIpv4Text(const QString &text)
-{
-    static const QRegularExpression re(QStringLiteral(
-        "^((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9][0-9]|[0-9])[.]){3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9][0-9]|[0-9])$"));
-    return re.match(text).hasMatch();
-}
-
-bool isMacText(const QString &text)
-{
-    static const QRegularExpression re(QStringLiteral("^[0-9A-Fa-f]{2}([:-][0-9A-Fa-f]{2}){5}$"));
-    return re.match(text).hasMatch();
-}
-
-QString normalizeMac(const QString &text)
-{
-    if (!isMacText(text))
-        return QString();
-    QString mac = text.toLower();
-    mac.replace(QLatin1Char('-'), QLatin1Char(':'));
-    return mac;
-}
-
-QString nextMac(const QString &mac)
-{
-    const QString m = normalizeMac(mac);
-    if (m.isEmpty())
-        return mac;
-    quint64 value = m.split(QLatin1Char(':')).join(QString()).toULongLong(nullptr, 16);
-    value = (value + 1) & 0xFFFFFFFFFFFFULL;
-    QString out;
-    for (int i = 5; i >= 0; --i) {
-        out += QString::asprintf("%02x", static_cast<unsigned>((value >> (8 * i)) & 0xff));
-        if (i)
-            out += QLatin1Char(':');
-    }
-    return out;
-}
-
-QString nextIpv4(const QString &ip)
-{
-    if (!isIpv4Text(ip))
-        return ip;
-    QStringList parts = ip.split(QLatin1Char('.'));
-    const int last = parts[3].toInt();
-    parts[3] = QString::number(last == 255 ? 0 : last + 1);
-    return parts.join(QLatin1Char('.'));
-}
 
 bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
 {
@@ -142,11 +60,11 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
             QString mac;
             if (!value(a, &mac))
                 return false;
-            if (!isMacText(mac)) {
+            if (!FenwaTerminal::isMacText(mac)) {
                 *error = QStringLiteral("--mac takes a MAC such as 02:fe:00:00:00:01, not \"%1\"").arg(mac);
                 return false;
             }
-            r.macs << normalizeMac(mac);
+            r.macs << FenwaTerminal::normalizeMac(mac);
         } else if (a.startsWith(QLatin1String("--")) && a.size() > 2) {
             *error = QStringLiteral("unknown option %1").arg(a);
             return false;
@@ -183,62 +101,11 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("%1 needs its targets: --mac MAC (repeatable) or --all").arg(r.command);
         return false;
     }
-    if (!isSearch && !validateCliArgs(r, error))
+    if (c->plan && !c->plan(r.args, 1, error)) {
+        *error = QStringLiteral("%1: %2").arg(r.command, *error);
         return false;
-    *out = r;
-    return true;
-}
-
-bool validateCliArgs(const CliRequest &r, QString *error)
-{
-    const QString &cmd = r.command;
-    const QStringList &a = r.args;
-    if (cmd == QLatin1String("set-ip-static")) {
-        static const char *names[] = {"IP", "GATEWAY", "NETMASK", "DNS1", "DNS2"};
-        for (int i = 0; i < 5; ++i) {
-            if (!isIpv4Text(a[i])) {
-                *error = QStringLiteral("%1 must be a dotted IPv4 address, not \"%2\"").arg(names[i], a[i]);
-                return false;
-            }
-        }
-    } else if (cmd == QLatin1String("set-mac")) {
-        if (!isMacText(a[0])) {
-            *error = QStringLiteral("MAC must be six hex pairs such as 02:fe:00:00:00:10, not \"%1\"").arg(a[0]);
-            return false;
-        }
-    } else if (cmd == QLatin1String("set-volume")) {
-        static const char *names[] = {"MIC", "OUT", "AUTOMUTE"};
-        for (int i = 0; i < 3; ++i) {
-            int v;
-            if (!parseInt(a[i], &v)) {
-                *error = QStringLiteral("%1 must be a whole number, not \"%2\"").arg(names[i], a[i]);
-                return false;
-            }
-        }
-    } else if (cmd == QLatin1String("set-server")) {
-        int port;
-        if (!parseInt(a[1], &port) || port < 0 || port > 65535) {
-            *error = QStringLiteral("PORT must be a number from 0 to 65535, not \"%1\"").arg(a[1]);
-            return false;
-        }
-    } else if (cmd == QLatin1String("set-device-info")) {
-        int v;
-        if (!parseInt(a[3], &v)) {
-            *error = QStringLiteral("POWERLEVEL must be a whole number, not \"%1\"").arg(a[3]);
-            return false;
-        }
-    } else if (cmd == QLatin1String("set-account")) {
-        if (a[0].isEmpty() || a[1].isEmpty()) {
-            *error = QStringLiteral("ACCOUNT and PASSWORD must not be empty");
-            return false;
-        }
-    } else if (cmd == QLatin1String("set-sip")) {
-        SipSettings sip0, sip1;
-        return parseSipArgument(a[0], &sip0, &sip1, error);
-    } else if (cmd == QLatin1String("set-rtp")) {
-        QList<RtpSettings> channels;
-        return parseRtpArgument(a[0], &channels, error);
     }
+    *out = r;
     return true;
 }
 
@@ -250,8 +117,10 @@ QString cliUsage()
         "  fenwa-cli [--interface IFACE] COMMAND (--mac MAC ... | --all) [ARGS]\n"
         "  fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] FILE...\n"
         "commands:\n");
-    for (const CliCommand &c : kCommands) {
-        if (QLatin1String(c.name) == QLatin1String("search"))
+    int count = 0;
+    const CliCommand *commands = cliCommands(&count);
+    for (const CliCommand &c : QVector<CliCommand>(commands, commands + count)) {
+        if (!c.plan)
             continue;
         QString line = QStringLiteral("  %1 %2").arg(QLatin1String(c.name), QLatin1String(c.argHelp));
         while (line.endsWith(QLatin1Char(' ')))
@@ -260,9 +129,10 @@ QString cliUsage()
     }
     u += QStringLiteral(
         "Every command first searches (--time, 2000 ms), then addresses its targets in MAC order.\n"
-        "--all means every terminal of a supported type (VQ40, VQT40). set-mac and set-ip-static count\n"
-        "the address up by one per further target. Exit status: 0 every target answered \"success\",\n"
-        "1 any did not, 2 usage error.\n");
+        "--all means every terminal of a supported type (VQ40, VQT40). set-mac counts the MAC up by one\n"
+        "per further target; set-ip-static hands out the next free address of the subnet, skipping its\n"
+        "network and broadcast addresses, the gateway and the DNS servers (DNS2 may be \"\"). Exit status:\n"
+        "0 every target answered \"success\", 1 any did not or none was reached, 2 usage error.\n");
     return u;
 }
 

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringList>
 
+#include "CliCommands.h"
 #include "link/FenwaDevice.h"
 
 // One invocation of fenwa-cli, as parsed from its arguments.
@@ -21,37 +22,12 @@ struct CliRequest
     QStringList args;       // the command's positional arguments
 };
 
-// What a command needs and does.
-struct CliCommand
-{
-    const char *name;
-    int argCount;           // positional arguments it takes
-    const char *argHelp;    // how they are written in the usage text
-    bool reads;             // prints what the terminal returned
-};
-
-const CliCommand *findCliCommand(const QString &name);
-const CliCommand *cliCommands(int *count);
-
-// Parses arguments (without the program name). Returns true, or false with a
-// message fit for an installer in *error.
+// Parses arguments (without the program name) and checks the command's
+// arguments as for one target. Returns true, or false with a message fit
+// for an installer in *error.
 bool parseCli(const QStringList &arguments, CliRequest *out, QString *error);
 
-// Checks the positional arguments of a terminal command (addresses, numbers,
-// JSON). Returns true, or false with a message.
-bool validateCliArgs(const CliRequest &request, QString *error);
-
 QString cliUsage();
-
-// Address helpers shared with validation and batch stepping.
-bool isIpv4Text(const QString &text);
-bool isMacText(const QString &text);
-// "aa:bb:cc:dd:ee:ff" in lower case, or empty when text is not a MAC.
-QString normalizeMac(const QString &text);
-// Next MAC (the six bytes as one 48-bit number plus one), lower case.
-QString nextMac(const QString &mac);
-// Next address: last number + 1, 255 wraps to 0, no carry (as the workbench).
-QString nextIpv4(const QString &ip);
 
 // The JSON arguments of set-sip and set-rtp.
 bool parseSipArgument(const QString &text, SipSettings *sip0, SipSettings *sip1, QString *error);

@@ -1,0 +1,299 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FenwaTerminal.h"
+
+#include "FenwaDevice.h"
+#include "OrbUtils/OrbTranslate.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cstring>
+
+namespace FenwaTerminal {
+
+namespace {
+const quint64 kMacMax = 0xffffffffffffULL;
+
+// The 48-bit value of a MAC text; false when text is not one.
+bool macValue(const QString &text, quint64 *value)
+{
+    const QString m = normalizeMac(text);
+    if (m.isEmpty())
+        return false;
+    *value = QString(m).remove(QLatin1Char(':')).toULongLong(nullptr, 16);
+    return true;
+}
+
+QString macText(quint64 value)
+{
+    QString out;
+    for (int i = 5; i >= 0; --i)
+        out += QString::asprintf(i ? "%02x:" : "%02x", unsigned((value >> (8 * i)) & 0xff));
+    return out;
+}
+
+bool ipv4Value(const QString &text, quint32 *value)
+{
+    if (!isIpv4Text(text))
+        return false;
+    quint32 v = 0;
+    for (const QString &part : text.split(QLatin1Char('.')))
+        v = (v << 8) | part.toUInt();
+    *value = v;
+    return true;
+}
+
+QString ipv4Text(quint32 v)
+{
+    return QString::asprintf("%u.%u.%u.%u", v >> 24, (v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff);
+}
+
+// A netmask is ones then zeros, and at least one of each end: /1 to /32.
+bool isNetmask(quint32 mask)
+{
+    const quint32 hosts = ~mask;
+    return mask != 0 && (hosts & (hosts + 1)) == 0;
+}
+} // namespace
+
+bool isSupportedType(const QString &type)
+{
+    return type.compare(QLatin1String("VQ40"), Qt::CaseInsensitive) == 0 ||
+           type.compare(QLatin1String("VQT40"), Qt::CaseInsensitive) == 0;
+}
+
+int compareMacText(const QString &a, const QString &b)
+{
+    quint64 va = 0, vb = 0;
+    const bool ma = macValue(a, &va), mb = macValue(b, &vb);
+    if (ma && mb)
+        return va < vb ? -1 : va > vb ? 1 : 0;
+    if (ma != mb)
+        return ma ? -1 : 1;
+    return a.compare(b, Qt::CaseInsensitive);
+}
+
+void keepOnePerMac(QList<FenwaDevice *> *devices)
+{
+    QList<FenwaDevice *> kept;
+    for (FenwaDevice *device : *devices) {
+        const bool seen = std::any_of(kept.cbegin(), kept.cend(), [device](const FenwaDevice *k) {
+            return std::memcmp(k->mac, device->mac, 6) == 0;
+        });
+        if (seen)
+            device->release();
+        else
+            kept.append(device);
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const FenwaDevice *a, const FenwaDevice *b) {
+        return compareMacText(a->macText, b->macText) < 0;
+    });
+    *devices = kept;
+}
+
+void keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
+{
+    QList<FenwaDevice *> supported = *found;
+    for (FenwaDevice *device : *replies) {
+        if (isSupportedType(device->type))
+            supported.append(device);
+        else
+            device->release();
+    }
+    replies->clear();
+    keepOnePerMac(&supported);
+    *found = supported;
+}
+
+bool isMacText(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral("^[0-9A-Fa-f]{2}([:-][0-9A-Fa-f]{2}){5}$"));
+    return re.match(text).hasMatch();
+}
+
+QString normalizeMac(const QString &text)
+{
+    if (!isMacText(text))
+        return QString();
+    return text.toLower().replace(QLatin1Char('-'), QLatin1Char(':'));
+}
+
+QString macRefusal(const QString &text)
+{
+    quint64 v = 0;
+    if (!macValue(text, &v))
+        return translate("The MAC must be six hexadecimal pairs such as 02:fe:00:00:00:10");
+    if (v == 0)
+        return translate("An all-zero MAC cannot be a terminal's address");
+    if (v == kMacMax)
+        return translate("The broadcast MAC cannot be a terminal's address");
+    if ((v >> 40) & 1)
+        return translate("A group (multicast) MAC cannot be a terminal's address");
+    return QString();
+}
+
+bool isIpv4Text(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral(
+        "^((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9][0-9]|[0-9])[.]){3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9][0-9]|[0-9])$"));
+    return re.match(text).hasMatch();
+}
+
+QStringList nameValues(const QString &typed, int count, QString *notice)
+{
+    if (typed.trimmed().isEmpty()) {
+        *notice = translate("Please input device name");
+        return {};
+    }
+    QStringList values;
+    for (int i = 0; i < count; ++i)
+        values << typed;
+    return values;
+}
+
+QStringList macValues(const QString &typed, int count, QString *notice)
+{
+    if (typed.isEmpty()) {
+        *notice = translate("Please input device mac");
+        return {};
+    }
+    *notice = macRefusal(typed);
+    if (!notice->isEmpty())
+        return {};
+    if (count == 1)
+        return {typed};
+    quint64 first = 0;
+    macValue(typed, &first);
+    QStringList values;
+    for (int i = 0; i < count; ++i) {
+        const quint64 v = first + quint64(i);
+        const QString text = macText(v);
+        if (v > kMacMax || !macRefusal(text).isEmpty()) {
+            *notice = translate("Counting up from %1 for %2 terminals reaches %3, which cannot be a terminal's MAC")
+                          .arg(macText(first))
+                          .arg(count)
+                          .arg(v > kMacMax ? translate("past ff:ff:ff:ff:ff:ff") : text);
+            return {};
+        }
+        values << text;
+    }
+    return values;
+}
+
+QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice)
+{
+    quint32 ip = 0, gateway = 0, mask = 0, dns1 = 0, dns2 = 0;
+    if (!ipv4Value(typed.ip, &ip))
+        *notice = translate("IP error");
+    else if (!ipv4Value(typed.gateway, &gateway))
+        *notice = translate("Gateway error");
+    else if (!ipv4Value(typed.netmask, &mask) || !isNetmask(mask))
+        *notice = translate("Netmask error");
+    else if (!ipv4Value(typed.dns1, &dns1))
+        *notice = translate("Dns1 error");
+    else if (!typed.dns2.isEmpty() && !ipv4Value(typed.dns2, &dns2))
+        *notice = translate("Dns2 error");
+    if (!notice->isEmpty())
+        return {};
+
+    // A /31 or /32 has no network and broadcast address to avoid.
+    const quint64 size = quint64(~mask) + 1;
+    const quint32 network = ip & mask;
+    const bool edges = size >= 4;
+    auto usable = [&](quint32 a) {
+        if (edges && (a == network || a == quint32(network + size - 1)))
+            return false;
+        return a != gateway && a != dns1 && (typed.dns2.isEmpty() || a != dns2);
+    };
+    if (edges && (ip == network || ip == quint32(network + size - 1))) {
+        *notice = translate("%1 is the network or broadcast address of its subnet").arg(typed.ip);
+        return {};
+    }
+    if (!usable(ip)) {
+        *notice = translate("%1 is the gateway's or a DNS server's address").arg(typed.ip);
+        return {};
+    }
+    QList<IpConfig> values;
+    for (quint64 k = 0; k < size && values.size() < count; ++k) {
+        const quint32 a = network + quint32((quint64(ip - network) + k) % size);
+        if (!usable(a))
+            continue;
+        IpConfig c = typed;
+        c.ip = ipv4Text(a);
+        values << c;
+    }
+    if (values.size() < count) {
+        *notice = translate("The subnet of %1 has free addresses for %2 of the %3 terminals; nothing was sent")
+                      .arg(typed.ip)
+                      .arg(values.size())
+                      .arg(count);
+        return {};
+    }
+    return values;
+}
+
+QString passwordDigest(const QString &password)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool accountValue(const QString &account, const QString &password, Account *out, QString *notice)
+{
+    if (account.isEmpty())
+        *notice = translate("Please input account");
+    else if (password.isEmpty())
+        *notice = translate("Please input password");
+    else
+        *out = Account{account, passwordDigest(password)};
+    return notice->isEmpty();
+}
+
+bool volumeValue(const Volume &v, QString *notice)
+{
+    if (v.mic < 0 || v.mic > 100 || v.out < 0 || v.out > 100 || (v.autoMute != 0 && v.autoMute != 1))
+        *notice = translate("Volumes go from 0 to 100 and auto mute is 0 or 1");
+    return notice->isEmpty();
+}
+
+void nameAccepted(FenwaDevice *device, const QString &name)
+{
+    device->name = name;
+}
+
+void macAccepted(FenwaDevice *device, const QString &mac)
+{
+    device->macText = mac;
+    device->setMacFromText(mac);
+}
+
+void dhcpAccepted(FenwaDevice *device)
+{
+    // The address the terminal leases is not known until the next search.
+    device->ipMode = QStringLiteral("dhcp");
+}
+
+void staticIpAccepted(FenwaDevice *device, const IpConfig &c)
+{
+    // The link address stays: commands reach the terminal by its MAC.
+    device->ipMode = QStringLiteral("static");
+    device->ip = c.ip;
+    device->gateway = c.gateway;
+    device->netmask = c.netmask;
+    device->dns1 = c.dns1;
+    device->dns2 = c.dns2;
+}
+
+void volumeAccepted(FenwaDevice *device, const Volume &v)
+{
+    device->setExtraInt(QStringLiteral("micVolume"), v.mic);
+    device->setExtraInt(QStringLiteral("outVolume"), v.out);
+    device->setExtraInt(QStringLiteral("autoMute"), v.autoMute);
+}
+
+void accountAccepted(FenwaDevice *device, const Account &a)
+{
+    device->setAccount(a.account);
+    device->setPassword(a.digest);
+}
+
+} // namespace FenwaTerminal

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class FenwaDevice;
+
+// Every rule about terminals that more than one front end needs, in one
+// place: which terminals a search keeps, how MAC and IPv4 texts are checked
+// and counted up, the value each terminal of a batch gets, and what an
+// accepted command writes back into the terminal's record. The workbench's
+// pages, its search and fenwa-cli all call these, so they cannot disagree.
+//
+// Refusals are notices for the operator, already passed through
+// translate() (fenwa-cli loads no language and so prints them in English).
+// Nothing here talks to a terminal or touches a widget; the write-backs run
+// on the thread that owns the records (the interface thread in the
+// workbench).
+namespace FenwaTerminal {
+
+// ---- what a search keeps ------------------------------------------------
+
+// The models this tool configures, without regard to letter case.
+bool isSupportedType(const QString &type);
+
+// MAC texts compare as addresses: hexadecimal digits without regard to case,
+// ':' and '-' alike, so "AA-BB-..." sorts beside "aa:bb:...". Texts that are
+// not MACs compare as text without regard to case, after every MAC.
+int compareMacText(const QString &a, const QString &b);
+
+// One record per terminal, in MAC order. A terminal is known by the link MAC
+// its replies come from (where commands go): a terminal that answered twice
+// is listed once, its first answer kept, while two terminals are never
+// folded into one row just because their MAC texts look alike. Records not
+// kept are released.
+void keepOnePerMac(QList<FenwaDevice *> *devices);
+
+// The search's rule: supported models only, then one per MAC, in MAC order.
+// Moves the kept records of replies into found and releases the others.
+void keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
+
+// ---- MAC texts --------------------------------------------------------------
+
+// Six hexadecimal pairs separated by ':' or '-'.
+bool isMacText(const QString &text);
+// Lower case with colons, or empty when text is not a MAC text.
+QString normalizeMac(const QString &text);
+// Why text cannot be a terminal's MAC (not six pairs; a group, broadcast or
+// all-zero address), or empty when it can.
+QString macRefusal(const QString &text);
+
+// ---- IPv4 texts ---------------------------------------------------------------
+
+// Four decimal numbers 0 to 255 separated by dots, without leading zeros,
+// blanks or anything else.
+bool isIpv4Text(const QString &text);
+
+// A static configuration as the IP page and set-ip-static take it.
+struct IpConfig {
+    QString ip, gateway, netmask, dns1, dns2; // dns2 may be empty
+};
+
+// ---- per-device values ----------------------------------------------------
+// Each takes what the operator typed and the number of target terminals and
+// returns one value per terminal in target order, or nothing with *notice
+// set. A batch of one is "Set"; more is "Set All".
+
+// The same name for every terminal.
+QStringList nameValues(const QString &typed, int count, QString *notice);
+
+// One terminal gets the MAC as typed; several get it in lower case, counted
+// up by one per terminal. Refused when the text or any counted value cannot
+// be a terminal's MAC (counting never wraps past ff:ff:ff:ff:ff:ff).
+QStringList macValues(const QString &typed, int count, QString *notice);
+
+// Checks the five fields (the second DNS may be empty), then hands out
+// addresses counted up from the typed one inside the subnet the netmask
+// gives: the subnet's network and broadcast addresses and the typed gateway
+// and DNS servers are stepped over, and the count wraps to the subnet's
+// start. When the terminals do not all fit, nothing is handed out.
+QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice);
+
+// The MD5 digest of the password's UTF-8 bytes, 32 lower-case hex digits:
+// what terminals store and the firmware login sends.
+QString passwordDigest(const QString &password);
+
+// The account and the password's digest, the same for every terminal.
+struct Account {
+    QString account, digest;
+};
+bool accountValue(const QString &account, const QString &password, Account *out, QString *notice);
+
+// Microphone and speaker volume (0 to 100) and automatic muting (0 or 1).
+struct Volume {
+    int mic = 0, out = 0, autoMute = 0;
+};
+bool volumeValue(const Volume &typed, QString *notice);
+
+// ---- write-backs: what an accepted command changes in the record ------------
+
+void nameAccepted(FenwaDevice *device, const QString &name);
+// The MAC text and the link MAC, so that later commands reach the terminal
+// at its new address.
+void macAccepted(FenwaDevice *device, const QString &mac);
+void dhcpAccepted(FenwaDevice *device);
+void staticIpAccepted(FenwaDevice *device, const IpConfig &config);
+void volumeAccepted(FenwaDevice *device, const Volume &volume);
+void accountAccepted(FenwaDevice *device, const Account &account);
+// The SIP and RTP pages add theirs here: they keep the display texts
+// "sipInfo" and "rtpInfo" in the record's extras.
+
+} // namespace FenwaTerminal

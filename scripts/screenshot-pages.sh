@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Pictures of the settings pages as an installer sees them: brings up a demo
+# segment (eight simulated terminals and one that refuses every change),
+# starts the workbench under Xvfb inside the tool-side namespace, clicks
+# through the table with xdotool and grabs the screen after each step.
+#
+#   scripts/screenshot-pages.sh [en|cn] [OUTPUT_DIR]   # default: en, docs/
+#
+# Set FENWA_DEMO_NS and FENWA_DEMO_DIR to run beside other segments. Needs
+# root (namespaces), Xvfb, xdotool and ImageMagick; build first.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+lang=${1:-en}
+out=${2:-$root/docs}
+bin=${FENWA_BIN:-$root/build/bin}
+export FENWA_DEMO_DIR=${FENWA_DEMO_DIR:-$(mktemp -d /tmp/fenwa-pages.XXXXXX)}
+TOOL_NS=${FENWA_DEMO_NS:-fenwa-demo}-tool
+SIM_NS=${FENWA_DEMO_NS:-fenwa-demo}-sim
+
+die() { echo "screenshot-pages: $*" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || die "needs root to run the demo segment (try sudo)"
+for tool in Xvfb xdotool import convert; do command -v $tool >/dev/null || die "$tool is missing (scripts/setup.sh)"; done
+
+xvfb_pid="" wb_pid="" refuser_pid=""
+scratch=$(mktemp -d /tmp/fenwa-pages-run.XXXXXX)
+cleanup() {
+  for pid in "$wb_pid" "$refuser_pid" "$xvfb_pid"; do
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
+  done
+  "$root/scripts/demo-segment.sh" down >/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+"$root/scripts/demo-segment.sh" up 8 >/dev/null
+# One terminal more that answers every change with "busy": the batch result
+# then has something to report.
+ip netns exec "$SIM_NS" "$bin/fenwa-sim" --interface fwsim0 --count 1 --base-mac 02:fe:00:00:00:09 \
+  --base-ip 192.168.1.109 --result busy >"$scratch/refuser.out" 2>&1 &
+refuser_pid=$!
+
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+export DISPLAY=":$display"
+
+mkdir -p "$scratch/data/fenwa-workbench/configure" "$out"
+printf '[General]\nlangage=%s\n' "$lang" >"$scratch/data/fenwa-workbench/configure/configure.ini"
+ip netns exec "$TOOL_NS" env DISPLAY="$DISPLAY" XDG_DATA_HOME="$scratch/data" QT_QPA_PLATFORM=xcb \
+  "$bin/fenwa-workbench" -geometry 1920x1080+0+0 >"$scratch/workbench.out" 2>&1 &
+wb_pid=$!
+sleep 4 # the first search takes two seconds
+
+shot() { # name [panel]: the table with the dialogs over it, or only the
+  # settings panel; palette-reduced either way to keep the files small
+  sleep 0.6
+  import -window root "$scratch/shot.png"
+  local geometry=(-crop 1780x640+0+0 +repage)
+  [ "${2:-}" = panel ] && geometry=(-crop 900x300+0+780 +repage)
+  convert "$scratch/shot.png" "${geometry[@]}" -colors 64 "PNG8:$out/$1-$lang.png"
+  echo "screenshot-pages: $out/$1-$lang.png"
+}
+# Table geometry: the columns' widths, a 21-pixel header under y = 50 and
+# rows of 31 pixels; the panel is the window's last 300 pixels.
+widths=(30 40 30 200 130 200 150 150 150 150 150 150 80 150)
+cell() { # row column: clicks the middle of a cell
+  local x=2 i
+  for ((i = 0; i < $2; i++)); do x=$((x + widths[i])); done
+  xdotool mousemove $((x + widths[$2] / 2)) $((72 + 31 * $1 + 15)) click 1
+}
+panel() { xdotool mousemove "$1" $((780 + $2)) click 1; } # x, y inside the page
+IP=6 NAME=4 MAC=5 VOLUME=12 SYSTEM=13
+
+cell 0 $IP && shot page-ip panel
+cell 1 $NAME && shot page-name panel
+cell 1 $MAC && shot page-mac panel
+cell 2 $VOLUME && shot page-audio panel
+cell 2 $SYSTEM && shot page-system panel
+panel 450 215 && shot confirm-reboot # "Reboot all" with nothing ticked asks first
+xdotool key Escape
+cell 1 $NAME
+panel 320 50 && xdotool key ctrl+a type "Hall"
+panel 450 165 # "Set All": the refusing terminal is reported
+sleep 2 && shot batch-result
+xdotool key Return

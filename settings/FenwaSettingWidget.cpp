@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FenwaSettingWidget.h"
+
+#include "FenwaSettingDialog.h"
+#include "OrbUtils/OrbToast.h"
+#include "OrbUtils/OrbTranslate.h"
+#include "link/FenwaDevice.h"
+#include "table/FenwaDeviceModel.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+FenwaSettingWidget::FenwaSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
+    : OrbWidget(parent), sdk(sdk), model(model), currentLabel(new QLabel(this))
+{
+}
+
+FenwaSettingWidget::~FenwaSettingWidget()
+{
+    if (current)
+        current->release();
+}
+
+void FenwaSettingWidget::setDevice(FenwaDevice *device)
+{
+    if (device)
+        device->addRef();
+    if (current)
+        current->release();
+    current = device;
+    showDevice(device);
+}
+
+void FenwaSettingWidget::showDevice(FenwaDevice *device)
+{
+    currentLabel->setText(device ? QStringLiteral("%1 %2-%3").arg(translate("Current Device"), device->name, device->uid)
+                                 : QString());
+}
+
+QList<FenwaDevice *> FenwaSettingWidget::targetDevices() const
+{
+    const QList<FenwaDevice *> checked = model->checkedDevices();
+    return checked.isEmpty() ? model->allDevices() : checked;
+}
+
+void FenwaSettingWidget::showToast(const QString &text)
+{
+    if (toast == nullptr)
+        toast = new OrbToast(this);
+    toast->showText(this, text, OrbToast::Top | OrbToast::HCenter, 2000);
+}
+
+void FenwaSettingWidget::runSet(const BatchFactory &make)
+{
+    // A terminal a later search dropped from the table is not set.
+    if (current == nullptr || !model->allDevices().contains(current))
+        return;
+    runBatch({current}, make, false);
+}
+
+void FenwaSettingWidget::runSetAll(const BatchFactory &make)
+{
+    const QList<FenwaDevice *> targets = targetDevices();
+    if (targets.isEmpty()) {
+        showToast(translate("No terminal in the table: search first"));
+        return;
+    }
+    runBatch(targets, make, true);
+}
+
+void FenwaSettingWidget::runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll)
+{
+    QString notice;
+    std::unique_ptr<FenwaSettingDialog> dialog = make(devices, &notice);
+    if (!dialog) {
+        if (!notice.isEmpty())
+            showToast(notice);
+        return;
+    }
+    dialog->setDevices(devices);
+    dialog->runBatch(model, this, setAll);
+    // A new name shows in the title; the fields keep what was typed, so a
+    // "Set All" that failed somewhere can be run again as it is.
+    FenwaSettingWidget::showDevice(current);
+}
+
+bool FenwaSettingWidget::confirm(const QString &question, const QString &action)
+{
+    QMessageBox box(QMessageBox::Question, translate("Please confirm"), question, QMessageBox::NoButton, window());
+    QPushButton *yes = box.addButton(action, QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(translate("Cancel"), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void FenwaSettingWidget::resizeEvent(QResizeEvent *event)
+{
+    OrbWidget::resizeEvent(event);
+    currentLabel->setGeometry(10, 10, width() - 20, 20);
+}

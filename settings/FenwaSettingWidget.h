@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "OrbUtils/OrbWidget.h"
+
+#include <QList>
+#include <functional>
+#include <memory>
+
+class FenwaDevice;
+class FenwaDeviceModel;
+class FenwaSDK;
+class FenwaSettingDialog;
+class OrbToast;
+class QLabel;
+
+// The base of every settings page in the main window's panel. A page adds
+// its fields and, per button, a factory that checks them and builds the
+// batch dialog with one value per terminal; "Set" (the current terminal)
+// and "Set All" (the ticked rows, or every row when none is ticked), the
+// batch itself and what follows it exist here and in FenwaSettingDialog
+// once.
+//
+// Threads: interface thread only. The page holds a reference to its current
+// terminal, so a search that empties the table cannot leave it dangling.
+class FenwaSettingWidget : public OrbWidget
+{
+    Q_OBJECT
+public:
+    // parent: the main window, which owns the page for its whole life.
+    FenwaSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model);
+    ~FenwaSettingWidget() override;
+
+    void setDevice(FenwaDevice *device);
+    FenwaDevice *currentDevice() const { return current; }
+    // The ticked rows in table order, or every row when none is ticked.
+    QList<FenwaDevice *> targetDevices() const;
+    // A notice on the page for 2000 ms.
+    void showToast(const QString &text);
+
+public slots:
+    // Fills the fields from device (or empties them). The base shows which
+    // terminal is current; pages add their fields.
+    virtual void showDevice(FenwaDevice *device);
+
+protected:
+    // Builds the batch for devices, or returns nullptr: with *notice set when
+    // a check failed (the page shows it), empty when the operator declined.
+    using BatchFactory = std::function<std::unique_ptr<FenwaSettingDialog>(const QList<FenwaDevice *> &devices,
+                                                                           QString *notice)>;
+    void runSet(const BatchFactory &make);
+    void runSetAll(const BatchFactory &make);
+    // Asks before a batch that resets or reboots several terminals.
+    bool confirm(const QString &question, const QString &action);
+
+    void resizeEvent(QResizeEvent *event) override;
+
+    FenwaSDK *sdk;
+    FenwaDeviceModel *model;
+    QLabel *currentLabel;
+
+private:
+    void runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll);
+
+    FenwaDevice *current = nullptr;
+    OrbToast *toast = nullptr;
+};

@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The rules about terminals that the workbench and fenwa-cli share: what a
+// search keeps, MAC and IPv4 values per terminal of a batch, write-backs.
+#include "FenwaDevice.h"
+#include "FenwaTerminal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+
+using namespace FenwaTerminal;
+
+namespace {
+
+struct ValuesCase {
+    const char *label;
+    QStringList typed; // MAC: one text; IP: ip, gateway, netmask, dns1, dns2
+    int count;
+    QStringList values;  // empty: refused
+    const char *notice;  // part of the refusal
+};
+void PrintTo(const ValuesCase &c, std::ostream *os) { *os << c.label; }
+
+class MacValues : public ::testing::TestWithParam<ValuesCase> {};
+
+TEST_P(MacValues, CountUpOrRefuseWithANotice)
+{
+    const ValuesCase &c = GetParam();
+    QString notice;
+    EXPECT_EQ(macValues(c.typed.value(0), c.count, &notice), c.values);
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+    EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MacValues,
+    ::testing::Values(
+        ValuesCase{"carryIntoTheFifthPair", {"00:11:22:33:44:fe"}, 4,
+                   {"00:11:22:33:44:fe", "00:11:22:33:44:ff", "00:11:22:33:45:00", "00:11:22:33:45:01"}, ""},
+        ValuesCase{"nineThenA", {"00:11:22:33:44:09"}, 2, {"00:11:22:33:44:09", "00:11:22:33:44:0a"}, ""},
+        ValuesCase{"severalInLowerCase", {"AA-BB-CC-DD-EE-FE"}, 2, {"aa:bb:cc:dd:ee:fe", "aa:bb:cc:dd:ee:ff"}, ""},
+        ValuesCase{"oneAsTyped", {"AA:BB:CC:DD:EE:FE"}, 1, {"AA:BB:CC:DD:EE:FE"}, ""},
+        ValuesCase{"carryIntoAGroupMac", {"02:ff:ff:ff:ff:ff"}, 2, {}, "03:00:00:00:00:00"},
+        ValuesCase{"neverPastTheLast", {"fe:ff:ff:ff:ff:ff"}, 2, {}, "ff:00:00:00:00:00"},
+        ValuesCase{"groupMac", {"01:00:5e:00:00:01"}, 1, {}, "group"},
+        ValuesCase{"broadcast", {"ff:ff:ff:ff:ff:ff"}, 1, {}, "broadcast"},
+        ValuesCase{"allZero", {"00:00:00:00:00:00"}, 1, {}, "all-zero"},
+        ValuesCase{"fivePairs", {"00:11:22:33:44"}, 1, {}, "six hexadecimal pairs"},
+        ValuesCase{"dotted", {"0011.2233.4455"}, 1, {}, "six hexadecimal pairs"},
+        ValuesCase{"blank", {" 00:11:22:33:44:55"}, 1, {}, "six hexadecimal pairs"},
+        ValuesCase{"empty", {""}, 1, {}, "Please input device mac"}),
+    [](const ::testing::TestParamInfo<ValuesCase> &info) { return std::string(info.param.label); });
+
+class StaticIpValues : public ::testing::TestWithParam<ValuesCase> {};
+
+TEST_P(StaticIpValues, StayInsideTheSubnetOrSendNothing)
+{
+    const ValuesCase &c = GetParam();
+    const IpConfig typed{c.typed[0], c.typed[1], c.typed[2], c.typed[3], c.typed[4]};
+    QString notice;
+    QStringList ips;
+    for (const IpConfig &v : staticIpValues(typed, c.count, &notice)) {
+        ips << v.ip;
+        EXPECT_EQ(v.gateway, typed.gateway); // the rest is the same for every terminal
+        EXPECT_EQ(v.dns2, typed.dns2);
+    }
+    EXPECT_EQ(ips, c.values);
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+    EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty());
+}
+
+const char *const kMask24 = "255.255.255.0";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StaticIpValues,
+    ::testing::Values(
+        ValuesCase{"wrapsOverBroadcastAndNetworkAndGateway",
+                   {"192.168.1.253", "192.168.1.1", kMask24, "192.168.1.1", ""}, 4,
+                   {"192.168.1.253", "192.168.1.254", "192.168.1.2", "192.168.1.3"}, ""},
+        ValuesCase{"slash23CarriesIntoTheThirdNumber",
+                   {"192.168.0.254", "192.168.1.1", "255.255.254.0", "8.8.8.8", "8.8.4.4"}, 3,
+                   {"192.168.0.254", "192.168.0.255", "192.168.1.0"}, ""},
+        ValuesCase{"slash23SkipsItsOwnBroadcast",
+                   {"192.168.1.254", "192.168.0.1", "255.255.254.0", "192.168.0.1", ""}, 2,
+                   {"192.168.1.254", "192.168.0.2"}, ""},
+        ValuesCase{"dnsServersAreNotHandedOut",
+                   {"10.0.0.5", "10.0.0.1", kMask24, "10.0.0.6", "10.0.0.7"}, 2, {"10.0.0.5", "10.0.0.8"}, ""},
+        ValuesCase{"doesNotFit", {"10.0.0.1", "10.0.0.2", "255.255.255.252", "8.8.8.8", ""}, 2, {}, "for 1 of the 2"},
+        ValuesCase{"typedBroadcast", {"10.0.0.255", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "broadcast"},
+        ValuesCase{"typedNetwork", {"10.0.0.0", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "network"},
+        ValuesCase{"typedGateway", {"10.0.0.1", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "gateway"},
+        ValuesCase{"slash32OneAddress", {"10.0.0.9", "10.0.0.1", "255.255.255.255", "8.8.8.8", ""}, 1,
+                   {"10.0.0.9"}, ""},
+        ValuesCase{"leadingZero", {"192.168.001.10", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "IP error"},
+        ValuesCase{"badGateway", {"10.0.0.5", "10.0.0.256", kMask24, "8.8.8.8", ""}, 1, {}, "Gateway error"},
+        ValuesCase{"maskWithAHole", {"10.0.0.5", "10.0.0.1", "255.0.255.0", "8.8.8.8", ""}, 1, {}, "Netmask error"},
+        ValuesCase{"dns1CheckedForOneToo", {"10.0.0.5", "10.0.0.1", kMask24, "abc", ""}, 1, {}, "Dns1 error"},
+        ValuesCase{"badDns2", {"10.0.0.5", "10.0.0.1", kMask24, "8.8.8.8", "8.8.8"}, 1, {}, "Dns2 error"}),
+    [](const ::testing::TestParamInfo<ValuesCase> &info) { return std::string(info.param.label); });
+
+FenwaDevice *terminal(const char *macText, uint8_t last, const char *type = "VQ40")
+{
+    const uint8_t mac[6] = {0x02, 0xfe, 0, 0, 0, last}, ip[4] = {10, 0, 0, last};
+    FenwaDevice *d = FenwaDevice::fromSearchReply(mac, ip, nullptr);
+    d->macText = QString::fromLatin1(macText);
+    d->type = QString::fromLatin1(type);
+    return d;
+}
+
+} // namespace
+
+TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerLinkMacInMacOrder)
+{
+    QList<FenwaDevice *> replies{terminal("02:FE:00:00:00:0B", 1, "vqt40"), terminal("02:fe:00:00:00:0a", 2),
+                                terminal("02:fe:00:00:00:09", 3, "VQ99"), terminal("again", 1),
+                                terminal("02-fe-00-00-00-0c", 4, "Vq40"), terminal("not a mac", 5)};
+    FenwaDevice *twin = replies[3];
+    twin->addRef();
+    QList<FenwaDevice *> found;
+    keepSupported(&replies, &found);
+    QStringList macs;
+    for (FenwaDevice *d : found)
+        macs << d->macText;
+    EXPECT_EQ(macs, QStringList({"02:fe:00:00:00:0a", "02:FE:00:00:00:0B", "02-fe-00-00-00-0c", "not a mac"}));
+    EXPECT_EQ(twin->refCount.load(), 1) << "the second answer of one terminal is released";
+    EXPECT_TRUE(replies.isEmpty());
+    twin->release();
+    for (FenwaDevice *d : found)
+        d->release();
+}
+
+TEST(Account, PasswordTravelsAsItsMd5Digest)
+{
+    Account a;
+    QString notice;
+    ASSERT_TRUE(accountValue("admin", "admin", &a, &notice));
+    EXPECT_EQ(a.digest, "21232f297a57a5a743894a0e4a801fc3");
+    EXPECT_EQ(passwordDigest(QStringLiteral("Pässwort")), "e813a7f3d4bbf7de22effd07ae2944d1");
+    EXPECT_FALSE(accountValue("admin", "", &a, &notice));
+    EXPECT_EQ(notice, "Please input password");
+}
+
+TEST(WriteBack, AcceptedMacAddressesLaterCommandsAndVolumesShowInTheRecord)
+{
+    FenwaDevice *d = terminal("02:fe:00:00:00:01", 1);
+    macAccepted(d, QStringLiteral("02-FE-00-00-00-51"));
+    const uint8_t moved[6] = {0x02, 0xfe, 0, 0, 0, 0x51};
+    EXPECT_EQ(std::memcmp(d->mac, moved, 6), 0);
+    EXPECT_EQ(d->macText, "02-FE-00-00-00-51");
+    volumeAccepted(d, Volume{40, 70, 1});
+    EXPECT_EQ(d->extra("micVolume"), "40");
+    EXPECT_EQ(d->extra("outVolume"), "70");
+    EXPECT_EQ(d->autoMute(), 1);
+    QString notice;
+    EXPECT_FALSE(volumeValue(Volume{101, 0, 0}, &notice));
+    d->release();
+}

@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "CliCommands.h"
+
+#include "CliOptions.h"
+#include "link/FenwaDevice.h"
+#include "link/FenwaSDK.h"
+#include "link/FenwaTerminal.h"
+
+#include <QVector>
+#include <cJSON.h>
+
+namespace {
+
+using namespace FenwaTerminal;
+
+void addText(cJSON *obj, const char *key, const QString &value)
+{
+    cJSON_AddStringToObject(obj, key, value.toUtf8().constData());
+}
+
+bool intArg(const QString &text, const char *name, int *value, QString *error)
+{
+    bool ok = false;
+    *value = text.toInt(&ok, 10);
+    if (!ok)
+        *error = QStringLiteral("%1 must be a whole number, not \"%2\"").arg(QLatin1String(name), text);
+    return ok;
+}
+
+cJSON *sipJson(const SipSettings &s)
+{
+    cJSON *o = cJSON_CreateObject();
+    addText(o, "serverHost", s.serverHost);
+    addText(o, "serverPort", s.serverPort);
+    addText(o, "account", s.account);
+    addText(o, "password", s.password);
+    addText(o, "displayName", s.displayName);
+    return o;
+}
+
+cJSON *rtpJson(const RtpSettings &r)
+{
+    cJSON *o = cJSON_CreateObject();
+    cJSON_AddNumberToObject(o, "enable", r.enable);
+    addText(o, "rtpIP", r.rtpIP);
+    cJSON_AddNumberToObject(o, "rtpPort", r.rtpPort);
+    return o;
+}
+
+// A command without arguments and without anything to write back.
+template <int (FenwaSDK::*command)(FenwaDevice *)>
+CliRunner plain(const QStringList &, int, QString *)
+{
+    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return (sdk->*command)(d); };
+}
+
+CliRunner setName(const QStringList &a, int count, QString *error)
+{
+    const QStringList names = nameValues(a[0], count, error);
+    if (names.isEmpty())
+        return {};
+    return [names](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *) {
+        const int rc = sdk->setName(d, names[i]);
+        if (rc == 0)
+            nameAccepted(d, names[i]);
+        return rc;
+    };
+}
+
+CliRunner setMac(const QStringList &a, int count, QString *error)
+{
+    const QStringList macs = macValues(a[0], count, error);
+    if (macs.isEmpty())
+        return {};
+    return [macs](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *out) {
+        addText(out, "newMac", macs[i]);
+        const int rc = sdk->setMac(d, macs[i]);
+        if (rc == 0)
+            macAccepted(d, macs[i]);
+        return rc;
+    };
+}
+
+CliRunner setIpDhcp(const QStringList &, int, QString *)
+{
+    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
+        const int rc = sdk->setIpDhcp(d);
+        if (rc == 0)
+            dhcpAccepted(d);
+        return rc;
+    };
+}
+
+CliRunner setIpStatic(const QStringList &a, int count, QString *error)
+{
+    const QList<IpConfig> configs = staticIpValues({a[0], a[1], a[2], a[3], a[4]}, count, error);
+    if (configs.isEmpty())
+        return {};
+    return [configs](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *out) {
+        const IpConfig &c = configs[i];
+        addText(out, "newIp", c.ip);
+        const int rc = sdk->setIpStatic(d, c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
+        if (rc == 0)
+            staticIpAccepted(d, c);
+        return rc;
+    };
+}
+
+CliRunner setAccount(const QStringList &a, int, QString *error)
+{
+    Account account;
+    if (!accountValue(a[0], a[1], &account, error))
+        return {};
+    return [account](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
+        const int rc = sdk->setAccountPassword(d, account.account, account.digest);
+        if (rc == 0)
+            accountAccepted(d, account);
+        return rc;
+    };
+}
+
+CliRunner setVolume(const QStringList &a, int, QString *error)
+{
+    Volume v;
+    if (!intArg(a[0], "MIC", &v.mic, error) || !intArg(a[1], "OUT", &v.out, error) ||
+        !intArg(a[2], "AUTOMUTE", &v.autoMute, error) || !volumeValue(v, error))
+        return {};
+    return [v](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
+        const int rc = sdk->setDeviceVolume(d, v.mic, v.out, v.autoMute);
+        if (rc == 0)
+            volumeAccepted(d, v);
+        return rc;
+    };
+}
+
+CliRunner getSip(const QStringList &, int, QString *)
+{
+    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *out) {
+        SipSettings sip0, sip1;
+        const int rc = sdk->getSipSettings(d, &sip0, &sip1);
+        cJSON_AddItemToObject(out, "sip0", sipJson(sip0));
+        cJSON_AddItemToObject(out, "sip1", sipJson(sip1));
+        return rc;
+    };
+}
+
+CliRunner setSip(const QStringList &a, int, QString *error)
+{
+    SipSettings sip0, sip1;
+    if (!parseSipArgument(a[0], &sip0, &sip1, error))
+        return {};
+    return [sip0, sip1](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setSipSettings(d, sip0, sip1); };
+}
+
+CliRunner getRtp(const QStringList &, int, QString *)
+{
+    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *out) {
+        RtpSettings channels[FENWA_RTP_CHANNELS];
+        const int rc = sdk->getRtpSettings(d, channels, FENWA_RTP_CHANNELS);
+        for (int i = 0; i < FENWA_RTP_CHANNELS; ++i)
+            cJSON_AddItemToObject(out, QStringLiteral("rtp%1").arg(i).toLatin1().constData(), rtpJson(channels[i]));
+        return rc;
+    };
+}
+
+CliRunner setRtp(const QStringList &a, int, QString *error)
+{
+    QList<RtpSettings> channels;
+    if (!parseRtpArgument(a[0], &channels, error))
+        return {};
+    const QVector<RtpSettings> list = channels.toVector();
+    return [list](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
+        return sdk->setRtpSettings(d, list.constData(), list.size());
+    };
+}
+
+CliRunner setSn(const QStringList &a, int, QString *)
+{
+    const QString sn = a[0];
+    return [sn](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setSn(d, sn); };
+}
+
+CliRunner setServer(const QStringList &a, int, QString *error)
+{
+    int port = 0;
+    if (!intArg(a[1], "PORT", &port, error))
+        return {};
+    if (port < 0 || port > 65535) {
+        *error = QStringLiteral("PORT must be a number from 0 to 65535, not \"%1\"").arg(a[1]);
+        return {};
+    }
+    const QString host = a[0];
+    return [host, port](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setServer(d, host, port); };
+}
+
+CliRunner setDeviceInfo(const QStringList &a, int, QString *error)
+{
+    int power = 0;
+    if (!intArg(a[3], "POWERLEVEL", &power, error))
+        return {};
+    return [a, power](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
+        return sdk->setDeviceInfo(d, a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]);
+    };
+}
+
+const CliCommand kCommands[] = {
+    {"search", "", 0, nullptr},
+    {"set-name", "NAME", 1, setName},
+    {"set-mac", "MAC", 1, setMac},
+    {"set-ip-dhcp", "", 0, setIpDhcp},
+    {"set-ip-static", "IP GATEWAY NETMASK DNS1 DNS2", 5, setIpStatic},
+    {"set-account", "ACCOUNT PASSWORD", 2, setAccount},
+    {"reset-default", "", 0, plain<&FenwaSDK::resetDefault>},
+    {"reboot", "", 0, plain<&FenwaSDK::reboot>},
+    {"play-volume", "", 0, plain<&FenwaSDK::playVolume>},
+    {"set-volume", "MIC OUT AUTOMUTE", 3, setVolume},
+    {"get-sip", "", 0, getSip},
+    {"set-sip", "JSON", 1, setSip},
+    {"get-rtp", "", 0, getRtp},
+    {"set-rtp", "JSON", 1, setRtp},
+    {"set-sn", "SN", 1, setSn},
+    {"set-server", "IP PORT", 2, setServer},
+    {"set-device-info",
+     "AREACODE NUMBER NAME POWERLEVEL RESOURCETYPESEQ RESOURCESONTYPESEQ RESOURCETYPE RESOURCESONTYPE", 8,
+     setDeviceInfo},
+};
+
+} // namespace
+
+const CliCommand *cliCommands(int *count)
+{
+    if (count)
+        *count = static_cast<int>(sizeof kCommands / sizeof kCommands[0]);
+    return kCommands;
+}
+
+const CliCommand *findCliCommand(const QString &name)
+{
+    for (const CliCommand &c : kCommands)
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
+}

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class FenwaDevice;
+class FenwaSDK;
+struct cJSON;
+
+// The command for target number index of a batch: sends it, writes an
+// accepted change into the record, and adds what the line prints besides
+// the MAC and the result (the value it sent, what it read) to printed.
+// Returns the command's result (0 "success", -1 otherwise).
+using CliRunner = std::function<int(FenwaSDK *sdk, FenwaDevice *device, int index, cJSON *printed)>;
+
+// One row of fenwa-cli's command table.
+struct CliCommand {
+    const char *name;
+    const char *argHelp; // how the arguments are written in the usage text
+    int argCount;
+    // Checks the arguments for a batch of count targets and derives the
+    // value each target gets (the same rules as the workbench's pages).
+    // Returns the runner, or an empty one with *error set: nothing is sent.
+    // nullptr for search, which addresses no terminal.
+    CliRunner (*plan)(const QStringList &args, int count, QString *error);
+};
+
+const CliCommand *findCliCommand(const QString &name);
+const CliCommand *cliCommands(int *count);
