@@ -11,6 +11,7 @@
 Q_DECLARE_METATYPE(FenwaDevice *)
 
 class FenwaDeviceModel;
+class FenwaLinkStatus;
 class OrbTableView;
 class QPushButton;
 
@@ -29,6 +30,7 @@ public:
 
     FenwaDeviceModel *deviceModel() const { return model; }
     OrbTableView *tableView() const { return table; }
+    FenwaLinkStatus *linkStatus() const { return status; }
     FenwaSDK *sdk() const { return link; }
     // Where the current settings page goes.
     QRect panelRect() const { return panel; }
@@ -71,6 +73,7 @@ private:
     QPushButton *settingButton;
     OrbTableView *table;
     FenwaDeviceModel *model;
+    FenwaLinkStatus *status;
     QRect panel;
     QWidget *page = nullptr;
 };

@@ -19,9 +19,9 @@ int main(int argc, char **argv)
     QApplication::setFont(font);
 
     const QString appDir = QCoreApplication::applicationDirPath();
-    openRunLog(appDir);
+    openRunLog();
     loadInterfaceLanguage(appDir);
-    offerCapturePermission(QCoreApplication::applicationFilePath());
+    offerCapturePermission();
 
     auto *window = new MainWindow;
     window->show();

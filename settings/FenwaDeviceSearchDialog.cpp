@@ -5,6 +5,7 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 
+#include <QSet>
 #include <algorithm>
 
 FenwaDeviceSearchDialog::FenwaDeviceSearchDialog(QWidget *parent, FenwaSDK *sdk)
@@ -33,9 +34,12 @@ bool FenwaDeviceSearchDialog::isSupportedType(const QString &type)
            type.compare(QLatin1String("VQT40"), Qt::CaseInsensitive) == 0;
 }
 
-void FenwaDeviceSearchDialog::keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
+int FenwaDeviceSearchDialog::keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
 {
+    QSet<QString> others;
     for (FenwaDevice *device : *replies) {
+        if (!isSupportedType(device->type))
+            others.insert(device->macText);
         const bool duplicate = std::any_of(found->cbegin(), found->cend(), [device](const FenwaDevice *kept) {
             return kept->macText == device->macText;
         });
@@ -48,6 +52,7 @@ void FenwaDeviceSearchDialog::keepSupported(QList<FenwaDevice *> *replies, QList
     std::stable_sort(found->begin(), found->end(), [](const FenwaDevice *a, const FenwaDevice *b) {
         return a->macText.compare(b->macText, Qt::CaseInsensitive) < 0;
     });
+    return others.size();
 }
 
 void FenwaDeviceSearchDialog::run()
@@ -56,7 +61,7 @@ void FenwaDeviceSearchDialog::run()
     if (sdk) {
         QList<FenwaDevice *> replies;
         sdk->search(&replies, COLLECTION_MS);
-        keepSupported(&replies, &foundDevices);
+        otherTypeCount = keepSupported(&replies, &foundDevices);
     }
     finish();
 }

@@ -26,6 +26,8 @@ public:
     // The terminals kept by the last run; the dialog holds one reference
     // to each until it is destroyed.
     const QList<FenwaDevice *> &found() const { return foundDevices; }
+    // Terminals of other models that answered the last run (one per MAC).
+    int otherTypes() const { return otherTypeCount; }
 
     void run() override;
 
@@ -37,12 +39,14 @@ public:
     // Moves the records of replies into found: supported models only, the
     // first record of each macText (exact comparison), sorted by macText
     // without regard to case. Records not kept are released; replies is
-    // emptied.
-    static void keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
+    // emptied. Returns how many terminals (distinct MACs) of other models
+    // answered.
+    static int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
 
 private:
     void releaseFound();
 
     FenwaSDK *sdk;
     QList<FenwaDevice *> foundDevices;
+    int otherTypeCount = 0;
 };

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 QByteArray readAll(const QString &path)
@@ -55,7 +56,7 @@ private slots:
     void logLongMessageIsCutToBuffer();
     void logLevelThreshold();
     void logFileNameCarriesStartTime();
-    void logDirectoryFallsBackWhenAppDirIsReadOnly();
+    void logFileIsPrivateAndNeverFollowsALink();
 
     void languageLine_data();
     void languageLine();
@@ -153,18 +154,30 @@ void CoreTest::logFileNameCarriesStartTime()
              QStringLiteral("/x/log/20231231235958.log"));
 }
 
-void CoreTest::logDirectoryFallsBackWhenAppDirIsReadOnly()
+void CoreTest::logFileIsPrivateAndNeverFollowsALink()
 {
-    const QString writable = tmp.filePath(QStringLiteral("app"));
-    QVERIFY(QDir().mkpath(writable));
-    QCOMPARE(OrbFileUtils::logDirectory(writable), writable + QStringLiteral("/log"));
-    QVERIFY(QFileInfo(writable + QStringLiteral("/log")).isDir());
+    const auto mode = [](const QString &path) {
+        struct stat st;
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    const QString dir = OrbFileUtils::logDirectory();
+    QVERIFY(dir.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)));
+    QCOMPARE(mode(dir), 0700);
+    const mode_t before = ::umask(0);
+    const QString path = tmp.filePath(QStringLiteral("private.log"));
+    writeFile(path, "old");
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    QCOMPARE(openLogFile(QFile::encodeName(path)), 0);
+    closeLogFile();
+    QCOMPARE(mode(path), 0600);
 
-    const QString missing = tmp.filePath(QStringLiteral("no-such-dir"));
-    const QString fallback = OrbFileUtils::logDirectory(missing);
-    QVERIFY(!fallback.startsWith(missing));
-    QVERIFY(fallback.endsWith(QStringLiteral("/log")));
-    QVERIFY(QFileInfo(fallback).isDir());
+    const QString target = tmp.filePath(QStringLiteral("target"));
+    writeFile(target, "keep");
+    const QString link = tmp.filePath(QStringLiteral("planted.log"));
+    QVERIFY(QFile::link(target, link));
+    QCOMPARE(openLogFile(QFile::encodeName(link)), -1);
+    ::umask(before);
+    QCOMPARE(readAll(target), QByteArray("keep"));
 }
 
 void CoreTest::languageLine_data()
