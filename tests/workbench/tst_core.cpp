@@ -55,7 +55,6 @@ private slots:
     void logPrefix();
     void logLongMessageIsCutToBuffer();
     void logLevelThreshold();
-    void logFileNameCarriesStartTime();
     void logFileIsPrivateAndNeverFollowsALink();
 
     void languageLine_data();
@@ -65,10 +64,8 @@ private slots:
     void loadLanguageFileNameAndDirectory();
 
     void firstStartWritesEnglish();
-    void textKeysRoundTrip();
     void sourceIndexNonNumberReadsZero();
     void fileListDropsVanishedFiles();
-    void twoStoresMergeTheirKeys();
 
 private:
     QTemporaryDir tmp;
@@ -145,13 +142,6 @@ void CoreTest::logLevelThreshold()
     QCOMPARE(openLogFile(QFile::encodeName(path)), 0);
     closeLogFile();
     QCOMPARE(readAll(path).size(), 0);
-}
-
-void CoreTest::logFileNameCarriesStartTime()
-{
-    const QDateTime newYearsEve(QDate(2023, 12, 31), QTime(23, 59, 58));
-    QCOMPARE(OrbFileUtils::logFileName(QStringLiteral("/x/log"), newYearsEve),
-             QStringLiteral("/x/log/20231231235958.log"));
 }
 
 void CoreTest::logFileIsPrivateAndNeverFollowsALink()
@@ -268,22 +258,6 @@ void CoreTest::firstStartWritesEnglish()
     QCOMPARE(OrbConfigure().language(), QStringLiteral("cn"));
 }
 
-void CoreTest::textKeysRoundTrip()
-{
-    {
-        OrbConfigure store;
-        store.setNetwork(QStringLiteral("fwtool0"));
-        store.setRtpServer(QStringLiteral("239.1.2.3:5004"));
-        store.setDeviceId(QStringLiteral("alsa_input.pci-0000_00_1f.3"));
-        store.setRtpSourceIndex(1);
-    }
-    OrbConfigure store;
-    QCOMPARE(store.network(), QStringLiteral("fwtool0"));
-    QCOMPARE(store.rtpServer(), QStringLiteral("239.1.2.3:5004"));
-    QCOMPARE(store.deviceId(), QStringLiteral("alsa_input.pci-0000_00_1f.3"));
-    QCOMPARE(store.rtpSourceIndex(), 1);
-}
-
 void CoreTest::sourceIndexNonNumberReadsZero()
 {
     QVERIFY(QDir().mkpath(OrbFileUtils::configureDirectory()));
@@ -309,19 +283,6 @@ void CoreTest::fileListDropsVanishedFiles()
     QVERIFY(raw.contains(QStringLiteral("rtp file list")));
     QCOMPARE(raw.value(QStringLiteral("rtp file list")).toString(), QString());
     QCOMPARE(OrbConfigure().rtpFileList(), QStringList());
-}
-
-void CoreTest::twoStoresMergeTheirKeys()
-{
-    OrbConfigure first;
-    OrbConfigure second;
-    first.setNetwork(QStringLiteral("eth9"));
-    second.setLanguage(QStringLiteral("cn"));
-    first.sync();
-    second.sync();
-    OrbConfigure reader;
-    QCOMPARE(reader.network(), QStringLiteral("eth9"));
-    QCOMPARE(reader.language(), QStringLiteral("cn"));
 }
 
 QTEST_GUILESS_MAIN(CoreTest)

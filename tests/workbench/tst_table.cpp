@@ -56,11 +56,8 @@ private slots:
     void cleanup();
 
     void modelStaysConsistent();
-    void columnsAndHeaders();
     void cellValues_data();
     void cellValues();
-    void flagsPerColumn_data();
-    void flagsPerColumn();
     void emptyTable();
     void setDevicesReleasesTheOldRows();
     void setDataOnTheCheckColumn_data();
@@ -68,7 +65,6 @@ private slots:
     void delegateEvents_data();
     void delegateEvents();
     void clickOnTheViewTogglesOnce();
-    void spaceTogglesTheFocusedCell();
     void selectAllFromTheHeaderBox();
     void sortable_data();
     void sortable();
@@ -112,20 +108,6 @@ void TableTest::modelStaysConsistent()
     model->sort(FenwaDeviceModel::UidColumn);
 }
 
-void TableTest::columnsAndHeaders()
-{
-    QCOMPARE(model->columnCount(), 14);
-    const QStringList headers = {"", "No.", "", "UID", "Name", "MAC", "IP address", "Netmask", "Gateway",
-                                 "Sip Settings", "Rtp Settings", "Version", "Volume", "System"};
-    for (int c = 0; c < 14; ++c)
-        QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), headers.at(c));
-    QVERIFY(!model->headerData(0, Qt::Horizontal).isValid());
-    QVERIFY(!model->headerData(3, Qt::Vertical).isValid());
-    QVERIFY(!model->headerData(3, Qt::Horizontal, Qt::ToolTipRole).isValid());
-    QCOMPARE(view->horizontalHeader(), static_cast<QHeaderView *>(model->checkBoxHeader()));
-    QCOMPARE(view->itemDelegate(), static_cast<QAbstractItemDelegate *>(model->checkBoxDelegate()));
-}
-
 void TableTest::cellValues_data()
 {
     QTest::addColumn<int>("col");
@@ -162,28 +144,6 @@ void TableTest::cellValues()
     QCOMPARE(index.data(FenwaDeviceModel::CheckRole).isValid(), col == 0);
     if (col == 2)
         QVERIFY(!index.data(Qt::DecorationRole).value<QIcon>().isNull());
-}
-
-void TableTest::flagsPerColumn_data()
-{
-    QTest::addColumn<int>("col");
-    QTest::addColumn<int>("flags");
-    const int enabled = Qt::ItemIsEnabled;
-    const int selectable = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    const int editable = selectable | Qt::ItemIsEditable;
-    for (int c = 0; c < 14; ++c) {
-        const int f = (c == 0 || c == 2) ? enabled : (c == 4 || c == 5) ? editable : selectable;
-        QTest::newRow(qPrintable(QStringLiteral("column %1").arg(c))) << c << f;
-    }
-}
-
-void TableTest::flagsPerColumn()
-{
-    QFETCH(int, col);
-    QFETCH(int, flags);
-    model->setDevices(threeDevices());
-    QCOMPARE(int(model->flags(model->index(0, col))), flags);
-    QCOMPARE(int(model->flags(QModelIndex())), int(Qt::NoItemFlags));
 }
 
 void TableTest::emptyTable()
@@ -310,19 +270,6 @@ void TableTest::clickOnTheViewTogglesOnce()
     QVERIFY(model->deviceAt(2)->checked);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
     QVERIFY(!model->deviceAt(2)->checked);
-}
-
-void TableTest::spaceTogglesTheFocusedCell()
-{
-    view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(view));
-    model->setDevices(threeDevices());
-    view->setFocus();
-    view->setCurrentIndex(model->index(1, 0));
-    QTest::keyClick(view, Qt::Key_Space);
-    QVERIFY(model->deviceAt(1)->checked);
-    QTest::keyClick(view, Qt::Key_Space);
-    QVERIFY(!model->deviceAt(1)->checked);
 }
 
 void TableTest::selectAllFromTheHeaderBox()
