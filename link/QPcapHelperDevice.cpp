@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -77,9 +76,13 @@ public:
         QByteArray payload;
         if (readMessage(&type, &payload, kReadyTimeoutMs) != 0)
             return fail(Failed, "the capture helper did not answer", readError.constData());
-        if (type == QPCAP_HELPER_READY && payload.size() == 6)
-            return 0;
-        return takeError(type, payload);
+        if (type != QPCAP_HELPER_READY)
+            return takeError(type, payload);
+        // The helper sends only from the interface's MAC as it is now; frames
+        // built with a MAC listed before a change would all be refused.
+        if (std::memcmp(payload.constData(), adapter.hardwareAddress, 6) != 0)
+            return fail(NoDevice, QByteArray(adapter.name) + ": its MAC changed; choose the adapter again");
+        return 0;
     }
 
     int send(const uint8_t *frame, int length) override
@@ -91,7 +94,13 @@ public:
                                  {const_cast<uint8_t *>(frame), size_t(length)}};
         size_t left = sizeof header + size_t(length);
         while (left > 0) {
-            const ssize_t n = ::writev(socketFd, parts, 2);
+            // MSG_NOSIGNAL: a helper that has gone must not take this
+            // process with it through SIGPIPE.
+            struct msghdr out;
+            std::memset(&out, 0, sizeof out);
+            out.msg_iov = parts;
+            out.msg_iovlen = 2;
+            const ssize_t n = ::sendmsg(socketFd, &out, MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)

@@ -4,6 +4,8 @@
 // holds one veth pair, fwa (the helper's) and fwb (the far end), and drops
 // to an unprivileged user in children where a test asks for one.
 #include "CapturePermission.h"
+#include "QPcapAdapterList.h"
+#include "QPcapDevice.h"
 #include "QPcapHelperProtocol.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <grp.h>
 #include <linux/capability.h>
 #include <arpa/inet.h>
@@ -285,6 +288,25 @@ TEST_F(CaptureHelper, EndsWhenItsParentDiesEvenWithItsInputStillOpen)
     kill(pids[1], SIGKILL);
     waitpid(pids[1], nullptr, 0);
     prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+TEST(HelperDevice, AHelperThatEndedFailsSendAndCaptureWithoutTakingThisProcess)
+{
+    if (!segmentUp)
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    std::unique_ptr<QPcapAdapterList> list(QPcapAdapterList::adapters());
+    const QPcapAdapter *fwa = findAdapter(list.get(), "fwa");
+    ASSERT_STREQ(fwa->name, "fwa");
+    std::unique_ptr<QPcapDevice> device = createHelperDevice(FENWA_HELPER);
+    ASSERT_EQ(device->open(*fwa), 0) << device->error().constData();
+    const QByteArray foreign = commandFrame(QByteArray(6, '\x55'));
+    // The helper refuses the foreign frame and ends; a send after that meets
+    // a closed socket, which must be an error, not SIGPIPE.
+    int rc = 0;
+    for (int i = 0; i < 200 && rc == 0; ++i, usleep(10000))
+        rc = device->send(reinterpret_cast<const uint8_t *>(foreign.constData()), foreign.size());
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(device->capture([](void *, const uint8_t *, int) {}, nullptr), -1);
 }
 
 // ---- the capability check, run as another user ---------------------------
