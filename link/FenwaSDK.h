@@ -131,8 +131,8 @@ public:
     enum { LINK_SETTLE_MS = 3000 };
 
 private:
-    // Replies are queued while at least one of these lives; the first
-    // empties the queue of what came before.
+    // Replies are queued while at least one of these lives; a fresh one (a
+    // new command or search) first empties the queue of what came before.
     class Collecting;
     // Sends text to device, waits for the reply with id from the device's
     // MAC (or alsoFrom); fill reads the reply's data whatever its result.
