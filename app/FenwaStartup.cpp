@@ -71,7 +71,11 @@ QString OrbCapturePermissionDialog::message() const
 void OrbCapturePermissionDialog::setCommand(const QString &command)
 {
     commandLine->setText(command);
+    commandLine->setCursorPosition(0); // the start of a command says what it is
     commandLine->setVisible(!command.isEmpty());
+    // Wide enough to read the whole command where the screen allows.
+    const int needed = commandLine->fontMetrics().horizontalAdvance(command) + 40;
+    resize(std::max(width(), std::min(needed, 900)), height());
 }
 
 QString OrbCapturePermissionDialog::command() const
