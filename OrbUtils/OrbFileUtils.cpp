@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -31,12 +32,11 @@ QString OrbFileUtils::configureDirectory()
     return ensureDir(QStringLiteral("%1/configure").arg(dataDirectory()));
 }
 
-QString OrbFileUtils::logDirectory(const QString &appDir)
+QString OrbFileUtils::logDirectory()
 {
-    QFileInfo app(appDir);
-    if (app.isDir() && app.isWritable())
-        return ensureDir(QStringLiteral("%1/log").arg(appDir));
-    return ensureDir(QStringLiteral("%1/log").arg(dataDirectory()));
+    const QString dir = ensureDir(QStringLiteral("%1/log").arg(dataDirectory()));
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return dir;
 }
 
 QString OrbFileUtils::logFileName(const QString &dir, const QDateTime &start)

@@ -17,11 +17,10 @@ public:
 
     // "<per-user application data>/configure", created if missing.
     static QString configureDirectory();
-    // The directory for this run's log file: appDir/log when appDir is
-    // writable (a portable unpacked copy), otherwise the per-user data
-    // directory's log/ (an installed copy cannot write beside itself).
-    // Created if missing.
-    static QString logDirectory(const QString &appDir);
+    // The directory for the runs' log files: "<per-user application
+    // data>/log", created if missing and kept to its owner. Never beside the
+    // executable: an installed program must not write into /usr/bin.
+    static QString logDirectory();
     // "<dir>/<yyyyMMddHHmmss>.log" for the given local start time.
     static QString logFileName(const QString &dir, const QDateTime &start);
     // appDir/language when it holds a language file, else the installed

@@ -7,6 +7,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QMutex logMutex;
@@ -86,8 +89,16 @@ int openLogFile(const QByteArray &path)
         std::fclose(logFile);
         logFile = nullptr;
     }
-    logFile = std::fopen(path.constData(), "w+");
-    return logFile ? 0 : -1;
+    // Owner only: the log holds password digests and SIP accounts. Never
+    // through a link planted where the file is expected.
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::fchmod(fd, 0600) != 0 || (logFile = ::fdopen(fd, "w+")) == nullptr) {
+        ::close(fd);
+        return -1;
+    }
+    return 0;
 }
 
 void closeLogFile()

@@ -10,16 +10,20 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QtDebug>
+#include <sys/stat.h>
+#include <unistd.h>
 
-QString openRunLog(const QString &appDir)
+QString openRunLog()
 {
-    const QString path =
-        OrbFileUtils::logFileName(OrbFileUtils::logDirectory(appDir), QDateTime::currentDateTime());
+    const QString path = OrbFileUtils::logFileName(OrbFileUtils::logDirectory(), QDateTime::currentDateTime());
     return openLogFile(QFile::encodeName(path)) == 0 ? path : QString();
 }
 
@@ -40,16 +44,18 @@ void loadInterfaceLanguage(const QString &appDir)
 }
 
 OrbCapturePermissionDialog::OrbCapturePermissionDialog(QWidget *parent)
-    : OrbDialog(parent), label(new QLabel(this)), okButton(new QPushButton(translate("Ok"), this)),
-      cancelButton(new QPushButton(translate("Cancel"), this))
+    : OrbDialog(parent), label(new QLabel(this)), commandLine(new QLineEdit(this)),
+      grantButton(new QPushButton(translate("Grant"), this)), okButton(new QPushButton(translate("Ok"), this))
 {
     setWindowTitle(translate("Packet capture"));
-    label->setAlignment(Qt::AlignCenter);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     label->setWordWrap(true);
-    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    // Wider than a plain notice: the question names what will happen.
-    resize(440, 130);
+    commandLine->setReadOnly(true);
+    commandLine->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    grantButton->hide();
+    connect(grantButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(okButton, &QPushButton::clicked, this, &QDialog::reject);
+    resize(520, 180);
 }
 
 void OrbCapturePermissionDialog::setMessage(const QString &message)
@@ -62,45 +68,110 @@ QString OrbCapturePermissionDialog::message() const
     return label->text();
 }
 
-void OrbCapturePermissionDialog::resizeEvent(QResizeEvent *event)
+void OrbCapturePermissionDialog::setCommand(const QString &command)
 {
-    OrbDialog::resizeEvent(event);
-    const int buttonWidth = std::max(100, std::max(okButton->sizeHint().width(), cancelButton->sizeHint().width()));
-    const int gap = 20;
-    const int rowTop = height() - 40;
-    label->setGeometry(10, 5, width() - 20, rowTop - 10);
-    const int left = (width() - 2 * buttonWidth - gap) / 2;
-    okButton->setGeometry(left, rowTop, buttonWidth, 30);
-    cancelButton->setGeometry(left + buttonWidth + gap, rowTop, buttonWidth, 30);
+    commandLine->setText(command);
+    commandLine->setCursorPosition(0); // the start of a command says what it is
+    commandLine->setVisible(!command.isEmpty());
+    // Wide enough to read the whole command where the screen allows.
+    const int needed = commandLine->fontMetrics().horizontalAdvance(command) + 40;
+    resize(std::max(width(), std::min(needed, 900)), height());
 }
 
-bool offerCapturePermission(const QString &executable)
+QString OrbCapturePermissionDialog::command() const
 {
-    if (isCapturePermitted())
-        return true;
-    qDebug().noquote() << capturePermissionHint(executable);
-    OrbCapturePermissionDialog dialog;
-    dialog.setMessage(
-        translate("This program may not capture network packets yet. Grant it the permission now? Your password will be asked."));
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
+    return commandLine->text();
+}
 
+void OrbCapturePermissionDialog::setGrantOffered(bool offered)
+{
+    grantButton->setVisible(offered);
+    resizeEvent(nullptr);
+}
+
+void OrbCapturePermissionDialog::resizeEvent(QResizeEvent *event)
+{
+    if (event)
+        OrbDialog::resizeEvent(event);
+    const int buttonWidth = std::max(100, std::max(okButton->sizeHint().width(), grantButton->sizeHint().width()));
+    const int gap = 20;
+    const int rowTop = height() - 40;
+    const int commandTop = rowTop - 40;
+    label->setGeometry(10, 5, width() - 20, commandTop - 10);
+    commandLine->setGeometry(10, commandTop, width() - 20, 28);
+    const int buttons = grantButton->isVisibleTo(this) ? 2 : 1;
+    const int left = (width() - buttons * buttonWidth - (buttons - 1) * gap) / 2;
+    grantButton->setGeometry(left, rowTop, buttonWidth, 30);
+    okButton->setGeometry(left + (buttons - 1) * (buttonWidth + gap), rowTop, buttonWidth, 30);
+}
+
+namespace {
+// pkexec may change only a file that nobody but root can change: granting a
+// capability to a file the user could rewrite would grant it to anything.
+bool grantMayBeOffered(const QString &helper)
+{
+    struct stat file, dir;
+    const QByteArray path = QFile::encodeName(helper);
+    const QByteArray parent = QFile::encodeName(QFileInfo(helper).absolutePath());
+    return ::stat(path.constData(), &file) == 0 && ::stat(parent.constData(), &dir) == 0 && file.st_uid == 0
+        && dir.st_uid == 0 && (file.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0
+        && access(path.constData(), W_OK) != 0 && !QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty();
+}
+
+bool grantThroughPkexec(const QString &helper)
+{
     const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
     const QString setcap = QStandardPaths::findExecutable(QStringLiteral("setcap"), {QStringLiteral("/usr/sbin"),
                                                                                     QStringLiteral("/sbin")});
-    int code = -2;
-    if (!pkexec.isEmpty() && !setcap.isEmpty())
-        code = QProcess::execute(pkexec, {setcap, QStringLiteral("cap_net_raw,cap_net_admin=eip"), executable});
-    qDebug().noquote() << pkexec << setcap << "run" << code;
+    if (setcap.isEmpty())
+        return false;
+    const int code = QProcess::execute(pkexec, {setcap, QStringLiteral("cap_net_raw=p"), helper});
+    ORB_LOG("%s setcap cap_net_raw=p %s: %d\n", qPrintable(pkexec), qPrintable(helper), code);
+    return code == 0;
+}
+} // namespace
 
+bool offerCapturePermission()
+{
+    const CaptureAccess access = captureAccess();
+    if (access == CaptureAccess::InProcess || access == CaptureAccess::Helper)
+        return true;
+    ORB_LOG("%s\n", qPrintable(capturePermissionHint(access)));
+    const QString helper = captureHelperPath();
+    OrbCapturePermissionDialog dialog;
+    switch (access) {
+    case CaptureAccess::NotAllowed:
+        dialog.setMessage(
+            translate("This account may not capture network packets yet. Ask an administrator to add it to the group %1 with the command below, then log out and in again.")
+                .arg(QLatin1String(captureGroup())));
+        dialog.setCommand(joinGroupCommand());
+        break;
+    case CaptureAccess::HelperMissing:
+        dialog.setMessage(translate("The capture helper is missing, so no network packets can be captured:") +
+                          QLatin1Char(' ') + helper);
+        dialog.setCommand(runsFromBuildTree() ? QString()
+                                              : QStringLiteral("sudo apt-get install --reinstall fenwa-workbench"));
+        break;
+    default:
+        if (runsFromBuildTree()) {
+            dialog.setMessage(
+                translate("The capture helper of this build may not capture network packets yet. Grant it the capability once with the command below."));
+            dialog.setCommand(grantCommand(helper));
+            dialog.setGrantOffered(grantMayBeOffered(helper));
+        } else {
+            dialog.setMessage(translate("The capture helper has lost its capability. Set it again with the command below."));
+            dialog.setCommand(QStringLiteral("sudo dpkg-reconfigure fenwa-workbench"));
+        }
+        break;
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const bool granted = grantThroughPkexec(helper);
     OrbAlertDialog alert;
     alert.resize(420, 120);
     alert.setWindowTitle(translate("Packet capture"));
-    if (code == 0)
-        alert.setText(translate("The capture permission was granted. Please restart the program."));
-    else
-        alert.setText(translate("The capture permission could not be granted. Ask an administrator to grant it.") +
-                      QStringLiteral("\n\n") + capturePermissionHint(executable));
+    alert.setText(granted ? translate("The capture permission was granted.")
+                          : translate("The capture permission could not be granted. Ask an administrator to run the command shown."));
     alert.exec();
-    return false;
+    return granted;
 }

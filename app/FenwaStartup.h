@@ -6,14 +6,15 @@
 #include <QString>
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 // Start-up steps of the workbench, in the order main() runs them.
 
-// Opens this run's log file (appDir/log, or the per-user data directory's
-// log/ when appDir is not writable). Returns the file's path, empty when it
-// could not be opened (lines then go to the debug channel only).
-QString openRunLog(const QString &appDir);
+// Opens this run's log file in the per-user data directory's log/, readable
+// by its owner only. Returns the file's path, empty when it could not be
+// opened (lines then go to the debug channel only).
+QString openRunLog();
 
 // "cn.txt" when the stored language is "cn" in any case, else "en.txt".
 QString languageFileFor(const QString &stored);
@@ -22,14 +23,18 @@ QString languageFileFor(const QString &stored);
 // table from appDir/language, or the installed copy.
 void loadInterfaceLanguage(const QString &appDir);
 
-// Asks to grant packet capture to executable when this process may not
-// capture. "Ok" runs the system's elevation prompt (pkexec setcap) and
-// tells the operator to restart; "Cancel" goes on. Returns true when
-// capture is permitted already.
-bool offerCapturePermission(const QString &executable);
+// Tells the operator, when this program can capture neither itself nor
+// through the capture helper, why and what to do: an installed program asks
+// to join the helper's group (then log in again); a build-tree program shows
+// the command that grants its helper the capability, and offers to run it
+// through the system's password prompt (pkexec) only when the helper is a
+// root-owned file this user cannot change. The workbench itself never gets
+// a capability. Returns true when capture can work (now).
+bool offerCapturePermission();
 
-// The question asked when capture is not permitted: a message over "Ok"
-// and "Cancel".
+// The notice shown when capture cannot work: a message, the command that
+// mends it (selectable, in a fixed-width font), "Grant" when offered, "Ok".
+// Grant accepts the dialog; Ok rejects it.
 class OrbCapturePermissionDialog : public OrbDialog
 {
     Q_OBJECT
@@ -37,12 +42,16 @@ public:
     explicit OrbCapturePermissionDialog(QWidget *parent = nullptr);
     void setMessage(const QString &message);
     QString message() const;
+    void setCommand(const QString &command);
+    QString command() const;
+    void setGrantOffered(bool offered);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     QLabel *label;
+    QLineEdit *commandLine;
+    QPushButton *grantButton;
     QPushButton *okButton;
-    QPushButton *cancelButton;
 };

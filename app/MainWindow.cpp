@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "FenwaAboutDialog.h"
+#include "FenwaLinkStatus.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTableView.h"
@@ -23,7 +24,7 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)),
+      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link)),
       pages(new FenwaSettingPages(this, link, model))
 {
     qRegisterMetaType<FenwaDevice *>();
@@ -83,6 +84,7 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton};
     for (int i = 0; i < 4; ++i)
         buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
+    status->setGeometry(10 + 140 * 4, 10, std::max(0, width() - 20 - 140 * 4), 30);
     layoutPanel();
 }
 
@@ -106,6 +108,7 @@ void MainWindow::search()
     dialog.moveToCenter(this);
     dialog.startJob();
     if (dialog.exec() != QDialog::Accepted) {
+        status->searchEnded(0, dialog.otherTypes(), true);
         emit searchFinished(0);
         return;
     }
@@ -117,6 +120,7 @@ void MainWindow::search()
         devices.append(device);
     }
     model->setDevices(devices);
+    status->searchEnded(devices.size(), dialog.otherTypes(), false);
     emit searchFinished(devices.size());
 }
 
@@ -139,6 +143,9 @@ void MainWindow::onClickNetworkButton(bool)
         return;
     link->close();
     openAdapter(dialog.selectedAdapter());
+    // The rows came from the old adapter: search the new one instead.
+    status->adapterChanged();
+    search();
 }
 
 void MainWindow::onClickRtpButton(bool)

@@ -12,6 +12,7 @@
 Q_DECLARE_METATYPE(FenwaDevice *)
 
 class FenwaDeviceModel;
+class FenwaLinkStatus;
 class FenwaSettingPages;
 class FenwaSettingWidget;
 class OrbTableView;
@@ -33,6 +34,7 @@ public:
 
     FenwaDeviceModel *deviceModel() const { return model; }
     OrbTableView *tableView() const { return table; }
+    FenwaLinkStatus *linkStatus() const { return status; }
     FenwaSDK *sdk() const { return link; }
     // Where the current settings page goes; while no page is shown the
     // table has that room too.
@@ -78,6 +80,7 @@ private:
     QPushButton *settingButton;
     OrbTableView *table;
     FenwaDeviceModel *model;
+    FenwaLinkStatus *status;
     QRect panel;
     std::unique_ptr<FenwaSettingPages> pages;
     FenwaSettingWidget *page = nullptr;

@@ -4,9 +4,11 @@
 #include "FenwaStartup.h"
 #include "MainWindow.h"
 #include "OrbUtils/OrbLog.h"
+#include "resources/FenwaResources.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
 
 int main(int argc, char **argv)
 {
@@ -17,11 +19,14 @@ int main(int argc, char **argv)
     QFont font(QApplication::font().family());
     font.setPointSize(9);
     QApplication::setFont(font);
+    initFenwaResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/fenwa-workbench.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("fenwa-workbench"));
 
     const QString appDir = QCoreApplication::applicationDirPath();
-    openRunLog(appDir);
+    openRunLog();
     loadInterfaceLanguage(appDir);
-    offerCapturePermission(QCoreApplication::applicationFilePath());
+    offerCapturePermission();
 
     auto *window = new MainWindow;
     window->show();

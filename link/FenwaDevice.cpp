@@ -73,6 +73,11 @@ FenwaDevice *FenwaDevice::fromSearchReply(const uint8_t mac[6], const uint8_t ad
 
 bool FenwaDevice::setMacFromText(const QString &text)
 {
+    return parseMac(text, mac);
+}
+
+bool FenwaDevice::parseMac(const QString &text, uint8_t out[6])
+{
     const QByteArray t = text.toLatin1();
     unsigned v[6];
     int n = std::sscanf(t.constData(), "%x%*c%x%*c%x%*c%x%*c%x%*c%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
@@ -81,7 +86,7 @@ bool FenwaDevice::setMacFromText(const QString &text)
     if (n != 6)
         return false;
     for (int i = 0; i < 6; ++i)
-        mac[i] = static_cast<uint8_t>(v[i] & 0xff);
+        out[i] = static_cast<uint8_t>(v[i] & 0xff);
     return true;
 }
 

@@ -38,6 +38,8 @@ public:
     // Reads six hex numbers separated by single characters of any kind;
     // leaves mac unchanged unless all six are there. macText is not touched.
     bool setMacFromText(const QString &text);
+    // The same reading into out; false (out untouched) when six are not there.
+    static bool parseMac(const QString &text, uint8_t out[6]);
 
     std::atomic<int> refCount{1};
     bool checked = false;

@@ -5,8 +5,10 @@
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 
+#include <QRandomGenerator>
 #include <QtDebug>
 #include <cJSON.h>
+#include <climits>
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -14,6 +16,13 @@
 namespace {
 const uint8_t kBroadcastMac[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 const uint8_t kBroadcastIp[4] = {0xff, 0xff, 0xff, 0xff};
+// Ids stay within what every reader of a JSON number as an int can hold.
+constexpr int kIdLimit = INT_MAX;
+
+bool sameMac(const uint8_t *a, const uint8_t *b)
+{
+    return a && b && std::memcmp(a, b, 6) == 0;
+}
 
 // Text arguments are JSON-escaped before they meet a template.
 struct Esc {
@@ -83,10 +92,33 @@ const char *FenwaReply::method() const
 
 // ---- FenwaSDK: lifecycle and raw access --------------------------------------
 
-FenwaSDK::FenwaSDK() : pcap(new QPcap)
+class FenwaSDK::Collecting
+{
+public:
+    Collecting(FenwaSDK *sdk, bool fresh) : sdk(sdk)
+    {
+        if (fresh)
+            sdk->replyQueue.clear();
+        sdk->collectors.fetch_add(1);
+    }
+    ~Collecting() { sdk->collectors.fetch_sub(1); }
+
+private:
+    FenwaSDK *sdk;
+};
+
+FenwaSDK::FenwaSDK() : pcap(new QPcap), nextId(int(QRandomGenerator::system()->bounded(kIdLimit)))
 {
     std::memset(&adapter, 0, sizeof adapter);
+    replyQueue.setCapacity(REPLY_QUEUE_MAX);
     pcap->setObserver(this);
+}
+
+int FenwaSDK::takeId()
+{
+    const int id = nextId;
+    nextId = nextId >= kIdLimit - 1 ? 0 : nextId + 1;
+    return id;
 }
 
 FenwaSDK::~FenwaSDK()
@@ -97,7 +129,8 @@ FenwaSDK::~FenwaSDK()
 
 int FenwaSDK::open(const QPcapAdapter *newAdapter)
 {
-    nextId = 0;
+    // nextId counts on: a late reply to a command sent before the reopen
+    // must not answer one sent after it.
     if (newAdapter) {
         adapter = *newAdapter;
         hasAdapter = true;
@@ -131,8 +164,11 @@ int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *t
                 QPCAP_TEXT_MAX);
         return -1;
     }
-    if (!hasAdapter)
-        return 0;
+    if (!hasAdapter || !pcap->waitOpen(LINK_SETTLE_MS)) {
+        ORB_LOG("not sent (%s): %.*s\n", hasAdapter ? "the link is not open" : "no network adapter", length,
+                text ? text : "");
+        return -1;
+    }
     uint8_t header[QPCAP_HEADER_SIZE];
     buildCommandHeader(header, length);
     QPcapPacket *packet = new QPcapPacket;
@@ -145,8 +181,9 @@ int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *t
     return 0;
 }
 
-FenwaReply *FenwaSDK::waitReply(int id, int timeoutMs)
+FenwaReply *FenwaSDK::waitReply(int id, int timeoutMs, const uint8_t *from, const uint8_t *alsoFrom)
 {
+    const Collecting collecting(this, false);
     const qint64 deadline = timeoutMs < 0 ? -1 : QPcapPacketQueue::now() + timeoutMs;
     waiting.store(true);
     while (waiting.load()) {
@@ -155,9 +192,9 @@ FenwaReply *FenwaSDK::waitReply(int id, int timeoutMs)
             break; // deadline passed or cancelled
         FenwaReply *reply = FenwaReply::fromPacket(packet);
         packet->release();
-        if (reply->id() == id)
+        if (reply->id() == id && (from == nullptr || sameMac(reply->mac, from) || sameMac(reply->mac, alsoFrom)))
             return reply;
-        delete reply; // late or foreign reply
+        delete reply; // late, foreign, or from another terminal
     }
     return nullptr;
 }
@@ -178,6 +215,8 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
     qDebug("recv %s", text);
     if (commandObserver)
         commandObserver->onRecvCommand(this, text);
+    if (collectors.load() == 0)
+        return; // nothing waits: a flood must not pile up
     packet->addRef();
     replyQueue.push(packet);
 }
@@ -193,12 +232,17 @@ int FenwaSDK::refuse(const char *method, int id)
 }
 
 template <typename Fill>
-int FenwaSDK::exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill)
+int FenwaSDK::exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill,
+                       const uint8_t *alsoFrom)
 {
     failure = translate("not sent");
-    if (device == nullptr || send(device->mac, device->address, text, length) != 0)
+    if (device == nullptr)
         return -1;
-    FenwaReply *reply = waitReply(id, replyTimeoutMs);
+    // Collecting from before the send: a quick reply must find a queue.
+    const Collecting collecting(this, true);
+    if (send(device->mac, device->address, text, length) != 0)
+        return -1;
+    FenwaReply *reply = waitReply(id, replyTimeoutMs, device->mac, alsoFrom);
     if (reply == nullptr) {
         failure = translate("no answer");
         return -1;
@@ -214,11 +258,12 @@ int FenwaSDK::exchange(FenwaDevice *device, int id, const char *text, int length
     return result;
 }
 
-int FenwaSDK::simple(FenwaDevice *device, const char *method, int id, int length, const char *text)
+int FenwaSDK::simple(FenwaDevice *device, const char *method, int id, int length, const char *text,
+                     const uint8_t *alsoFrom)
 {
     if (length < 0)
         return refuse(method, id);
-    return exchange(device, id, text, length, [](FenwaReply *) {});
+    return exchange(device, id, text, length, [](FenwaReply *) {}, alsoFrom);
 }
 
 int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs)
@@ -229,7 +274,9 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs)
     char text[COMMAND_BUFFER];
     const int length = formatBounded(text, sizeof text,
                                      "{\"id\":%d,\"method\":\"search\",\"user\":\"Windows Wendtix\"}", id);
-    send(kBroadcastMac, kBroadcastIp, text, length);
+    const Collecting collecting(this, true);
+    if (send(kBroadcastMac, kBroadcastIp, text, length) != 0)
+        return -1;
 
     const qint64 deadline = timeMs < 0 ? -1 : QPcapPacketQueue::now() + timeMs;
     waiting.store(true);
@@ -335,7 +382,10 @@ int FenwaSDK::setMac(FenwaDevice *device, const QString &mac)
     char text[COMMAND_BUFFER];
     const int length =
         formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"SetMac\",\"mac\":\"%s\"}", id, Esc(mac).c());
-    return simple(device, "SetMac", id, length, text);
+    // The terminal may already answer from the MAC it was given.
+    uint8_t newMac[6];
+    const bool parsed = FenwaDevice::parseMac(mac, newMac);
+    return simple(device, "SetMac", id, length, text, parsed ? newMac : nullptr);
 }
 
 int FenwaSDK::setSn(FenwaDevice *device, const QString &sn)

@@ -44,7 +44,14 @@ public:
 };
 
 // The one way to talk to terminals: one JSON command per frame, a reply
-// matched by id within the reply time-out.
+// matched by id and sender within the reply time-out.
+//
+// Ids start at a random value in each instance and count on across adapter
+// changes, wrapping to 0 before they would leave int, so that two programs on
+// one segment (or one program before and after a reopen) do not take each
+// other's replies. A reply also counts only when its ARP sender is the
+// addressed terminal. Replies are kept only while a command or a search
+// waits for them, and then at most REPLY_QUEUE_MAX of them.
 //
 // Threads: open/close come from the owner's thread. Commands are issued by
 // one thread at a time (a job thread behind a modal dialog); two commands
@@ -67,16 +74,20 @@ public:
 
     void setCommandObserver(FenwaCommandObserver *observer) { commandObserver = observer; }
 
-    // Sends text to one terminal (or the broadcast addresses). Returns 0, or
-    // -1 when the text does not fit a frame (nothing is sent). With no adapter
-    // nothing happens and 0 is returned.
+    // Sends text to one terminal (or the broadcast addresses). Returns 0 once
+    // the frame is handed to the open link (waiting for the link's first open
+    // when it is still opening), or -1 when the text does not fit a frame or
+    // the link is not open: then nothing is sent, and the observer is not
+    // told of it.
     int send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length);
-    // The reply with this id, or nullptr after the time-out (negative: none)
-    // or a cancel. The caller deletes the reply.
-    FenwaReply *waitReply(int id, int timeoutMs);
+    // The reply with this id (from one of the two MACs when given), or
+    // nullptr after the time-out (negative: none) or a cancel. The caller
+    // deletes the reply.
+    FenwaReply *waitReply(int id, int timeoutMs, const uint8_t *from = nullptr, const uint8_t *alsoFrom = nullptr);
 
     // Broadcasts a search and collects the replies for timeMs (negative:
     // until cancel). out is emptied first; its records are the caller's.
+    // Returns -1 at once when the search could not be sent.
     int search(QList<FenwaDevice *> *out, int timeMs);
 
     // Every command returns 0 for "success", -1 otherwise (no reply in time,
@@ -118,19 +129,30 @@ public:
 
     // Command text buffer: at most 1023 bytes of text.
     enum { COMMAND_BUFFER = 1024 };
+    // Replies held at most while something waits: a search of a thousand
+    // terminals fits four times over, a flood does not grow the process.
+    enum { REPLY_QUEUE_MAX = 4096 };
+    // How long a send waits for the link's first open to succeed or fail.
+    enum { LINK_SETTLE_MS = 3000 };
 
 private:
-    // Sends text to device, waits for the reply with id; fill (may be null)
-    // reads the reply's data whatever its result.
+    // Replies are queued while at least one of these lives; a fresh one (a
+    // new command or search) first empties the queue of what came before.
+    class Collecting;
+    // Sends text to device, waits for the reply with id from the device's
+    // MAC (or alsoFrom); fill reads the reply's data whatever its result.
     template <typename Fill>
-    int exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill);
-    int simple(FenwaDevice *device, const char *method, int id, int length, const char *text);
+    int exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill,
+                 const uint8_t *alsoFrom = nullptr);
+    int simple(FenwaDevice *device, const char *method, int id, int length, const char *text,
+               const uint8_t *alsoFrom = nullptr);
     int refuse(const char *method, int id);
-    int takeId() { return nextId++; }
+    int takeId();
 
     QPcap *pcap;
-    int nextId = 0;
+    int nextId;
     std::atomic<bool> waiting{false};
+    std::atomic<int> collectors{0};
     QPcapAdapter adapter;
     bool hasAdapter = false;
     QPcapPacketQueue replyQueue;

@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <cstring>
 
@@ -91,18 +92,22 @@ void keepOnePerMac(QList<FenwaDevice *> *devices)
     *devices = kept;
 }
 
-void keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
+int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
 {
     QList<FenwaDevice *> supported = *found;
+    QSet<QByteArray> others;
     for (FenwaDevice *device : *replies) {
-        if (isSupportedType(device->type))
+        if (isSupportedType(device->type)) {
             supported.append(device);
-        else
+        } else {
+            others.insert(QByteArray(reinterpret_cast<const char *>(device->mac), 6));
             device->release();
+        }
     }
     replies->clear();
     keepOnePerMac(&supported);
     *found = supported;
+    return others.size();
 }
 
 bool isMacText(const QString &text)

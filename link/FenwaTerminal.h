@@ -39,7 +39,8 @@ void keepOnePerMac(QList<FenwaDevice *> *devices);
 
 // The search's rule: supported models only, then one per MAC, in MAC order.
 // Moves the kept records of replies into found and releases the others.
-void keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
+// Returns how many terminals (distinct link MACs) of other models answered.
+int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
 
 // ---- MAC texts --------------------------------------------------------------
 

@@ -1,26 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "QPcap.h"
 
+#include "QPcapAdapterList.h"
 #include "OrbUtils/OrbLog.h"
 
-#include <QtDebug>
-#include <cstdio>
 #include <cstring>
-#include <pcap/pcap.h>
 
 namespace {
-// Linux sizes every slot of the capture ring for the snap length (immediate
-// mode uses fixed-size slots). With 65536-byte slots a 16 MB ring holds ~250
-// frames and a search answered by a thousand terminals at once loses most
-// replies; 2048 bytes hold any frame the link accepts. Longer frames are still
-// recognised, and ignored, by their wire length.
-constexpr int kSnapLength = 2048;
-constexpr int kReadTimeoutMs = 1000;
 constexpr unsigned long kSupervisorPeriodMs = 100;
 constexpr unsigned long kSenderIdleMs = 100;
-// A search answered by a thousand terminals arrives as one burst; the default
-// 2 MB ring would overflow and silently drop replies.
-constexpr int kCaptureBufferBytes = 16 * 1024 * 1024;
+// A device that keeps failing (no permission, cable out) is retried ever
+// more slowly, up to 100 ms << 4: starting the helper ten times a second for
+// nothing would be a waste.
+constexpr int kMostBackoffSteps = 4;
+constexpr int kSettlePollMs = 5;
+
+// Sleeps in supervisor periods, so that a stop is seen within one.
+void sleepUnlessStopped(const OrbThread *thread, unsigned long ms)
+{
+    for (unsigned long slept = 0; slept < ms && !thread->isStopRequested(); slept += kSupervisorPeriodMs)
+        OrbThread::msleep(kSupervisorPeriodMs);
+}
 } // namespace
 
 QPcap::QPcap()
@@ -42,6 +42,7 @@ int QPcap::open(const QPcapAdapter *newAdapter)
     sendQueue.clear();
     sendFailed.store(false);
     captureFailed.store(false);
+    openFailure.store(-1);
     if (newAdapter) {
         adapter = *newAdapter;
         adapter.name[sizeof adapter.name - 1] = 0;
@@ -78,53 +79,59 @@ QByteArray QPcap::lastError() const
     return error;
 }
 
+QPcap::LinkState QPcap::linkState() const
+{
+    if (!hasAdapter || adapter.name[0] == 0)
+        return NoAdapter;
+    if (deviceOpen.load())
+        return isAdapterRunning(adapter.name) ? Up : Down;
+    switch (openFailure.load()) {
+    case -1:
+        return Opening;
+    case QPcapDevice::NoPermission:
+        return NoPermission;
+    default:
+        return Down;
+    }
+}
+
+bool QPcap::waitOpen(int ms) const
+{
+    for (int waited = 0; !deviceOpen.load() && openFailure.load() == -1 && waited < ms; waited += kSettlePollMs)
+        OrbThread::msleep(kSettlePollMs);
+    return deviceOpen.load();
+}
+
 int QPcap::openDevice()
 {
     // With no adapter (an all-zero name) there is nothing to open: nothing is
     // sent or captured until the owner opens a real adapter.
     if (!hasAdapter || adapter.name[0] == 0)
         return -1;
-    char errbuf[PCAP_ERRBUF_SIZE];
-    std::memset(errbuf, 0, sizeof errbuf);
-    pcap_t *h = pcap_create(adapter.name, errbuf);
-    int rc = -1;
-    if (h) {
-        pcap_set_snaplen(h, kSnapLength);
-        pcap_set_promisc(h, 1);
-        pcap_set_timeout(h, kReadTimeoutMs);
-        // Without immediate mode the kernel holds small frames back until the
-        // read timeout, which would delay every reply by up to a second.
-        pcap_set_immediate_mode(h, 1);
-        pcap_set_buffer_size(h, kCaptureBufferBytes);
-        rc = pcap_activate(h);
-        if (rc < 0) {
-            std::snprintf(errbuf, sizeof errbuf, "%s", pcap_geterr(h));
-            pcap_close(h);
-            h = nullptr;
-        }
-    }
-    if (h == nullptr) {
-        QByteArray text(errbuf);
+    std::unique_ptr<QPcapDevice> opened = factory ? factory() : createDefaultDevice();
+    if (opened->open(adapter) != 0) {
+        const QByteArray text = opened->error();
         bool changed;
         {
             QMutexLocker lock(&errorMutex);
             changed = text != error;
             error = text;
         }
-        // Retried every 100 ms: log a reason once, not every cycle.
+        openFailure.store(opened->failure());
+        // Retried: log a reason once, not every cycle.
         if (changed)
-            ORB_LOG("cannot open %s: %s\n", adapter.name, errbuf);
+            ORB_LOG("cannot open %s: %s\n", adapter.name, text.constData());
+        // What was queued for a device that cannot open must not leave
+        // later, long after its command gave up.
+        sendQueue.clear();
         return -1;
     }
     {
         QMutexLocker lock(&errorMutex);
         error.clear();
     }
-    handle = h;
-    // The filter goes on before anything is sent: while libpcap swaps a
-    // filter in, the socket drops every frame for a moment, and a reply
-    // landing then (the first replies after a send) would be lost.
-    captureReady = installFilter(h, hasAdapter ? getBigEndian32(adapter.netmask) : 0x00FFFFFF);
+    device = std::move(opened);
+    openFailure.store(QPcapDevice::NoFailure);
     deviceOpen.store(true);
     opens.fetch_add(1);
     captureFailed.store(false);
@@ -149,43 +156,27 @@ void QPcap::closeDevice()
         delete receiver;
         receiver = nullptr;
     }
-    if (handle) {
-        pcap_close(handle);
-        handle = nullptr;
-    }
+    device.reset();
     deviceOpen.store(false);
-}
-
-bool QPcap::installFilter(pcap_t *h, uint32_t netmask)
-{
-    struct bpf_program program;
-    if (pcap_compile(h, &program, "", 1, netmask) < 0) {
-        std::fprintf(stderr, "[ERROR] Unable to compile the packet filter. Check the syntax.\n");
-        return false;
-    }
-    const int rc = pcap_setfilter(h, &program);
-    pcap_freecode(&program);
-    return rc == 0;
 }
 
 void QPcapThread::run()
 {
+    int failures = 0;
     while (!isStopRequested()) {
-        if (pcap->handle == nullptr) {
-            if (pcap->openDevice() != 0) {
-                pcap->closeDevice();
-                OrbThread::msleep(kSupervisorPeriodMs);
-                continue;
-            }
-        }
-        if (pcap->sendFailed.load() || pcap->captureFailed.load()) {
+        const bool failed = pcap->device == nullptr || pcap->sendFailed.load() || pcap->captureFailed.load();
+        if (failed) {
             pcap->closeDevice();
-            if (pcap->openDevice() == 0)
+            if (pcap->openDevice() == 0) {
                 pcap->sendFailed.store(false);
-            else
+            } else {
                 pcap->closeDevice();
+                failures = std::min(failures + 1, kMostBackoffSteps);
+            }
+        } else {
+            failures = 0;
         }
-        OrbThread::msleep(kSupervisorPeriodMs);
+        sleepUnlessStopped(this, kSupervisorPeriodMs << failures);
     }
     pcap->closeDevice();
 }
@@ -202,28 +193,26 @@ void QPcapSendThread::run()
         QPcapPacket *packet = pcap->sendQueue.popWait(QPcapPacketQueue::now() + kSenderIdleMs, nullptr);
         if (packet == nullptr)
             continue;
-        const int rc = pcap_sendpacket(pcap->handle, packet->frame(), packet->length());
+        const int rc = pcap->device->send(packet->frame(), packet->length());
         packet->release();
-        if (rc < 0) {
-            ORB_LOG("send refused on %s: %s\n", pcap->adapter.name, pcap_geterr(pcap->handle));
-            pcap->sendFailed.store(true);
-        }
+        // Once per device: the frames after a refusal meet the same fate.
+        if (rc < 0 && !pcap->sendFailed.exchange(true))
+            ORB_LOG("%s: %s\n", pcap->adapter.name, pcap->device->error().constData());
     }
 }
 
 void QPcapRecvThread::stop()
 {
     OrbThread::stop();
-    if (pcap->handle)
-        pcap_breakloop(pcap->handle);
+    pcap->device->stopCapture();
 }
 
-void QPcap::onCapture(unsigned char *user, const struct pcap_pkthdr *header, const unsigned char *bytes)
+void QPcap::onCapture(void *user, const uint8_t *frame, int length)
 {
-    QPcap *self = reinterpret_cast<QPcap *>(user);
-    if (header->caplen > QPCAP_FRAME_MAX || header->len > QPCAP_FRAME_MAX)
+    QPcap *self = static_cast<QPcap *>(user);
+    if (length > QPCAP_FRAME_MAX)
         return;
-    QPcapPacket *packet = new QPcapPacket(bytes, static_cast<int>(header->caplen));
+    QPcapPacket *packet = new QPcapPacket(frame, length);
     if (self->observer)
         self->observer->onPcapPacket(packet);
     packet->release();
@@ -231,18 +220,10 @@ void QPcap::onCapture(unsigned char *user, const struct pcap_pkthdr *header, con
 
 void QPcapRecvThread::run()
 {
-    if (!pcap->captureReady)
-        return; // no filter for this opening: captures stop, sending goes on
-    qDebug("listening on %s...", pcap->adapter.description);
-    while (!isStopRequested()) {
-        const int r = pcap_loop(pcap->handle, -1, &QPcap::onCapture, reinterpret_cast<unsigned char *>(pcap));
-        if (r == PCAP_ERROR_BREAK || isStopRequested())
-            break;
-        if (r == PCAP_ERROR) {
-            // The interface went away or down: let the supervisor reopen.
-            ORB_LOG("capture on %s ended: %s\n", pcap->adapter.name, pcap_geterr(pcap->handle));
-            pcap->captureFailed.store(true);
-            break;
-        }
+    if (pcap->device->capture(&QPcap::onCapture, pcap) != 0 && !isStopRequested()) {
+        // The interface went away or down, or the helper ended: let the
+        // supervisor reopen.
+        ORB_LOG("capture on %s ended: %s\n", pcap->adapter.name, pcap->device->error().constData());
+        pcap->captureFailed.store(true);
     }
 }

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "QPcapDevice.h"
 #include "QPcapFrame.h"
 #include "QPcapPacket.h"
 #include "OrbUtils/OrbThread.h"
 
 #include <QByteArray>
 #include <atomic>
-
-typedef struct pcap pcap_t;
 
 // Receives every frame captured on the adapter, the tool's own included.
 // Called on the capture thread; the packet is only lent for the call.
@@ -21,8 +20,9 @@ public:
 
 class QPcap;
 
-// Supervisor: opens the capture handle, reopens it after a failed send or a
-// capture loop that died (interface down), closes it on stop.
+// Supervisor: opens the device, reopens it after a failed send or a capture
+// that died (interface down, helper gone), backing off while it keeps
+// failing; closes it on stop.
 class QPcapThread : public OrbThread
 {
 public:
@@ -46,7 +46,7 @@ private:
     QPcap *pcap;
 };
 
-// Capture loop: blocks in pcap_loop; stop() breaks it.
+// Capture loop: blocks in the device's capture; stop() breaks it.
 class QPcapRecvThread : public OrbThread
 {
 public:
@@ -58,34 +58,47 @@ private:
     QPcap *pcap;
 };
 
-// Moves raw Ethernet frames between the tool and one adapter.
+// Moves raw Ethernet frames between the tool and one adapter, through
+// libpcap in this process when it may capture, else through the capture
+// helper (see QPcapDevice.h). Either way only command frames come back.
 //
-// Threads: open/close/setObserver come from the owner's thread and never
-// concurrently; send() may come from any thread. Between open and close the
-// supervisor runs; while the handle is open the sender and the capture loop run
-// too. close() stops the supervisor, which stops the sender, then the capture
-// loop, then closes the handle; when close() returns nothing of this object
-// runs any more.
+// Threads: open/close/setObserver/setDeviceFactory come from the owner's
+// thread and never concurrently; send() and the state queries may come from
+// any thread. Between open and close the supervisor runs; while the device is
+// open the sender and the capture loop run too. close() stops the supervisor,
+// which stops the sender, then the capture loop, then closes the device; when
+// close() returns nothing of this object runs any more.
 class QPcap
 {
 public:
+    // What an installer is told about the link.
+    enum LinkState { NoAdapter, Opening, Up, Down, NoPermission };
+
     QPcap();
     ~QPcap();
 
     void setObserver(QPcapObserver *observer) { this->observer = observer; }
+    // How devices are made (tests); createDefaultDevice unless set.
+    void setDeviceFactory(QPcapDeviceFactory factory) { this->factory = std::move(factory); }
     // Starts the supervisor on a copy of adapter (all zero when none). Returns 0.
     int open(const QPcapAdapter *adapter);
     void close();
     // Queues a frame; the queue takes over the caller's reference. Never blocks.
     void send(QPcapPacket *packet);
 
-    // True while a capture handle is open (for diagnostics and tests).
+    // True while a device is open (for diagnostics and tests).
     bool isDeviceOpen() const { return deviceOpen.load(); }
-    // Times the handle has been (re)opened since construction.
+    // Times the device has been (re)opened since construction.
     int openCount() const { return opens.load(); }
     const QPcapAdapter &currentAdapter() const { return adapter; }
     // Text of the last failed open, empty when the last open succeeded.
     QByteArray lastError() const;
+    // Up only while the device is open and the interface is up with a
+    // carrier; Opening until the first open has succeeded or failed.
+    LinkState linkState() const;
+    // Waits up to ms while the first open is pending; true when the device
+    // is open.
+    bool waitOpen(int ms) const;
 
 private:
     friend class QPcapThread;
@@ -94,16 +107,17 @@ private:
 
     int openDevice();
     void closeDevice();
-    static bool installFilter(pcap_t *h, uint32_t netmask);
-    static void onCapture(unsigned char *user, const struct pcap_pkthdr *header, const unsigned char *bytes);
+    static void onCapture(void *user, const uint8_t *frame, int length);
 
     QPcapAdapter adapter;
     bool hasAdapter = false;
-    pcap_t *handle = nullptr;
+    QPcapDeviceFactory factory;
+    std::unique_ptr<QPcapDevice> device;
     std::atomic<bool> sendFailed{false};
     std::atomic<bool> captureFailed{false};
     std::atomic<bool> deviceOpen{false};
-    bool captureReady = false; // filter set on the open handle; read by the capture thread after its start
+    // The last open's QPcapDevice::Failure; -1 before the first attempt.
+    std::atomic<int> openFailure{-1};
     std::atomic<int> opens{0};
     QPcapObserver *observer = nullptr;
     QPcapThread *supervisor = nullptr;

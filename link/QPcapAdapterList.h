@@ -27,5 +27,8 @@ private:
 // for an empty list. The record stays owned by the list.
 const QPcapAdapter *findAdapter(const QPcapAdapterList *list, const char *remembered);
 
+// Whether the interface is up and has a carrier (false when it is gone).
+bool isAdapterRunning(const char *name);
+
 // "a.b.c.d" of the first four bytes.
 void formatIpv4(const uint8_t *address, char out[16]);

@@ -13,6 +13,9 @@
 #include <net/if_arp.h>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -101,4 +104,20 @@ QPcapAdapterList *QPcapAdapterList::adapters()
         freeifaddrs(addrs);
     pcap_freealldevs(devs);
     return result;
+}
+
+bool isAdapterRunning(const char *name)
+{
+    // Asked of the kernel rather than read from /sys, which shows the
+    // namespace it was mounted in, not necessarily this process's.
+    struct ifreq request;
+    std::memset(&request, 0, sizeof request);
+    std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", name);
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    const bool running = ioctl(s, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_UP)
+        && (request.ifr_flags & IFF_RUNNING);
+    ::close(s);
+    return running;
 }

@@ -42,12 +42,18 @@ qint64 QPcapPacketQueue::now()
     return clock.elapsed();
 }
 
-void QPcapPacketQueue::push(QPcapPacket *packet)
+bool QPcapPacketQueue::push(QPcapPacket *packet)
 {
     if (packet == nullptr)
-        return;
-    Node *node = new Node{packet, nullptr};
+        return false;
     QMutexLocker lock(&mutex);
+    const int most = capacity.load();
+    if (most > 0 && count >= most) {
+        lock.unlock();
+        packet->release();
+        return false;
+    }
+    Node *node = new Node{packet, nullptr};
     if (tail)
         tail->next = node;
     else
@@ -55,6 +61,7 @@ void QPcapPacketQueue::push(QPcapPacket *packet)
     tail = node;
     ++count;
     cond.wakeAll();
+    return true;
 }
 
 QPcapPacket *QPcapPacketQueue::takeHeadLocked()

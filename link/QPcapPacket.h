@@ -44,14 +44,18 @@ private:
 // First-in first-out queue of packet references, guarded by one mutex. The
 // queue owns the reference of every queued packet; pop hands it to the caller.
 // Consumers that have nothing else to do sleep in popWait until push (or
-// wake) signals them, instead of polling.
+// wake) signals them, instead of polling. A capacity, when set, bounds it.
 class QPcapPacketQueue
 {
 public:
     QPcapPacketQueue() = default;
     ~QPcapPacketQueue();
 
-    void push(QPcapPacket *packet);
+    // Takes over the caller's reference. A queue at its capacity releases
+    // the packet instead and returns false.
+    bool push(QPcapPacket *packet);
+    // Most packets held at once; unlimited (the default) when 0 or less.
+    void setCapacity(int packets) { capacity = packets; }
     QPcapPacket *pop();
     // Waits until a packet is queued, the deadline passes (a monotonic time in
     // ms from QPcapPacketQueue::now(); negative: no deadline), or *keepWaiting
@@ -76,4 +80,5 @@ private:
     Node *head = nullptr;
     Node *tail = nullptr;
     int count = 0;
+    std::atomic<int> capacity{0};
 };

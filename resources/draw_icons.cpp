@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Paints the workbench's five images. Run at build time, so the images are
-// this project's own work under its licence and need no binary in the tree.
+// Paints the workbench's images and its application icon. Run at build
+// time, so the images are this project's own work under its licence and
+// need no binary in the tree.
 //   fenwa-draw-icons OUTPUT_DIR
+// writes OUTPUT_DIR/<image>.png and the icon theme's
+// OUTPUT_DIR/hicolor/<n>x<n>/apps/fenwa-workbench.png.
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -108,6 +112,50 @@ QImage add()
     p.drawRect(QRectF(12, 21, 24, 6));
     return image;
 }
+// The application icon, drawn on a 256-unit grid and scaled: a terminal's
+// loudspeaker sounding out from a rounded tile, with the link's frame below.
+QImage applicationIcon(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    prepare(&p);
+    p.scale(size / 256.0, size / 256.0);
+    QLinearGradient tile(0, 0, 0, 256);
+    tile.setColorAt(0, QColor(0x1f, 0x6f, 0xb8));
+    tile.setColorAt(1, QColor(0x14, 0x4a, 0x7d));
+    p.setPen(Qt::NoPen);
+    p.setBrush(tile);
+    p.drawRoundedRect(QRectF(8, 8, 240, 240), 44, 44);
+    QPainterPath speaker;
+    speaker.moveTo(46, 96);
+    speaker.lineTo(82, 96);
+    speaker.lineTo(130, 54);
+    speaker.lineTo(130, 186);
+    speaker.lineTo(82, 144);
+    speaker.lineTo(46, 144);
+    speaker.closeSubpath();
+    p.setBrush(Qt::white);
+    p.drawPath(speaker);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::white, 16, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(QRectF(118, 80, 50, 80), -55 * 16, 110 * 16);
+    p.drawArc(QRectF(118, 50, 96, 140), -55 * 16, 110 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x7f, 0xd3, 0x8f));
+    for (int i = 0; i < 4; ++i)
+        p.drawRoundedRect(QRectF(50 + 44 * i, 206, 30, 18), 5, 5);
+    return image;
+}
+
+bool save(const QImage &image, const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (image.save(path, "PNG"))
+        return true;
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -124,11 +172,14 @@ int main(int argc, char **argv)
     } images[] = {{"play", play}, {"audio", audio}, {"microphone", microphone}, {"unavailable", unavailable},
                   {"add", add}};
     for (const auto &image : images) {
-        const QString path = QStringLiteral("%1/%2.png").arg(dir, QLatin1String(image.name));
-        if (!image.draw().save(path, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        if (!save(image.draw(), QStringLiteral("%1/%2.png").arg(dir, QLatin1String(image.name))))
             return 1;
-        }
+    }
+    if (!save(applicationIcon(256), dir + QStringLiteral("/fenwa-workbench.png")))
+        return 1;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        if (!save(applicationIcon(size), QStringLiteral("%1/hicolor/%2x%2/apps/fenwa-workbench.png").arg(dir).arg(size)))
+            return 1;
     }
     return 0;
 }

@@ -11,8 +11,9 @@
 #   ip netns exec fenwa-demo-tool build/bin/fenwa-cli --interface fwtool0 search
 #
 # Environment: FENWA_SIM (simulator binary, default build/bin/fenwa-sim),
-# FENWA_DEMO_DIR (state file, command log and simulator output, default
-# /tmp/fenwa-demo), FENWA_DEMO_NS (namespace prefix, default fenwa-demo). Needs root (namespaces).
+# FENWA_DEMO_DIR (state file, command log and simulator output; default a
+# fresh mktemp directory, remembered under /run/fenwa-demo until "down"),
+# FENWA_DEMO_NS (namespace prefix, default fenwa-demo). Needs root (namespaces).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=netns-lib.sh
@@ -24,12 +25,33 @@ SIM_NS=${FENWA_DEMO_NS:-fenwa-demo}-sim
 TOOL_IF=fwtool0
 SIM_IF=fwsim0
 TOOL_ADDR=192.168.1.2/24
-DIR=${FENWA_DEMO_DIR:-/tmp/fenwa-demo}
 SIM=${FENWA_SIM:-$root/build/bin/fenwa-sim}
-PIDFILE=$DIR/fenwa-sim.pid
-STATE=$DIR/state.json
+# Where a segment without FENWA_DEMO_DIR keeps the path of its mktemp
+# directory: /run is root's alone, unlike /tmp, where a fixed name could be
+# planted by anyone.
+POINTER=/run/fenwa-demo/${FENWA_DEMO_NS:-fenwa-demo}.dir
 
 die() { echo "demo-segment: $*" >&2; exit 1; }
+
+# The state directory: FENWA_DEMO_DIR, else the one this segment's "up" made
+# (only when root owns it), else a new one when new=1.
+state_dir() {
+  local new=${1:-0} dir=""
+  if [ -n "${FENWA_DEMO_DIR:-}" ]; then
+    mkdir -p "$FENWA_DEMO_DIR" && echo "$FENWA_DEMO_DIR"
+    return
+  fi
+  [ -f "$POINTER" ] && dir=$(cat "$POINTER")
+  if [ -n "$dir" ] && [ -d "$dir" ] && [ ! -L "$dir" ] && [ "$(stat -c %u "$dir")" = 0 ]; then
+    echo "$dir"
+  elif [ "$new" = 1 ]; then
+    dir=$(mktemp -d /tmp/fenwa-demo.XXXXXX) || return 1
+    mkdir -p -m 0755 "$(dirname "$POINTER")" && echo "$dir" >"$POINTER" && echo "$dir"
+  fi
+}
+DIR=$(state_dir) || DIR=""
+PIDFILE=$DIR/fenwa-sim.pid
+STATE=$DIR/state.json
 
 sim_pid() {
   # The pid counts only while it is still a fenwa-sim.
@@ -58,7 +80,9 @@ cmd_up() {
   [[ $count =~ ^[0-9]+$ ]] && [ "$count" -ge 1 ] || die "terminal count must be a positive number: $count"
   [ "$(id -u)" -eq 0 ] || die "needs root to create network namespaces (try sudo)"
   [ -x "$SIM" ] || die "no simulator at $SIM (build first: scripts/build.sh release, or set FENWA_SIM)"
-  mkdir -p "$DIR"
+  DIR=$(state_dir 1) || die "cannot make a state directory"
+  PIDFILE=$DIR/fenwa-sim.pid
+  STATE=$DIR/state.json
   netns_segment_up "$TOOL_NS" "$TOOL_IF" "$SIM_NS" "$SIM_IF" "$TOOL_ADDR" || die "cannot create the segment"
   if sim_pid >/dev/null; then
     echo "demo segment already up (simulator pid $(sim_pid))"
@@ -74,12 +98,17 @@ cmd_up() {
     sleep 0.1
   done
   [ -f "$STATE" ] || { stop_sim; die "simulator not ready after 10 s"; }
-  echo "demo segment up: $count terminal(s); run tools with: ip netns exec $TOOL_NS <program> (interface $TOOL_IF)"
+  echo "demo segment up: $count terminal(s); run tools with: ip netns exec $TOOL_NS <program> (interface $TOOL_IF); state in $DIR"
 }
 
 cmd_down() {
-  stop_sim
+  [ -n "$DIR" ] && stop_sim
   netns_segment_down "$TOOL_NS" "$SIM_NS" || die "cannot delete the namespaces"
+  # The directory "up" made goes; one the caller named stays.
+  if [ -z "${FENWA_DEMO_DIR:-}" ] && [ -n "$DIR" ]; then
+    rm -rf "$DIR"
+    rm -f "$POINTER"
+  fi
   echo "demo segment down"
 }
 

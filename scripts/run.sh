@@ -9,9 +9,9 @@
 #
 # With a display ($DISPLAY) the workbench opens as a window; close it to end
 # (the demo segment is removed then). Without one (a server, an SSH session)
-# it runs under Xvfb for its first search, leaves a screenshot in
-# /tmp/fenwa-demo/workbench.png and prints what fenwa-cli finds on the same
-# segment, so the run still shows its result as text.
+# it runs under Xvfb for its first search, leaves a screenshot in a fresh
+# directory (FENWA_DEMO_DIR when set) and prints what fenwa-cli finds on the
+# same segment, so the run still shows its result as text.
 #
 # The demo needs root (namespaces); keep the display when using sudo:
 #   sudo --preserve-env=DISPLAY,XAUTHORITY scripts/run.sh
@@ -31,15 +31,16 @@ bash scripts/build.sh release
 workbench=$root/build/bin/fenwa-workbench
 
 if [ "$real" -eq 1 ]; then
-  # Capture needs root or the capability; the workbench asks to grant it
-  # when it has neither.
+  # Capture needs root or the build's capture helper with its capability;
+  # the workbench shows the command that grants it when it has neither.
   exec "$workbench"
 fi
 
 [ "$(id -u)" -eq 0 ] || { echo "run.sh: the demo segment needs root (try sudo, or --real)" >&2; exit 1; }
 
 if [ -z "${DISPLAY:-}" ]; then
-  out=${FENWA_DEMO_DIR:-/tmp/fenwa-demo}/workbench.png
+  shots=${FENWA_DEMO_DIR:-$(mktemp -d /tmp/fenwa-shot.XXXXXX)}
+  out=$shots/workbench.png
   bash scripts/screenshot.sh "$out"
   bash scripts/demo-segment.sh up 8 >/dev/null
   trap 'bash scripts/demo-segment.sh down >/dev/null' EXIT

@@ -48,11 +48,9 @@ xvfb_pid=$!
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 [ -e "/tmp/.X11-unix/X$display" ] || die "Xvfb did not start: $(cat "$scratch/xvfb.log")"
 
-# Its own configuration, so the picture shows the default English interface
-# whatever the operator chose, and the log beside the executable.
-mkdir -p "$bin/log"
-marker="$scratch/started"
-touch "$marker"
+# Its own configuration and log, so the picture shows the default English
+# interface whatever the operator chose.
+logdir="$scratch/data/fenwa-workbench/log"
 # The X server's socket is a file, reachable from any network namespace.
 # Xvfb has no window manager to maximise the window; Qt's own -geometry
 # option gives it the whole screen, as an installer's desktop would.
@@ -64,7 +62,7 @@ wb_pid=$!
 # when the two-second collection is over.
 log=""
 for _ in $(seq 100); do
-  log=$(find "$bin/log" -name '*.log' -newer "$marker" 2>/dev/null | sort | tail -n 1)
+  log=$(find "$logdir" -name '*.log' 2>/dev/null | sort | tail -n 1 || true)
   [ -n "$log" ] && grep -q ') recv ' "$log" && break
   kill -0 "$wb_pid" 2>/dev/null || die "the workbench exited: $(tail -n 5 "$scratch/workbench.out")"
   sleep 0.1
@@ -74,5 +72,4 @@ sleep 3
 
 mkdir -p "$(dirname "$out")"
 DISPLAY=":$display" import -window root "$out"
-echo "screenshot: $out ($(grep -c ') recv ' "$log") replies logged in $log)"
-rm -f "$log"
+echo "screenshot: $out ($(grep -c ') recv ' "$log") replies logged)"

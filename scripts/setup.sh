@@ -12,6 +12,7 @@ PACKAGES=(
   libpulse-dev
   googletest libgtest-dev
   iproute2 libcap2-bin ffmpeg
+  dpkg-dev lintian desktop-file-utils adduser
   xvfb xauth x11-apps imagemagick fonts-noto-cjk xdotool
 )
 

@@ -3,7 +3,7 @@
 # Sets up the machine, builds the project twice (optimised, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both.
 # End-to-end tests make their own network namespaces and need root; as a
-# normal user they skip.
+# normal user they skip, and so does the package test (it installs).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -22,3 +22,9 @@ echo "== tests (release build)"
 ctest --test-dir build --output-on-failure --timeout 600
 echo "== tests (ASan + UBSan build)"
 ctest --test-dir build-asan --output-on-failure --timeout 900
+echo "== Debian package"
+if [ "$(id -u)" -eq 0 ]; then
+  bash scripts/package-test.sh "$root/build"
+else
+  echo "skipped: installing the package needs root"
+fi

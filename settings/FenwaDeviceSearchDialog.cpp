@@ -32,7 +32,7 @@ void FenwaDeviceSearchDialog::run()
     if (sdk) {
         QList<FenwaDevice *> replies;
         sdk->search(&replies, COLLECTION_MS);
-        FenwaTerminal::keepSupported(&replies, &foundDevices);
+        otherTypeCount = FenwaTerminal::keepSupported(&replies, &foundDevices);
     }
     finish();
 }

@@ -26,6 +26,8 @@ public:
     // The terminals kept by the last run; the dialog holds one reference
     // to each until it is destroyed.
     const QList<FenwaDevice *> &found() const { return foundDevices; }
+    // Terminals of other models that answered the last run (one per MAC).
+    int otherTypes() const { return otherTypeCount; }
 
     void run() override;
 
@@ -37,4 +39,5 @@ private:
 
     FenwaSDK *sdk;
     QList<FenwaDevice *> foundDevices;
+    int otherTypeCount = 0;
 };

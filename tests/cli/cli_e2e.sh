@@ -80,7 +80,7 @@ check "csv has a header and one row per terminal" eval 'lines 6 "$out" && has "m
 cli set-name 'Lobby "1"' --all
 check "set-name --all addresses the four supported terminals" eval '[ $rc -eq 0 ] && lines 4 "$out"'
 check "the name goes out JSON-escaped in the exact template" \
-  has '{"id":1,"method":"SetName","name":"Lobby \"1\""}' "$(cat "$work/commands.log")"
+  grep -qE '^\{"id":[0-9]+,"method":"SetName","name":"Lobby \\"1\\""\}$' "$work/commands.log"
 check "the simulator took the name; the unsupported terminal kept its own" \
   eval '[ "$(grep -o "Lobby" "$work/state.json" | wc -l)" -eq 4 ]'
 
@@ -126,6 +126,20 @@ check "an unknown interface is named in the error" eval '[ $rc -eq 2 ] && has "n
 out=$(ip netns exec "$tool_ns" setpriv --reuid 65534 --regid 65534 --clear-groups "$bin/fenwa-cli" search 2>&1)
 rc=$? err=$out
 check "without capture permission it says so" eval '[ $rc -eq 1 ] && has "not permitted" "$out"'
+
+# Two runs on one segment at once. B's reply (a refusal) arrives while A
+# waits for its own: taken by id alone it would be A's answer too.
+start_sim --delay 300
+ip netns exec "$tool_ns" "$bin/fenwa-cli" --time 500 --timeout 1500 set-name Alpha --mac 02:fe:00:00:00:01 \
+  >"$work/a.out" 2>&1 &
+a_pid=$!
+ip netns exec "$tool_ns" "$bin/fenwa-cli" --time 400 --timeout 1500 set-mac 01:00:5e:00:00:09 --mac 02:fe:00:00:00:02 \
+  >"$work/b.out" 2>&1
+rc_b=$?
+wait $a_pid
+rc=$? out="$(cat "$work/a.out") / $(cat "$work/b.out")" err=
+check "two runs at once each report only their own terminal's result" \
+  eval '[ $rc -eq 0 ] && [ $rc_b -eq 1 ] && [ "$(cat "$work/a.out")" = "{\"mac\":\"02:fe:00:00:00:01\",\"result\":0}" ] && has "\"mac\":\"02:fe:00:00:00:02\",\"result\":-1" "$(cat "$work/b.out")"'
 
 start_sim --result busy
 cli play-volume --all

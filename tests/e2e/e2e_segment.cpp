@@ -90,7 +90,6 @@ E2eSegment::E2eSegment()
     simNs = kPrefix + QByteArray("s-") + pid;
     toolIf = "fwt" + pid;
     simIf = "fws" + pid;
-    dir = QDir::tempPath().toLocal8Bit() + "/fenwa-e2e-" + pid;
 }
 
 E2eSegment::~E2eSegment()
@@ -141,7 +140,13 @@ QByteArray E2eSegment::create()
         destroy();
         return "netns_segment_up: " + err;
     }
-    QDir().mkpath(QString::fromLocal8Bit(dir));
+    // Not a name anyone could guess and plant beforehand.
+    QByteArray pattern = QDir::tempPath().toLocal8Bit() + "/fenwa-e2e-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        destroy();
+        return "mkdtemp: " + QByteArray(std::strerror(errno));
+    }
+    dir = pattern;
 
     originalNs = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     const int fd = ::open(("/run/netns/" + toolNs).constData(), O_RDONLY | O_CLOEXEC);
@@ -168,7 +173,9 @@ void E2eSegment::destroy()
     created = false;
     runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(toolNs)});
     runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(simNs)});
-    QDir(QString::fromLocal8Bit(dir)).removeRecursively();
+    if (!dir.isEmpty())
+        QDir(QString::fromLocal8Bit(dir)).removeRecursively();
+    dir.clear();
 }
 
 bool E2eSegment::setToolInterfaceUp(bool up)
@@ -219,7 +226,7 @@ QByteArray SimProcess::start(const E2eSegment &segment, const QStringList &extra
     if (child == 0) {
         // A test process that dies must not leave terminals answering.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int out = ::open(outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = ::open(outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
         if (out >= 0) {
             dup2(out, 1);
             dup2(out, 2);

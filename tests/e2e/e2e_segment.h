@@ -29,7 +29,7 @@ public:
     bool setMtu(int mtu);
 
     QByteArray toolNs, simNs, toolIf, simIf;
-    QByteArray dir; // scratch folder for state file, command log, output
+    QByteArray dir; // scratch folder (mkdtemp) for state file, command log, output
     static const char *toolAddress() { return "192.168.1.2/24"; }
 
     // Namespaces left behind by runs that died (their pid is gone).

@@ -112,8 +112,7 @@ protected:
         return sdk.transport()->isDeviceOpen();
     }
 
-    // The record a search would give for terminal i, without searching (so
-    // the first command carries id 0).
+    // The record a search would give for terminal i, without searching.
     FenwaDevice *record(int index)
     {
         const QJsonObject t = sim.terminal(index);
@@ -166,6 +165,7 @@ TEST_P(Search, FindsEveryTerminalOncePerReplyWithWhatItReports)
     const SearchCase &c = GetParam();
     ASSERT_NO_FATAL_FAILURE(startSim(QStringList{"--count", QString::number(c.count)} + c.args));
     ASSERT_NO_FATAL_FAILURE(openSdk());
+    const int searchId = sdk.peekNextId();
     const QList<FenwaDevice *> found = search(1000);
     EXPECT_EQ(found.size(), c.count * c.copies);
 
@@ -198,7 +198,8 @@ TEST_P(Search, FindsEveryTerminalOncePerReplyWithWhatItReports)
         }
         EXPECT_EQ(seen, c.copies) << mac.toStdString();
     }
-    EXPECT_EQ(sim.commands(), QList<QByteArray>{"{\"id\":0,\"method\":\"search\",\"user\":\"Windows Wendtix\"}"});
+    EXPECT_EQ(sim.commands(), QList<QByteArray>{"{\"id\":" + QByteArray::number(searchId)
+                                                + ",\"method\":\"search\",\"user\":\"Windows Wendtix\"}"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -217,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct CommandCase {
     const char *label;
     std::function<int(FenwaSDK &, FenwaDevice *)> run;
-    QByteArray text;  // exact text with id 0
+    QByteArray text;  // exact text, written with id 0
     QByteArray state; // what the addressed terminal's state must hold after it (JSON, a subset)
     // For the reading commands: compares what was read with the terminal.
     std::function<void(const QJsonObject &)> checkRead = nullptr;
@@ -294,6 +295,7 @@ TEST_P(Command, ReachesTheTerminalAsTheTemplateTextAndChangesItsState)
     const QJsonObject before0 = sim.terminal(0);
     const QJsonObject before2 = sim.terminal(2);
     FenwaDevice *device = record(1);
+    const QByteArray id = QByteArray::number(sdk.peekNextId());
 
     EXPECT_EQ(GetParam().run(sdk, device), 0);
     const QList<QByteArray> received = sim.commands();
@@ -301,7 +303,7 @@ TEST_P(Command, ReachesTheTerminalAsTheTemplateTextAndChangesItsState)
     // The log escapes raw line breaks; the template's only ones are in the
     // RTP entries, which cJSON prints with them.
     QByteArray expected = GetParam().text;
-    expected.replace('\n', "\\n");
+    expected.replace('\n', "\\n").replace("{\"id\":0,", "{\"id\":" + id + ",");
     EXPECT_EQ(received[0], expected);
     const QJsonDocument state = QJsonDocument::fromJson(GetParam().state);
     ASSERT_TRUE(state.isObject()) << GetParam().state.constData();
@@ -398,26 +400,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- ids and reply matching ---------------------------------------------------
 
-TEST_F(LinkE2e, IdsCountFromZeroPerOpenAndEachCommandGetsItsOwnReply)
+TEST_F(LinkE2e, EveryReplyTwiceStillGivesEachCommandItsOwnAcrossAReopen)
 {
     ASSERT_NO_FATAL_FAILURE(startSim({"--count", "2", "--duplicate"}));
     ASSERT_NO_FATAL_FAILURE(openSdk(1000));
+    const int first = sdk.peekNextId();
     const QList<FenwaDevice *> found = search(300);
     ASSERT_EQ(found.size(), 4);
     FenwaDevice *d = findByMac(found, "02:fe:00:00:00:02");
     ASSERT_NE(d, nullptr);
-    // Every reply comes twice: the second copy of each must not answer the
-    // next command.
+    // The second copy of each reply must not answer the next command.
     EXPECT_EQ(sdk.setName(d, "one"), 0);
     EXPECT_EQ(sdk.setName(d, "two"), 0);
     sdk.close();
     ASSERT_NO_FATAL_FAILURE(openSdk(1000));
     EXPECT_EQ(sdk.setName(d, "three"), 0);
-    EXPECT_EQ(sim.commands(),
-              (QList<QByteArray>{"{\"id\":0,\"method\":\"search\",\"user\":\"Windows Wendtix\"}",
-                                 "{\"id\":1,\"method\":\"SetName\",\"name\":\"one\"}",
-                                 "{\"id\":2,\"method\":\"SetName\",\"name\":\"two\"}",
-                                 "{\"id\":0,\"method\":\"SetName\",\"name\":\"three\"}"}));
+    const QList<QByteArray> commands = sim.commands();
+    ASSERT_EQ(commands.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(commands[i].startsWith("{\"id\":" + QByteArray::number(first + i) + ",")) << commands[i].constData();
     EXPECT_EQ(sim.terminal(1).value("name").toString(), "three");
 }
 
@@ -473,18 +474,6 @@ TEST_F(LinkE2e, CancelEndsAnOpenEndedSearchWithWhatItFound)
 
 // ---- lost and bad replies -----------------------------------------------------
 
-TEST_F(LinkE2e, DroppedReplyTimesOut)
-{
-    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--drop", "100"}));
-    ASSERT_NO_FATAL_FAILURE(openSdk(300));
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_EQ(sdk.reboot(record(0)), -1);
-    EXPECT_GE(timer.elapsed(), 300);
-    EXPECT_EQ(sim.stats().value("dropped").toInt(), 1);
-    EXPECT_EQ(sim.terminal(0).value("reboots").toInt(), 1) << "the terminal acted; only its reply was lost";
-}
-
 TEST_F(LinkE2e, EveryDroppedReplyIsOneFailureAndNoneMore)
 {
     ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--drop", "40", "--seed", "7"}));
@@ -531,32 +520,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BadReplyCase> &info) { return std::string(info.param.label); });
 
 // ---- transport life -------------------------------------------------------------
-
-TEST_F(LinkE2e, CloseThenOpenDiscardsRepliesQueuedBefore)
-{
-    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--delay", "200"}));
-    ASSERT_NO_FATAL_FAILURE(openSdk(50));
-    FenwaDevice *d = record(0);
-
-    // Without a reopen a late reply stays queued...
-    EXPECT_EQ(sdk.reboot(d), -1);
-    sleepMs(400);
-    FenwaReply *late = sdk.waitReply(0, 100);
-    ASSERT_NE(late, nullptr) << "the late reply was queued";
-    EXPECT_EQ(late->result(), 0);
-    delete late;
-
-    // ...and a reopen drops it: ids restart at 0, so it would match again.
-    EXPECT_EQ(sdk.reboot(d), -1);
-    sleepMs(400);
-    sdk.close();
-    ASSERT_NO_FATAL_FAILURE(openSdk(50));
-    EXPECT_EQ(sdk.peekNextId(), 0);
-    FenwaReply *stale = sdk.waitReply(1, 300);
-    EXPECT_EQ(stale, nullptr);
-    delete stale;
-    EXPECT_EQ(sim.commands().size(), 2);
-}
 
 TEST_F(LinkE2e, RefusedSendIsFollowedByAReopenAndWorkingCommands)
 {

@@ -21,9 +21,36 @@ QPcapPacket *craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const u
     return packet;
 }
 
-QPcapPacket *craftFrameWithEtherType(uint16_t etherType, const uint8_t srcMac[6], const QByteArray &text)
+int ScriptedDevice::send(const uint8_t *frame, int length)
 {
-    QPcapPacket *packet = craftFrame(srcMac, kTermIp, kToolMac, kToolIp, text);
-    putBigEndian16(packet->frame() + 12, etherType);
-    return packet;
+    QMutexLocker lock(&script->mutex);
+    script->sent.append(QByteArray(reinterpret_cast<const char *>(frame), length));
+    script->pending += script->answers;
+    script->answers.clear();
+    script->changed.wakeAll();
+    return 0;
+}
+
+int ScriptedDevice::capture(Deliver deliver, void *user)
+{
+    QMutexLocker lock(&script->mutex);
+    for (;;) {
+        while (!script->stopped && script->pending.isEmpty())
+            script->changed.wait(&script->mutex);
+        if (script->stopped) {
+            script->stopped = false;
+            return 0;
+        }
+        const QByteArray frame = script->pending.takeFirst();
+        lock.unlock();
+        deliver(user, reinterpret_cast<const uint8_t *>(frame.constData()), frame.size());
+        lock.relock();
+    }
+}
+
+void ScriptedDevice::stopCapture()
+{
+    QMutexLocker lock(&script->mutex);
+    script->stopped = true;
+    script->changed.wakeAll();
 }

@@ -103,7 +103,8 @@ TEST(Frame, CommandFrameNeedsArpAndTheMagicBytes)
 {
     PacketRef good(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{}"));
     EXPECT_TRUE(isCommandFrame(good.p->frame(), good.p->length()));
-    PacketRef ipv4(craftFrameWithEtherType(0x0800, kTermMac, "{}"));
+    PacketRef ipv4(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{}"));
+    putBigEndian16(ipv4.p->frame() + 12, 0x0800);
     EXPECT_FALSE(isCommandFrame(ipv4.p->frame(), ipv4.p->length()));
     PacketRef noMagic(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{}"));
     noMagic.p->frame()[43] = 0x89;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The command protocol without a network: the SDK is opened on an interface
-// name that cannot exist (longer than any interface name), so its transport
-// never opens and nothing is sent; replies are crafted frames handed to its
-// capture callback before the command waits for them.
+// The command protocol without a network: the SDK's transport runs on a
+// scripted device that puts nothing on a wire, records what it is given and
+// answers each send with the frames the test scripted, on the capture thread.
 #include "FenwaSDK.h"
 #include "crafted_frames.h"
 
@@ -12,7 +11,9 @@
 
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QThread>
 #include <cJSON.h>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -32,6 +33,11 @@ public:
     {
         QMutexLocker lock(&mutex);
         received.append(QByteArray(text));
+    }
+    int receivedCount()
+    {
+        QMutexLocker lock(&mutex);
+        return received.size();
     }
     QList<QByteArray> sentTexts()
     {
@@ -59,10 +65,11 @@ protected:
     void SetUp() override
     {
         std::memset(&adapter, 0, sizeof adapter);
-        std::snprintf(adapter.name, sizeof adapter.name, "no-such-interface-for-tests");
+        std::snprintf(adapter.name, sizeof adapter.name, "scripted0");
         std::memcpy(adapter.hardwareAddress, kToolMac, 6);
         std::memcpy(adapter.address, kToolIp, 4);
         sdk.setCommandObserver(&recorder);
+        sdk.transport()->setDeviceFactory([this] { return std::make_unique<ScriptedDevice>(&script); });
         sdk.open(&adapter);
         sdk.setReplyTimeout(3000);
         device = FenwaDevice::fromSearchReply(kTermMac, kTermIp, nullptr);
@@ -72,19 +79,22 @@ protected:
         device->release();
         sdk.close();
     }
-    void inject(const QByteArray &text, const uint8_t *src = kTermMac, const uint8_t *srcIp = kTermIp)
+    // A frame captured after the next send.
+    void answer(const QByteArray &text, const uint8_t *src = kTermMac, const uint8_t *srcIp = kTermIp)
     {
         QPcapPacket *p = craftFrame(src, srcIp, kToolMac, kToolIp, text);
-        sdk.onPcapPacket(p);
+        QMutexLocker lock(&script.mutex);
+        script.answers.append(QByteArray(reinterpret_cast<const char *>(p->frame()), p->length()));
         p->release();
     }
     // A reply for the command about to be sent.
-    void injectReply(const char *format)
+    void answerReply(const char *format, const uint8_t *src = kTermMac)
     {
-        inject(QByteArray(QString::asprintf(format, sdk.peekNextId()).toUtf8()));
+        answer(QByteArray(QString::asprintf(format, sdk.peekNextId()).toUtf8()), src);
     }
 
     QPcapAdapter adapter;
+    DeviceScript script;
     FenwaSDK sdk;
     Recorder recorder;
     FenwaDevice *device = nullptr;
@@ -107,12 +117,14 @@ TEST_P(ReplyMatching, OtherFramesAreSkippedAndTheMatchingReplyDecidesAtOnce)
 {
     const int id = sdk.peekNextId();
     // Frames the wait must consume and drop before it reaches the reply.
-    inject("not json at all");
-    inject(QByteArray());
-    inject(QByteArray("{\"id\":") + QByteArray::number(id + 1) + ",\"result\":\"success\"}");
-    inject(QByteArray("{\"id\":\"x") + QByteArray::number(id) + "\",\"result\":\"success\"}");
-    inject("{\"result\":\"success\"}");
-    injectReply(GetParam().reply);
+    answer("not json at all");
+    answer(QByteArray());
+    answer(QByteArray("{\"id\":") + QByteArray::number(id + 1) + ",\"result\":\"success\"}");
+    answer(QByteArray("{\"id\":\"x") + QByteArray::number(id) + "\",\"result\":\"success\"}");
+    answer("{\"result\":\"success\"}");
+    // The right id from another terminal: another program's command.
+    answerReply("{\"id\":%d,\"result\":\"success\"}", kOtherMac);
+    answerReply(GetParam().reply);
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(sdk.reboot(device), GetParam().expected);
@@ -135,35 +147,71 @@ TEST_F(OfflineSdk, FramesThatAreNotRepliesNeverAnswer)
 {
     sdk.setReplyTimeout(200);
     const QByteArray good = QByteArray("{\"id\":") + QByteArray::number(sdk.peekNextId()) + ",\"result\":\"success\"}";
-    inject(good, kToolMac); // our own transmission, captured back
-    QPcapPacket *ipv4 = craftFrameWithEtherType(0x0800, kTermMac, good);
-    sdk.onPcapPacket(ipv4);
-    ipv4->release();
+    answer(good, kToolMac); // our own transmission, captured back
+    QPcapPacket *ipv4 = craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, good);
+    putBigEndian16(ipv4->frame() + 12, 0x0800);
     QPcapPacket *noMagic = craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, good);
     noMagic->frame()[42] = 0;
-    sdk.onPcapPacket(noMagic);
-    noMagic->release();
+    for (QPcapPacket *p : {ipv4, noMagic}) {
+        script.answers.append(QByteArray(reinterpret_cast<const char *>(p->frame()), p->length()));
+        p->release();
+    }
     EXPECT_EQ(sdk.reboot(device), -1);
     EXPECT_TRUE(recorder.received.isEmpty());
 }
 
-TEST_F(OfflineSdk, WithoutAdapterNothingIsSentAndCommandsTimeOut)
+TEST_F(OfflineSdk, AReplyThatCameWhileNothingWaitedAnswersNothing)
+{
+    // Captured before the command: a late reply of another program that
+    // happens to carry the id this command will have.
+    sdk.setReplyTimeout(200);
+    answerReply("{\"id\":%d,\"result\":\"success\"}");
+    ASSERT_EQ(sdk.send(kTermMac, kTermIp, "{}", 2), 0);
+    QElapsedTimer timer;
+    timer.start();
+    while (recorder.receivedCount() == 0 && timer.elapsed() < 2000)
+        QThread::msleep(5);
+    ASSERT_EQ(recorder.receivedCount(), 1);
+    EXPECT_EQ(sdk.reboot(device), -1);
+}
+
+TEST_F(OfflineSdk, SetMacReplyMayComeFromTheNewMac)
+{
+    answerReply("{\"id\":%d,\"result\":\"success\"}", kOtherMac);
+    EXPECT_EQ(sdk.setMac(device, "02:fe:00:00:00:02"), 0);
+}
+
+TEST_F(OfflineSdk, NothingIsSentOrLoggedWithoutAnOpenLink)
 {
     sdk.close();
     sdk.open(nullptr);
-    sdk.setReplyTimeout(100);
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(sdk.reboot(device), -1);
-    EXPECT_GE(timer.elapsed(), 100);
+    QList<FenwaDevice *> found;
+    EXPECT_EQ(sdk.search(&found, 2000), -1);
+    EXPECT_LT(timer.elapsed(), 1000) << "nothing was sent, so nothing is awaited";
     EXPECT_TRUE(recorder.sentTexts().isEmpty());
+    EXPECT_TRUE(script.sent.isEmpty());
     EXPECT_FALSE(sdk.isOpen());
+}
+
+TEST_F(OfflineSdk, IdsStartApartInEachInstanceAndCountOnAcrossReopen)
+{
+    FenwaSDK other;
+    EXPECT_NE(other.peekNextId(), sdk.peekNextId());
+    const int first = sdk.peekNextId();
+    sdk.setReplyTimeout(0);
+    sdk.reboot(device);
+    sdk.close();
+    sdk.open(&adapter);
+    EXPECT_EQ(sdk.peekNextId(), first == INT_MAX - 1 ? 0 : first + 1);
 }
 
 TEST_F(OfflineSdk, CancelWithNoWaitDoesNotSpoilTheNextCommand)
 {
     sdk.cancel();
-    injectReply("{\"id\":%d,\"result\":\"success\"}");
+    answerReply("{\"id\":%d,\"result\":\"success\"}");
     EXPECT_EQ(sdk.reboot(device), 0);
 }
 
@@ -173,12 +221,12 @@ TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnly)
     auto reply = [&](const char *method, int replyId) {
         return QByteArray(QString::asprintf("{\"id\":%d,\"method\":\"%s\",\"name\":\"n\"}", replyId, method).toUtf8());
     };
-    inject(reply("search", id), kTermMac, kTermIp);
-    inject(reply("Search", id), kOtherMac, kOtherIp);
-    inject(reply("search", id + 1), kOtherMac, kOtherIp);
-    inject("garbage", kOtherMac, kOtherIp);
-    inject(reply("search", id), kOtherMac, kOtherIp);
-    inject(reply("search", id), kTermMac, kTermIp); // answered twice: listed twice
+    answer(reply("search", id), kTermMac, kTermIp);
+    answer(reply("Search", id), kOtherMac, kOtherIp);
+    answer(reply("search", id + 1), kOtherMac, kOtherIp);
+    answer("garbage", kOtherMac, kOtherIp);
+    answer(reply("search", id), kOtherMac, kOtherIp);
+    answer(reply("search", id), kTermMac, kTermIp); // answered twice: listed twice
     QList<FenwaDevice *> found;
     ASSERT_EQ(sdk.search(&found, 200), 0);
     ASSERT_EQ(found.size(), 3);
@@ -188,7 +236,8 @@ TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnly)
     EXPECT_EQ(found[2]->macText, "02:fe:00:00:00:01");
     for (FenwaDevice *d : found)
         d->release();
-    EXPECT_EQ(recorder.sentTexts().value(0), QByteArray("{\"id\":0,\"method\":\"search\",\"user\":\"Windows Wendtix\"}"));
+    EXPECT_EQ(recorder.sentTexts().value(0),
+              QByteArray("{\"id\":" + QByteArray::number(id) + ",\"method\":\"search\",\"user\":\"Windows Wendtix\"}"));
 }
 
 TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
@@ -199,7 +248,7 @@ TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
         r.rtpIP = "1.1.1.1";
         r.rtpPort = 1;
     }
-    injectReply("{\"id\":%d,\"result\":\"busy\",\"rtp0\":{\"enable\":1,\"rtpIP\":\"239.0.0.9\",\"rtpPort\":7000},"
+    answerReply("{\"id\":%d,\"result\":\"busy\",\"rtp0\":{\"enable\":1,\"rtpIP\":\"239.0.0.9\",\"rtpPort\":7000},"
                 "\"rtp2\":{\"enable\":0,\"rtpIP\":\"239.0.0.3\",\"rtpPort\":7004}}");
     EXPECT_EQ(sdk.getRtpSettings(device, rtp, 10), -1);
     EXPECT_EQ(rtp[0].rtpIP, "239.0.0.9");
@@ -210,7 +259,7 @@ TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
 
     SipSettings sip0, sip1;
     sip1.account = "kept";
-    injectReply("{\"id\":%d,\"result\":\"success\",\"sip0\":{\"serverHost\":\"h\",\"serverPort\":\"5060\","
+    answerReply("{\"id\":%d,\"result\":\"success\",\"sip0\":{\"serverHost\":\"h\",\"serverPort\":\"5060\","
                 "\"account\":\"100\",\"password\":\"p\",\"displayName\":\"d\"}}");
     EXPECT_EQ(sdk.getSipSettings(device, &sip0, &sip1), 0);
     EXPECT_EQ(sip0.account, "100");
@@ -253,7 +302,7 @@ SipSettings hostileSip()
 
 TEST_P(TextArguments, AreEscapedSoTheTextParsesBackToWhatWasTyped)
 {
-    injectReply("{\"id\":%d,\"result\":\"success\"}");
+    answerReply("{\"id\":%d,\"result\":\"success\"}");
     EXPECT_EQ(GetParam().run(sdk, device), 0);
     const QList<QByteArray> texts = recorder.sentTexts();
     ASSERT_EQ(texts.size(), 1);
@@ -304,16 +353,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OfflineSdk, TextFillingTheBufferExactlyIsSentOneMoreByteIsRefused)
 {
-    const int base = static_cast<int>(std::strlen("{\"id\":0,\"method\":\"SetName\",\"name\":\"\"}"));
-    const int room = FenwaSDK::COMMAND_BUFFER - 1 - base;
-    injectReply("{\"id\":%d,\"result\":\"success\"}");
-    EXPECT_EQ(sdk.setName(device, QString(room, 'n')), 0);
+    // The room a name has beside the template and the next command's id.
+    const auto room = [this] {
+        return FenwaSDK::COMMAND_BUFFER - 1
+            - QString::asprintf("{\"id\":%d,\"method\":\"SetName\",\"name\":\"\"}", sdk.peekNextId()).size();
+    };
+    answerReply("{\"id\":%d,\"result\":\"success\"}");
+    EXPECT_EQ(sdk.setName(device, QString(room(), 'n')), 0);
     ASSERT_EQ(recorder.sentTexts().size(), 1);
     EXPECT_EQ(recorder.sentTexts()[0].size(), FenwaSDK::COMMAND_BUFFER - 1);
 
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(sdk.setName(device, QString(room + 1, 'n')), -1);
+    EXPECT_EQ(sdk.setName(device, QString(room() + 1, 'n')), -1);
     EXPECT_LT(timer.elapsed(), 1000) << "refused at once, no reply wait";
     EXPECT_EQ(recorder.sentTexts().size(), 1) << "nothing of a refused command leaves";
 }
@@ -351,10 +403,10 @@ TEST_P(RtpList, CommasOnlyBetweenEntriesForAnyLength)
         list[i].rtpIP = QString::asprintf("239.0.0.%d", i + 1);
         list[i].rtpPort = 6000 + i;
     }
-    injectReply("{\"id\":%d,\"result\":\"success\"}");
+    answerReply("{\"id\":%d,\"result\":\"success\"}");
     ASSERT_EQ(sdk.setRtpSettings(device, list, count), 0);
     const QByteArray text = recorder.sentTexts().value(0);
-    ASSERT_TRUE(text.startsWith("{\"id\":0,\"method\":\"SetRtpSettings\",\"rtp0\":{")) << text.constData();
+    ASSERT_TRUE(text.contains(",\"method\":\"SetRtpSettings\",\"rtp0\":{")) << text.constData();
     EXPECT_FALSE(text.contains(",}"));
     Json sent(text);
     ASSERT_TRUE(cJSON_IsObject(sent.j)) << text.constData();

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 QByteArray readAll(const QString &path)
@@ -54,8 +55,7 @@ private slots:
     void logPrefix();
     void logLongMessageIsCutToBuffer();
     void logLevelThreshold();
-    void logFileNameCarriesStartTime();
-    void logDirectoryFallsBackWhenAppDirIsReadOnly();
+    void logFileIsPrivateAndNeverFollowsALink();
 
     void languageLine_data();
     void languageLine();
@@ -64,10 +64,8 @@ private slots:
     void loadLanguageFileNameAndDirectory();
 
     void firstStartWritesEnglish();
-    void textKeysRoundTrip();
     void sourceIndexNonNumberReadsZero();
     void fileListDropsVanishedFiles();
-    void twoStoresMergeTheirKeys();
 
 private:
     QTemporaryDir tmp;
@@ -146,25 +144,30 @@ void CoreTest::logLevelThreshold()
     QCOMPARE(readAll(path).size(), 0);
 }
 
-void CoreTest::logFileNameCarriesStartTime()
+void CoreTest::logFileIsPrivateAndNeverFollowsALink()
 {
-    const QDateTime newYearsEve(QDate(2023, 12, 31), QTime(23, 59, 58));
-    QCOMPARE(OrbFileUtils::logFileName(QStringLiteral("/x/log"), newYearsEve),
-             QStringLiteral("/x/log/20231231235958.log"));
-}
+    const auto mode = [](const QString &path) {
+        struct stat st;
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    const QString dir = OrbFileUtils::logDirectory();
+    QVERIFY(dir.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)));
+    QCOMPARE(mode(dir), 0700);
+    const mode_t before = ::umask(0);
+    const QString path = tmp.filePath(QStringLiteral("private.log"));
+    writeFile(path, "old");
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    QCOMPARE(openLogFile(QFile::encodeName(path)), 0);
+    closeLogFile();
+    QCOMPARE(mode(path), 0600);
 
-void CoreTest::logDirectoryFallsBackWhenAppDirIsReadOnly()
-{
-    const QString writable = tmp.filePath(QStringLiteral("app"));
-    QVERIFY(QDir().mkpath(writable));
-    QCOMPARE(OrbFileUtils::logDirectory(writable), writable + QStringLiteral("/log"));
-    QVERIFY(QFileInfo(writable + QStringLiteral("/log")).isDir());
-
-    const QString missing = tmp.filePath(QStringLiteral("no-such-dir"));
-    const QString fallback = OrbFileUtils::logDirectory(missing);
-    QVERIFY(!fallback.startsWith(missing));
-    QVERIFY(fallback.endsWith(QStringLiteral("/log")));
-    QVERIFY(QFileInfo(fallback).isDir());
+    const QString target = tmp.filePath(QStringLiteral("target"));
+    writeFile(target, "keep");
+    const QString link = tmp.filePath(QStringLiteral("planted.log"));
+    QVERIFY(QFile::link(target, link));
+    QCOMPARE(openLogFile(QFile::encodeName(link)), -1);
+    ::umask(before);
+    QCOMPARE(readAll(target), QByteArray("keep"));
 }
 
 void CoreTest::languageLine_data()
@@ -255,22 +258,6 @@ void CoreTest::firstStartWritesEnglish()
     QCOMPARE(OrbConfigure().language(), QStringLiteral("cn"));
 }
 
-void CoreTest::textKeysRoundTrip()
-{
-    {
-        OrbConfigure store;
-        store.setNetwork(QStringLiteral("fwtool0"));
-        store.setRtpServer(QStringLiteral("239.1.2.3:5004"));
-        store.setDeviceId(QStringLiteral("alsa_input.pci-0000_00_1f.3"));
-        store.setRtpSourceIndex(1);
-    }
-    OrbConfigure store;
-    QCOMPARE(store.network(), QStringLiteral("fwtool0"));
-    QCOMPARE(store.rtpServer(), QStringLiteral("239.1.2.3:5004"));
-    QCOMPARE(store.deviceId(), QStringLiteral("alsa_input.pci-0000_00_1f.3"));
-    QCOMPARE(store.rtpSourceIndex(), 1);
-}
-
 void CoreTest::sourceIndexNonNumberReadsZero()
 {
     QVERIFY(QDir().mkpath(OrbFileUtils::configureDirectory()));
@@ -296,19 +283,6 @@ void CoreTest::fileListDropsVanishedFiles()
     QVERIFY(raw.contains(QStringLiteral("rtp file list")));
     QCOMPARE(raw.value(QStringLiteral("rtp file list")).toString(), QString());
     QCOMPARE(OrbConfigure().rtpFileList(), QStringList());
-}
-
-void CoreTest::twoStoresMergeTheirKeys()
-{
-    OrbConfigure first;
-    OrbConfigure second;
-    first.setNetwork(QStringLiteral("eth9"));
-    second.setLanguage(QStringLiteral("cn"));
-    first.sync();
-    second.sync();
-    OrbConfigure reader;
-    QCOMPARE(reader.network(), QStringLiteral("eth9"));
-    QCOMPARE(reader.language(), QStringLiteral("cn"));
 }
 
 QTEST_GUILESS_MAIN(CoreTest)

@@ -8,9 +8,7 @@
 #include "link/FenwaSDK.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTextStream>
-#include <QThread>
 #include <cstdio>
 #include <cstring>
 
@@ -67,8 +65,11 @@ int main(int argc, char **argv)
         return usageError(err, error);
     verboseOutput = request.verbose;
 
-    if (!isCapturePermitted()) {
-        err << "fenwa-cli: " << capturePermissionHint(QCoreApplication::applicationFilePath()) << "\n";
+    // Capture goes through the helper unless this process may capture
+    // itself; say at once when neither can work.
+    const CaptureAccess access = captureAccess();
+    if (access != CaptureAccess::InProcess && access != CaptureAccess::Helper) {
+        err << "fenwa-cli: " << capturePermissionHint(access) << "\n";
         return 1;
     }
 
@@ -100,12 +101,12 @@ int main(int argc, char **argv)
     sdk.open(adapter);
     // The capture opens on its own thread; wait for it so that a wrong or
     // unusable interface is reported instead of showing up as silence.
-    QElapsedTimer waited;
-    waited.start();
-    while (!sdk.transport()->isDeviceOpen() && waited.elapsed() < 2000)
-        QThread::msleep(5);
-    if (!sdk.transport()->isDeviceOpen()) {
-        err << "fenwa-cli: cannot open " << adapter->name << ": " << sdk.transport()->lastError() << "\n";
+    if (!sdk.transport()->waitOpen(FenwaSDK::LINK_SETTLE_MS)) {
+        if (sdk.transport()->linkState() == QPcap::NoPermission)
+            err << "fenwa-cli: packet capture is not permitted on " << adapter->name << ": "
+                << sdk.transport()->lastError() << "\n";
+        else
+            err << "fenwa-cli: cannot open " << adapter->name << ": " << sdk.transport()->lastError() << "\n";
         sdk.close();
         delete adapters;
         return 1;

@@ -1,0 +1,364 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Who may capture, and the capture helper under hostile input. Needs root:
+// the process moves into a network namespace of its own (gone with it) that
+// holds one veth pair, fwa (the helper's) and fwb (the far end), and drops
+// to an unprivileged user in children where a test asks for one.
+#include "CapturePermission.h"
+#include "QPcapAdapterList.h"
+#include "QPcapDevice.h"
+#include "QPcapHelperProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <grp.h>
+#include <linux/capability.h>
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <random>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+bool segmentUp = false;
+
+// Waits for pid up to ms; its exit code, 128 + the signal that ended it, or
+// -1 when it is still running.
+int waitExit(pid_t pid, int ms)
+{
+    for (int waited = 0; waited <= ms; waited += 5) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        usleep(5000);
+    }
+    return -1;
+}
+
+// Reads length bytes within ms; what arrived.
+QByteArray readSome(int fd, int length, int ms)
+{
+    QByteArray bytes;
+    while (bytes.size() < length) {
+        struct pollfd p = {fd, POLLIN, 0};
+        char buf[2048];
+        if (poll(&p, 1, ms) <= 0)
+            break;
+        const ssize_t n = read(fd, buf, std::min<size_t>(sizeof buf, size_t(length - bytes.size())));
+        if (n <= 0)
+            break;
+        bytes.append(buf, int(n));
+    }
+    return bytes;
+}
+
+QByteArray message(char type, const QByteArray &payload)
+{
+    return QByteArray(1, type) + char(payload.size() >> 8) + char(payload.size() & 0xff) + payload;
+}
+
+// A command frame as the link builds it, from mac.
+QByteArray commandFrame(const QByteArray &mac, const QByteArray &text = "{\"id\":7,\"method\":\"search\"}")
+{
+    QByteArray f = QByteArray(6, '\xff') + mac + QByteArray("\x08\x06\x00\x01\x08\x00\x06\x04\x00\x01", 10) + mac
+        + QByteArray(4, '\0') + QByteArray(6, '\xff') + QByteArray(4, '\xff');
+    return f + QByteArray("\x88\x88\x01", 3) + QByteArray(15, '\0') + text;
+}
+
+// The helper on fwa, spoken to through fd.
+struct Helper {
+    pid_t pid = -1;
+    int fd = -1;
+    QByteArray mac; // from its READY
+
+    bool start()
+    {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+        posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        char *argv[] = {const_cast<char *>(FENWA_HELPER), const_cast<char *>("fwa"), nullptr};
+        const int rc = posix_spawn(&pid, FENWA_HELPER, &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(pair[1]);
+        fd = pair[0];
+        const QByteArray ready = readSome(fd, 3 + 6, 3000);
+        mac = ready.mid(3);
+        return rc == 0 && ready.size() == 9 && ready[0] == QPCAP_HELPER_READY;
+    }
+    ~Helper()
+    {
+        if (fd >= 0)
+            close(fd);
+        if (pid > 0 && waitExit(pid, 2000) < 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// A raw socket on fwb: frames that reach the far end, and frames sent from it.
+struct FarEnd {
+    int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    FarEnd()
+    {
+        struct sockaddr_ll at;
+        std::memset(&at, 0, sizeof at);
+        at.sll_family = AF_PACKET;
+        at.sll_protocol = htons(ETH_P_ALL);
+        at.sll_ifindex = int(if_nametoindex("fwb"));
+        bind(fd, reinterpret_cast<struct sockaddr *>(&at), sizeof at);
+    }
+    ~FarEnd() { close(fd); }
+    QByteArray receive(int ms) const
+    {
+        struct pollfd p = {fd, POLLIN, 0};
+        char buf[2048];
+        const ssize_t n = poll(&p, 1, ms) > 0 ? recv(fd, buf, sizeof buf, 0) : -1;
+        return n > 0 ? QByteArray(buf, int(n)) : QByteArray();
+    }
+    void send(const QByteArray &frame) const { ::send(fd, frame.constData(), size_t(frame.size()), 0); }
+};
+
+class CaptureHelper : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!segmentUp)
+            GTEST_SKIP() << "needs root for a network namespace of its own";
+        ASSERT_TRUE(helper.start()) << "the helper did not report READY";
+    }
+    Helper helper;
+};
+
+struct Refusal {
+    const char *label;
+    std::function<QByteArray(const QByteArray &mac)> bytes;
+};
+void PrintTo(const Refusal &c, std::ostream *os) { *os << c.label; }
+
+class Refuses : public CaptureHelper, public ::testing::WithParamInterface<Refusal> {};
+
+QByteArray withByte(QByteArray frame, int at, char value)
+{
+    frame[at] = value;
+    return frame;
+}
+} // namespace
+
+TEST_P(Refuses, AndEndsWithoutSendingAnything)
+{
+    const FarEnd far;
+    const QByteArray bytes = GetParam().bytes(helper.mac);
+    ASSERT_EQ(write(helper.fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    shutdown(helper.fd, SHUT_WR);
+    EXPECT_EQ(waitExit(helper.pid, 2000), QPCAP_HELPER_REFUSED);
+    helper.pid = -1;
+    EXPECT_TRUE(far.receive(100).isEmpty()) << "a refused frame reached the wire";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Input, Refuses,
+    ::testing::Values(
+        Refusal{"UnknownType", [](const QByteArray &m) { return message('X', commandFrame(m)); }},
+        Refusal{"ReplyTypeFromParent", [](const QByteArray &m) { return message('F', commandFrame(m)); }},
+        Refusal{"EmptyFrame", [](const QByteArray &) { return message('S', QByteArray()); }},
+        Refusal{"ShorterThanAHeader", [](const QByteArray &m) { return message('S', commandFrame(m).left(59)); }},
+        Refusal{"Over1514", [](const QByteArray &m) { return message('S', commandFrame(m, QByteArray(1455, 'x'))); }},
+        Refusal{"LengthFFFF", [](const QByteArray &m) { return QByteArray("S\xff\xff", 3) + commandFrame(m); }},
+        Refusal{"NotArp", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 13, 0x00)); }},
+        Refusal{"ArpReply", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 21, 0x02)); }},
+        Refusal{"NoCommandHeader", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 43, 0)); }},
+        Refusal{"ForeignSourceMac", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 11, 0x55)); }},
+        Refusal{"ForeignArpSender", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 27, 0x55)); }},
+        Refusal{"CutShortByTheParentsEnd",
+                [](const QByteArray &m) { return message('S', commandFrame(m)).left(40); }}),
+    [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.label); });
+
+TEST_F(CaptureHelper, SendsCommandFramesAndPassesBackNothingElseWithoutCapabilities)
+{
+    const FarEnd far;
+    const QByteArray frame = commandFrame(helper.mac);
+    const QByteArray out = message('S', frame);
+    ASSERT_EQ(write(helper.fd, out.constData(), size_t(out.size())), out.size());
+    EXPECT_EQ(far.receive(1000), frame);
+
+    // What the far end sends: only the command frame may come back.
+    const QByteArray other("\x02\x00\x00\x00\x00\x09", 6);
+    const QByteArray command = QByteArray(6, '\xff') + other + commandFrame(other).mid(12);
+    QByteArray ipv4 = command;
+    ipv4[12] = 0x08, ipv4[13] = 0x00;
+    far.send(ipv4);
+    far.send(withByte(command, 42, 0x11));
+    far.send(command);
+    EXPECT_EQ(readSome(helper.fd, 3 + command.size(), 1000), message('F', command));
+    EXPECT_TRUE(readSome(helper.fd, 1, 200).isEmpty());
+
+    QFile status(QStringLiteral("/proc/%1/status").arg(helper.pid));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QByteArray text = status.readAll();
+    EXPECT_TRUE(text.contains("CapPrm:\t0000000000000000")) << text.constData();
+    EXPECT_TRUE(text.contains("CapEff:\t0000000000000000"));
+    close(helper.fd);
+    helper.fd = -1;
+    EXPECT_EQ(waitExit(helper.pid, 2000), 0) << "the end of its input ends it";
+    helper.pid = -1;
+}
+
+TEST_F(CaptureHelper, SurvivesMutatedInputAndSendsOnlyItsOwnCommandFrames)
+{
+    const FarEnd far;
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    const QByteArray valid = message('S', commandFrame(helper.mac));
+    for (int round = 0; round < 200; ++round) {
+        Helper h;
+        ASSERT_TRUE(h.start()) << "seed " << seed;
+        QByteArray bytes = valid;
+        for (int flips = 1 + int(random() % 4); flips > 0; --flips)
+            bytes[int(random() % unsigned(bytes.size()))] = char(random());
+        if (random() % 4 == 0)
+            bytes = bytes.left(int(random() % unsigned(bytes.size())));
+        if (random() % 4 == 0)
+            bytes += QByteArray(int(random() % 2000), char(random()));
+        if (write(h.fd, bytes.constData(), size_t(bytes.size())) < 0) {
+            // It may have refused and gone before the last byte.
+        }
+        shutdown(h.fd, SHUT_WR);
+        const int status = waitExit(h.pid, 3000);
+        h.pid = -1;
+        ASSERT_TRUE(status == 0 || status == QPCAP_HELPER_REFUSED) << "status " << status << ", seed " << seed;
+        for (QByteArray f = far.receive(0); !f.isEmpty(); f = far.receive(0)) {
+            ASSERT_GE(f.size(), 60) << "seed " << seed;
+            EXPECT_EQ(f.mid(6, 6) + f.mid(22, 6), helper.mac + helper.mac) << "seed " << seed;
+            EXPECT_EQ(f.mid(12, 2) + f.mid(42, 2), QByteArray("\x08\x06\x88\x88", 4)) << "seed " << seed;
+        }
+    }
+}
+
+TEST_F(CaptureHelper, EndsWhenItsParentDiesEvenWithItsInputStillOpen)
+{
+    // The parent is a child of ours that starts a helper and dies; a
+    // grandchild keeps the helper's input open, so only the parent-death
+    // signal can end it. Orphans come to us, so we can wait for them.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t parent = fork();
+    if (parent == 0) {
+        Helper h;
+        pid_t pids[2] = {h.start() ? h.pid : -1, fork()};
+        if (pids[1] == 0) {
+            pause(); // holds the helper's input open
+            _exit(0);
+        }
+        h.pid = -1;
+        if (write(pipeFds[1], pids, sizeof pids) != sizeof pids)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    pid_t pids[2] = {-1, -1};
+    ASSERT_EQ(read(pipeFds[0], pids, sizeof pids), ssize_t(sizeof pids));
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    kill(parent, SIGKILL);
+    waitpid(parent, nullptr, 0);
+    EXPECT_EQ(waitExit(pids[0], 2000), 128 + SIGKILL);
+    kill(pids[1], SIGKILL);
+    waitpid(pids[1], nullptr, 0);
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+TEST(HelperDevice, AHelperThatEndedFailsSendAndCaptureWithoutTakingThisProcess)
+{
+    if (!segmentUp)
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    std::unique_ptr<QPcapAdapterList> list(QPcapAdapterList::adapters());
+    const QPcapAdapter *fwa = findAdapter(list.get(), "fwa");
+    ASSERT_STREQ(fwa->name, "fwa");
+    std::unique_ptr<QPcapDevice> device = createHelperDevice(FENWA_HELPER);
+    ASSERT_EQ(device->open(*fwa), 0) << device->error().constData();
+    const QByteArray foreign = commandFrame(QByteArray(6, '\x55'));
+    // The helper refuses the foreign frame and ends; a send after that meets
+    // a closed socket, which must be an error, not SIGPIPE.
+    int rc = 0;
+    for (int i = 0; i < 200 && rc == 0; ++i, usleep(10000))
+        rc = device->send(reinterpret_cast<const uint8_t *>(foreign.constData()), foreign.size());
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(device->capture([](void *, const uint8_t *, int) {}, nullptr), -1);
+}
+
+// ---- the capability check, run as another user ---------------------------
+
+struct PermissionCase {
+    const char *label;
+    bool unprivileged;
+    uint32_t effective, permitted;
+    bool expected;
+};
+void PrintTo(const PermissionCase &c, std::ostream *os) { *os << c.label; }
+
+class Permission : public ::testing::TestWithParam<PermissionCase> {};
+
+TEST_P(Permission, IsReadFromTheEffectiveSet)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to become another user";
+    const PermissionCase &c = GetParam();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (c.unprivileged) {
+            prctl(PR_SET_KEEPCAPS, 1);
+            if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+                _exit(3);
+            struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+            struct __user_cap_data_struct data[2] = {{c.effective, c.permitted, 0}, {0, 0, 0}};
+            if (syscall(SYS_capset, &header, data) != 0)
+                _exit(4);
+        }
+        _exit(isCapturePermitted() ? 1 : 0);
+    }
+    EXPECT_EQ(waitExit(child, 5000), c.expected ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Users, Permission,
+    ::testing::Values(
+        PermissionCase{"Root", false, 0, 0, true},
+        PermissionCase{"NobodyWithout", true, 0, 0, false},
+        PermissionCase{"NobodyWithNetRaw", true, CAP_TO_MASK(CAP_NET_RAW), CAP_TO_MASK(CAP_NET_RAW), true},
+        PermissionCase{"NobodyWithNetRawOnlyPermitted", true, 0, CAP_TO_MASK(CAP_NET_RAW), false},
+        PermissionCase{"NobodyWithNetAdminOnly", true, CAP_TO_MASK(CAP_NET_ADMIN), CAP_TO_MASK(CAP_NET_ADMIN), false}),
+    [](const ::testing::TestParamInfo<PermissionCase> &info) { return std::string(info.param.label); });
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // Before any thread exists, so that everything after lives in it.
+    segmentUp = !::testing::GTEST_FLAG(list_tests) && geteuid() == 0 && unshare(CLONE_NEWNET) == 0
+        && system("ip link add fwa type veth peer name fwb && sysctl -qw net.ipv6.conf.all.disable_ipv6=1"
+                  " && ip link set fwa up && ip link set fwb up && for i in $(seq 100); do"
+                  " ip -o link show fwb | grep -q 'state UP' && exit 0; sleep 0.05; done; exit 1") == 0;
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,299 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+/* fenwa-capture: the only program of Fenwa Workbench that holds a privilege.
+ *
+ *   fenwa-capture INTERFACE     (standard input and output: a socket to the parent)
+ *
+ * Installed root:fenwa 0750 with cap_net_raw in its permitted set, so that
+ * members of the group can find and configure terminals without root and
+ * without a capability on any Qt program (a GUI toolkit loads code chosen by
+ * the user's environment). It keeps CAP_NET_RAW alone, raises it only to
+ * open the capture and drops every capability before it reads a byte from
+ * its parent. It sends only command frames from the interface's own MAC and
+ * reports only captured command frames; anything else from the parent ends
+ * it. It ends with its parent (end of input, or the parent-death signal).
+ * The messages are described in link/QPcapHelperProtocol.h. */
+#define _GNU_SOURCE
+#include "QPcapHelperProtocol.h"
+
+#include <errno.h>
+#include <linux/capability.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <pcap/pcap.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+enum {
+    SNAP_LENGTH = 2048,
+    READ_TIMEOUT_MS = 1000,
+    /* A thousand terminals answer a search as one burst. */
+    CAPTURE_BUFFER_BYTES = 16 * 1024 * 1024,
+    MESSAGE_MAX = QPCAP_HELPER_HEADER + QPCAP_HELPER_FRAME_MAX
+};
+
+static uint8_t interfaceMac[6];
+
+static int setCapabilities(uint32_t effective, uint32_t permitted)
+{
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3];
+    memset(data, 0, sizeof data);
+    data[0].effective = effective;
+    data[0].permitted = permitted;
+    return (int)syscall(SYS_capset, &header, data);
+}
+
+static uint32_t permittedCapabilities(void)
+{
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3];
+    memset(data, 0, sizeof data);
+    if (syscall(SYS_capget, &header, data) != 0)
+        return 0;
+    return data[0].permitted;
+}
+
+/* Writes all of it, or ends: a parent that cannot read any more is gone. */
+static void writeAll(const uint8_t *bytes, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = write(STDOUT_FILENO, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            _exit(0);
+        bytes += n;
+        length -= (size_t)n;
+    }
+}
+
+static void putMessage(int type, const uint8_t *payload, size_t length)
+{
+    uint8_t message[MESSAGE_MAX];
+    if (length > QPCAP_HELPER_FRAME_MAX)
+        length = QPCAP_HELPER_FRAME_MAX;
+    message[0] = (uint8_t)type;
+    message[1] = (uint8_t)(length >> 8);
+    message[2] = (uint8_t)length;
+    if (length > 0)
+        memcpy(message + QPCAP_HELPER_HEADER, payload, length);
+    writeAll(message, QPCAP_HELPER_HEADER + length);
+}
+
+static int fail(int reason, const char *what, const char *detail)
+{
+    uint8_t text[QPCAP_HELPER_ERROR_MAX];
+    text[0] = (uint8_t)reason;
+    const int n = snprintf((char *)text + 1, sizeof text - 1, "%s: %s", what, detail);
+    size_t length = n < 0 ? 0 : (size_t)n;
+    if (length > sizeof text - 2)
+        length = sizeof text - 2;
+    putMessage(QPCAP_HELPER_ERROR, text, 1 + length);
+    return 1;
+}
+
+static int refuse(const char *why)
+{
+    fprintf(stderr, "fenwa-capture: refused: %s\n", why);
+    return QPCAP_HELPER_REFUSED;
+}
+
+static int isCommandFrame(const uint8_t *f, size_t length)
+{
+    return length >= QPCAP_HELPER_FRAME_MIN && length <= QPCAP_HELPER_FRAME_MAX && f[12] == 0x08 && f[13] == 0x06
+        && f[42] == 0x88 && f[43] == 0x88;
+}
+
+/* A command frame as the link builds it: an Ethernet ARP request whose
+ * Ethernet and ARP senders are both this interface. */
+static int isOwnCommandFrame(const uint8_t *f, size_t length)
+{
+    return isCommandFrame(f, length) && f[14] == 0 && f[15] == 1 && f[16] == 0x08 && f[17] == 0 && f[18] == 6
+        && f[19] == 4 && f[20] == 0 && f[21] == 1 && memcmp(f + 6, interfaceMac, 6) == 0
+        && memcmp(f + 22, interfaceMac, 6) == 0;
+}
+
+static void onFrame(u_char *user, const struct pcap_pkthdr *header, const u_char *bytes)
+{
+    (void)user;
+    /* The filter passes only these; checked again in case frames that came
+     * in before it was set are still in the ring. */
+    if (header->caplen == header->len && isCommandFrame(bytes, header->len))
+        putMessage(QPCAP_HELPER_FRAME, bytes, header->len);
+}
+
+static int interfaceName(const char *name)
+{
+    const size_t n = strlen(name);
+    return n > 0 && n < IFNAMSIZ && strchr(name, '/') == NULL && strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
+}
+
+static int readMac(const char *name)
+{
+    struct ifreq request;
+    memset(&request, 0, sizeof request);
+    memcpy(request.ifr_name, name, strlen(name));
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return fail(QPCAP_HELPER_FAILED, "socket", strerror(errno));
+    const int rc = ioctl(s, SIOCGIFHWADDR, &request);
+    const int error = errno;
+    close(s);
+    if (rc != 0)
+        return fail(QPCAP_HELPER_NO_DEVICE, name, strerror(error));
+    if (request.ifr_hwaddr.sa_family != ARPHRD_ETHER)
+        return fail(QPCAP_HELPER_NO_DEVICE, name, "not an Ethernet interface");
+    memcpy(interfaceMac, request.ifr_hwaddr.sa_data, 6);
+    return 0;
+}
+
+static pcap_t *openCapture(const char *name)
+{
+    char errbuf[PCAP_ERRBUF_SIZE];
+    memset(errbuf, 0, sizeof errbuf);
+    pcap_t *handle = pcap_create(name, errbuf);
+    if (handle == NULL) {
+        fail(QPCAP_HELPER_FAILED, name, errbuf);
+        return NULL;
+    }
+    pcap_set_snaplen(handle, SNAP_LENGTH);
+    pcap_set_promisc(handle, 1);
+    pcap_set_timeout(handle, READ_TIMEOUT_MS);
+    pcap_set_immediate_mode(handle, 1);
+    pcap_set_buffer_size(handle, CAPTURE_BUFFER_BYTES);
+
+    /* The one moment a capability is in force. */
+    const uint32_t raw = permittedCapabilities() & CAP_TO_MASK(CAP_NET_RAW);
+    setCapabilities(raw, raw);
+    const int rc = pcap_activate(handle);
+    const int dropped = setCapabilities(0, 0);
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    if (dropped != 0) {
+        fail(QPCAP_HELPER_FAILED, "cannot drop capabilities", strerror(errno));
+        pcap_close(handle);
+        return NULL;
+    }
+    if (rc < 0) {
+        const int reason = rc == PCAP_ERROR_PERM_DENIED ? QPCAP_HELPER_NO_PERMISSION
+            : rc == PCAP_ERROR_NO_SUCH_DEVICE || rc == PCAP_ERROR_IFACE_NOT_UP ? QPCAP_HELPER_NO_DEVICE
+                                                                                : QPCAP_HELPER_FAILED;
+        fail(reason, name, pcap_geterr(handle)[0] ? pcap_geterr(handle) : pcap_statustostr(rc));
+        pcap_close(handle);
+        return NULL;
+    }
+    struct bpf_program program;
+    if (pcap_compile(handle, &program, QPCAP_COMMAND_FILTER, 1, PCAP_NETMASK_UNKNOWN) != 0
+        || pcap_setfilter(handle, &program) != 0) {
+        fail(QPCAP_HELPER_FAILED, "capture filter", pcap_geterr(handle));
+        pcap_close(handle);
+        return NULL;
+    }
+    pcap_freecode(&program);
+    if (pcap_setnonblock(handle, 1, errbuf) != 0 || pcap_get_selectable_fd(handle) < 0) {
+        fail(QPCAP_HELPER_FAILED, name, "cannot wait for frames");
+        pcap_close(handle);
+        return NULL;
+    }
+    return handle;
+}
+
+/* Sends every complete message in buffer; returns the bytes consumed, or -1
+ * (with the exit status in *status) when the parent broke the protocol or
+ * the driver refused a frame. */
+static ssize_t sendMessages(pcap_t *handle, const uint8_t *buffer, size_t have, int *status)
+{
+    size_t used = 0;
+    while (have - used >= QPCAP_HELPER_HEADER) {
+        const uint8_t *m = buffer + used;
+        const size_t length = ((size_t)m[1] << 8) | m[2];
+        if (m[0] != QPCAP_HELPER_SEND) {
+            *status = refuse("unknown message type");
+            return -1;
+        }
+        if (length < QPCAP_HELPER_FRAME_MIN || length > QPCAP_HELPER_FRAME_MAX) {
+            *status = refuse("frame length out of range");
+            return -1;
+        }
+        if (have - used < QPCAP_HELPER_HEADER + length)
+            break;
+        const uint8_t *frame = m + QPCAP_HELPER_HEADER;
+        if (!isOwnCommandFrame(frame, length)) {
+            *status = refuse("not a command frame from this interface");
+            return -1;
+        }
+        if (pcap_sendpacket(handle, frame, (int)length) != 0) {
+            *status = fail(QPCAP_HELPER_FAILED, "send", pcap_geterr(handle));
+            return -1;
+        }
+        used += QPCAP_HELPER_HEADER + length;
+    }
+    return (ssize_t)used;
+}
+
+static int serve(pcap_t *handle)
+{
+    uint8_t buffer[2 * MESSAGE_MAX];
+    size_t have = 0;
+    struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {pcap_get_selectable_fd(handle), POLLIN, 0}};
+    for (;;) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(QPCAP_HELPER_FAILED, "poll", strerror(errno));
+        }
+        if (fds[1].revents) {
+            if (pcap_dispatch(handle, -1, onFrame, NULL) == PCAP_ERROR)
+                return fail(QPCAP_HELPER_NO_DEVICE, "capture", pcap_geterr(handle));
+        }
+        if (fds[0].revents) {
+            const ssize_t n = read(STDIN_FILENO, buffer + have, sizeof buffer - have);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0) /* the parent is gone; half a message means it died mid-way */
+                return have == 0 ? 0 : refuse("input ended inside a message");
+            have += (size_t)n;
+            int status = 0;
+            const ssize_t used = sendMessages(handle, buffer, have, &status);
+            if (used < 0)
+                return status;
+            memmove(buffer, buffer + used, have - (size_t)used);
+            have -= (size_t)used;
+        }
+    }
+}
+
+int main(int argc, char **argv)
+{
+    /* Cleared by the kernel on exec of a file with capabilities, so set here. */
+    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    signal(SIGPIPE, SIG_IGN);
+    closefrom(STDERR_FILENO + 1);
+    /* CAP_NET_RAW alone, and not in force until the capture opens. */
+    const uint32_t raw = permittedCapabilities() & CAP_TO_MASK(CAP_NET_RAW);
+    if (setCapabilities(0, raw) != 0) {
+        fprintf(stderr, "fenwa-capture: cannot limit capabilities: %s\n", strerror(errno));
+        return 1;
+    }
+    if (argc != 2 || !interfaceName(argv[1])) {
+        fprintf(stderr, "usage: fenwa-capture INTERFACE\n"
+                        "Started by fenwa-workbench and fenwa-cli, with a socket as standard input and output.\n");
+        return 2;
+    }
+    if (readMac(argv[1]) != 0)
+        return 1;
+    pcap_t *handle = openCapture(argv[1]);
+    if (handle == NULL)
+        return 1;
+    putMessage(QPCAP_HELPER_READY, interfaceMac, sizeof interfaceMac);
+    const int status = serve(handle);
+    pcap_close(handle);
+    return status;
+}
