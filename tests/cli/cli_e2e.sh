@@ -133,7 +133,7 @@ start_sim --delay 300
 ip netns exec "$tool_ns" "$bin/fenwa-cli" --time 500 --timeout 1500 set-name Alpha --mac 02:fe:00:00:00:01 \
   >"$work/a.out" 2>&1 &
 a_pid=$!
-ip netns exec "$tool_ns" "$bin/fenwa-cli" --time 400 --timeout 1500 set-mac 01:00:5e:00:00:09 --mac 02:fe:00:00:00:02 \
+ip netns exec "$tool_ns" "$bin/fenwa-cli" --time 400 --timeout 1500 set-sn "" --mac 02:fe:00:00:00:02 \
   >"$work/b.out" 2>&1
 rc_b=$?
 wait $a_pid

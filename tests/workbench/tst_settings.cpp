@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings framework offscreen and without a network: the SDK is opened
-// on an interface that cannot exist, and scripted terminals answer each
-// command from the observer the moment it is sent (or stay silent).
+// on a scripted device that puts nothing on a wire, and scripted terminals
+// answer each command from the observer the moment it is sent (or stay
+// silent). Every row's link MAC is the one the answers come from.
 #include "crafted_frames.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
@@ -100,6 +101,7 @@ private:
     FenwaDeviceModel *model = nullptr;
     FenwaSDK *sdk = nullptr;
     ScriptedTerminals terminals;
+    DeviceScript wire;
     QPcapAdapter adapter;
 };
 
@@ -109,6 +111,7 @@ void SettingsTest::init()
     std::snprintf(adapter.name, sizeof adapter.name, "no-such-interface-for-tests");
     std::memcpy(adapter.hardwareAddress, kToolMac, 6);
     sdk = new FenwaSDK;
+    sdk->transport()->setDeviceFactory([this] { return std::make_unique<ScriptedDevice>(&wire); });
     sdk->open(&adapter);
     sdk->setCommandObserver(&terminals);
     terminals = ScriptedTerminals();
@@ -121,6 +124,7 @@ void SettingsTest::init()
         auto *d = new FenwaDevice;
         d->name = QStringLiteral("T%1").arg(i);
         d->macText = QStringLiteral("02:fe:00:00:00:0%1").arg(i);
+        std::memcpy(d->mac, kTermMac, 6);
         rows << d;
     }
     model->setDevices(rows);
