@@ -96,6 +96,7 @@ bool RTPAudioEncoder::init(int inRate, uint64_t inLayout, int inChannels, int in
         outChannels = context->ch_layout.nb_channels;
         outFormat = output;
         blockSamples = context->frame_size;
+        delay = context->initial_padding;
         inBytesPerFrame = av_get_bytes_per_sample(input) * inChannels;
         // One converter for every case: with equal formats it only copies,
         // and the encoder wants planar samples either way.
@@ -187,6 +188,22 @@ void RTPAudioEncoder::encode(AVFrame *frame)
         }
     }
     av_packet_free(&packet);
+}
+
+void RTPAudioEncoder::flush()
+{
+    if (type < 0)
+        return;
+    const int waiting = av_audio_fifo_size(fifo);
+    if (waiting > 0 && av_frame_make_writable(block) == 0) {
+        av_samples_set_silence(block->extended_data, 0, blockSamples, outChannels, AVSampleFormat(outFormat));
+        av_audio_fifo_read(fifo, reinterpret_cast<void **>(block->data), waiting);
+        block->pts = nextPts;
+        nextPts += blockSamples;
+        encode(block);
+    }
+    encode(nullptr);
+    type = -1;
 }
 
 RTPAudioPacket *RTPAudioEncoder::pop()

@@ -43,6 +43,10 @@ public:
     void feed(const uint8_t *data, int frames, int bytes);
     // The oldest encoded frame (the caller frees it), or nullptr.
     RTPAudioPacket *pop();
+    // End of input: encodes what waits for a whole frame (padded with
+    // silence) and what the encoder holds back for its look-ahead. Nothing
+    // can be fed after it.
+    void flush();
     // Drops queued packets and the samples waiting for a whole frame.
     void reset();
     void close();
@@ -51,6 +55,8 @@ public:
     int outputRate() const { return outRate; }
     int outputChannels() const { return outChannels; }
     int frameSize() const { return blockSamples; }
+    // Samples of look-ahead silence the encoder puts before the input.
+    int startDelay() const { return delay; }
     uint64_t droppedPackets() const { return dropped; }
 
 private:
@@ -68,6 +74,7 @@ private:
     int outChannels = 0;
     int outFormat = -1;
     int blockSamples = 0;
+    int delay = 0;
     int64_t nextPts = 0;
     int32_t type = -1;
 
