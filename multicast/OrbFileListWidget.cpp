@@ -15,8 +15,8 @@
 #include <QPointer>
 
 namespace {
-const char kBlack[] = "QLabel{color:#000000;};";
-const char kRed[] = "QLabel{color:#ff0000;};";
+const char kBlack[] = "QLabel{color:#000000;}";
+const char kRed[] = "QLabel{color:#ff0000;}";
 const char kUnknownDuration[] = "--:--";
 
 QLabel *rowLabel(QWidget *parent, int stretch, QHBoxLayout *layout)
@@ -32,7 +32,7 @@ QLabel *rowLabel(QWidget *parent, int stretch, QHBoxLayout *layout)
 OrbFileListHeaderWidget::OrbFileListHeaderWidget(QWidget *parent) : QFrame(parent)
 {
     setObjectName(QStringLiteral("OrbFileListHeaderWidget"));
-    setStyleSheet(QStringLiteral("#OrbFileListHeaderWidget{background-color:#ffc8dafa};"));
+    setStyleSheet(QStringLiteral("#OrbFileListHeaderWidget{background-color:#ffc8dafa}"));
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 0, 8, 0);
     rowLabel(this, 2, layout)->setText(translate("Name"));
@@ -80,7 +80,7 @@ QString OrbFileListItemWidget::duration() const
 OrbFileListTailWidget::OrbFileListTailWidget(QWidget *parent) : QFrame(parent)
 {
     setObjectName(QStringLiteral("OrbFileListTailWidget"));
-    setStyleSheet(QStringLiteral("#OrbFileListTailWidget{background-color:#00ffffff};"));
+    setStyleSheet(QStringLiteral("#OrbFileListTailWidget{background-color:#00ffffff}"));
     initFenwaResources();
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
