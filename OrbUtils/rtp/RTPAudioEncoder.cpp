@@ -89,6 +89,11 @@ bool RTPAudioEncoder::init(int inRate, uint64_t inLayout, int inChannels, int in
         context->bit_rate = BitRate;
         context->time_base = AVRational{1, context->sample_rate};
         av_channel_layout_copy(&context->ch_layout, &outputLayout);
+        // Without the bit reservoir lame hands each frame out as soon as it
+        // is encoded instead of holding about four back: capture latency
+        // fell from 122 to 67 ms (median, capture_bench) for a few kbit/s of
+        // coding headroom a live test stream does not need.
+        av_opt_set_int(context->priv_data, "reservoir", 0, 0);
         ok = avcodec_open2(context, codec, nullptr) == 0 && context->frame_size > 0;
     }
     if (ok) {
