@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// capture_bench [--seconds N]
+// capture_bench [--seconds N] [--rate HZ]
 //
 // Capture latency and CPU of `fenwa-cli stream --source` against
 // `ffmpeg -f pulse -i SRC -c:a libmp3lame -b:a 128k -f rtp`, side by side on
@@ -44,7 +44,7 @@ namespace {
 
 const int OurPort = 18010;
 const int FfmpegPort = 18012;
-const int Rate = 48000;
+int Rate = 44100; // the sink's, and so both captures'
 const int BurstEveryMs = 500;
 const int BurstMs = 60;
 
@@ -177,8 +177,12 @@ int main(int argc, char **argv)
     enterPrivateNetwork();
     QCoreApplication app(argc, argv);
     int seconds = 60;
-    if (argc == 3 && std::string(argv[1]) == "--seconds")
-        seconds = std::max(5, std::atoi(argv[2]));
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--seconds")
+            seconds = std::max(5, std::atoi(argv[i + 1]));
+        else if (std::string(argv[i]) == "--rate")
+            Rate = std::max(8000, std::atoi(argv[i + 1]));
+    }
     if (!inPrivateNetwork()) {
         std::fprintf(stderr, "capture_bench: needs a network namespace of its own (run as root)\n");
         return 1;
@@ -194,9 +198,9 @@ int main(int argc, char **argv)
                 {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
                  QStringLiteral("--use-pid-file=no"), QStringLiteral("-L"),
                  QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=%1").arg(QLatin1String(socket)),
-                 QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=bench rate=48000")});
+                 QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=bench rate=%1").arg(Rate)});
     qputenv("PULSE_SERVER", "unix:" + socket);
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, Rate, 1};
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(Rate), 1};
     pa_buffer_attr attributes{uint32_t(-1), uint32_t(Rate * 4 / 50), uint32_t(-1), uint32_t(-1), uint32_t(-1)};
     pa_simple *player = nullptr;
     for (int i = 0; i < 50 && player == nullptr; ++i) {
@@ -237,9 +241,9 @@ int main(int argc, char **argv)
     const pid_t ffmpegPid = spawn({"ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "pulse", "-i",
                                    "bench.monitor", "-t", run, "-c:a", "libmp3lame", "-b:a", "128k", "-f", "rtp",
                                    "rtp://127.0.0.1:" + std::to_string(FfmpegPort)});
-    std::printf("capture_bench: %d s of bursts into a null sink, captured by fenwa-cli and by ffmpeg at once, "
-                "streamed to 127.0.0.1 in a namespace of its own...\n",
-                seconds);
+    std::printf("capture_bench: %d s of bursts into a %d Hz null sink, captured by fenwa-cli and by ffmpeg at "
+                "once, streamed to 127.0.0.1 in a namespace of its own...\n",
+                seconds, Rate);
     std::fflush(stdout);
     usleep(500000);
     // Real-time playback in 10 ms blocks; the server's buffer paces the writes.
