@@ -12,6 +12,7 @@
 // first RTP packet whose decoded audio holds it. Prints median and p99 per
 // streamer and the CPU seconds each used (wait4), with their ratio.
 #include "OrbUtils/rtp/MpegAudioFrame.h"
+#include "BenchProcess.h"
 #include "RtpTestSupport.h"
 
 #include <QCoreApplication>
@@ -38,8 +39,6 @@ extern "C" {
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 const int OurPort = 18010;
@@ -47,43 +46,6 @@ const int FfmpegPort = 18012;
 int Rate = 44100; // the sink's, and so both captures'
 const int BurstEveryMs = 500;
 const int BurstMs = 60;
-
-int bindLoopback(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(uint16_t(port));
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof(local)) != 0) {
-        std::fprintf(stderr, "capture_bench: cannot bind 127.0.0.1:%d\n", port);
-        std::exit(1);
-    }
-    return fd;
-}
-
-pid_t spawn(const std::vector<std::string> &args)
-{
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "capture_bench: cannot start %s\n", argv[0]);
-        std::exit(1);
-    }
-    return pid;
-}
-
-double cpuSeconds(pid_t pid)
-{
-    rusage usage{};
-    int status = 0;
-    ::wait4(pid, &status, 0, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Decodes one stream's packets as they arrive and notes when a burst first
 // shows in them.
@@ -264,8 +226,9 @@ int main(int argc, char **argv)
     }
     pa_simple_drain(player, nullptr);
     pa_simple_free(player);
-    const double ourCpu = cpuSeconds(ourPid);
-    const double ffmpegCpu = cpuSeconds(ffmpegPid);
+    int ourStatus = 0, ffmpegStatus = 0;
+    const double ourCpu = waitCpuSeconds(ourPid, &ourStatus);
+    const double ffmpegCpu = waitCpuSeconds(ffmpegPid, &ffmpegStatus);
     done.store(true);
     receiver.join();
     pulse.terminate();

@@ -11,6 +11,7 @@
 // (median, p99, max) and the drift between the first and the last minute.
 // Arrival on loopback stands for departure.
 #include "OrbUtils/OrbThread.h"
+#include "BenchProcess.h"
 #include "RtpTestSupport.h"
 
 #include <QCoreApplication>
@@ -34,56 +35,16 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 const int OurPort = 18000;
 const int FfmpegPort = 18002;
-
-int bindLoopback(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(uint16_t(port));
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof(local)) != 0) {
-        std::fprintf(stderr, "rtp_bench: cannot bind 127.0.0.1:%d\n", port);
-        std::exit(1);
-    }
-    int size = 4 << 20;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    return fd;
-}
 
 struct Arrival
 {
     int64_t us;
     uint32_t timestamp;
 };
-
-pid_t spawn(const std::vector<std::string> &args)
-{
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "rtp_bench: cannot start %s\n", argv[0]);
-        std::exit(1);
-    }
-    return pid;
-}
-
-double waitCpuSeconds(pid_t pid, int *status)
-{
-    rusage usage{};
-    ::wait4(pid, status, 0, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double percentile(std::vector<double> v, double p)
 {
