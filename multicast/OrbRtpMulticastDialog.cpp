@@ -99,6 +99,12 @@ OrbRtpMulticastDialog::OrbRtpMulticastDialog()
         },
         Qt::QueuedConnection);
     connect(sendCheck, &QTimer::timeout, this, &OrbRtpMulticastDialog::checkSending);
+    // A headset plugged in after the dialog opened shows up when the
+    // operator comes back to the sources; the choice made stays.
+    connect(tab, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == SourceTab && !multicast)
+            sources->setDevices(getAudioDevices(), sources->selectedDevice().id);
+    });
     setIdle(true);
 }
 

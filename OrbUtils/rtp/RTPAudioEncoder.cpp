@@ -34,13 +34,16 @@ int supportedRate(const AVCodec *codec, int rate)
     return codec->supported_samplerates[0];
 }
 
+// The input's format, else its planar twin (what lame takes), else the
+// encoder's first: the conversion then only reorders samples.
 AVSampleFormat supportedFormat(const AVCodec *codec, AVSampleFormat format)
 {
     if (codec->sample_fmts == nullptr)
         return format;
-    for (const AVSampleFormat *f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
-        if (*f == format)
-            return format;
+    for (AVSampleFormat wanted : {format, av_get_planar_sample_fmt(format)})
+        for (const AVSampleFormat *f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+            if (*f == wanted)
+                return wanted;
     return codec->sample_fmts[0];
 }
 

@@ -203,7 +203,9 @@ int cliStream(const QStringList &args)
         const qint64 limit = options.duration > 0 ? qint64(options.duration * 1000.0) : -1;
         bool told = false;
         while (!interrupted && !printer.failed.load() && (limit < 0 || clock.elapsed() < limit)) {
-            OrbThread::msleep(20);
+            // Seldom: this thread only watches; the stream has its own.
+            const qint64 left = limit < 0 ? 100 : limit - clock.elapsed();
+            OrbThread::msleep((unsigned long)(left < 1 ? 1 : left > 100 ? 100 : left));
             if (!told && multicast.sendErrors() > 0) {
                 told = true;
                 std::fprintf(stderr,
