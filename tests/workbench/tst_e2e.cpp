@@ -9,12 +9,14 @@
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTableView.h"
 #include "OrbUtils/OrbTranslate.h"
+#include "multicast/OrbRtpMulticastDialog.h"
 #include "settings/FenwaDeviceSearchDialog.h"
 #include "settings/OrbNetworkDialog.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QPointer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -106,6 +108,7 @@ private slots:
     void searchButtonSearchesAgainAndEmptiesThePanel();
     void networkButtonReopensOnTheChosenAdapter();
     void inCellEditsAskForABatchOnlyOnChange();
+    void rtpButtonShowsOneDialogThatGoesWithTheWindow();
     void executableStartsSearchesAndLogs();
 
 private:
@@ -254,6 +257,23 @@ void WorkbenchE2e::networkButtonReopensOnTheChosenAdapter()
     // The reopened link works: a search finds the terminals again.
     window->autoSearch();
     QCOMPARE(tableColumn(window->deviceModel(), FenwaDeviceModel::MacColumn), expectedMacs(simTerminals(sim)));
+}
+
+void WorkbenchE2e::rtpButtonShowsOneDialogThatGoesWithTheWindow()
+{
+    QVERIFY(startWindow());
+    QPushButton *rtp = button(translate("RTP Multicast"));
+    QVERIFY(rtp);
+    rtp->click();
+    QPointer<OrbRtpMulticastDialog> first = OrbRtpMulticastDialog::instance();
+    QVERIFY(first && first->isVisible());
+    first->showMinimized();
+    rtp->click();
+    QCOMPARE(OrbRtpMulticastDialog::instance(), first.data());
+    QVERIFY(!first->isMinimized());
+    window->close();
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(OrbRtpMulticastDialog::instance() == nullptr);
 }
 
 void WorkbenchE2e::inCellEditsAskForABatchOnlyOnChange()
