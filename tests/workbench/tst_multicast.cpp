@@ -47,6 +47,7 @@ private slots:
     void durationsReadInTheBackground();
     void startAndStopSwitchTheControls();
     void fileThatCannotPlayReturnsToIdle();
+    void sourceThatCannotOpenStaysIdle();
 
 private:
     QTemporaryDir dir;
@@ -228,6 +229,23 @@ void MulticastDialogTest::fileThatCannotPlayReturnsToIdle()
     QTRY_VERIFY(!dialog.isStreaming());
     QVERIFY(dialog.startButton()->isEnabled());
     QTRY_COMPARE(toastText(dialog), QStringLiteral("Cannot play notes.mp3"));
+}
+
+// A source that vanished after the list was read: said at once, and the
+// dialog does not pretend to stream.
+void MulticastDialogTest::sourceThatCannotOpenStaysIdle()
+{
+    if (!inPrivateNetwork())
+        QSKIP("needs a network namespace of its own to stream in");
+    OrbRtpMulticastDialog dialog;
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::SourceTab);
+    dialog.sourceSelector()->setDevices({{QStringLiteral("unplugged"), QStringLiteral("USB headset"), 0}},
+                                        QStringLiteral("unplugged"));
+    dialog.addressField()->setText(QStringLiteral("239.255.42.42:16604"));
+    dialog.startButton()->click();
+    QCOMPARE(toastText(dialog), QStringLiteral("Cannot open the audio source"));
+    QVERIFY(!dialog.isStreaming() && dialog.startButton()->isEnabled());
+    QVERIFY(OrbConfigure().deviceId().isEmpty());
 }
 
 int main(int argc, char **argv)
