@@ -14,6 +14,7 @@ const char kRtpServer[] = "rtp server";
 const char kDeviceId[] = "device id";
 const char kRtpFileList[] = "rtp file list";
 const char kRtpSourceIndex[] = "rtp source index";
+const char kRtpInterface[] = "rtp interface";
 } // namespace
 
 OrbConfigure::OrbConfigure(QObject *parent)
@@ -50,6 +51,9 @@ void OrbConfigure::setRtpServer(const QString &value) { settings->setValue(QLati
 
 QString OrbConfigure::deviceId() const { return text(kDeviceId); }
 void OrbConfigure::setDeviceId(const QString &value) { settings->setValue(QLatin1String(kDeviceId), value); }
+
+QString OrbConfigure::rtpInterface() const { return text(kRtpInterface); }
+void OrbConfigure::setRtpInterface(const QString &value) { settings->setValue(QLatin1String(kRtpInterface), value); }
 
 QStringList OrbConfigure::rtpFileList() const
 {

@@ -41,6 +41,10 @@ public:
     // 0 when absent or not a number.
     int rtpSourceIndex() const;
     void setRtpSourceIndex(int index);
+    // Network interface that carries the multicast; empty for the routing
+    // table's choice.
+    QString rtpInterface() const;
+    void setRtpInterface(const QString &value);
 
     // Writes pending changes now (destruction does it too).
     void sync();

@@ -2,10 +2,14 @@
 #include "OrbRtpSession.h"
 
 #include "OrbLog.h"
+#include "rtp/MpegAudioFrame.h"
 
 #include <ortp/ortp.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -166,12 +170,15 @@ int OrbRtpSession::start(const char *address, int localPort, int destPort, int c
 
     period = packetPeriod > 0 ? packetPeriod : DefaultPacketPeriod;
 
-    // oRTP stamps packets with the timestamp the application gives, so the
-    // random starting point RFC 3550 asks for is chosen here.
+    // oRTP stamps packets with the timestamp the application gives and
+    // counts sequence numbers from 0, so the random starting points RFC 3550
+    // asks for are chosen here.
     std::random_device random;
     nextTimestamp = random();
+    rtp_session_set_seq_number(session, uint16_t(random()));
 
-    if (rtp_session_set_remote_addr_and_port(session, destinationText, destPort, destPort + 1) != 0) {
+    if (rtp_session_set_remote_addr_and_port(session, destinationText, destPort, destPort + 1) != 0
+        || !chooseInterface()) {
         rtp_session_release_sockets(session);
         boundPort = -1;
         ORB_LOG("rtp session create %d\n", -2);
@@ -190,15 +197,39 @@ int OrbRtpSession::start(const char *address, int localPort, int destPort, int c
     return 0;
 }
 
-void OrbRtpSession::sendBuffered(int payloadLength, bool marker, uint32_t timestampIncrement)
+bool OrbRtpSession::chooseInterface()
+{
+    if (interfaceName.isEmpty())
+        return true;
+    ip_mreqn request{};
+    request.imr_ifindex = int(if_nametoindex(interfaceName.constData()));
+    if (request.imr_ifindex == 0) {
+        ORB_LOG("no interface %s for multicast\n", interfaceName.constData());
+        return false;
+    }
+    for (ortp_socket_t fd : {rtp_session_get_rtp_socket(session), rtp_session_get_rtcp_socket(session)}) {
+        if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &request, sizeof(request)) != 0) {
+            ORB_LOG("cannot send multicast on %s: %s\n", interfaceName.constData(), strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+void OrbRtpSession::sendBuffered(int payloadLength, bool marker, uint32_t timestamp)
 {
     mblk_t *packet = rtp_session_create_packet_in_place(session, sendBuffer, RTP_FIXED_HEADER_SIZE + payloadLength,
                                                         keepBuffer);
     packet->b_wptr = packet->b_rptr + RTP_FIXED_HEADER_SIZE + payloadLength;
     rtp_set_markbit(packet, marker ? 1 : 0);
-    // A send error is not fatal: the next packet is tried as usual.
-    rtp_session_sendm_with_ts(session, packet, nextTimestamp);
-    nextTimestamp += timestampIncrement;
+    // A send error is not fatal: the next packet is tried as usual. It is
+    // counted so that a stream nobody can receive does not pass for one.
+    if (rtp_session_sendm_with_ts(session, packet, timestamp) < 0) {
+        lastError.store(session->rtp.send_errno ? session->rtp.send_errno : EIO);
+        ++errorCount;
+    } else {
+        ++sentCount;
+    }
 }
 
 void OrbRtpSession::sendPacket(const uint8_t *data, int length, uint32_t timestampIncrement)
@@ -211,29 +242,17 @@ void OrbRtpSession::sendPacket(const uint8_t *data, int length, uint32_t timesta
         return;
     }
     uint8_t *payload = sendBuffer + RTP_FIXED_HEADER_SIZE;
-    if (length < FragmentPayloadMax) {
+    if (length <= FragmentPayloadMax) {
         std::memcpy(payload, data, size_t(length));
-        sendBuffered(length, true, timestampIncrement);
-        libraryLock.unlock();
-        return;
+        sendBuffered(length, true, nextTimestamp);
+    } else if (length > MpegAudioPayloadHeader) {
+        const uint8_t *frame = data + MpegAudioPayloadHeader;
+        const int frameLength = length - MpegAudioPayloadHeader;
+        const int count = mpegAudioFragmentCount(frameLength, FragmentPayloadMax);
+        for (int i = 0; i < count; ++i)
+            sendBuffered(mpegAudioFragment(frame, frameLength, FragmentPayloadMax, i, payload), true, nextTimestamp);
     }
-    // RFC 6184 FU-A: the NAL header byte is folded into the FU indicator and
-    // header of each fragment instead of being sent itself.
-    const uint8_t nalHeader = data[0];
-    const uint8_t *rest = data + 1;
-    int remaining = length - 1;
-    bool first = true;
-    do {
-        const int piece = remaining < FragmentPayloadMax ? remaining : FragmentPayloadMax;
-        const bool last = piece == remaining;
-        payload[0] = uint8_t((nalHeader & 0x60) | 28);
-        payload[1] = uint8_t((first ? 0x80 : 0) | (last ? 0x40 : 0) | (nalHeader & 0x1F));
-        std::memcpy(payload + 2, rest, size_t(piece));
-        sendBuffered(piece + 2, last, last ? timestampIncrement : 0);
-        rest += piece;
-        remaining -= piece;
-        first = false;
-    } while (remaining > 0);
+    nextTimestamp += timestampIncrement;
     libraryLock.unlock();
 }
 

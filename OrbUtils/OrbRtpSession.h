@@ -3,6 +3,9 @@
 
 #include "OrbThread.h"
 
+#include <QByteArray>
+
+#include <atomic>
 #include <cstdint>
 
 class OrbRtpSession;
@@ -57,7 +60,9 @@ private:
 };
 
 // One RTP sender (oRTP underneath) bound to an even local port (RTCP on the
-// next), sending to one destination, normally a multicast group.
+// next), sending MPEG audio payloads (RFC 2250) to one destination, normally a
+// multicast group. The first sequence number and timestamp are random
+// (RFC 3550).
 //
 // Threading contract: construction, setObserver, start, stop and destruction
 // happen on one owner thread. start() launches a send thread, which polls the
@@ -95,14 +100,26 @@ public:
     // clockRate in Hz; packetPeriod in ms (<= 0 means 20). Returns 0 or -1.
     int start(const char *address, int localPort, int destPort, int clockRate, int payloadType, int packetPeriod);
 
-    // Sends one payload; 1300 bytes or more go out as FU-A fragments sharing
-    // one timestamp. The next packet's timestamp is this one's plus increment.
+    // The interface that carries multicast (IP_MULTICAST_IF); empty for the
+    // routing table's choice. Set before start; an unknown name fails start.
+    void setMulticastInterface(const QByteArray &name) { interfaceName = name; }
+
+    // Sends one RFC 2250 payload (4-byte header, then one MPEG audio frame).
+    // A payload over FragmentPayloadMax bytes goes out as fragments of the
+    // frame, each with its own header and fragment offset, all with one
+    // timestamp. The next frame's timestamp is this one's plus increment.
     void sendPacket(const uint8_t *data, int length, uint32_t timestampIncrement);
 
     void stop();
 
     int localPort() const { return boundPort; }
     bool isActive() const { return active; }
+    // RTP packets the system accepted, and those it refused (no route to the
+    // group, interface down); read from any thread.
+    uint64_t packetsSent() const { return sentCount.load(); }
+    uint64_t sendErrors() const { return errorCount.load(); }
+    // errno of the latest refused send, 0 when none was refused.
+    int lastSendError() const { return lastError.load(); }
 
 private:
     friend class OrbRtpSendThread;
@@ -112,7 +129,9 @@ private:
     void runReceive(const OrbThread *thread);
     // Sends one RTP packet whose payload already sits in sendBuffer behind
     // the header room. Caller holds libraryLock.
-    void sendBuffered(int payloadLength, bool marker, uint32_t timestampIncrement);
+    void sendBuffered(int payloadLength, bool marker, uint32_t timestamp);
+    // Applies interfaceName to both sockets; false when it cannot.
+    bool chooseInterface();
 
     struct _RtpSession *session = nullptr;
     struct _RtpProfile *profile = nullptr;
@@ -121,14 +140,17 @@ private:
     int boundPort = -1;
     bool active = false;
     uint32_t nextTimestamp = 0;
+    QByteArray interfaceName;
+    std::atomic<uint64_t> sentCount{0};
+    std::atomic<uint64_t> errorCount{0};
+    std::atomic<int> lastError{0};
     OrbThread *sendThread = nullptr;
     OrbThread *recvThread = nullptr;
     int wakeFd = -1; // eventfd that ends the receive thread's wait
     OrbRtpSessionObserver *observer = nullptr;
     OrbThreadLocker libraryLock;
-    // Header room plus the largest payload sendPacket ever puts in one packet
-    // (a 1299-byte payload, or a 2 + 1300-byte fragment).
-    uint8_t sendBuffer[12 + 2 + FragmentPayloadMax];
+    // Header room plus the largest payload sendPacket puts in one packet.
+    uint8_t sendBuffer[12 + FragmentPayloadMax];
 
     OrbRtpSession(const OrbRtpSession &) = delete;
     OrbRtpSession &operator=(const OrbRtpSession &) = delete;

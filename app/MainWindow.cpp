@@ -8,6 +8,7 @@
 #include "OrbUtils/OrbTableView.h"
 #include "OrbUtils/OrbToast.h"
 #include "OrbUtils/OrbTranslate.h"
+#include "multicast/OrbRtpMulticastDialog.h"
 #include "settings/FenwaAudioSettingWidget.h"
 #include "settings/FenwaDeviceSearchDialog.h"
 #include "settings/FenwaNameSettingWidget.h"
@@ -150,7 +151,24 @@ void MainWindow::onClickNetworkButton(bool)
 
 void MainWindow::onClickRtpButton(bool)
 {
-    // The multicast dialog comes with the streaming work.
+    if (OrbRtpMulticastDialog *dialog = OrbRtpMulticastDialog::instance()) {
+        dialog->show();
+        dialog->setWindowState((dialog->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        dialog->raise();
+        dialog->activateWindow();
+        return;
+    }
+    auto *dialog = new OrbRtpMulticastDialog();
+    dialog->moveToCenter(this);
+    dialog->show();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    // Without a parent the dialog would outlive the window and keep the
+    // program (and its stream) running.
+    OrbRtpMulticastDialog::closeInstance();
 }
 
 void MainWindow::onClickSettingButton(bool)

@@ -63,6 +63,7 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void openAdapter(const QPcapAdapter *adapter);

@@ -9,7 +9,7 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools libqt5network5 qttools5-dev-tools
   libcjson-dev libpcap-dev libortp-dev libbctoolbox-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libmp3lame-dev
-  libpulse-dev
+  libpulse-dev pulseaudio pulseaudio-utils
   googletest libgtest-dev
   iproute2 libcap2-bin ffmpeg
   dpkg-dev lintian desktop-file-utils adduser

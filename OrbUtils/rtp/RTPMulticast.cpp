@@ -33,6 +33,7 @@ int RTPMulticast::start(const QString &address, int port)
         return 0;
     session = new OrbRtpSession();
     session->setObserver(this);
+    session->setMulticastInterface(interfaceName.toUtf8());
     const QByteArray host = address.toUtf8();
     const int result = session->start(host.constData(), 0, port, clockRate, reader->payloadType(), PacketPeriod);
     return result < 0 ? result : 0;
@@ -75,6 +76,12 @@ bool RTPMulticast::onWantPacket(OrbRtpSession *session, uint32_t)
     RTPAudioPacket *packet = reader->readPacket();
     if (packet == nullptr)
         return false;
+    if (!realTime && !(packet->duration > 0)) {
+        // Without a play time the gate would never close and the source
+        // would flood the group; such a packet is not audio we can pace.
+        delete packet;
+        return false;
+    }
 
     mediaTime += packet->duration;
     const uint32_t timestamp = uint32_t(uint64_t(std::trunc(clockRate * mediaTime / 1000.0)));

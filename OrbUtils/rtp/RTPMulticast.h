@@ -28,6 +28,9 @@ public:
 
     // Takes ownership of reader. Called once, before start.
     void setReader(RTPAudioReader *reader) { this->reader = reader; }
+    // The interface that carries the multicast; empty for the routing
+    // table's choice. Set before start.
+    void setInterface(const QString &name) { interfaceName = name; }
 
     bool onWantPacket(OrbRtpSession *session, uint32_t elapsed) override;
     void onReceivePacket(OrbRtpSession *, const uint8_t *, int32_t, const uint8_t *, int32_t, uint32_t) override {}
@@ -41,10 +44,15 @@ public:
 
     // The session's local RTP port while running, else -1.
     int localPort() const;
+    // The running session's send counts (see OrbRtpSession); 0 when idle.
+    uint64_t packetsSent() const { return session ? session->packetsSent() : 0; }
+    uint64_t sendErrors() const { return session ? session->sendErrors() : 0; }
+    int lastSendError() const { return session ? session->lastSendError() : 0; }
 
 private:
     OrbRtpSession *session = nullptr;
     RTPAudioReader *reader = nullptr;
+    QString interfaceName;
     bool started = false;
     qint64 startTime = 0; // monotonic ms of the first slot
     double mediaTime = 0; // ms sent so far

@@ -2,19 +2,19 @@
 // rtp_bench [--file-seconds N] [--minutes M] [--keep FILE]
 //
 // Makes an N-second MP3 (default 60) with ffmpeg, then streams it for M
-// minutes (default 3, the play list wraps) twice at the same time, both to
-// receivers on 127.0.0.1 only: once with the project's pacer (RTPMulticast and
-// RTPFileAudioReader, in a child process of its own) and once with
-// `ffmpeg -re -stream_loop ... -c copy -f rtp`. Prints the CPU seconds each
-// process used and, per stream, the departure lateness of every packet
-// against its media time (median, p99, max) and the drift between the first
-// and the last minute. Arrival on loopback stands for departure.
+// minutes (default 3, the play list wraps) twice at the same time: once with
+// the real `fenwa-cli stream` (the binary beside this one) and once with
+// `ffmpeg -re -stream_loop ... -c copy -f rtp`. The run first moves into a
+// network namespace of its own whose only interface is lo; both send to
+// receivers on 127.0.0.1 there. Prints the CPU seconds each process used and,
+// per stream, the departure lateness of every packet against its media time
+// (median, p99, max) and the drift between the first and the last minute.
+// Arrival on loopback stands for departure.
 #include "OrbUtils/OrbThread.h"
-#include "OrbUtils/rtp/RTPFileAudioReader.h"
-#include "OrbUtils/rtp/RTPMulticast.h"
+#include "BenchProcess.h"
+#include "RtpTestSupport.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -35,62 +35,16 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 const int OurPort = 18000;
 const int FfmpegPort = 18002;
-
-int64_t steadyUs()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int bindLoopback(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(uint16_t(port));
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof(local)) != 0) {
-        std::fprintf(stderr, "rtp_bench: cannot bind 127.0.0.1:%d\n", port);
-        std::exit(1);
-    }
-    int size = 4 << 20;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    return fd;
-}
 
 struct Arrival
 {
     int64_t us;
     uint32_t timestamp;
 };
-
-pid_t spawn(const std::vector<std::string> &args)
-{
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "rtp_bench: cannot start %s\n", argv[0]);
-        std::exit(1);
-    }
-    return pid;
-}
-
-double waitCpuSeconds(pid_t pid, int *status)
-{
-    rusage usage{};
-    ::wait4(pid, status, 0, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double percentile(std::vector<double> v, double p)
 {
@@ -144,29 +98,17 @@ Figures analyse(const std::vector<Arrival> &arrivals, double clockRate)
     return f;
 }
 
-// The project's streamer, as the workbench runs it.
-int childStream(const QString &file, int port, double seconds)
-{
-    auto *reader = new RTPFileAudioReader();
-    reader->setFiles({file});
-    RTPMulticast multicast;
-    multicast.setReader(reader);
-    if (multicast.start(QStringLiteral("127.0.0.1"), port) != 0 || multicast.localPort() < 0)
-        return 1;
-    OrbThread::msleep((unsigned long)(seconds * 1000));
-    multicast.stop();
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
+    enterPrivateNetwork();
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const QStringList args = app.arguments();
-    if (args.size() == 5 && args.at(1) == QLatin1String("--child-stream"))
-        return childStream(args.at(2), args.at(3).toInt(), args.at(4).toDouble());
+    if (!inPrivateNetwork()) {
+        std::fprintf(stderr, "rtp_bench: needs a network namespace of its own (run as root)\n");
+        return 1;
+    }
 
     double fileSeconds = 60;
     double minutes = 3;
@@ -224,12 +166,13 @@ int main(int argc, char **argv)
         }
     });
 
-    std::printf("Streaming a %.0f s MP3 (44.1 kHz stereo, 128 kbit/s) for %.1f min with each streamer at once, "
-                "to 127.0.0.1 only...\n",
+    std::printf("Streaming a %.0f s MP3 (44.1 kHz stereo, 128 kbit/s) for %.1f min with fenwa-cli and ffmpeg at "
+                "once, to 127.0.0.1 in a network namespace of its own...\n",
                 fileSeconds, minutes);
     std::fflush(stdout);
-    const std::string self = QCoreApplication::applicationFilePath().toStdString();
-    const pid_t ourPid = spawn({self, "--child-stream", mp3, std::to_string(OurPort), std::to_string(runSeconds)});
+    const std::string cli = QCoreApplication::applicationDirPath().toStdString() + "/fenwa-cli";
+    const pid_t ourPid = spawn({cli, "stream", "--group", "127.0.0.1:" + std::to_string(OurPort), "--duration",
+                                std::to_string(runSeconds), mp3});
     const pid_t ffmpegPid = spawn({"ffmpeg", "-hide_banner", "-loglevel", "error", "-re", "-stream_loop",
                                    std::to_string(loops - 1), "-i", mp3, "-t", std::to_string(runSeconds), "-c",
                                    "copy", "-f", "rtp", "rtp://127.0.0.1:" + std::to_string(FfmpegPort)});
@@ -242,18 +185,18 @@ int main(int argc, char **argv)
 
     const Figures o = analyse(ourArrivals, 8000.0);
     const Figures f = analyse(ffmpegArrivals, 90000.0);
-    std::printf("\n%-28s %12s %12s\n", "", "project", "ffmpeg");
+    std::printf("\n%-28s %12s %12s\n", "", "fenwa-cli", "ffmpeg");
     std::printf("%-28s %12zu %12zu\n", "packets received", o.packets, f.packets);
     std::printf("%-28s %12.2f %12.2f\n", "stream span (s)", o.spanS, f.spanS);
     std::printf("%-28s %12.3f %12.3f\n", "CPU seconds (user+sys)", ourCpu, ffmpegCpu);
-    std::printf("%-28s %12.2f\n", "CPU ratio project/ffmpeg", ffmpegCpu > 0 ? ourCpu / ffmpegCpu : NAN);
+    std::printf("%-28s %12.2f\n", "CPU ratio fenwa-cli/ffmpeg", ffmpegCpu > 0 ? ourCpu / ffmpegCpu : NAN);
     std::printf("%-28s %12.2f %12.2f\n", "lateness median (ms)", o.median, f.median);
     std::printf("%-28s %12.2f %12.2f\n", "lateness p99 (ms)", o.p99, f.p99);
     std::printf("%-28s %12.2f %12.2f\n", "lateness max (ms)", o.max, f.max);
     std::printf("%-28s %12.2f %12.2f\n", "lateness min (ms)", o.min, f.min);
     std::printf("%-28s %12.2f %12.2f\n", "drift last-first min (ms)", o.drift, f.drift);
     for (const auto &w : o.worst)
-        std::printf("project: %.2f ms late at %.3f s\n", w.second, w.first);
+        std::printf("fenwa-cli: %.2f ms late at %.3f s\n", w.second, w.first);
     if (ourStatus != 0 || ffmpegStatus != 0)
         std::printf("\nwarning: a streamer exited with status %d / %d\n", ourStatus, ffmpegStatus);
     return 0;

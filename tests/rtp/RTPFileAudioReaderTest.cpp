@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbUtils/rtp/MpegAudioFrame.h"
 #include "OrbUtils/rtp/RTPAudioPacket.h"
 #include "OrbUtils/rtp/RTPFileAudioReader.h"
 #include "RtpTestSupport.h"
@@ -89,30 +90,6 @@ QString FileReaderTest::oneSecond;
 QString FileReaderTest::halfSecond;
 QString FileReaderTest::notAudio;
 
-// Every payload is the 4-byte zero header then exactly one MPEG audio frame as
-// stored, lasting 1152 samples at 44.1 kHz.
-TEST_F(FileReaderTest, PacketsAreStoredFramesBehindAZeroHeader)
-{
-    RTPFileAudioReader reader;
-    reader.setFiles({oneSecond});
-    ASSERT_TRUE(reader.start());
-    EXPECT_EQ(reader.payloadType(), 14);
-    EXPECT_FALSE(reader.isRealTime());
-    const auto packets = readPackets(reader, 30);
-    ASSERT_EQ(packets.size(), 30u);
-    for (const auto &packet : packets) {
-        ASSERT_GE(packet->size(), 8);
-        const uint8_t *p = packet->data();
-        EXPECT_EQ(p[0] | p[1] | p[2] | p[3], 0);
-        EXPECT_EQ(mpegFrameLength(p + 4, size_t(packet->size() - 4)), packet->size() - 4);
-        EXPECT_NEAR(packet->duration, 1152.0 / 44.1, 1e-6);
-        EXPECT_EQ(packet->sampleRate, 44100);
-        EXPECT_EQ(packet->payloadType, 14);
-    }
-    reader.stop();
-    EXPECT_EQ(reader.readPacket(), nullptr);
-}
-
 TEST_F(FileReaderTest, PlayListMovesOnAndWrapsToTheFirstFile)
 {
     RecordingObserver observer;
@@ -168,35 +145,6 @@ INSTANTIATE_TEST_SUITE_P(Broken, FileReaderBrokenSecondTest,
                          ::testing::Values(BrokenCase{"Missing", true}, BrokenCase{"NotAudio", false}),
                          [](const ::testing::TestParamInfo<BrokenCase> &info) { return info.param.name; });
 
-TEST_F(FileReaderTest, EmptyListAndOutOfRangeIndexFailSilently)
-{
-    RecordingObserver observer;
-    RTPFileAudioReader empty;
-    empty.setObserver(&observer);
-    EXPECT_FALSE(empty.start());
-    EXPECT_EQ(empty.readPacket(), nullptr);
-
-    RTPFileAudioReader reader;
-    reader.setFiles({halfSecond});
-    reader.setObserver(&observer);
-    EXPECT_FALSE(reader.openFile(1));
-    EXPECT_FALSE(reader.openFile(-1));
-    EXPECT_EQ(reader.readPacket(), nullptr);
-    EXPECT_TRUE(observer.events.empty());
-    reader.stop();
-}
-
-TEST_F(FileReaderTest, FirstFileThatCannotOpenFailsStart)
-{
-    RecordingObserver observer;
-    RTPFileAudioReader reader;
-    reader.setFiles({notAudio, halfSecond});
-    reader.setObserver(&observer);
-    EXPECT_FALSE(reader.start());
-    EXPECT_EQ(observer.events, (std::vector<Event>{{false, 0, notAudio}}));
-    reader.stop();
-}
-
 // The operator's double click reopens the input on the interface thread while
 // the send thread reads it; under the sanitizers an unguarded overlap shows
 // up as a use after free.
@@ -211,8 +159,9 @@ TEST_F(FileReaderTest, OpeningWhileReadingOnAnotherThreadIsSafe)
         while (!done.load()) {
             std::unique_ptr<RTPAudioPacket> packet(reader.readPacket());
             if (packet) {
-                const uint8_t *p = packet->data();
-                if (mpegFrameLength(p + 4, size_t(packet->size() - 4)) == packet->size() - 4)
+                MpegAudioHeader h;
+                if (parseMpegAudioHeader(packet->data() + 4, size_t(packet->size() - 4), &h)
+                    && h.frameLength == packet->size() - 4)
                     ++read;
             }
         }
@@ -224,5 +173,102 @@ TEST_F(FileReaderTest, OpeningWhileReadingOnAnotherThreadIsSafe)
     reader.stop();
     EXPECT_GT(read.load(), 0);
 }
+
+// Makes a free-format MP3: a 48 kHz 128 kbit/s stream (every frame 384
+// bytes, never padded) whose headers then say "free" instead of 128 kbit/s.
+QString makeFreeFormat(const QTemporaryDir &dir)
+{
+    const QString path = makeMedia(dir, QStringLiteral("free.mp3"), QStringLiteral("sine=sample_rate=48000:duration=2"),
+                                   {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
+                                    QStringLiteral("128k"), QStringLiteral("-write_xing"), QStringLiteral("0"),
+                                    QStringLiteral("-id3v2_version"), QStringLiteral("0")});
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadWrite))
+        return QString();
+    QByteArray bytes = file.readAll();
+    auto *b = reinterpret_cast<uint8_t *>(bytes.data());
+    MpegAudioHeader h;
+    for (size_t at = 0; parseMpegAudioHeader(b + at, size_t(bytes.size()) - at, &h); at += size_t(h.frameLength))
+        b[at + 2] &= 0x0F;
+    file.seek(0);
+    file.write(bytes);
+    return path;
+}
+
+struct FileCase
+{
+    const char *name;
+    const char *source;  // lavfi input
+    QStringList args;    // ffmpeg output options
+    double frameMs;      // 0: the file must be refused
+};
+
+void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
+
+QStringList mp3(const char *rate, const QStringList &more = {})
+{
+    return QStringList{QStringLiteral("-ar"), QLatin1String(rate), QStringLiteral("-c:a"), QStringLiteral("libmp3lame")}
+           + more;
+}
+
+class FileInputTest : public ::testing::TestWithParam<FileCase> {};
+
+// Files as installers have them. Accepted ones hand out whole frames, each
+// lasting what its header says, and the whole file lasts its length; refused
+// ones are refused at open, like a missing file.
+TEST_P(FileInputTest, AcceptsMpegAudioAndRefusesTheRest)
+{
+    const FileCase c = GetParam();
+    QTemporaryDir dir;
+    const QString path = c.args.isEmpty() ? makeFreeFormat(dir)
+                                          : makeMedia(dir, QStringLiteral("input.mp3"), QLatin1String(c.source), c.args);
+    ASSERT_FALSE(path.isEmpty()) << "ffmpeg with libmp3lame is needed to make test audio";
+    QString reason;
+    EXPECT_EQ(RTPFileAudioReader::checkFile(path, &reason), c.frameMs > 0) << reason.toStdString();
+    RecordingObserver observer;
+    RTPFileAudioReader reader;
+    reader.setFiles({path});
+    reader.setObserver(&observer);
+    ASSERT_EQ(reader.start(), c.frameMs > 0);
+    if (c.frameMs == 0) {
+        EXPECT_EQ(observer.events, (std::vector<Event>{{false, 0, path}}));
+        return;
+    }
+    double media = 0;
+    while (observer.events.size() < 2) {
+        std::unique_ptr<RTPAudioPacket> packet(reader.readPacket());
+        ASSERT_NE(packet, nullptr);
+        const uint8_t *p = packet->data();
+        ASSERT_EQ(p[0] | p[1] | p[2] | p[3], 0);
+        MpegAudioHeader h;
+        ASSERT_TRUE(parseMpegAudioHeader(p + 4, size_t(packet->size() - 4), &h));
+        ASSERT_EQ(h.frameLength, packet->size() - 4);
+        ASSERT_DOUBLE_EQ(packet->duration, c.frameMs);
+        ASSERT_EQ(packet->payloadType, 14);
+        if (observer.events.size() < 2)
+            media += packet->duration;
+    }
+    reader.stop();
+    // Two seconds of tone; the encoder adds up to two frames of padding.
+    EXPECT_GE(media, 2000.0 - c.frameMs);
+    EXPECT_LE(media, 2000.0 + 3 * c.frameMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, FileInputTest,
+    ::testing::Values(
+        FileCase{"Rate48k", "sine=duration=2", mp3("48000"), 24.0},
+        FileCase{"Rate32kAt320kFramesOverTheLimit", "sine=duration=2", mp3("32000", {QStringLiteral("-b:a"), QStringLiteral("320k")}), 36.0},
+        FileCase{"Rate22kMpeg2", "sine=duration=2", mp3("22050"), 576000.0 / 22050},
+        FileCase{"Rate8kMpeg25", "sine=duration=2", mp3("8000"), 72.0},
+        FileCase{"VariableBitRate", "sine=duration=2", mp3("44100", {QStringLiteral("-q:a"), QStringLiteral("4")}), 1152000.0 / 44100},
+        FileCase{"Id3v2AndId3v1Tags", "sine=duration=2",
+                 mp3("44100", {QStringLiteral("-id3v2_version"), QStringLiteral("3"), QStringLiteral("-write_id3v1"),
+                             QStringLiteral("1"), QStringLiteral("-metadata"), QStringLiteral("title=Hall A test")}),
+                 1152000.0 / 44100},
+        FileCase{"FreeFormat", "", {}, 0},
+        FileCase{"WaveRenamedMp3", "sine=duration=2", {QStringLiteral("-f"), QStringLiteral("wav")}, 0},
+        FileCase{"AacRenamedMp3", "sine=duration=2", {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-f"), QStringLiteral("adts")}, 0}),
+    [](const ::testing::TestParamInfo<FileCase> &info) { return info.param.name; });
 
 } // namespace

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbUtils/rtp/MpegAudioFrame.h"
 #include "OrbUtils/rtp/RTPAudioPacket.h"
 #include "OrbUtils/rtp/RTPFileAudioReader.h"
 #include "OrbUtils/rtp/RTPMulticast.h"
@@ -71,112 +72,66 @@ TEST(RTPMulticastLifecycle, RealTimeSourceIsNotHeldBackByMediaTime)
     EXPECT_EQ(last.timestamp - first.timestamp, 4u * 8000u);
 }
 
-class RTPMulticastStreamTest : public ::testing::Test
+struct RateCase
 {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir = new QTemporaryDir();
-        fourSeconds = makeMp3(*dir, QStringLiteral("four.mp3"), 4.0);
-    }
-    static void TearDownTestSuite()
-    {
-        delete dir;
-        dir = nullptr;
-    }
-    static QTemporaryDir *dir;
-    static QString fourSeconds;
+    int rate;
+    std::vector<uint32_t> steps; // RTP timestamp steps a frame may take at 8000 Hz
 };
 
-QTemporaryDir *RTPMulticastStreamTest::dir = nullptr;
-QString RTPMulticastStreamTest::fourSeconds;
+void PrintTo(const RateCase &c, std::ostream *os) { *os << c.rate << " Hz"; }
 
-// One run of a 4-second file, checked packet by packet: what goes on the wire
-// and when it leaves.
-TEST_F(RTPMulticastStreamTest, FileStreamsAtRealTimePaceWithMediaTimestamps)
+class RTPMulticastRateTest : public ::testing::TestWithParam<RateCase> {};
+
+// Each file's frames reach the group one whole frame per packet, with TTL 255,
+// timestamps that step by the frame's play time at 8000 Hz, and never faster
+// than the media plays.
+TEST_P(RTPMulticastRateTest, TimestampsStepByTheFramesPlayTime)
 {
-    ASSERT_FALSE(fourSeconds.isEmpty()) << "ffmpeg with libmp3lame is needed to make test audio";
-    // The file's own frame count and length, read the way the pacer reads it.
-    struct OpenCounter : RTPFileAudioReaderObserver {
-        void onFileOpened(RTPFileAudioReader *, int32_t, const QString &) override { ++opens; }
-        int opens = 0;
-    } counter;
-    RTPFileAudioReader probe;
-    probe.setFiles({fourSeconds});
-    probe.setObserver(&counter);
-    ASSERT_TRUE(probe.start());
-    int frames = 0;
-    double fileMs = 0;
-    for (;;) {
-        std::unique_ptr<RTPAudioPacket> p(probe.readPacket());
-        ASSERT_NE(p, nullptr);
-        if (counter.opens > 1)
-            break; // wrapped: this frame belongs to the next round
-        fileMs += p->duration;
-        ++frames;
-    }
-    probe.stop();
-
+    const RateCase c = GetParam();
+    QTemporaryDir dir;
+    const QString file = makeMedia(dir, QStringLiteral("rate.mp3"), QStringLiteral("sine=duration=3"),
+                                   {QStringLiteral("-ar"), QString::number(c.rate), QStringLiteral("-c:a"),
+                                    QStringLiteral("libmp3lame")});
+    ASSERT_FALSE(file.isEmpty()) << "ffmpeg with libmp3lame is needed to make test audio";
     UdpReceiver receiver(testDestination(), GroupPort);
     ASSERT_TRUE(receiver.isOpen());
     auto *reader = new RTPFileAudioReader();
-    reader->setFiles({fourSeconds});
+    reader->setFiles({file});
     RTPMulticast multicast;
     multicast.setReader(reader);
     ASSERT_EQ(multicast.start(testDestination(), GroupPort), 0);
-    ASSERT_EQ(multicast.localPort() % 2, 0);
-    // The play list wraps, so take one file's worth and a little of the next.
     std::vector<ReceivedPacket> packets;
     ReceivedPacket packet;
-    while (packets.size() < size_t(frames + 10) && receiver.receive(&packet, 2000))
+    while (packets.size() < 12 && receiver.receive(&packet, 2000))
         packets.push_back(packet);
     multicast.stop();
-    ASSERT_EQ(packets.size(), size_t(frames + 10));
+    ASSERT_EQ(packets.size(), 12u);
 
     std::vector<RtpHeader> headers(packets.size());
     for (size_t i = 0; i < packets.size(); ++i) {
-        RtpHeader &h = headers[i];
-        ASSERT_TRUE(parseRtp(packets[i].bytes, &h));
-        EXPECT_EQ(h.payloadType, 14);
-        EXPECT_TRUE(h.marker);
-        const uint8_t *p = packets[i].bytes.data() + h.payloadOffset;
-        const size_t size = packets[i].bytes.size() - h.payloadOffset;
-        ASSERT_GT(size, 4u);
-        EXPECT_EQ(p[0] | p[1] | p[2] | p[3], 0) << "packet " << i;
-        EXPECT_EQ(mpegFrameLength(p + 4, size - 4), int(size - 4)) << "packet " << i;
-        if (i > 0) {
-            EXPECT_EQ(h.ssrc, headers[0].ssrc);
-            EXPECT_EQ(uint16_t(headers[i - 1].sequence + 1), h.sequence);
-            const uint32_t step = h.timestamp - headers[i - 1].timestamp;
-            EXPECT_TRUE(step == 208 || step == 209) << "packet " << i << " step " << step;
+        ASSERT_TRUE(parseRtp(packets[i].bytes, &headers[i]));
+        if (inPrivateNetwork()) {
+            EXPECT_EQ(packets[i].ttl, 255);
         }
+        const uint8_t *p = packets[i].bytes.data() + headers[i].payloadOffset;
+        const size_t size = packets[i].bytes.size() - headers[i].payloadOffset;
+        MpegAudioHeader h;
+        ASSERT_TRUE(parseMpegAudioHeader(p + 4, size - 4, &h)) << "packet " << i;
+        EXPECT_EQ(size_t(h.frameLength), size - 4) << "packet " << i;
+        EXPECT_EQ(h.sampleRate, c.rate);
+        if (i == 0)
+            continue;
+        const uint32_t step = headers[i].timestamp - headers[i - 1].timestamp;
+        EXPECT_NE(std::find(c.steps.begin(), c.steps.end(), step), c.steps.end()) << "packet " << i << " step " << step;
     }
-    // Timestamps follow the media time sent, without rounding creeping in.
-    const uint32_t total = headers.back().timestamp - headers.front().timestamp;
-    EXPECT_EQ(total, uint32_t(std::trunc(8000.0 * (packets.size() - 1) * (1152.0 / 44.1) / 1000.0)));
-
-    // Timing: packet k leaves once the wall clock has played the media before
-    // it. Bounds are loose for a loaded machine under the sanitizers; exact
-    // figures come from the benchmark.
-    std::vector<double> lateness;
-    for (size_t i = 0; i < packets.size(); ++i) {
-        const double wallMs = double(packets[i].arrivalUs - packets[0].arrivalUs) / 1000.0;
-        const double mediaMs = double(headers[i].timestamp - headers[0].timestamp) / 8.0;
-        lateness.push_back(wallMs - mediaMs);
-    }
-    EXPECT_GT(*std::min_element(lateness.begin(), lateness.end()), -30.0) << "a packet left ahead of its time";
-    const size_t second = size_t(1000.0 / (1152.0 / 44.1));
-    auto median = [](std::vector<double> v) {
-        std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
-        return v[v.size() / 2];
-    };
-    const double early = median(std::vector<double>(lateness.begin(), lateness.begin() + long(second)));
-    const double late = median(std::vector<double>(lateness.end() - long(second), lateness.end()));
-    EXPECT_LT(late - early, 60.0) << "lateness accumulates";
-    // The whole file took its own length of wall time.
-    const double fileWallMs = double(packets[size_t(frames)].arrivalUs - packets[0].arrivalUs) / 1000.0;
-    EXPECT_GT(fileWallMs, fileMs - 30.0);
-    EXPECT_LT(fileWallMs, fileMs + 250.0);
+    // Only a lower bound: a loaded machine may send late, never early.
+    const double mediaMs = double(headers.back().timestamp - headers.front().timestamp) / 8.0;
+    const double wallMs = double(packets.back().arrivalUs - packets.front().arrivalUs) / 1000.0;
+    EXPECT_GT(wallMs, mediaMs - 15.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rates, RTPMulticastRateTest,
+                         ::testing::Values(RateCase{48000, {192}}, RateCase{44100, {208, 209}}, RateCase{32000, {288}},
+                                           RateCase{22050, {208, 209}}, RateCase{8000, {576}}));
 
 } // namespace

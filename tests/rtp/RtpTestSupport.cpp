@@ -3,6 +3,10 @@
 
 #include <QProcess>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
@@ -86,19 +90,24 @@ QString testDestination()
     return privateNetwork ? QStringLiteral("239.255.42.42") : QStringLiteral("127.0.0.1");
 }
 
-QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds)
+QString makeMedia(const QTemporaryDir &dir, const QString &name, const QString &source, const QStringList &outputArgs)
 {
     const QString path = dir.filePath(name);
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                  QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                  QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
-                  QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
-                  QStringLiteral("-b:a"), QStringLiteral("128k"), QStringLiteral("-y"), path});
+    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+                                                       QStringLiteral("error"), QStringLiteral("-f"),
+                                                       QStringLiteral("lavfi"), QStringLiteral("-i"), source}
+                                               + outputArgs + QStringList{QStringLiteral("-y"), path});
     if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
         return QString();
     return path;
+}
+
+QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds)
+{
+    return makeMedia(dir, name, QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
+                     {QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
+                      QStringLiteral("-b:a"), QStringLiteral("128k")});
 }
 
 int64_t steadyUs()
@@ -114,6 +123,7 @@ UdpReceiver::UdpReceiver(const QString &address, int port)
         return;
     int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &yes, sizeof(yes));
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(uint16_t(port));
@@ -147,11 +157,22 @@ bool UdpReceiver::receive(ReceivedPacket *out, int timeoutMs)
     if (::poll(&p, 1, timeoutMs) <= 0)
         return false;
     uint8_t buffer[65536];
-    const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+    alignas(cmsghdr) char control[64];
+    iovec io{buffer, sizeof(buffer)};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    const ssize_t n = ::recvmsg(fd, &message, 0);
     if (n < 0)
         return false;
     out->arrivalUs = steadyUs();
     out->bytes.assign(buffer, buffer + n);
+    out->ttl = -1;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL)
+            std::memcpy(&out->ttl, CMSG_DATA(c), sizeof(int));
     return true;
 }
 
@@ -215,16 +236,48 @@ bool rtcpHasBye(const std::vector<uint8_t> &b, uint32_t ssrc)
     return false;
 }
 
-int mpegFrameLength(const uint8_t *p, size_t available)
+std::vector<float> decodeMpegAudio(const std::vector<std::vector<uint8_t>> &frames, int *rate)
 {
-    // Sync bits, MPEG-1, Layer III; CRC bit either way.
-    if (available < 4 || p[0] != 0xFF || (p[1] & 0xFE) != 0xFA)
-        return -1;
-    static const int kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static const int rates[3] = {44100, 48000, 32000};
-    const int bitrateIndex = p[2] >> 4;
-    const int rateIndex = (p[2] >> 2) & 3;
-    if (bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
-        return -1;
-    return 144 * kbps[bitrateIndex] * 1000 / rates[rateIndex] + ((p[2] >> 1) & 1);
+    std::vector<float> out;
+    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
+    AVCodecContext *context = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    if (context && packet && frame && avcodec_open2(context, codec, nullptr) == 0) {
+        for (const std::vector<uint8_t> &bytes : frames) {
+            if (av_new_packet(packet, int(bytes.size())) < 0)
+                break;
+            std::memcpy(packet->data, bytes.data(), bytes.size());
+            if (avcodec_send_packet(context, packet) == 0) {
+                while (avcodec_receive_frame(context, frame) == 0) {
+                    *rate = frame->sample_rate;
+                    for (int i = 0; i < frame->nb_samples; ++i)
+                        out.push_back(frame->format == AV_SAMPLE_FMT_S16P
+                                          ? reinterpret_cast<const int16_t *>(frame->extended_data[0])[i] / 32768.0f
+                                          : reinterpret_cast<const float *>(frame->extended_data[0])[i]);
+                }
+            }
+            av_packet_unref(packet);
+        }
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return out;
+}
+
+double toneFrequency(const std::vector<float> &samples, int rate)
+{
+    const size_t begin = samples.size() / 4;
+    const size_t end = samples.size() - samples.size() / 4;
+    size_t first = 0, last = 0;
+    int crossings = 0;
+    for (size_t i = begin + 1; i < end; ++i) {
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            if (crossings++ == 0)
+                first = i;
+            last = i;
+        }
+    }
+    return crossings > 1 ? double(crossings - 1) * rate / double(last - first) : 0.0;
 }

@@ -17,14 +17,18 @@ void enterPrivateNetwork();
 // private namespace, plain loopback otherwise. Never a real interface.
 QString testDestination();
 
-// Makes an MP3 of the given length (44.1 kHz mono sine, 128 kbit/s, so every
-// frame is 1152 samples) with the system's ffmpeg. Empty on failure.
+// Runs the system's ffmpeg on a lavfi source (such as "sine=frequency=1000:
+// duration=2") with outputArgs before the output name. Empty on failure.
+QString makeMedia(const QTemporaryDir &dir, const QString &name, const QString &source, const QStringList &outputArgs);
+// An MP3 of the given length: 44.1 kHz mono sine, 128 kbit/s, so every frame
+// is 1152 samples.
 QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds);
 
 struct ReceivedPacket
 {
     std::vector<uint8_t> bytes;
     int64_t arrivalUs = 0; // steady clock
+    int ttl = -1;          // IP TTL it arrived with
 };
 
 // A UDP socket for what the code under test sends: bound to port on all
@@ -66,7 +70,9 @@ bool parseRtp(const std::vector<uint8_t> &bytes, RtpHeader *out);
 // True when the compound RTCP packet holds a BYE naming ssrc.
 bool rtcpHasBye(const std::vector<uint8_t> &bytes, uint32_t ssrc);
 
-// Length of the MPEG audio frame whose header starts at p, or -1 when the
-// four bytes are not a valid MPEG-1 Layer III frame header (what makeMp3
-// writes).
-int mpegFrameLength(const uint8_t *p, size_t available);
+// Decodes MPEG audio frames with libavcodec into the first channel's samples;
+// *rate gets the decoded sample rate.
+std::vector<float> decodeMpegAudio(const std::vector<std::vector<uint8_t>> &frames, int *rate);
+// The frequency of a clean tone, from rising zero crossings of the middle
+// half of the samples (ends skipped: encoder start-up and padding).
+double toneFrequency(const std::vector<float> &samples, int rate);

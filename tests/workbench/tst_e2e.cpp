@@ -10,6 +10,7 @@
 #include "OrbUtils/OrbTableView.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "link/FenwaTerminal.h"
+#include "multicast/OrbRtpMulticastDialog.h"
 #include "settings/FenwaNameSettingWidget.h"
 #include "settings/OrbNetworkDialog.h"
 #include "table/FenwaDeviceModel.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QSlider>
 #include <QDir>
 #include <QFile>
@@ -112,6 +114,7 @@ private slots:
     void pageChoiceFollowsTheColumn();
     void pagesSetTerminalsToExactlyTheAcceptedValues();
     void inCellNameEditReachesTheTerminal();
+    void rtpButtonShowsOneDialogThatGoesWithTheWindow();
     void executableStartsSearchesAndLogs();
 
 private:
@@ -383,6 +386,23 @@ void WorkbenchE2e::pagesSetTerminalsToExactlyTheAcceptedValues()
         after.remove(QStringLiteral("commandsAnswered"));
         QCOMPARE(after, before);
     }
+}
+
+void WorkbenchE2e::rtpButtonShowsOneDialogThatGoesWithTheWindow()
+{
+    QVERIFY(startWindow());
+    QPushButton *rtp = button(translate("RTP Multicast"));
+    QVERIFY(rtp);
+    rtp->click();
+    QPointer<OrbRtpMulticastDialog> first = OrbRtpMulticastDialog::instance();
+    QVERIFY(first && first->isVisible());
+    first->showMinimized();
+    rtp->click();
+    QCOMPARE(OrbRtpMulticastDialog::instance(), first.data());
+    QVERIFY(!first->isMinimized());
+    window->close();
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(OrbRtpMulticastDialog::instance() == nullptr);
 }
 
 void WorkbenchE2e::inCellNameEditReachesTheTerminal()

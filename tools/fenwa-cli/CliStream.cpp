@@ -1,21 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliStream.h"
 
+#include "OrbUtils/CoreAudio.h"
 #include "OrbUtils/OrbThread.h"
 #include "OrbUtils/rtp/RTPFileAudioReader.h"
 #include "OrbUtils/rtp/RTPMulticast.h"
+#include "OrbUtils/rtp/RTPPulseAudioReader.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <net/if.h>
 
 namespace {
 
-const char usageLine[] = "usage: fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] FILE...\n";
+const char usageLine[] = "usage: fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] [--interface NAME] "
+                         "(--source ID | FILE...)\n";
+const int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -23,8 +30,8 @@ void onInterrupt(int)
 {
     interrupted = 1;
     // A second Ctrl+C ends the program the hard way.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (int signal : StopSignals)
+        std::signal(signal, SIG_DFL);
 }
 
 bool parseGroup(const QString &text, QString *address, int *port)
@@ -75,7 +82,8 @@ bool parseStreamOptions(const QStringList &args, CliStreamOptions *out, QString 
     bool haveGroup = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
-        if (arg == QLatin1String("--group") || arg == QLatin1String("--duration")) {
+        if (arg == QLatin1String("--group") || arg == QLatin1String("--duration")
+            || arg == QLatin1String("--interface") || arg == QLatin1String("--source")) {
             if (i + 1 >= args.size()) {
                 *error = QStringLiteral("%1 needs a value").arg(arg);
                 return false;
@@ -89,6 +97,18 @@ bool parseStreamOptions(const QStringList &args, CliStreamOptions *out, QString 
                     return false;
                 }
                 haveGroup = true;
+            } else if (arg == QLatin1String("--interface")) {
+                if (if_nametoindex(value.toLocal8Bit().constData()) == 0) {
+                    *error = QStringLiteral("no network interface '%1' here").arg(value);
+                    return false;
+                }
+                options.interface = value;
+            } else if (arg == QLatin1String("--source")) {
+                if (value.isEmpty()) {
+                    *error = QStringLiteral("--source needs a source id (fenwa-cli sources lists them)");
+                    return false;
+                }
+                options.source = value;
             } else {
                 bool ok = false;
                 options.duration = value.toDouble(&ok);
@@ -111,8 +131,12 @@ bool parseStreamOptions(const QStringList &args, CliStreamOptions *out, QString 
         *error = QStringLiteral("--group ADDRESS:PORT is required");
         return false;
     }
-    if (options.files.isEmpty()) {
-        *error = QStringLiteral("the play list is empty: name at least one MP3 file");
+    if (!options.source.isEmpty() && !options.files.isEmpty()) {
+        *error = QStringLiteral("stream either a capture source or files, not both");
+        return false;
+    }
+    if (options.source.isEmpty() && options.files.isEmpty()) {
+        *error = QStringLiteral("the play list is empty: name at least one MP3 file, or --source ID");
         return false;
     }
     *out = options;
@@ -127,34 +151,47 @@ int cliStream(const QStringList &args)
         std::fprintf(stderr, "fenwa-cli stream: %s\n%s", error.toLocal8Bit().constData(), usageLine);
         return 2;
     }
-    // Caught here with a clear message; a file that vanishes or is not audio
-    // is still caught by the reader while playing.
+    // Every file is checked before anything is sent, so a typo in the tenth
+    // file does not surface an hour into a test.
     for (const QString &file : options.files) {
-        const QFileInfo info(file);
-        if (!info.isFile() || !info.isReadable()) {
-            std::fprintf(stderr, "fenwa-cli stream: cannot open '%s': %s\n", file.toLocal8Bit().constData(),
-                         info.exists() ? "not a readable file" : "no such file");
+        QString reason;
+        if (!RTPFileAudioReader::checkFile(file, &reason)) {
+            std::fprintf(stderr, "fenwa-cli stream: cannot play '%s': %s\n", file.toLocal8Bit().constData(),
+                         reason.toLocal8Bit().constData());
             return 1;
         }
     }
 
     PlayListPrinter printer;
-    RTPFileAudioReader *reader = new RTPFileAudioReader();
-    reader->setFiles(options.files);
-    reader->setObserver(&printer);
     RTPMulticast multicast;
-    multicast.setReader(reader);
+    multicast.setInterface(options.interface);
+    if (options.source.isEmpty()) {
+        auto *reader = new RTPFileAudioReader();
+        reader->setFiles(options.files);
+        reader->setObserver(&printer);
+        multicast.setReader(reader);
+    } else {
+        AudioDeviceInfo device;
+        device.id = options.source;
+        auto *reader = new RTPPulseAudioReader();
+        reader->setDevice(device);
+        multicast.setReader(reader);
+    }
 
     interrupted = 0;
-    auto previousInt = std::signal(SIGINT, onInterrupt);
-    auto previousTerm = std::signal(SIGTERM, onInterrupt);
+    void (*previous[3])(int);
+    for (int i = 0; i < 3; ++i)
+        previous[i] = std::signal(StopSignals[i], onInterrupt);
 
     const int started = multicast.start(options.address, options.port);
     int status = 0;
     if (started < 0 || printer.failed.load() || multicast.localPort() < 0) {
-        if (!printer.failed.load())
+        if (!options.source.isEmpty())
+            std::fprintf(stderr, "fenwa-cli stream: cannot capture source '%s' (fenwa-cli sources lists them)\n",
+                         options.source.toLocal8Bit().constData());
+        else if (!printer.failed.load())
             std::fprintf(stderr, "fenwa-cli stream: cannot start the RTP session (no free local port pair from "
-                                 "13000, or the address cannot be used)\n");
+                                 "13000, or the address or interface cannot be used)\n");
         status = 1;
     } else {
         std::fprintf(stdout, "Streaming to %s:%d from local port %d (RTP payload type 14, clock 8000 Hz); "
@@ -164,18 +201,60 @@ int cliStream(const QStringList &args)
         QElapsedTimer clock;
         clock.start();
         const qint64 limit = options.duration > 0 ? qint64(options.duration * 1000.0) : -1;
-        while (!interrupted && !printer.failed.load() && (limit < 0 || clock.elapsed() < limit))
-            OrbThread::msleep(20);
+        bool told = false;
+        while (!interrupted && !printer.failed.load() && (limit < 0 || clock.elapsed() < limit)) {
+            // Seldom: this thread only watches; the stream has its own.
+            const qint64 left = limit < 0 ? 100 : limit - clock.elapsed();
+            OrbThread::msleep((unsigned long)(left < 1 ? 1 : left > 100 ? 100 : left));
+            if (!told && multicast.sendErrors() > 0) {
+                told = true;
+                std::fprintf(stderr,
+                             "fenwa-cli stream: the system refuses to send to %s: %s (no route to the group? "
+                             "choose the interface with --interface)\n",
+                             options.address.toLatin1().constData(), std::strerror(multicast.lastSendError()));
+            }
+        }
         if (printer.failed.load())
             status = 1;
     }
-    // Sends the BYE, then closes the play list.
+    const uint64_t sent = multicast.packetsSent();
+    const uint64_t errors = multicast.sendErrors();
+    // Sends the BYE, then closes the source.
     multicast.stop();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
+    for (int i = 0; i < 3; ++i)
+        std::signal(StopSignals[i], previous[i]);
+    if (status == 0 && sent == 0 && errors > 0) {
+        std::fprintf(stderr, "fenwa-cli stream: nothing was sent (%llu packets refused)\n",
+                     (unsigned long long)errors);
+        status = 1;
+    }
     if (status == 0) {
+        if (errors > 0)
+            std::fprintf(stderr, "fenwa-cli stream: %llu of %llu packets could not be sent\n",
+                         (unsigned long long)errors, (unsigned long long)(sent + errors));
         std::fprintf(stdout, "Stopped%s; RTCP BYE sent\n", interrupted ? " on interrupt" : "");
         std::fflush(stdout);
     }
     return status;
+}
+
+int cliSources(const QStringList &args)
+{
+    if (!args.isEmpty()) {
+        std::fprintf(stderr, "fenwa-cli sources: takes no arguments\nusage: fenwa-cli sources\n");
+        return 2;
+    }
+    bool reached = false;
+    const QList<AudioDeviceInfo> devices = getAudioDevices(&reached);
+    if (!reached) {
+        std::fprintf(stderr, "fenwa-cli sources: cannot reach the sound server (PulseAudio or PipeWire)\n");
+        return 1;
+    }
+    for (const AudioDeviceInfo &device : devices) {
+        const QJsonObject line{{QStringLiteral("id"), device.id},
+                               {QStringLiteral("name"), device.name},
+                               {QStringLiteral("kind"), device.kind}};
+        std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+    }
+    return 0;
 }

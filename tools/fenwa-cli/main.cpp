@@ -51,9 +51,10 @@ int main(int argc, char **argv)
         out << cliUsage();
         return arguments.isEmpty() ? 2 : 0;
     }
-    if (arguments.first() == QLatin1String("stream")) {
+    if (arguments.first() == QLatin1String("stream") || arguments.first() == QLatin1String("sources")) {
 #ifdef FENWA_CLI_STREAM
-        return cliStream(arguments.mid(1));
+        return arguments.first() == QLatin1String("stream") ? cliStream(arguments.mid(1))
+                                                            : cliSources(arguments.mid(1));
 #else
         return usageError(err, QStringLiteral("this build has no streaming support"));
 #endif

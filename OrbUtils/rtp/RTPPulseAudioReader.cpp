@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "RTPPulseAudioReader.h"
+
+#include "OrbUtils/OrbLog.h"
+#include "RTPAudioEncoder.h"
+
+RTPPulseAudioReader::RTPPulseAudioReader() = default;
+
+RTPPulseAudioReader::~RTPPulseAudioReader()
+{
+    stop();
+}
+
+bool RTPPulseAudioReader::start()
+{
+    stop();
+    capture = std::make_unique<CoreAudioDevice>();
+    capture->setObserver(this);
+    capture->setDevice(device.id, device.kind);
+    if (!capture->open() || !encoder) {
+        // Without an encoder there would be no payload type to stream under
+        // and nothing to send: refuse rather than stream silence.
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void RTPPulseAudioReader::stop()
+{
+    if (capture) {
+        capture->close();
+        capture.reset();
+    }
+    encoder.reset();
+}
+
+void RTPPulseAudioReader::onDeviceOpened(CoreAudioDevice *opened)
+{
+    if (encoder)
+        return;
+    const CoreAudioFormat &format = opened->format();
+    encoder = std::make_unique<RTPAudioEncoder>();
+    if (!encoder->init(format.sampleRate, 0, format.channels, format.sampleFormat, OutputRate, 0, OutputChannels,
+                       RTPAudioEncoder::MpegAudioPayloadType)) {
+        ORB_LOG("no encoder for %s\n", device.id.toUtf8().constData());
+        encoder.reset();
+    }
+}
+
+void RTPPulseAudioReader::onDeviceData(CoreAudioDevice *, const uint8_t *data, int32_t frames, int32_t bytes)
+{
+    if (encoder)
+        encoder->feed(data, frames, bytes);
+}
+
+RTPAudioPacket *RTPPulseAudioReader::readPacket()
+{
+    return encoder ? encoder->pop() : nullptr;
+}
+
+bool RTPPulseAudioReader::reset()
+{
+    if (encoder)
+        encoder->reset();
+    return true;
+}
+
+int32_t RTPPulseAudioReader::payloadType()
+{
+    return RTPAudioEncoder::MpegAudioPayloadType;
+}

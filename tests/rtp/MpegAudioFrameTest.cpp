@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "OrbUtils/rtp/MpegAudioFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct HeaderCase
+{
+    const char *name;
+    uint8_t bytes[4];
+    int frameLength; // -1: refused
+    int samples;
+    int rate;
+};
+
+void PrintTo(const HeaderCase &c, std::ostream *os) { *os << c.name; }
+
+class MpegHeaderTest : public ::testing::TestWithParam<HeaderCase> {};
+
+// Lengths worked out by hand from the standard's tables, one per version and
+// layer, and the headers that must never be taken for a frame.
+TEST_P(MpegHeaderTest, LengthSamplesAndRateFollowTheHeader)
+{
+    const HeaderCase c = GetParam();
+    MpegAudioHeader h;
+    ASSERT_EQ(parseMpegAudioHeader(c.bytes, 4, &h), c.frameLength > 0);
+    if (c.frameLength < 0)
+        return;
+    EXPECT_EQ(h.frameLength, c.frameLength);
+    EXPECT_EQ(h.samplesPerFrame, c.samples);
+    EXPECT_EQ(h.sampleRate, c.rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, MpegHeaderTest,
+    ::testing::Values(HeaderCase{"Mpeg1Layer3At128k", {0xFF, 0xFB, 0x90, 0x64}, 417, 1152, 44100},
+                      HeaderCase{"Mpeg1Layer3Padded", {0xFF, 0xFB, 0x92, 0x64}, 418, 1152, 44100},
+                      HeaderCase{"Mpeg1Layer3At320kAnd32kHz", {0xFF, 0xFB, 0xE8, 0xC4}, 1440, 1152, 32000},
+                      HeaderCase{"Mpeg1Layer2At384kAnd48kHz", {0xFF, 0xFD, 0xE4, 0x04}, 1152, 1152, 48000},
+                      HeaderCase{"Mpeg1Layer1At448kAnd32kHz", {0xFF, 0xFF, 0xE8, 0x04}, 672, 384, 32000},
+                      HeaderCase{"Mpeg2Layer3At64kAnd22kHz", {0xFF, 0xF3, 0x80, 0xC4}, 208, 576, 22050},
+                      HeaderCase{"Mpeg25Layer3At8kAnd8kHz", {0xFF, 0xE3, 0x18, 0xC4}, 72, 576, 8000},
+                      HeaderCase{"Mpeg25Layer2At160kAnd8kHz", {0xFF, 0xE5, 0xE8, 0x04}, 2880, 1152, 8000},
+                      HeaderCase{"FreeFormat", {0xFF, 0xFB, 0x00, 0x64}, -1, 0, 0},
+                      HeaderCase{"BadBitrate", {0xFF, 0xFB, 0xF0, 0x64}, -1, 0, 0},
+                      HeaderCase{"ReservedRate", {0xFF, 0xFB, 0x9C, 0x64}, -1, 0, 0},
+                      HeaderCase{"ReservedVersion", {0xFF, 0xEB, 0x90, 0x64}, -1, 0, 0},
+                      HeaderCase{"ReservedLayer", {0xFF, 0xF9, 0x90, 0x64}, -1, 0, 0},
+                      HeaderCase{"ReservedEmphasis", {0xFF, 0xFB, 0x90, 0x66}, -1, 0, 0},
+                      HeaderCase{"RiffWave", {'R', 'I', 'F', 'F'}, -1, 0, 0}),
+    [](const ::testing::TestParamInfo<HeaderCase> &info) { return info.param.name; });
+
+std::vector<uint8_t> frame(int length)
+{
+    std::vector<uint8_t> f(size_t(length), 0x55);
+    const uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x64}; // 417 bytes
+    std::copy(header, header + 4, f.begin());
+    return f;
+}
+
+// After bytes that are not a frame, a sync pattern counts only when another
+// frame of the same stream follows it or it ends the buffer.
+TEST(MpegFrameSearch, StraySyncInOtherBytesIsNotAFrame)
+{
+    std::vector<uint8_t> bytes(100, 0x00);
+    bytes[10] = 0xFF, bytes[11] = 0xFB, bytes[12] = 0x10, bytes[13] = 0x64; // a 104-byte "frame" at 10
+    const std::vector<uint8_t> f = frame(417);
+    bytes.insert(bytes.end(), f.begin(), f.end());
+    bytes.insert(bytes.end(), f.begin(), f.end());
+    size_t offset = 0;
+    MpegAudioHeader h;
+    ASSERT_TRUE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
+    EXPECT_EQ(offset, 100u);
+    offset += size_t(h.frameLength);
+    ASSERT_TRUE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
+    EXPECT_EQ(offset, 517u);
+    offset += size_t(h.frameLength);
+    EXPECT_FALSE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
+    // A frame cut short is not sent.
+    offset = 0;
+    EXPECT_FALSE(findMpegAudioFrame(f.data(), 416, &offset, &h));
+}
+
+struct SplitCase
+{
+    int frameLength;
+    std::vector<int> sizes;
+};
+
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.frameLength << " bytes"; }
+
+class MpegFragmentTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(MpegFragmentTest, FragmentsCarryTheirOffsetAndRebuildTheFrame)
+{
+    const SplitCase c = GetParam();
+    std::vector<uint8_t> f(size_t(c.frameLength));
+    for (size_t i = 0; i < f.size(); ++i)
+        f[i] = uint8_t(i * 13 + 1);
+    ASSERT_EQ(mpegAudioFragmentCount(c.frameLength, 1300), int(c.sizes.size()));
+    std::vector<uint8_t> rebuilt;
+    uint8_t out[1300];
+    if (c.sizes.empty()) { // too long for the 16-bit offset: refused, not cut short
+        EXPECT_EQ(mpegAudioFragment(f.data(), c.frameLength, 1300, 0, out), -1);
+        return;
+    }
+    for (int i = 0; i < int(c.sizes.size()); ++i) {
+        ASSERT_EQ(mpegAudioFragment(f.data(), c.frameLength, 1300, i, out), c.sizes[size_t(i)]);
+        EXPECT_EQ(out[0] | out[1], 0);
+        EXPECT_EQ(size_t((out[2] << 8) | out[3]), rebuilt.size());
+        rebuilt.insert(rebuilt.end(), out + 4, out + c.sizes[size_t(i)]);
+    }
+    EXPECT_EQ(rebuilt, f);
+    EXPECT_EQ(mpegAudioFragment(f.data(), c.frameLength, 1300, int(c.sizes.size()), out), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, MpegFragmentTest,
+                         ::testing::Values(SplitCase{1, {5}}, SplitCase{1296, {1300}}, SplitCase{1297, {1300, 5}},
+                                           SplitCase{2880, {1300, 1300, 292}}, SplitCase{70000, {}}));
+
+} // namespace

@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The multicast dialog offscreen. The process first moves into a network
+// namespace of its own (lo only, multicast routed to lo), so the streams it
+// starts never leave it; without one the streaming cases skip.
+#include "OrbUtils/OrbConfigure.h"
+#include "OrbUtils/OrbToast.h"
+#include "RtpTestSupport.h"
+#include "multicast/OrbCoreAudioSelectWidget.h"
+#include "multicast/OrbFileListWidget.h"
+#include "multicast/OrbRtpMulticastDialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+namespace {
+QString toastText(OrbRtpMulticastDialog &dialog)
+{
+    return dialog.toast()->view() ? dialog.toast()->view()->text() : QString();
+}
+
+QStringList rowNames(OrbFileListWidget *list)
+{
+    QStringList names;
+    for (int i = 0; i < list->files().size(); ++i)
+        names << list->itemWidget(i)->name();
+    return names;
+}
+} // namespace
+
+class MulticastDialogTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void addressIsCheckedBeforeAnythingStarts_data();
+    void addressIsCheckedBeforeAnythingStarts();
+    void savedStateComesBack();
+    void savedDeviceIsPreselected_data();
+    void savedDeviceIsPreselected();
+    void addTopAndDeleteKeepTheirOrder();
+    void durationsReadInTheBackground_data();
+    void durationsReadInTheBackground();
+    void startAndStopSwitchTheControls();
+    void fileThatCannotPlayReturnsToIdle();
+    void sourceThatCannotOpenStaysIdle();
+
+private:
+    QTemporaryDir dir;
+    QString song;
+    QString notAudio;
+};
+
+void MulticastDialogTest::initTestCase()
+{
+    song = makeMp3(dir, QStringLiteral("song.mp3"), 2.0);
+    QVERIFY2(!song.isEmpty(), "ffmpeg with libmp3lame is needed to make test audio");
+    notAudio = dir.filePath(QStringLiteral("notes.mp3"));
+    QFile text(notAudio);
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("not audio\n");
+}
+
+void MulticastDialogTest::cleanup()
+{
+    QFile::remove(OrbConfigure::filePath());
+}
+
+void MulticastDialogTest::addressIsCheckedBeforeAnythingStarts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("host"); // empty: refused
+    QTest::addColumn<int>("port");
+    QTest::newRow("group and port") << "239.255.0.0:6000" << "239.255.0.0" << 6000;
+    QTest::newRow("no colon") << "239.255.0.0" << "" << 0;
+    QTest::newRow("empty port") << "239.255.0.0:" << "" << 0;
+    QTest::newRow("empty host") << ":6000" << "" << 0;
+    QTest::newRow("port not a number") << "239.255.0.0:abc" << "" << 0;
+    QTest::newRow("three parts") << "a:b:c" << "" << 0;
+    QTest::newRow("port 0") << "239.255.0.0:0" << "" << 0;
+    QTest::newRow("port over 16 bits") << "239.255.0.0:71536" << "" << 0;
+    QTest::newRow("host name") << "example.org:6000" << "" << 0;
+}
+
+void MulticastDialogTest::addressIsCheckedBeforeAnythingStarts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QString parsedHost;
+    int parsedPort = 0;
+    QCOMPARE(OrbRtpMulticastDialog::parseServer(text, &parsedHost, &parsedPort), !host.isEmpty());
+    if (!host.isEmpty()) {
+        QCOMPARE(parsedHost, host);
+        QCOMPARE(parsedPort, port);
+    }
+    // Through the dialog: a bad address is refused first, a good one with an
+    // empty play list next; neither starts anything nor saves anything.
+    OrbRtpMulticastDialog dialog;
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::FilesTab);
+    dialog.addressField()->setText(text);
+    dialog.startButton()->click();
+    QCOMPARE(toastText(dialog), host.isEmpty() ? QStringLiteral("Please input correct rtp server")
+                                               : QStringLiteral("Please add file"));
+    QVERIFY(!dialog.isStreaming());
+    QVERIFY(OrbConfigure().rtpServer().isEmpty());
+}
+
+void MulticastDialogTest::savedStateComesBack()
+{
+    {
+        OrbConfigure configure;
+        configure.setRtpServer(QStringLiteral("239.1.2.3:5004"));
+        configure.setRtpFileList({song, dir.filePath(QStringLiteral("deleted.mp3")), notAudio});
+        configure.setRtpSourceIndex(OrbRtpMulticastDialog::SourceTab);
+    }
+    OrbRtpMulticastDialog dialog;
+    QCOMPARE(dialog.addressField()->text(), QStringLiteral("239.1.2.3:5004"));
+    QCOMPARE(dialog.tabs()->currentIndex(), int(OrbRtpMulticastDialog::SourceTab));
+    QCOMPARE(dialog.fileList()->files(), QStringList({song, notAudio}));
+    // No sound server here: only "None", which Start refuses.
+    dialog.startButton()->click();
+    QCOMPARE(toastText(dialog), QStringLiteral("Please select audio source"));
+}
+
+void MulticastDialogTest::savedDeviceIsPreselected_data()
+{
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("input") << "mic" << 0;
+    QTest::newRow("repeated id: the last") << "hw.monitor" << 2;
+    QTest::newRow("gone: None") << "usb.monitor" << 3;
+    QTest::newRow("case differs: None") << "MIC" << 3;
+}
+
+void MulticastDialogTest::savedDeviceIsPreselected()
+{
+    QFETCH(QString, saved);
+    QFETCH(int, selected);
+    const QList<AudioDeviceInfo> devices{{QStringLiteral("mic"), QStringLiteral("Microphone"), 0},
+                                         {QStringLiteral("hw.monitor"), QStringLiteral("Speakers"), 1},
+                                         {QStringLiteral("hw.monitor"), QStringLiteral("Speakers again"), 1}};
+    OrbCoreAudioSelectWidget selector;
+    selector.setDevices(devices, saved);
+    QCOMPARE(selector.selectedIndex(), selected);
+    QCOMPARE(selector.selectedDevice().id, selected < 3 ? devices.at(selected).id : QString());
+}
+
+void MulticastDialogTest::addTopAndDeleteKeepTheirOrder()
+{
+    OrbFileListWidget list;
+    list.addFiles(-1, {QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")});
+    QCOMPARE(rowNames(&list), QStringList({"c.mp3", "b.mp3", "a.mp3"}));
+    list.setPlaying(2);
+    list.addFiles(0, {QStringLiteral("C:\\music\\d.mp3")});
+    QCOMPARE(rowNames(&list), QStringList({"c.mp3", "d.mp3", "b.mp3", "a.mp3"}));
+    QVERIFY(list.itemWidget(3)->isPlaying()); // the red mark follows its file
+    list.topFile(2);
+    QCOMPARE(rowNames(&list), QStringList({"b.mp3", "d.mp3", "c.mp3", "a.mp3"}));
+    list.deleteFile(1);
+    list.deleteFile(7);
+    QCOMPARE(list.files(), QStringList({"/m/b.mp3", "/m/c.mp3", "/m/a.mp3"}));
+    QCOMPARE(rowNames(&list), QStringList({"b.mp3", "c.mp3", "a.mp3"}));
+    QCOMPARE(list.listWidget()->count(), 5); // header, three files, the add row
+}
+
+void MulticastDialogTest::durationsReadInTheBackground_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("59:59") << 3599.9 << "59:59";
+    QTest::newRow("60:00") << 3600.0 << "60:00";
+    QTest::newRow("01:00:01") << 3601.0 << "01:00:01";
+    QTest::newRow("unreadable") << 0.0 << "00:00";
+}
+
+void MulticastDialogTest::durationsReadInTheBackground()
+{
+    QFETCH(double, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(OrbFileListWidget::durationText(seconds), text);
+    OrbFileListWidget list;
+    list.setFiles({song, notAudio});
+    list.waitForDurations();
+    QCOMPARE(list.itemWidget(0)->duration(), QStringLiteral("00:02"));
+    QCOMPARE(list.itemWidget(1)->duration(), QStringLiteral("00:00"));
+}
+
+void MulticastDialogTest::startAndStopSwitchTheControls()
+{
+    if (!inPrivateNetwork())
+        QSKIP("needs a network namespace of its own to stream in");
+    OrbRtpMulticastDialog dialog;
+    dialog.fileList()->setFiles({song});
+    dialog.addressField()->setText(QStringLiteral("239.255.42.42:16600"));
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::FilesTab);
+    UdpReceiver receiver(QStringLiteral("239.255.42.42"), 16600);
+    dialog.startButton()->click();
+    QVERIFY(dialog.isStreaming());
+    QVERIFY(!dialog.startButton()->isEnabled() && dialog.stopButton()->isEnabled());
+    QVERIFY(!dialog.addressField()->isEnabled() && !dialog.fileList()->isEditable());
+    QTRY_COMPARE(dialog.fileList()->playingRow(), 0);
+    QVERIFY(dialog.fileList()->itemWidget(0)->isPlaying());
+    ReceivedPacket packet;
+    QVERIFY(receiver.receive(&packet, 3000));
+    QCOMPARE(OrbConfigure().rtpServer(), QStringLiteral("239.255.42.42:16600"));
+    QCOMPARE(OrbConfigure().rtpFileList(), QStringList({song}));
+
+    dialog.stopButton()->click();
+    QVERIFY(!dialog.isStreaming());
+    QVERIFY(dialog.startButton()->isEnabled() && !dialog.stopButton()->isEnabled());
+    QVERIFY(dialog.addressField()->isEnabled() && dialog.fileList()->isEditable());
+    QCOMPARE(dialog.fileList()->playingRow(), -1);
+}
+
+void MulticastDialogTest::fileThatCannotPlayReturnsToIdle()
+{
+    if (!inPrivateNetwork())
+        QSKIP("needs a network namespace of its own to stream in");
+    OrbRtpMulticastDialog dialog;
+    dialog.fileList()->setFiles({notAudio, song});
+    dialog.addressField()->setText(QStringLiteral("239.255.42.42:16602"));
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::FilesTab);
+    dialog.startButton()->click();
+    QTRY_VERIFY(!dialog.isStreaming());
+    QVERIFY(dialog.startButton()->isEnabled());
+    QTRY_COMPARE(toastText(dialog), QStringLiteral("Cannot play notes.mp3"));
+}
+
+// A source that vanished after the list was read: said at once, and the
+// dialog does not pretend to stream.
+void MulticastDialogTest::sourceThatCannotOpenStaysIdle()
+{
+    if (!inPrivateNetwork())
+        QSKIP("needs a network namespace of its own to stream in");
+    OrbRtpMulticastDialog dialog;
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::SourceTab);
+    dialog.sourceSelector()->setDevices({{QStringLiteral("unplugged"), QStringLiteral("USB headset"), 0}},
+                                        QStringLiteral("unplugged"));
+    dialog.addressField()->setText(QStringLiteral("239.255.42.42:16604"));
+    dialog.startButton()->click();
+    QCOMPARE(toastText(dialog), QStringLiteral("Cannot open the audio source"));
+    QVERIFY(!dialog.isStreaming() && dialog.startButton()->isEnabled());
+    QVERIFY(OrbConfigure().deviceId().isEmpty());
+}
+
+int main(int argc, char **argv)
+{
+    enterPrivateNetwork();
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    MulticastDialogTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_multicast.moc"
