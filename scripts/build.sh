@@ -11,7 +11,10 @@ case "$kind" in
 esac
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$dir" "${generator[@]}" -DFENWA_WERROR=ON "${extra[@]}" >/dev/null
+# The programs carry their installed paths (the capture helper's among
+# them), so a tree configured for another prefix would package a helper its
+# maintainer scripts cannot find: configure again when the prefix differs.
+if [ ! -f "$dir/CMakeCache.txt" ] || ! grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$dir/CMakeCache.txt"; then
+  cmake -S "$root" -B "$dir" "${generator[@]}" -DFENWA_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr "${extra[@]}" >/dev/null
 fi
 cmake --build "$dir" -j "$(nproc)"

@@ -51,9 +51,11 @@ accepted=$(sed -n 's/^| `\([a-z0-9-]*\)` | [WIX] |.*/\1/p' "$root/docs/packaging
 lint=$(lintian --suppress-tags "$accepted" "$deb" 2>&1 | grep -v 'running with root privileges')
 if [ -z "$lint" ]; then ok "lintian: no errors, only accepted warnings"; else fail "lintian: $lint"; fi
 
+# Counted as installed before the attempt: a package whose maintainer
+# script failed stays half-installed and must be purged all the same.
+installed=1
 DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "$deb" \
   >"$work/install.log" 2>&1 || { cat "$work/install.log"; die "cannot install $deb"; }
-installed=1
 desktop-file-validate /usr/share/applications/fenwa-workbench.desktop && ok "desktop entry validates" ||
   fail "desktop-file-validate"
 [ "$(stat -c '%U:%G %a' "$helper")" = "root:$group 750" ] && ok "helper is root:$group 0750" ||
