@@ -8,6 +8,8 @@
 #include "OrbUtils/OrbTableView.h"
 #include "OrbUtils/OrbToast.h"
 #include "settings/FenwaNameSettingWidget.h"
+#include "settings/FenwaRtpSettingWidget.h"
+#include "settings/FenwaSipSettingWidget.h"
 #include "settings/FenwaTestSettingWidget.h"
 #include "table/FenwaDeviceModel.h"
 
@@ -94,6 +96,8 @@ private slots:
     void failedCheckShowsItsNoticeAndSendsNothing();
     void rebootAllAsksOnceNamingTheCount_data();
     void rebootAllAsksOnceNamingTheCount();
+    void failedReadCannotWipeATerminal_data();
+    void failedReadCannotWipeATerminal();
 
 private:
     QWidget *window = nullptr;
@@ -255,6 +259,50 @@ void SettingsTest::rebootAllAsksOnceNamingTheCount()
     QCOMPARE(terminals.sent.size(), accept ? 5 : 0);
     for (const QByteArray &text : terminals.sent)
         QVERIFY(text.contains("\"method\":\"reboot\""));
+}
+
+void SettingsTest::failedReadCannotWipeATerminal_data()
+{
+    QTest::addColumn<bool>("sip");
+    QTest::addColumn<QString>("readAnswer"); // "": no answer
+    QTest::newRow("SIP read unanswered") << true << "";
+    QTest::newRow("SIP read refused") << true << "busy";
+    QTest::newRow("RTP read unanswered") << false << "";
+    QTest::newRow("RTP read refused") << false << "busy";
+}
+
+void SettingsTest::failedReadCannotWipeATerminal()
+{
+    QFETCH(bool, sip);
+    QFETCH(QString, readAnswer);
+    sdk->setReplyTimeout(200);
+    terminals.script = QStringList{readAnswer};
+    std::unique_ptr<FenwaReadSettingWidget> page;
+    if (sip)
+        page.reset(new FenwaSipSettingWidget(window, sdk, model));
+    else
+        page.reset(new FenwaRtpSettingWidget(window, sdk, model));
+    const QByteArray write = sip ? "SetSipSettings" : "SetRtpSettings";
+    auto set = [&page] {
+        for (QPushButton *b : page->findChildren<QPushButton *>())
+            if (b->text() == QLatin1String("Set"))
+                b->click();
+    };
+    page->setDevice(model->deviceAt(0));
+    QCOMPARE(terminals.sent.size(), 1);
+    for (QLineEdit *e : page->fields())
+        QVERIFY(e->text().isEmpty());
+    set();
+    QCOMPARE(terminals.sent.size(), 1); // nothing written that was never read
+    QVERIFY(page->findChild<OrbToastView *>()->text().contains(QStringLiteral("Nothing was read")));
+
+    // Typed into every field, the values may go out.
+    int n = 0;
+    for (QLineEdit *e : page->fields())
+        e->setText(QStringLiteral("239.0.0.%1:600%1").arg(++n));
+    set();
+    QCOMPARE(terminals.sent.size(), 2);
+    QVERIFY(terminals.sent.last().contains(write));
 }
 
 QTEST_MAIN(SettingsTest)
