@@ -43,7 +43,7 @@ bool fileValue(const QString &path, QString *notice)
 bool targetOf(const FenwaDevice *device, Target *out, QString *why)
 {
     if (!FenwaTerminal::isIpv4Text(device->ip)) {
-        *why = translate("no IPv4 address to reach its web side (it reported \"%1\")").arg(device->ip);
+        *why = translate("no IPv4 address to reach its web side (it reported %1)").arg(device->ip);
         return false;
     }
     *out = Target{device->ip, 80, device->account(), device->password()};

@@ -54,8 +54,7 @@ void FenwaVersionSettingWidget::offerSearch(int uploaded)
 {
     if (uploaded <= 0)
         return;
-    if (confirm(translate("%1 terminals took the firmware and restart with it. Search again once they are back, so "
-                          "the Version column shows what they report?")
+    if (confirm(translate("%1 terminals took the firmware and restart with it. Search again once they are back?")
                     .arg(uploaded),
                 translate("Search again")))
         emit searchRequested();
