@@ -205,6 +205,11 @@ void SimWeb::listen(Station &s)
     a.sin_family = AF_INET;
     a.sin_port = htons(80);
     std::memcpy(&a.sin_addr, s.ip, 4);
+    // A slow terminal's small window keeps the sender's bytes in flight
+    // few, as a small device's would: its progress is what arrived.
+    const int window = 8192;
+    if (s.fault == SimWebFault::Slow && fd >= 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
         setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, s.name.c_str(), socklen_t(s.name.size())) != 0 ||
         ::bind(fd, reinterpret_cast<const struct sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
