@@ -42,20 +42,22 @@ std::unique_ptr<FenwaSettingDialog> FenwaVersionSettingWidget::makeBatch(QString
 
 void FenwaVersionSettingWidget::onClickSetButton(bool)
 {
-    offerSearch(runSet([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }));
+    offerSearch(runSet([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }), 1);
 }
 
 void FenwaVersionSettingWidget::onClickSetAllButton(bool)
 {
-    offerSearch(runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }));
+    const int count = targetDevices().size();
+    offerSearch(runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }), count);
 }
 
-void FenwaVersionSettingWidget::offerSearch(int uploaded)
+void FenwaVersionSettingWidget::offerSearch(int uploaded, int count)
 {
     if (uploaded <= 0)
         return;
-    if (confirm(translate("%1 terminals took the firmware and restart with it. Search again once they are back?")
-                    .arg(uploaded),
+    if (confirm(translate("%1 of %2 terminals took the firmware and restart with it. Search again once they are back?")
+                    .arg(uploaded)
+                    .arg(count),
                 translate("Search again")))
         emit searchRequested();
 }
@@ -73,6 +75,7 @@ void FenwaVersionSettingWidget::resizeEvent(QResizeEvent *event)
 FenwaVersionSettingDialog::FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &path)
     : FenwaSettingDialog(parent, sdk, translate("Upgrading firmware")), path(path)
 {
+    resize(600, 60); // room for the bytes sent behind the terminal's name
 }
 
 int FenwaVersionSettingDialog::sendTo(int i, QString *detail)

@@ -34,7 +34,7 @@ private:
     std::unique_ptr<FenwaSettingDialog> makeBatch(QString *notice);
     // After terminals took a new firmware: they restart, and only a new
     // search shows what they report.
-    void offerSearch(int uploaded);
+    void offerSearch(int uploaded, int count);
 
     QLabel *prompt;
     QLineEdit *path;
