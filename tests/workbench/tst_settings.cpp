@@ -11,6 +11,7 @@
 #include "settings/FenwaRtpSettingWidget.h"
 #include "settings/FenwaSipSettingWidget.h"
 #include "settings/FenwaTestSettingWidget.h"
+#include "settings/FenwaVersionSettingWidget.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QLineEdit>
@@ -216,6 +217,8 @@ void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing_data()
     QTest::newRow("group MAC") << "mac" << "01:00:5e:00:00:01" << "group";
     QTest::newRow("MAC past the last unicast") << "mac" << "fe:ff:ff:ff:ff:fe" << "Counting up";
     QTest::newRow("account without password") << "account" << "admin" << "Please input password";
+    QTest::newRow("firmware file that cannot be read") << "firmware" << "/no/such/fw-2.5.0.bin"
+                                                       << "Cannot read the firmware file";
 }
 
 void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
@@ -226,13 +229,15 @@ void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
     std::unique_ptr<FenwaSettingWidget> widget;
     if (page == QLatin1String("account"))
         widget.reset(new FenwaTestSettingWidget(window, sdk, model));
+    else if (page == QLatin1String("firmware"))
+        widget.reset(new FenwaVersionSettingWidget(window, sdk, model));
     else if (page == QLatin1String("name"))
         widget.reset(new FenwaNameSettingWidget(window, sdk, model));
     else
         widget.reset(new FenwaMacSettingWidget(window, sdk, model));
     widget->setDevice(model->deviceAt(0));
     widget->findChild<QLineEdit *>()->setText(typed);
-    // The second button of every page is its "Set All".
+    // The second button of every page is its "Set All" (the firmware page's "Set").
     widget->findChildren<QPushButton *>().at(1)->click();
     QVERIFY(terminals.sent.isEmpty());
     auto *shown = widget->findChild<OrbToastView *>();
