@@ -75,8 +75,12 @@ void MainWindow::showPage(FenwaSettingWidget *widget)
         page->hide();
     page = widget;
     layoutPanel();
-    if (page)
+    if (page) {
+        // After the page's own slot has returned: a search hides the page.
+        connect(page, &FenwaSettingWidget::searchRequested, this, &MainWindow::autoSearch,
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         page->show();
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)

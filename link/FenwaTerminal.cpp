@@ -260,6 +260,71 @@ bool volumeValue(const Volume &v, QString *notice)
     return notice->isEmpty();
 }
 
+bool sipValue(const SipSettings &first, const SipSettings &second, QString *notice)
+{
+    char json[FENWA_SIP_JSON_MAX];
+    const SipSettings *accounts[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        if (accounts[i]->toJson(json, sizeof json) < 0) {
+            *notice = translate("Sip Account %1 is too long to send: shorten its texts").arg(i + 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString rtpChannelText(const RtpSettings &c)
+{
+    if (c.rtpIP.isEmpty())
+        return QString();
+    return c.rtpPort != 0 ? QStringLiteral("%1:%2").arg(c.rtpIP).arg(c.rtpPort) : c.rtpIP;
+}
+
+bool rtpChannelFromText(const QString &typed, RtpSettings *channel, QString *why)
+{
+    const QString text = typed.trimmed();
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    RtpSettings c;
+    c.enable = 1;
+    c.rtpIP = colon > 0 ? text.left(colon) : text;
+    const QString port = colon > 0 ? text.mid(colon + 1) : QString();
+    bool ok = true;
+    c.rtpPort = port.isEmpty() ? 0 : port.toInt(&ok, 10);
+    if (!ok || port.startsWith(QLatin1Char('+')) || port.startsWith(QLatin1Char('-'))) {
+        *why = translate("%1 is not a port number").arg(port);
+        return false;
+    }
+    *why = rtpRefusal(c);
+    if (!why->isEmpty())
+        return false;
+    *channel = c;
+    return true;
+}
+
+QString rtpRefusal(const RtpSettings &c)
+{
+    if (!c.rtpIP.isEmpty() && !isIpv4Text(c.rtpIP))
+        return translate("%1 is not an IPv4 address").arg(c.rtpIP);
+    if (c.rtpPort < 0 || c.rtpPort > 65535)
+        return translate("%1 is not a port number").arg(c.rtpPort);
+    return QString();
+}
+
+QList<RtpSettings> rtpValues(const QStringList &texts, QString *notice)
+{
+    QList<RtpSettings> channels;
+    for (int i = 0; i < texts.size() && i < FENWA_RTP_CHANNELS; ++i) {
+        RtpSettings c;
+        QString why;
+        if (!rtpChannelFromText(texts[i], &c, &why)) {
+            *notice = translate("Channel %1: %2").arg(i + 1).arg(why);
+            return {};
+        }
+        channels << c;
+    }
+    return channels;
+}
+
 void nameAccepted(FenwaDevice *device, const QString &name)
 {
     device->name = name;
@@ -299,6 +364,25 @@ void accountAccepted(FenwaDevice *device, const Account &a)
 {
     device->setAccount(a.account);
     device->setPassword(a.digest);
+}
+
+void sipAccepted(FenwaDevice *device, const SipSettings &first, const SipSettings &second)
+{
+    const SipSettings *complete = first.isComplete() ? &first : second.isComplete() ? &second : nullptr;
+    device->setExtra(QStringLiteral("sipInfo"),
+                     complete ? QStringLiteral("%1@%2").arg(complete->account, complete->serverHost) : QString());
+}
+
+void rtpAccepted(FenwaDevice *device, const QList<RtpSettings> &channels)
+{
+    QString info;
+    for (const RtpSettings &c : channels) {
+        if (c.isSet()) {
+            info = QStringLiteral("%1:%2").arg(c.rtpIP).arg(c.rtpPort);
+            break;
+        }
+    }
+    device->setExtra(QStringLiteral("rtpInfo"), info);
 }
 
 } // namespace FenwaTerminal

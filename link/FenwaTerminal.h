@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FenwaDevice.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-class FenwaDevice;
 
 // Every rule about terminals that more than one front end needs, in one
 // place: which terminals a search keeps, how MAC and IPv4 texts are checked
@@ -99,6 +99,28 @@ struct Volume {
 };
 bool volumeValue(const Volume &typed, QString *notice);
 
+// Both SIP accounts as typed (texts go out escaped; a port with letters is
+// sent as typed): refused only when an account would not fit its command.
+bool sipValue(const SipSettings &first, const SipSettings &second, QString *notice);
+
+// A channel as the RTP page shows it: "address:port", the address alone
+// when the port is 0, empty without an address.
+QString rtpChannelText(const RtpSettings &channel);
+// A typed channel, enabled whatever it holds: after the last colon that is
+// not the first character the port (none after it: 0), before it the
+// address; without such a colon the whole text is the address and the port
+// 0. Blanks around the text are dropped. False with *why when the address
+// is neither empty nor IPv4 or the port is not a number up to 65535: a
+// terminal given ":6000" or "239.1.1.1:6OOO" would only refuse it or, worse,
+// listen on port 0.
+bool rtpChannelFromText(const QString &text, RtpSettings *channel, QString *why);
+// Why a channel cannot go to a terminal (not IPv4, port out of range), or
+// empty when it can.
+QString rtpRefusal(const RtpSettings &channel);
+// The typed channels in order, or nothing with *notice naming the first
+// channel that cannot be written.
+QList<RtpSettings> rtpValues(const QStringList &texts, QString *notice);
+
 // ---- write-backs: what an accepted command changes in the record ------------
 
 void nameAccepted(FenwaDevice *device, const QString &name);
@@ -109,7 +131,9 @@ void dhcpAccepted(FenwaDevice *device);
 void staticIpAccepted(FenwaDevice *device, const IpConfig &config);
 void volumeAccepted(FenwaDevice *device, const Volume &volume);
 void accountAccepted(FenwaDevice *device, const Account &account);
-// The SIP and RTP pages add theirs here: they keep the display texts
-// "sipInfo" and "rtpInfo" in the record's extras.
+// "sipInfo": account@serverHost of the first complete account, else empty.
+void sipAccepted(FenwaDevice *device, const SipSettings &first, const SipSettings &second);
+// "rtpInfo": address:port of the first channel that is set, else empty.
+void rtpAccepted(FenwaDevice *device, const QList<RtpSettings> &channels);
 
 } // namespace FenwaTerminal

@@ -10,10 +10,16 @@
 # Then run tools on the tool side, e.g.
 #   ip netns exec fenwa-demo-tool build/bin/fenwa-cli --interface fwtool0 search
 #
+# The terminals answer HTTP too (login and firmware upload at their own
+# addresses), so firmware upgrades can be tried; FENWA_DEMO_WEB=0 leaves
+# that off.
+#
 # Environment: FENWA_SIM (simulator binary, default build/bin/fenwa-sim),
 # FENWA_DEMO_DIR (state file, command log and simulator output; default a
 # fresh mktemp directory, remembered under /run/fenwa-demo until "down"),
-# FENWA_DEMO_NS (namespace prefix, default fenwa-demo). Needs root (namespaces).
+# FENWA_DEMO_NS (namespace prefix, default fenwa-demo), FENWA_SIM_ARGS
+# (further simulator options, e.g. "--web-fault slow:2"). Needs root
+# (namespaces).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=netns-lib.sh
@@ -89,7 +95,10 @@ cmd_up() {
     return 0
   fi
   rm -f "$STATE"
-  ip netns exec "$SIM_NS" "$SIM" --interface "$SIM_IF" --count "$count" \
+  local web=(--web)
+  [ "${FENWA_DEMO_WEB:-1}" = 0 ] && web=()
+  # shellcheck disable=SC2086 # FENWA_SIM_ARGS is a list of options
+  ip netns exec "$SIM_NS" "$SIM" --interface "$SIM_IF" --count "$count" "${web[@]}" ${FENWA_SIM_ARGS:-} \
     --state-file "$STATE" --command-log "$DIR/commands.log" >"$DIR/fenwa-sim.out" 2>&1 &
   echo $! >"$PIDFILE"
   for _ in $(seq 100); do

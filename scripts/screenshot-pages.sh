@@ -33,7 +33,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$root/scripts/demo-segment.sh" up 8 >/dev/null
+# The first terminal reads uploads slowly, so the firmware batch is seen
+# under way.
+FENWA_SIM_ARGS="--web-fault slow:1" "$root/scripts/demo-segment.sh" up 8 >/dev/null
 # One terminal more that answers every change with "busy": the batch result
 # then has something to report.
 ip netns exec "$SIM_NS" "$bin/fenwa-sim" --interface fwsim0 --count 1 --base-mac 02:fe:00:00:00:09 \
@@ -72,7 +74,7 @@ cell() { # row column: clicks the middle of a cell
   xdotool mousemove $((x + widths[$2] / 2)) $((72 + 31 * $1 + 15)) click 1
 }
 panel() { xdotool mousemove "$1" $((780 + $2)) click 1; } # x, y inside the page
-IP=6 NAME=4 MAC=5 VOLUME=12 SYSTEM=13
+IP=6 NAME=4 MAC=5 SIP=9 RTP=10 VERSION=11 VOLUME=12 SYSTEM=13
 
 cell 0 $IP && shot page-ip panel
 cell 1 $NAME && shot page-name panel
@@ -86,3 +88,13 @@ panel 320 50 && xdotool key ctrl+a type "Hall"
 panel 450 165 # "Set All": the refusing terminal is reported
 sleep 2 && shot batch-result
 xdotool key Return
+cell 0 $SIP && shot page-sip panel
+cell 0 $RTP && shot page-rtp panel
+head -c 1200000 /dev/zero >"$scratch/fw-2.5.0.bin"
+cell 0 $VERSION
+panel 400 50 && xdotool type "$scratch/fw-2.5.0.bin"
+shot page-version panel
+panel 150 165 # "Set": the slow terminal takes about 15 s
+sleep 1.5 && shot firmware-progress
+sleep 17 && shot firmware-search-again # the offer once the upload is through
+xdotool key Escape

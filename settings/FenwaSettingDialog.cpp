@@ -70,13 +70,22 @@ void FenwaSettingDialog::interrupt()
         sdk->cancel();
 }
 
+void FenwaSettingDialog::reportStep(int i, float within, const QString &what)
+{
+    const int n = outcome.size();
+    QString message = translate("%1 of %2: %3").arg(i + 1).arg(n).arg(outcome.at(i).label);
+    if (!what.isEmpty())
+        message += QStringLiteral(" - ") + what;
+    emit _setMessage(message);
+    emit _setProgress((float(i) + within) / float(n));
+}
+
 void FenwaSettingDialog::run()
 {
     const int n = outcome.size();
     for (int i = 0; i < n && !isStopped(); ++i) {
         FenwaBatchResult &r = outcome[i];
-        emit _setMessage(translate("%1 of %2: %3").arg(i + 1).arg(n).arg(r.label));
-        emit _setProgress(float(i) / float(n));
+        reportStep(i, 0.0f, QString());
         QString detail;
         const int rc = sendTo(i, &detail);
         r.reached = true;
@@ -89,6 +98,17 @@ void FenwaSettingDialog::run()
     }
     emit _setProgress(1.0f);
     finish();
+}
+
+bool FenwaSettingDialog::runRead(QString *why)
+{
+    if (parentWidget())
+        moveToCenter(parentWidget()->window());
+    startJob();
+    const bool answered = exec() == QDialog::Accepted && !outcome.isEmpty() && outcome[0].accepted;
+    if (!answered)
+        *why = outcome.isEmpty() || !outcome[0].reached ? translate("stopped") : outcome[0].detail;
+    return answered;
 }
 
 int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, bool setAll)

@@ -53,6 +53,11 @@ public:
     // result.
     int runBatch(FenwaDeviceModel *model, QWidget *noticeOn, bool setAll);
 
+    // A read of one terminal (setDevices with it first): runs modally, no
+    // write-back, no notice. True when the terminal answered "success";
+    // otherwise *why says what happened instead.
+    bool runRead(QString *why);
+
     const QVector<FenwaBatchResult> &results() const { return outcome; }
     int acceptedCount() const;
 
@@ -65,6 +70,9 @@ protected:
     virtual int sendTo(int i, QString *detail) = 0;
     // What the accepted command changes in devices()[i].
     virtual void acceptedBy(int i);
+    // From sendTo: how far the step for devices()[i] has come (0 to 1), and
+    // what it is doing, under the batch's "i of N".
+    void reportStep(int i, float within, const QString &what);
 
     FenwaSDK *sdk;
 

@@ -4,7 +4,10 @@
 #include "FenwaAudioSettingWidget.h"
 #include "FenwaIpSettingWidget.h"
 #include "FenwaNameSettingWidget.h"
+#include "FenwaRtpSettingWidget.h"
+#include "FenwaSipSettingWidget.h"
 #include "FenwaTestSettingWidget.h"
+#include "FenwaVersionSettingWidget.h"
 #include "table/FenwaDeviceModel.h"
 
 FenwaSettingPages::FenwaSettingPages(QWidget *window, FenwaSDK *sdk, FenwaDeviceModel *model)
@@ -79,10 +82,13 @@ FenwaSettingWidget *FenwaSettingPages::create(int page)
         return new FenwaAudioSettingWidget(window, sdk, model);
     case SystemPage:
         return new FenwaTestSettingWidget(window, sdk, model);
-    case SipPage:     // FenwaSipSettingWidget
-    case RtpPage:     // FenwaRtpSettingWidget
-    case VersionPage: // FenwaVersionSettingWidget (firmware)
+    case SipPage:
+        return new FenwaSipSettingWidget(window, sdk, model);
+    case RtpPage:
+        return new FenwaRtpSettingWidget(window, sdk, model);
+    case VersionPage:
+        return new FenwaVersionSettingWidget(window, sdk, model);
     default:
-        return nullptr; // not built yet: the panel stays empty
+        return nullptr;
     }
 }

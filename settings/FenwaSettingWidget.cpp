@@ -51,38 +51,39 @@ void FenwaSettingWidget::showToast(const QString &text)
     toast->showText(this, text, OrbToast::Top | OrbToast::HCenter, 2000);
 }
 
-void FenwaSettingWidget::runSet(const BatchFactory &make)
+int FenwaSettingWidget::runSet(const BatchFactory &make)
 {
     // A terminal a later search dropped from the table is not set.
     if (current == nullptr || !model->allDevices().contains(current))
-        return;
-    runBatch({current}, make, false);
+        return -1;
+    return runBatch({current}, make, false);
 }
 
-void FenwaSettingWidget::runSetAll(const BatchFactory &make)
+int FenwaSettingWidget::runSetAll(const BatchFactory &make)
 {
     const QList<FenwaDevice *> targets = targetDevices();
     if (targets.isEmpty()) {
         showToast(translate("No terminal in the table: search first"));
-        return;
+        return -1;
     }
-    runBatch(targets, make, true);
+    return runBatch(targets, make, true);
 }
 
-void FenwaSettingWidget::runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll)
+int FenwaSettingWidget::runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll)
 {
     QString notice;
     std::unique_ptr<FenwaSettingDialog> dialog = make(devices, &notice);
     if (!dialog) {
         if (!notice.isEmpty())
             showToast(notice);
-        return;
+        return -1;
     }
     dialog->setDevices(devices);
     dialog->runBatch(model, this, setAll);
     // A new name shows in the title; the fields keep what was typed, so a
     // "Set All" that failed somewhere can be run again as it is.
     FenwaSettingWidget::showDevice(current);
+    return dialog->acceptedCount();
 }
 
 bool FenwaSettingWidget::confirm(const QString &question, const QString &action)

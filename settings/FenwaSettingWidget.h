@@ -43,13 +43,19 @@ public slots:
     // terminal is current; pages add their fields.
     virtual void showDevice(FenwaDevice *device);
 
+signals:
+    // The operator wants the table searched again (the terminals now report
+    // something new, such as a firmware version).
+    void searchRequested();
+
 protected:
     // Builds the batch for devices, or returns nullptr: with *notice set when
     // a check failed (the page shows it), empty when the operator declined.
     using BatchFactory = std::function<std::unique_ptr<FenwaSettingDialog>(const QList<FenwaDevice *> &devices,
                                                                            QString *notice)>;
-    void runSet(const BatchFactory &make);
-    void runSetAll(const BatchFactory &make);
+    // Both return how many terminals accepted, or -1 when no batch ran.
+    int runSet(const BatchFactory &make);
+    int runSetAll(const BatchFactory &make);
     // Asks before a batch that resets or reboots several terminals.
     bool confirm(const QString &question, const QString &action);
 
@@ -60,7 +66,7 @@ protected:
     QLabel *currentLabel;
 
 private:
-    void runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll);
+    int runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll);
 
     FenwaDevice *current = nullptr;
     OrbToast *toast = nullptr;

@@ -151,5 +151,33 @@ check "no reply at all: nothing found, exit 1" eval '[ $rc -eq 1 ]'
 cli reboot --all --time 300
 check "a batch that reaches no terminal exits 1" eval '[ $rc -eq 1 ] && has "no terminal" "$err"'
 
+# Firmware over the terminals' web side: the second answers 500, the fourth
+# refuses the connection.
+start_sim --web --web-fault http-500:2 --web-fault refuse:4 --reboot-ms 500
+fw=$work/fw-3.1.0.bin
+{ head -c 60000 /dev/urandom; printf '\r\n\0--window-iptool-upload--\r\n'; } >"$fw"
+sent_before=$(wc -l <"$work/commands.log")
+cli firmware "$work/missing.bin" --all
+check "an unreadable firmware file is refused before anything is sent" \
+  eval '[ $rc -eq 2 ] && has "Cannot read the firmware file" "$err" && [ "$(wc -l <"$work/commands.log")" -eq "$sent_before" ]'
+cli --timeout 1500 firmware "$fw" --all
+check "firmware: a line per terminal with login, upload and HTTP status; exit 1 for the failures" \
+  eval '[ $rc -eq 1 ] && lines 4 "$out" \
+    && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"loggedIn\":true,\"uploaded\":true,\"httpStatus\":200" "$out" \
+    && has "\"loggedIn\":false,\"uploaded\":false,\"httpStatus\":500,\"error\":\"login refused (HTTP 500)\"" "$out" \
+    && has "\"httpStatus\":0,\"error\":\"not logged in: connection refused\"" "$out"'
+check "the terminals keep the file's bytes and name" \
+  eval '[ "$(grep -o "\"sha256\":\"$(sha256sum "$fw" | cut -d" " -f1)\"" <<<"$(state)" | wc -l)" -eq 2 ] && has "\"file\":\"fw-3.1.0.bin\"" "$(state)"'
+sleep 1 # the restart after the upload
+cli set-ip-static 192.168.7.50 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:05
+cli set-mac 02:fe:00:00:00:55 --mac 02:fe:00:00:00:05
+cli firmware "$fw" --mac 02:fe:00:00:00:55
+check "the web side follows the terminal to its new MAC and address" \
+  eval '[ $rc -eq 0 ] && has "\"uploaded\":true" "$out"'
+sleep 1
+cli search
+check "after the restart the terminals report the file's version" \
+  eval '[ "$(grep -c "\"version\":\"3.1.0\"" <<<"$out")" -eq 2 ]'
+
 echo "$((checks - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

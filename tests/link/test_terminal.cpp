@@ -156,3 +156,72 @@ TEST(WriteBack, AcceptedMacAddressesLaterCommandsAndVolumesShowInTheRecord)
     EXPECT_FALSE(volumeValue(Volume{101, 0, 0}, &notice));
     d->release();
 }
+
+namespace {
+struct ChannelCase {
+    const char *label, *typed;
+    bool accepted;
+    const char *address;
+    int port;
+};
+void PrintTo(const ChannelCase &c, std::ostream *os) { *os << c.label; }
+class RtpChannelText : public ::testing::TestWithParam<ChannelCase> {};
+} // namespace
+
+TEST_P(RtpChannelText, AddressAndPortOrRefused)
+{
+    const ChannelCase &c = GetParam();
+    RtpSettings channel;
+    channel.rtpIP = QStringLiteral("untouched");
+    QString why;
+    EXPECT_EQ(rtpChannelFromText(QString::fromUtf8(c.typed), &channel, &why), c.accepted) << why.toStdString();
+    EXPECT_EQ(why.isEmpty(), c.accepted);
+    if (c.accepted) {
+        EXPECT_EQ(channel.enable, 1);
+        EXPECT_EQ(channel.rtpIP, QString::fromUtf8(c.address));
+        EXPECT_EQ(channel.rtpPort, c.port);
+    } else {
+        EXPECT_EQ(channel.rtpIP, "untouched");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RtpChannelText,
+    ::testing::Values(ChannelCase{"addressAndPort", "239.1.1.1:6000", true, "239.1.1.1", 6000},
+                      ChannelCase{"addressAlone", "239.1.1.1", true, "239.1.1.1", 0},
+                      ChannelCase{"colonWithoutPort", "239.1.1.1:", true, "239.1.1.1", 0},
+                      ChannelCase{"emptyIsStillWrittenEnabled", "", true, "", 0},
+                      ChannelCase{"blanksAround", " 239.1.1.1:6000 ", true, "239.1.1.1", 6000},
+                      ChannelCase{"portWithoutAddressIsNoAddress", ":6000", false, "", 0},
+                      ChannelCase{"lettersInThePort", "239.1.1.1:6OOO", false, "", 0},
+                      ChannelCase{"signedPort", "239.1.1.1:+6000", false, "", 0},
+                      ChannelCase{"portPastRange", "239.1.1.1:65536", false, "", 0},
+                      ChannelCase{"hostName", "rtp.example:6000", false, "", 0},
+                      ChannelCase{"longTextCannotOverflowTheCommand", "239.1.1.1111111111111111111111111111111111:1",
+                                  false, "", 0}),
+    [](const ::testing::TestParamInfo<ChannelCase> &info) { return std::string(info.param.label); });
+
+TEST(WriteBack, SipAndRtpInfoNameWhatTheTerminalNowUses)
+{
+    FenwaDevice *d = terminal("02:fe:00:00:00:01", 1);
+    SipSettings first, second;
+    second.account = QStringLiteral("2001");
+    second.password = QStringLiteral("pw");
+    second.serverHost = QStringLiteral("pbx.local");
+    second.serverPort = QStringLiteral("5060");
+    first = second;
+    first.password.clear(); // incomplete: the second account is shown
+    sipAccepted(d, first, second);
+    EXPECT_EQ(d->extra("sipInfo"), "2001@pbx.local");
+    sipAccepted(d, first, first);
+    EXPECT_EQ(d->extra("sipInfo"), "");
+
+    QString notice;
+    QList<RtpSettings> channels = rtpValues({"", "239.1.1.1", "239.1.1.3:6004", "239.1.1.4:6006"}, &notice);
+    ASSERT_EQ(channels.size(), 4);
+    rtpAccepted(d, channels);
+    EXPECT_EQ(d->extra("rtpInfo"), "239.1.1.3:6004"); // the first with address and port
+    EXPECT_TRUE(rtpValues({"239.1.1.1", ":6000"}, &notice).isEmpty());
+    EXPECT_TRUE(notice.startsWith("Channel 2")) << notice.toStdString();
+    d->release();
+}

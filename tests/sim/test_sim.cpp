@@ -2,6 +2,7 @@
 // The simulator's own frame code against frames written out byte by byte, and
 // what its terminals answer, without a network. That the tool's frames and
 // these agree is what every end-to-end exchange shows.
+#include "SimHttp.h"
 #include "SimResponder.h"
 #include "SimStateFile.h"
 
@@ -184,6 +185,37 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"AboveU10FFFF", "\xf4\x90\x80", FFFD FFFD FFFD},
                       NameCase{"CutSequence", "\xe2\x82x", FFFD FFFD "x"}),
     label<NameCase>);
+
+struct HeadCase {
+    const char *label;
+    std::string head;
+    int status; // 0: taken
+};
+
+class HttpHead : public ::testing::TestWithParam<HeadCase> {};
+
+// The web side is as strict as a small device's server: what it takes, the
+// tool must send.
+TEST_P(HttpHead, TakenOrRefusedWithItsStatus)
+{
+    SimHttpRequest r;
+    size_t length = 0;
+    EXPECT_EQ(parseHttpHead(GetParam().head, &r, &length), GetParam().status);
+}
+
+const std::string kLogin = "POST /cgi-bin/CGI?login HTTP/1.1\r\n";
+INSTANTIATE_TEST_SUITE_P(
+    Heads, HttpHead,
+    ::testing::Values(HeadCase{"Taken", kLogin + "Host: a\r\nContent-Length: 3\r\n\r\n", 0},
+                      HeadCase{"BareLineFeed", kLogin + "Host: a\nContent-Length: 3\r\n\r\n", 400},
+                      HeadCase{"FoldedHeader", kLogin + "Host: a\r\n continued\r\nContent-Length: 3\r\n\r\n", 400},
+                      HeadCase{"TwoLengths", kLogin + "Host: a\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n", 400},
+                      HeadCase{"NoHost", kLogin + "Content-Length: 3\r\n\r\n", 400},
+                      HeadCase{"Chunked", kLogin + "Host: a\r\nTransfer-Encoding: chunked\r\n\r\n", 501},
+                      HeadCase{"PostWithoutLength", kLogin + "Host: a\r\n\r\n", 411},
+                      HeadCase{"TooLarge", kLogin + "Host: a\r\nContent-Length: 999999999\r\n\r\n", 413},
+                      HeadCase{"OtherVersion", "POST / HTTP/2.0\r\nHost: a\r\n\r\n", 505}),
+    label<HeadCase>);
 
 TEST(SimFiles, ReplacePlantedSymlinksInsteadOfWritingThroughThem)
 {

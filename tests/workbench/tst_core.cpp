@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Log line format and cut, language file parsing, configuration round trips.
+// Log line format and cut, language file parsing, configuration round trips,
+// HTTP to a terminal's web side against a loopback peer.
 #include "OrbUtils/OrbConfigure.h"
+#include "OrbUtils/OrbHttpUtils.h"
+#include "link/FenwaFirmware.h"
 #include "OrbUtils/OrbFileUtils.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
@@ -11,6 +14,8 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/stat.h>
@@ -42,6 +47,63 @@ QString formatted(const char *file, const char *function, int line, const char *
     va_end(args);
     return QString::fromUtf8(buf);
 }
+// A terminal's web side on loopback: keeps every whole request (head and
+// Content-Length body) and answers it with `answer`, or never when empty.
+class LoopbackPeer : public QObject
+{
+public:
+    QByteArray answer;
+    QList<QByteArray> requests;
+    explicit LoopbackPeer(const char *address = "127.0.0.1")
+    {
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *s = server.nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, this, [this, s] { take(s); });
+        });
+        server.listen(QHostAddress(QLatin1String(address)));
+    }
+    QUrl url(const QString &path) const
+    {
+        return QUrl(QStringLiteral("http://%1:%2%3").arg(server.serverAddress().toString()).arg(server.serverPort()).arg(path));
+    }
+    QByteArray header(int i, const QByteArray &name) const
+    {
+        for (const QByteArray &line : requests.value(i).split('\n'))
+            if (line.toLower().startsWith(name.toLower() + ':'))
+                return line.mid(name.size() + 1).trimmed();
+        return QByteArray();
+    }
+    QByteArray body(int i) const { return requests.value(i).mid(requests.value(i).indexOf("\r\n\r\n") + 4); }
+
+private:
+    void take(QTcpSocket *s)
+    {
+        QByteArray &in = pending[s];
+        in += s->readAll();
+        const int end = in.indexOf("\r\n\r\n");
+        const QByteArray length = QRegularExpression(QStringLiteral("content-length: *(\\d+)"),
+                                                     QRegularExpression::CaseInsensitiveOption)
+                                      .match(QString::fromLatin1(in.left(end)))
+                                      .captured(1)
+                                      .toLatin1();
+        if (end < 0 || in.size() < end + 4 + length.toInt())
+            return;
+        requests << in;
+        in.clear();
+        if (!answer.isEmpty()) {
+            s->write(answer);
+            s->disconnectFromHost();
+        }
+    }
+    QTcpServer server;
+    QHash<QTcpSocket *, QByteArray> pending;
+};
+
+QByteArray httpAnswer(int status, const QByteArray &extraHeaders, const QByteArray &body)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + extraHeaders + "Content-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
 } // namespace
 
 class CoreTest : public QObject
@@ -66,6 +128,16 @@ private slots:
     void firstStartWritesEnglish();
     void sourceIndexNonNumberReadsZero();
     void fileListDropsVanishedFiles();
+
+    void sessionFromSetCookie_data();
+    void sessionFromSetCookie();
+    void sessionGoesBackOnlyToItsHost();
+    void loginAccepted_data();
+    void loginAccepted();
+    void uploadBodyCarriesTheFileIntact_data();
+    void uploadBodyCarriesTheFileIntact();
+    void silentPeerEndsInTimeOrOnStop_data();
+    void silentPeerEndsInTimeOrOnStop();
 
 private:
     QTemporaryDir tmp;
@@ -283,6 +355,142 @@ void CoreTest::fileListDropsVanishedFiles()
     QVERIFY(raw.contains(QStringLiteral("rtp file list")));
     QCOMPARE(raw.value(QStringLiteral("rtp file list")).toString(), QString());
     QCOMPARE(OrbConfigure().rtpFileList(), QStringList());
+}
+
+void CoreTest::sessionFromSetCookie_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("session"); // empty: none found
+    QTest::newRow("first piece") << QByteArray("session=abc; Path=/") << "abc";
+    QTest::newRow("after another piece, no blank") << QByteArray("Path=/;session=abc") << "abc";
+    QTest::newRow("a blank before the name does not match") << QByteArray("Path=/; session=abc") << "";
+    QTest::newRow("name in capitals") << QByteArray("SESSION=abc") << "abc";
+    QTest::newRow("no session piece") << QByteArray("id=7; Path=/") << "";
+    QTest::newRow("empty value") << QByteArray("session=; Path=/") << "";
+    QTest::newRow("second of two Set-Cookie headers") << QByteArray("lang=en; Path=/\nsession=xyz; Path=/") << "xyz";
+}
+
+void CoreTest::sessionFromSetCookie()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(QString, session);
+    QString found = QStringLiteral("earlier");
+    QCOMPARE(OrbHttpUtils::sessionFromSetCookie(header, &found), !session.isEmpty());
+    QCOMPARE(found, session.isEmpty() ? QStringLiteral("earlier") : session);
+}
+
+// One device's credential must never reach the next terminal.
+void CoreTest::sessionGoesBackOnlyToItsHost()
+{
+    LoopbackPeer first, second("127.0.0.2");
+    first.answer = httpAnswer(200, "Set-Cookie: session=abc; Path=/\r\n", "{\"result\":0}");
+    second.answer = httpAnswer(200, "", "{}");
+    OrbHttpUtils http;
+    QCOMPARE(http.post(first.url("/cgi-bin/CGI?login"), "username=a&password=b").status, 200);
+    QCOMPARE(http.session(), QStringLiteral("abc"));
+    QVERIFY(http.post(second.url("/cgi-bin/CGI?login"), "x").ok());
+    QVERIFY(http.post(first.url("/cgi-bin/CGI?login"), "x").ok());
+    QCOMPARE(second.header(0, "cookie"), QByteArray());
+    QCOMPARE(first.header(0, "cookie"), QByteArray());
+    QCOMPARE(first.header(1, "cookie"), QByteArray("session=abc"));
+    QCOMPARE(first.header(0, "content-type"), QByteArray("application/x-www-form-urlencoded"));
+}
+
+void CoreTest::loginAccepted_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("result 0") << QByteArray("{\"result\":0}") << true;
+    QTest::newRow("result 1") << QByteArray("{\"result\":1}") << false;
+    QTest::newRow("RESULT in capitals") << QByteArray("{\"RESULT\":0}") << true;
+    QTest::newRow("a text counts as 0") << QByteArray("{\"result\":\"ok\"}") << true;
+    QTest::newRow("no result") << QByteArray("{\"id\":0}") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("not JSON") << QByteArray("<html>result 0</html>") << false;
+    QTest::newRow("not an object") << QByteArray("[0]") << false;
+}
+
+void CoreTest::loginAccepted()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, accepted);
+    QCOMPARE(FenwaFirmware::loginAccepted(body), accepted);
+}
+
+void CoreTest::uploadBodyCarriesTheFileIntact_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("quotedName");
+    QTest::addColumn<bool>("fixedBoundary");
+    QByteArray binary("\x7f" "ELF\r\n\0\0\r\n\n\r--\xff\0", 16);
+    binary += QByteArray(70000, '\0') + "\r\n";
+    QTest::newRow("binary with CR, LF and NUL") << "fw-2.5.0.bin" << binary << QByteArray("fw-2.5.0.bin") << true;
+    QTest::newRow("a file holding the boundary, a quote in its name")
+        << "we\"ird.bin" << QByteArray("a\r\n--window-iptool-upload--\r\nb") << QByteArray("we%22ird.bin") << false;
+}
+
+void CoreTest::uploadBodyCarriesTheFileIntact()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, quotedName);
+    QFETCH(bool, fixedBoundary);
+    const QString path = tmp.filePath(name);
+    writeFile(path, bytes);
+    LoopbackPeer peer;
+    peer.answer = httpAnswer(200, "", "{\"result\":0}");
+    qint64 lastSent = -1;
+    OrbHttpUtils http;
+    http.setUploadProgress([&](qint64 sent, qint64 total) {
+        QCOMPARE(total, qint64(bytes.size()));
+        lastSent = sent;
+    });
+    QVERIFY(http.upload(peer.url("/cgi-bin/upload"), path).ok());
+    QCOMPARE(lastSent, qint64(bytes.size()));
+
+    const QByteArray type = peer.header(0, "content-type");
+    QVERIFY2(type.startsWith("multipart/form-data; boundary="), type.constData());
+    const QByteArray boundary = type.mid(type.indexOf('=') + 1);
+    QCOMPARE(boundary == "window-iptool-upload", fixedBoundary);
+    QVERIFY(!bytes.contains("--" + boundary));
+    const QByteArray body = peer.body(0);
+    const QByteArray head = "--" + boundary + "\r\n";
+    QVERIFY(body.startsWith(head));
+    const int dataAt = body.indexOf("\r\n\r\n") + 4;
+    const QByteArray partHead = body.mid(head.size(), dataAt - head.size());
+    QVERIFY2(partHead.contains("form-data; name=\"file\"; filename=\"" + quotedName + "\"\r\n"), partHead.constData());
+    QVERIFY(partHead.contains("application/octet-stream"));
+    QVERIFY(body.endsWith("\r\n--" + boundary + "--\r\n"));
+    QCOMPARE(body.mid(dataAt, body.size() - dataAt - boundary.size() - 8), bytes);
+}
+
+void CoreTest::silentPeerEndsInTimeOrOnStop_data()
+{
+    QTest::addColumn<int>("idleMs");
+    QTest::addColumn<int>("stopAfterMs"); // -1: never
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no answer: the silence limit") << 300 << -1 << "no answer for 0.3 s";
+    // Only the stop can end this one: the test would hang otherwise.
+    QTest::newRow("stopped: the request is aborted") << 3600000 << 200 << "stopped";
+}
+
+void CoreTest::silentPeerEndsInTimeOrOnStop()
+{
+    QFETCH(int, idleMs);
+    QFETCH(int, stopAfterMs);
+    QFETCH(QString, error);
+    LoopbackPeer peer; // takes the request, never answers
+    bool stop = false;
+    if (stopAfterMs >= 0)
+        QTimer::singleShot(stopAfterMs, [&stop] { stop = true; });
+    OrbHttpUtils http([&stop] { return stop; });
+    http.setTimeouts(idleMs, idleMs);
+    const OrbHttpUtils::Result r = http.post(peer.url("/cgi-bin/CGI?login"), "username=a&password=b");
+    QCOMPARE(r.error, error);
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.stopped, stopAfterMs >= 0);
+    QCOMPARE(peer.requests.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(CoreTest)

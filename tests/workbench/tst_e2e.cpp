@@ -12,12 +12,17 @@
 #include "link/FenwaTerminal.h"
 #include "multicast/OrbRtpMulticastDialog.h"
 #include "settings/FenwaNameSettingWidget.h"
+#include "settings/FenwaReadSettingWidget.h"
+#include "settings/FenwaVersionSettingWidget.h"
 #include "settings/OrbNetworkDialog.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSlider>
@@ -40,7 +45,10 @@ namespace {
 E2eSegment *segment = nullptr;
 
 // Six terminals cycling through three models: the third is not supported.
-const QStringList kSimArgs = {"--count", "6", "--types", "VQT40,VQ99,vq40", "--base-mac", "02:fe:00:00:00:01"};
+// Their web side is on; the third holds other credentials than it reports
+// and the fourth never answers HTTP.
+const QStringList kSimArgs = {"--count", "6", "--types", "VQT40,VQ99,vq40", "--base-mac", "02:fe:00:00:00:01",
+                              "--web-fault", "wrong-login:3", "--web-fault", "hang:4", "--reboot-ms", "1500"};
 
 struct SimTerminalInfo {
     QString mac, type;
@@ -115,6 +123,8 @@ private slots:
     void pagesSetTerminalsToExactlyTheAcceptedValues();
     void inCellNameEditReachesTheTerminal();
     void rtpButtonShowsOneDialogThatGoesWithTheWindow();
+    void sipAndRtpRoundTripShowInTheTable();
+    void firmwareBatchReportsEachTerminalAndSearchesAgain();
     void executableStartsSearchesAndLogs();
 
 private:
@@ -426,6 +436,91 @@ void WorkbenchE2e::inCellNameEditReachesTheTerminal()
     QTRY_COMPARE(simTerminal(mac).value(QStringLiteral("name")).toString(), QStringLiteral("Desk"));
     QTRY_COMPARE(name.data().toString(), QStringLiteral("Desk"));
     QCOMPARE(sim.commands().size(), commandsBefore + 1);
+}
+
+void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
+{
+    QVERIFY(startWindow());
+    FenwaDeviceModel *model = window->deviceModel();
+    const QStringList macs = tableColumn(model, FenwaDeviceModel::MacColumn);
+    auto *sip = qobject_cast<FenwaReadSettingWidget *>(click(0, FenwaDeviceModel::SipColumn));
+    QVERIFY(sip);
+    QCOMPARE(sip->fields().at(4)->text(), QStringLiteral("5060")); // read from the terminal
+    const QStringList typed{"1001", "pa\"ss\\", "Desk \"A\"", "pbx.local", "5060"};
+    for (int f = 0; f < 5; ++f)
+        sip->fields().at(f)->setText(typed[f]);
+    button(translate("Set"), sip)->click();
+    const QJsonObject account = simTerminal(macs[0]).value(QStringLiteral("sip0")).toObject();
+    const char *keys[5] = {"account", "password", "displayName", "serverHost", "serverPort"};
+    for (int f = 0; f < 5; ++f)
+        QCOMPARE(account.value(QLatin1String(keys[f])).toString(), typed[f]);
+    QCOMPARE(model->index(0, FenwaDeviceModel::SipColumn).data().toString(), QStringLiteral("1001@pbx.local"));
+
+    // Channel 3 alone to every terminal: the column shows it.
+    auto *rtp = qobject_cast<FenwaReadSettingWidget *>(click(1, FenwaDeviceModel::RtpColumn));
+    QVERIFY(rtp);
+    QCOMPARE(rtp->fields().at(0)->text(), QStringLiteral("239.255.0.1:6000"));
+    for (int i = 0; i < 10; ++i)
+        rtp->fields().at(i)->setText(i == 2 ? QStringLiteral("239.1.1.3:6004") : QString());
+    button(translate("Set All"), rtp)->click();
+    for (int row = 0; row < macs.size(); ++row) {
+        const QJsonObject t = simTerminal(macs[row]);
+        QCOMPARE(t.value(QStringLiteral("rtp2")).toObject(),
+                 QJsonObject({{"enable", 1}, {"rtpIP", "239.1.1.3"}, {"rtpPort", 6004}}));
+        QCOMPARE(t.value(QStringLiteral("rtp0")).toObject().value(QStringLiteral("rtpIP")).toString(), QString());
+        QCOMPARE(model->index(row, FenwaDeviceModel::RtpColumn).data().toString(), QStringLiteral("239.1.1.3:6004"));
+    }
+}
+
+void WorkbenchE2e::firmwareBatchReportsEachTerminalAndSearchesAgain()
+{
+    QVERIFY(startWindow());
+    const QStringList macs = tableColumn(window->deviceModel(), FenwaDeviceModel::MacColumn);
+    QByteArray image("\x7f" "ELF\0\r\n--window-iptool-upload\r\n", 29);
+    image += QByteArray(200000, '\xa5');
+    const QString path = tmp.filePath(QStringLiteral("fw-2.5.0.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+    file.close();
+
+    auto *page = qobject_cast<FenwaVersionSettingWidget *>(click(0, FenwaDeviceModel::VersionColumn));
+    QVERIFY(page);
+    page->pathEdit()->setText(path);
+    // The result box, then the offer to search once the terminals are back.
+    QString result, offer;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<FenwaBatchResultDialog *>(QApplication::activeModalWidget())) {
+            result = box->text();
+            box->accept();
+        } else if (auto *question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            const QJsonArray all = sim.state().value(QStringLiteral("terminals")).toArray();
+            for (const QJsonValue &t : all)
+                if (t.toObject().value(QStringLiteral("web")).toObject().value(QStringLiteral("restarting")).toBool())
+                    return;
+            offer = question->text();
+            question->buttons().first()->click(); // "Search again"
+        }
+    });
+    answer.start(50);
+    QElapsedTimer batch;
+    batch.start();
+    button(translate("Set All"), page)->click();
+    QVERIFY(batch.elapsed() < 60000); // one silent terminal costs its time-out, not the batch
+    QVERIFY(QTest::qWaitFor([this] { return done->count() == 2; }, 10000));
+
+    QVERIFY2(result.startsWith(QStringLiteral("2 of 4 terminals accepted")), qPrintable(result));
+    QVERIFY2(result.contains(QStringLiteral("%1): login refused (HTTP 200)").arg(macs[1])), qPrintable(result));
+    QVERIFY2(result.contains(QStringLiteral("%1): not logged in: no answer for 10 s").arg(macs[2])), qPrintable(result));
+    QVERIFY(offer.startsWith(QStringLiteral("2 of 4 terminals took the firmware")));
+    QCOMPARE(tableColumn(window->deviceModel(), FenwaDeviceModel::VersionColumn),
+             QStringList({"2.5.0", "2.4.1", "2.4.1", "2.5.0"}));
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    for (int row : {0, 3}) {
+        const QJsonObject web = simTerminal(macs[row]).value(QStringLiteral("web")).toObject();
+        QCOMPARE(web.value(QStringLiteral("file")).toString(), QStringLiteral("fw-2.5.0.bin"));
+        QCOMPARE(web.value(QStringLiteral("sha256")).toString(), sha);
+    }
 }
 
 void WorkbenchE2e::executableStartsSearchesAndLogs()

@@ -9,7 +9,10 @@
 #include "OrbUtils/OrbTableView.h"
 #include "OrbUtils/OrbToast.h"
 #include "settings/FenwaNameSettingWidget.h"
+#include "settings/FenwaRtpSettingWidget.h"
+#include "settings/FenwaSipSettingWidget.h"
 #include "settings/FenwaTestSettingWidget.h"
+#include "settings/FenwaVersionSettingWidget.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QLineEdit>
@@ -95,6 +98,8 @@ private slots:
     void failedCheckShowsItsNoticeAndSendsNothing();
     void rebootAllAsksOnceNamingTheCount_data();
     void rebootAllAsksOnceNamingTheCount();
+    void failedReadCannotWipeATerminal_data();
+    void failedReadCannotWipeATerminal();
 
 private:
     QWidget *window = nullptr;
@@ -216,6 +221,8 @@ void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing_data()
     QTest::newRow("group MAC") << "mac" << "01:00:5e:00:00:01" << "group";
     QTest::newRow("MAC past the last unicast") << "mac" << "fe:ff:ff:ff:ff:fe" << "Counting up";
     QTest::newRow("account without password") << "account" << "admin" << "Please input password";
+    QTest::newRow("firmware file that cannot be read") << "firmware" << "/no/such/fw-2.5.0.bin"
+                                                       << "Cannot read the firmware file";
 }
 
 void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
@@ -226,13 +233,15 @@ void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
     std::unique_ptr<FenwaSettingWidget> widget;
     if (page == QLatin1String("account"))
         widget.reset(new FenwaTestSettingWidget(window, sdk, model));
+    else if (page == QLatin1String("firmware"))
+        widget.reset(new FenwaVersionSettingWidget(window, sdk, model));
     else if (page == QLatin1String("name"))
         widget.reset(new FenwaNameSettingWidget(window, sdk, model));
     else
         widget.reset(new FenwaMacSettingWidget(window, sdk, model));
     widget->setDevice(model->deviceAt(0));
     widget->findChild<QLineEdit *>()->setText(typed);
-    // The second button of every page is its "Set All".
+    // The second button of every page is its "Set All" (the firmware page's "Set").
     widget->findChildren<QPushButton *>().at(1)->click();
     QVERIFY(terminals.sent.isEmpty());
     auto *shown = widget->findChild<OrbToastView *>();
@@ -259,6 +268,50 @@ void SettingsTest::rebootAllAsksOnceNamingTheCount()
     QCOMPARE(terminals.sent.size(), accept ? 5 : 0);
     for (const QByteArray &text : terminals.sent)
         QVERIFY(text.contains("\"method\":\"reboot\""));
+}
+
+void SettingsTest::failedReadCannotWipeATerminal_data()
+{
+    QTest::addColumn<bool>("sip");
+    QTest::addColumn<QString>("readAnswer"); // "": no answer
+    QTest::newRow("SIP read unanswered") << true << "";
+    QTest::newRow("SIP read refused") << true << "busy";
+    QTest::newRow("RTP read unanswered") << false << "";
+    QTest::newRow("RTP read refused") << false << "busy";
+}
+
+void SettingsTest::failedReadCannotWipeATerminal()
+{
+    QFETCH(bool, sip);
+    QFETCH(QString, readAnswer);
+    sdk->setReplyTimeout(200);
+    terminals.script = QStringList{readAnswer};
+    std::unique_ptr<FenwaReadSettingWidget> page;
+    if (sip)
+        page.reset(new FenwaSipSettingWidget(window, sdk, model));
+    else
+        page.reset(new FenwaRtpSettingWidget(window, sdk, model));
+    const QByteArray write = sip ? "SetSipSettings" : "SetRtpSettings";
+    auto set = [&page] {
+        for (QPushButton *b : page->findChildren<QPushButton *>())
+            if (b->text() == QLatin1String("Set"))
+                b->click();
+    };
+    page->setDevice(model->deviceAt(0));
+    QCOMPARE(terminals.sent.size(), 1);
+    for (QLineEdit *e : page->fields())
+        QVERIFY(e->text().isEmpty());
+    set();
+    QCOMPARE(terminals.sent.size(), 1); // nothing written that was never read
+    QVERIFY(page->findChild<OrbToastView *>()->text().contains(QStringLiteral("Nothing was read")));
+
+    // Typed into every field, the values may go out.
+    int n = 0;
+    for (QLineEdit *e : page->fields())
+        e->setText(QStringLiteral("239.0.0.%1:600%1").arg(++n));
+    set();
+    QCOMPARE(terminals.sent.size(), 2);
+    QVERIFY(terminals.sent.last().contains(write));
 }
 
 QTEST_MAIN(SettingsTest)

@@ -3,10 +3,12 @@
 
 #include "CliOptions.h"
 #include "link/FenwaDevice.h"
+#include "link/FenwaFirmware.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
 
 #include <QVector>
+#include <algorithm>
 #include <cJSON.h>
 
 namespace {
@@ -149,7 +151,14 @@ CliRunner setSip(const QStringList &a, int, QString *error)
     SipSettings sip0, sip1;
     if (!parseSipArgument(a[0], &sip0, &sip1, error))
         return {};
-    return [sip0, sip1](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setSipSettings(d, sip0, sip1); };
+    if (!sipValue(sip0, sip1, error))
+        return {};
+    return [sip0, sip1](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
+        const int rc = sdk->setSipSettings(d, sip0, sip1);
+        if (rc == 0)
+            sipAccepted(d, sip0, sip1);
+        return rc;
+    };
 }
 
 CliRunner getRtp(const QStringList &, int, QString *)
@@ -168,9 +177,19 @@ CliRunner setRtp(const QStringList &a, int, QString *error)
     QList<RtpSettings> channels;
     if (!parseRtpArgument(a[0], &channels, error))
         return {};
+    for (int i = 0; i < channels.size(); ++i) {
+        const QString why = rtpRefusal(channels[i]);
+        if (!why.isEmpty()) {
+            *error = QStringLiteral("channel %1: %2").arg(i + 1).arg(why);
+            return {};
+        }
+    }
     const QVector<RtpSettings> list = channels.toVector();
-    return [list](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
-        return sdk->setRtpSettings(d, list.constData(), list.size());
+    return [list, channels](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
+        const int rc = sdk->setRtpSettings(d, list.constData(), list.size());
+        if (rc == 0)
+            rtpAccepted(d, channels);
+        return rc;
     };
 }
 
@@ -203,6 +222,34 @@ CliRunner setDeviceInfo(const QStringList &a, int, QString *error)
     };
 }
 
+// Login and upload per terminal, as the firmware page does; the SDK's
+// silence limit is the HTTP one.
+CliRunner firmware(const QStringList &a, int, QString *error)
+{
+    if (!FenwaFirmware::fileValue(a[0], error))
+        return {};
+    const QString path = a[0];
+    return [path](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *out) {
+        FenwaFirmware::Target target;
+        QString why;
+        FenwaFirmware::Outcome o;
+        if (FenwaFirmware::targetOf(d, &target, &why)) {
+            FenwaFirmware::Limits limits;
+            limits.connectMs = std::min(limits.connectMs, sdk->replyTimeout());
+            limits.idleMs = sdk->replyTimeout();
+            o = FenwaFirmware::upgrade(target, path, limits);
+        } else {
+            o.error = why;
+        }
+        cJSON_AddBoolToObject(out, "loggedIn", o.loggedIn);
+        cJSON_AddBoolToObject(out, "uploaded", o.uploaded);
+        cJSON_AddNumberToObject(out, "httpStatus", o.status);
+        if (!o.ok())
+            addText(out, "error", FenwaFirmware::describe(o));
+        return o.ok() ? 0 : -1;
+    };
+}
+
 const CliCommand kCommands[] = {
     {"search", "", 0, nullptr},
     {"set-name", "NAME", 1, setName},
@@ -223,6 +270,7 @@ const CliCommand kCommands[] = {
     {"set-device-info",
      "AREACODE NUMBER NAME POWERLEVEL RESOURCETYPESEQ RESOURCESONTYPESEQ RESOURCETYPE RESOURCESONTYPE", 8,
      setDeviceInfo},
+    {"firmware", "FILE", 1, firmware, 10000},
 };
 
 } // namespace

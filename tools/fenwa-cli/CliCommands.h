@@ -25,6 +25,9 @@ struct CliCommand {
     // Returns the runner, or an empty one with *error set: nothing is sent.
     // nullptr for search, which addresses no terminal.
     CliRunner (*plan)(const QStringList &args, int count, QString *error);
+    // How long a terminal may stay silent unless --timeout says otherwise:
+    // the reply wait of a command, or an HTTP exchange's silence.
+    int defaultTimeoutMs = 3000;
 };
 
 const CliCommand *findCliCommand(const QString &name);

@@ -115,7 +115,8 @@ QString deviceCsvLine(const FenwaDevice *d)
 
 int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStream &err)
 {
-    sdk->setReplyTimeout(r.timeoutMs);
+    const CliCommand *command = findCliCommand(r.command);
+    sdk->setReplyTimeout(r.timeoutMs >= 0 ? r.timeoutMs : command ? command->defaultTimeoutMs : 3000);
     QList<FenwaDevice *> devices;
     sdk->search(&devices, r.searchMs);
     FenwaTerminal::keepOnePerMac(&devices);
@@ -156,7 +157,6 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         // Every value is derived before the first command: a batch that
         // cannot be handed out whole sends nothing.
         QString refusal;
-        const CliCommand *command = findCliCommand(r.command);
         const CliRunner run = targets.isEmpty() ? CliRunner() : command->plan(r.args, targets.size(), &refusal);
         if (targets.isEmpty()) {
             if (r.all)

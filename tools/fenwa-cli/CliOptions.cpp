@@ -131,7 +131,9 @@ QString cliUsage()
         "Every command first searches (--time, 2000 ms), then addresses its targets in MAC order.\n"
         "--all means every terminal of a supported type (VQ40, VQT40). set-mac counts the MAC up by one\n"
         "per further target; set-ip-static hands out the next free address of the subnet, skipping its\n"
-        "network and broadcast addresses, the gateway and the DNS servers (DNS2 may be \"\"). Exit status:\n"
+        "network and broadcast addresses, the gateway and the DNS servers (DNS2 may be \"\"). firmware logs in\n"
+        "to each target's web side with the account it reported and uploads FILE; --timeout is then how\n"
+        "long a terminal may stay silent (default 10000 ms; commands: 3000 ms). Exit status:\n"
         "0 every target answered \"success\", 1 any did not or none was reached, 2 usage error.\n");
     return u;
 }

@@ -13,7 +13,7 @@ struct CliRequest
 {
     QString interface;      // empty: pick the adapter as the workbench does
     int searchMs = 2000;    // how long a search collects replies
-    int timeoutMs = 3000;   // how long a command waits for its reply
+    int timeoutMs = -1;     // how long a terminal may stay silent; -1: the command's own default
     bool csv = false;       // search: CSV instead of JSON lines
     bool all = false;       // every terminal of a supported type
     bool verbose = false;   // echo every text sent and received on stderr

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -29,7 +30,50 @@ const char kUsage[] =
     "  --oversized          answer with a frame over 1514 bytes (needs an MTU that\n"
     "                       allows it; else the longest legal frame, text cut short)\n"
     "  --seed N             seed of the drop choice (default 1)\n"
-    "  --echo               send every command frame straight back (round-trip baseline)\n";
+    "  --echo               send every command frame straight back (round-trip baseline)\n"
+    "web side:\n"
+    "  --web                answer HTTP on port 80 at each terminal's address (login,\n"
+    "                       firmware upload); needs CAP_NET_ADMIN in the namespace\n"
+    "  --reboot-ms MS       how long a terminal is gone after an upload (default 3000)\n"
+    "  --web-fault KIND[:N,...]  on terminals N (from 1; default all): wrong-login, hang,\n"
+    "                       http-500, refuse, slow (implies --web; repeatable)\n";
+
+const struct {
+    const char *name;
+    SimWebFault fault;
+} kWebFaults[] = {{"wrong-login", SimWebFault::WrongLogin}, {"hang", SimWebFault::Hang},
+                  {"http-500", SimWebFault::Http500},       {"refuse", SimWebFault::Refuse},
+                  {"slow", SimWebFault::Slow}};
+
+// KIND or KIND:N,N,... with terminal numbers from 1.
+bool parseWebFault(const char *text, std::vector<std::pair<int, SimWebFault>> *out)
+{
+    const std::string s(text);
+    const size_t colon = s.find(':');
+    const std::string kind = s.substr(0, colon);
+    SimWebFault fault = SimWebFault::None;
+    for (const auto &k : kWebFaults)
+        if (kind == k.name)
+            fault = k.fault;
+    if (fault == SimWebFault::None)
+        return false;
+    if (colon == std::string::npos) {
+        out->emplace_back(-1, fault);
+        return true;
+    }
+    size_t at = colon + 1;
+    do {
+        const size_t comma = s.find(',', at);
+        const std::string number = s.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        char *end = nullptr;
+        const long n = std::strtol(number.c_str(), &end, 10);
+        if (number.empty() || *end != 0 || n < 1 || n > 65535)
+            return false;
+        out->emplace_back(static_cast<int>(n - 1), fault);
+        at = comma == std::string::npos ? std::string::npos : comma + 1;
+    } while (at != std::string::npos);
+    return true;
+}
 
 bool toInt(const char *text, int minimum, int maximum, int *out)
 {
@@ -65,6 +109,15 @@ bool parseIpv4Text(const QByteArray &text, uint8_t ip[4])
     return true;
 }
 
+SimWebFault SimOptions::webFaultOf(int index) const
+{
+    SimWebFault fault = SimWebFault::None;
+    for (const auto &f : webFaults)
+        if (f.first < 0 || f.first == index)
+            fault = f.second;
+    return fault;
+}
+
 int parseSimOptions(int argc, char **argv, SimOptions *o)
 {
     auto fail = [](const char *what, const char *value) {
@@ -83,6 +136,7 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
         if (!std::strcmp(a, "--garbage")) { o->garbage = true; continue; }
         if (!std::strcmp(a, "--oversized")) { o->oversized = true; continue; }
         if (!std::strcmp(a, "--echo")) { o->echo = true; continue; }
+        if (!std::strcmp(a, "--web")) { o->web = true; continue; }
 
         const char *v = value();
         if (v == nullptr)
@@ -119,6 +173,13 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
             if (!toInt(v, 0, 0x7fffffff, &seed))
                 return fail("--seed wants a non-negative number", v);
             o->seed = static_cast<uint32_t>(seed);
+        } else if (!std::strcmp(a, "--reboot-ms")) {
+            if (!toInt(v, 0, 600000, &o->rebootMs))
+                return fail("--reboot-ms wants milliseconds", v);
+        } else if (!std::strcmp(a, "--web-fault")) {
+            if (!parseWebFault(v, &o->webFaults))
+                return fail("--web-fault wants wrong-login, hang, http-500, refuse or slow, then :N,N... optionally", v);
+            o->web = true;
         } else if (!std::strcmp(a, "--spread-us")) {
             if (!toInt(v, 0, 1000000, &o->spreadUs))
                 return fail("--spread-us wants microseconds", v);

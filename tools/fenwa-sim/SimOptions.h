@@ -4,6 +4,18 @@
 #include <QByteArray>
 #include <QStringList>
 #include <cstdint>
+#include <utility>
+#include <vector>
+
+// What a terminal's web side does wrong, when asked to.
+enum class SimWebFault {
+    None,
+    WrongLogin, // holds other credentials than it reports
+    Hang,       // accepts the connection, reads the request, never answers
+    Http500,    // answers every request with 500
+    Refuse,     // nothing listens: the connection is refused
+    Slow,       // reads an upload at a crawl
+};
 
 // What one run of the simulator emulates and which faults it injects. Every
 // fault is off unless asked for, so a plain run behaves like healthy terminals.
@@ -35,6 +47,15 @@ struct SimOptions
     // Echo mode (benchmark baseline): every command frame is sent straight
     // back, text unchanged, with no parsing and no state.
     bool echo = false;
+
+    // The web side: each terminal answers HTTP on port 80 at its own IPv4
+    // address (login form, firmware upload), and restarts for rebootMs after
+    // an upload. Off unless asked for.
+    bool web = false;
+    int rebootMs = 3000;
+    // (terminal index from 0, or -1 for every terminal; the fault)
+    std::vector<std::pair<int, SimWebFault>> webFaults;
+    SimWebFault webFaultOf(int index) const;
 };
 
 // Parses argv into options. Returns 0, 1 after printing the help, or 2 after

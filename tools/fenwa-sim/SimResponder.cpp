@@ -107,6 +107,13 @@ void SimResponder::respond(const uint8_t *frame, size_t length, SimResponse *out
     // A terminal's interface takes broadcasts and its own MAC, nothing else.
     if (!isBroadcast(in.destination) && findTerminal(in.destination) < 0)
         return;
+    if (options.web) {
+        // A terminal back from a restart reports what it restarted with.
+        const long long now = simNowMs();
+        for (SimTerminal &t : all)
+            out->stateChanged = t.settle(now) || out->stateChanged;
+        nowMs = now;
+    }
     if (in.kind == SimFrameKind::ArpRequest)
         answerArp(in, out);
     else
@@ -123,7 +130,7 @@ void SimResponder::answerArp(const SimIncoming &in, SimResponse *out)
     // the asker should see.
     for (const SimTerminal &t : all) {
         const SimStation me = stationOf(t);
-        if (me.ip != in.target.ip || (!broadcast && me.mac != in.destination))
+        if (me.ip != in.target.ip || (!broadcast && me.mac != in.destination) || t.isDown(nowMs))
             continue;
         SimOutFrame f;
         f.bytes = arpReply(me, in.sender);
@@ -170,6 +177,8 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
     const size_t last = broadcast ? all.size() : first + 1;
     for (size_t i = first; i < last; ++i) {
         SimTerminal &t = all[i];
+        if (t.isDown(nowMs))
+            continue; // restarting: deaf
         // The reply leaves from where the command found the terminal, even
         // when the command just moved it (SetMac, SetIp).
         const SimStation from = stationOf(t);

@@ -69,5 +69,6 @@ private:
 
     SimOptions options;
     std::vector<SimTerminal> all;
+    long long nowMs = 0; // when the frame being answered came (web side on)
     std::mt19937 random;
 };

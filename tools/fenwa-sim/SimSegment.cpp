@@ -49,6 +49,11 @@ int SimSegment::start()
     if (stopEvent < 0)
         return complain("cannot make an event for", "stopping");
     scheduler = std::make_unique<SimReplyScheduler>();
+    if (options.web) {
+        web = std::make_unique<SimWeb>(options, &responder, &stateMutex, [this] { writeState(); });
+        if (web->start() != 0)
+            return -1;
+    }
     receiver = std::thread([this] { receiveLoop(); });
     std::fprintf(stderr, "fenwa-sim: %d terminal(s) on %s, first %s\n", options.count,
                  options.interfaceName.constData(), macToText(options.baseMac).c_str());
@@ -63,6 +68,7 @@ void SimSegment::stop()
             complain("cannot stop", "the receive thread");
         receiver.join();
     }
+    web.reset();
     scheduler.reset();
     for (int *fd : {&sock, &stopEvent, &commandLog}) {
         if (*fd >= 0)

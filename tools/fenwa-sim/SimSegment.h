@@ -4,6 +4,7 @@
 #include "SimOptions.h"
 #include "SimReplyScheduler.h"
 #include "SimResponder.h"
+#include "SimWeb.h"
 
 #include <atomic>
 #include <memory>
@@ -18,8 +19,10 @@
 // caller of the responder. writeState() may also come from the main thread
 // (SIGUSR1), so the responder sits behind stateMutex, and writeMutex keeps
 // two dumps from overtaking each other. Scheduled replies leave from the
-// scheduler's thread. stop() ends the receive thread first (no command
-// arrives any more), then the scheduler, then closes the socket and the log.
+// scheduler's thread. With the web side on, its thread serves HTTP and
+// writes the state through writeState() too. stop() ends the receive thread
+// first (no command arrives any more), then the web side, then the
+// scheduler, then closes the socket and the log.
 class SimSegment
 {
 public:
@@ -49,6 +52,7 @@ private:
     std::mutex stateMutex;
     SimResponder responder;
     std::unique_ptr<SimReplyScheduler> scheduler;
+    std::unique_ptr<SimWeb> web;
     std::thread receiver;
     int sock = -1;
     int stopEvent = -1;

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <cJSON.h>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -104,6 +105,24 @@ bool readRtp(const cJSON *o, SimRtpChannel *out)
 }
 
 } // namespace
+
+long long simNowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool SimTerminal::settle(long long nowMs)
+{
+    if (upAt == 0 || nowMs < upAt)
+        return false;
+    if (!pendingVersion.empty())
+        version = pendingVersion;
+    pendingVersion.clear();
+    downAt = upAt = 0;
+    session.clear(); // a restart forgets who was logged in
+    return true;
+}
 
 std::string macToText(const uint8_t mac[6])
 {
@@ -218,6 +237,13 @@ cJSON *SimTerminal::toJson() const
     cJSON_AddNumberToObject(o, "factoryResets", factoryResets);
     cJSON_AddNumberToObject(o, "testSounds", testSounds);
     cJSON_AddNumberToObject(o, "commandsAnswered", commandsAnswered);
+    cJSON *web = cJSON_AddObjectToObject(o, "web");
+    cJSON_AddNumberToObject(web, "logins", webLogins);
+    cJSON_AddNumberToObject(web, "uploads", uploads);
+    addText(web, "file", firmwareFile);
+    cJSON_AddNumberToObject(web, "size", static_cast<double>(firmwareSize));
+    addText(web, "sha256", firmwareSha256);
+    cJSON_AddBoolToObject(web, "restarting", upAt != 0);
     return o;
 }
 

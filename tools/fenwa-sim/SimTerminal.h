@@ -22,6 +22,9 @@ struct SimRtpChannel
 
 enum { SIM_RTP_CHANNELS = 10, SIM_SIP_ACCOUNTS = 2 };
 
+// Milliseconds on the steady clock: when a restarting terminal is back.
+long long simNowMs();
+
 // What one emulated terminal knows of itself and how it answers a command.
 // No networking here: the segment hands it parsed commands and sends what it
 // answers. The firmware web side, when it comes, works on the same records.
@@ -57,6 +60,19 @@ public:
     // What a real terminal would do but a simulator can only count.
     int reboots = 0, factoryResets = 0, testSounds = 0;
     int commandsAnswered = 0;
+
+    // The web side.
+    std::string session; // the cookie of the last accepted login
+    int webLogins = 0, uploads = 0;
+    std::string firmwareFile, firmwareSha256;
+    long long firmwareSize = 0;
+    // A restart after an upload: gone (no frame, no HTTP answered) from
+    // downAt to upAt, then reporting the version the file's name carried.
+    long long downAt = 0, upAt = 0;
+    std::string pendingVersion;
+    bool isDown(long long nowMs) const { return upAt != 0 && nowMs >= downAt && nowMs < upAt; }
+    // Ends a restart whose time is over; true when that changed the state.
+    bool settle(long long nowMs);
 
 private:
     void restoreFactorySettings();

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+class FenwaDevice;
+
+// Firmware upgrade over a terminal's web side: what the firmware page and
+// fenwa-cli's firmware command do for each terminal, in one place. A login
+// form with the account and password the terminal reported, then, when the
+// terminal accepted the login, the file as a multipart upload.
+//
+// Threads: upgrade() blocks its caller (a job thread or the CLI's main
+// thread) until both requests are over; it builds its own HTTP client, so
+// each terminal gets a session of its own.
+namespace FenwaFirmware {
+
+// The empty-path notice, or one naming a file that cannot be read or is
+// empty: checked before any terminal is contacted.
+bool fileValue(const QString &path, QString *notice);
+
+// Where a terminal's web side is and who logs in.
+struct Target {
+    QString host; // the IPv4 address the terminal reported
+    quint16 port = 80;
+    QString account, password;
+};
+// From the record. Only an IPv4 text is taken as the host: a reply naming
+// anything else must not send a firmware file and credentials elsewhere.
+bool targetOf(const FenwaDevice *device, Target *out, QString *why);
+
+// The login reply accepts when it is a JSON object whose "result" (key in
+// any case) is the number 0; an item that is not a number counts as 0.
+bool loginAccepted(const QByteArray &body);
+
+struct Limits {
+    int connectMs = 5000; // until the connection carries its first byte
+    int idleMs = 10000;   // with no byte moving either way
+};
+
+struct Outcome {
+    bool loggedIn = false;
+    bool uploaded = false;
+    int status = 0; // HTTP status of the last request made; 0: no response
+    QString error;  // why the last request got no response
+    bool ok() const { return loggedIn && uploaded; }
+};
+// For the operator: logged in or not, uploaded or not, and the HTTP status.
+QString describe(const Outcome &outcome);
+
+// Logs in and uploads the file. stop is polled while a request runs;
+// progress hears of the file bytes sent.
+Outcome upgrade(const Target &target, const QString &path, const Limits &limits,
+                const std::function<bool()> &stop = {},
+                const std::function<void(qint64 sent, qint64 total)> &progress = {});
+
+} // namespace FenwaFirmware

@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FenwaReadSettingWidget.h"
+
+#include "OrbUtils/OrbTranslate.h"
+#include "link/FenwaDevice.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
+FenwaReadSettingWidget::FenwaReadSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
+    : FenwaSettingWidget(parent, sdk, model), setButton(new QPushButton(translate("Set"), this)),
+      readButton(new QPushButton(translate("Read"), this)), setAllButton(new QPushButton(translate("Set All"), this))
+{
+    connect(setButton, &QPushButton::clicked, this, &FenwaReadSettingWidget::onClickSetButton);
+    connect(readButton, &QPushButton::clicked, this, &FenwaReadSettingWidget::onClickReadButton);
+    connect(setAllButton, &QPushButton::clicked, this, &FenwaReadSettingWidget::onClickSetAllButton);
+}
+
+QLineEdit *FenwaReadSettingWidget::addField()
+{
+    auto *edit = new QLineEdit(this);
+    connect(edit, &QLineEdit::textEdited, this, [this] { edited = true; });
+    edits << edit;
+    return edit;
+}
+
+void FenwaReadSettingWidget::showDevice(FenwaDevice *device)
+{
+    FenwaSettingWidget::showDevice(device);
+    if (device == nullptr) {
+        for (QLineEdit *e : edits)
+            e->clear();
+        fromRead = edited = false;
+        return;
+    }
+    if (edited) {
+        showToast(translate("Your typed values are kept: press Read to load this terminal's settings"));
+        return;
+    }
+    read(device);
+}
+
+void FenwaReadSettingWidget::onClickReadButton(bool)
+{
+    if (currentDevice()) {
+        edited = false;
+        read(currentDevice());
+    }
+}
+
+void FenwaReadSettingWidget::read(FenwaDevice *device)
+{
+    if (reading) // a further click while the modal read runs
+        return;
+    reading = true;
+    std::unique_ptr<FenwaSettingDialog> dialog = makeRead();
+    dialog->setDevices({device});
+    QString why;
+    fromRead = dialog->runRead(&why);
+    reading = false;
+    edited = false;
+    if (fromRead) {
+        takeRead(dialog.get());
+        return;
+    }
+    // Another terminal's values, or empty ones, must not look like this
+    // terminal's: one "Set" would write them over its settings.
+    for (QLineEdit *e : edits)
+        e->clear();
+    showToast(translate("Nothing was read from %1 (%2): fill every field to write anyway, or press Read")
+                  .arg(device->name, why));
+}
+
+std::unique_ptr<FenwaSettingDialog> FenwaReadSettingWidget::checkedWrite(QString *notice)
+{
+    const bool allFilled =
+        std::none_of(edits.cbegin(), edits.cend(), [](const QLineEdit *e) { return e->text().trimmed().isEmpty(); });
+    if (!fromRead && !allFilled) {
+        *notice = translate("Nothing was read from this terminal: press Read, or fill every field");
+        return nullptr;
+    }
+    return makeWrite(notice);
+}
+
+void FenwaReadSettingWidget::onClickSetButton(bool)
+{
+    if (runSet([this](const QList<FenwaDevice *> &, QString *n) { return checkedWrite(n); }) >= 0)
+        edited = false;
+}
+
+void FenwaReadSettingWidget::onClickSetAllButton(bool)
+{
+    if (runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return checkedWrite(n); }) >= 0)
+        edited = false;
+}
+
+void FenwaReadSettingWidget::placeButtons(int y)
+{
+    setButton->setGeometry(100, y, 100, 30);
+    readButton->setGeometry(250, y, 100, 30);
+    setAllButton->setGeometry(400, y, 100, 30);
+}

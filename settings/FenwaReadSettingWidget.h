@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "FenwaSettingDialog.h"
+#include "FenwaSettingWidget.h"
+
+class QLineEdit;
+class QPushButton;
+
+// A page whose fields hold what was read from the terminal: the SIP
+// accounts and the RTP channels. Showing a terminal reads it behind a
+// progress dialog; "Read" reads it again.
+//
+// What is written is never what was not read: after a read that failed,
+// was refused or was stopped the fields are emptied, the page says so, and
+// "Set" and "Set All" write nothing unless the operator has filled every
+// field. Fields the operator edited are not overwritten by showing another
+// terminal (ticking rows for "Set All" shows them one by one); "Read" loads
+// the current terminal's settings over them.
+class FenwaReadSettingWidget : public FenwaSettingWidget
+{
+    Q_OBJECT
+public:
+    void showDevice(FenwaDevice *device) override;
+    QList<QLineEdit *> fields() const { return edits; }
+
+public slots:
+    void onClickReadButton(bool checked);
+    void onClickSetButton(bool checked);
+    void onClickSetAllButton(bool checked);
+
+protected:
+    FenwaReadSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model);
+
+    // Registers a field, in order.
+    QLineEdit *addField();
+    // The read for devices set on it later; it keeps what it reads.
+    virtual std::unique_ptr<FenwaSettingDialog> makeRead() = 0;
+    // Fills the fields from a read that succeeded.
+    virtual void takeRead(FenwaSettingDialog *read) = 0;
+    // The write of the fields as they stand, or nullptr with *notice.
+    virtual std::unique_ptr<FenwaSettingDialog> makeWrite(QString *notice) = 0;
+    void placeButtons(int y);
+
+private:
+    void read(FenwaDevice *device);
+    std::unique_ptr<FenwaSettingDialog> checkedWrite(QString *notice);
+
+    QList<QLineEdit *> edits;
+    QPushButton *setButton;
+    QPushButton *readButton;
+    QPushButton *setAllButton;
+    bool fromRead = false; // the fields hold a whole read, maybe edited since
+    bool edited = false;
+    bool reading = false;
+};

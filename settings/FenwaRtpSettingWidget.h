@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// The page of the "Rtp Settings" column: a terminal's ten RTP channels, each
+// shown and typed as "address:port", read when the terminal is shown and
+// written to it ("Set") or to the target terminals ("Set All").
+#include "FenwaReadSettingWidget.h"
+#include "link/FenwaDevice.h"
+
+class QLabel;
+
+class FenwaRtpSettingWidget : public FenwaReadSettingWidget
+{
+    Q_OBJECT
+public:
+    FenwaRtpSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model);
+
+protected:
+    std::unique_ptr<FenwaSettingDialog> makeRead() override;
+    void takeRead(FenwaSettingDialog *read) override;
+    std::unique_ptr<FenwaSettingDialog> makeWrite(QString *notice) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QLabel *numbers[FENWA_RTP_CHANNELS];
+};
+
+// GetRtpSettings of one terminal, into the dialog's ten channels.
+class FenwaRtpSettingReadDialog : public FenwaSettingDialog
+{
+    Q_OBJECT
+public:
+    FenwaRtpSettingReadDialog(QWidget *parent, FenwaSDK *sdk);
+    RtpSettings channels[FENWA_RTP_CHANNELS];
+
+protected:
+    int sendTo(int i, QString *detail) override;
+};
+
+// SetRtpSettings with the channels; an accepted write shows in the table's
+// "Rtp Settings" column.
+class FenwaRtpSettingWriteDialog : public FenwaSettingDialog
+{
+    Q_OBJECT
+public:
+    FenwaRtpSettingWriteDialog(QWidget *parent, FenwaSDK *sdk, const QList<RtpSettings> &channels);
+
+protected:
+    int sendTo(int i, QString *detail) override;
+    void acceptedBy(int i) override;
+
+private:
+    const QVector<RtpSettings> channels;
+};
