@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaAboutDialog.h"
 
-#include "OrbUtils/OrbAlertDialog.h"
+#include "OrbUtils/widgets/OrbAlertDialog.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbTranslate.h"
 

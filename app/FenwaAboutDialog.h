@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "OrbUtils/OrbDialog.h"
+#include "OrbUtils/widgets/OrbDialog.h"
 
 class QComboBox;
 class QLabel;

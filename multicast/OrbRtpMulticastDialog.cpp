@@ -4,7 +4,7 @@
 #include "OrbCoreAudioSelectWidget.h"
 #include "OrbFileListWidget.h"
 #include "OrbUtils/OrbConfigure.h"
-#include "OrbUtils/OrbToast.h"
+#include "OrbUtils/widgets/OrbToast.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "OrbUtils/rtp/RTPMulticast.h"
 #include "OrbUtils/rtp/RTPPulseAudioReader.h"

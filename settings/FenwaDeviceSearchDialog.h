@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "OrbUtils/OrbProgressDialog.h"
+#include "OrbUtils/widgets/OrbProgressDialog.h"
 
 #include <QList>
 

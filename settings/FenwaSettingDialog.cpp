@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaSettingDialog.h"
 
-#include "OrbUtils/OrbToast.h"
+#include "OrbUtils/widgets/OrbToast.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "OrbUtils/OrbDialog.h"
-#include "OrbUtils/OrbProgressDialog.h"
+#include "OrbUtils/widgets/OrbDialog.h"
+#include "OrbUtils/widgets/OrbProgressDialog.h"
 
 #include <QList>
 #include <QVector>

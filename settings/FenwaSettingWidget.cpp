@@ -2,7 +2,7 @@
 #include "FenwaSettingWidget.h"
 
 #include "FenwaSettingDialog.h"
-#include "OrbUtils/OrbToast.h"
+#include "OrbUtils/widgets/OrbToast.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "link/FenwaDevice.h"
 #include "table/FenwaDeviceModel.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "OrbUtils/OrbWidget.h"
+#include "OrbUtils/widgets/OrbWidget.h"
 
 #include <QList>
 #include <functional>

@@ -6,7 +6,7 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "link/QPcapAdapterList.h"
-#include "OrbUtils/OrbAlertDialog.h"
+#include "OrbUtils/widgets/OrbAlertDialog.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "settings/FenwaDeviceSearchDialog.h"

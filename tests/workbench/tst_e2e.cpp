@@ -7,7 +7,7 @@
 #include "MainWindow.h"
 #include "e2e_segment.h"
 #include "OrbUtils/OrbLog.h"
-#include "OrbUtils/OrbTableView.h"
+#include "OrbUtils/widgets/OrbTableView.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "link/FenwaTerminal.h"
 #include "multicast/OrbRtpMulticastDialog.h"

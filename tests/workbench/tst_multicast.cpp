@@ -3,7 +3,7 @@
 // namespace of its own (lo only, multicast routed to lo), so the streams it
 // starts never leave it; without one the streaming cases skip.
 #include "OrbUtils/OrbConfigure.h"
-#include "OrbUtils/OrbToast.h"
+#include "OrbUtils/widgets/OrbToast.h"
 #include "RtpTestSupport.h"
 #include "multicast/OrbCoreAudioSelectWidget.h"
 #include "multicast/OrbFileListWidget.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The device table offscreen: model consistency, the row check boxes,
 // select-all, sorting and in-cell edits.
-#include "OrbUtils/OrbTableView.h"
+#include "OrbUtils/widgets/OrbTableView.h"
 #include "table/FenwaDeviceModel.h"
 #include "table/FenwaDeviceModelDelegate.h"
 #include "table/QCheckBoxHeaderView.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog kit offscreen: wait-dialog job protocol, toast placement and
 // replacement, table copy.
-#include "OrbUtils/OrbProgressDialog.h"
-#include "OrbUtils/OrbTableView.h"
-#include "OrbUtils/OrbToast.h"
-#include "OrbUtils/OrbWaitDialog.h"
+#include "OrbUtils/widgets/OrbProgressDialog.h"
+#include "OrbUtils/widgets/OrbTableView.h"
+#include "OrbUtils/widgets/OrbToast.h"
+#include "OrbUtils/widgets/OrbWaitDialog.h"
 
 #include <QApplication>
 #include <QClipboard>
