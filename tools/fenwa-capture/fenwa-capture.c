@@ -14,6 +14,7 @@
  * The messages are described in link/QPcapHelperProtocol.h. */
 #define _GNU_SOURCE
 #include "QPcapHelperProtocol.h"
+#include "capture-messages.h"
 
 #include <errno.h>
 #include <linux/capability.h>
@@ -106,21 +107,6 @@ static int refuse(const char *why)
     return QPCAP_HELPER_REFUSED;
 }
 
-static int isCommandFrame(const uint8_t *f, size_t length)
-{
-    return length >= QPCAP_HELPER_FRAME_MIN && length <= QPCAP_HELPER_FRAME_MAX && f[12] == 0x08 && f[13] == 0x06
-        && f[42] == 0x88 && f[43] == 0x88;
-}
-
-/* A command frame as the link builds it: an Ethernet ARP request whose
- * Ethernet and ARP senders are both this interface. */
-static int isOwnCommandFrame(const uint8_t *f, size_t length)
-{
-    return isCommandFrame(f, length) && f[14] == 0 && f[15] == 1 && f[16] == 0x08 && f[17] == 0 && f[18] == 6
-        && f[19] == 4 && f[20] == 0 && f[21] == 1 && memcmp(f + 6, interfaceMac, 6) == 0
-        && memcmp(f + 22, interfaceMac, 6) == 0;
-}
-
 static void onFrame(u_char *user, const struct pcap_pkthdr *header, const u_char *bytes)
 {
     (void)user;
@@ -205,37 +191,10 @@ static pcap_t *openCapture(const char *name)
     return handle;
 }
 
-/* Sends every complete message in buffer; returns the bytes consumed, or -1
- * (with the exit status in *status) when the parent broke the protocol or
- * the driver refused a frame. */
-static ssize_t sendMessages(pcap_t *handle, const uint8_t *buffer, size_t have, int *status)
+/* Sends a frame the parent asked for; the driver's refusal ends the helper. */
+static int sendFrame(void *user, const uint8_t *frame, size_t length)
 {
-    size_t used = 0;
-    while (have - used >= QPCAP_HELPER_HEADER) {
-        const uint8_t *m = buffer + used;
-        const size_t length = ((size_t)m[1] << 8) | m[2];
-        if (m[0] != QPCAP_HELPER_SEND) {
-            *status = refuse("unknown message type");
-            return -1;
-        }
-        if (length < QPCAP_HELPER_FRAME_MIN || length > QPCAP_HELPER_FRAME_MAX) {
-            *status = refuse("frame length out of range");
-            return -1;
-        }
-        if (have - used < QPCAP_HELPER_HEADER + length)
-            break;
-        const uint8_t *frame = m + QPCAP_HELPER_HEADER;
-        if (!isOwnCommandFrame(frame, length)) {
-            *status = refuse("not a command frame from this interface");
-            return -1;
-        }
-        if (pcap_sendpacket(handle, frame, (int)length) != 0) {
-            *status = fail(QPCAP_HELPER_FAILED, "send", pcap_geterr(handle));
-            return -1;
-        }
-        used += QPCAP_HELPER_HEADER + length;
-    }
-    return (ssize_t)used;
+    return pcap_sendpacket((pcap_t *)user, frame, (int)length);
 }
 
 static int serve(pcap_t *handle)
@@ -260,10 +219,12 @@ static int serve(pcap_t *handle)
             if (n <= 0) /* the parent is gone; half a message means it died mid-way */
                 return have == 0 ? 0 : refuse("input ended inside a message");
             have += (size_t)n;
-            int status = 0;
-            const ssize_t used = sendMessages(handle, buffer, have, &status);
+            const char *refusal = NULL;
+            const ssize_t used = takeMessages(buffer, have, interfaceMac, sendFrame, handle, &refusal);
+            if (used == -1)
+                return refuse(refusal);
             if (used < 0)
-                return status;
+                return fail(QPCAP_HELPER_FAILED, "send", pcap_geterr(handle));
             memmove(buffer, buffer + used, have - (size_t)used);
             have -= (size_t)used;
         }
