@@ -9,11 +9,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/fenwa-workbench)
 
-foreach(program fenwa-cli fenwa-sim)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+install(TARGETS fenwa-cli fenwa-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${FENWA_PACKAGE_DIR}/fenwa-workbench.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${FENWA_PACKAGE_DIR}/fenwa-cli.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME fenwa-cli)

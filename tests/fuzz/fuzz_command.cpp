@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Any texts an operator can type, through the commands that carry them: a
+// command either goes out as one JSON object of at most 1023 bytes holding
+// every text whole, or is refused and sends nothing.
+#include "FenwaSDK.h"
+#include "FenwaTerminal.h"
+#include "crafted_frames.h"
+#include "OrbUtils/OrbTranslate.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <cJSON.h>
+#include <cstdlib>
+#include <cstring>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <vector>
+
+namespace {
+class Recorder : public FenwaCommandObserver
+{
+public:
+    void onSendCommand(FenwaSDK *, const char *text) override { sent.append(QByteArray(text)); }
+    void onRecvCommand(FenwaSDK *, const char *) override {}
+    QList<QByteArray> sent; // send() reports on the calling thread: this one
+};
+
+DeviceScript script;
+Recorder recorder;
+FenwaSDK *sdk;
+FenwaDevice *device;
+
+// The text as it must arrive; cJSON ends a string at an escaped zero, so
+// the part behind one is compared by the escape's presence instead.
+void expectText(const QByteArray &sent, const cJSON *object, const char *key, const QString &typed)
+{
+    const QByteArray utf8 = typed.toUtf8();
+    const cJSON *item = cJSON_GetObjectItemCaseSensitive(object, key);
+    if (!cJSON_IsString(item) || std::strcmp(item->valuestring, utf8.constData()) != 0
+        || (utf8.contains('\0') && !sent.contains("\\u0000")))
+        std::abort();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    // The link frees a sent frame on its own thread, after the input that
+    // sent it: libFuzzer would suspect every input of a leak and scan the
+    // heap each time. Leaks are still looked for once, at the end.
+    static std::vector<char *> args(*argv, *argv + *argc + 1);
+    static char noScan[] = "-detect_leaks=0";
+    args.insert(args.begin() + 1, noScan);
+    *argc += 1;
+    *argv = args.data();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QPcapAdapter adapter;
+    std::memset(&adapter, 0, sizeof adapter);
+    std::strcpy(adapter.name, "scripted0");
+    std::memcpy(adapter.hardwareAddress, kToolMac, 6);
+    sdk = new FenwaSDK;
+    sdk->setCommandObserver(&recorder);
+    sdk->transport()->setDeviceFactory([] { return std::make_unique<ScriptedDevice>(&script); });
+    sdk->open(&adapter);
+    sdk->setReplyTimeout(0);
+    device = FenwaDevice::fromSearchReply(kTermMac, kTermIp, nullptr);
+    // The link's threads end before the script they wait on goes.
+    std::atexit([] {
+        device->release();
+        delete sdk;
+    });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    auto text = [&in] {
+        const std::string s = in.ConsumeRandomLengthString(1100);
+        return QString::fromUtf8(s.data(), int(s.size())); // zero bytes too
+    };
+    // (key, typed text) per text argument; sip0/sip1/rtpN objects by prefix.
+    QList<QPair<QByteArray, QString>> texts;
+    const char *method = nullptr;
+    switch (in.ConsumeIntegralInRange(0, 6)) {
+    case 0: {
+        FenwaTerminal::IpConfig c{text(), text(), text(), text(), text()};
+        texts = {{"ip", c.ip}, {"gateway", c.gateway}, {"netmask", c.netmask}, {"dns1", c.dns1}, {"dns2", c.dns2}};
+        method = "SetIp";
+        sdk->setIpStatic(device, c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
+        break;
+    }
+    case 1:
+        texts = {{"name", text()}};
+        method = "SetName";
+        sdk->setName(device, texts[0].second);
+        break;
+    case 2:
+        texts = {{"mac", text()}};
+        method = "SetMac";
+        sdk->setMac(device, texts[0].second);
+        break;
+    case 3:
+        texts = {{"account", text()}, {"password", text()}};
+        method = "SetAccountPassword";
+        sdk->setAccountPassword(device, texts[0].second, texts[1].second);
+        break;
+    case 4: {
+        const QStringList t = {text(), text(), text(), text(), text(), text(), text()};
+        texts = {{"areaCode", t[0]}, {"number", t[1]}, {"name", t[2]}, {"resourceTypeSequenceCode", t[3]},
+                 {"resourceSonTypeSequenceCode", t[4]}, {"resourceTypeCode", t[5]}, {"resourceSonTypeCode", t[6]}};
+        method = "SetDeviceInfo";
+        sdk->setDeviceInfo(device, t[0], t[1], t[2], in.ConsumeIntegral<int>(), t[3], t[4], t[5], t[6]);
+        break;
+    }
+    case 5: {
+        SipSettings sip[2];
+        for (int i = 0; i < 2; ++i) {
+            sip[i].account = text(), sip[i].password = text(), sip[i].displayName = text();
+            sip[i].serverHost = text(), sip[i].serverPort = text();
+            const QByteArray p = "sip" + QByteArray::number(i) + ".";
+            texts += {{p + "account", sip[i].account}, {p + "password", sip[i].password},
+                      {p + "displayName", sip[i].displayName}, {p + "serverHost", sip[i].serverHost},
+                      {p + "serverPort", sip[i].serverPort}};
+        }
+        method = "SetSipSettings";
+        sdk->setSipSettings(device, sip[0], sip[1]);
+        break;
+    }
+    default: {
+        RtpSettings rtp[FENWA_RTP_CHANNELS];
+        const int count = in.ConsumeIntegralInRange<int>(1, FENWA_RTP_CHANNELS);
+        for (int i = 0; i < count; ++i) {
+            rtp[i].enable = in.ConsumeIntegral<int>();
+            rtp[i].rtpPort = in.ConsumeIntegral<int>();
+            rtp[i].rtpIP = text();
+            texts += {"rtp" + QByteArray::number(i) + ".rtpIP", rtp[i].rtpIP};
+        }
+        method = "SetRtpSettings";
+        sdk->setRtpSettings(device, rtp, count);
+    }
+    }
+
+    {
+        QMutexLocker lock(&script.mutex); // frames reach the device on the sender thread
+        script.sent.clear();
+    }
+    if (recorder.sent.isEmpty()) {
+        if (sdk->lastFailure() != translate("too long to send"))
+            std::abort(); // not sent, yet not refused either
+        return 0;
+    }
+    const QByteArray sent = recorder.sent.takeFirst();
+    cJSON *json = sent.size() <= FenwaSDK::COMMAND_BUFFER - 1 && recorder.sent.isEmpty()
+        ? cJSON_ParseWithOpts(sent.constData(), nullptr, true)
+        : nullptr;
+    const cJSON *m = cJSON_GetObjectItemCaseSensitive(json, "method");
+    if (!cJSON_IsObject(json) || !cJSON_IsString(m) || std::strcmp(m->valuestring, method) != 0)
+        std::abort();
+    for (const auto &t : texts) {
+        const int dot = t.first.indexOf('.');
+        const cJSON *object = dot < 0 ? json : cJSON_GetObjectItemCaseSensitive(json, t.first.left(dot).constData());
+        expectText(sent, object, t.first.mid(dot + 1).constData(), t.second);
+    }
+    cJSON_Delete(json);
+    return 0;
+}
