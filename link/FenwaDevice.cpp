@@ -162,13 +162,19 @@ int RtpSettings::toJson(char *buf, int size) const
 {
     if (buf == nullptr || size <= 0)
         return -1;
+    // cJSON ends a string at a zero character: the address would go out cut.
+    const QByteArray ip = rtpIP.toUtf8();
+    if (ip.contains('\0')) {
+        buf[0] = 0;
+        return -1;
+    }
     cJSON *obj = cJSON_CreateObject();
     if (!obj) {
         buf[0] = 0;
         return -1;
     }
     cJSON_AddNumberToObject(obj, "enable", enable);
-    cJSON_AddStringToObject(obj, "rtpIP", rtpIP.toUtf8().constData());
+    cJSON_AddStringToObject(obj, "rtpIP", ip.constData());
     cJSON_AddNumberToObject(obj, "rtpPort", rtpPort);
     char *text = cJSON_Print(obj);
     cJSON_Delete(obj);

@@ -78,7 +78,8 @@ class RtpSettings
 public:
     virtual ~RtpSettings() = default;
     void fromJson(const cJSON *json);
-    // cJSON's formatted form; returns the length or -1 when it does not fit.
+    // cJSON's formatted form; returns the length, or -1 when it does not fit
+    // or the address holds a zero character (cJSON would cut it there).
     int toJson(char *buf, int size) const;
     bool isSet() const { return !rtpIP.isEmpty() && rtpPort >= 1; }
 
