@@ -52,7 +52,7 @@ state_dir() {
     echo "$dir"
   elif [ "$new" = 1 ]; then
     dir=$(mktemp -d /tmp/fenwa-demo.XXXXXX) || return 1
-    mkdir -p -m 0755 "$(dirname "$POINTER")" && echo "$dir" >"$POINTER" && echo "$dir"
+    install -d -m 0755 "$(dirname "$POINTER")" && echo "$dir" >"$POINTER" && echo "$dir"
   fi
 }
 DIR=$(state_dir) || DIR=""

@@ -43,10 +43,12 @@ dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok instal
 getent group "$group" >/dev/null && die "a group \"$group\" exists already; not testing over it"
 
 cmake --build "$build" --target package >/dev/null || die "cannot build the package"
+# shellcheck disable=SC2012 # the newest of our own packages: plain names
 deb=$(ls -t "$build"/${package}_*.deb | head -n 1)
 [ -f "$deb" ] || die "no package in $build"
 
 # Lint: no errors, and no warning but those accepted in docs/packaging.md.
+# shellcheck disable=SC2016 # the backticks are the table's, not a command
 accepted=$(sed -n 's/^| `\([a-z0-9-]*\)` | [WIX] |.*/\1/p' "$root/docs/packaging.md" | paste -sd,)
 lint=$(lintian --suppress-tags "$accepted" "$deb" 2>&1 | grep -v 'running with root privileges')
 if [ -z "$lint" ]; then ok "lintian: no errors, only accepted warnings"; else fail "lintian: $lint"; fi
@@ -92,8 +94,9 @@ rc=$?
   fail "outsider search: rc=$rc $out"
 
 as_user "$user_in" env QT_QPA_PLATFORM=offscreen timeout 6 /usr/bin/fenwa-workbench >"$work/workbench.out" 2>&1
-log=$(ls "$work/home-$user_in"/.local/share/fenwa-workbench/log/*.log 2>/dev/null | head -n 1)
-[ -n "$log" ] && [ "$(grep -c ') recv ' "$log")" -ge 4 ] && [ "$(stat -c %a "$log")" = 600 ] &&
+logs=("$work/home-$user_in"/.local/share/fenwa-workbench/log/*.log)
+log=${logs[0]}
+[ -f "$log" ] && [ "$(grep -c ') recv ' "$log")" -ge 4 ] && [ "$(stat -c %a "$log")" = 600 ] &&
   ok "the installed workbench, started by a member, finds the terminals and logs them privately" ||
   fail "workbench: $(tail -n 5 "$work/workbench.out")"
 

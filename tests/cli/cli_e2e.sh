@@ -3,9 +3,13 @@
 # fenwa-cli end to end: simulated terminals behind a veth pair between two
 # namespaces this script makes (and removes), the CLI on the other side.
 #   cli_e2e.sh BIN_DIR SCRIPTS_DIR
+# The checks are code for eval: their $ expand when they run, and the
+# variables they read are set for them.
+# shellcheck disable=SC2016,SC2034
 set -uo pipefail
 bin=$1
 scripts=$2
+# shellcheck source=scripts/netns-lib.sh
 . "$scripts/netns-lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
