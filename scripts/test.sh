@@ -1,30 +1,49 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Sets up the machine, builds the project twice (optimised, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both.
-# End-to-end tests make their own network namespaces and need root; as a
-# normal user they skip, and so does the package test (it installs).
+# Everything CI runs (.ci/run), one stage per line; docs/ci.md says why each
+# is there. End-to-end tests make their own network namespaces and need root;
+# as a normal user they skip, and so does the package test (it installs).
+#   scripts/test.sh [FUZZ_SECONDS]      (each fuzz harness runs 60 s unless told)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-
-bash scripts/setup.sh
-bash scripts/build.sh release
-bash scripts/build.sh asan
+fuzz_seconds=${1:-60}
 
 export QT_QPA_PLATFORM=offscreen
-# Leak reports from Qt's and libpcap's process-lifetime caches are not ours;
-# everything else ASan and UBSan find fails the run.
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+# Leaks fail the sanitized runs; only the third-party caches listed in
+# scripts/lsan.supp are let through.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-echo "== tests (release build)"
-ctest --test-dir build --output-on-failure --timeout 600
-echo "== tests (ASan + UBSan build)"
-ctest --test-dir build-asan --output-on-failure --timeout 900
-echo "== Debian package"
-if [ "$(id -u)" -eq 0 ]; then
-  bash scripts/package-test.sh "$root/build"
-else
-  echo "skipped: installing the package needs root"
-fi
+times=()
+stage() { # what it proves, then the command
+  local what=$1 start=$SECONDS
+  shift
+  echo "== $what"
+  "$@"
+  times+=("$(printf '%5d s  %s' $((SECONDS - start)) "$what")")
+}
+package_test() {
+  if [ "$(id -u)" -eq 0 ]; then bash scripts/package-test.sh "$root/build"; else echo "skipped: needs root"; fi
+}
+widget_free() { # the programs and tests of the GUI-off tree load Qt Core, never Widgets or Gui
+  local libs
+  libs=$(find build-nogui -type f -perm -u+x -exec ldd {} + 2>/dev/null || true)
+  grep -q libQt5Core <<<"$libs" && ! grep -E 'libQt5(Widgets|Gui)' <<<"$libs"
+}
+
+stage "setup: the Debian packages for building and testing" bash scripts/setup.sh
+stage "shellcheck: every shell script" shellcheck -x scripts/*.sh tests/*.sh tests/cli/*.sh .ci/run resources/package/post*.in
+stage "release build: gcc, warnings as errors" bash scripts/build.sh release
+stage "release tests" ctest --test-dir build --output-on-failure
+stage "ASan+UBSan build" bash scripts/build.sh asan
+stage "ASan+UBSan tests, leaks checked" ctest --test-dir build-asan --output-on-failure
+stage "GUI-off build: clang, sanitized, fuzz harnesses" bash scripts/build.sh nogui
+stage "GUI-off: nothing loads Qt Widgets or Gui" widget_free
+stage "GUI-off tests and fuzz seeds, clang, leaks checked" ctest --test-dir build-nogui --output-on-failure
+stage "fuzz: each harness ${fuzz_seconds} s" bash scripts/fuzz.sh "$fuzz_seconds"
+stage "Debian package: build, lint, install, use, purge" package_test
+
+echo "== time per stage"
+printf '%s\n' "${times[@]}"

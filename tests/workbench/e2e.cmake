@@ -13,4 +13,5 @@ add_test(NAME workbench_e2e_test COMMAND ${FENWA_OWN_HOME} $<TARGET_FILE:workben
 # Each case starts the simulator and a window and waits out real searches:
 # about 40 s optimised, twice that sanitized.
 set_tests_properties(workbench_e2e_test PROPERTIES
-  ENVIRONMENT QT_QPA_PLATFORM=offscreen SKIP_RETURN_CODE 77 TIMEOUT 240 LABELS "workbench;e2e")
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${FENWA_GUI_LSAN_OPTIONS}" SKIP_RETURN_CODE 77 TIMEOUT 240
+  LABELS "workbench;e2e")
