@@ -73,70 +73,47 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    auto text = [&in] {
-        const std::string s = in.ConsumeRandomLengthString(1100);
-        return QString::fromUtf8(s.data(), int(s.size())); // zero bytes too
-    };
-    // (key, typed text) per text argument; sip0/sip1/rtpN objects by prefix.
+    // (key, typed text) per text argument; keys "sip0.x", "rtp3.x" name an
+    // item of an inner object. Arguments may be read in any order.
     QList<QPair<QByteArray, QString>> texts;
-    const char *method = nullptr;
-    switch (in.ConsumeIntegralInRange(0, 6)) {
-    case 0: {
-        FenwaTerminal::IpConfig c{text(), text(), text(), text(), text()};
-        texts = {{"ip", c.ip}, {"gateway", c.gateway}, {"netmask", c.netmask}, {"dns1", c.dns1}, {"dns2", c.dns2}};
-        method = "SetIp";
-        sdk->setIpStatic(device, c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
-        break;
-    }
-    case 1:
-        texts = {{"name", text()}};
-        method = "SetName";
-        sdk->setName(device, texts[0].second);
-        break;
-    case 2:
-        texts = {{"mac", text()}};
-        method = "SetMac";
-        sdk->setMac(device, texts[0].second);
-        break;
-    case 3:
-        texts = {{"account", text()}, {"password", text()}};
-        method = "SetAccountPassword";
-        sdk->setAccountPassword(device, texts[0].second, texts[1].second);
-        break;
-    case 4: {
-        const QStringList t = {text(), text(), text(), text(), text(), text(), text()};
-        texts = {{"areaCode", t[0]}, {"number", t[1]}, {"name", t[2]}, {"resourceTypeSequenceCode", t[3]},
-                 {"resourceSonTypeSequenceCode", t[4]}, {"resourceTypeCode", t[5]}, {"resourceSonTypeCode", t[6]}};
-        method = "SetDeviceInfo";
-        sdk->setDeviceInfo(device, t[0], t[1], t[2], in.ConsumeIntegral<int>(), t[3], t[4], t[5], t[6]);
-        break;
-    }
-    case 5: {
+    auto text = [&](const QByteArray &key) {
+        const std::string s = in.ConsumeRandomLengthString(1100);
+        texts += {key, QString::fromUtf8(s.data(), int(s.size()))}; // zero bytes too
+        return texts.last().second;
+    };
+    const char *const methods[] = {"SetIp", "SetName", "SetMac", "SetAccountPassword", "SetDeviceInfo",
+                                   "SetSipSettings", "SetRtpSettings"};
+    const int which = in.ConsumeIntegralInRange(0, 6);
+    if (which == 0)
+        sdk->setIpStatic(device, text("ip"), text("gateway"), text("netmask"), text("dns1"), text("dns2"));
+    else if (which == 1)
+        sdk->setName(device, text("name"));
+    else if (which == 2)
+        sdk->setMac(device, text("mac"));
+    else if (which == 3)
+        sdk->setAccountPassword(device, text("account"), text("password"));
+    else if (which == 4)
+        sdk->setDeviceInfo(device, text("areaCode"), text("number"), text("name"), in.ConsumeIntegral<int>(),
+                           text("resourceTypeSequenceCode"), text("resourceSonTypeSequenceCode"),
+                           text("resourceTypeCode"), text("resourceSonTypeCode"));
+    else if (which == 5) {
         SipSettings sip[2];
         for (int i = 0; i < 2; ++i) {
-            sip[i].account = text(), sip[i].password = text(), sip[i].displayName = text();
-            sip[i].serverHost = text(), sip[i].serverPort = text();
             const QByteArray p = "sip" + QByteArray::number(i) + ".";
-            texts += {{p + "account", sip[i].account}, {p + "password", sip[i].password},
-                      {p + "displayName", sip[i].displayName}, {p + "serverHost", sip[i].serverHost},
-                      {p + "serverPort", sip[i].serverPort}};
+            sip[i].account = text(p + "account"), sip[i].password = text(p + "password");
+            sip[i].displayName = text(p + "displayName"), sip[i].serverHost = text(p + "serverHost");
+            sip[i].serverPort = text(p + "serverPort");
         }
-        method = "SetSipSettings";
         sdk->setSipSettings(device, sip[0], sip[1]);
-        break;
-    }
-    default: {
+    } else {
         RtpSettings rtp[FENWA_RTP_CHANNELS];
         const int count = in.ConsumeIntegralInRange<int>(1, FENWA_RTP_CHANNELS);
         for (int i = 0; i < count; ++i) {
             rtp[i].enable = in.ConsumeIntegral<int>();
             rtp[i].rtpPort = in.ConsumeIntegral<int>();
-            rtp[i].rtpIP = text();
-            texts += {"rtp" + QByteArray::number(i) + ".rtpIP", rtp[i].rtpIP};
+            rtp[i].rtpIP = text("rtp" + QByteArray::number(i) + ".rtpIP");
         }
-        method = "SetRtpSettings";
         sdk->setRtpSettings(device, rtp, count);
-    }
     }
 
     {
@@ -153,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         ? cJSON_ParseWithOpts(sent.constData(), nullptr, true)
         : nullptr;
     const cJSON *m = cJSON_GetObjectItemCaseSensitive(json, "method");
-    if (!cJSON_IsObject(json) || !cJSON_IsString(m) || std::strcmp(m->valuestring, method) != 0)
+    if (!cJSON_IsObject(json) || !cJSON_IsString(m) || std::strcmp(m->valuestring, methods[which]) != 0)
         std::abort();
     for (const auto &t : texts) {
         const int dot = t.first.indexOf('.');
