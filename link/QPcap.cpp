@@ -52,19 +52,14 @@ int QPcap::open(const QPcapAdapter *newAdapter)
         std::memset(&adapter, 0, sizeof adapter);
         hasAdapter = false;
     }
-    supervisor = new QPcapThread(this);
+    supervisor.reset(new QPcapThread(this));
     supervisor->start();
     return 0;
 }
 
 void QPcap::close()
 {
-    if (supervisor) {
-        supervisor->stop();
-        supervisor->join();
-        delete supervisor;
-        supervisor = nullptr;
-    }
+    supervisor.reset(); // the supervisor closes the device as it ends
     sendQueue.clear();
 }
 
@@ -135,27 +130,19 @@ int QPcap::openDevice()
     deviceOpen.store(true);
     opens.fetch_add(1);
     captureFailed.store(false);
-    sender = new QPcapSendThread(this);
+    sender.reset(new QPcapSendThread(this));
     sender->start();
-    receiver = new QPcapRecvThread(this);
+    receiver.reset(new QPcapRecvThread(this));
     receiver->start();
     return 0;
 }
 
 void QPcap::closeDevice()
 {
-    if (sender) {
-        sender->stop();
-        sender->join();
-        delete sender;
-        sender = nullptr;
-    }
-    if (receiver) {
-        receiver->stop();
-        receiver->join();
-        delete receiver;
-        receiver = nullptr;
-    }
+    // Sender first, then the capture loop; the device goes when neither
+    // can touch it any more.
+    sender.reset();
+    receiver.reset();
     device.reset();
     deviceOpen.store(false);
 }

@@ -120,10 +120,10 @@ private:
     std::atomic<int> openFailure{-1};
     std::atomic<int> opens{0};
     QPcapObserver *observer = nullptr;
-    QPcapThread *supervisor = nullptr;
-    QPcapSendThread *sender = nullptr;
+    OrbThreadPtr<QPcapThread> supervisor;
+    OrbThreadPtr<QPcapSendThread> sender;
     QPcapPacketQueue sendQueue;
-    QPcapRecvThread *receiver = nullptr;
+    OrbThreadPtr<QPcapRecvThread> receiver;
     mutable QMutex errorMutex;
     QByteArray error;
 
