@@ -119,12 +119,10 @@ void MainWindow::search()
     }
     QList<FenwaDevice *> devices;
     for (FenwaDevice *device : dialog.found()) {
-        if (!device->isValid())
-            continue;
-        device->addRef(); // the model's
-        devices.append(device);
+        if (device->isValid())
+            devices.append(device);
     }
-    model->setDevices(devices);
+    model->setDevices(devices); // takes its references; the dialog drops its own
     status->searchEnded(devices.size(), dialog.otherTypes(), false);
     emit searchFinished(devices.size());
 }
