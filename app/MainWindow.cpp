@@ -29,6 +29,16 @@ MainWindow::MainWindow(QWidget *parent)
       pages(new FenwaSettingPages(this, link, model))
 {
     qRegisterMetaType<FenwaDevice *>();
+    // The link first: the capture (or its helper) opens on the link's own
+    // thread while the window is built and shown, and the first search can
+    // go out as soon as the event loop runs.
+    link->setCommandObserver(this);
+    const QByteArray remembered = OrbConfigure().network().toUtf8();
+    std::unique_ptr<QPcapAdapterList> adapters(FenwaSDK::adapters());
+    const QPcapAdapter *adapter = findAdapter(adapters.get(), remembered.isEmpty() ? nullptr : remembered.constData());
+    ORB_LOG("%d adapters listed, opening %s\n", adapters->count(), adapter ? adapter->name : "none");
+    openAdapter(adapter);
+
     resize(1000, 700);
     networkButton->setText(translate("Network"));
     searchButton->setText(translate("Search"));
@@ -44,19 +54,17 @@ MainWindow::MainWindow(QWidget *parent)
     connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::onClickTableHeaderView);
     connect(table, &QTableView::clicked, this, &MainWindow::onClickTableViewIndex);
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
-    link->setCommandObserver(this);
 
-    const QByteArray remembered = OrbConfigure().network().toUtf8();
-    std::unique_ptr<QPcapAdapterList> adapters(FenwaSDK::adapters());
-    openAdapter(findAdapter(adapters.get(), remembered.isEmpty() ? nullptr : remembered.constData()));
-
-    QTimer::singleShot(100, this, &MainWindow::autoSearch);
+    // As soon as the event loop runs: the search waits for the link's first
+    // open by itself, and a fixed delay here only postponed the table.
+    QTimer::singleShot(0, this, &MainWindow::autoSearch);
 }
 
 MainWindow::~MainWindow()
 {
     // Stops the link threads before the observer (this window) goes.
     delete link;
+    ORB_LOG("link closed\n");
 }
 
 void MainWindow::openAdapter(const QPcapAdapter *adapter)
@@ -113,6 +121,7 @@ void MainWindow::search()
     dialog.moveToCenter(this);
     dialog.startJob();
     if (dialog.exec() != QDialog::Accepted) {
+        ORB_LOG("search cancelled\n");
         status->searchEnded(0, dialog.otherTypes(), true);
         emit searchFinished(0);
         return;
@@ -123,6 +132,7 @@ void MainWindow::search()
             devices.append(device);
     }
     model->setDevices(devices); // takes its references; the dialog drops its own
+    ORB_LOG("search found %d terminals, %d of other types\n", int(devices.size()), dialog.otherTypes());
     status->searchEnded(devices.size(), dialog.otherTypes(), false);
     emit searchFinished(devices.size());
 }
@@ -167,6 +177,7 @@ void MainWindow::onClickRtpButton(bool)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    ORB_LOG("window closing\n");
     QMainWindow::closeEvent(event);
     // Without a parent the dialog would outlive the window and keep the
     // program (and its stream) running.
