@@ -70,6 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"serverPortRange", {"set-server", "10.0.0.9", "70000", "--all"}, false, "PORT"},
         ParseCase{"accountEmpty", {"set-account", "", "pw", "--all"}, false, "Please input account"},
         // Lengths fail here, before the search, with the reason.
+        // 1023 bytes of SetName text with a ten-digit id hold 977 of name.
+        ParseCase{"nameLongestThatFits", {"set-name", QString(977, 'n'), "--all"}, true, ""},
+        ParseCase{"nameOneByteTooLong", {"set-name", QString(978, 'n'), "--all"}, false, "too long"},
         ParseCase{"nameTooLong", {"set-name", kLong, "--all"}, false, "too long"},
         ParseCase{"nameTooLongEscaped", {"set-name", kQuotes, "--all"}, false, "too long"},
         ParseCase{"accountTooLong", {"set-account", kLong, "pw", "--all"}, false, "too long"},
