@@ -25,8 +25,8 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link)),
-      pages(new FenwaSettingPages(this, link, model))
+      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
+      pages(new FenwaSettingPages(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
     // The link first: the capture (or its helper) opens on the link's own
@@ -63,7 +63,7 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     // Stops the link threads before the observer (this window) goes.
-    delete link;
+    link.reset();
     ORB_LOG("link closed\n");
 }
 
@@ -117,7 +117,7 @@ void MainWindow::search()
     model->clearDevices();
     model->refresh();
 
-    FenwaDeviceSearchDialog dialog(this, link);
+    FenwaDeviceSearchDialog dialog(this, link.get());
     dialog.moveToCenter(this);
     dialog.startJob();
     if (dialog.exec() != QDialog::Accepted) {
@@ -252,8 +252,8 @@ void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &tex
 {
     QString why;
     std::unique_ptr<FenwaSettingDialog> dialog =
-        column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link, text, 1, &why)
-                                               : FenwaMacSettingDialog::make(this, link, text, 1, &why);
+        column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link.get(), text, 1, &why)
+                                               : FenwaMacSettingDialog::make(this, link.get(), text, 1, &why);
     if (!dialog) {
         showNotice(why);
         return;
@@ -264,7 +264,7 @@ void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &tex
 
 void MainWindow::runTestSound(FenwaDevice *device)
 {
-    FenwaPlayVolumeDialog dialog(this, link);
+    FenwaPlayVolumeDialog dialog(this, link.get());
     dialog.setDevices({device});
     dialog.runBatch(model, this, false);
 }

@@ -124,7 +124,7 @@ int FenwaSDK::takeId()
 
 FenwaSDK::~FenwaSDK()
 {
-    delete pcap; // stops every link thread before the queue goes
+    pcap.reset(); // stops every link thread before the queue goes
     replyQueue.clear();
 }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <memory>
 
 class FenwaSDK;
 
@@ -123,7 +124,7 @@ public:
     int replyTimeout() const { return replyTimeoutMs; }
     // The id the next command will carry.
     int peekNextId() const { return nextId; }
-    QPcap *transport() { return pcap; }
+    QPcap *transport() { return pcap.get(); }
 
     void onPcapPacket(QPcapPacket *packet) override;
 
@@ -168,7 +169,7 @@ private:
     int refuse(const char *method, int id);
     int takeId();
 
-    QPcap *pcap;
+    std::unique_ptr<QPcap> pcap; // reset first in the destructor: its threads fill the reply queue
     int nextId;
     std::atomic<bool> waiting{false};
     std::atomic<int> collectors{0};
