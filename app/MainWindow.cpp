@@ -38,6 +38,7 @@ MainWindow::MainWindow(QWidget *parent)
     const QPcapAdapter *adapter = findAdapter(adapters.get(), remembered.isEmpty() ? nullptr : remembered.constData());
     ORB_LOG("%d adapters listed, opening %s\n", adapters->count(), adapter ? adapter->name : "none");
     openAdapter(adapter);
+    status->refresh(); // built before the link had an adapter
 
     resize(1000, 700);
     networkButton->setText(translate("Network"));
