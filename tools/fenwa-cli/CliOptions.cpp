@@ -137,21 +137,25 @@ QString cliSynopsis()
 
 QString cliUsage()
 {
+    int count = 0;
+    const CliCommand *commands = cliCommands(&count);
+    QString timeouts = QString::number(FenwaSDK::REPLY_TIMEOUT_MS);
+    for (const CliCommand &c : QVector<CliCommand>(commands, commands + count))
+        if (c.defaultTimeoutMs != FenwaSDK::REPLY_TIMEOUT_MS)
+            timeouts += QStringLiteral("; %1 %2").arg(QLatin1String(c.name)).arg(c.defaultTimeoutMs);
     QString u = cliSynopsis() + QStringLiteral(
         "options:\n"
         "  -i, --interface IFACE  the Ethernet interface (default: the workbench's choice, else the first\n"
         "                         with a 192.168.x.y address)\n"
         "  --time MS              how long the search collects replies (default 2000)\n"
-        "  --timeout MS           how long a terminal may stay silent (default %1; firmware 10000)\n"
+        "  --timeout MS           how long a terminal may stay silent (default %1)\n"
         "  --mac MAC              a target, repeatable; --all: every terminal of a supported type (VQ40, VQT40)\n"
         "  -v, --verbose          every text sent and received, on stderr\n"
         "  -h, --help             this text\n"
         "  --                     ends the options: what follows is the command and its arguments\n"
         "Every command but search first searches, then addresses its targets in MAC order and prints one\n"
         "JSON line per target with its MAC and result (0 or -1). Arguments are checked before the search.\n"
-        "commands:\n").arg(FenwaSDK::REPLY_TIMEOUT_MS);
-    int count = 0;
-    const CliCommand *commands = cliCommands(&count);
+        "commands:\n").arg(timeouts);
     for (const CliCommand &c : QVector<CliCommand>(commands, commands + count)) {
         const QString summary = QString::fromUtf8(c.summary).replace(QLatin1Char('\n'), QLatin1String("\n      "));
         const QString synopsis = QStringLiteral("%1 %2").arg(QLatin1String(c.name), QLatin1String(c.argHelp)).trimmed();
