@@ -76,7 +76,8 @@ private:
 // any thread. Between open and close the supervisor runs; while the device is
 // open the sender and the capture loop run too. close() stops the supervisor,
 // which stops the sender, then the capture loop, then closes the device; when
-// close() returns nothing of this object runs any more.
+// close() returns nothing of this object runs any more. Each worker is held by
+// an OrbThreadPtr, whose reset is that stop, join and release.
 class QPcap
 {
 public:
