@@ -10,6 +10,7 @@
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "settings/FenwaDeviceSearchDialog.h"
+#include "settings/FenwaSettingDialog.h"
 #include "settings/OrbNetworkDialog.h"
 #include "crafted_frames.h"
 
@@ -79,6 +80,9 @@ private slots:
     void aboutLanguageChangeIsStoredAndAnnounced();
 
     void interfaceLanguageFirstStart();
+
+    void dialogsOfferOnlyClose_data();
+    void dialogsOfferOnlyClose();
 };
 
 void DialogsTest::initTestCase()
@@ -222,6 +226,39 @@ void DialogsTest::interfaceLanguageFirstStart()
     loadInterfaceLanguage(appDir.path());
     QCOMPARE(translate("Search"), QStringLiteral("搜索"));
     QCOMPARE(languageDirectory(), appDir.filePath(QStringLiteral("language")));
+}
+
+// A dialog minimised on its own leaves the window it blocks unusable.
+void DialogsTest::dialogsOfferOnlyClose_data()
+{
+    QTest::addColumn<int>("which");
+    const char *names[] = {"notice", "about", "network", "search", "batch result", "capture permission"};
+    for (int i = 0; i < 6; ++i)
+        QTest::newRow(names[i]) << i;
+}
+
+void DialogsTest::dialogsOfferOnlyClose()
+{
+    QFETCH(int, which);
+    FenwaSDK sdk;
+    QWidget window;
+    std::unique_ptr<QDialog> dialogs[] = {
+        std::make_unique<OrbAlertDialog>(&window), std::make_unique<FenwaAboutDialog>(&window),
+        std::make_unique<OrbNetworkDialog>(&window), std::make_unique<FenwaDeviceSearchDialog>(&window, &sdk),
+        std::make_unique<FenwaBatchResultDialog>(&window, QStringLiteral("1 of 2")),
+        std::make_unique<OrbCapturePermissionDialog>(&window)};
+    QDialog *dialog = dialogs[which].get();
+    const Qt::WindowFlags flags = dialog->windowFlags();
+    // Without the customize hint the window manager picks the buttons itself.
+    QVERIFY(flags & Qt::CustomizeWindowHint);
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(!(flags & (Qt::WindowMinMaxButtonsHint | Qt::WindowContextHelpButtonHint)));
+    if (qobject_cast<OrbAlertDialog *>(dialog)) { // a notice is answered with OK
+        QPushButton *ok = dialog->findChild<QPushButton *>();
+        QVERIFY(ok && ok->text() == QLatin1String("OK"));
+        ok->click();
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    }
 }
 
 QTEST_MAIN(DialogsTest)

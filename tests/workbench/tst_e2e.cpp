@@ -539,11 +539,12 @@ void WorkbenchE2e::executableStartsSearchesAndLogs()
     QVERIFY(workbench.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(sim.stats().value(QStringLiteral("replies")).toInt() >= repliesBefore + 6, 10000);
     QTest::qWait(500);
-    workbench.terminate();
+    workbench.terminate(); // closes the window as its close button would
     if (!workbench.waitForFinished(5000)) {
         workbench.kill();
         workbench.waitForFinished(5000);
     }
+    QCOMPARE(workbench.exitStatus(), QProcess::NormalExit);
 
     const QString logDir = home.path() + QStringLiteral("/fenwa-workbench/log/");
     const QStringList logs = QDir(logDir).entryList({QStringLiteral("*.log")});
@@ -554,6 +555,7 @@ void WorkbenchE2e::executableStartsSearchesAndLogs()
     const QByteArray log = readFile(logDir + logs.first());
     QCOMPARE(loggedTexts(log, "send").size(), 1);
     QCOMPARE(loggedTexts(log, "recv").size(), 6);
+    QVERIFY(log.contains("link closed")); // the teardown ran, and the log saw it
     QVERIFY(!QDir(QFileInfo(QStringLiteral(FENWA_WORKBENCH_PATH)).absolutePath() + QStringLiteral("/log")).exists());
     QVERIFY(readFile(home.path() + QStringLiteral("/fenwa-workbench/configure/configure.ini")).contains("langage=en"));
 }

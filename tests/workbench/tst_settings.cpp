@@ -133,6 +133,8 @@ void SettingsTest::init()
         rows << d;
     }
     model->setDevices(rows);
+    for (FenwaDevice *d : rows)
+        d->release(); // the model holds them
 }
 
 void SettingsTest::cleanup()
