@@ -24,7 +24,6 @@
 #include <memory>
 #include <net/if.h>
 #include <poll.h>
-#include <random>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -222,33 +221,6 @@ TEST_F(CaptureHelper, SendsCommandFramesAndPassesBackNothingElseWithoutCapabilit
     EXPECT_TRUE(text.contains("CapPrm:\t0000000000000000") && text.contains("CapEff:\t0000000000000000"))
         << text.constData();
     EXPECT_EQ(helper.finish(true), 0) << "the end of its input ends it";
-}
-
-TEST_F(CaptureHelper, SurvivesMutatedInputAndSendsOnlyItsOwnCommandFrames)
-{
-    const unsigned seed = std::random_device{}();
-    std::mt19937 random(seed);
-    const QByteArray valid = message('S', commandFrame(helper.mac));
-    for (int round = 0; round < 200; ++round) {
-        Helper h;
-        ASSERT_TRUE(h.start()) << "seed " << seed;
-        QByteArray bytes = valid;
-        for (int flips = 1 + int(random() % 4); flips > 0; --flips)
-            bytes[int(random() % unsigned(bytes.size()))] = char(random());
-        if (random() % 4 == 0)
-            bytes = bytes.left(int(random() % unsigned(bytes.size())));
-        if (random() % 4 == 0)
-            bytes += QByteArray(int(random() % 2000), char(random()));
-        // It may have refused and gone before the last byte.
-        (void)!write(h.fd, bytes.constData(), size_t(bytes.size()));
-        const int status = h.finish();
-        ASSERT_TRUE(status == 0 || status == QPCAP_HELPER_REFUSED) << "status " << status << ", seed " << seed;
-        for (QByteArray f = far.receive(0); !f.isEmpty(); f = far.receive(0)) {
-            ASSERT_GE(f.size(), 60) << "seed " << seed;
-            EXPECT_EQ(f.mid(6, 6) + f.mid(22, 6), helper.mac + helper.mac) << "seed " << seed;
-            EXPECT_EQ(f.mid(12, 2) + f.mid(42, 2), QByteArray("\x08\x06\x88\x88", 4)) << "seed " << seed;
-        }
-    }
 }
 
 TEST_F(CaptureHelper, EndsWhenItsParentDiesEvenWithItsInputStillOpen)

@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QThread>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -181,18 +180,6 @@ TEST_F(OfflineSdk, NothingIsSentOrLoggedWithoutAnOpenLink)
     EXPECT_TRUE(sent().isEmpty());
     EXPECT_TRUE(script.sent.isEmpty());
     EXPECT_FALSE(sdk.isOpen());
-}
-
-TEST_F(OfflineSdk, IdsStartApartInEachInstanceAndCountOnAcrossReopen)
-{
-    FenwaSDK other;
-    EXPECT_NE(other.peekNextId(), sdk.peekNextId());
-    const int first = sdk.peekNextId();
-    sdk.setReplyTimeout(0);
-    sdk.reboot(device);
-    sdk.close();
-    sdk.open(&adapter);
-    EXPECT_EQ(sdk.peekNextId(), first == INT_MAX - 1 ? 0 : first + 1);
 }
 
 TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnly)

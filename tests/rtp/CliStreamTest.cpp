@@ -2,7 +2,6 @@
 #include "CliStream.h"
 #include "RtpTestSupport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -60,16 +59,6 @@ const int StreamPort = 17000;
 class StreamCommandTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        dir = new QTemporaryDir();
-        oneSecond = makeMp3(*dir, QStringLiteral("one.mp3"), 1.0);
-        notAudio = dir->filePath(QStringLiteral("notes.mp3"));
-        QFile text(notAudio);
-        if (text.open(QIODevice::WriteOnly))
-            text.write("not audio\n");
-    }
-    static void TearDownTestSuite() { delete dir; }
     void SetUp() override { ASSERT_FALSE(oneSecond.isEmpty()) << "ffmpeg with libmp3lame is needed"; }
 
     // Starts `fenwa-cli stream --group <the test's group> args`.
@@ -94,20 +83,16 @@ protected:
         return false;
     }
 
-    static QTemporaryDir *dir;
-    static QString oneSecond, notAudio;
+    const QString oneSecond = testAudio().oneSecond;
     UdpReceiver rtp{testDestination(), StreamPort}, rtcp{testDestination(), StreamPort + 1};
     QProcess cli;
 };
-
-QTemporaryDir *StreamCommandTest::dir = nullptr;
-QString StreamCommandTest::oneSecond, StreamCommandTest::notAudio;
 
 // Every file is checked before anything is sent: one that is missing or not
 // MPEG audio ends the run at once with its name, and the group hears nothing.
 TEST_F(StreamCommandTest, EveryFileIsCheckedBeforeAnythingIsSent)
 {
-    for (const QString &bad : {dir->filePath(QStringLiteral("gone.mp3")), notAudio}) {
+    for (const QString &bad : {testAudio().missing, testAudio().notAudio}) {
         startCli({oneSecond, bad});
         ASSERT_TRUE(cli.waitForFinished(10000));
         EXPECT_EQ(cli.exitCode(), 1);

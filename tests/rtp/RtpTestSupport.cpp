@@ -110,6 +110,19 @@ QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds)
                      {"-ac", "1", "-c:a", "libmp3lame", "-b:a", "128k"});
 }
 
+const TestAudio &testAudio()
+{
+    static QTemporaryDir dir;
+    static const TestAudio audio = [] {
+        QFile text(dir.filePath(QStringLiteral("notes.mp3")));
+        if (text.open(QIODevice::WriteOnly))
+            text.write("these are not MPEG audio frames\n");
+        return TestAudio{makeMp3(dir, QStringLiteral("one.mp3"), 1.0), makeMp3(dir, QStringLiteral("half.mp3"), 0.5),
+                         text.fileName(), dir.filePath(QStringLiteral("gone.mp3"))};
+    }();
+    return audio;
+}
+
 int64_t steadyUs()
 {
     using namespace std::chrono;

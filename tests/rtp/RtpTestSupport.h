@@ -21,6 +21,12 @@ QString testDestination();
 QString makeMedia(const QTemporaryDir &dir, const QString &name, const QString &source, const QStringList &outputArgs);
 // An MP3 of the given length: 44.1 kHz mono sine, 128 kbit/s.
 QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds);
+// Files made once per process: MP3s of one and of half a second (empty when
+// ffmpeg cannot make them), a text named .mp3, and a path where no file is.
+struct TestAudio {
+    QString oneSecond, halfSecond, notAudio, missing;
+};
+const TestAudio &testAudio();
 
 struct ReceivedPacket {
     std::vector<uint8_t> bytes;

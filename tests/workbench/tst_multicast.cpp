@@ -50,19 +50,12 @@ private slots:
     void sourceThatCannotOpenStaysIdle();
 
 private:
-    QTemporaryDir dir;
-    QString song;
-    QString notAudio;
+    const QString song = testAudio().oneSecond, notAudio = testAudio().notAudio;
 };
 
 void MulticastDialogTest::initTestCase()
 {
-    song = makeMp3(dir, QStringLiteral("song.mp3"), 2.0);
     QVERIFY2(!song.isEmpty(), "ffmpeg with libmp3lame is needed to make test audio");
-    notAudio = dir.filePath(QStringLiteral("notes.mp3"));
-    QFile text(notAudio);
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write("not audio\n");
 }
 
 void MulticastDialogTest::cleanup()
@@ -104,7 +97,7 @@ void MulticastDialogTest::savedStateComesBack()
     {
         OrbConfigure configure;
         configure.setRtpServer(QStringLiteral("239.1.2.3:5004"));
-        configure.setRtpFileList({song, dir.filePath(QStringLiteral("deleted.mp3")), notAudio});
+        configure.setRtpFileList({song, testAudio().missing, notAudio});
         configure.setRtpSourceIndex(OrbRtpMulticastDialog::SourceTab);
     }
     OrbRtpMulticastDialog dialog;
@@ -175,7 +168,7 @@ void MulticastDialogTest::durationsReadInTheBackground()
     OrbFileListWidget list;
     list.setFiles({song, notAudio});
     list.waitForDurations();
-    QCOMPARE(list.itemWidget(0)->duration(), QStringLiteral("00:02"));
+    QCOMPARE(list.itemWidget(0)->duration(), QStringLiteral("00:01"));
     QCOMPARE(list.itemWidget(1)->duration(), QStringLiteral("00:00"));
 }
 
