@@ -98,6 +98,7 @@ private:
     QString logPath;
     MainWindow *window = nullptr;
     QTimer modalTimer;
+    QStringList unexpected; // boxes no test step asked for, closed so that a failure cannot hang
 };
 
 void WorkbenchE2e::initTestCase()
@@ -114,10 +115,22 @@ void WorkbenchE2e::init()
 {
     logPath = tmp.filePath(QString::fromLatin1(QTest::currentTestFunction()) + QStringLiteral(".log"));
     QCOMPARE(openLogFile(QFile::encodeName(logPath)), 0);
+    unexpected.clear();
+    onModal([this](QWidget *w) {
+        // Progress dialogs close by themselves; boxes wait for an answer.
+        if (auto *box = qobject_cast<QMessageBox *>(w)) {
+            unexpected << box->text();
+            box->reject();
+        } else if (auto *result = qobject_cast<FenwaBatchResultDialog *>(w)) {
+            unexpected << result->text();
+            result->reject();
+        }
+    });
 }
 
 void WorkbenchE2e::cleanup()
 {
+    QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(QLatin1Char('\n'))));
     modalTimer.stop();
     modalTimer.disconnect();
     done.reset();
