@@ -195,8 +195,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"NotArp", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 13, 0x00)); }},
         Refusal{"ArpReply", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 21, 0x02)); }},
         Refusal{"NoCommandHeader", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 43, 0)); }},
-        Refusal{"ForeignSourceMac", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 11, 0x55)); }},
-        Refusal{"ForeignArpSender", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 27, 0x55)); }},
+        // The last byte of the helper's MAC, changed (a fixed value would be
+        // the interface's own once in 256 runs).
+        Refusal{"ForeignSourceMac", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 11, m[5] ^ 1)); }},
+        Refusal{"ForeignArpSender", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 27, m[5] ^ 1)); }},
         Refusal{"CutShortByTheParentsEnd",
                 [](const QByteArray &m) { return message('S', commandFrame(m)).left(40); }}),
     [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.label); });
