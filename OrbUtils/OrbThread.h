@@ -3,6 +3,7 @@
 
 #include <QMutex>
 #include <atomic>
+#include <memory>
 
 class OrbThreadPrivate;
 
@@ -48,6 +49,15 @@ private:
     OrbThread(const OrbThread &) = delete;
     OrbThread &operator=(const OrbThread &) = delete;
 };
+
+// Owns a worker: resetting or destroying the pointer releases the thread
+// (stop, join, drop the owner's use), so an owner never stops, joins and
+// deletes by hand.
+struct OrbThreadReleaser {
+    void operator()(OrbThread *thread) const { OrbThread::releaseThread(&thread); }
+};
+template <typename T>
+using OrbThreadPtr = std::unique_ptr<T, OrbThreadReleaser>;
 
 // Owns one non-recursive mutex. lock/unlock return 0.
 class OrbThreadLocker

@@ -8,6 +8,7 @@
 #include "OrbUtils/OrbTranslate.h"
 #include "link/CapturePermission.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -16,8 +17,11 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QtDebug>
+#include <csignal>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +45,40 @@ void loadInterfaceLanguage(const QString &appDir)
     const QString file = languageFileFor(store.language());
     loadLanguage(file);
     qDebug() << (file == QLatin1String("cn.txt") ? "install cn language" : "install en language");
+    // The run's first line: when start-up reached it tells where the time went.
+    ORB_LOG("interface language %s\n", qPrintable(file));
+}
+
+namespace {
+const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+int stopSignalFds[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    // Only what is safe in a handler: a byte to the event loop, and the
+    // default action back for a second signal.
+    const char byte = 1;
+    if (::write(stopSignalFds[1], &byte, 1) < 0) {
+        // The loop has one byte to read already.
+    }
+    for (int signal : kStopSignals)
+        std::signal(signal, SIG_DFL);
+}
+} // namespace
+
+void closeWindowsOnStopSignals()
+{
+    if (stopSignalFds[0] >= 0
+        || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, stopSignalFds) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(stopSignalFds[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [notifier] {
+        notifier->setEnabled(false);
+        ORB_LOG("asked to end: closing every window\n");
+        QApplication::closeAllWindows();
+    });
+    for (int signal : kStopSignals)
+        std::signal(signal, onStopSignal);
 }
 
 OrbCapturePermissionDialog::OrbCapturePermissionDialog(QWidget *parent)

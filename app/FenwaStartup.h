@@ -32,6 +32,12 @@ void loadInterfaceLanguage(const QString &appDir);
 // a capability. Returns true when capture can work (now).
 bool offerCapturePermission();
 
+// Closes every window when the process is asked to end (SIGTERM, SIGINT,
+// SIGHUP), as the close button does: a running job stops, a stream ends with
+// its BYE, the link and the capture helper close, and the log is complete.
+// A second signal ends the process at once.
+void closeWindowsOnStopSignals();
+
 // The notice shown when capture cannot work: a message, the command that
 // mends it (selectable, in a fixed-width font), "Grant" when offered, "Ok".
 // Grant accepts the dialog; Ok rejects it.

@@ -25,10 +25,21 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link)),
-      pages(new FenwaSettingPages(this, link, model))
+      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
+      pages(new FenwaSettingPages(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
+    // The link first: the capture (or its helper) opens on the link's own
+    // thread while the window is built and shown, and the first search can
+    // go out as soon as the event loop runs.
+    link->setCommandObserver(this);
+    const QByteArray remembered = OrbConfigure().network().toUtf8();
+    std::unique_ptr<QPcapAdapterList> adapters(FenwaSDK::adapters());
+    const QPcapAdapter *adapter = findAdapter(adapters.get(), remembered.isEmpty() ? nullptr : remembered.constData());
+    ORB_LOG("%d adapters listed, opening %s\n", adapters->count(), adapter ? adapter->name : "none");
+    openAdapter(adapter);
+    status->refresh(); // built before the link had an adapter
+
     resize(1000, 700);
     networkButton->setText(translate("Network"));
     searchButton->setText(translate("Search"));
@@ -44,19 +55,17 @@ MainWindow::MainWindow(QWidget *parent)
     connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::onClickTableHeaderView);
     connect(table, &QTableView::clicked, this, &MainWindow::onClickTableViewIndex);
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
-    link->setCommandObserver(this);
 
-    const QByteArray remembered = OrbConfigure().network().toUtf8();
-    std::unique_ptr<QPcapAdapterList> adapters(FenwaSDK::adapters());
-    openAdapter(findAdapter(adapters.get(), remembered.isEmpty() ? nullptr : remembered.constData()));
-
-    QTimer::singleShot(100, this, &MainWindow::autoSearch);
+    // As soon as the event loop runs: the search waits for the link's first
+    // open by itself, and a fixed delay here only postponed the table.
+    QTimer::singleShot(0, this, &MainWindow::autoSearch);
 }
 
 MainWindow::~MainWindow()
 {
     // Stops the link threads before the observer (this window) goes.
-    delete link;
+    link.reset();
+    ORB_LOG("link closed\n");
 }
 
 void MainWindow::openAdapter(const QPcapAdapter *adapter)
@@ -109,22 +118,22 @@ void MainWindow::search()
     model->clearDevices();
     model->refresh();
 
-    FenwaDeviceSearchDialog dialog(this, link);
+    FenwaDeviceSearchDialog dialog(this, link.get());
     dialog.moveToCenter(this);
     dialog.startJob();
     if (dialog.exec() != QDialog::Accepted) {
+        ORB_LOG("search cancelled\n");
         status->searchEnded(0, dialog.otherTypes(), true);
         emit searchFinished(0);
         return;
     }
     QList<FenwaDevice *> devices;
     for (FenwaDevice *device : dialog.found()) {
-        if (!device->isValid())
-            continue;
-        device->addRef(); // the model's
-        devices.append(device);
+        if (device->isValid())
+            devices.append(device);
     }
-    model->setDevices(devices);
+    model->setDevices(devices); // takes its references; the dialog drops its own
+    ORB_LOG("search found %d terminals, %d of other types\n", int(devices.size()), dialog.otherTypes());
     status->searchEnded(devices.size(), dialog.otherTypes(), false);
     emit searchFinished(devices.size());
 }
@@ -169,6 +178,7 @@ void MainWindow::onClickRtpButton(bool)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    ORB_LOG("window closing\n");
     QMainWindow::closeEvent(event);
     // Without a parent the dialog would outlive the window and keep the
     // program (and its stream) running.
@@ -243,8 +253,8 @@ void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &tex
 {
     QString why;
     std::unique_ptr<FenwaSettingDialog> dialog =
-        column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link, text, 1, &why)
-                                               : FenwaMacSettingDialog::make(this, link, text, 1, &why);
+        column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link.get(), text, 1, &why)
+                                               : FenwaMacSettingDialog::make(this, link.get(), text, 1, &why);
     if (!dialog) {
         showNotice(why);
         return;
@@ -255,7 +265,7 @@ void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &tex
 
 void MainWindow::runTestSound(FenwaDevice *device)
 {
-    FenwaPlayVolumeDialog dialog(this, link);
+    FenwaPlayVolumeDialog dialog(this, link.get());
     dialog.setDevices({device});
     dialog.runBatch(model, this, false);
 }

@@ -35,7 +35,7 @@ public:
     FenwaDeviceModel *deviceModel() const { return model; }
     OrbTableView *tableView() const { return table; }
     FenwaLinkStatus *linkStatus() const { return status; }
-    FenwaSDK *sdk() const { return link; }
+    FenwaSDK *sdk() const { return link.get(); }
     // Where the current settings page goes; while no page is shown the
     // table has that room too.
     QRect panelRect() const { return panel; }
@@ -74,7 +74,7 @@ private:
     void runTestSound(FenwaDevice *device);
     void showNotice(const QString &text);
 
-    FenwaSDK *link;
+    std::unique_ptr<FenwaSDK> link; // goes first in the destructor: it calls this window
     QPushButton *networkButton;
     QPushButton *searchButton;
     QPushButton *rtpButton;

@@ -22,6 +22,7 @@ int main(int argc, char **argv)
     initFenwaResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/fenwa-workbench.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("fenwa-workbench"));
+    closeWindowsOnStopSignals();
 
     const QString appDir = QCoreApplication::applicationDirPath();
     openRunLog();
@@ -31,7 +32,9 @@ int main(int argc, char **argv)
     auto *window = new MainWindow;
     window->show();
     const int code = app.exec();
-    closeLogFile();
+    // The log stays open while the window goes, so that the link's teardown
+    // is in it too.
     delete window;
+    closeLogFile();
     return code;
 }

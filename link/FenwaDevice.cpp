@@ -51,7 +51,7 @@ FenwaDevice *FenwaDevice::fromSearchReply(const uint8_t mac[6], const uint8_t ad
     for (const cJSON *item = json->child; item; item = item->next) {
         QString value;
         if (cJSON_IsNumber(item))
-            value = QString::number(item->valueint);
+            value = jsonNumberText(item->valuedouble);
         else if (cJSON_IsString(item) && item->valuestring)
             value = QString::fromUtf8(item->valuestring);
         else

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaJson.h"
 
+#include <QLocale>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -44,4 +46,13 @@ int formatBounded(char *buf, int size, const char *format, ...)
         return -1;
     }
     return n;
+}
+
+QString jsonNumberText(double value)
+{
+    // Beyond 2^53 a double no longer holds every whole number; those keep
+    // their exponent form rather than pretend to digits they lack.
+    if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) <= 9007199254740992.0)
+        return QString::number(qint64(value));
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }

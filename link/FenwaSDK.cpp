@@ -18,6 +18,7 @@ const uint8_t kBroadcastMac[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 const uint8_t kBroadcastIp[4] = {0xff, 0xff, 0xff, 0xff};
 // Ids stay within what every reader of a JSON number as an int can hold.
 constexpr int kIdLimit = INT_MAX;
+static_assert(kIdLimit - 1 < 10LL * FenwaSDK::LONGEST_ID, "an id with more digits than LONGEST_ID");
 
 bool sameMac(const uint8_t *a, const uint8_t *b)
 {
@@ -123,7 +124,7 @@ int FenwaSDK::takeId()
 
 FenwaSDK::~FenwaSDK()
 {
-    delete pcap; // stops every link thread before the queue goes
+    pcap.reset(); // stops every link thread before the queue goes
     replyQueue.clear();
 }
 
@@ -367,13 +368,17 @@ int FenwaSDK::setIpStatic(FenwaDevice *device, const QString &ip, const QString 
     return simple(device, "SetIp", id, length, text);
 }
 
+int FenwaSDK::setNameText(char *buf, int id, const QString &name)
+{
+    return formatBounded(buf, COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetName\",\"name\":\"%s\"}", id,
+                         Esc(name).c());
+}
+
 int FenwaSDK::setName(FenwaDevice *device, const QString &name)
 {
     const int id = takeId();
     char text[COMMAND_BUFFER];
-    const int length =
-        formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"SetName\",\"name\":\"%s\"}", id, Esc(name).c());
-    return simple(device, "SetName", id, length, text);
+    return simple(device, "SetName", id, setNameText(text, id, name), text);
 }
 
 int FenwaSDK::setMac(FenwaDevice *device, const QString &mac)
@@ -388,33 +393,44 @@ int FenwaSDK::setMac(FenwaDevice *device, const QString &mac)
     return simple(device, "SetMac", id, length, text, parsed ? newMac : nullptr);
 }
 
+int FenwaSDK::setSnText(char *buf, int id, const QString &sn)
+{
+    return formatBounded(buf, COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetSN\",\"sn\":\"%s\"}", id, Esc(sn).c());
+}
+
 int FenwaSDK::setSn(FenwaDevice *device, const QString &sn)
 {
     const int id = takeId();
     char text[COMMAND_BUFFER];
-    const int length =
-        formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"SetSN\",\"sn\":\"%s\"}", id, Esc(sn).c());
-    return simple(device, "SetSN", id, length, text);
+    return simple(device, "SetSN", id, setSnText(text, id, sn), text);
+}
+
+int FenwaSDK::setAccountPasswordText(char *buf, int id, const QString &account, const QString &password)
+{
+    return formatBounded(buf, COMMAND_BUFFER,
+                         "{\"id\":%d,\"method\":\"SetAccountPassword\", \"account\":\"%s\", \"password\":\"%s\"}", id,
+                         Esc(account).c(), Esc(password).c());
 }
 
 int FenwaSDK::setAccountPassword(FenwaDevice *device, const QString &account, const QString &password)
 {
     const int id = takeId();
     char text[COMMAND_BUFFER];
-    const int length = formatBounded(
-        text, sizeof text, "{\"id\":%d,\"method\":\"SetAccountPassword\", \"account\":\"%s\", \"password\":\"%s\"}",
-        id, Esc(account).c(), Esc(password).c());
-    return simple(device, "SetAccountPassword", id, length, text);
+    return simple(device, "SetAccountPassword", id, setAccountPasswordText(text, id, account, password), text);
+}
+
+int FenwaSDK::setServerText(char *buf, int id, const QString &serverIp, int serverPort)
+{
+    return formatBounded(buf, COMMAND_BUFFER,
+                         "{\"id\":%d,\"method\":\"SetServer\",\"serverIp\":\"%s\",\"serverPort\":%d}", id,
+                         Esc(serverIp).c(), serverPort);
 }
 
 int FenwaSDK::setServer(FenwaDevice *device, const QString &serverIp, int serverPort)
 {
     const int id = takeId();
     char text[COMMAND_BUFFER];
-    const int length = formatBounded(text, sizeof text,
-                                     "{\"id\":%d,\"method\":\"SetServer\",\"serverIp\":\"%s\",\"serverPort\":%d}",
-                                     id, Esc(serverIp).c(), serverPort);
-    return simple(device, "SetServer", id, length, text);
+    return simple(device, "SetServer", id, setServerText(text, id, serverIp, serverPort), text);
 }
 
 int FenwaSDK::setDeviceVolume(FenwaDevice *device, int micVolume, int outVolume, int autoMute)
@@ -428,6 +444,20 @@ int FenwaSDK::setDeviceVolume(FenwaDevice *device, int micVolume, int outVolume,
     return simple(device, "SetDeviceVolume", id, length, text);
 }
 
+int FenwaSDK::setDeviceInfoText(char *buf, int id, const QString &areaCode, const QString &number,
+                                 const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
+                                 const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
+                                 const QString &resourceSonTypeCode)
+{
+    return formatBounded(
+        buf, COMMAND_BUFFER,
+        "{\"id\":%d,\"method\":\"SetDeviceInfo\",\"areaCode\":\"%s\",\"number\":\"%s\",\"name\":\"%s\","
+        "\"powerLevel\":%d,\"resourceTypeSequenceCode\":\"%s\",\"resourceSonTypeSequenceCode\":\"%s\","
+        "\"resourceTypeCode\":\"%s\",\"resourceSonTypeCode\":\"%s\"}",
+        id, Esc(areaCode).c(), Esc(number).c(), Esc(name).c(), powerLevel, Esc(resourceTypeSequenceCode).c(),
+        Esc(resourceSonTypeSequenceCode).c(), Esc(resourceTypeCode).c(), Esc(resourceSonTypeCode).c());
+}
+
 int FenwaSDK::setDeviceInfo(FenwaDevice *device, const QString &areaCode, const QString &number,
                             const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
                             const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
@@ -435,13 +465,8 @@ int FenwaSDK::setDeviceInfo(FenwaDevice *device, const QString &areaCode, const 
 {
     const int id = takeId();
     char text[COMMAND_BUFFER];
-    const int length = formatBounded(
-        text, sizeof text,
-        "{\"id\":%d,\"method\":\"SetDeviceInfo\",\"areaCode\":\"%s\",\"number\":\"%s\",\"name\":\"%s\","
-        "\"powerLevel\":%d,\"resourceTypeSequenceCode\":\"%s\",\"resourceSonTypeSequenceCode\":\"%s\","
-        "\"resourceTypeCode\":\"%s\",\"resourceSonTypeCode\":\"%s\"}",
-        id, Esc(areaCode).c(), Esc(number).c(), Esc(name).c(), powerLevel, Esc(resourceTypeSequenceCode).c(),
-        Esc(resourceSonTypeSequenceCode).c(), Esc(resourceTypeCode).c(), Esc(resourceSonTypeCode).c());
+    const int length = setDeviceInfoText(text, id, areaCode, number, name, powerLevel, resourceTypeSequenceCode,
+                                         resourceSonTypeSequenceCode, resourceTypeCode, resourceSonTypeCode);
     return simple(device, "SetDeviceInfo", id, length, text);
 }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <memory>
 
 class FenwaSDK;
 
@@ -118,17 +119,36 @@ public:
     // Read it on the thread that issued the command, before the next one.
     QString lastFailure() const { return failure; }
 
-    // How long a command waits for its reply (3000 ms unless changed).
+    // How long a command waits for its reply (REPLY_TIMEOUT_MS unless changed).
     void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
     int replyTimeout() const { return replyTimeoutMs; }
     // The id the next command will carry.
     int peekNextId() const { return nextId; }
-    QPcap *transport() { return pcap; }
+    QPcap *transport() { return pcap.get(); }
 
     void onPcapPacket(QPcapPacket *packet) override;
 
     // Command text buffer: at most 1023 bytes of text.
     enum { COMMAND_BUFFER = 1024 };
+    // A terminal's answer may take this long (the workbench's batches and
+    // fenwa-cli's commands alike).
+    enum { REPLY_TIMEOUT_MS = 3000 };
+    // Ids never have more digits than this one: texts checked with it fit
+    // whatever id they go out with.
+    enum { LONGEST_ID = 1000000000 };
+
+    // The texts of the commands that carry free text, built into buf
+    // (COMMAND_BUFFER bytes): their length, or -1 (buf empty) when the text
+    // would not fit. Front ends check typed texts with LONGEST_ID before
+    // anything is sent; the commands use the same builders.
+    static int setNameText(char *buf, int id, const QString &name);
+    static int setSnText(char *buf, int id, const QString &sn);
+    static int setAccountPasswordText(char *buf, int id, const QString &account, const QString &password);
+    static int setServerText(char *buf, int id, const QString &serverIp, int serverPort);
+    static int setDeviceInfoText(char *buf, int id, const QString &areaCode, const QString &number,
+                                 const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
+                                 const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
+                                 const QString &resourceSonTypeCode);
     // Replies held at most while something waits: a search of a thousand
     // terminals fits four times over, a flood does not grow the process.
     enum { REPLY_QUEUE_MAX = 4096 };
@@ -149,7 +169,7 @@ private:
     int refuse(const char *method, int id);
     int takeId();
 
-    QPcap *pcap;
+    std::unique_ptr<QPcap> pcap; // reset first in the destructor: its threads fill the reply queue
     int nextId;
     std::atomic<bool> waiting{false};
     std::atomic<int> collectors{0};
@@ -157,7 +177,7 @@ private:
     bool hasAdapter = false;
     QPcapPacketQueue replyQueue;
     FenwaCommandObserver *commandObserver = nullptr;
-    int replyTimeoutMs = 3000;
+    int replyTimeoutMs = REPLY_TIMEOUT_MS;
     QString failure;
 
     FenwaSDK(const FenwaSDK &) = delete;

@@ -2,6 +2,7 @@
 #include "FenwaTerminal.h"
 
 #include "FenwaDevice.h"
+#include "FenwaSDK.h"
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QCryptographicHash>
@@ -150,6 +151,11 @@ QStringList nameValues(const QString &typed, int count, QString *notice)
         *notice = translate("Please input device name");
         return {};
     }
+    char text[FenwaSDK::COMMAND_BUFFER];
+    if (FenwaSDK::setNameText(text, FenwaSDK::LONGEST_ID, typed) < 0) {
+        *notice = translate("The name is too long to send: shorten it");
+        return {};
+    }
     QStringList values;
     for (int i = 0; i < count; ++i)
         values << typed;
@@ -248,9 +254,16 @@ bool accountValue(const QString &account, const QString &password, Account *out,
         *notice = translate("Please input account");
     else if (password.isEmpty())
         *notice = translate("Please input password");
-    else
-        *out = Account{account, passwordDigest(password)};
-    return notice->isEmpty();
+    if (!notice->isEmpty())
+        return false;
+    const Account value{account, passwordDigest(password)};
+    char text[FenwaSDK::COMMAND_BUFFER];
+    if (FenwaSDK::setAccountPasswordText(text, FenwaSDK::LONGEST_ID, value.account, value.digest) < 0) {
+        *notice = translate("The account is too long to send: shorten it");
+        return false;
+    }
+    *out = value;
+    return true;
 }
 
 bool volumeValue(const Volume &v, QString *notice)

@@ -14,13 +14,6 @@ constexpr unsigned long kSenderIdleMs = 100;
 // nothing would be a waste.
 constexpr int kMostBackoffSteps = 4;
 constexpr int kSettlePollMs = 5;
-
-// Sleeps in supervisor periods, so that a stop is seen within one.
-void sleepUnlessStopped(const OrbThread *thread, unsigned long ms)
-{
-    for (unsigned long slept = 0; slept < ms && !thread->isStopRequested(); slept += kSupervisorPeriodMs)
-        OrbThread::msleep(kSupervisorPeriodMs);
-}
 } // namespace
 
 QPcap::QPcap()
@@ -52,19 +45,14 @@ int QPcap::open(const QPcapAdapter *newAdapter)
         std::memset(&adapter, 0, sizeof adapter);
         hasAdapter = false;
     }
-    supervisor = new QPcapThread(this);
+    supervisor.reset(new QPcapThread(this));
     supervisor->start();
     return 0;
 }
 
 void QPcap::close()
 {
-    if (supervisor) {
-        supervisor->stop();
-        supervisor->join();
-        delete supervisor;
-        supervisor = nullptr;
-    }
+    supervisor.reset(); // the supervisor closes the device as it ends
     sendQueue.clear();
 }
 
@@ -131,31 +119,24 @@ int QPcap::openDevice()
         error.clear();
     }
     device = std::move(opened);
+    ORB_LOG("%s open\n", adapter.name);
     openFailure.store(QPcapDevice::NoFailure);
     deviceOpen.store(true);
     opens.fetch_add(1);
     captureFailed.store(false);
-    sender = new QPcapSendThread(this);
+    sender.reset(new QPcapSendThread(this));
     sender->start();
-    receiver = new QPcapRecvThread(this);
+    receiver.reset(new QPcapRecvThread(this));
     receiver->start();
     return 0;
 }
 
 void QPcap::closeDevice()
 {
-    if (sender) {
-        sender->stop();
-        sender->join();
-        delete sender;
-        sender = nullptr;
-    }
-    if (receiver) {
-        receiver->stop();
-        receiver->join();
-        delete receiver;
-        receiver = nullptr;
-    }
+    // Sender first, then the capture loop; the device goes when neither
+    // can touch it any more.
+    sender.reset();
+    receiver.reset();
     device.reset();
     deviceOpen.store(false);
 }
@@ -176,21 +157,40 @@ void QPcapThread::run()
         } else {
             failures = 0;
         }
-        sleepUnlessStopped(this, kSupervisorPeriodMs << failures);
+        pause(kSupervisorPeriodMs << failures);
     }
     pcap->closeDevice();
+}
+
+void QPcapThread::stop()
+{
+    OrbThread::stop();
+    QMutexLocker lock(&pauseMutex);
+    woken.wakeAll();
+}
+
+void QPcapThread::pause(unsigned long ms)
+{
+    // The flag is read under the lock stop() takes to wake: a stop between
+    // the test and the wait cannot be missed.
+    QMutexLocker lock(&pauseMutex);
+    if (!isStopRequested())
+        woken.wait(&pauseMutex, ms);
 }
 
 void QPcapSendThread::stop()
 {
     OrbThread::stop();
+    waiting.store(false);
     pcap->sendQueue.wake();
 }
 
 void QPcapSendThread::run()
 {
     while (!isStopRequested()) {
-        QPcapPacket *packet = pcap->sendQueue.popWait(QPcapPacketQueue::now() + kSenderIdleMs, nullptr);
+        // Without the flag a wake would only make it wait out the rest of the
+        // period: closing the link took that long.
+        QPcapPacket *packet = pcap->sendQueue.popWait(QPcapPacketQueue::now() + kSenderIdleMs, &waiting);
         if (packet == nullptr)
             continue;
         const int rc = pcap->device->send(packet->frame(), packet->length());

@@ -7,6 +7,7 @@
 #include "OrbUtils/OrbThread.h"
 
 #include <QByteArray>
+#include <QWaitCondition>
 #include <atomic>
 
 // Receives every frame captured on the adapter, the tool's own included.
@@ -22,19 +23,26 @@ class QPcap;
 
 // Supervisor: opens the device, reopens it after a failed send or a capture
 // that died (interface down, helper gone), backing off while it keeps
-// failing; closes it on stop.
+// failing; closes it on stop. stop() wakes it from its pause at once, so
+// that closing the link does not sit out a supervisor period.
 class QPcapThread : public OrbThread
 {
 public:
     explicit QPcapThread(QPcap *pcap) : pcap(pcap) {}
+    void stop() override;
 protected:
     void run() override;
 private:
+    // Sleeps ms, or less when stop() comes first.
+    void pause(unsigned long ms);
+
     QPcap *pcap;
+    QMutex pauseMutex;
+    QWaitCondition woken;
 };
 
 // Sender: takes frames off the send queue and hands them to the driver. It
-// sleeps on the queue, so stop() also wakes the queue.
+// sleeps on the queue, so stop() also wakes the queue and ends its wait.
 class QPcapSendThread : public OrbThread
 {
 public:
@@ -44,6 +52,7 @@ protected:
     void run() override;
 private:
     QPcap *pcap;
+    std::atomic<bool> waiting{true};
 };
 
 // Capture loop: blocks in the device's capture; stop() breaks it.
@@ -67,7 +76,8 @@ private:
 // any thread. Between open and close the supervisor runs; while the device is
 // open the sender and the capture loop run too. close() stops the supervisor,
 // which stops the sender, then the capture loop, then closes the device; when
-// close() returns nothing of this object runs any more.
+// close() returns nothing of this object runs any more. Each worker is held by
+// an OrbThreadPtr, whose reset is that stop, join and release.
 class QPcap
 {
 public:
@@ -120,10 +130,10 @@ private:
     std::atomic<int> openFailure{-1};
     std::atomic<int> opens{0};
     QPcapObserver *observer = nullptr;
-    QPcapThread *supervisor = nullptr;
-    QPcapSendThread *sender = nullptr;
+    OrbThreadPtr<QPcapThread> supervisor;
+    OrbThreadPtr<QPcapSendThread> sender;
     QPcapPacketQueue sendQueue;
-    QPcapRecvThread *receiver = nullptr;
+    OrbThreadPtr<QPcapRecvThread> receiver;
     mutable QMutex errorMutex;
     QByteArray error;
 

@@ -50,7 +50,9 @@ OrbRtpMulticastDialog::OrbRtpMulticastDialog()
 {
     current = this;
     setWindowTitle(translate("RTP Multicast"));
-    setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
+    // A window of its own beside the main window, streaming for as long as
+    // the operator likes.
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     title->setText(translate("RTP Multicast"));
     title->setAlignment(Qt::AlignCenter);
     QFont big = title->font();

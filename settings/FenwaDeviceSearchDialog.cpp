@@ -26,6 +26,12 @@ void FenwaDeviceSearchDialog::releaseFound()
     foundDevices.clear();
 }
 
+void FenwaDeviceSearchDialog::interrupt()
+{
+    if (sdk)
+        sdk->cancel();
+}
+
 void FenwaDeviceSearchDialog::run()
 {
     releaseFound();

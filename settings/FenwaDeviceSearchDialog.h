@@ -14,8 +14,8 @@ class FenwaSDK;
 //
 // Threads: run() executes on the job thread and alone writes found; the
 // interface thread reads found only after exec() has returned, when the job
-// is over. There is no interrupt(): closing the dialog waits for the
-// collection to end, and the dialog then ends rejected.
+// is over. Closing the dialog cuts the collection short (interrupt() cancels
+// the link's wait), and the dialog then ends rejected.
 class FenwaDeviceSearchDialog : public OrbProgressDialog
 {
     Q_OBJECT
@@ -30,6 +30,7 @@ public:
     int otherTypes() const { return otherTypeCount; }
 
     void run() override;
+    void interrupt() override;
 
     // How long replies are collected.
     enum { COLLECTION_MS = 2000 };

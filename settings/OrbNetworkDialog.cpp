@@ -24,10 +24,7 @@ OrbNetworkDialog::OrbNetworkDialog(QWidget *parent)
             &OrbNetworkDialog::onComoBoxIndexChanged);
 }
 
-OrbNetworkDialog::~OrbNetworkDialog()
-{
-    delete adapters;
-}
+OrbNetworkDialog::~OrbNetworkDialog() = default;
 
 QString OrbNetworkDialog::itemText(const QPcapAdapter &adapter)
 {
@@ -38,15 +35,13 @@ QString OrbNetworkDialog::itemText(const QPcapAdapter &adapter)
 
 void OrbNetworkDialog::setAdapters(QPcapAdapterList *list)
 {
-    if (list != adapters) {
-        delete adapters;
-        adapters = list;
-    }
+    if (list != adapters.get())
+        adapters.reset(list);
     comboBox->clear();
     if (adapters == nullptr)
         return;
     const QByteArray remembered = OrbConfigure().network().toUtf8();
-    const QPcapAdapter *preferred = findAdapter(adapters, remembered.isEmpty() ? nullptr : remembered.constData());
+    const QPcapAdapter *preferred = findAdapter(adapters.get(), remembered.isEmpty() ? nullptr : remembered.constData());
     int current = 0;
     for (int i = 0; i < adapters->count(); ++i) {
         comboBox->addItem(itemText(*adapters->at(i)));

@@ -3,6 +3,8 @@
 
 #include "OrbUtils/widgets/OrbDialog.h"
 
+#include <memory>
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -39,5 +41,5 @@ private:
     QLabel *label;
     QComboBox *comboBox;
     QPushButton *okButton;
-    QPcapAdapterList *adapters = nullptr;
+    std::unique_ptr<QPcapAdapterList> adapters;
 };

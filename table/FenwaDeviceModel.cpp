@@ -261,9 +261,13 @@ void FenwaDeviceModel::releaseAll()
 void FenwaDeviceModel::setDevices(const QList<FenwaDevice *> &devices)
 {
     beginResetModel();
+    // Taken before the old rows go: a record may be in both lists.
+    for (FenwaDevice *device : devices)
+        device->addRef();
     releaseAll();
     rows = QVector<FenwaDevice *>(devices.cbegin(), devices.cend());
     endResetModel();
+    startOver();
 }
 
 void FenwaDeviceModel::clearDevices()
@@ -271,6 +275,15 @@ void FenwaDeviceModel::clearDevices()
     beginResetModel();
     releaseAll();
     endResetModel();
+    startOver();
+}
+
+void FenwaDeviceModel::startOver()
+{
+    // A ticked box over new rows would claim they are all selected, an arrow
+    // an order the rows no longer have.
+    header->checkBox()->setChecked(false);
+    header->setSortIndicator(-1, header->sortIndicatorOrder());
 }
 
 void FenwaDeviceModel::announceAllRows()

@@ -13,9 +13,8 @@ class QTableView;
 // The terminals of the last search, one row each, and the selection the
 // settings pages work on (the checked rows).
 //
-// The model holds one reference to every record in it: whoever hands
-// records to setDevices has taken that reference already; the model drops it
-// when the row goes. It never changes a record's fields itself: in-cell edits
+// The model holds one reference to every record in it: setDevices takes it
+// and the model drops it when the row goes; the caller keeps its own. It never changes a record's fields itself: in-cell edits
 // of the name and MAC only raise modifyData, and a terminal batch writes the
 // record when the terminal accepted the change.
 class FenwaDeviceModel : public QAbstractTableModel
@@ -60,6 +59,8 @@ public:
     // Neither list takes references of its own.
     QList<FenwaDevice *> allDevices() const;
     QList<FenwaDevice *> checkedDevices() const;
+    // Both start a new table: every row unchecked, the header box unticked
+    // and no sort arrow (the rows come in the search's MAC order).
     void setDevices(const QList<FenwaDevice *> &devices);
     void clearDevices();
     // Shows field values a batch has written into the records.
@@ -83,6 +84,7 @@ public slots:
 private:
     void releaseAll();
     void announceAllRows();
+    void startOver();
 
     QVector<FenwaDevice *> rows;
     FenwaDeviceModelDelegate *delegate;

@@ -5,8 +5,10 @@
 #include <QtDebug>
 
 QCheckBoxHeaderView::QCheckBoxHeaderView(QWidget *parent)
-    : QHeaderView(Qt::Horizontal, parent), box(new QCheckBox(this))
+    : QHeaderView(Qt::Horizontal, parent), box(new QCheckBox(viewport()))
 {
+    // On the viewport, which the header scrolls with the table: a child of
+    // the header itself would stay put over whatever column scrolls under it.
     setSectionsClickable(true);
     // The check and play columns are 30 pixels wide; the style's minimum
     // would widen them.
@@ -24,7 +26,5 @@ void QCheckBoxHeaderView::onSectionResized(int logicalIndex, int oldSize, int ne
 void QCheckBoxHeaderView::updateGeometries()
 {
     QHeaderView::updateGeometries();
-    // Section 0's position moves with horizontal scrolling; the box stays
-    // on its section.
     box->move(sectionViewportPosition(0) + (sectionSize(0) - box->width()) / 2, 5);
 }

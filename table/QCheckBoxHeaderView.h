@@ -6,8 +6,9 @@
 class QCheckBox;
 
 // Horizontal header of the device table with the select-all box centred in
-// section 0. The box keeps its own state: it is not updated when rows are
-// checked one by one or the table is refilled.
+// section 0, scrolling sideways with it. The box keeps its own state: rows
+// checked one by one do not change it; the model unticks it when the table is
+// refilled or emptied.
 class QCheckBoxHeaderView : public QHeaderView
 {
     Q_OBJECT

@@ -1,12 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "OrbAlertDialog.h"
 
-#include <QLabel>
+#include "OrbTranslate.h"
 
-OrbAlertDialog::OrbAlertDialog(QWidget *parent) : OrbDialog(parent), label(new QLabel(this))
+#include <QLabel>
+#include <QPushButton>
+#include <algorithm>
+
+OrbAlertDialog::OrbAlertDialog(QWidget *parent)
+    : OrbDialog(parent), label(new QLabel(this)), okButton(new QPushButton(translate("OK"), this))
 {
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 void OrbAlertDialog::setText(const QString &text)
@@ -22,5 +29,8 @@ QString OrbAlertDialog::text() const
 void OrbAlertDialog::resizeEvent(QResizeEvent *event)
 {
     OrbDialog::resizeEvent(event);
-    label->setGeometry(0, 0, width(), height());
+    const int buttonWidth = std::max(100, okButton->sizeHint().width());
+    const int buttonTop = height() - 40;
+    label->setGeometry(10, 0, width() - 20, buttonTop);
+    okButton->setGeometry((width() - buttonWidth) / 2, buttonTop, buttonWidth, 30);
 }

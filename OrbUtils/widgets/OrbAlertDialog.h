@@ -4,8 +4,9 @@
 #include "OrbDialog.h"
 
 class QLabel;
+class QPushButton;
 
-// A box with one centred message, closed with the window's close control.
+// A box with one centred message and an OK button under it.
 class OrbAlertDialog : public OrbDialog
 {
     Q_OBJECT
@@ -19,4 +20,5 @@ protected:
 
 private:
     QLabel *label;
+    QPushButton *okButton;
 };

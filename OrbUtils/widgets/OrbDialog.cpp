@@ -3,7 +3,12 @@
 
 OrbDialog::OrbDialog(QWidget *parent) : QDialog(parent)
 {
-    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    // Title and close button only: a dialog minimised on its own would leave
+    // the window it blocks unusable and, under a plain window manager,
+    // nothing on screen to bring it back. Dialogs that are windows of their
+    // own add the buttons back.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
 }
 
 void OrbDialog::moveToCenter(QWidget *widget)

@@ -3,8 +3,9 @@
 
 #include <QDialog>
 
-// Base of every dialog of the workbench: no context-help button, and placed
-// over the window or page that opens it.
+// Base of every dialog of the workbench: a title and a close button (no
+// context help, no minimise or maximise), placed over the window or page
+// that opens it.
 class OrbDialog : public QDialog
 {
     Q_OBJECT

@@ -124,6 +124,24 @@ check "a target the search did not find fails with exit 1" eval '[ $rc -eq 1 ] &
 cli set-name "x" --all --bogus
 check "usage errors exit 2 with a message" eval '[ $rc -eq 2 ] && has "unknown option" "$err"'
 
+out=$(ip netns exec "$tool_ns" "$bin/fenwa-cli" 2>"$work/err")
+rc=$? err=$(cat "$work/err")
+check "without arguments the usage goes to stderr, exit 2" eval '[ $rc -eq 2 ] && [ -z "$out" ] && has "usage:" "$err"'
+
+sent_before=$(wc -l <"$work/commands.log")
+cli set-name "$(printf '%01100d' 0)" --all
+check "a name too long to send fails before the search, with the reason" \
+  eval '[ $rc -eq 2 ] && has "too long" "$err" && [ "$(wc -l <"$work/commands.log")" -eq "$sent_before" ]'
+cli set-sip '{"sip0":{"account":"801"},"sip1":{}}' --all
+check "set-sip without every field sends nothing" \
+  eval '[ $rc -eq 2 ] && has "is missing" "$err" && [ "$(wc -l <"$work/commands.log")" -eq "$sent_before" ]'
+
+cli get-sip --mac 02:fe:00:00:00:01
+cli set-sip "$out" --mac 02:fe:00:00:00:02
+check "a get-sip line is what set-sip takes" eval '[ $rc -eq 0 ]'
+cli set-name --mac 02:fe:00:00:00:03 -- -h
+check "after -- a name such as -h is a name, not a call for help" eval '[ $rc -eq 0 ] && has "\"name\":\"-h\"" "$(state)"'
+
 cli --interface nosuch0 search
 check "an unknown interface is named in the error" eval '[ $rc -eq 2 ] && has "nosuch0" "$err"'
 
@@ -153,7 +171,8 @@ start_sim --drop 100
 cli reboot --mac 02:fe:00:00:00:01 --time 300
 check "no reply at all: nothing found, exit 1" eval '[ $rc -eq 1 ]'
 cli reboot --all --time 300
-check "a batch that reaches no terminal exits 1" eval '[ $rc -eq 1 ] && has "no terminal" "$err"'
+check "a batch that reaches no terminal exits 1, naming the interface it searched" \
+  eval '[ $rc -eq 1 ] && has "no terminal" "$err" && has "veth-$tag-t" "$err"'
 
 # Firmware over the terminals' web side: the second answers 500, the fourth
 # refuses the connection.

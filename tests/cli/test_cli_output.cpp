@@ -2,9 +2,12 @@
 #include "CliLink.h"
 
 #include "link/FenwaDevice.h"
+#include "link/FenwaTerminal.h"
 
 #include <cJSON.h>
 #include <gtest/gtest.h>
+
+#include <ostream>
 
 namespace {
 
@@ -25,24 +28,75 @@ TEST(CliOutput, JsonLineHoldsRecordLinkAddressesAndExtras)
     cJSON *line = cJSON_Parse(deviceJsonLine(d).constData());
     ASSERT_NE(line, nullptr) << "not JSON: " << deviceJsonLine(d).constData();
     EXPECT_STREQ(cJSON_GetObjectItem(line, "name")->valuestring, "Gate \"7\"");
-    EXPECT_STREQ(cJSON_GetObjectItem(line, "ip")->valuestring, "10.0.0.5");
     EXPECT_STREQ(cJSON_GetObjectItem(line, "linkAddress")->valuestring, "192.168.1.7");
     EXPECT_STREQ(cJSON_GetObjectItem(line, "linkMac")->valuestring, "02:fe:00:00:00:07");
-    const cJSON *extras = cJSON_GetObjectItem(line, "extras");
-    EXPECT_STREQ(cJSON_GetObjectItem(extras, "micVolume")->valuestring, "7");
-    EXPECT_STREQ(cJSON_GetObjectItem(extras, "method")->valuestring, "search");
+    EXPECT_STREQ(cJSON_GetObjectItem(cJSON_GetObjectItem(line, "extras"), "micVolume")->valuestring, "7");
     EXPECT_EQ(deviceJsonLine(d).indexOf('\n'), -1);
     cJSON_Delete(line);
     d->release();
 }
 
-TEST(CliOutput, CsvQuotesOnlyWhatNeedsIt)
+struct TextCase {
+    const char *name;
+    const char *given; // a reply's value, as JSON
+    const char *shown; // the output's text for it
+};
+void PrintTo(const TextCase &c, std::ostream *os) { *os << c.name; }
+
+// A reply item as the search output shows it, from the JSON number or text
+// a terminal sent.
+class ReplyNumber : public ::testing::TestWithParam<TextCase> {};
+TEST_P(ReplyNumber, PrintsWhole)
 {
-    FenwaDevice *d = device(1, "{\"name\":\"Hall, east \\\"A\\\"\",\"type\":\"VQT40\"}");
-    const QString row = deviceCsvLine(d);
-    EXPECT_TRUE(row.startsWith(QStringLiteral("02:fe:00:00:00:01,\"Hall, east \"\"A\"\"\",VQT40,"))) << row.toStdString();
-    EXPECT_EQ(row.count(QLatin1Char(',')) - 1 /* inside the quoted name */, csvHeader().count(QLatin1Char(',')));
+    FenwaDevice *d = device(1, (QByteArray("{\"uptime\":") + GetParam().given + "}").constData());
+    EXPECT_EQ(d->extra(QStringLiteral("uptime")).toStdString(), GetParam().shown);
     d->release();
+}
+INSTANTIATE_TEST_SUITE_P(Cases, ReplyNumber,
+                         ::testing::Values(TextCase{"small", "7", "7"}, TextCase{"intMax", "2147483647", "2147483647"},
+                                           TextCase{"beyondInt", "3000000000", "3000000000"},
+                                           TextCase{"beyondUnsigned", "4294967296", "4294967296"},
+                                           TextCase{"negative", "-3000000000", "-3000000000"},
+                                           TextCase{"fraction", "1.5", "1.5"}, TextCase{"huge", "1e300", "1e+300"}),
+                         [](const ::testing::TestParamInfo<TextCase> &info) { return std::string(info.param.name); });
+
+// A name's CSV field: quoted exactly when a reader would split or misread it.
+class CsvName : public ::testing::TestWithParam<TextCase> {};
+TEST_P(CsvName, QuotesOnlyWhatNeedsIt)
+{
+    FenwaDevice *d = device(1, "{\"type\":\"VQT40\"}");
+    d->name = QString::fromUtf8(GetParam().given);
+    const QString row = deviceCsvLine(d);
+    const QString expected = QStringLiteral("02:fe:00:00:00:01,%1,VQT40,").arg(QString::fromUtf8(GetParam().shown));
+    EXPECT_TRUE(row.startsWith(expected)) << row.toStdString();
+    d->release();
+}
+INSTANTIATE_TEST_SUITE_P(Cases, CsvName,
+                         ::testing::Values(TextCase{"plain", "Hall A", "Hall A"},
+                                           TextCase{"comma", "Hall, east", "\"Hall, east\""},
+                                           TextCase{"quoteOnly", "Hall \"A\"", "\"Hall \"\"A\"\"\""},
+                                           TextCase{"lineFeed", "Hall\nA", "\"Hall\nA\""},
+                                           TextCase{"carriageReturn", "Hall\rA", "\"Hall\rA\""}),
+                         [](const ::testing::TestParamInfo<TextCase> &info) { return std::string(info.param.name); });
+
+// The search's order: by MAC value, whatever the case or separator of the
+// texts the terminals reported.
+TEST(CliOutput, MacOrderIgnoresCase)
+{
+    QList<FenwaDevice *> devices;
+    const char *reported[] = {"02:FE:00:00:00:0B", "02:fe:00:00:00:0a", "02-FE-00-00-00-02", "02:fe:00:00:00:10"};
+    for (int i = 0; i < 4; ++i) {
+        devices << device(uint8_t(i + 1), "{}");
+        devices.last()->macText = QLatin1String(reported[i]);
+    }
+    FenwaTerminal::keepOnePerMac(&devices);
+    QStringList order;
+    for (FenwaDevice *d : devices) {
+        order << d->macText;
+        d->release();
+    }
+    EXPECT_EQ(order, QStringList({"02-FE-00-00-00-02", "02:fe:00:00:00:0a", "02:FE:00:00:00:0B", "02:fe:00:00:00:10"}))
+        << order.join(' ').toStdString();
 }
 
 } // namespace

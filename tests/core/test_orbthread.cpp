@@ -22,8 +22,7 @@ public:
             destroyed->fetch_add(1);
     }
     std::atomic<int> runs{0};
-    std::atomic<bool> running{false};
-    std::atomic<bool> finished{false};
+    std::atomic<bool> running{false}, finished{false};
 
 protected:
     void run() override
@@ -80,23 +79,6 @@ bool waitFor(const std::atomic<bool> &flag, int ms)
 
 } // namespace
 
-TEST(OrbThread, ShouldStopWithoutThreadIsTrue)
-{
-    EXPECT_TRUE(OrbThread::shouldStop(nullptr));
-    CountingThread t;
-    EXPECT_FALSE(OrbThread::shouldStop(&t));
-    t.stop();
-    EXPECT_TRUE(OrbThread::shouldStop(&t));
-}
-
-TEST(OrbThread, ReleaseThreadOnEmptyPlaceDoesNothing)
-{
-    OrbThread *place = nullptr;
-    OrbThread::releaseThread(&place);
-    EXPECT_EQ(place, nullptr);
-    OrbThread::releaseThread(nullptr);
-}
-
 TEST(OrbThread, ReleaseThreadReturnsAfterRunAndDeletesTheWorker)
 {
     std::atomic<int> destroyed{0};
@@ -106,8 +88,7 @@ TEST(OrbThread, ReleaseThreadReturnsAfterRunAndDeletesTheWorker)
     OrbThread *place = worker;
     OrbThread::releaseThread(&place);
     EXPECT_EQ(place, nullptr);
-    // The last use went with the release: the object is deleted by now.
-    EXPECT_EQ(destroyed.load(), 1);
+    EXPECT_EQ(destroyed.load(), 1) << "the last use went with the release";
 }
 
 TEST(OrbThread, StartStopJoinStartRunsTheBodyAgain)
@@ -119,8 +100,7 @@ TEST(OrbThread, StartStopJoinStartRunsTheBodyAgain)
         EXPECT_FALSE(t.isStopRequested());
         t.stop();
         t.join();
-        EXPECT_TRUE(t.finished.load());
-        EXPECT_FALSE(t.running.load());
+        EXPECT_TRUE(t.finished && !t.running);
         EXPECT_EQ(t.runs.load(), round);
         t.finished.store(false);
     }

@@ -27,58 +27,80 @@ void sleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::vector<char *> toArgv(const QList<QByteArray> &args)
+// Forks and execs argv with stdout and stderr on fd; the child's pid, or -1.
+pid_t spawn(const QStringList &list, int fd, bool dieWithParent)
 {
+    QList<QByteArray> args;
     std::vector<char *> argv;
-    for (const QByteArray &a : args)
-        argv.push_back(const_cast<char *>(a.constData()));
+    for (const QString &s : list)
+        args.append(s.toLocal8Bit());
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
-    return argv;
+    const pid_t child = fork();
+    if (child == 0) {
+        // A test process that dies must not leave terminals answering.
+        if (dieWithParent)
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
 }
 
-QList<QByteArray> toBytes(const QStringList &list)
+// The shell helpers the CLI's end-to-end script uses make the segment here
+// too: one way of building it, one place to get its waits right.
+int netnsLib(const QString &commands, QByteArray *output = nullptr)
 {
-    QList<QByteArray> out;
-    for (const QString &s : list)
-        out.append(s.toLocal8Bit());
-    return out;
+    static const QString lib = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../scripts/netns-lib.sh";
+    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(lib, commands)}, output);
+}
+
+// Namespaces left behind by runs that died (their pid is gone); their
+// simulators died with them (PDEATHSIG).
+void removeStale()
+{
+    DIR *d = opendir("/run/netns");
+    while (struct dirent *e = d ? readdir(d) : nullptr) {
+        const QByteArray name(e->d_name);
+        bool ok = false;
+        const pid_t owner = name.mid(int(sizeof kPrefix) + 1).toInt(&ok);
+        if (name.startsWith(kPrefix) && ok && owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
+            runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(name)});
+    }
+    if (d)
+        closedir(d);
 }
 
 } // namespace
 
-int runCommand(const QStringList &argvList, QByteArray *err)
+int runCommand(const QStringList &argv, QByteArray *output)
 {
-    const QList<QByteArray> args = toBytes(argvList);
-    std::vector<char *> argv = toArgv(args);
     int pipeFd[2];
     if (pipe2(pipeFd, O_CLOEXEC) != 0)
         return -1;
-    const pid_t child = fork();
-    if (child < 0) {
-        ::close(pipeFd[0]);
-        ::close(pipeFd[1]);
-        return -1;
-    }
-    if (child == 0) {
-        dup2(pipeFd[1], 1);
-        dup2(pipeFd[1], 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
+    const pid_t child = spawn(argv, pipeFd[1], false);
     ::close(pipeFd[1]);
     QByteArray text;
     char buf[512];
-    ssize_t n;
-    while ((n = ::read(pipeFd[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    while (child > 0) {
+        const ssize_t n = ::read(pipeFd[0], buf, sizeof buf);
         if (n > 0)
-            text.append(buf, static_cast<int>(n));
+            text.append(buf, int(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
     ::close(pipeFd[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (err)
-        *err = text.trimmed();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (output)
+        *output = text.trimmed();
+    return child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // ---- segment ----------------------------------------------------------------
@@ -92,42 +114,6 @@ E2eSegment::E2eSegment()
     simIf = "fws" + pid;
 }
 
-E2eSegment::~E2eSegment()
-{
-    destroy();
-}
-
-void E2eSegment::removeStale()
-{
-    DIR *d = opendir("/run/netns");
-    if (!d)
-        return;
-    QList<QByteArray> stale;
-    while (struct dirent *e = readdir(d)) {
-        const QByteArray name(e->d_name);
-        if (!name.startsWith(kPrefix) || name.size() < 9)
-            continue;
-        bool ok = false;
-        const pid_t owner = name.mid(static_cast<int>(sizeof kPrefix - 1) + 2).toInt(&ok);
-        if (ok && owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
-            stale.append(name);
-    }
-    closedir(d);
-    for (const QByteArray &ns : stale) {
-        // Simulators of a dead run die with their parent (PDEATHSIG); only the
-        // namespace mounts are left to remove.
-        runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(ns)});
-    }
-}
-
-// The shell helpers the CLI's end-to-end script uses make the segment here
-// too: one way of building it, one place to get its waits right.
-static int netnsLib(const QString &commands, QByteArray *output)
-{
-    static const QString lib = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../scripts/netns-lib.sh";
-    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(lib, commands)}, output);
-}
-
 QByteArray E2eSegment::create()
 {
     removeStale();
@@ -136,29 +122,22 @@ QByteArray E2eSegment::create()
     if (netnsLib(QStringLiteral("netns_segment_up %1 %2 %3 %4 %5")
                      .arg(QString(toolNs), QString(toolIf), QString(simNs), QString(simIf), toolAddress()),
                  &err)
-        != 0) {
-        destroy();
-        return "netns_segment_up: " + err;
-    }
+        != 0)
+        err = "netns_segment_up: " + err;
     // Not a name anyone could guess and plant beforehand.
     QByteArray pattern = QDir::tempPath().toLocal8Bit() + "/fenwa-e2e-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
+    if (err.isEmpty() && mkdtemp(pattern.data()) == nullptr)
+        err = "mkdtemp: " + QByteArray(std::strerror(errno));
+    dir = err.isEmpty() ? pattern : QByteArray();
+    const int fd = err.isEmpty() ? ::open(("/run/netns/" + toolNs).constData(), O_RDONLY | O_CLOEXEC) : -1;
+    originalNs = fd >= 0 ? ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC) : -1;
+    if (err.isEmpty() && (fd < 0 || originalNs < 0 || setns(fd, CLONE_NEWNET) != 0))
+        err = "cannot enter " + toolNs + ": " + QByteArray(std::strerror(errno));
+    if (fd >= 0)
+        ::close(fd);
+    if (!err.isEmpty())
         destroy();
-        return "mkdtemp: " + QByteArray(std::strerror(errno));
-    }
-    dir = pattern;
-
-    originalNs = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    const int fd = ::open(("/run/netns/" + toolNs).constData(), O_RDONLY | O_CLOEXEC);
-    if (originalNs < 0 || fd < 0 || setns(fd, CLONE_NEWNET) != 0) {
-        const QByteArray why = QByteArray("cannot enter ") + toolNs + ": " + QByteArray(std::strerror(errno));
-        if (fd >= 0)
-            ::close(fd);
-        destroy();
-        return why;
-    }
-    ::close(fd);
-    return QByteArray();
+    return err;
 }
 
 void E2eSegment::destroy()
@@ -180,18 +159,16 @@ void E2eSegment::destroy()
 
 bool E2eSegment::setToolInterfaceUp(bool up)
 {
-    return netnsLib(QStringLiteral("ip -n %1 link set %2 %3").arg(QString(toolNs), QString(toolIf), up ? "up" : "down")
-                        + (up ? QStringLiteral(" && netns_wait_carrier %1 %2").arg(QString(toolNs), QString(toolIf))
-                              : QString()),
-                    nullptr)
+    const QString ns = QString(toolNs), dev = QString(toolIf);
+    return netnsLib(up ? QStringLiteral("ip -n %1 link set %2 up && netns_wait_carrier %1 %2").arg(ns, dev)
+                       : QStringLiteral("ip -n %1 link set %2 down").arg(ns, dev))
         == 0;
 }
 
 bool E2eSegment::setMtu(int mtu)
 {
     return netnsLib(QStringLiteral("ip -n %1 link set %2 mtu %5 && ip -n %3 link set %4 mtu %5")
-                        .arg(QString(toolNs), QString(toolIf), QString(simNs), QString(simIf), QString::number(mtu)),
-                    nullptr)
+                        .arg(QString(toolNs), QString(toolIf), QString(simNs), QString(simIf), QString::number(mtu)))
         == 0;
 }
 
@@ -205,45 +182,20 @@ QByteArray SimProcess::start(const E2eSegment &segment, const QStringList &extra
     outFile = segment.dir + "/sim.out";
     QFile::remove(QString::fromLocal8Bit(stateFile));
     QFile::remove(QString::fromLocal8Bit(commandLog));
-
-    QStringList argv{"ip",
-                     "netns",
-                     "exec",
-                     QString::fromLocal8Bit(segment.simNs),
-                     FENWA_SIM_PATH,
-                     "--interface",
-                     QString::fromLocal8Bit(segment.simIf),
-                     "--state-file",
-                     QString::fromLocal8Bit(stateFile),
-                     "--command-log",
-                     QString::fromLocal8Bit(commandLog)};
-    argv += extraArgs;
-    const QList<QByteArray> args = toBytes(argv);
-    std::vector<char *> cargv = toArgv(args);
-    const pid_t child = fork();
-    if (child < 0)
-        return "fork failed";
-    if (child == 0) {
-        // A test process that dies must not leave terminals answering.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int out = ::open(outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
-        if (out >= 0) {
-            dup2(out, 1);
-            dup2(out, 2);
-        }
-        execvp(cargv[0], cargv.data());
-        _exit(127);
-    }
-    pid = child;
-    for (int i = 0; i < 200; ++i) {
+    const int out = ::open(outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    pid = spawn(QStringList{"ip", "netns", "exec", segment.simNs, FENWA_SIM_PATH, "--interface", segment.simIf,
+                            "--state-file", stateFile, "--command-log", commandLog}
+                    + extraArgs,
+                out, true);
+    if (out >= 0)
+        ::close(out);
+    for (int i = 0; pid > 0 && i < 200; ++i, sleepMs(20)) {
         if (QFile::exists(QString::fromLocal8Bit(stateFile)))
             return QByteArray();
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
             pid = -1;
             return "fenwa-sim exited: " + output();
         }
-        sleepMs(20);
     }
     stop();
     return "fenwa-sim not ready after 4 s: " + output();
@@ -254,52 +206,47 @@ void SimProcess::stop()
     if (pid <= 0)
         return;
     kill(pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 250; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+    for (int i = 0; i < 250; ++i, sleepMs(20))
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
             pid = -1;
             return;
         }
-        sleepMs(20);
-    }
     kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
+    waitpid(pid, nullptr, 0);
     pid = -1;
 }
 
 QJsonObject SimProcess::state() const
 {
     QFile f(QString::fromLocal8Bit(stateFile));
-    if (!f.open(QIODevice::ReadOnly))
-        return QJsonObject();
-    return QJsonDocument::fromJson(f.readAll()).object();
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+}
+
+QJsonObject SimProcess::terminal(const QString &mac) const
+{
+    for (const QJsonValue &v : terminals())
+        if (v.toObject().value("mac").toString() == mac)
+            return v.toObject();
+    return QJsonObject();
 }
 
 QJsonObject SimProcess::stats() const
 {
-    struct stat before;
+    struct stat before, now;
     const bool had = ::stat(stateFile.constData(), &before) == 0;
-    if (pid > 0 && kill(pid, SIGUSR1) == 0) {
-        // The dump is renamed into place: a new inode means a new dump.
-        for (int i = 0; i < 200; ++i) {
-            struct stat now;
+    // The dump is renamed into place: a new inode means a new dump.
+    if (pid > 0 && kill(pid, SIGUSR1) == 0)
+        for (int i = 0; i < 200; ++i, sleepMs(5))
             if (::stat(stateFile.constData(), &now) == 0 && (!had || now.st_ino != before.st_ino))
                 break;
-            sleepMs(5);
-        }
-    }
     return state().value("stats").toObject();
 }
 
 QList<QByteArray> SimProcess::commands() const
 {
     QFile f(QString::fromLocal8Bit(commandLog));
-    QList<QByteArray> lines;
-    if (!f.open(QIODevice::ReadOnly))
-        return lines;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (!line.isEmpty())
-            lines.append(line);
+    QList<QByteArray> lines = f.open(QIODevice::ReadOnly) ? f.readAll().split('\n') : QList<QByteArray>();
+    lines.removeAll(QByteArray());
     return lines;
 }
 

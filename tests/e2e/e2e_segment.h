@@ -16,7 +16,7 @@ class E2eSegment
 {
 public:
     E2eSegment();
-    ~E2eSegment();
+    ~E2eSegment() { destroy(); }
 
     // Returns an empty text on success, else why the segment cannot be made.
     QByteArray create();
@@ -31,9 +31,6 @@ public:
     QByteArray toolNs, simNs, toolIf, simIf;
     QByteArray dir; // scratch folder (mkdtemp) for state file, command log, output
     static const char *toolAddress() { return "192.168.1.2/24"; }
-
-    // Namespaces left behind by runs that died (their pid is gone).
-    static void removeStale();
 
 private:
     bool created = false;
@@ -53,10 +50,11 @@ public:
     // text on success, else what went wrong.
     QByteArray start(const E2eSegment &segment, const QStringList &extraArgs);
     void stop();
-    bool running() const { return pid > 0; }
 
     QJsonObject state() const;
-    QJsonObject terminal(int index) const { return state().value("terminals").toArray().at(index).toObject(); }
+    QJsonArray terminals() const { return state().value("terminals").toArray(); }
+    QJsonObject terminal(int index) const { return terminals().at(index).toObject(); }
+    QJsonObject terminal(const QString &mac) const;
     // Reply counters; asks the simulator for a fresh dump first (they change
     // without a state change).
     QJsonObject stats() const;

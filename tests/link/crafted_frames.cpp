@@ -10,15 +10,33 @@ const uint8_t kTermIp[4] = {192, 168, 1, 100};
 const uint8_t kOtherMac[6] = {0x02, 0xfe, 0x00, 0x00, 0x00, 0x02};
 const uint8_t kOtherIp[4] = {192, 168, 1, 101};
 
-QPcapPacket *craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const uint8_t dstMac[6],
-                        const uint8_t dstIp[4], const QByteArray &text)
+PacketPtr craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const uint8_t dstMac[6],
+                     const uint8_t dstIp[4], const QByteArray &text)
 {
     uint8_t header[QPCAP_HEADER_SIZE];
     buildCommandHeader(header, text.size());
-    auto *packet = new QPcapPacket;
-    buildFrame(packet, srcMac, srcIp, dstMac, dstIp, header, QPCAP_HEADER_SIZE,
+    PacketPtr packet(new QPcapPacket);
+    buildFrame(packet.get(), srcMac, srcIp, dstMac, dstIp, header, QPCAP_HEADER_SIZE,
                reinterpret_cast<const uint8_t *>(text.constData()), text.size());
     return packet;
+}
+
+const cJSON *JsonDoc::item(const std::string &path) const
+{
+    const cJSON *at = j;
+    for (size_t from = 0, dot; at; from = dot + 1) {
+        dot = path.find('.', from);
+        at = cJSON_GetObjectItemCaseSensitive(at, path.substr(from, dot - from).c_str());
+        if (dot == std::string::npos)
+            break;
+    }
+    return at;
+}
+
+std::string JsonDoc::str(const std::string &path) const
+{
+    const cJSON *i = item(path);
+    return cJSON_IsString(i) ? i->valuestring : "<absent>";
 }
 
 int ScriptedDevice::send(const uint8_t *frame, int length)

@@ -8,12 +8,33 @@
 #include <QList>
 #include <QMutex>
 #include <QWaitCondition>
+#include <cJSON.h>
 #include <cstdint>
+#include <memory>
+#include <string>
+
+struct PacketRelease {
+    void operator()(QPcapPacket *p) const { p->release(); }
+};
+using PacketPtr = std::unique_ptr<QPcapPacket, PacketRelease>;
 
 // A command frame as a terminal would send it: ARP request from mac/ip with
-// the command header and text. The caller releases the packet.
-QPcapPacket *craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const uint8_t dstMac[6],
-                        const uint8_t dstIp[4], const QByteArray &text);
+// the command header and text.
+PacketPtr craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const uint8_t dstMac[6],
+                     const uint8_t dstIp[4], const QByteArray &text);
+inline QByteArray bytesOf(const QPcapPacket *p)
+{
+    return QByteArray(reinterpret_cast<const char *>(p->frame()), p->length());
+}
+
+// A parsed JSON text, freed with the object. str("a.b") reads a nested text.
+struct JsonDoc {
+    explicit JsonDoc(const QByteArray &text) : j(cJSON_ParseWithLength(text.constData(), size_t(text.size()))) {}
+    ~JsonDoc() { cJSON_Delete(j); }
+    const cJSON *item(const std::string &path) const;
+    std::string str(const std::string &path) const;
+    cJSON *j;
+};
 
 // What a ScriptedDevice sends and answers, shared with the test.
 struct DeviceScript {
@@ -41,9 +62,4 @@ private:
     DeviceScript *script;
 };
 
-extern const uint8_t kToolMac[6];
-extern const uint8_t kToolIp[4];
-extern const uint8_t kTermMac[6];
-extern const uint8_t kTermIp[4];
-extern const uint8_t kOtherMac[6];
-extern const uint8_t kOtherIp[4];
+extern const uint8_t kToolMac[6], kToolIp[4], kTermMac[6], kTermIp[4], kOtherMac[6], kOtherIp[4];

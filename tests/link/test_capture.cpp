@@ -12,20 +12,18 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <cerrno>
+#include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <memory>
 #include <grp.h>
 #include <linux/capability.h>
-#include <arpa/inet.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
+#include <memory>
 #include <net/if.h>
 #include <poll.h>
-#include <random>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -41,11 +39,10 @@ bool segmentUp = false;
 // -1 when it is still running.
 int waitExit(pid_t pid, int ms)
 {
-    for (int waited = 0; waited <= ms; waited += 5) {
+    for (int waited = 0; waited <= ms; waited += 5, usleep(5000)) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid)
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        usleep(5000);
     }
     return -1;
 }
@@ -54,11 +51,9 @@ int waitExit(pid_t pid, int ms)
 QByteArray readSome(int fd, int length, int ms)
 {
     QByteArray bytes;
-    while (bytes.size() < length) {
-        struct pollfd p = {fd, POLLIN, 0};
-        char buf[2048];
-        if (poll(&p, 1, ms) <= 0)
-            break;
+    char buf[2048];
+    struct pollfd p = {fd, POLLIN, 0};
+    while (bytes.size() < length && poll(&p, 1, ms) > 0) {
         const ssize_t n = read(fd, buf, std::min<size_t>(sizeof buf, size_t(length - bytes.size())));
         if (n <= 0)
             break;
@@ -72,12 +67,17 @@ QByteArray message(char type, const QByteArray &payload)
     return QByteArray(1, type) + char(payload.size() >> 8) + char(payload.size() & 0xff) + payload;
 }
 
-// A command frame as the link builds it, from mac.
+// A command frame as the link builds it, from mac, to every terminal.
 QByteArray commandFrame(const QByteArray &mac, const QByteArray &text = "{\"id\":7,\"method\":\"search\"}")
 {
-    QByteArray f = QByteArray(6, '\xff') + mac + QByteArray("\x08\x06\x00\x01\x08\x00\x06\x04\x00\x01", 10) + mac
-        + QByteArray(4, '\0') + QByteArray(6, '\xff') + QByteArray(4, '\xff');
-    return f + QByteArray("\x88\x88\x01", 3) + QByteArray(15, '\0') + text;
+    return QByteArray(6, '\xff') + mac + QByteArray("\x08\x06\x00\x01\x08\x00\x06\x04\x00\x01", 10) + mac
+        + QByteArray(4, '\0') + QByteArray(10, '\xff') + QByteArray("\x88\x88\x01", 3) + QByteArray(15, '\0') + text;
+}
+
+QByteArray withByte(QByteArray frame, int at, char value)
+{
+    frame[at] = value;
+    return frame;
 }
 
 // The helper on fwa, spoken to through fd.
@@ -105,6 +105,20 @@ struct Helper {
         mac = ready.mid(3);
         return rc == 0 && ready.size() == 9 && ready[0] == QPCAP_HELPER_READY;
     }
+    // Its exit status once its input is closed (or -1 while it runs on).
+    int finish(bool closeInput = false)
+    {
+        if (closeInput) {
+            close(fd);
+            fd = -1;
+        } else {
+            shutdown(fd, SHUT_WR);
+        }
+        const int status = waitExit(pid, 3000);
+        if (status >= 0)
+            pid = -1;
+        return status;
+    }
     ~Helper()
     {
         if (fd >= 0)
@@ -118,7 +132,7 @@ struct Helper {
 
 // A raw socket on fwb: frames that reach the far end, and frames sent from it.
 struct FarEnd {
-    int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    int fd = segmentUp ? socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL)) : -1;
     FarEnd()
     {
         struct sockaddr_ll at;
@@ -149,6 +163,7 @@ protected:
         ASSERT_TRUE(helper.start()) << "the helper did not report READY";
     }
     Helper helper;
+    const FarEnd far;
 };
 
 struct Refusal {
@@ -158,22 +173,13 @@ struct Refusal {
 void PrintTo(const Refusal &c, std::ostream *os) { *os << c.label; }
 
 class Refuses : public CaptureHelper, public ::testing::WithParamInterface<Refusal> {};
-
-QByteArray withByte(QByteArray frame, int at, char value)
-{
-    frame[at] = value;
-    return frame;
-}
 } // namespace
 
 TEST_P(Refuses, AndEndsWithoutSendingAnything)
 {
-    const FarEnd far;
     const QByteArray bytes = GetParam().bytes(helper.mac);
     ASSERT_EQ(write(helper.fd, bytes.constData(), size_t(bytes.size())), bytes.size());
-    shutdown(helper.fd, SHUT_WR);
-    EXPECT_EQ(waitExit(helper.pid, 2000), QPCAP_HELPER_REFUSED);
-    helper.pid = -1;
+    EXPECT_EQ(helper.finish(), QPCAP_HELPER_REFUSED);
     EXPECT_TRUE(far.receive(100).isEmpty()) << "a refused frame reached the wire";
 }
 
@@ -189,6 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"NotArp", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 13, 0x00)); }},
         Refusal{"ArpReply", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 21, 0x02)); }},
         Refusal{"NoCommandHeader", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 43, 0)); }},
+        // The last byte of the helper's MAC, changed (a fixed value would be
+        // the interface's own once in 256 runs).
         Refusal{"ForeignSourceMac", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 11, m[5] ^ 1)); }},
         Refusal{"ForeignArpSender", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 27, m[5] ^ 1)); }},
         Refusal{"CutShortByTheParentsEnd",
@@ -197,19 +205,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CaptureHelper, SendsCommandFramesAndPassesBackNothingElseWithoutCapabilities)
 {
-    const FarEnd far;
-    const QByteArray frame = commandFrame(helper.mac);
-    const QByteArray out = message('S', frame);
+    const QByteArray frame = commandFrame(helper.mac), out = message('S', frame);
     ASSERT_EQ(write(helper.fd, out.constData(), size_t(out.size())), out.size());
     EXPECT_EQ(far.receive(1000), frame);
 
     // What the far end sends: only the command frame may come back.
-    const QByteArray other("\x02\x00\x00\x00\x00\x09", 6);
-    const QByteArray command = QByteArray(6, '\xff') + other + commandFrame(other).mid(12);
-    QByteArray ipv4 = command;
-    ipv4[12] = 0x08, ipv4[13] = 0x00;
-    far.send(ipv4);
-    far.send(withByte(command, 42, 0x11));
+    const QByteArray command = commandFrame(QByteArray("\x02\x00\x00\x00\x00\x09", 6));
+    far.send(withByte(command, 13, 0x00)); // IPv4
+    far.send(withByte(command, 42, 0x11)); // no command header
     far.send(command);
     EXPECT_EQ(readSome(helper.fd, 3 + command.size(), 1000), message('F', command));
     EXPECT_TRUE(readSome(helper.fd, 1, 200).isEmpty());
@@ -217,43 +220,9 @@ TEST_F(CaptureHelper, SendsCommandFramesAndPassesBackNothingElseWithoutCapabilit
     QFile status(QStringLiteral("/proc/%1/status").arg(helper.pid));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly | QIODevice::Text));
     const QByteArray text = status.readAll();
-    EXPECT_TRUE(text.contains("CapPrm:\t0000000000000000")) << text.constData();
-    EXPECT_TRUE(text.contains("CapEff:\t0000000000000000"));
-    close(helper.fd);
-    helper.fd = -1;
-    EXPECT_EQ(waitExit(helper.pid, 2000), 0) << "the end of its input ends it";
-    helper.pid = -1;
-}
-
-TEST_F(CaptureHelper, SurvivesMutatedInputAndSendsOnlyItsOwnCommandFrames)
-{
-    const FarEnd far;
-    const unsigned seed = std::random_device{}();
-    std::mt19937 random(seed);
-    const QByteArray valid = message('S', commandFrame(helper.mac));
-    for (int round = 0; round < 200; ++round) {
-        Helper h;
-        ASSERT_TRUE(h.start()) << "seed " << seed;
-        QByteArray bytes = valid;
-        for (int flips = 1 + int(random() % 4); flips > 0; --flips)
-            bytes[int(random() % unsigned(bytes.size()))] = char(random());
-        if (random() % 4 == 0)
-            bytes = bytes.left(int(random() % unsigned(bytes.size())));
-        if (random() % 4 == 0)
-            bytes += QByteArray(int(random() % 2000), char(random()));
-        if (write(h.fd, bytes.constData(), size_t(bytes.size())) < 0) {
-            // It may have refused and gone before the last byte.
-        }
-        shutdown(h.fd, SHUT_WR);
-        const int status = waitExit(h.pid, 3000);
-        h.pid = -1;
-        ASSERT_TRUE(status == 0 || status == QPCAP_HELPER_REFUSED) << "status " << status << ", seed " << seed;
-        for (QByteArray f = far.receive(0); !f.isEmpty(); f = far.receive(0)) {
-            ASSERT_GE(f.size(), 60) << "seed " << seed;
-            EXPECT_EQ(f.mid(6, 6) + f.mid(22, 6), helper.mac + helper.mac) << "seed " << seed;
-            EXPECT_EQ(f.mid(12, 2) + f.mid(42, 2), QByteArray("\x08\x06\x88\x88", 4)) << "seed " << seed;
-        }
-    }
+    EXPECT_TRUE(text.contains("CapPrm:\t0000000000000000") && text.contains("CapEff:\t0000000000000000"))
+        << text.constData();
+    EXPECT_EQ(helper.finish(true), 0) << "the end of its input ends it";
 }
 
 TEST_F(CaptureHelper, EndsWhenItsParentDiesEvenWithItsInputStillOpen)
@@ -342,15 +311,14 @@ TEST_P(Permission, IsReadFromTheEffectiveSet)
     EXPECT_EQ(waitExit(child, 5000), c.expected ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Users, Permission,
-    ::testing::Values(
-        PermissionCase{"Root", false, 0, 0, true},
-        PermissionCase{"NobodyWithout", true, 0, 0, false},
-        PermissionCase{"NobodyWithNetRaw", true, CAP_TO_MASK(CAP_NET_RAW), CAP_TO_MASK(CAP_NET_RAW), true},
-        PermissionCase{"NobodyWithNetRawOnlyPermitted", true, 0, CAP_TO_MASK(CAP_NET_RAW), false},
-        PermissionCase{"NobodyWithNetAdminOnly", true, CAP_TO_MASK(CAP_NET_ADMIN), CAP_TO_MASK(CAP_NET_ADMIN), false}),
-    [](const ::testing::TestParamInfo<PermissionCase> &info) { return std::string(info.param.label); });
+const uint32_t kRaw = CAP_TO_MASK(CAP_NET_RAW), kAdmin = CAP_TO_MASK(CAP_NET_ADMIN);
+INSTANTIATE_TEST_SUITE_P(Users, Permission,
+                         ::testing::Values(PermissionCase{"Root", false, 0, 0, true},
+                                           PermissionCase{"NobodyWithout", true, 0, 0, false},
+                                           PermissionCase{"NobodyWithNetRaw", true, kRaw, kRaw, true},
+                                           PermissionCase{"NobodyWithNetRawOnlyPermitted", true, 0, kRaw, false},
+                                           PermissionCase{"NobodyWithNetAdminOnly", true, kAdmin, kAdmin, false}),
+                         [](const ::testing::TestParamInfo<PermissionCase> &info) { return std::string(info.param.label); });
 
 int main(int argc, char **argv)
 {

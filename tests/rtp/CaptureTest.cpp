@@ -26,27 +26,23 @@ class PrivatePulseServer
 public:
     PrivatePulseServer()
     {
-        const QByteArray runtime = dir.path().toLocal8Bit();
-        const QByteArray socket = runtime + "/native";
+        const QString socket = dir.filePath(QStringLiteral("native"));
         server.setProcessChannelMode(QProcess::MergedChannels);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir.path());
-        env.insert(QStringLiteral("HOME"), dir.path());
+        for (const char *name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "HOME"})
+            env.insert(QLatin1String(name), dir.path());
         server.setProcessEnvironment(env);
         // -n: no system configuration; as root it still runs (with a warning).
         server.start(QStringLiteral("pulseaudio"),
-                     {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                      QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"),
-                      QStringLiteral("-L"),
-                      QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=%1").arg(QLatin1String(socket)),
-                      QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=%1 rate=48000").arg(QLatin1String(SinkName))});
+                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes", "-L",
+                      "module-native-protocol-unix auth-anonymous=1 socket=" + socket, "-L",
+                      QStringLiteral("module-null-sink sink_name=%1 rate=48000").arg(QLatin1String(SinkName))});
         if (!server.waitForStarted(5000)) {
             problem = "pulseaudio is not installed (scripts/setup.sh installs it)";
             return;
         }
         previous = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", "unix:" + socket);
+        qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
         for (int i = 0; i < 50 && !reached; ++i) {
             getAudioDevices(&reached);
             if (!reached)

@@ -7,15 +7,12 @@
 
 namespace {
 
-struct HeaderCase
-{
+struct HeaderCase {
     const char *name;
     uint8_t bytes[4];
     int frameLength; // -1: refused
-    int samples;
-    int rate;
+    int samples, rate;
 };
-
 void PrintTo(const HeaderCase &c, std::ostream *os) { *os << c.name; }
 
 class MpegHeaderTest : public ::testing::TestWithParam<HeaderCase> {};
@@ -27,11 +24,10 @@ TEST_P(MpegHeaderTest, LengthSamplesAndRateFollowTheHeader)
     const HeaderCase c = GetParam();
     MpegAudioHeader h;
     ASSERT_EQ(parseMpegAudioHeader(c.bytes, 4, &h), c.frameLength > 0);
-    if (c.frameLength < 0)
-        return;
-    EXPECT_EQ(h.frameLength, c.frameLength);
-    EXPECT_EQ(h.samplesPerFrame, c.samples);
-    EXPECT_EQ(h.sampleRate, c.rate);
+    if (c.frameLength > 0) {
+        EXPECT_TRUE(h.frameLength == c.frameLength && h.samplesPerFrame == c.samples && h.sampleRate == c.rate)
+            << h.frameLength << " bytes, " << h.samplesPerFrame << " samples, " << h.sampleRate << " Hz";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -53,72 +49,53 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{"RiffWave", {'R', 'I', 'F', 'F'}, -1, 0, 0}),
     [](const ::testing::TestParamInfo<HeaderCase> &info) { return info.param.name; });
 
-std::vector<uint8_t> frame(int length)
-{
-    std::vector<uint8_t> f(size_t(length), 0x55);
-    const uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x64}; // 417 bytes
-    std::copy(header, header + 4, f.begin());
-    return f;
-}
-
 // After bytes that are not a frame, a sync pattern counts only when another
 // frame of the same stream follows it or it ends the buffer.
 TEST(MpegFrameSearch, StraySyncInOtherBytesIsNotAFrame)
 {
-    std::vector<uint8_t> bytes(100, 0x00);
+    std::vector<uint8_t> frame(417, 0x55), bytes(100, 0x00);
+    frame[0] = 0xFF, frame[1] = 0xFB, frame[2] = 0x90, frame[3] = 0x64;
     bytes[10] = 0xFF, bytes[11] = 0xFB, bytes[12] = 0x10, bytes[13] = 0x64; // a 104-byte "frame" at 10
-    const std::vector<uint8_t> f = frame(417);
-    bytes.insert(bytes.end(), f.begin(), f.end());
-    bytes.insert(bytes.end(), f.begin(), f.end());
+    for (int i = 0; i < 2; ++i)
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
     size_t offset = 0;
     MpegAudioHeader h;
-    ASSERT_TRUE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
-    EXPECT_EQ(offset, 100u);
-    offset += size_t(h.frameLength);
-    ASSERT_TRUE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
-    EXPECT_EQ(offset, 517u);
-    offset += size_t(h.frameLength);
+    for (size_t expected : {100u, 517u}) {
+        ASSERT_TRUE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
+        EXPECT_EQ(offset, expected);
+        offset += size_t(h.frameLength);
+    }
     EXPECT_FALSE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
-    // A frame cut short is not sent.
     offset = 0;
-    EXPECT_FALSE(findMpegAudioFrame(f.data(), 416, &offset, &h));
+    EXPECT_FALSE(findMpegAudioFrame(frame.data(), 416, &offset, &h)) << "a frame cut short is not sent";
 }
 
-struct SplitCase
-{
-    int frameLength;
-    std::vector<int> sizes;
-};
-
-void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.frameLength << " bytes"; }
-
-class MpegFragmentTest : public ::testing::TestWithParam<SplitCase> {};
+class MpegFragmentTest : public ::testing::TestWithParam<std::pair<int, std::vector<int>>> {};
 
 TEST_P(MpegFragmentTest, FragmentsCarryTheirOffsetAndRebuildTheFrame)
 {
-    const SplitCase c = GetParam();
-    std::vector<uint8_t> f(size_t(c.frameLength));
+    const int length = GetParam().first;
+    const std::vector<int> &sizes = GetParam().second; // none: too long for the 16-bit offset
+    std::vector<uint8_t> f(static_cast<size_t>(length)), rebuilt;
     for (size_t i = 0; i < f.size(); ++i)
         f[i] = uint8_t(i * 13 + 1);
-    ASSERT_EQ(mpegAudioFragmentCount(c.frameLength, 1300), int(c.sizes.size()));
-    std::vector<uint8_t> rebuilt;
+    ASSERT_EQ(mpegAudioFragmentCount(length, 1300), int(sizes.size()));
     uint8_t out[1300];
-    if (c.sizes.empty()) { // too long for the 16-bit offset: refused, not cut short
-        EXPECT_EQ(mpegAudioFragment(f.data(), c.frameLength, 1300, 0, out), -1);
-        return;
-    }
-    for (int i = 0; i < int(c.sizes.size()); ++i) {
-        ASSERT_EQ(mpegAudioFragment(f.data(), c.frameLength, 1300, i, out), c.sizes[size_t(i)]);
+    for (int i = 0; i < int(sizes.size()); ++i) {
+        ASSERT_EQ(mpegAudioFragment(f.data(), length, 1300, i, out), sizes[size_t(i)]);
         EXPECT_EQ(out[0] | out[1], 0);
         EXPECT_EQ(size_t((out[2] << 8) | out[3]), rebuilt.size());
-        rebuilt.insert(rebuilt.end(), out + 4, out + c.sizes[size_t(i)]);
+        rebuilt.insert(rebuilt.end(), out + 4, out + sizes[size_t(i)]);
     }
-    EXPECT_EQ(rebuilt, f);
-    EXPECT_EQ(mpegAudioFragment(f.data(), c.frameLength, 1300, int(c.sizes.size()), out), -1);
+    EXPECT_EQ(rebuilt, sizes.empty() ? std::vector<uint8_t>() : f);
+    EXPECT_EQ(mpegAudioFragment(f.data(), length, 1300, int(sizes.size()), out), -1) << "refused, not cut short";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, MpegFragmentTest,
-                         ::testing::Values(SplitCase{1, {5}}, SplitCase{1296, {1300}}, SplitCase{1297, {1300, 5}},
-                                           SplitCase{2880, {1300, 1300, 292}}, SplitCase{70000, {}}));
+                         ::testing::Values(std::make_pair(1, std::vector<int>{5}),
+                                           std::make_pair(1296, std::vector<int>{1300}),
+                                           std::make_pair(1297, std::vector<int>{1300, 5}),
+                                           std::make_pair(2880, std::vector<int>{1300, 1300, 292}),
+                                           std::make_pair(70000, std::vector<int>{})));
 
 } // namespace

@@ -11,12 +11,12 @@ namespace {
 
 const int DestPort = 15000;
 
-// Sends the queued payloads one per slot, then declines.
+// Sends the queued payloads one per slot, each advancing the clock by its
+// increment, then declines.
 class QueueObserver : public OrbRtpSessionObserver
 {
 public:
-    std::vector<std::vector<uint8_t>> payloads;
-    std::vector<uint32_t> increments;
+    std::vector<std::pair<std::vector<uint8_t>, uint32_t>> payloads;
     std::atomic<size_t> next{0};
     std::atomic<int> offered{0};
 
@@ -26,8 +26,8 @@ public:
         const size_t i = next.load();
         if (i >= payloads.size())
             return false;
-        session->sendPacket(payloads[i].data(), int(payloads[i].size()), increments[i]);
-        next.store(i + 1);
+        session->sendPacket(payloads[i].first.data(), int(payloads[i].first.size()), payloads[i].second);
+        next = i + 1;
         return true;
     }
     void onReceivePacket(OrbRtpSession *, const uint8_t *, int32_t, const uint8_t *, int32_t, uint32_t) override {}
@@ -43,79 +43,55 @@ std::vector<uint8_t> mpegPayload(int frameLength)
     return bytes;
 }
 
-struct FragmentCase
-{
-    int frameLength;
-    std::vector<int> packetSizes; // RTP payload sizes on the wire
-};
-
-void PrintTo(const FragmentCase &c, std::ostream *os) { *os << c.frameLength << "-byte frame"; }
-
-class SessionFragmentTest : public ::testing::TestWithParam<FragmentCase> {};
+class SessionFragmentTest : public ::testing::TestWithParam<std::vector<int>> {};
 
 // A frame over the payload limit leaves as RFC 2250 fragments: each with the
 // 4-byte header holding its byte offset in the frame, all with the frame's
 // timestamp, and multicast TTL 255 so that routed terminals hear it too.
 TEST_P(SessionFragmentTest, FrameLeavesAsRfc2250Fragments)
 {
-    const FragmentCase c = GetParam();
+    const std::vector<int> sizes = GetParam(); // RTP payload sizes on the wire
+    int frameLength = 0;
+    for (int size : sizes)
+        frameLength += size - 4;
     UdpReceiver receiver(testDestination(), DestPort);
     ASSERT_TRUE(receiver.isOpen());
     QueueObserver observer;
-    observer.payloads = {mpegPayload(c.frameLength), mpegPayload(3)};
-    observer.increments = {1000, 80};
+    observer.payloads = {{mpegPayload(frameLength), 1000}, {mpegPayload(3), 80}};
     OrbRtpSession session;
     session.setObserver(&observer);
     ASSERT_EQ(session.start(testDestination().toLatin1().constData(), 0, DestPort, 8000, 14, 10), 0);
-    std::vector<ReceivedPacket> packets = receiver.collect(500, 3000);
+    const std::vector<ReceivedPacket> packets = receiver.collect(500, 3000);
     session.stop();
 
-    ASSERT_EQ(packets.size(), c.packetSizes.size() + 1);
+    ASSERT_EQ(packets.size(), sizes.size() + 1);
     std::vector<RtpHeader> headers(packets.size());
     std::vector<uint8_t> reassembled;
     for (size_t i = 0; i < packets.size(); ++i) {
         ASSERT_TRUE(parseRtp(packets[i].bytes, &headers[i]));
         EXPECT_EQ(headers[i].payloadType, 14);
-        if (inPrivateNetwork()) {
-            EXPECT_EQ(packets[i].ttl, 255);
-        }
-        if (i > 0) {
-            EXPECT_EQ(uint16_t(headers[i - 1].sequence + 1), headers[i].sequence);
-        }
-        if (i == c.packetSizes.size())
+        EXPECT_TRUE(!inPrivateNetwork() || packets[i].ttl == 255) << "TTL " << packets[i].ttl;
+        EXPECT_EQ(uint16_t(headers[0].sequence + i), headers[i].sequence);
+        if (i == sizes.size())
             break;
         const uint8_t *p = packets[i].bytes.data() + headers[i].payloadOffset;
         const size_t size = packets[i].bytes.size() - headers[i].payloadOffset;
-        EXPECT_EQ(size, size_t(c.packetSizes[i])) << "packet " << i;
+        EXPECT_EQ(size, size_t(sizes[i])) << "packet " << i;
         EXPECT_EQ(headers[i].timestamp, headers[0].timestamp);
         EXPECT_EQ(p[0] | p[1], 0);
         EXPECT_EQ(size_t((p[2] << 8) | p[3]), reassembled.size()) << "fragment offset of packet " << i;
         reassembled.insert(reassembled.end(), p + 4, p + size);
     }
-    EXPECT_EQ(reassembled, std::vector<uint8_t>(observer.payloads[0].begin() + 4, observer.payloads[0].end()));
+    EXPECT_EQ(reassembled, std::vector<uint8_t>(observer.payloads[0].first.begin() + 4, observer.payloads[0].first.end()));
     // The whole frame advanced the clock by its increment, once.
     EXPECT_EQ(headers.back().timestamp, headers[0].timestamp + 1000u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, SessionFragmentTest,
-                         ::testing::Values(FragmentCase{1296, {1300}}, FragmentCase{1297, {1300, 5}},
-                                           FragmentCase{1440, {1300, 148}},
-                                           FragmentCase{2880, {1300, 1300, 292}}));
+                         ::testing::Values(std::vector<int>{1300}, std::vector<int>{1300, 5},
+                                           std::vector<int>{1300, 148}, std::vector<int>{1300, 1300, 292}));
 
-struct ProbeCase
-{
-    std::vector<int> busy;
-    int expected;
-};
-
-void PrintTo(const ProbeCase &c, std::ostream *os)
-{
-    *os << "busy";
-    for (int port : c.busy)
-        *os << " " << port;
-}
-
-class SessionProbeTest : public ::testing::TestWithParam<ProbeCase> {};
+class SessionProbeTest : public ::testing::TestWithParam<std::pair<std::vector<int>, int>> {};
 
 // A port base is usable only when both its even RTP port and the RTCP port
 // after it are free; odd bases are never tried.
@@ -123,47 +99,44 @@ TEST_P(SessionProbeTest, ProbingSkipsBasesWithABusyPort)
 {
     if (!inPrivateNetwork())
         GTEST_SKIP() << "needs a network namespace of its own for fixed ports";
-    const ProbeCase c = GetParam();
     std::vector<int> held;
-    for (int port : c.busy) {
-        const int fd = occupyPort(port);
-        ASSERT_GE(fd, 0) << port;
-        held.push_back(fd);
+    for (int port : GetParam().first) {
+        held.push_back(occupyPort(port));
+        ASSERT_GE(held.back(), 0) << port;
     }
+    const int expected = GetParam().second;
     QueueObserver observer;
     OrbRtpSession session;
     session.setObserver(&observer);
     EXPECT_EQ(session.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
-    EXPECT_EQ(session.localPort(), c.expected);
-    EXPECT_FALSE(session.isPortValid(c.expected));
+    EXPECT_EQ(session.localPort(), expected);
+    EXPECT_FALSE(session.isPortValid(expected));
     session.stop();
-    EXPECT_TRUE(session.isPortValid(c.expected));
+    EXPECT_TRUE(session.isPortValid(expected));
     for (int fd : held)
         ::close(fd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Busy, SessionProbeTest,
-                         ::testing::Values(ProbeCase{{}, 13000}, ProbeCase{{13000, 13002}, 13004},
-                                           ProbeCase{{13001}, 13002}, ProbeCase{{13000, 13003, 13005}, 13006}));
+                         ::testing::Values(std::make_pair(std::vector<int>{}, 13000),
+                                           std::make_pair(std::vector<int>{13000, 13002}, 13004),
+                                           std::make_pair(std::vector<int>{13001}, 13002),
+                                           std::make_pair(std::vector<int>{13000, 13003, 13005}, 13006)));
 
 TEST(SessionBye, ByeArrivesOnTheNextPortAtStop)
 {
-    UdpReceiver rtp(QStringLiteral("127.0.0.1"), DestPort);
-    UdpReceiver rtcp(QStringLiteral("127.0.0.1"), DestPort + 1);
+    UdpReceiver rtp(QStringLiteral("127.0.0.1"), DestPort), rtcp(QStringLiteral("127.0.0.1"), DestPort + 1);
     ASSERT_TRUE(rtp.isOpen() && rtcp.isOpen());
     QueueObserver observer;
-    observer.payloads.assign(3, std::vector<uint8_t>(100, 0));
-    observer.increments.assign(3, 80);
+    observer.payloads.assign(3, {std::vector<uint8_t>(100, 0), 80});
     OrbRtpSession session;
     session.setObserver(&observer);
     ASSERT_EQ(session.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
     ReceivedPacket packet;
-    ASSERT_TRUE(rtp.receive(&packet, 2000));
     RtpHeader header;
-    ASSERT_TRUE(parseRtp(packet.bytes, &header));
+    ASSERT_TRUE(rtp.receive(&packet, 2000) && parseRtp(packet.bytes, &header));
     session.stop();
     EXPECT_FALSE(session.isActive());
-
     bool bye = false;
     while (!bye && rtcp.receive(&packet, 1000))
         bye = rtcpHasBye(packet.bytes, header.ssrc);
@@ -173,13 +146,10 @@ TEST(SessionBye, ByeArrivesOnTheNextPortAtStop)
     EXPECT_FALSE(rtcp.receive(&packet, 200));
 }
 
-struct FailedStartCase
-{
-    const char *name;
-    const char *address;
+struct FailedStartCase {
+    const char *name, *address;
     bool occupyLocal;
 };
-
 void PrintTo(const FailedStartCase &c, std::ostream *os) { *os << c.name; }
 
 class SessionFailedStartTest : public ::testing::TestWithParam<FailedStartCase> {};
@@ -188,15 +158,13 @@ TEST_P(SessionFailedStartTest, StopAfterAFailedStartSendsNothing)
 {
     const FailedStartCase c = GetParam();
     UdpReceiver rtcp(QStringLiteral("127.0.0.1"), DestPort + 1);
-    const int localPort = 14000;
-    const int held = c.occupyLocal ? occupyPort(localPort + 1) : -1;
+    const int held = c.occupyLocal ? occupyPort(14001) : -1;
     QueueObserver observer;
-    observer.payloads.assign(1, std::vector<uint8_t>(10, 0));
-    observer.increments.assign(1, 80);
+    observer.payloads.assign(1, {std::vector<uint8_t>(10, 0), 80});
     {
         OrbRtpSession session;
         session.setObserver(&observer);
-        EXPECT_EQ(session.start(c.address, localPort, DestPort, 8000, 14, 10), -1);
+        EXPECT_EQ(session.start(c.address, 14000, DestPort, 8000, 14, 10), -1);
         EXPECT_FALSE(session.isActive());
         session.stop();
         session.stop();

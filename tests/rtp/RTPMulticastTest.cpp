@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <memory>
 
 namespace {
 
@@ -23,7 +21,6 @@ TEST(RTPMulticastLifecycle, NoSourceOrOneThatRefusesToStartSendsNothing)
     RTPMulticast noSource;
     EXPECT_EQ(noSource.start(QStringLiteral("127.0.0.1"), GroupPort), -1);
     EXPECT_EQ(noSource.localPort(), -1);
-    noSource.stop();
     RTPMulticast multicast;
     multicast.setReader(new RTPFileAudioReader()); // empty play list
     EXPECT_EQ(multicast.start(QStringLiteral("127.0.0.1"), GroupPort), 0);
@@ -42,9 +39,8 @@ public:
     int32_t payloadType() override { return 14; }
     RTPAudioPacket *readPacket() override
     {
-        if (left == 0)
+        if (left-- <= 0)
             return nullptr;
-        --left;
         auto *packet = new RTPAudioPacket();
         const uint8_t frame[3] = {1, 2, 3};
         packet->setPayload(frame, 3);
@@ -67,31 +63,22 @@ TEST(RTPMulticastLifecycle, RealTimeSourceIsNotHeldBackByMediaTime)
     // Five seconds of media left within well under a second of wall time.
     EXPECT_LT(packets.back().arrivalUs - packets.front().arrivalUs, 900000);
     RtpHeader first, last;
-    ASSERT_TRUE(parseRtp(packets.front().bytes, &first));
-    ASSERT_TRUE(parseRtp(packets.back().bytes, &last));
+    ASSERT_TRUE(parseRtp(packets.front().bytes, &first) && parseRtp(packets.back().bytes, &last));
     EXPECT_EQ(last.timestamp - first.timestamp, 4u * 8000u);
 }
 
-struct RateCase
-{
-    int rate;
-    std::vector<uint32_t> steps; // RTP timestamp steps a frame may take at 8000 Hz
-};
-
-void PrintTo(const RateCase &c, std::ostream *os) { *os << c.rate << " Hz"; }
-
-class RTPMulticastRateTest : public ::testing::TestWithParam<RateCase> {};
+class RTPMulticastRateTest : public ::testing::TestWithParam<std::pair<int, std::vector<uint32_t>>> {};
 
 // Each file's frames reach the group one whole frame per packet, with TTL 255,
-// timestamps that step by the frame's play time at 8000 Hz, and never faster
-// than the media plays.
+// timestamps that step by the frame's play time at 8000 Hz (the second of
+// the pair: the steps a frame may take), and never faster than the media plays.
 TEST_P(RTPMulticastRateTest, TimestampsStepByTheFramesPlayTime)
 {
-    const RateCase c = GetParam();
+    const int rate = GetParam().first;
+    const std::vector<uint32_t> &steps = GetParam().second;
     QTemporaryDir dir;
     const QString file = makeMedia(dir, QStringLiteral("rate.mp3"), QStringLiteral("sine=duration=3"),
-                                   {QStringLiteral("-ar"), QString::number(c.rate), QStringLiteral("-c:a"),
-                                    QStringLiteral("libmp3lame")});
+                                   {"-ar", QString::number(rate), "-c:a", "libmp3lame"});
     ASSERT_FALSE(file.isEmpty()) << "ffmpeg with libmp3lame is needed to make test audio";
     UdpReceiver receiver(testDestination(), GroupPort);
     ASSERT_TRUE(receiver.isOpen());
@@ -100,38 +87,34 @@ TEST_P(RTPMulticastRateTest, TimestampsStepByTheFramesPlayTime)
     RTPMulticast multicast;
     multicast.setReader(reader);
     ASSERT_EQ(multicast.start(testDestination(), GroupPort), 0);
-    std::vector<ReceivedPacket> packets;
-    ReceivedPacket packet;
-    while (packets.size() < 12 && receiver.receive(&packet, 2000))
-        packets.push_back(packet);
+    std::vector<ReceivedPacket> packets(12);
+    for (ReceivedPacket &packet : packets)
+        ASSERT_TRUE(receiver.receive(&packet, 2000));
     multicast.stop();
-    ASSERT_EQ(packets.size(), 12u);
 
     std::vector<RtpHeader> headers(packets.size());
     for (size_t i = 0; i < packets.size(); ++i) {
         ASSERT_TRUE(parseRtp(packets[i].bytes, &headers[i]));
-        if (inPrivateNetwork()) {
-            EXPECT_EQ(packets[i].ttl, 255);
-        }
+        EXPECT_TRUE(!inPrivateNetwork() || packets[i].ttl == 255) << "TTL " << packets[i].ttl;
         const uint8_t *p = packets[i].bytes.data() + headers[i].payloadOffset;
         const size_t size = packets[i].bytes.size() - headers[i].payloadOffset;
         MpegAudioHeader h;
         ASSERT_TRUE(parseMpegAudioHeader(p + 4, size - 4, &h)) << "packet " << i;
         EXPECT_EQ(size_t(h.frameLength), size - 4) << "packet " << i;
-        EXPECT_EQ(h.sampleRate, c.rate);
-        if (i == 0)
-            continue;
-        const uint32_t step = headers[i].timestamp - headers[i - 1].timestamp;
-        EXPECT_NE(std::find(c.steps.begin(), c.steps.end(), step), c.steps.end()) << "packet " << i << " step " << step;
+        EXPECT_EQ(h.sampleRate, rate);
+        const uint32_t step = i ? headers[i].timestamp - headers[i - 1].timestamp : steps[0];
+        EXPECT_NE(std::find(steps.begin(), steps.end(), step), steps.end()) << "packet " << i << " step " << step;
     }
     // Only a lower bound: a loaded machine may send late, never early.
     const double mediaMs = double(headers.back().timestamp - headers.front().timestamp) / 8.0;
-    const double wallMs = double(packets.back().arrivalUs - packets.front().arrivalUs) / 1000.0;
-    EXPECT_GT(wallMs, mediaMs - 15.0);
+    EXPECT_GT(double(packets.back().arrivalUs - packets.front().arrivalUs) / 1000.0, mediaMs - 15.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, RTPMulticastRateTest,
-                         ::testing::Values(RateCase{48000, {192}}, RateCase{44100, {208, 209}}, RateCase{32000, {288}},
-                                           RateCase{22050, {208, 209}}, RateCase{8000, {576}}));
+                         ::testing::Values(std::make_pair(48000, std::vector<uint32_t>{192}),
+                                           std::make_pair(44100, std::vector<uint32_t>{208, 209}),
+                                           std::make_pair(32000, std::vector<uint32_t>{288}),
+                                           std::make_pair(22050, std::vector<uint32_t>{208, 209}),
+                                           std::make_pair(8000, std::vector<uint32_t>{576})));
 
 } // namespace

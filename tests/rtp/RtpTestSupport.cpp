@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RtpTestSupport.h"
 
+#include <QFile>
 #include <QProcess>
 
 extern "C" {
@@ -23,41 +24,32 @@ extern "C" {
 namespace {
 bool privateNetwork = false;
 
-bool writeFile(const char *path, const char *text)
+void writeFile(const char *path, const QByteArray &text)
 {
-    const int fd = ::open(path, O_WRONLY);
-    if (fd < 0)
-        return false;
-    const ssize_t n = ::write(fd, text, std::strlen(text));
-    ::close(fd);
-    return n == ssize_t(std::strlen(text));
+    QFile f(QString::fromLatin1(path));
+    if (f.open(QIODevice::WriteOnly))
+        f.write(text);
 }
 
-bool bringUpLoopbackWithMulticastRoute()
+uint32_t be32(const uint8_t *p)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags |= IFF_UP;
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    // 224.0.0.0/4 via lo: without it a fresh namespace has no route for
-    // multicast at all.
-    rtentry route{};
-    auto *dst = reinterpret_cast<sockaddr_in *>(&route.rt_dst);
-    auto *mask = reinterpret_cast<sockaddr_in *>(&route.rt_genmask);
-    dst->sin_family = AF_INET;
-    dst->sin_addr.s_addr = htonl(0xE0000000u);
-    mask->sin_family = AF_INET;
-    mask->sin_addr.s_addr = htonl(0xF0000000u);
-    route.rt_flags = RTF_UP;
-    char device[] = "lo";
-    route.rt_dev = device;
-    ok = ok && ::ioctl(fd, SIOCADDRT, &route) == 0;
-    ::close(fd);
-    return ok;
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// Bound to port on every local address; a socket that shares the port with
+// others (reuse) cannot keep it busy.
+int udpSocket(int port, int reuse)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(uint16_t(port));
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof(local)) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
 }
 } // namespace
 
@@ -66,18 +58,30 @@ void enterPrivateNetwork()
     if (::unshare(CLONE_NEWNET) != 0) {
         // Unprivileged: a user namespace brings the right to make a network
         // namespace with it.
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
+        const QByteArray uid = QByteArray::number(::getuid()), gid = QByteArray::number(::getgid());
         if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
             return;
-        char map[64];
         writeFile("/proc/self/setgroups", "deny");
-        std::snprintf(map, sizeof(map), "%u %u 1", unsigned(uid), unsigned(uid));
-        writeFile("/proc/self/uid_map", map);
-        std::snprintf(map, sizeof(map), "%u %u 1", unsigned(gid), unsigned(gid));
-        writeFile("/proc/self/gid_map", map);
+        writeFile("/proc/self/uid_map", uid + ' ' + uid + " 1");
+        writeFile("/proc/self/gid_map", gid + ' ' + gid + " 1");
     }
-    privateNetwork = bringUpLoopbackWithMulticastRoute();
+    // In this process: a program it started would not keep the namespace's
+    // capabilities. Without the route a fresh namespace has none for multicast.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    privateNetwork = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags |= IFF_UP;
+    rtentry route{};
+    auto *dst = reinterpret_cast<sockaddr_in *>(&route.rt_dst), *mask = reinterpret_cast<sockaddr_in *>(&route.rt_genmask);
+    dst->sin_family = mask->sin_family = AF_INET;
+    dst->sin_addr.s_addr = htonl(0xE0000000u);
+    mask->sin_addr.s_addr = htonl(0xF0000000u);
+    route.rt_flags = RTF_UP;
+    char device[] = "lo";
+    route.rt_dev = device;
+    privateNetwork = privateNetwork && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0 && ::ioctl(fd, SIOCADDRT, &route) == 0;
+    ::close(fd);
 }
 
 bool inPrivateNetwork()
@@ -94,20 +98,29 @@ QString makeMedia(const QTemporaryDir &dir, const QString &name, const QString &
 {
     const QString path = dir.filePath(name);
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
-                                                       QStringLiteral("error"), QStringLiteral("-f"),
-                                                       QStringLiteral("lavfi"), QStringLiteral("-i"), source}
-                                               + outputArgs + QStringList{QStringLiteral("-y"), path});
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
-        return QString();
-    return path;
+    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i", source}
+                                               + outputArgs + QStringList{"-y", path});
+    const bool made = ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+    return made ? path : QString();
 }
 
 QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds)
 {
     return makeMedia(dir, name, QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
-                     {QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
-                      QStringLiteral("-b:a"), QStringLiteral("128k")});
+                     {"-ac", "1", "-c:a", "libmp3lame", "-b:a", "128k"});
+}
+
+const TestAudio &testAudio()
+{
+    static QTemporaryDir dir;
+    static const TestAudio audio = [] {
+        QFile text(dir.filePath(QStringLiteral("notes.mp3")));
+        if (text.open(QIODevice::WriteOnly))
+            text.write("these are not MPEG audio frames\n");
+        return TestAudio{makeMp3(dir, QStringLiteral("one.mp3"), 1.0), makeMp3(dir, QStringLiteral("half.mp3"), 0.5),
+                         text.fileName(), dir.filePath(QStringLiteral("gone.mp3"))};
+    }();
+    return audio;
 }
 
 int64_t steadyUs()
@@ -116,28 +129,15 @@ int64_t steadyUs()
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-UdpReceiver::UdpReceiver(const QString &address, int port)
+UdpReceiver::UdpReceiver(const QString &address, int port) : fd(udpSocket(port, 1))
 {
-    fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return;
     int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &yes, sizeof(yes));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(uint16_t(port));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    in_addr group{};
-    ::inet_pton(AF_INET, address.toLatin1().constData(), &group);
-    bool ok = ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof(local)) == 0;
-    if (ok && IN_MULTICAST(ntohl(group.s_addr))) {
-        ip_mreqn request{};
-        request.imr_multiaddr = group;
-        request.imr_ifindex = int(if_nametoindex("lo"));
-        ok = ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof(request)) == 0;
-    }
-    if (!ok) {
+    ip_mreqn request{};
+    ::inet_pton(AF_INET, address.toLatin1().constData(), &request.imr_multiaddr);
+    request.imr_ifindex = int(if_nametoindex("lo"));
+    if (fd >= 0 && IN_MULTICAST(ntohl(request.imr_multiaddr.s_addr))
+        && ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof(request)) != 0) {
         ::close(fd);
         fd = -1;
     }
@@ -151,10 +151,8 @@ UdpReceiver::~UdpReceiver()
 
 bool UdpReceiver::receive(ReceivedPacket *out, int timeoutMs)
 {
-    if (fd < 0)
-        return false;
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0)
+    if (fd < 0 || ::poll(&p, 1, timeoutMs) <= 0)
         return false;
     uint8_t buffer[65536];
     alignas(cmsghdr) char control[64];
@@ -180,59 +178,35 @@ std::vector<ReceivedPacket> UdpReceiver::collect(int silenceMs, int maxMs)
 {
     std::vector<ReceivedPacket> packets;
     const int64_t end = steadyUs() + int64_t(maxMs) * 1000;
-    ReceivedPacket packet;
-    while (steadyUs() < end && receive(&packet, silenceMs))
+    for (ReceivedPacket packet; steadyUs() < end && receive(&packet, silenceMs);)
         packets.push_back(packet);
     return packets;
 }
 
 int occupyPort(int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(uint16_t(port));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof(local)) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return udpSocket(port, 0);
 }
 
 bool parseRtp(const std::vector<uint8_t> &b, RtpHeader *out)
 {
     if (b.size() < 12)
         return false;
-    out->version = b[0] >> 6;
-    const int csrcCount = b[0] & 0x0F;
     out->marker = (b[1] & 0x80) != 0;
     out->payloadType = b[1] & 0x7F;
     out->sequence = uint16_t((b[2] << 8) | b[3]);
-    out->timestamp = (uint32_t(b[4]) << 24) | (uint32_t(b[5]) << 16) | (uint32_t(b[6]) << 8) | b[7];
-    out->ssrc = (uint32_t(b[8]) << 24) | (uint32_t(b[9]) << 16) | (uint32_t(b[10]) << 8) | b[11];
-    out->payloadOffset = 12 + size_t(csrcCount) * 4;
-    return out->version == 2 && out->payloadOffset <= b.size();
+    out->timestamp = be32(&b[4]);
+    out->ssrc = be32(&b[8]);
+    out->payloadOffset = 12 + size_t(b[0] & 0x0F) * 4;
+    return b[0] >> 6 == 2 && out->payloadOffset <= b.size();
 }
 
 bool rtcpHasBye(const std::vector<uint8_t> &b, uint32_t ssrc)
 {
-    size_t offset = 0;
-    while (offset + 8 <= b.size()) {
-        const int type = b[offset + 1];
-        const size_t length = (size_t((b[offset + 2] << 8) | b[offset + 3]) + 1) * 4;
-        const int count = b[offset] & 0x1F;
-        if (type == 203) {
-            for (int i = 0; i < count && offset + 4 + size_t(i + 1) * 4 <= b.size(); ++i) {
-                const uint8_t *p = &b[offset + 4 + size_t(i) * 4];
-                if (((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]) == ssrc)
-                    return true;
-            }
-        }
-        offset += length;
-    }
+    for (size_t at = 0; at + 8 <= b.size(); at += (size_t((b[at + 2] << 8) | b[at + 3]) + 1) * 4)
+        for (int i = 0; b[at + 1] == 203 && i < (b[at] & 0x1F) && at + 8 + size_t(i) * 4 <= b.size(); ++i)
+            if (be32(&b[at + 4 + size_t(i) * 4]) == ssrc)
+                return true;
     return false;
 }
 
@@ -243,22 +217,19 @@ std::vector<float> decodeMpegAudio(const std::vector<std::vector<uint8_t>> &fram
     AVCodecContext *context = codec ? avcodec_alloc_context3(codec) : nullptr;
     AVPacket *packet = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
-    if (context && packet && frame && avcodec_open2(context, codec, nullptr) == 0) {
-        for (const std::vector<uint8_t> &bytes : frames) {
-            if (av_new_packet(packet, int(bytes.size())) < 0)
-                break;
-            std::memcpy(packet->data, bytes.data(), bytes.size());
-            if (avcodec_send_packet(context, packet) == 0) {
-                while (avcodec_receive_frame(context, frame) == 0) {
-                    *rate = frame->sample_rate;
-                    for (int i = 0; i < frame->nb_samples; ++i)
-                        out.push_back(frame->format == AV_SAMPLE_FMT_S16P
-                                          ? reinterpret_cast<const int16_t *>(frame->extended_data[0])[i] / 32768.0f
-                                          : reinterpret_cast<const float *>(frame->extended_data[0])[i]);
-                }
+    const bool open = context && packet && frame && avcodec_open2(context, codec, nullptr) == 0;
+    for (size_t f = 0; open && f < frames.size() && av_new_packet(packet, int(frames[f].size())) == 0; ++f) {
+        std::memcpy(packet->data, frames[f].data(), frames[f].size());
+        if (avcodec_send_packet(context, packet) == 0) {
+            while (avcodec_receive_frame(context, frame) == 0) {
+                *rate = frame->sample_rate;
+                for (int i = 0; i < frame->nb_samples; ++i)
+                    out.push_back(frame->format == AV_SAMPLE_FMT_S16P
+                                      ? reinterpret_cast<const int16_t *>(frame->extended_data[0])[i] / 32768.0f
+                                      : reinterpret_cast<const float *>(frame->extended_data[0])[i]);
             }
-            av_packet_unref(packet);
         }
+        av_packet_unref(packet);
     }
     av_frame_free(&frame);
     av_packet_free(&packet);
@@ -268,11 +239,9 @@ std::vector<float> decodeMpegAudio(const std::vector<std::vector<uint8_t>> &fram
 
 double toneFrequency(const std::vector<float> &samples, int rate)
 {
-    const size_t begin = samples.size() / 4;
-    const size_t end = samples.size() - samples.size() / 4;
     size_t first = 0, last = 0;
     int crossings = 0;
-    for (size_t i = begin + 1; i < end; ++i) {
+    for (size_t i = samples.size() / 4 + 1; i < samples.size() - samples.size() / 4; ++i) {
         if (samples[i - 1] < 0 && samples[i] >= 0) {
             if (crossings++ == 0)
                 first = i;

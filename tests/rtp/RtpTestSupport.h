@@ -7,12 +7,11 @@
 #include <cstdint>
 #include <vector>
 
-// True when main() moved this test process into a network namespace of its
-// own, where lo is the only interface and carries the multicast route.
-bool inPrivateNetwork();
-// Called once from main(), before any thread exists.
+// Called once from main(), before any thread exists: moves the process into
+// a network namespace of its own, where lo is the only interface and carries
+// the multicast route. inPrivateNetwork() tells whether that worked.
 void enterPrivateNetwork();
-
+bool inPrivateNetwork();
 // The group streams are sent to in tests: a multicast group on lo inside the
 // private namespace, plain loopback otherwise. Never a real interface.
 QString testDestination();
@@ -20,12 +19,16 @@ QString testDestination();
 // Runs the system's ffmpeg on a lavfi source (such as "sine=frequency=1000:
 // duration=2") with outputArgs before the output name. Empty on failure.
 QString makeMedia(const QTemporaryDir &dir, const QString &name, const QString &source, const QStringList &outputArgs);
-// An MP3 of the given length: 44.1 kHz mono sine, 128 kbit/s, so every frame
-// is 1152 samples.
+// An MP3 of the given length: 44.1 kHz mono sine, 128 kbit/s.
 QString makeMp3(const QTemporaryDir &dir, const QString &name, double seconds);
+// Files made once per process: MP3s of one and of half a second (empty when
+// ffmpeg cannot make them), a text named .mp3, and a path where no file is.
+struct TestAudio {
+    QString oneSecond, halfSecond, notAudio, missing;
+};
+const TestAudio &testAudio();
 
-struct ReceivedPacket
-{
+struct ReceivedPacket {
     std::vector<uint8_t> bytes;
     int64_t arrivalUs = 0; // steady clock
     int ttl = -1;          // IP TTL it arrived with
@@ -42,7 +45,7 @@ public:
     bool isOpen() const { return fd >= 0; }
     // Waits up to timeoutMs for one datagram.
     bool receive(ReceivedPacket *out, int timeoutMs);
-    // Collects datagrams until timeoutMs of silence or until maxMs in total.
+    // Collects datagrams until silenceMs of silence or until maxMs in total.
     std::vector<ReceivedPacket> collect(int silenceMs, int maxMs);
 
 private:
@@ -51,22 +54,17 @@ private:
 
 // Binds a UDP socket on 0.0.0.0:port to keep the port busy; -1 on failure.
 int occupyPort(int port);
-
 int64_t steadyUs();
 
-// RTP header fields of a received packet (network byte order decoded).
-struct RtpHeader
-{
-    int version = 0;
+// RTP header fields of a received packet.
+struct RtpHeader {
     bool marker = false;
     int payloadType = -1;
     uint16_t sequence = 0;
-    uint32_t timestamp = 0;
-    uint32_t ssrc = 0;
+    uint32_t timestamp = 0, ssrc = 0;
     size_t payloadOffset = 0;
 };
 bool parseRtp(const std::vector<uint8_t> &bytes, RtpHeader *out);
-
 // True when the compound RTCP packet holds a BYE naming ssrc.
 bool rtcpHasBye(const std::vector<uint8_t> &bytes, uint32_t ssrc);
 

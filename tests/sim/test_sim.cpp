@@ -61,6 +61,7 @@ struct ReadCase {
     size_t resize; // new length (0: keep)
     SimFrameKind kind;
 };
+using K = SimFrameKind;
 
 class ReadFrame : public ::testing::TestWithParam<ReadCase> {};
 
@@ -81,19 +82,16 @@ TEST_P(ReadFrame, TakesWhatATerminalTakes)
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, ReadFrame,
-    ::testing::Values(ReadCase{"ToolCommand", 0, 0, 0, SimFrameKind::Command},
-                      ReadCase{"PaddingBehindTheText", 0, 0, 90, SimFrameKind::Command},
-                      ReadCase{"ReservedBytesSet", 48, 1, 0, SimFrameKind::Command},
-                      ReadCase{"FirstLengthDisagrees", 46, 0x2d, 0, SimFrameKind::Ignored},
-                      ReadCase{"MiddleLengthDisagrees", 54, 0x2b, 0, SimFrameKind::Ignored},
-                      ReadCase{"LastLengthDisagrees", 59, 0x2d, 0, SimFrameKind::Ignored},
-                      ReadCase{"TextCutShort", 0, 0, 85, SimFrameKind::Ignored},
-                      ReadCase{"OtherHeaderVersion", 44, 2, 0, SimFrameKind::Ignored},
-                      ReadCase{"ArpReplyOperation", 21, 2, 0, SimFrameKind::Ignored},
-                      ReadCase{"NotArp", 13, 0x00, 0, SimFrameKind::Ignored},
-                      ReadCase{"PlainArpRequest", 0, 0, 42, SimFrameKind::ArpRequest},
-                      ReadCase{"PaddedPlainArpRequest", 42, 0, 60, SimFrameKind::ArpRequest},
-                      ReadCase{"Over1514Bytes", 0, 0, 1515, SimFrameKind::Ignored}),
+    ::testing::Values(ReadCase{"ToolCommand", 0, 0, 0, K::Command}, ReadCase{"PaddingBehindTheText", 0, 0, 90, K::Command},
+                      ReadCase{"ReservedBytesSet", 48, 1, 0, K::Command},
+                      ReadCase{"FirstLengthDisagrees", 46, 0x2d, 0, K::Ignored},
+                      ReadCase{"MiddleLengthDisagrees", 54, 0x2b, 0, K::Ignored},
+                      ReadCase{"LastLengthDisagrees", 59, 0x2d, 0, K::Ignored},
+                      ReadCase{"TextCutShort", 0, 0, 85, K::Ignored}, ReadCase{"OtherHeaderVersion", 44, 2, 0, K::Ignored},
+                      ReadCase{"ArpReplyOperation", 21, 2, 0, K::Ignored}, ReadCase{"NotArp", 13, 0x00, 0, K::Ignored},
+                      ReadCase{"PlainArpRequest", 0, 0, 42, K::ArpRequest},
+                      ReadCase{"PaddedPlainArpRequest", 42, 0, 60, K::ArpRequest},
+                      ReadCase{"Over1514Bytes", 0, 0, 1515, K::Ignored}),
     label<ReadCase>);
 
 TEST(SimFrame, BuildsTheCommandFrameByteForByte)
@@ -179,8 +177,7 @@ TEST_P(StateName, IsValidUtf8WhateverBytesTheCommandCarried)
 INSTANTIATE_TEST_SUITE_P(
     Names, StateName,
     ::testing::Values(NameCase{"FourByteSequence", "Caf\xc3\xa9 \xf0\x9f\x94\x8a", "Caf\xc3\xa9 \xf0\x9f\x94\x8a"},
-                      NameCase{"Latin1", "Caf\xe9", "Caf" FFFD},
-                      NameCase{"Overlong", "\xc0\xaf", FFFD FFFD},
+                      NameCase{"Latin1", "Caf\xe9", "Caf" FFFD}, NameCase{"Overlong", "\xc0\xaf", FFFD FFFD},
                       NameCase{"Surrogate", "\xed\xa0\x80", FFFD FFFD FFFD},
                       NameCase{"AboveU10FFFF", "\xf4\x90\x80", FFFD FFFD FFFD},
                       NameCase{"CutSequence", "\xe2\x82x", FFFD FFFD "x"}),

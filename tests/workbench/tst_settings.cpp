@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
-#include <cJSON.h>
 #include <cstring>
 
 namespace {
@@ -36,43 +35,38 @@ public:
         sent << QByteArray(text);
         if (answer.isEmpty())
             return;
-        cJSON *command = cJSON_Parse(text);
-        const int id = cJSON_GetObjectItem(command, "id")->valueint;
-        cJSON_Delete(command);
-        QPcapPacket *reply = craftFrame(kTermMac, kTermIp, kToolMac, kToolIp,
-                                        QStringLiteral("{\"id\":%1,\"result\":\"%2\"}").arg(id).arg(answer).toUtf8());
-        sdk->onPcapPacket(reply);
-        reply->release();
+        const int id = cJSON_GetObjectItem(JsonDoc(text).j, "id")->valueint;
+        sdk->onPcapPacket(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp,
+                                     QStringLiteral("{\"id\":%1,\"result\":\"%2\"}").arg(id).arg(answer).toUtf8())
+                              .get());
     }
     void onRecvCommand(FenwaSDK *, const char *) override {}
 };
 
-// Answers the next modal box (batch result or question) and keeps its text.
-struct ModalAnswer {
-    QString text;
-    bool accept = false;
-    void arm()
-    {
-        text.clear();
-        auto *timer = new QTimer(qApp);
-        QObject::connect(timer, &QTimer::timeout, [this, timer] {
-            QWidget *w = QApplication::activeModalWidget();
-            if (auto *box = qobject_cast<FenwaBatchResultDialog *>(w)) {
-                text = box->text();
-                box->accept();
-            } else if (auto *question = qobject_cast<QMessageBox *>(w)) {
-                text = question->text();
-                for (QAbstractButton *b : question->buttons())
-                    if ((question->buttonRole(b) == QMessageBox::AcceptRole) == accept)
-                        b->click();
-            } else {
-                return;
-            }
-            timer->deleteLater();
-        });
-        timer->start(20);
-    }
-};
+// Answers the next modal box (batch result or question: accept or not) and
+// keeps its text.
+QString *answerNextModal(bool accept)
+{
+    auto *text = new QString;
+    auto *timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [text, timer, accept] {
+        QWidget *w = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<FenwaBatchResultDialog *>(w)) {
+            *text = box->text();
+            box->accept();
+        } else if (auto *question = qobject_cast<QMessageBox *>(w)) {
+            *text = question->text();
+            for (QAbstractButton *b : question->buttons())
+                if ((question->buttonRole(b) == QMessageBox::AcceptRole) == accept)
+                    b->click();
+        } else {
+            return;
+        }
+        timer->deleteLater();
+    });
+    timer->start(20);
+    return text;
+}
 
 QStringList macTexts(const QList<FenwaDevice *> &devices)
 {
@@ -107,11 +101,11 @@ private:
     FenwaSDK *sdk = nullptr;
     ScriptedTerminals terminals;
     DeviceScript wire;
-    QPcapAdapter adapter;
 };
 
 void SettingsTest::init()
 {
+    QPcapAdapter adapter;
     std::memset(&adapter, 0, sizeof adapter);
     std::snprintf(adapter.name, sizeof adapter.name, "no-such-interface-for-tests");
     std::memcpy(adapter.hardwareAddress, kToolMac, 6);
@@ -122,17 +116,17 @@ void SettingsTest::init()
     terminals = ScriptedTerminals();
     window = new QWidget;
     window->resize(1000, 700);
-    auto *table = new OrbTableView(window);
-    model = new FenwaDeviceModel(table);
+    model = new FenwaDeviceModel(new OrbTableView(window));
     QList<FenwaDevice *> rows;
     for (int i = 1; i <= 5; ++i) {
-        auto *d = new FenwaDevice;
-        d->name = QStringLiteral("T%1").arg(i);
-        d->macText = QStringLiteral("02:fe:00:00:00:0%1").arg(i);
-        std::memcpy(d->mac, kTermMac, 6);
-        rows << d;
+        rows << new FenwaDevice;
+        rows.last()->name = QStringLiteral("T%1").arg(i);
+        rows.last()->macText = QStringLiteral("02:fe:00:00:00:0%1").arg(i);
+        std::memcpy(rows.last()->mac, kTermMac, 6);
     }
     model->setDevices(rows);
+    for (FenwaDevice *d : rows)
+        d->release(); // the model holds them
 }
 
 void SettingsTest::cleanup()
@@ -146,30 +140,24 @@ void SettingsTest::setAndSetAllTargets_data()
 {
     QTest::addColumn<bool>("setAll");
     QTest::addColumn<QList<int>>("ticked");
-    QTest::addColumn<QStringList>("macs");
-    const QString a = QStringLiteral("02:fe:00:00:00:a0"), b = QStringLiteral("02:fe:00:00:00:a1");
-    QTest::newRow("Set: the current terminal (row 3) only")
-        << false << QList<int>{1, 4} << QStringList{"02:fe:00:00:00:01", "02:fe:00:00:00:02", a, "02:fe:00:00:00:04",
-                                                    "02:fe:00:00:00:05"};
-    QTest::newRow("Set All: rows 2 and 5 ticked, in table order")
-        << true << QList<int>{4, 1} << QStringList{"02:fe:00:00:00:01", a, "02:fe:00:00:00:03", "02:fe:00:00:00:04", b};
-    QTest::newRow("Set All: none ticked is every row")
-        << true << QList<int>{}
-        << QStringList{a, b, "02:fe:00:00:00:a2", "02:fe:00:00:00:a3", "02:fe:00:00:00:a4"};
+    QTest::addColumn<QString>("macs"); // last pair of each row
+    QTest::newRow("Set: the current terminal (row 3) only") << false << QList<int>{1, 4} << "01 02 a0 04 05";
+    QTest::newRow("Set All: rows 2 and 5 ticked, in table order") << true << QList<int>{4, 1} << "01 a0 03 04 a1";
+    QTest::newRow("Set All: none ticked is every row") << true << QList<int>{} << "a0 a1 a2 a3 a4";
 }
 
 void SettingsTest::setAndSetAllTargets()
 {
     QFETCH(bool, setAll);
     QFETCH(QList<int>, ticked);
-    QFETCH(QStringList, macs);
+    QFETCH(QString, macs);
     for (int row : ticked)
         model->deviceAt(row)->checked = true;
     FenwaMacSettingWidget page(window, sdk, model);
     page.setDevice(model->deviceAt(2));
     page.lineEdit()->setText(QStringLiteral("02:fe:00:00:00:a0"));
     (setAll ? page.onClickSetAllButton(false) : page.onClickSetButton(false));
-    QCOMPARE(macTexts(model->allDevices()), macs);
+    QCOMPARE(macTexts(model->allDevices()).join(QLatin1Char(' ')).remove(QStringLiteral("02:fe:00:00:00:")), macs);
     QCOMPARE(model->checkedDevices().size(), setAll ? 0 : ticked.size()); // all accepted: nothing to retry
 }
 
@@ -181,16 +169,15 @@ void SettingsTest::silentTerminalIsReportedAndStaysTicked()
         model->deviceAt(row)->checked = true;
     FenwaNameSettingWidget page(window, sdk, model);
     page.lineEdit()->setText(QStringLiteral("Hall"));
-    ModalAnswer result;
-    result.arm();
+    std::unique_ptr<QString> result(answerNextModal(true));
     page.onClickSetAllButton(false);
     QCOMPARE(terminals.sent.size(), 3);
     QStringList names;
     for (FenwaDevice *d : model->allDevices())
         names << d->name;
     QCOMPARE(names, QStringList({"Hall", "T2", "Hall", "T4", "T5"}));
-    QVERIFY2(result.text.startsWith(QStringLiteral("2 of 3 terminals accepted")), qPrintable(result.text));
-    QVERIFY2(result.text.contains(QStringLiteral("T2 (02:fe:00:00:00:02): no answer")), qPrintable(result.text));
+    QVERIFY2(result->startsWith(QStringLiteral("2 of 3 terminals accepted")), qPrintable(*result));
+    QVERIFY2(result->contains(QStringLiteral("T2 (02:fe:00:00:00:02): no answer")), qPrintable(*result));
     QCOMPARE(macTexts(model->checkedDevices()), QStringList{"02:fe:00:00:00:02"});
 }
 
@@ -214,39 +201,35 @@ void SettingsTest::closingDuringAWaitReturnsAtOnceUnrefreshed()
 
 void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing_data()
 {
-    QTest::addColumn<QString>("page");
+    QTest::addColumn<int>("page");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("notice");
-    QTest::newRow("empty name") << "name" << "  " << "Please input device name";
-    QTest::newRow("group MAC") << "mac" << "01:00:5e:00:00:01" << "group";
-    QTest::newRow("MAC past the last unicast") << "mac" << "fe:ff:ff:ff:ff:fe" << "Counting up";
-    QTest::newRow("account without password") << "account" << "admin" << "Please input password";
-    QTest::newRow("firmware file that cannot be read") << "firmware" << "/no/such/fw-2.5.0.bin"
-                                                       << "Cannot read the firmware file";
+    QTest::newRow("empty name") << 0 << "  " << "Please input device name";
+    QTest::newRow("group MAC") << 1 << "01:00:5e:00:00:01" << "group";
+    QTest::newRow("MAC past the last unicast") << 1 << "fe:ff:ff:ff:ff:fe" << "Counting up";
+    QTest::newRow("account without password") << 2 << "admin" << "Please input password";
+    QTest::newRow("firmware file that cannot be read") << 3 << "/no/such/fw-2.5.0.bin" << "Cannot read the firmware file";
 }
 
 void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
 {
-    QFETCH(QString, page);
+    QFETCH(int, page);
     QFETCH(QString, typed);
     QFETCH(QString, notice);
     std::unique_ptr<FenwaSettingWidget> widget;
-    if (page == QLatin1String("account"))
-        widget.reset(new FenwaTestSettingWidget(window, sdk, model));
-    else if (page == QLatin1String("firmware"))
-        widget.reset(new FenwaVersionSettingWidget(window, sdk, model));
-    else if (page == QLatin1String("name"))
-        widget.reset(new FenwaNameSettingWidget(window, sdk, model));
-    else
-        widget.reset(new FenwaMacSettingWidget(window, sdk, model));
+    switch (page) {
+    case 0: widget.reset(new FenwaNameSettingWidget(window, sdk, model)); break;
+    case 1: widget.reset(new FenwaMacSettingWidget(window, sdk, model)); break;
+    case 2: widget.reset(new FenwaTestSettingWidget(window, sdk, model)); break;
+    default: widget.reset(new FenwaVersionSettingWidget(window, sdk, model));
+    }
     widget->setDevice(model->deviceAt(0));
     widget->findChild<QLineEdit *>()->setText(typed);
     // The second button of every page is its "Set All" (the firmware page's "Set").
     widget->findChildren<QPushButton *>().at(1)->click();
     QVERIFY(terminals.sent.isEmpty());
     auto *shown = widget->findChild<OrbToastView *>();
-    QVERIFY(shown);
-    QVERIFY2(shown->text().contains(notice), qPrintable(shown->text()));
+    QVERIFY2(shown && shown->text().contains(notice), qPrintable(shown ? shown->text() : QString()));
 }
 
 void SettingsTest::rebootAllAsksOnceNamingTheCount_data()
@@ -260,11 +243,9 @@ void SettingsTest::rebootAllAsksOnceNamingTheCount()
 {
     QFETCH(bool, accept);
     FenwaTestSettingWidget page(window, sdk, model);
-    ModalAnswer question;
-    question.accept = accept;
-    question.arm();
+    std::unique_ptr<QString> question(answerNextModal(accept));
     page.onClickRebootSetAllButton(false);
-    QCOMPARE(question.text, QStringLiteral("Reboot 5 terminals?"));
+    QCOMPARE(*question, QStringLiteral("Reboot 5 terminals?"));
     QCOMPARE(terminals.sent.size(), accept ? 5 : 0);
     for (const QByteArray &text : terminals.sent)
         QVERIFY(text.contains("\"method\":\"reboot\""));
@@ -291,7 +272,6 @@ void SettingsTest::failedReadCannotWipeATerminal()
         page.reset(new FenwaSipSettingWidget(window, sdk, model));
     else
         page.reset(new FenwaRtpSettingWidget(window, sdk, model));
-    const QByteArray write = sip ? "SetSipSettings" : "SetRtpSettings";
     auto set = [&page] {
         for (QPushButton *b : page->findChildren<QPushButton *>())
             if (b->text() == QLatin1String("Set"))
@@ -311,7 +291,7 @@ void SettingsTest::failedReadCannotWipeATerminal()
         e->setText(QStringLiteral("239.0.0.%1:600%1").arg(++n));
     set();
     QCOMPARE(terminals.sent.size(), 2);
-    QVERIFY(terminals.sent.last().contains(write));
+    QVERIFY(terminals.sent.last().contains(sip ? "SetSipSettings" : "SetRtpSettings"));
 }
 
 QTEST_MAIN(SettingsTest)

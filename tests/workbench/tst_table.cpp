@@ -7,39 +7,43 @@
 #include "table/QCheckBoxHeaderView.h"
 #include "link/FenwaDevice.h"
 
+#include <algorithm>
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyleOptionViewItem>
 #include <QtTest>
 
-namespace {
-struct Fields {
-    QString uid, name, mac, ip;
-};
+using Model = FenwaDeviceModel;
 
-FenwaDevice *makeDevice(const Fields &f)
-{
-    auto *d = new FenwaDevice; // its one reference is the model's
-    d->uid = f.uid;
-    d->name = f.name;
-    d->macText = f.mac;
-    d->ip = f.ip;
-    d->netmask = QStringLiteral("255.255.255.0");
-    d->gateway = QStringLiteral("192.168.1.1");
-    d->version = QStringLiteral("V1.0.7");
-    d->type = QStringLiteral("VQ40");
-    return d;
-}
+namespace {
+const QString kA = "02:fe:00:00:00:02", kB = "02:fe:00:00:00:0a", kC = "02:FE:00:00:00:01";
 
 QList<FenwaDevice *> threeDevices()
 {
-    return {makeDevice({"u-b", "Hall", "02:fe:00:00:00:02", "192.168.1.20"}),
-            makeDevice({"U-A", "gate", "02:fe:00:00:00:0a", "192.168.1.100"}),
-            makeDevice({"u-c", "Annex", "02:FE:00:00:00:01", "10.0.0.9"})};
+    const QStringList fields[] = {{"u-b", "Hall", kA, "192.168.1.20"}, {"U-A", "gate", kB, "192.168.1.100"},
+                                  {"u-c", "Annex", kC, "10.0.0.9"}};
+    QList<FenwaDevice *> devices;
+    for (const QStringList &f : fields) {
+        auto *d = new FenwaDevice;
+        d->uid = f[0], d->name = f[1], d->macText = f[2], d->ip = f[3];
+        d->type = QStringLiteral("VQ40");
+        devices << d;
+    }
+    return devices;
 }
 
-QStringList column(const FenwaDeviceModel &model, int col)
+// A new search's rows: the model keeps its own references, the test none.
+void fill(Model *model)
+{
+    const QList<FenwaDevice *> devices = threeDevices();
+    model->setDevices(devices);
+    for (FenwaDevice *d : devices)
+        d->release();
+}
+
+QStringList column(const Model &model, int col)
 {
     QStringList values;
     for (int r = 0; r < model.rowCount(); ++r)
@@ -55,9 +59,7 @@ private slots:
     void init();
     void cleanup();
 
-    void modelStaysConsistent();
-    void emptyTable();
-    void setDevicesReleasesTheOldRows();
+    void modelStaysConsistentAndReleasesItsRows();
     void delegateEvents_data();
     void delegateEvents();
     void clickOnTheViewTogglesOnce();
@@ -70,122 +72,88 @@ private slots:
 
 private:
     OrbTableView *view = nullptr;
-    FenwaDeviceModel *model = nullptr;
+    Model *model = nullptr;
 };
 
 void TableTest::init()
 {
-    qRegisterMetaType<QList<QPersistentModelIndex>>();
-    qRegisterMetaType<QAbstractItemModel::LayoutChangeHint>();
     view = new OrbTableView;
     view->resize(1200, 400);
-    model = new FenwaDeviceModel(view);
+    model = new Model(view);
     view->setSortingEnabled(true);
 }
 
 void TableTest::cleanup()
 {
     delete view; // the model is its child
-    view = nullptr;
-    model = nullptr;
 }
 
-void TableTest::modelStaysConsistent()
+void TableTest::modelStaysConsistentAndReleasesItsRows()
 {
     QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model->setDevices(threeDevices());
-    model->sort(FenwaDeviceModel::MacColumn, Qt::DescendingOrder);
-    model->setData(model->index(1, 0), true, FenwaDeviceModel::CheckRole);
+    // An empty table: nothing to sort, check or announce.
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    model->sort(Model::MacColumn);
+    model->checkBoxHeader()->checkBox()->click();
+    QVERIFY(!model->setData(model->index(0, 0), true, Model::CheckRole));
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(model->deviceAt(-1), nullptr);
+
+    const QList<FenwaDevice *> first = threeDevices(); // the test's references
+    model->setDevices(first);
+    model->setDevices(first); // the same rows again: nothing freed early
+    model->sort(Model::MacColumn, Qt::DescendingOrder);
+    model->setData(model->index(1, 0), true, Model::CheckRole);
     model->checkBoxHeader()->checkBox()->click();
     model->refresh();
-    model->sort(FenwaDeviceModel::VolumeColumn);
-    model->setDevices(threeDevices());
-    model->clearDevices();
-    model->sort(FenwaDeviceModel::UidColumn);
-}
-
-void TableTest::emptyTable()
-{
-    QSignalSpy layout(model, &QAbstractItemModel::layoutChanged);
-    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
-    model->sort(FenwaDeviceModel::MacColumn);
-    model->checkBoxHeader()->checkBox()->click();
-    QCOMPARE(layout.count(), 0);
-    QCOMPARE(changed.count(), 0);
-    QVERIFY(model->checkedDevices().isEmpty());
-    QCOMPARE(model->deviceAt(0), nullptr);
-    QCOMPARE(model->deviceAt(-1), nullptr);
-    QVERIFY(!model->setData(model->index(0, 0), true, FenwaDeviceModel::CheckRole));
-}
-
-void TableTest::setDevicesReleasesTheOldRows()
-{
-    QList<FenwaDevice *> first = threeDevices();
+    model->sort(Model::VolumeColumn);
+    fill(model);
     for (FenwaDevice *d : first)
-        d->addRef(); // the test's own
-    model->setDevices(first);
-    QCOMPARE(model->allDevices(), first);
-    model->setDevices(threeDevices());
-    for (FenwaDevice *d : first) {
-        QCOMPARE(d->refCount.load(), 1); // only ours is left
-        d->addRef();
-    }
-    model->setDevices(first);
+        QCOMPARE(d->refCount.load(), 1); // the old rows were released
     model->clearDevices();
-    for (FenwaDevice *d : first) {
-        QCOMPARE(d->refCount.load(), 1);
+    model->sort(Model::UidColumn);
+    for (FenwaDevice *d : first)
         d->release();
-    }
-    QCOMPARE(model->rowCount(), 0);
 }
 
 void TableTest::delegateEvents_data()
 {
     QTest::addColumn<int>("type");
-    QTest::addColumn<int>("button");
-    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("button"); // or key
     QTest::addColumn<bool>("inside");
     QTest::addColumn<bool>("handled");
     QTest::addColumn<bool>("toggled");
-    const int release = QEvent::MouseButtonRelease, dbl = QEvent::MouseButtonDblClick, keyPress = QEvent::KeyPress;
-    QTest::newRow("left release inside") << release << int(Qt::LeftButton) << 0 << true << true << true;
-    QTest::newRow("left release outside") << release << int(Qt::LeftButton) << 0 << false << false << false;
-    QTest::newRow("right release inside") << release << int(Qt::RightButton) << 0 << true << false << false;
-    QTest::newRow("double click inside") << dbl << int(Qt::LeftButton) << 0 << true << true << false;
-    QTest::newRow("double click outside") << dbl << int(Qt::LeftButton) << 0 << false << false << false;
-    QTest::newRow("space") << keyPress << 0 << int(Qt::Key_Space) << true << true << true;
-    QTest::newRow("select key") << keyPress << 0 << int(Qt::Key_Select) << true << true << true;
-    QTest::newRow("enter") << keyPress << 0 << int(Qt::Key_Return) << true << false << false;
-    QTest::newRow("press is not a click") << int(QEvent::MouseButtonPress) << int(Qt::LeftButton) << 0 << true
-                                          << false << false;
+    const int release = QEvent::MouseButtonRelease, dbl = QEvent::MouseButtonDblClick, key = QEvent::KeyPress;
+    QTest::newRow("left release inside") << release << int(Qt::LeftButton) << true << true << true;
+    QTest::newRow("left release outside") << release << int(Qt::LeftButton) << false << false << false;
+    QTest::newRow("right release inside") << release << int(Qt::RightButton) << true << false << false;
+    QTest::newRow("double click inside") << dbl << int(Qt::LeftButton) << true << true << false;
+    QTest::newRow("double click outside") << dbl << int(Qt::LeftButton) << false << false << false;
+    QTest::newRow("space") << key << int(Qt::Key_Space) << true << true << true;
+    QTest::newRow("select key") << key << int(Qt::Key_Select) << true << true << true;
+    QTest::newRow("enter") << key << int(Qt::Key_Return) << true << false << false;
+    QTest::newRow("press is not a click") << int(QEvent::MouseButtonPress) << int(Qt::LeftButton) << true << false
+                                          << false;
 }
 
 void TableTest::delegateEvents()
 {
     QFETCH(int, type);
     QFETCH(int, button);
-    QFETCH(int, key);
     QFETCH(bool, inside);
     QFETCH(bool, handled);
     QFETCH(bool, toggled);
-    model->setDevices(threeDevices());
+    fill(model);
     QStyleOptionViewItem option;
     option.rect = QRect(0, 40, 30, 30);
     option.widget = view;
     const QRect box = FenwaDeviceModelDelegate::indicatorRect(option);
-    QVERIFY(option.rect.contains(box));
+    QVERIFY(option.rect.contains(box) && !box.contains(QPoint(1, 41)));
     const QPoint at = inside ? box.center() : QPoint(1, 41);
-    QVERIFY(box.contains(at) == inside);
-    const QModelIndex index = model->index(0, 0);
-    bool result;
-    if (type == QEvent::KeyPress) {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-        result = model->checkBoxDelegate()->editorEvent(&event, model, option, index);
-    } else {
-        QMouseEvent event(QEvent::Type(type), at, Qt::MouseButton(button), Qt::MouseButton(button), Qt::NoModifier);
-        result = model->checkBoxDelegate()->editorEvent(&event, model, option, index);
-    }
-    QCOMPARE(result, handled);
+    QKeyEvent keyEvent(QEvent::KeyPress, button, Qt::NoModifier);
+    QMouseEvent mouseEvent(QEvent::Type(type), at, Qt::MouseButton(button), Qt::MouseButton(button), Qt::NoModifier);
+    QEvent *event = type == QEvent::KeyPress ? static_cast<QEvent *>(&keyEvent) : &mouseEvent;
+    QCOMPARE(model->checkBoxDelegate()->editorEvent(event, model, option, model->index(0, 0)), handled);
     QCOMPARE(model->deviceAt(0)->checked, toggled);
 }
 
@@ -193,22 +161,22 @@ void TableTest::clickOnTheViewTogglesOnce()
 {
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view));
-    model->setDevices(threeDevices());
-    const QRect cell = view->visualRect(model->index(2, 0));
+    fill(model);
+    const QPoint cell = view->visualRect(model->index(2, 0)).center();
     QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
     QVERIFY(model->deviceAt(2)->checked);
     QCOMPARE(changed.count(), 1); // the view learns of the single row
     QCOMPARE(changed.first().at(0).toModelIndex(), model->index(2, 0));
-    QTest::mouseClick(view->viewport(), Qt::RightButton, {}, cell.center());
+    QTest::mouseClick(view->viewport(), Qt::RightButton, {}, cell);
     QVERIFY(model->deviceAt(2)->checked);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
     QVERIFY(!model->deviceAt(2)->checked);
 }
 
 void TableTest::selectAllFromTheHeaderBox()
 {
-    model->setDevices(threeDevices());
+    fill(model);
     QCheckBox *box = model->checkBoxHeader()->checkBox();
     QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
     box->click();
@@ -216,14 +184,17 @@ void TableTest::selectAllFromTheHeaderBox()
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.first().at(0).toModelIndex().row(), 0);
     QCOMPARE(changed.first().at(1).toModelIndex().row(), 2);
-    model->setData(model->index(0, 0), false, FenwaDeviceModel::CheckRole);
+    model->setData(model->index(0, 0), false, Model::CheckRole);
     QVERIFY(box->isChecked()); // one row unchecked does not touch the box
     box->click();
     QVERIFY(model->checkedDevices().isEmpty());
     box->click();
-    model->setDevices(threeDevices()); // a new search
+    fill(model); // a new search
     QVERIFY(model->checkedDevices().isEmpty());
-    QVERIFY(box->isChecked());
+    QVERIFY(!box->isChecked()); // not ticked over rows nobody ticked
+    box->click();
+    model->clearDevices();
+    QVERIFY(!box->isChecked());
 }
 
 void TableTest::sortable_data()
@@ -231,16 +202,13 @@ void TableTest::sortable_data()
     QTest::addColumn<int>("col");
     QTest::addColumn<int>("order");
     QTest::addColumn<QStringList>("macs");
-    const QString a = "02:fe:00:00:00:02", b = "02:fe:00:00:00:0a", c = "02:FE:00:00:00:01";
-    QTest::newRow("uid up, case ignored") << 3 << 0 << QStringList{b, a, c};
-    QTest::newRow("uid down") << 3 << 1 << QStringList{c, a, b};
-    QTest::newRow("name up") << 4 << 0 << QStringList{c, b, a};
-    QTest::newRow("mac up, case ignored") << 5 << 0 << QStringList{c, a, b};
-    QTest::newRow("ip up, as text") << 6 << 0 << QStringList{c, b, a};
-    QTest::newRow("ip down") << 6 << 1 << QStringList{a, b, c};
-    for (int col : {0, 1, 2, 7, 8, 9, 10, 11, 12, 13})
-        QTest::newRow(qPrintable(QStringLiteral("column %1 keeps order").arg(col))) << col << 0
-                                                                                     << QStringList{a, b, c};
+    QTest::newRow("uid up, case ignored") << int(Model::UidColumn) << 0 << QStringList{kB, kA, kC};
+    QTest::newRow("uid down") << int(Model::UidColumn) << 1 << QStringList{kC, kA, kB};
+    QTest::newRow("name up") << int(Model::NameColumn) << 0 << QStringList{kC, kB, kA};
+    QTest::newRow("mac up, case ignored") << int(Model::MacColumn) << 0 << QStringList{kC, kA, kB};
+    QTest::newRow("ip up, as text") << int(Model::IpColumn) << 0 << QStringList{kC, kB, kA};
+    QTest::newRow("ip down") << int(Model::IpColumn) << 1 << QStringList{kA, kB, kC};
+    QTest::newRow("other columns keep the order") << int(Model::VolumeColumn) << 0 << QStringList{kA, kB, kC};
 }
 
 void TableTest::sortable()
@@ -248,33 +216,44 @@ void TableTest::sortable()
     QFETCH(int, col);
     QFETCH(int, order);
     QFETCH(QStringList, macs);
-    model->setDevices(threeDevices());
+    fill(model);
     model->sort(col, Qt::SortOrder(order));
-    QCOMPARE(column(*model, FenwaDeviceModel::MacColumn), macs);
-    QCOMPARE(column(*model, FenwaDeviceModel::NumberColumn), QStringList({"1", "2", "3"}));
+    QCOMPARE(column(*model, Model::MacColumn), macs);
+    QCOMPARE(column(*model, Model::NumberColumn), QStringList({"1", "2", "3"}));
 }
 
 void TableTest::headerClickSortsOnlySortableColumns()
 {
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view));
-    model->setDevices(threeDevices());
+    fill(model);
     QHeaderView *header = view->horizontalHeader();
     const auto clickHeader = [&](int section) {
         const int x = header->sectionViewportPosition(section) + header->sectionSize(section) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     };
-    const QStringList original = column(*model, FenwaDeviceModel::IpColumn);
-    clickHeader(FenwaDeviceModel::NumberColumn);
-    QCOMPARE(column(*model, FenwaDeviceModel::IpColumn), original);
-    QCOMPARE(header->sortIndicatorSection(), -1); // no arrow where nothing sorts
-    clickHeader(FenwaDeviceModel::VolumeColumn);
-    QCOMPARE(column(*model, FenwaDeviceModel::IpColumn), original);
-    clickHeader(FenwaDeviceModel::IpColumn);
-    QCOMPARE(header->sortIndicatorSection(), int(FenwaDeviceModel::IpColumn));
-    const QStringList ips = column(*model, FenwaDeviceModel::IpColumn);
-    QVERIFY(ips == QStringList({"10.0.0.9", "192.168.1.100", "192.168.1.20"}) ||
-            ips == QStringList({"192.168.1.20", "192.168.1.100", "10.0.0.9"}));
+    const QStringList original = column(*model, Model::IpColumn);
+    for (int section : {Model::NumberColumn, Model::VolumeColumn}) {
+        clickHeader(section);
+        QCOMPARE(column(*model, Model::IpColumn), original);
+        QCOMPARE(header->sortIndicatorSection(), -1); // no arrow where nothing sorts
+    }
+    clickHeader(Model::IpColumn);
+    QCOMPARE(header->sortIndicatorSection(), int(Model::IpColumn));
+    QStringList ips = column(*model, Model::IpColumn);
+    if (header->sortIndicatorOrder() == Qt::DescendingOrder)
+        std::reverse(ips.begin(), ips.end());
+    QCOMPARE(ips, QStringList({"10.0.0.9", "192.168.1.100", "192.168.1.20"}));
+    fill(model); // a search brings its rows in MAC order: no arrow may claim otherwise
+    QCOMPARE(header->sortIndicatorSection(), -1);
+
+    // The select-all box scrolls sideways with its column.
+    QWidget *box = model->checkBoxHeader()->checkBox();
+    const int before = box->mapTo(header, QPoint()).x();
+    view->resize(300, 200);
+    view->horizontalScrollBar()->setValue(3);
+    QVERIFY(header->offset() > 0);
+    QCOMPARE(box->mapTo(header, QPoint()).x(), before - header->offset());
 }
 
 void TableTest::editingNameOrMacEmitsModifyData_data()
@@ -282,10 +261,10 @@ void TableTest::editingNameOrMacEmitsModifyData_data()
     QTest::addColumn<int>("col");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("emitted");
-    QTest::newRow("same name still emits") << 4 << "gate" << true;
-    QTest::newRow("new name") << 4 << "Lobby" << true;
-    QTest::newRow("mac in capitals") << 5 << "02:FE:00:00:00:0A" << true;
-    QTest::newRow("uid not editable") << 3 << "x" << false;
+    QTest::newRow("same name still emits") << int(Model::NameColumn) << "gate" << true;
+    QTest::newRow("new name") << int(Model::NameColumn) << "Lobby" << true;
+    QTest::newRow("mac in capitals") << int(Model::MacColumn) << "02:FE:00:00:00:0A" << true;
+    QTest::newRow("uid not editable") << int(Model::UidColumn) << "x" << false;
 }
 
 void TableTest::editingNameOrMacEmitsModifyData()
@@ -293,17 +272,14 @@ void TableTest::editingNameOrMacEmitsModifyData()
     QFETCH(int, col);
     QFETCH(QString, text);
     QFETCH(bool, emitted);
-    model->setDevices(threeDevices());
-    QSignalSpy spy(model, &FenwaDeviceModel::modifyData);
+    fill(model);
+    QSignalSpy spy(model, &Model::modifyData);
     const QModelIndex index = model->index(1, col);
     const QString before = index.data().toString();
     QVERIFY(!model->setData(index, text, Qt::EditRole));
     QCOMPARE(spy.count(), emitted ? 1 : 0);
-    if (emitted) {
-        QCOMPARE(spy.first().at(0).toModelIndex(), index);
-        QCOMPARE(spy.first().at(1).value<QVariant>().toString(), text);
-        QCOMPARE(spy.first().at(2).toInt(), int(Qt::EditRole));
-    }
+    if (emitted)
+        QCOMPARE(spy.first(), QVariantList({index, QVariant(text), int(Qt::EditRole)}));
     QCOMPARE(index.data().toString(), before); // only a batch changes a record
 }
 

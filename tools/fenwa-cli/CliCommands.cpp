@@ -29,6 +29,16 @@ bool intArg(const QString &text, const char *name, int *value, QString *error)
     return ok;
 }
 
+// length is what a command text builder returned for the longest id.
+bool fitsCommand(int length, const char *what, QString *error)
+{
+    if (length < 0)
+        *error = QStringLiteral("%1 is too long to send: a command holds at most %2 bytes")
+                     .arg(QLatin1String(what))
+                     .arg(FenwaSDK::COMMAND_BUFFER - 1);
+    return length >= 0;
+}
+
 cJSON *sipJson(const SipSettings &s)
 {
     cJSON *o = cJSON_CreateObject();
@@ -193,8 +203,11 @@ CliRunner setRtp(const QStringList &a, int, QString *error)
     };
 }
 
-CliRunner setSn(const QStringList &a, int, QString *)
+CliRunner setSn(const QStringList &a, int, QString *error)
 {
+    char text[FenwaSDK::COMMAND_BUFFER];
+    if (!fitsCommand(FenwaSDK::setSnText(text, FenwaSDK::LONGEST_ID, a[0]), "SN", error))
+        return {};
     const QString sn = a[0];
     return [sn](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setSn(d, sn); };
 }
@@ -208,6 +221,9 @@ CliRunner setServer(const QStringList &a, int, QString *error)
         *error = QStringLiteral("PORT must be a number from 0 to 65535, not \"%1\"").arg(a[1]);
         return {};
     }
+    char text[FenwaSDK::COMMAND_BUFFER];
+    if (!fitsCommand(FenwaSDK::setServerText(text, FenwaSDK::LONGEST_ID, a[0], port), "IP", error))
+        return {};
     const QString host = a[0];
     return [host, port](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setServer(d, host, port); };
 }
@@ -216,6 +232,11 @@ CliRunner setDeviceInfo(const QStringList &a, int, QString *error)
 {
     int power = 0;
     if (!intArg(a[3], "POWERLEVEL", &power, error))
+        return {};
+    char text[FenwaSDK::COMMAND_BUFFER];
+    if (!fitsCommand(FenwaSDK::setDeviceInfoText(text, FenwaSDK::LONGEST_ID, a[0], a[1], a[2], power, a[4], a[5], a[6],
+                                                 a[7]),
+                     "The device info", error))
         return {};
     return [a, power](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
         return sdk->setDeviceInfo(d, a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]);
@@ -251,26 +272,49 @@ CliRunner firmware(const QStringList &a, int, QString *error)
 }
 
 const CliCommand kCommands[] = {
-    {"search", "", 0, nullptr},
-    {"set-name", "NAME", 1, setName},
-    {"set-mac", "MAC", 1, setMac},
-    {"set-ip-dhcp", "", 0, setIpDhcp},
-    {"set-ip-static", "IP GATEWAY NETMASK DNS1 DNS2", 5, setIpStatic},
-    {"set-account", "ACCOUNT PASSWORD", 2, setAccount},
-    {"reset-default", "", 0, plain<&FenwaSDK::resetDefault>},
-    {"reboot", "", 0, plain<&FenwaSDK::reboot>},
-    {"play-volume", "", 0, plain<&FenwaSDK::playVolume>},
-    {"set-volume", "MIC OUT AUTOMUTE", 3, setVolume},
-    {"get-sip", "", 0, getSip},
-    {"set-sip", "JSON", 1, setSip},
-    {"get-rtp", "", 0, getRtp},
-    {"set-rtp", "JSON", 1, setRtp},
-    {"set-sn", "SN", 1, setSn},
-    {"set-server", "IP PORT", 2, setServer},
+    {"search", "", 0, nullptr, "lists every terminal that answers, one JSON line each (--csv: CSV with a header)",
+     "fenwa-cli search --csv"},
+    {"set-name", "NAME", 1, setName, "names the targets", "fenwa-cli set-name \"Hall A\" --mac 02:fe:00:00:00:01"},
+    {"set-mac", "MAC", 1, setMac, "gives the first target MAC, each further one the next MAC up",
+     "fenwa-cli set-mac 02:fe:00:00:01:00 --all"},
+    {"set-ip-dhcp", "", 0, setIpDhcp, "lets the targets take their address from DHCP", "fenwa-cli set-ip-dhcp --all"},
+    {"set-ip-static", "IP GATEWAY NETMASK DNS1 DNS2", 5, setIpStatic,
+     "a static address; further targets get the next free ones of the subnet (DNS2 may be \"\")",
+     "fenwa-cli set-ip-static 192.168.1.200 192.168.1.1 255.255.255.0 192.168.1.1 \"\" --all"},
+    {"set-account", "ACCOUNT PASSWORD", 2, setAccount, "the web account; the password goes out as its MD5 digest",
+     "fenwa-cli set-account admin 'n3w pass' --all"},
+    {"reset-default", "", 0, plain<&FenwaSDK::resetDefault>, "restores the factory settings",
+     "fenwa-cli reset-default --mac 02:fe:00:00:00:01"},
+    {"reboot", "", 0, plain<&FenwaSDK::reboot>, "restarts the targets", "fenwa-cli reboot --all"},
+    {"play-volume", "", 0, plain<&FenwaSDK::playVolume>, "plays the test sound",
+     "fenwa-cli play-volume --mac 02:fe:00:00:00:01"},
+    {"set-volume", "MIC OUT AUTOMUTE", 3, setVolume, "microphone and speaker 0 to 100, auto mute 0 or 1",
+     "fenwa-cli set-volume 60 80 1 --all"},
+    {"get-sip", "", 0, getSip, "prints both SIP accounts as set-sip takes them",
+     "fenwa-cli get-sip --mac 02:fe:00:00:00:01"},
+    {"set-sip", "JSON", 1, setSip,
+     "both SIP accounts, every field given:\n"
+     "{\"sip0\":{\"serverHost\":TEXT,\"serverPort\":TEXT,\"account\":TEXT,\"password\":TEXT,\"displayName\":TEXT},"
+     "\"sip1\":{...}}\n"
+     "or [{sip0's fields},{sip1's fields}]; serverPort may also be a number",
+     "fenwa-cli set-sip '{\"sip0\":{\"serverHost\":\"10.0.0.9\",\"serverPort\":\"5060\",\"account\":\"801\","
+     "\"password\":\"pw\",\"displayName\":\"Hall\"},\"sip1\":{\"serverHost\":\"\",\"serverPort\":\"\",\"account\":\"\","
+     "\"password\":\"\",\"displayName\":\"\"}}' --all"},
+    {"get-rtp", "", 0, getRtp, "prints the ten RTP channels as set-rtp takes them",
+     "fenwa-cli get-rtp --mac 02:fe:00:00:00:01"},
+    {"set-rtp", "JSON", 1, setRtp,
+     "RTP channels, every field given: [{\"enable\":0|1,\"rtpIP\":IPV4 or \"\",\"rtpPort\":0-65535}, ...]\n"
+     "writes channels 0 on (one to ten of them); {\"rtp0\":{...}, ..., \"rtp9\":{...}} writes all ten",
+     "fenwa-cli set-rtp '[{\"enable\":1,\"rtpIP\":\"239.1.1.1\",\"rtpPort\":6000}]' --all"},
+    {"set-sn", "SN", 1, setSn, "the serial number", "fenwa-cli set-sn VQ40-0001 --mac 02:fe:00:00:00:01"},
+    {"set-server", "IP PORT", 2, setServer, "the management server", "fenwa-cli set-server 10.0.0.9 8080 --all"},
     {"set-device-info",
      "AREACODE NUMBER NAME POWERLEVEL RESOURCETYPESEQ RESOURCESONTYPESEQ RESOURCETYPE RESOURCESONTYPE", 8,
-     setDeviceInfo},
-    {"firmware", "FILE", 1, firmware, 10000},
+     setDeviceInfo, "the directory entry and resource codes",
+     "fenwa-cli set-device-info 0571 8001 Hall 1 01 02 03 04 --mac 02:fe:00:00:00:01"},
+    {"firmware", "FILE", 1, firmware,
+     "logs in to each target's web side with the account it reported and uploads FILE",
+     "fenwa-cli firmware fw-2.5.0.bin --all", 10000},
 };
 
 } // namespace

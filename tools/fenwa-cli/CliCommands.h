@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "link/FenwaSDK.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
 
 class FenwaDevice;
-class FenwaSDK;
 struct cJSON;
 
 // The command for target number index of a batch: sends it, writes an
@@ -15,7 +16,8 @@ struct cJSON;
 // Returns the command's result (0 "success", -1 otherwise).
 using CliRunner = std::function<int(FenwaSDK *sdk, FenwaDevice *device, int index, cJSON *printed)>;
 
-// One row of fenwa-cli's command table.
+// One row of fenwa-cli's command table: everything about a command is here,
+// its usage and help text included.
 struct CliCommand {
     const char *name;
     const char *argHelp; // how the arguments are written in the usage text
@@ -25,9 +27,11 @@ struct CliCommand {
     // Returns the runner, or an empty one with *error set: nothing is sent.
     // nullptr for search, which addresses no terminal.
     CliRunner (*plan)(const QStringList &args, int count, QString *error);
+    const char *summary; // what it does, for --help
+    const char *example; // one command line, for --help
     // How long a terminal may stay silent unless --timeout says otherwise:
     // the reply wait of a command, or an HTTP exchange's silence.
-    int defaultTimeoutMs = 3000;
+    int defaultTimeoutMs = FenwaSDK::REPLY_TIMEOUT_MS;
 };
 
 const CliCommand *findCliCommand(const QString &name);

@@ -116,11 +116,16 @@ QString deviceCsvLine(const FenwaDevice *d)
 int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStream &err)
 {
     const CliCommand *command = findCliCommand(r.command);
-    sdk->setReplyTimeout(r.timeoutMs >= 0 ? r.timeoutMs : command ? command->defaultTimeoutMs : 3000);
+    if (r.timeoutMs >= 0) // parseCli has put the command's default in
+        sdk->setReplyTimeout(r.timeoutMs);
     QList<FenwaDevice *> devices;
     sdk->search(&devices, r.searchMs);
     FenwaTerminal::keepOnePerMac(&devices);
     int status = 0;
+    // Silence has many causes; the interface asked is the first to check.
+    const QString where = QString::fromLocal8Bit(sdk->currentAdapter() ? sdk->currentAdapter()->name : "no interface");
+    if (devices.isEmpty())
+        err << "fenwa-cli: no terminal answered the search on " << where << " within " << r.searchMs << " ms\n";
 
     if (r.command == QLatin1String("search")) {
         if (r.csv)
@@ -159,8 +164,8 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         QString refusal;
         const CliRunner run = targets.isEmpty() ? CliRunner() : command->plan(r.args, targets.size(), &refusal);
         if (targets.isEmpty()) {
-            if (r.all)
-                err << "fenwa-cli: no terminal of a supported type answered the search\n";
+            if (r.all && !devices.isEmpty())
+                err << "fenwa-cli: no terminal of a supported type answered the search on " << where << "\n";
             status = 1;
         } else if (!run) {
             err << "fenwa-cli: " << r.command << ": " << refusal << "\n";
@@ -185,8 +190,8 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
             if (rc != 0)
                 status = 1;
         }
-        err.flush();
     }
+    err.flush();
     for (FenwaDevice *d : devices)
         d->release();
     return status;

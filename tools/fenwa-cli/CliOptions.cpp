@@ -4,7 +4,10 @@
 #include "link/FenwaTerminal.h"
 
 #include <QVector>
+#include <algorithm>
 #include <cJSON.h>
+#include <cmath>
+#include <cstring>
 
 namespace {
 bool parseInt(const QString &text, int *value)
@@ -39,40 +42,52 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         }
         return true;
     };
+    // Until "--", words that start with "-" are options; after it every
+    // word is the command or one of its arguments (a name such as "-h").
+    bool options = true;
     for (; i < arguments.size(); ++i) {
         const QString a = arguments.at(i);
-        if (a == QLatin1String("--interface") || a == QLatin1String("-i")) {
-            if (!value(a, &r.interface))
-                return false;
-        } else if (a == QLatin1String("--time")) {
-            if (!number(a, &r.searchMs))
-                return false;
-        } else if (a == QLatin1String("--timeout")) {
-            if (!number(a, &r.timeoutMs))
-                return false;
-        } else if (a == QLatin1String("--csv")) {
+        const bool option = options && a.startsWith(QLatin1Char('-'));
+        bool ok = true;
+        if (option && a == QLatin1String("--")) {
+            options = false;
+        } else if (option && (a == QLatin1String("--help") || a == QLatin1String("-h"))) {
+            r.help = true;
+        } else if (option && (a == QLatin1String("--interface") || a == QLatin1String("-i"))) {
+            ok = value(a, &r.interface);
+        } else if (option && a == QLatin1String("--time")) {
+            ok = number(a, &r.searchMs);
+        } else if (option && a == QLatin1String("--timeout")) {
+            ok = number(a, &r.timeoutMs);
+        } else if (option && a == QLatin1String("--csv")) {
             r.csv = true;
-        } else if (a == QLatin1String("--all")) {
+        } else if (option && a == QLatin1String("--all")) {
             r.all = true;
-        } else if (a == QLatin1String("--verbose") || a == QLatin1String("-v")) {
+        } else if (option && (a == QLatin1String("--verbose") || a == QLatin1String("-v"))) {
             r.verbose = true;
-        } else if (a == QLatin1String("--mac")) {
+        } else if (option && a == QLatin1String("--mac")) {
             QString mac;
-            if (!value(a, &mac))
-                return false;
-            if (!FenwaTerminal::isMacText(mac)) {
+            ok = value(a, &mac);
+            if (ok && !FenwaTerminal::isMacText(mac)) {
                 *error = QStringLiteral("--mac takes a MAC such as 02:fe:00:00:00:01, not \"%1\"").arg(mac);
-                return false;
+                ok = false;
             }
             r.macs << FenwaTerminal::normalizeMac(mac);
-        } else if (a.startsWith(QLatin1String("--")) && a.size() > 2) {
-            *error = QStringLiteral("unknown option %1").arg(a);
-            return false;
+        } else if (option && a.startsWith(QLatin1String("--"))) {
+            *error = QStringLiteral("unknown option %1 (put -- before an argument that starts with a dash)").arg(a);
+            ok = false;
         } else if (r.command.isEmpty()) {
             r.command = a;
         } else {
             r.args << a;
         }
+        if (!ok)
+            return false;
+    }
+    if (r.help) {
+        // Asked for help: whatever else stands there is not run.
+        *out = r;
+        return true;
     }
     if (r.command.isEmpty()) {
         *error = QStringLiteral("no command given");
@@ -105,110 +120,247 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("%1: %2").arg(r.command, *error);
         return false;
     }
+    if (r.timeoutMs < 0)
+        r.timeoutMs = c->defaultTimeoutMs;
     *out = r;
     return true;
 }
 
+QString cliSynopsis()
+{
+    return QStringLiteral(
+        "usage: fenwa-cli [OPTIONS] search [--csv]\n"
+        "       fenwa-cli [OPTIONS] COMMAND (--mac MAC ... | --all) [ARGS]\n"
+        "       fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] [--interface NAME] (--source ID | FILE...)\n"
+        "       fenwa-cli sources\n");
+}
+
 QString cliUsage()
 {
-    QString u = QStringLiteral(
-        "usage: fenwa-cli [--interface IFACE] [--time MS] [--timeout MS] [--verbose] COMMAND ...\n"
-        "  fenwa-cli [--interface IFACE] search [--time MS] [--csv]\n"
-        "  fenwa-cli [--interface IFACE] COMMAND (--mac MAC ... | --all) [ARGS]\n"
-        "  fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] FILE...\n"
-        "commands:\n");
     int count = 0;
     const CliCommand *commands = cliCommands(&count);
+    QString timeouts = QString::number(FenwaSDK::REPLY_TIMEOUT_MS);
+    for (const CliCommand &c : QVector<CliCommand>(commands, commands + count))
+        if (c.defaultTimeoutMs != FenwaSDK::REPLY_TIMEOUT_MS)
+            timeouts += QStringLiteral("; %1 %2").arg(QLatin1String(c.name)).arg(c.defaultTimeoutMs);
+    QString u = cliSynopsis() + QStringLiteral(
+        "options:\n"
+        "  -i, --interface IFACE  the Ethernet interface (default: the workbench's choice, else the first\n"
+        "                         with a 192.168.x.y address)\n"
+        "  --time MS              how long the search collects replies (default 2000)\n"
+        "  --timeout MS           how long a terminal may stay silent (default %1)\n"
+        "  --mac MAC              a target, repeatable; --all: every terminal of a supported type (VQ40, VQT40)\n"
+        "  -v, --verbose          every text sent and received, on stderr\n"
+        "  -h, --help             this text\n"
+        "  --                     ends the options: what follows is the command and its arguments\n"
+        "Every command but search first searches, then addresses its targets in MAC order and prints one\n"
+        "JSON line per target with its MAC and result (0 or -1). Arguments are checked before the search.\n"
+        "commands:\n").arg(timeouts);
     for (const CliCommand &c : QVector<CliCommand>(commands, commands + count)) {
-        if (!c.plan)
-            continue;
-        QString line = QStringLiteral("  %1 %2").arg(QLatin1String(c.name), QLatin1String(c.argHelp));
-        while (line.endsWith(QLatin1Char(' ')))
-            line.chop(1);
-        u += line + QLatin1Char('\n');
+        const QString summary = QString::fromUtf8(c.summary).replace(QLatin1Char('\n'), QLatin1String("\n      "));
+        const QString synopsis = QStringLiteral("%1 %2").arg(QLatin1String(c.name), QLatin1String(c.argHelp)).trimmed();
+        u += QStringLiteral("  %1\n      %2\n      e.g. %3\n").arg(synopsis, summary, QString::fromUtf8(c.example));
     }
     u += QStringLiteral(
-        "Every command first searches (--time, 2000 ms), then addresses its targets in MAC order.\n"
-        "--all means every terminal of a supported type (VQ40, VQT40). set-mac counts the MAC up by one\n"
-        "per further target; set-ip-static hands out the next free address of the subnet, skipping its\n"
-        "network and broadcast addresses, the gateway and the DNS servers (DNS2 may be \"\"). firmware logs in\n"
-        "to each target's web side with the account it reported and uploads FILE; --timeout is then how\n"
-        "long a terminal may stay silent (default 10000 ms; commands: 3000 ms). Exit status:\n"
-        "0 every target answered \"success\", 1 any did not or none was reached, 2 usage error.\n");
+        "  stream, sources\n"
+        "      stream MP3 files or a capture source to an RTP multicast group; list the capture sources\n"
+        "exit status: 0 every target answered \"success\", 1 any did not, none was reached or capture is\n"
+        "not possible, 2 usage error.\n");
     return u;
 }
 
 namespace {
-// Owns a parsed tree for the length of one parse.
+// Owns a parsed tree for the length of one parse. Anything but blanks after
+// the value makes it no JSON at all: "{...} junk" must not pass for "{...}".
 struct JsonTree {
-    explicit JsonTree(const QString &text) : root(cJSON_Parse(text.toUtf8().constData())) {}
+    explicit JsonTree(const QString &text) : bytes(text.toUtf8())
+    {
+        root = cJSON_ParseWithLengthOpts(bytes.constData(), size_t(bytes.size()) + 1, nullptr, true);
+    }
     ~JsonTree() { cJSON_Delete(root); }
+    QByteArray bytes;
     cJSON *root;
 };
 
-bool sipFromObject(const cJSON *item, SipSettings *out, const char *which, QString *error)
+// The item of object under key, spelt exactly; nullptr (with *error) when it
+// is missing or given twice.
+const cJSON *exactItem(const cJSON *object, const char *key, const QString &where, QString *error)
 {
-    if (!cJSON_IsObject(item)) {
-        *error = QStringLiteral("set-sip: %1 must be a JSON object").arg(QLatin1String(which));
-        return false;
+    const cJSON *found = nullptr;
+    for (const cJSON *item = object->child; item; item = item->next) {
+        if (item->string == nullptr || std::strcmp(item->string, key) != 0)
+            continue;
+        if (found) {
+            *error = QStringLiteral("%1: \"%2\" is given twice").arg(where, QLatin1String(key));
+            return nullptr;
+        }
+        found = item;
     }
-    // serverPort is a text on the wire; accept a number from a script too.
-    out->fromJson(item);
-    const cJSON *port = cJSON_GetObjectItem(item, "serverPort");
-    if (cJSON_IsNumber(port))
-        out->serverPort = QString::number(port->valueint);
+    if (!found)
+        *error = QStringLiteral("%1: \"%2\" is missing").arg(where, QLatin1String(key));
+    return found;
+}
+
+// Every key of object is one of keys: a misspelt field must not go unnoticed.
+bool onlyKeys(const cJSON *object, std::initializer_list<const char *> keys, const QString &where, QString *error)
+{
+    for (const cJSON *item = object->child; item; item = item->next) {
+        const bool known = std::any_of(keys.begin(), keys.end(), [item](const char *k) {
+            return item->string && std::strcmp(item->string, k) == 0;
+        });
+        if (!known) {
+            *error = QStringLiteral("%1: unknown field \"%2\"").arg(where, QString::fromUtf8(item->string));
+            return false;
+        }
+    }
     return true;
 }
+
+// A JSON number that is a whole number from low to high.
+bool wholeNumber(const cJSON *item, double low, double high, int *out)
+{
+    if (!cJSON_IsNumber(item) || item->valuedouble != std::trunc(item->valuedouble) || item->valuedouble < low
+        || item->valuedouble > high)
+        return false;
+    *out = int(item->valuedouble);
+    return true;
+}
+
+bool sipFromObject(const cJSON *object, SipSettings *out, const QString &where, QString *error)
+{
+    if (!cJSON_IsObject(object)) {
+        *error = QStringLiteral("%1 must be a JSON object").arg(where);
+        return false;
+    }
+    if (!onlyKeys(object, {"serverHost", "serverPort", "account", "password", "displayName"}, where, error))
+        return false;
+    struct Field {
+        const char *key;
+        QString SipSettings::*value;
+    };
+    static const Field fields[] = {{"serverHost", &SipSettings::serverHost},
+                                   {"serverPort", &SipSettings::serverPort},
+                                   {"account", &SipSettings::account},
+                                   {"password", &SipSettings::password},
+                                   {"displayName", &SipSettings::displayName}};
+    for (const Field &f : fields) {
+        const cJSON *item = exactItem(object, f.key, where, error);
+        if (!item)
+            return false;
+        int port = 0;
+        // serverPort is a text on the wire; a script may give a number.
+        if (cJSON_IsString(item)) {
+            out->*f.value = QString::fromUtf8(item->valuestring);
+        } else if (f.value == &SipSettings::serverPort && wholeNumber(item, 0, 65535, &port)) {
+            out->serverPort = QString::number(port);
+        } else {
+            *error = QStringLiteral("%1: \"%2\" must be a text%3")
+                         .arg(where, QLatin1String(f.key),
+                              f.value == &SipSettings::serverPort ? QStringLiteral(" or a port number 0 to 65535")
+                                                                  : QString());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool rtpFromObject(const cJSON *object, RtpSettings *out, const QString &where, QString *error)
+{
+    if (!cJSON_IsObject(object)) {
+        *error = QStringLiteral("%1 must be a JSON object").arg(where);
+        return false;
+    }
+    if (!onlyKeys(object, {"enable", "rtpIP", "rtpPort"}, where, error))
+        return false;
+    const cJSON *enable = exactItem(object, "enable", where, error);
+    const cJSON *ip = enable ? exactItem(object, "rtpIP", where, error) : nullptr;
+    const cJSON *port = ip ? exactItem(object, "rtpPort", where, error) : nullptr;
+    if (!port)
+        return false;
+    if (cJSON_IsBool(enable))
+        out->enable = cJSON_IsTrue(enable) ? 1 : 0;
+    else if (!wholeNumber(enable, 0, 1, &out->enable)) {
+        *error = QStringLiteral("%1: \"enable\" must be 0, 1, true or false").arg(where);
+        return false;
+    }
+    if (!cJSON_IsString(ip)) {
+        *error = QStringLiteral("%1: \"rtpIP\" must be a text").arg(where);
+        return false;
+    }
+    out->rtpIP = QString::fromUtf8(ip->valuestring);
+    if (!wholeNumber(port, 0, 65535, &out->rtpPort)) {
+        *error = QStringLiteral("%1: \"rtpPort\" must be a port number 0 to 65535").arg(where);
+        return false;
+    }
+    return true;
+}
+
+const QString kSipForms = QStringLiteral(
+    "set-sip takes {\"sip0\":{...},\"sip1\":{...}} or a JSON array of the two accounts, each with serverHost, "
+    "serverPort, account, password and displayName");
+const QString kRtpForms = QStringLiteral(
+    "set-rtp takes a JSON array of one to ten channels {\"enable\":1,\"rtpIP\":\"239.0.0.1\",\"rtpPort\":6000} "
+    "or an object with all of rtp0 ... rtp9");
 } // namespace
 
 bool parseSipArgument(const QString &text, SipSettings *sip0, SipSettings *sip1, QString *error)
 {
-    JsonTree tree(text);
+    const JsonTree tree(text);
     const cJSON *first = nullptr, *second = nullptr;
     if (cJSON_IsArray(tree.root) && cJSON_GetArraySize(tree.root) == 2) {
         first = cJSON_GetArrayItem(tree.root, 0);
         second = cJSON_GetArrayItem(tree.root, 1);
     } else if (cJSON_IsObject(tree.root)) {
-        first = cJSON_GetObjectItem(tree.root, "sip0");
-        second = cJSON_GetObjectItem(tree.root, "sip1");
+        // Other keys are let be: a line of get-sip (with its mac and result)
+        // copies one terminal's accounts to others.
+        first = exactItem(tree.root, "sip0", QStringLiteral("set-sip"), error);
+        second = first ? exactItem(tree.root, "sip1", QStringLiteral("set-sip"), error) : nullptr;
+        if (!second)
+            return false;
     } else {
-        *error = QStringLiteral("set-sip takes {\"sip0\":{...},\"sip1\":{...}} or a JSON array of two accounts "
-                                "with serverHost, serverPort, account, password, displayName");
+        *error = kSipForms;
         return false;
     }
-    return sipFromObject(first, sip0, "sip0", error) && sipFromObject(second, sip1, "sip1", error);
+    SipSettings a, b;
+    if (!sipFromObject(first, &a, QStringLiteral("set-sip: sip0"), error)
+        || !sipFromObject(second, &b, QStringLiteral("set-sip: sip1"), error))
+        return false;
+    *sip0 = a;
+    *sip1 = b;
+    return true;
 }
 
 bool parseRtpArgument(const QString &text, QList<RtpSettings> *channels, QString *error)
 {
-    JsonTree tree(text);
-    channels->clear();
+    const JsonTree tree(text);
+    QList<const cJSON *> items;
     if (cJSON_IsArray(tree.root)) {
-        const cJSON *item = nullptr;
-        cJSON_ArrayForEach(item, tree.root) {
-            if (!cJSON_IsObject(item)) {
-                *error = QStringLiteral("set-rtp: every channel must be a JSON object");
-                return false;
-            }
-            RtpSettings channel;
-            channel.fromJson(item);
-            channels->append(channel);
+        for (const cJSON *item = tree.root->child; item; item = item->next)
+            items << item;
+        if (items.isEmpty() || items.size() > FENWA_RTP_CHANNELS) {
+            *error = QStringLiteral("set-rtp takes one to ten channels, not %1").arg(items.size());
+            return false;
         }
     } else if (cJSON_IsObject(tree.root)) {
+        // As with set-sip, other keys (a get-rtp line's mac, result) are let be.
         for (int i = 0; i < FENWA_RTP_CHANNELS; ++i) {
-            const cJSON *item = cJSON_GetObjectItem(tree.root, QStringLiteral("rtp%1").arg(i).toLatin1().constData());
-            RtpSettings channel;
-            channel.fromJson(cJSON_IsObject(item) ? item : nullptr);
-            channels->append(channel);
+            const cJSON *item = exactItem(tree.root, QStringLiteral("rtp%1").arg(i).toLatin1().constData(),
+                                          QStringLiteral("set-rtp"), error);
+            if (!item)
+                return false;
+            items << item;
         }
     } else {
-        *error = QStringLiteral("set-rtp takes a JSON array of up to ten channels {\"enable\":1,\"rtpIP\":\"239.0.0.1\","
-                                "\"rtpPort\":6000} or an object with rtp0 ... rtp9");
+        *error = kRtpForms;
         return false;
     }
-    if (channels->isEmpty() || channels->size() > FENWA_RTP_CHANNELS) {
-        *error = QStringLiteral("set-rtp takes one to ten channels, not %1").arg(channels->size());
-        return false;
+    QList<RtpSettings> parsed;
+    for (int i = 0; i < items.size(); ++i) {
+        RtpSettings channel;
+        if (!rtpFromObject(items[i], &channel, QStringLiteral("set-rtp: channel rtp%1").arg(i), error))
+            return false;
+        parsed << channel;
     }
+    *channels = parsed;
     return true;
 }

@@ -13,21 +13,28 @@ struct CliRequest
 {
     QString interface;      // empty: pick the adapter as the workbench does
     int searchMs = 2000;    // how long a search collects replies
-    int timeoutMs = -1;     // how long a terminal may stay silent; -1: the command's own default
+    int timeoutMs = -1;     // how long a terminal may stay silent; parseCli puts the command's default
+                            // in when --timeout is not given
     bool csv = false;       // search: CSV instead of JSON lines
     bool all = false;       // every terminal of a supported type
     bool verbose = false;   // echo every text sent and received on stderr
+    bool help = false;      // -h or --help stood where an option may: nothing else is checked
     QString command;        // kebab case: search, set-name, ...
     QStringList macs;       // --mac targets, as typed
     QStringList args;       // the command's positional arguments
 };
 
 // Parses arguments (without the program name) and checks the command's
-// arguments as for one target. Returns true, or false with a message fit
-// for an installer in *error.
+// arguments as for one target, lengths and ranges included, so that a
+// command that cannot be sent fails before the search. Returns true, or
+// false with a message fit for an installer in *error.
 bool parseCli(const QStringList &arguments, CliRequest *out, QString *error);
 
+// The --help text: options, and every command of the table with its
+// arguments, what it does and an example.
 QString cliUsage();
+// Its first lines: how the program is called.
+QString cliSynopsis();
 
 // The JSON arguments of set-sip and set-rtp.
 bool parseSipArgument(const QString &text, SipSettings *sip0, SipSettings *sip1, QString *error);

@@ -11,6 +11,7 @@
 #include <QTextStream>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #ifdef FENWA_CLI_STREAM
 #include "CliStream.h"
@@ -34,6 +35,33 @@ int usageError(QTextStream &err, const QString &message)
     err.flush();
     return 2;
 }
+
+// The interface to search on: the one asked for, else the workbench's
+// choice (or the first 192.168.x.y). nullptr, with the exit status in
+// *status and the reason on err, when there is none. The record stays
+// owned by adapters.
+const QPcapAdapter *pickAdapter(const QPcapAdapterList &adapters, const QString &asked, QTextStream &err,
+                                int *status)
+{
+    if (asked.isEmpty()) {
+        const QByteArray remembered = OrbConfigure().network().toLocal8Bit();
+        const QPcapAdapter *adapter = findAdapter(&adapters, remembered.constData());
+        if (!adapter) {
+            err << "fenwa-cli: no Ethernet interface to search on\n";
+            *status = 1;
+        }
+        return adapter;
+    }
+    QStringList names;
+    for (int i = 0; i < adapters.count(); ++i) {
+        if (asked == QLatin1String(adapters.at(i)->name))
+            return adapters.at(i);
+        names << QString::fromLocal8Bit(adapters.at(i)->name);
+    }
+    *status = usageError(err, QStringLiteral("no Ethernet interface \"%1\" (found: %2)")
+                                  .arg(asked, names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "))));
+    return nullptr;
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -46,10 +74,10 @@ int main(int argc, char **argv)
     QTextStream out(stdout);
     QTextStream err(stderr);
 
-    QStringList arguments = app.arguments().mid(1);
-    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        out << cliUsage();
-        return arguments.isEmpty() ? 2 : 0;
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments.isEmpty()) {
+        err << cliSynopsis() << "(fenwa-cli --help lists the options and commands)\n";
+        return 2;
     }
     if (arguments.first() == QLatin1String("stream") || arguments.first() == QLatin1String("sources")) {
 #ifdef FENWA_CLI_STREAM
@@ -64,6 +92,10 @@ int main(int argc, char **argv)
     QString error;
     if (!parseCli(arguments, &request, &error))
         return usageError(err, error);
+    if (request.help) {
+        out << cliUsage();
+        return 0;
+    }
     verboseOutput = request.verbose;
 
     // Capture goes through the helper unless this process may capture
@@ -74,29 +106,11 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    QPcapAdapterList *adapters = FenwaSDK::adapters();
-    const QPcapAdapter *adapter = nullptr;
-    if (!request.interface.isEmpty()) {
-        for (int i = 0; i < adapters->count(); ++i)
-            if (request.interface == QLatin1String(adapters->at(i)->name))
-                adapter = adapters->at(i);
-        if (!adapter) {
-            QStringList names;
-            for (int i = 0; i < adapters->count(); ++i)
-                names << QString::fromLocal8Bit(adapters->at(i)->name);
-            delete adapters;
-            return usageError(err, QStringLiteral("no Ethernet interface \"%1\" (found: %2)")
-                                       .arg(request.interface, names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "))));
-        }
-    } else {
-        const QByteArray remembered = OrbConfigure().network().toLocal8Bit();
-        adapter = findAdapter(adapters, remembered.constData());
-        if (!adapter) {
-            delete adapters;
-            err << "fenwa-cli: no Ethernet interface to search on\n";
-            return 1;
-        }
-    }
+    const std::unique_ptr<QPcapAdapterList> adapters(FenwaSDK::adapters());
+    int status = 0;
+    const QPcapAdapter *adapter = pickAdapter(*adapters, request.interface, err, &status);
+    if (!adapter)
+        return status;
 
     FenwaSDK sdk;
     sdk.open(adapter);
@@ -108,12 +122,7 @@ int main(int argc, char **argv)
                 << sdk.transport()->lastError() << "\n";
         else
             err << "fenwa-cli: cannot open " << adapter->name << ": " << sdk.transport()->lastError() << "\n";
-        sdk.close();
-        delete adapters;
         return 1;
     }
-    const int status = runCliRequest(&sdk, request, out, err);
-    sdk.close();
-    delete adapters;
-    return status;
+    return runCliRequest(&sdk, request, out, err);
 }
