@@ -2,7 +2,6 @@
 #include "CliLink.h"
 
 #include "link/FenwaDevice.h"
-#include "link/FenwaTerminal.h"
 
 #include <cJSON.h>
 #include <gtest/gtest.h>
@@ -78,25 +77,5 @@ INSTANTIATE_TEST_SUITE_P(Cases, CsvName,
                                            TextCase{"lineFeed", "Hall\nA", "\"Hall\nA\""},
                                            TextCase{"carriageReturn", "Hall\rA", "\"Hall\rA\""}),
                          [](const ::testing::TestParamInfo<TextCase> &info) { return std::string(info.param.name); });
-
-// The search's order: by MAC value, whatever the case or separator of the
-// texts the terminals reported.
-TEST(CliOutput, MacOrderIgnoresCase)
-{
-    QList<FenwaDevice *> devices;
-    const char *reported[] = {"02:FE:00:00:00:0B", "02:fe:00:00:00:0a", "02-FE-00-00-00-02", "02:fe:00:00:00:10"};
-    for (int i = 0; i < 4; ++i) {
-        devices << device(uint8_t(i + 1), "{}");
-        devices.last()->macText = QLatin1String(reported[i]);
-    }
-    FenwaTerminal::keepOnePerMac(&devices);
-    QStringList order;
-    for (FenwaDevice *d : devices) {
-        order << d->macText;
-        d->release();
-    }
-    EXPECT_EQ(order, QStringList({"02-FE-00-00-00-02", "02:fe:00:00:00:0a", "02:FE:00:00:00:0B", "02:fe:00:00:00:10"}))
-        << order.join(' ').toStdString();
-}
 
 } // namespace

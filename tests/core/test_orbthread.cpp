@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QMutex>
-#include <QWaitCondition>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -38,35 +36,6 @@ protected:
 
 private:
     std::atomic<int> *destroyed;
-};
-
-// Blocks on a condition that only its own stop() releases, like a capture
-// loop blocked in the driver.
-class BlockingThread : public OrbThread
-{
-public:
-    void stop() override
-    {
-        OrbThread::stop();
-        QMutexLocker lock(&mutex);
-        released = true;
-        cond.wakeAll();
-    }
-    std::atomic<bool> returned{false};
-
-protected:
-    void run() override
-    {
-        QMutexLocker lock(&mutex);
-        while (!released)
-            cond.wait(&mutex); // never polls the stop flag
-        returned.store(true);
-    }
-
-private:
-    QMutex mutex;
-    QWaitCondition cond;
-    bool released = false;
 };
 
 bool waitFor(const std::atomic<bool> &flag, int ms)
@@ -104,32 +73,4 @@ TEST(OrbThread, StartStopJoinStartRunsTheBodyAgain)
         EXPECT_EQ(t.runs.load(), round);
         t.finished.store(false);
     }
-}
-
-TEST(OrbThread, StopOverrideReleasesABodyThatNeverPollsTheFlag)
-{
-    BlockingThread t;
-    t.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(t.returned.load());
-    t.stop();
-    t.join();
-    EXPECT_TRUE(t.returned.load());
-}
-
-TEST(OrbThreadLocker, LockAndUnlockReturnZeroAndExclude)
-{
-    OrbThreadLocker locker;
-    int counter = 0;
-    auto work = [&] {
-        for (int i = 0; i < 10000; ++i) {
-            EXPECT_EQ(locker.lock(), 0);
-            ++counter;
-            EXPECT_EQ(locker.unlock(), 0);
-        }
-    };
-    std::thread a(work), b(work);
-    a.join();
-    b.join();
-    EXPECT_EQ(counter, 20000);
 }

@@ -163,7 +163,6 @@ TEST_P(Search, FindsEveryTerminalOncePerReplyWithWhatItReports)
 INSTANTIATE_TEST_SUITE_P(
     Segments, Search,
     ::testing::Values(SearchCase{"EightTerminals", 8, {}, 1}, SearchCase{"EveryReplyTwice", 8, {"--duplicate"}, 2},
-                      SearchCase{"FiftyOfThreeTypes", 50, {"--types", "VQ40,VQT40,XT9"}, 1},
                       // Terminals behind a switch answer a broadcast within
                       // microseconds of each other: the whole burst must fit
                       // the capture ring.
@@ -316,21 +315,6 @@ TEST_F(LinkE2e, EveryReplyTwiceStillGivesEachCommandItsOwnAcrossAReopen)
     EXPECT_EQ(sim.terminal(1).value("name").toString(), "three");
 }
 
-TEST_F(LinkE2e, LateReplyToAnEarlierCommandDoesNotAnswerTheNextOne)
-{
-    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--delay", "400"}));
-    ASSERT_NO_FATAL_FAILURE(openSdk(150));
-    FenwaDevice *d = record(0);
-    EXPECT_EQ(sdk.reboot(d), -1) << "its reply comes after 400 ms";
-    sdk.setReplyTimeout(2000);
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_EQ(sdk.playVolume(d), 0);
-    // The reboot's reply lands about 250 ms into this wait; taking it would
-    // end the wait before this command's own reply could exist.
-    EXPECT_GE(timer.elapsed(), 350);
-}
-
 TEST_F(LinkE2e, CancelEndsAnOpenEndedSearchAndACommandWhoseReplyNeverComes)
 {
     ASSERT_NO_FATAL_FAILURE(startSim({"--count", "8"}));
@@ -381,9 +365,7 @@ TEST_P(BadReply, IsNeverTakenForTheAnswer)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadReply,
-                         ::testing::Values(BadReplyCase{"WrongId", {"--wrong-id"}, 0},
-                                           BadReplyCase{"NotJson", {"--garbage"}, 0},
-                                           BadReplyCase{"FrameOver1514", {"--oversized"}, 2000},
+                         ::testing::Values(BadReplyCase{"FrameOver1514", {"--oversized"}, 2000},
                                            BadReplyCase{"TextCutAt1514", {"--oversized"}, 0}),
                          label<BadReplyCase>);
 

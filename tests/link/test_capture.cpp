@@ -187,11 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
     Input, Refuses,
     ::testing::Values(
         Refusal{"UnknownType", [](const QByteArray &m) { return message('X', commandFrame(m)); }},
-        Refusal{"ReplyTypeFromParent", [](const QByteArray &m) { return message('F', commandFrame(m)); }},
-        Refusal{"EmptyFrame", [](const QByteArray &) { return message('S', QByteArray()); }},
-        Refusal{"ShorterThanAHeader", [](const QByteArray &m) { return message('S', commandFrame(m).left(59)); }},
         Refusal{"Over1514", [](const QByteArray &m) { return message('S', commandFrame(m, QByteArray(1455, 'x'))); }},
-        Refusal{"LengthFFFF", [](const QByteArray &m) { return QByteArray("S\xff\xff", 3) + commandFrame(m); }},
         Refusal{"NotArp", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 13, 0x00)); }},
         Refusal{"ArpReply", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 21, 0x02)); }},
         Refusal{"NoCommandHeader", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 43, 0)); }},

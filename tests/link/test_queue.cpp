@@ -77,19 +77,3 @@ TEST(PacketQueue, WakeWithFlagClearedEndsAWaitWithoutDeadline)
     EXPECT_FALSE(keepWaiting.load()) << "returned before it was woken";
     waker.join();
 }
-
-TEST(PacketQueue, ManyProducersLoseNothing)
-{
-    QPcapPacketQueue q;
-    constexpr int kPerThread = 2000;
-    auto produce = [&q] {
-        for (int i = 0; i < kPerThread; ++i)
-            q.push(tagged(1));
-    };
-    std::thread a(produce), b(produce);
-    for (int seen = 0; seen < 2 * kPerThread; ++seen)
-        ASSERT_EQ(tagOf(q.popWait(QPcapPacketQueue::now() + 2000, nullptr)), 1) << "after " << seen;
-    a.join();
-    b.join();
-    EXPECT_EQ(q.size(), 0);
-}

@@ -12,7 +12,6 @@
 #include <QThread>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <ostream>
 
 namespace {
@@ -167,21 +166,6 @@ TEST_F(OfflineSdk, SetMacReplyMayComeFromTheNewMacAndACancelWithNoWaitSpoilsNoth
     EXPECT_EQ(sdk.setMac(device, "02:fe:00:00:00:02"), 0);
 }
 
-TEST_F(OfflineSdk, NothingIsSentOrLoggedWithoutAnOpenLink)
-{
-    sdk.close();
-    sdk.open(nullptr);
-    QList<FenwaDevice *> found;
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_EQ(sdk.reboot(device), -1);
-    EXPECT_EQ(sdk.search(&found, 2000), -1);
-    EXPECT_LT(timer.elapsed(), 1000) << "nothing was sent, so nothing is awaited";
-    EXPECT_TRUE(sent().isEmpty());
-    EXPECT_TRUE(script.sent.isEmpty());
-    EXPECT_FALSE(sdk.isOpen());
-}
-
 TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnly)
 {
     const int id = sdk.peekNextId();
@@ -203,8 +187,6 @@ TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnly)
         d->release();
     }
     EXPECT_EQ(macs, QStringList({"02:fe:00:00:00:01", "02:fe:00:00:00:02", "02:fe:00:00:00:01"}));
-    EXPECT_EQ(sent().value(0),
-              "{\"id\":" + QByteArray::number(id) + ",\"method\":\"search\",\"user\":\"Windows Wendtix\"}");
 }
 
 TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
@@ -220,80 +202,12 @@ TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
     EXPECT_TRUE(rtp[1].rtpIP.isEmpty() && rtp[1].enable == 0) << "a missing channel is reset";
     EXPECT_EQ(rtp[2].rtpPort, 7004);
 
-    SipSettings sip0, sip1;
-    sip1.account = "kept";
-    answerReply("{\"id\":%d,\"result\":\"success\",\"sip0\":{\"serverHost\":\"h\",\"serverPort\":\"5060\","
-                "\"account\":\"100\",\"password\":\"p\",\"displayName\":\"d\"}}");
-    EXPECT_EQ(sdk.getSipSettings(device, &sip0, &sip1), 0);
-    EXPECT_EQ(sip0.account, "100");
-    EXPECT_EQ(sip0.serverPort, "5060");
-    EXPECT_EQ(sip1.account, "kept") << "a missing account leaves its record";
-
     sdk.setReplyTimeout(50);
     RtpSettings untouched[2];
     untouched[0].rtpIP = "x";
     EXPECT_EQ(sdk.getRtpSettings(device, untouched, 2), -1);
     EXPECT_EQ(untouched[0].rtpIP, "x") << "no reply: nothing is read";
 }
-
-// ---- text arguments ---------------------------------------------------------
-
-namespace {
-
-const QString kHostile = QString::fromUtf8("q\"b\\s/\n\r\t\x01\x1f \xc3\xa9nd");
-
-struct TextCase {
-    const char *label;
-    std::function<int(FenwaSDK &, FenwaDevice *)> run;
-    std::vector<const char *> keys; // items that must read back as kHostile; "sip0.x" for nested
-};
-void PrintTo(const TextCase &c, std::ostream *os) { *os << c.label; }
-
-class TextArguments : public OfflineSdk, public ::testing::WithParamInterface<TextCase> {};
-
-SipSettings hostileSip()
-{
-    SipSettings s;
-    s.account = s.password = s.displayName = s.serverHost = s.serverPort = kHostile;
-    return s;
-}
-
-using Sdk = FenwaSDK;
-using Dev = FenwaDevice;
-const QString &h = kHostile;
-
-} // namespace
-
-TEST_P(TextArguments, AreEscapedSoTheTextParsesBackToWhatWasTyped)
-{
-    answerReply();
-    EXPECT_EQ(GetParam().run(sdk, device), 0);
-    ASSERT_EQ(sent().size(), 1);
-    const JsonDoc json(sent()[0]);
-    ASSERT_TRUE(cJSON_IsObject(json.j)) << sent()[0].constData();
-    const std::string method = GetParam().label;
-    EXPECT_EQ(json.str("method"), method == "SetIpStatic" ? "SetIp" : method);
-    for (const char *key : GetParam().keys)
-        EXPECT_EQ(QString::fromStdString(json.str(key)), kHostile) << key;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, TextArguments,
-    ::testing::Values(
-        TextCase{"SetName", [](Sdk &s, Dev *d) { return s.setName(d, h); }, {"name"}},
-        TextCase{"SetMac", [](Sdk &s, Dev *d) { return s.setMac(d, h); }, {"mac"}},
-        TextCase{"SetSN", [](Sdk &s, Dev *d) { return s.setSn(d, h); }, {"sn"}},
-        TextCase{"SetAccountPassword", [](Sdk &s, Dev *d) { return s.setAccountPassword(d, h, h); },
-                 {"account", "password"}},
-        TextCase{"SetServer", [](Sdk &s, Dev *d) { return s.setServer(d, h, 5060); }, {"serverIp"}},
-        TextCase{"SetIpStatic", [](Sdk &s, Dev *d) { return s.setIpStatic(d, h, h, h, h, h); },
-                 {"ip", "gateway", "netmask", "dns1", "dns2"}},
-        TextCase{"SetDeviceInfo", [](Sdk &s, Dev *d) { return s.setDeviceInfo(d, h, h, h, 3, h, h, h, h); },
-                 {"areaCode", "number", "name", "resourceTypeSequenceCode", "resourceSonTypeSequenceCode",
-                  "resourceTypeCode", "resourceSonTypeCode"}},
-        TextCase{"SetSipSettings", [](Sdk &s, Dev *d) { return s.setSipSettings(d, hostileSip(), hostileSip()); },
-                 {"sip0.account", "sip0.serverPort", "sip1.displayName", "sip1.serverHost", "sip1.password"}}),
-    label<TextCase>);
 
 TEST_F(OfflineSdk, TextFillingTheBufferExactlyIsSentOneMoreByteIsRefused)
 {
@@ -312,7 +226,7 @@ TEST_F(OfflineSdk, TextFillingTheBufferExactlyIsSentOneMoreByteIsRefused)
     EXPECT_LT(timer.elapsed(), 1000) << "refused at once, no reply wait";
     // Escaping counts towards the limit: 600 quotes fit unescaped, not escaped.
     EXPECT_EQ(sdk.setName(device, QString(600, '"')), -1);
-    SipSettings longSip = hostileSip();
+    SipSettings longSip;
     longSip.serverHost = QString(250, 'h');
     EXPECT_EQ(sdk.setSipSettings(device, longSip, longSip), -1);
     EXPECT_EQ(sent().size(), 1) << "nothing of a refused command leaves";
@@ -327,37 +241,18 @@ TEST_F(OfflineSdk, RawSendRefusesTextsTheFrameCannotCarry)
     EXPECT_EQ(sent().size(), 1);
 }
 
-// ---- SetRtpSettings ---------------------------------------------------------
-
-class RtpList : public OfflineSdk, public ::testing::WithParamInterface<int> {};
-
-TEST_P(RtpList, CommasOnlyBetweenEntriesForAnyLength)
+// Well-formed lists of any length are the fuzzer's; here the cap and the refusals.
+TEST_F(OfflineSdk, SetRtpSettingsWritesAtMostTenChannelsAndRefusesNone)
 {
-    const int count = GetParam();
     RtpSettings list[12];
     for (int i = 0; i < 12; ++i)
-        list[i] = channel(i % 2, QString::asprintf("239.0.0.%d", i + 1), 6000 + i);
+        list[i] = channel(1, QString::asprintf("239.0.0.%d", i + 1), 6000 + i);
     answerReply();
-    ASSERT_EQ(sdk.setRtpSettings(device, list, count), 0);
-    const QByteArray text = sent().value(0);
-    ASSERT_TRUE(text.contains(",\"method\":\"SetRtpSettings\",\"rtp0\":{")) << text.constData();
-    const JsonDoc json(text);
-    ASSERT_TRUE(cJSON_IsObject(json.j)) << text.constData();
-    const int written = std::min(count, 10);
-    EXPECT_EQ(cJSON_GetArraySize(json.j), 2 + written);
-    for (int i = 0; i < written; ++i) {
-        RtpSettings back;
-        back.fromJson(json.item("rtp" + std::to_string(i)));
-        EXPECT_TRUE(back.rtpIP == list[i].rtpIP && back.rtpPort == list[i].rtpPort && back.enable == list[i].enable)
-            << i;
-    }
-    // Nothing to write, or too much to fit, is refused.
-    for (RtpSettings &r : list)
-        r.rtpIP = QString(80, '9');
+    ASSERT_EQ(sdk.setRtpSettings(device, list, 12), 0);
+    const JsonDoc json(sent().value(0));
+    EXPECT_EQ(cJSON_GetArraySize(json.j), 12) << "id, method and ten channels";
+    EXPECT_EQ(json.str("rtp9.rtpIP"), "239.0.0.10");
     EXPECT_EQ(sdk.setRtpSettings(device, list, 0), -1);
     EXPECT_EQ(sdk.setRtpSettings(device, nullptr, 10), -1);
-    EXPECT_EQ(sdk.setRtpSettings(device, list, 10), -1);
     EXPECT_EQ(sent().size(), 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(Lengths, RtpList, ::testing::Values(1, 2, 9, 10, 12));

@@ -70,32 +70,4 @@ TEST(MpegFrameSearch, StraySyncInOtherBytesIsNotAFrame)
     EXPECT_FALSE(findMpegAudioFrame(frame.data(), 416, &offset, &h)) << "a frame cut short is not sent";
 }
 
-class MpegFragmentTest : public ::testing::TestWithParam<std::pair<int, std::vector<int>>> {};
-
-TEST_P(MpegFragmentTest, FragmentsCarryTheirOffsetAndRebuildTheFrame)
-{
-    const int length = GetParam().first;
-    const std::vector<int> &sizes = GetParam().second; // none: too long for the 16-bit offset
-    std::vector<uint8_t> f(static_cast<size_t>(length)), rebuilt;
-    for (size_t i = 0; i < f.size(); ++i)
-        f[i] = uint8_t(i * 13 + 1);
-    ASSERT_EQ(mpegAudioFragmentCount(length, 1300), int(sizes.size()));
-    uint8_t out[1300];
-    for (int i = 0; i < int(sizes.size()); ++i) {
-        ASSERT_EQ(mpegAudioFragment(f.data(), length, 1300, i, out), sizes[size_t(i)]);
-        EXPECT_EQ(out[0] | out[1], 0);
-        EXPECT_EQ(size_t((out[2] << 8) | out[3]), rebuilt.size());
-        rebuilt.insert(rebuilt.end(), out + 4, out + sizes[size_t(i)]);
-    }
-    EXPECT_EQ(rebuilt, sizes.empty() ? std::vector<uint8_t>() : f);
-    EXPECT_EQ(mpegAudioFragment(f.data(), length, 1300, int(sizes.size()), out), -1) << "refused, not cut short";
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, MpegFragmentTest,
-                         ::testing::Values(std::make_pair(1, std::vector<int>{5}),
-                                           std::make_pair(1296, std::vector<int>{1300}),
-                                           std::make_pair(1297, std::vector<int>{1300, 5}),
-                                           std::make_pair(2880, std::vector<int>{1300, 1300, 292}),
-                                           std::make_pair(70000, std::vector<int>{})));
-
 } // namespace

@@ -123,29 +123,6 @@ INSTANTIATE_TEST_SUITE_P(Busy, SessionProbeTest,
                                            std::make_pair(std::vector<int>{13001}, 13002),
                                            std::make_pair(std::vector<int>{13000, 13003, 13005}, 13006)));
 
-TEST(SessionBye, ByeArrivesOnTheNextPortAtStop)
-{
-    UdpReceiver rtp(QStringLiteral("127.0.0.1"), DestPort), rtcp(QStringLiteral("127.0.0.1"), DestPort + 1);
-    ASSERT_TRUE(rtp.isOpen() && rtcp.isOpen());
-    QueueObserver observer;
-    observer.payloads.assign(3, {std::vector<uint8_t>(100, 0), 80});
-    OrbRtpSession session;
-    session.setObserver(&observer);
-    ASSERT_EQ(session.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
-    ReceivedPacket packet;
-    RtpHeader header;
-    ASSERT_TRUE(rtp.receive(&packet, 2000) && parseRtp(packet.bytes, &header));
-    session.stop();
-    EXPECT_FALSE(session.isActive());
-    bool bye = false;
-    while (!bye && rtcp.receive(&packet, 1000))
-        bye = rtcpHasBye(packet.bytes, header.ssrc);
-    EXPECT_TRUE(bye);
-    // Stopping twice sends nothing more and does no harm.
-    session.stop();
-    EXPECT_FALSE(rtcp.receive(&packet, 200));
-}
-
 struct FailedStartCase {
     const char *name, *address;
     bool occupyLocal;

@@ -76,15 +76,6 @@ protected:
 
 } // namespace
 
-TEST_F(FileReaderTest, PlayListMovesOnAndWrapsToTheFirstFile)
-{
-    reader.setFiles({halfSecond, oneSecond});
-    ASSERT_TRUE(reader.start());
-    EXPECT_NEAR(play(3), 1500.0, 120.0) << "both files played out in full before the wrap";
-    reader.stop();
-    EXPECT_EQ(observer.events, QStringList({"+0 " + halfSecond, "+1 " + oneSecond, "+0 " + halfSecond}));
-}
-
 // A second file that cannot be played (missing, or not audio) stops the flow
 // and says so once; opening a good file again resumes it.
 TEST_F(FileReaderTest, FlowStopsAtABrokenFileAndTheObserverIsTold)
@@ -177,9 +168,7 @@ TEST_P(FileInputTest, AcceptsMpegAudioAndRefusesTheRest)
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, FileInputTest,
-    ::testing::Values(FileCase{"Rate48k", mp3("48000"), 24.0},
-                      FileCase{"Rate32kAt320kFramesOverTheLimit", mp3("32000", {"-b:a", "320k"}), 36.0},
-                      FileCase{"Rate22kMpeg2", mp3("22050"), 576000.0 / 22050}, FileCase{"Rate8kMpeg25", mp3("8000"), 72.0},
+    ::testing::Values(FileCase{"Rate32kAt320kFramesOverTheLimit", mp3("32000", {"-b:a", "320k"}), 36.0},
                       FileCase{"VariableBitRate", mp3("44100", {"-q:a", "4"}), 1152000.0 / 44100},
                       FileCase{"Id3v2AndId3v1Tags",
                                mp3("44100", {"-id3v2_version", "3", "-write_id3v1", "1", "-metadata", "title=Hall A test"}),

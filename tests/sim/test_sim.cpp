@@ -152,37 +152,6 @@ INSTANTIATE_TEST_SUITE_P(
                    false}),
     label<AnswerCase>);
 
-#define FFFD "\xef\xbf\xbd"
-
-struct NameCase {
-    const char *label;
-    std::string sent, stored;
-};
-
-class StateName : public ::testing::TestWithParam<NameCase> {};
-
-TEST_P(StateName, IsValidUtf8WhateverBytesTheCommandCarried)
-{
-    SimResponder terminals{SimOptions()};
-    SimResponse out;
-    const Bytes f = command(kTerminal2.mac, "{\"id\":1,\"method\":\"SetName\",\"name\":\"" + GetParam().sent + "\"}");
-    terminals.respond(f.data(), f.size(), &out);
-    ASSERT_TRUE(out.stateChanged);
-    cJSON *state = cJSON_Parse(terminals.stateText(0, 0).c_str());
-    const cJSON *t = cJSON_GetArrayItem(cJSON_GetObjectItem(state, "terminals"), 1);
-    EXPECT_STREQ(cJSON_GetStringValue(cJSON_GetObjectItem(t, "name")), GetParam().stored.c_str());
-    cJSON_Delete(state);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, StateName,
-    ::testing::Values(NameCase{"FourByteSequence", "Caf\xc3\xa9 \xf0\x9f\x94\x8a", "Caf\xc3\xa9 \xf0\x9f\x94\x8a"},
-                      NameCase{"Latin1", "Caf\xe9", "Caf" FFFD}, NameCase{"Overlong", "\xc0\xaf", FFFD FFFD},
-                      NameCase{"Surrogate", "\xed\xa0\x80", FFFD FFFD FFFD},
-                      NameCase{"AboveU10FFFF", "\xf4\x90\x80", FFFD FFFD FFFD},
-                      NameCase{"CutSequence", "\xe2\x82x", FFFD FFFD "x"}),
-    label<NameCase>);
-
 struct HeadCase {
     const char *label;
     std::string head;

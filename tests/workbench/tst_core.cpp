@@ -74,7 +74,6 @@ public:
                 return line.mid(name.size() + 1).trimmed();
         return QByteArray();
     }
-    QByteArray body(int i) const { return requests.value(i).mid(requests.value(i).indexOf("\r\n\r\n") + 4); }
 
 private:
     QTcpServer server;
@@ -104,8 +103,6 @@ private slots:
     void loadLanguageFileNameAndDirectory_data();
     void loadLanguageFileNameAndDirectory();
 
-    void firstStartWritesEnglish();
-    void fileListDropsVanishedFilesAndNumbersAreNumbers();
     void everyKeyAsQSettingsWritesIt_data();
     void everyKeyAsQSettingsWritesIt();
 
@@ -114,10 +111,8 @@ private slots:
     void sessionGoesBackOnlyToItsHost();
     void loginAccepted_data();
     void loginAccepted();
-    void uploadBodyCarriesTheFileIntact_data();
-    void uploadBodyCarriesTheFileIntact();
-    void silentPeerEndsInTimeOrOnStop_data();
-    void silentPeerEndsInTimeOrOnStop();
+    void quoteInAFileNameCannotBreakThePartHead();
+    void stopAbortsARequestThePeerNeverAnswers();
 
 private:
     QTemporaryDir tmp;
@@ -266,44 +261,6 @@ void CoreTest::loadLanguageFileNameAndDirectory()
     QCOMPARE(currentLanguage(), name);
 }
 
-void CoreTest::firstStartWritesEnglish()
-{
-    QDir(OrbFileUtils::configureDirectory()).removeRecursively();
-    {
-        OrbConfigure store;
-        QCOMPARE(store.language(), QString());
-        store.ensureLanguage();
-    }
-    QVERIFY(QFileInfo::exists(OrbConfigure::filePath()));
-    QVERIFY(readAll(OrbConfigure::filePath()).contains("langage=en"));
-    {
-        OrbConfigure store;
-        store.setLanguage(QStringLiteral("cn"));
-        store.ensureLanguage(); // an existing choice is kept
-    }
-    QCOMPARE(OrbConfigure().language(), QStringLiteral("cn"));
-}
-
-void CoreTest::fileListDropsVanishedFilesAndNumbersAreNumbers()
-{
-    const QString a = tmp.filePath(QStringLiteral("a.mp3")), b = tmp.filePath(QStringLiteral("b.mp3"));
-    writeFile(a, "x");
-    writeFile(b, "y");
-    OrbConfigure().setRtpFileList({a, b});
-    QCOMPARE(OrbConfigure().rtpFileList(), QStringList({a, b}));
-    QVERIFY(QFile::remove(a));
-    QCOMPARE(OrbConfigure().rtpFileList(), QStringList({b}));
-    QVERIFY(readAll(OrbConfigure::filePath()).contains(".mp3\\n"));
-    OrbConfigure().setRtpFileList({});
-    QSettings raw(OrbConfigure::filePath(), QSettings::IniFormat);
-    QVERIFY(raw.contains(QStringLiteral("rtp file list")));
-    QCOMPARE(raw.value(QStringLiteral("rtp file list")).toString(), QString());
-    QCOMPARE(OrbConfigure().rtpFileList(), QStringList());
-
-    writeFile(OrbConfigure::filePath(), "[General]\nrtp%20source%20index=abc\n");
-    QCOMPARE(OrbConfigure().rtpSourceIndex(), 0);
-}
-
 // Each key as QSettings itself reads and writes it: a key renamed in the
 // store (the remembered adapter lost at every installer's next start) fails
 // here, where a round trip through the store alone would pass.
@@ -418,79 +375,31 @@ void CoreTest::loginAccepted()
     QCOMPARE(FenwaFirmware::loginAccepted(body), accepted);
 }
 
-void CoreTest::uploadBodyCarriesTheFileIntact_data()
+// The bytes, and a boundary inside them, are checked end to end against the
+// simulator's terminals; a quote in the name is not.
+void CoreTest::quoteInAFileNameCannotBreakThePartHead()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("quotedName");
-    QTest::addColumn<bool>("fixedBoundary");
-    QByteArray binary("\x7f" "ELF\r\n\0\0\r\n\n\r--\xff\0", 16);
-    binary += QByteArray(70000, '\0') + "\r\n";
-    QTest::newRow("binary with CR, LF and NUL") << "fw-2.5.0.bin" << binary << QByteArray("fw-2.5.0.bin") << true;
-    QTest::newRow("a file holding the boundary, a quote in its name")
-        << "we\"ird.bin" << QByteArray("a\r\n--window-iptool-upload--\r\nb") << QByteArray("we%22ird.bin") << false;
-}
-
-void CoreTest::uploadBodyCarriesTheFileIntact()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QByteArray, quotedName);
-    QFETCH(bool, fixedBoundary);
-    const QString path = tmp.filePath(name);
-    writeFile(path, bytes);
+    const QString path = tmp.filePath(QStringLiteral("we\"ird.bin"));
+    writeFile(path, "x");
     LoopbackPeer peer;
     peer.answer = httpAnswer(200, "", "{\"result\":0}");
-    qint64 lastSent = -1;
-    OrbHttpUtils http;
-    http.setUploadProgress([&](qint64 sent, qint64 total) {
-        QCOMPARE(total, qint64(bytes.size()));
-        lastSent = sent;
-    });
-    QVERIFY(http.upload(peer.url("/cgi-bin/upload"), path).ok());
-    QCOMPARE(lastSent, qint64(bytes.size()));
-
-    const QByteArray type = peer.header(0, "content-type");
-    QVERIFY2(type.startsWith("multipart/form-data; boundary="), type.constData());
-    const QByteArray boundary = type.mid(type.indexOf('=') + 1);
-    QCOMPARE(boundary == "window-iptool-upload", fixedBoundary);
-    QVERIFY(!bytes.contains("--" + boundary));
-    const QByteArray body = peer.body(0);
-    const QByteArray head = "--" + boundary + "\r\n";
-    QVERIFY(body.startsWith(head));
-    const int dataAt = body.indexOf("\r\n\r\n") + 4;
-    const QByteArray partHead = body.mid(head.size(), dataAt - head.size());
-    QVERIFY2(partHead.contains("form-data; name=\"file\"; filename=\"" + quotedName + "\"\r\n"), partHead.constData());
-    QVERIFY(partHead.contains("application/octet-stream"));
-    QVERIFY(body.endsWith("\r\n--" + boundary + "--\r\n"));
-    QCOMPARE(body.mid(dataAt, body.size() - dataAt - boundary.size() - 8), bytes);
+    QVERIFY(OrbHttpUtils().upload(peer.url("/cgi-bin/upload"), path).ok());
+    QVERIFY2(peer.requests.value(0).contains("; filename=\"we%22ird.bin\"\r\n"), peer.requests.value(0).constData());
 }
 
-void CoreTest::silentPeerEndsInTimeOrOnStop_data()
+// Silence is ended by the idle limit in the end-to-end firmware batch; only
+// the operator's stop can end a request that has no limit.
+void CoreTest::stopAbortsARequestThePeerNeverAnswers()
 {
-    QTest::addColumn<int>("idleMs");
-    QTest::addColumn<int>("stopAfterMs"); // -1: never
-    QTest::addColumn<QString>("error");
-    QTest::newRow("no answer: the silence limit") << 300 << -1 << "no answer for 0.3 s";
-    // Only the stop can end this one: the test would hang otherwise.
-    QTest::newRow("stopped: the request is aborted") << 3600000 << 200 << "stopped";
-}
-
-void CoreTest::silentPeerEndsInTimeOrOnStop()
-{
-    QFETCH(int, idleMs);
-    QFETCH(int, stopAfterMs);
-    QFETCH(QString, error);
     LoopbackPeer peer; // takes the request, never answers
     bool stop = false;
-    if (stopAfterMs >= 0)
-        QTimer::singleShot(stopAfterMs, [&stop] { stop = true; });
+    QTimer::singleShot(200, [&stop] { stop = true; });
     OrbHttpUtils http([&stop] { return stop; });
-    http.setTimeouts(idleMs, idleMs);
+    http.setTimeouts(3600000, 3600000);
     const OrbHttpUtils::Result r = http.post(peer.url("/cgi-bin/CGI?login"), "username=a&password=b");
-    QCOMPARE(r.error, error);
+    QCOMPARE(r.error, QStringLiteral("stopped"));
     QCOMPARE(r.status, 0);
-    QCOMPARE(r.stopped, stopAfterMs >= 0);
+    QVERIFY(r.stopped);
     QCOMPARE(peer.requests.size(), 1);
 }
 

@@ -63,7 +63,6 @@ private slots:
 
     void networkDialogPreselectsListsAndRemembersOnOk_data();
     void networkDialogPreselectsListsAndRemembersOnOk();
-    void searchWithoutAdapterEndsAcceptedAndEmpty();
     void aboutShowsStoredLanguage_data();
     void aboutShowsStoredLanguage();
     void aboutLanguageChangeIsStoredAndAnnounced();
@@ -118,15 +117,6 @@ void DialogsTest::networkDialogPreselectsListsAndRemembersOnOk()
     QCOMPARE(dialog.selectedAdapter(), nullptr);
 }
 
-void DialogsTest::searchWithoutAdapterEndsAcceptedAndEmpty()
-{
-    FenwaSDK sdk; // never opened: nothing can be sent, so nothing is awaited
-    FenwaDeviceSearchDialog dialog(nullptr, &sdk);
-    dialog.startJob();
-    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-    QVERIFY(dialog.found().isEmpty());
-}
-
 void DialogsTest::aboutShowsStoredLanguage_data()
 {
     QTest::addColumn<QString>("stored");
@@ -144,7 +134,6 @@ void DialogsTest::aboutShowsStoredLanguage()
         OrbConfigure().setLanguage(stored);
     FenwaAboutDialog dialog;
     QCOMPARE(dialog.languageBox()->currentIndex(), index);
-    QCOMPARE(dialog.languageBox()->itemText(1), QStringLiteral("Simple Chinese"));
     QCOMPARE(OrbConfigure().language(), stored); // showing it wrote nothing
 }
 
