@@ -96,10 +96,6 @@ cli set-ip-static 192.168.7.1 192.168.7.2 255.255.255.252 8.8.8.8 "" --all
 check "a range that does not fit the subnet sends nothing" \
   eval '[ $rc -eq 1 ] && has "free addresses for 1 of the 4" "$err" && ! has "\"result\"" "$out"'
 
-cli set-volume 40 70 1 --all
-check "set-volume reaches every supported terminal" \
-  eval '[ $rc -eq 0 ] && [ "$(grep -o "\"micVolume\":40,\"outVolume\":70,\"autoMute\":1" <<<"$(state)" | wc -l)" -eq 4 ]'
-
 cli get-rtp --mac 02:fe:00:00:00:04
 check "get-rtp prints all ten channels" eval '[ $rc -eq 0 ] && has "\"rtp0\":{" "$out" && has "\"rtp9\":{" "$out"'
 
@@ -184,8 +180,6 @@ check "firmware: a line per terminal with login, upload and HTTP status; exit 1 
     && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"loggedIn\":true,\"uploaded\":true,\"httpStatus\":200" "$out" \
     && has "\"loggedIn\":false,\"uploaded\":false,\"httpStatus\":500,\"error\":\"login refused (HTTP 500)\"" "$out" \
     && has "\"httpStatus\":0,\"error\":\"not logged in: connection refused\"" "$out"'
-check "the terminals keep the file's bytes and name" \
-  eval '[ "$(grep -o "\"sha256\":\"$(sha256sum "$fw" | cut -d" " -f1)\"" <<<"$(state)" | wc -l)" -eq 2 ] && has "\"file\":\"fw-3.1.0.bin\"" "$(state)"'
 sleep 1 # the restart after the upload
 cli set-ip-static 192.168.7.50 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:05
 cli set-mac 02:fe:00:00:00:55 --mac 02:fe:00:00:00:05

@@ -135,7 +135,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ResolveCase{"given", {"--timeout", "250", "--time", "0", "reboot", "--all"}, false, 0, 250, {}},
                       ResolveCase{"helpAnywhere", {"set-name", "x", "--all", "-h"}, true, 0, 0, {}},
                       ResolveCase{"helpBeforeBadArgs", {"--help", "set-name"}, true, 0, 0, {}},
-                      ResolveCase{"dashHIsAName", {"set-name", "--all", "--", "-h"}, false, 2000, 3000, {"-h"}},
                       ResolveCase{"dashHIsAValue", {"--interface", "-h", "set-name", "x", "--all"}, false, 2000, 3000, {"x"}}),
     [](const ::testing::TestParamInfo<ResolveCase> &info) { return std::string(info.param.name); });
 

@@ -154,9 +154,6 @@ void WidgetsTest::toastPlacement_data()
     QTest::addColumn<QString>("where"); // l/c/r, then t/m/b: 10 from that edge, or centred
     QTest::newRow("pages: top centre") << int(OrbToast::Top | OrbToast::HCenter) << "ct";
     QTest::newRow("none: bottom centre") << 0 << "cb";
-    QTest::newRow("right middle") << int(OrbToast::Right | OrbToast::VCenter) << "rm";
-    QTest::newRow("left wins over right") << int(OrbToast::Left | OrbToast::Right) << "lb";
-    QTest::newRow("top wins over middle") << int(OrbToast::Top | OrbToast::VCenter) << "ct";
 }
 
 void WidgetsTest::toastPlacement()
