@@ -240,7 +240,6 @@ void CoreTest::loadLanguageFileNameAndDirectory_data()
     QTest::addColumn<QString>("dirSuffix");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("suffix added") << "" << "xx" << "XX";
     QTest::newRow("suffix kept") << "" << "xx.txt" << "XX";
     QTest::newRow("upper-case suffix is part of the name") << "" << "xx.TXT" << "Network";
     QTest::newRow("directory with slash") << "/" << "xx" << "XX";

@@ -233,7 +233,6 @@ void WorkbenchE2e::columnsBringUpTheirPagesAndTheWindowOwnsItsDialogs()
         {3, FenwaDeviceModel::VolumeColumn, "FenwaAudioSettingWidget"},
         {3, FenwaDeviceModel::SystemColumn, "FenwaTestSettingWidget"},
         {3, FenwaDeviceModel::UidColumn, ""},
-        {0, FenwaDeviceModel::NetmaskColumn, "FenwaIpSettingWidget"},
         {0, FenwaDeviceModel::NumberColumn, ""},
     };
     QHash<QString, FenwaSettingWidget *> seen;

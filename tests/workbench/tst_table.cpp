@@ -124,9 +124,7 @@ void TableTest::delegateEvents_data()
     QTest::addColumn<bool>("handled");
     QTest::addColumn<bool>("toggled");
     const int release = QEvent::MouseButtonRelease, dbl = QEvent::MouseButtonDblClick, key = QEvent::KeyPress;
-    QTest::newRow("left release inside") << release << int(Qt::LeftButton) << true << true << true;
     QTest::newRow("left release outside") << release << int(Qt::LeftButton) << false << false << false;
-    QTest::newRow("right release inside") << release << int(Qt::RightButton) << true << false << false;
     QTest::newRow("double click inside") << dbl << int(Qt::LeftButton) << true << true << false;
     QTest::newRow("double click outside") << dbl << int(Qt::LeftButton) << false << false << false;
     QTest::newRow("space") << key << int(Qt::Key_Space) << true << true << true;
