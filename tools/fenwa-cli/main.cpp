@@ -2,6 +2,7 @@
 // fenwa-cli: finds and commands terminals from scripts.
 #include "CliLink.h"
 #include "CliOptions.h"
+#include "CliStream.h"
 
 #include "OrbUtils/OrbConfigure.h"
 #include "link/CapturePermission.h"
@@ -12,10 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#ifdef FENWA_CLI_STREAM
-#include "CliStream.h"
-#endif
 
 namespace {
 bool verboseOutput = false;
@@ -80,12 +77,8 @@ int main(int argc, char **argv)
         return 2;
     }
     if (arguments.first() == QLatin1String("stream") || arguments.first() == QLatin1String("sources")) {
-#ifdef FENWA_CLI_STREAM
         return arguments.first() == QLatin1String("stream") ? cliStream(arguments.mid(1))
                                                             : cliSources(arguments.mid(1));
-#else
-        return usageError(err, QStringLiteral("this build has no streaming support"));
-#endif
     }
 
     CliRequest request;
