@@ -100,10 +100,13 @@ cmd_up() {
   # shellcheck disable=SC2086 # FENWA_SIM_ARGS is a list of options
   ip netns exec "$SIM_NS" "$SIM" --interface "$SIM_IF" --count "$count" "${web[@]}" ${FENWA_SIM_ARGS:-} \
     --state-file "$STATE" --command-log "$DIR/commands.log" >"$DIR/fenwa-sim.out" 2>&1 &
-  echo $! >"$PIDFILE"
+  local pid=$!
+  echo "$pid" >"$PIDFILE"
   for _ in $(seq 100); do
     [ -f "$STATE" ] && break
-    sim_pid >/dev/null || die "simulator exited: $(tail -n 3 "$DIR/fenwa-sim.out")"
+    # Alive is enough here: until "ip netns exec" has run the simulator, the
+    # process does not carry its name yet.
+    kill -0 "$pid" 2>/dev/null || die "simulator exited: $(tail -n 3 "$DIR/fenwa-sim.out")"
     sleep 0.1
   done
   [ -f "$STATE" ] || { stop_sim; die "simulator not ready after 10 s"; }

@@ -42,15 +42,15 @@ if [ -z "${DISPLAY:-}" ]; then
   shots=${FENWA_DEMO_DIR:-$(mktemp -d /tmp/fenwa-shot.XXXXXX)}
   out=$shots/workbench.png
   bash scripts/screenshot.sh "$out"
-  bash scripts/demo-segment.sh up 8 >/dev/null
   trap 'bash scripts/demo-segment.sh down >/dev/null' EXIT
+  bash scripts/demo-segment.sh up 8 >/dev/null
   echo "No display: the workbench ran under Xvfb; its window after the first search is in $out."
   echo "The same segment as the command-line front end sees it:"
   ip netns exec "${FENWA_DEMO_NS:-fenwa-demo}-tool" "$root/build/bin/fenwa-cli" search --csv
   exit 0
 fi
 
-bash scripts/demo-segment.sh up 8
 trap 'bash scripts/demo-segment.sh down' EXIT
+bash scripts/demo-segment.sh up 8
 # The X server's socket is a file, reachable from inside the namespace.
 ip netns exec "${FENWA_DEMO_NS:-fenwa-demo}-tool" env DISPLAY="$DISPLAY" ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} "$workbench"
