@@ -15,6 +15,8 @@ case "$kind" in
 esac
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
+# A developer's ccache, when there is one, makes rebuilding the three trees cheap.
+command -v ccache >/dev/null && extra+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # The programs carry their installed paths (the capture helper's among
 # them), so a tree configured for another prefix would package a helper its
 # maintainer scripts cannot find: configure again when the prefix differs.
