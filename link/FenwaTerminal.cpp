@@ -75,6 +75,11 @@ int compareMacText(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive);
 }
 
+bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b)
+{
+    return a && b && std::memcmp(a->mac, b->mac, 6) == 0 && a->uid == b->uid && a->sn == b->sn;
+}
+
 void keepOnePerMac(QList<FenwaDevice *> *devices)
 {
     QList<FenwaDevice *> kept;

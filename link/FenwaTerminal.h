@@ -30,6 +30,12 @@ bool isSupportedType(const QString &type);
 // not MACs compare as text without regard to case, after every MAC.
 int compareMacText(const QString &a, const QString &b);
 
+// Whether two search records are one terminal: the same link MAC and the
+// same identity (uid and serial number). A terminal that answers twice, or
+// answers a repeated search frame, is one terminal; two terminals that share
+// a MAC (a cloned or mistyped address) are two, and both must be seen.
+bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b);
+
 // One record per terminal, in MAC order. A terminal is known by the link MAC
 // its replies come from (where commands go): a terminal that answered twice
 // is listed once, its first answer kept, while two terminals are never
