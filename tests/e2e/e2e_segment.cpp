@@ -56,7 +56,9 @@ pid_t spawn(const QStringList &list, int fd, bool dieWithParent)
 // too: one way of building it, one place to get its waits right.
 int netnsLib(const QString &commands, QByteArray *output = nullptr)
 {
-    static const QString lib = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../scripts/netns-lib.sh";
+    // From the build's configuration, not __FILE__: a compiler cache that
+    // rewrites paths relative to a base directory leaves __FILE__ relative.
+    static const QString lib = QStringLiteral(FENWA_NETNS_LIB);
     return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(lib, commands)}, output);
 }
 
