@@ -22,6 +22,10 @@ const char kUsage[] =
     "  --spread-us N        search reply of terminal i leaves i*N us late (default 100)\n"
     "faults:\n"
     "  --drop PERCENT       drop that share of replies\n"
+    "  --drop-commands PERCENT  lose that share of command frames before any\n"
+    "                       terminal sees them (a search frame is lost for all)\n"
+    "  --process-ms MS[:N,...]  terminals N (from 1; default all) answer MS later\n"
+    "                       (repeatable; the last one naming a terminal counts)\n"
     "  --delay MS           wait before each reply\n"
     "  --result TEXT        answer with this result instead of \"success\" (nothing changes)\n"
     "  --duplicate          answer twice\n"
@@ -45,33 +49,61 @@ const struct {
                   {"http-500", SimWebFault::Http500},       {"refuse", SimWebFault::Refuse},
                   {"slow", SimWebFault::Slow}};
 
-// KIND or KIND:N,N,... with terminal numbers from 1.
-bool parseWebFault(const char *text, std::vector<std::pair<int, SimWebFault>> *out)
+// N,N,... terminal numbers from 1, as indices from 0.
+bool parseTerminals(const std::string &list, std::vector<int> *out)
 {
-    const std::string s(text);
-    const size_t colon = s.find(':');
-    const std::string kind = s.substr(0, colon);
-    SimWebFault fault = SimWebFault::None;
-    for (const auto &k : kWebFaults)
-        if (kind == k.name)
-            fault = k.fault;
-    if (fault == SimWebFault::None)
-        return false;
-    if (colon == std::string::npos) {
-        out->emplace_back(-1, fault);
-        return true;
-    }
-    size_t at = colon + 1;
+    size_t at = 0;
     do {
-        const size_t comma = s.find(',', at);
-        const std::string number = s.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        const size_t comma = list.find(',', at);
+        const std::string number = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
         char *end = nullptr;
         const long n = std::strtol(number.c_str(), &end, 10);
         if (number.empty() || *end != 0 || n < 1 || n > 65535)
             return false;
-        out->emplace_back(static_cast<int>(n - 1), fault);
+        out->push_back(static_cast<int>(n - 1));
         at = comma == std::string::npos ? std::string::npos : comma + 1;
     } while (at != std::string::npos);
+    return true;
+}
+
+// A value, or a value:N,N,... for some terminals only (index -1: all).
+template <typename T>
+bool parsePerTerminal(const char *text, bool (*value)(const std::string &, T *),
+                      std::vector<std::pair<int, T>> *out)
+{
+    const std::string s(text);
+    const size_t colon = s.find(':');
+    T v;
+    if (!value(s.substr(0, colon), &v))
+        return false;
+    if (colon == std::string::npos) {
+        out->emplace_back(-1, v);
+        return true;
+    }
+    std::vector<int> terminals;
+    if (!parseTerminals(s.substr(colon + 1), &terminals))
+        return false;
+    for (int t : terminals)
+        out->emplace_back(t, v);
+    return true;
+}
+
+bool webFaultNamed(const std::string &kind, SimWebFault *fault)
+{
+    *fault = SimWebFault::None;
+    for (const auto &k : kWebFaults)
+        if (kind == k.name)
+            *fault = k.fault;
+    return *fault != SimWebFault::None;
+}
+
+bool milliseconds(const std::string &text, int *ms)
+{
+    char *end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || v < 0 || v > 600000)
+        return false;
+    *ms = static_cast<int>(v);
     return true;
 }
 
@@ -116,6 +148,15 @@ SimWebFault SimOptions::webFaultOf(int index) const
         if (f.first < 0 || f.first == index)
             fault = f.second;
     return fault;
+}
+
+int SimOptions::processMsOf(int index) const
+{
+    int ms = 0;
+    for (const auto &p : processMs)
+        if (p.first < 0 || p.first == index)
+            ms = p.second;
+    return ms;
 }
 
 int parseSimOptions(int argc, char **argv, SimOptions *o)
@@ -163,6 +204,12 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
         } else if (!std::strcmp(a, "--drop")) {
             if (!toInt(v, 0, 100, &o->dropPercent))
                 return fail("--drop wants a percentage 0 to 100", v);
+        } else if (!std::strcmp(a, "--drop-commands")) {
+            if (!toInt(v, 0, 100, &o->dropCommandsPercent))
+                return fail("--drop-commands wants a percentage 0 to 100", v);
+        } else if (!std::strcmp(a, "--process-ms")) {
+            if (!parsePerTerminal<int>(v, milliseconds, &o->processMs))
+                return fail("--process-ms wants milliseconds, then :N,N... optionally", v);
         } else if (!std::strcmp(a, "--delay")) {
             if (!toInt(v, 0, 600000, &o->delayMs))
                 return fail("--delay wants milliseconds", v);
@@ -177,7 +224,7 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
             if (!toInt(v, 0, 600000, &o->rebootMs))
                 return fail("--reboot-ms wants milliseconds", v);
         } else if (!std::strcmp(a, "--web-fault")) {
-            if (!parseWebFault(v, &o->webFaults))
+            if (!parsePerTerminal<SimWebFault>(v, webFaultNamed, &o->webFaults))
                 return fail("--web-fault wants wrong-login, hang, http-500, refuse or slow, then :N,N... optionally", v);
             o->web = true;
         } else if (!std::strcmp(a, "--spread-us")) {

@@ -31,7 +31,14 @@ struct SimOptions
 
     // Faults.
     int dropPercent = 0;
+    // Command frames lost on the way in, before any terminal sees them: a
+    // lost search frame is lost for every terminal, as on a wire.
+    int dropCommandsPercent = 0;
     int delayMs = 0;
+    // (terminal index from 0, or -1 for every terminal; how much later it
+    // answers): terminals that take their time, busy or slow.
+    std::vector<std::pair<int, int>> processMs;
+    int processMsOf(int index) const;
     QByteArray result = "success";
     bool duplicate = false;
     bool wrongId = false;

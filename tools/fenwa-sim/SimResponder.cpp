@@ -87,8 +87,8 @@ std::string SimResponder::stateText(long replies, long missed) const
     for (const SimTerminal &t : all)
         cJSON_AddItemToArray(list, t.toJson());
     cJSON *stats = cJSON_AddObjectToObject(root, "stats");
-    const long counters[] = {commands, replies, dropped, arpReplies, missed};
-    const char *const names[] = {"commands", "replies", "dropped", "arpReplies", "missed"};
+    const long counters[] = {commands, replies, dropped, arpReplies, missed, droppedCommands};
+    const char *const names[] = {"commands", "replies", "dropped", "arpReplies", "missed", "droppedCommands"};
     for (size_t i = 0; i < sizeof counters / sizeof counters[0]; ++i)
         cJSON_AddNumberToObject(stats, names[i], static_cast<double>(counters[i]));
     // Names hold whatever bytes a command brought; the terminal keeps them
@@ -114,10 +114,16 @@ void SimResponder::respond(const uint8_t *frame, size_t length, SimResponse *out
             out->stateChanged = t.settle(now) || out->stateChanged;
         nowMs = now;
     }
-    if (in.kind == SimFrameKind::ArpRequest)
+    if (in.kind == SimFrameKind::ArpRequest) {
         answerArp(in, out);
-    else
-        answerCommand(in, out);
+        return;
+    }
+    // Lost on the wire: no terminal saw it, nothing logs it.
+    if (options.dropCommandsPercent > 0 && static_cast<int>(random() % 100) < options.dropCommandsPercent) {
+        ++droppedCommands;
+        return;
+    }
+    answerCommand(in, out);
 }
 
 void SimResponder::answerArp(const SimIncoming &in, SimResponse *out)
@@ -185,13 +191,13 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
         cJSON *reply = cJSON_CreateObject();
         cJSON_AddNumberToObject(reply, "id", id);
         out->stateChanged = t.handle(method, command, apply, reply) || out->stateChanged;
-        addReply(from, in.sender, reply, static_cast<int>(i - first), out);
+        addReply(from, in.sender, reply, static_cast<int>(i - first), options.processMsOf(int(i)), out);
         cJSON_Delete(reply);
     }
     cJSON_Delete(command);
 }
 
-void SimResponder::addReply(const SimStation &from, const SimStation &to, cJSON *json, int order,
+void SimResponder::addReply(const SimStation &from, const SimStation &to, cJSON *json, int order, int processMs,
                             SimResponse *out)
 {
     if (options.dropPercent > 0 && static_cast<int>(random() % 100) < options.dropPercent) {
@@ -228,7 +234,7 @@ void SimResponder::addReply(const SimStation &from, const SimStation &to, cJSON 
 
     SimOutFrame f;
     f.bytes = commandFrame(from, to, text.data(), text.size());
-    f.delayUs = long(options.delayMs) * 1000 + long(order) * options.spreadUs;
+    f.delayUs = long(options.delayMs + processMs) * 1000 + long(order) * options.spreadUs;
     out->frames.push_back(f);
     if (options.duplicate)
         out->frames.push_back(std::move(f));

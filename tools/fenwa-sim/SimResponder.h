@@ -29,8 +29,9 @@ struct SimResponse
 
 // The terminals of one run and how they answer frames: bytes in, frames out,
 // no sockets and no files, so a fuzzer or a unit test can drive it directly.
-// The run's faults (drop, delay, spread, result, duplicate, wrong id,
-// garbage, oversized) and echo mode are applied here too.
+// The run's faults (commands lost, replies dropped, delay, per-terminal
+// processing time, spread, result, duplicate, wrong id, garbage,
+// oversized) and echo mode are applied here too.
 //
 // Not thread-safe: whoever owns it serialises respond() and every access to
 // terminals() (SimSegment's state mutex; another front on the same records
@@ -59,12 +60,15 @@ public:
     long commands = 0;
     long dropped = 0;
     long arpReplies = 0;
+    long droppedCommands = 0;
 
 private:
     void answerArp(const SimIncoming &in, SimResponse *out);
     void answerCommand(const SimIncoming &in, SimResponse *out);
-    // Applies the reply faults to one reply and adds it (or not) to out.
-    void addReply(const SimStation &from, const SimStation &to, struct cJSON *json, int order, SimResponse *out);
+    // Applies the reply faults to one reply and adds it (or not) to out,
+    // processMs later than the others.
+    void addReply(const SimStation &from, const SimStation &to, struct cJSON *json, int order, int processMs,
+                  SimResponse *out);
     int findTerminal(const SimMac &mac) const;
 
     SimOptions options;
