@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaSDK.h"
 
+#include "FenwaBatch.h"
 #include "FenwaJson.h"
+#include "FenwaTerminal.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 
@@ -11,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -23,6 +26,21 @@ static_assert(kIdLimit - 1 < 10LL * FenwaSDK::LONGEST_ID, "an id with more digit
 bool sameMac(const uint8_t *a, const uint8_t *b)
 {
     return a && b && std::memcmp(a, b, 6) == 0;
+}
+
+// Whether a reply may come from where it came: the addressed terminal (or
+// the MAC it was just given), or anyone when nothing was addressed.
+bool acceptsSender(const FenwaReply *reply, const uint8_t *from, const uint8_t *alsoFrom)
+{
+    return (from == nullptr || sameMac(reply->mac, from) || sameMac(reply->mac, alsoFrom));
+}
+
+quint64 macKey(const uint8_t mac[6])
+{
+    quint64 key = 0;
+    for (int i = 0; i < 6; ++i)
+        key = (key << 8) | mac[i];
+    return key;
 }
 
 // Text arguments are JSON-escaped before they meet a template.
@@ -47,8 +65,10 @@ FenwaReply *FenwaReply::fromPacket(const QPcapPacket *packet)
     }
     int length = 0;
     const char *text = commandText(packet, &length);
-    if (text && length > 0)
+    if (text && length > 0) {
+        reply->text = QByteArray(text, length);
         reply->json = cJSON_ParseWithLength(text, static_cast<size_t>(length));
+    }
     return reply;
 }
 
@@ -83,6 +103,12 @@ int FenwaReply::result() const
     return -1;
 }
 
+const char *FenwaReply::resultText() const
+{
+    const cJSON *item = json ? cJSON_GetObjectItem(json, "result") : nullptr;
+    return cJSON_IsString(item) ? item->valuestring : nullptr;
+}
+
 const char *FenwaReply::method() const
 {
     if (!json)
@@ -91,27 +117,242 @@ const char *FenwaReply::method() const
     return cJSON_IsString(item) ? item->valuestring : nullptr;
 }
 
+// ---- FenwaRoundTrip ------------------------------------------------------------
+
+void FenwaRoundTrip::sample(double ms)
+{
+    // RFC 6298: alpha 1/8, beta 1/4, the first sample seeds both.
+    if (srtt < 0) {
+        srtt = ms;
+        rttvar = ms / 2;
+        return;
+    }
+    rttvar = 0.75 * rttvar + 0.25 * std::fabs(srtt - ms);
+    srtt = 0.875 * srtt + 0.125 * ms;
+}
+
+int FenwaRoundTrip::tryTimeMs() const
+{
+    if (srtt < 0)
+        return TRY_FIRST_MS;
+    const double rto = srtt + std::max(1.0, 4 * rttvar);
+    return int(std::min<double>(TRY_MAX_MS, std::max<double>(TRY_MIN_MS, std::ceil(rto))));
+}
+
+int FenwaRoundTrip::waitAfter(int sends) const
+{
+    const int first = tryTimeMs();
+    const int most = std::max<int>(first, BACKOFF_MAX_MS);
+    qint64 wait = first;
+    for (int i = 1; i < sends && wait < most; ++i)
+        wait *= 2;
+    return int(std::min<qint64>(wait, most));
+}
+
+// ---- FenwaRequest: the command texts ---------------------------------------------
+
+int FenwaRequest::textFor(char *buf, int id) const
+{
+    if (!build) {
+        buf[0] = 0;
+        return -1;
+    }
+    return build(buf, id);
+}
+
+namespace {
+// A command that carries nothing but its method.
+FenwaRequest bare(const char *method)
+{
+    return FenwaRequest(method, [method](char *buf, int id) {
+        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER, "{\"id\":%d,\"method\":\"%s\"}", id, method);
+    });
+}
+} // namespace
+
+FenwaRequest FenwaRequest::getRtpSettings()
+{
+    return bare("GetRtpSettings");
+}
+
+FenwaRequest FenwaRequest::getSipSettings()
+{
+    return bare("GetSipSettings");
+}
+
+FenwaRequest FenwaRequest::reboot()
+{
+    return bare("reboot");
+}
+
+FenwaRequest FenwaRequest::resetDefault()
+{
+    return bare("ResetDefault");
+}
+
+FenwaRequest FenwaRequest::playVolume()
+{
+    return bare("PlayVolume");
+}
+
+FenwaRequest FenwaRequest::setIpDhcp()
+{
+    return FenwaRequest("SetIp", [](char *buf, int id) {
+        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetIp\",\"IpMode\":\"dhcp\"}",
+                             id);
+    });
+}
+
+FenwaRequest FenwaRequest::setIpStatic(const QString &ip, const QString &gateway, const QString &netmask,
+                                       const QString &dns1, const QString &dns2)
+{
+    return FenwaRequest("SetIp", [=](char *buf, int id) {
+        return formatBounded(
+            buf, FenwaSDK::COMMAND_BUFFER,
+            "{\"id\":%d,\"method\":\"SetIp\",\"IpMode\":\"static\",\"ip\":\"%s\",\"gateway\":\"%s\","
+            "\"netmask\":\"%s\",\"dns1\":\"%s\",\"dns2\":\"%s\"}",
+            id, Esc(ip).c(), Esc(gateway).c(), Esc(netmask).c(), Esc(dns1).c(), Esc(dns2).c());
+    });
+}
+
+FenwaRequest FenwaRequest::setName(const QString &name)
+{
+    return FenwaRequest("SetName", [name](char *buf, int id) { return FenwaSDK::setNameText(buf, id, name); });
+}
+
+FenwaRequest FenwaRequest::setMac(const QString &mac)
+{
+    FenwaRequest r("SetMac", [mac](char *buf, int id) {
+        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetMac\",\"mac\":\"%s\"}", id,
+                             Esc(mac).c());
+    });
+    // The terminal may already answer from the MAC it was given.
+    r.hasAlsoFrom = FenwaDevice::parseMac(mac, r.also);
+    return r;
+}
+
+FenwaRequest FenwaRequest::setSn(const QString &sn)
+{
+    return FenwaRequest("SetSN", [sn](char *buf, int id) { return FenwaSDK::setSnText(buf, id, sn); });
+}
+
+FenwaRequest FenwaRequest::setAccountPassword(const QString &account, const QString &password)
+{
+    return FenwaRequest("SetAccountPassword", [=](char *buf, int id) {
+        return FenwaSDK::setAccountPasswordText(buf, id, account, password);
+    });
+}
+
+FenwaRequest FenwaRequest::setServer(const QString &serverIp, int serverPort)
+{
+    return FenwaRequest("SetServer", [=](char *buf, int id) {
+        return FenwaSDK::setServerText(buf, id, serverIp, serverPort);
+    });
+}
+
+FenwaRequest FenwaRequest::setDeviceVolume(int micVolume, int outVolume, int autoMute)
+{
+    return FenwaRequest("SetDeviceVolume", [=](char *buf, int id) {
+        return formatBounded(
+            buf, FenwaSDK::COMMAND_BUFFER,
+            "{\"id\":%d,\"method\":\"SetDeviceVolume\", \"micVolume\":%d, \"outVolume\":%d, \"autoMute\":%d}", id,
+            micVolume, outVolume, autoMute);
+    });
+}
+
+FenwaRequest FenwaRequest::setDeviceInfo(const QString &areaCode, const QString &number, const QString &name,
+                                         int powerLevel, const QString &resourceTypeSequenceCode,
+                                         const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
+                                         const QString &resourceSonTypeCode)
+{
+    return FenwaRequest("SetDeviceInfo", [=](char *buf, int id) {
+        return FenwaSDK::setDeviceInfoText(buf, id, areaCode, number, name, powerLevel, resourceTypeSequenceCode,
+                                           resourceSonTypeSequenceCode, resourceTypeCode, resourceSonTypeCode);
+    });
+}
+
+FenwaRequest FenwaRequest::setSipSettings(const SipSettings &sip0, const SipSettings &sip1)
+{
+    return FenwaRequest("SetSipSettings", [=](char *buf, int id) {
+        char json0[FENWA_SIP_JSON_MAX];
+        char json1[FENWA_SIP_JSON_MAX];
+        if (sip0.toJson(json0, sizeof json0) < 0 || sip1.toJson(json1, sizeof json1) < 0) {
+            buf[0] = 0;
+            return -1;
+        }
+        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER,
+                             "{\"id\":%d,\"method\":\"SetSipSettings\",\"sip0\":%s,\"sip1\":%s}", id, json0, json1);
+    });
+}
+
+FenwaRequest FenwaRequest::setRtpSettings(const QVector<RtpSettings> &list)
+{
+    return FenwaRequest("SetRtpSettings", [list](char *buf, int id) {
+        const int size = FenwaSDK::COMMAND_BUFFER;
+        const int entries = std::min<int>(list.size(), FENWA_RTP_CHANNELS);
+        // No channel would leave "...\"SetRtpSettings\",}": not JSON.
+        int length = entries > 0 ? formatBounded(buf, size, "{\"id\":%d,\"method\":\"SetRtpSettings\",", id) : -1;
+        for (int i = 0; length >= 0 && i < entries; ++i) {
+            char json[FENWA_RTP_JSON_MAX];
+            if (list[i].toJson(json, sizeof json) < 0) {
+                length = -1;
+                break;
+            }
+            // Commas only between entries, whatever the list's length.
+            const int n = formatBounded(buf + length, size - length, "\"rtp%d\":%s%s", i, json,
+                                        i + 1 < entries ? "," : "");
+            length = n < 0 ? -1 : length + n;
+        }
+        if (length >= 0) {
+            const int n = formatBounded(buf + length, size - length, "}");
+            length = n < 0 ? -1 : length + n;
+        }
+        if (length < 0)
+            buf[0] = 0;
+        return length;
+    });
+}
+
+void FenwaRequest::readSip(const FenwaReply &reply, SipSettings *sip0, SipSettings *sip1)
+{
+    if (sip0)
+        sip0->fromJson(cJSON_GetObjectItem(reply.json, "sip0"));
+    if (sip1)
+        sip1->fromJson(cJSON_GetObjectItem(reply.json, "sip1"));
+}
+
+void FenwaRequest::readRtp(const FenwaReply &reply, RtpSettings *list, int count)
+{
+    for (int i = 0; i < FENWA_RTP_CHANNELS && i < count && list; ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "rtp%d", i);
+        list[i].fromJson(cJSON_GetObjectItem(reply.json, key));
+    }
+}
+
 // ---- FenwaSDK: lifecycle and raw access --------------------------------------
 
-class FenwaSDK::Collecting
+void FenwaSDK::beginOperation()
 {
-public:
-    Collecting(FenwaSDK *sdk, bool fresh) : sdk(sdk)
-    {
-        if (fresh)
-            sdk->replyQueue.clear();
-        sdk->collectors.fetch_add(1);
-    }
-    ~Collecting() { sdk->collectors.fetch_sub(1); }
+    QMutexLocker lock(&awaitMutex);
+    dropTakenLocked();
+    operating = true;
+    cancelled = false;
+}
 
-private:
-    FenwaSDK *sdk;
-};
+void FenwaSDK::endOperation()
+{
+    QMutexLocker lock(&awaitMutex);
+    awaited.clear();
+    awaiting.store(false);
+    dropTakenLocked();
+    operating = false;
+    cancelled = false;
+}
 
 FenwaSDK::FenwaSDK() : pcap(new QPcap), nextId(int(QRandomGenerator::system()->bounded(kIdLimit)))
 {
     std::memset(&adapter, 0, sizeof adapter);
-    replyQueue.setCapacity(REPLY_QUEUE_MAX);
     pcap->setObserver(this);
 }
 
@@ -125,7 +366,15 @@ int FenwaSDK::takeId()
 FenwaSDK::~FenwaSDK()
 {
     pcap.reset(); // stops every link thread before the queue goes
-    replyQueue.clear();
+    QMutexLocker lock(&awaitMutex);
+    dropTakenLocked();
+}
+
+void FenwaSDK::dropTakenLocked()
+{
+    for (FenwaReply *reply : taken)
+        delete reply;
+    taken.clear();
 }
 
 int FenwaSDK::open(const QPcapAdapter *newAdapter)
@@ -139,7 +388,7 @@ int FenwaSDK::open(const QPcapAdapter *newAdapter)
         std::memset(&adapter, 0, sizeof adapter);
         hasAdapter = false;
     }
-    replyQueue.clear();
+    roundTrip.reset(); // another segment, another round trip
     pcap->open(newAdapter);
     return 0;
 }
@@ -149,13 +398,68 @@ void FenwaSDK::close()
     pcap->close();
     hasAdapter = false;
     std::memset(&adapter, 0, sizeof adapter);
-    replyQueue.clear();
 }
 
 void FenwaSDK::cancel()
 {
-    waiting.store(false);
-    replyQueue.wake();
+    QMutexLocker lock(&awaitMutex);
+    if (operating)
+        cancelled = true;
+    replyTaken.wakeAll();
+}
+
+bool FenwaSDK::isCancelled()
+{
+    QMutexLocker lock(&awaitMutex);
+    return cancelled;
+}
+
+void FenwaSDK::await(int id, const uint8_t *from, const uint8_t *alsoFrom)
+{
+    Awaited a;
+    std::memset(&a, 0, sizeof a);
+    a.anyone = from == nullptr;
+    if (from)
+        std::memcpy(a.from, from, 6);
+    a.hasAlsoFrom = alsoFrom != nullptr;
+    if (alsoFrom)
+        std::memcpy(a.alsoFrom, alsoFrom, 6);
+    QMutexLocker lock(&awaitMutex);
+    awaited.insert(id, a);
+    awaiting.store(true);
+}
+
+void FenwaSDK::forget(int id)
+{
+    QMutexLocker lock(&awaitMutex);
+    awaited.remove(id);
+    awaiting.store(!awaited.isEmpty());
+}
+
+bool FenwaSDK::waitReplies(std::vector<FenwaReply *> *out, qint64 deadline)
+{
+    QMutexLocker lock(&awaitMutex);
+    while (taken.empty() && !cancelled) {
+        if (deadline < 0) {
+            replyTaken.wait(&awaitMutex);
+            continue;
+        }
+        const qint64 left = deadline - QPcapPacketQueue::now();
+        if (left <= 0)
+            break;
+        replyTaken.wait(&awaitMutex, static_cast<unsigned long>(left));
+    }
+    out->insert(out->end(), taken.begin(), taken.end());
+    taken.clear();
+    return !cancelled;
+}
+
+void FenwaSDK::tell(const FenwaReply *reply)
+{
+    const QByteArray &text = reply->text;
+    qDebug("recv %s", text.constData());
+    if (commandObserver)
+        commandObserver->onRecvCommand(this, text.constData());
 }
 
 int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length)
@@ -176,28 +480,11 @@ int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *t
     buildFrame(packet, adapter.hardwareAddress, adapter.address, mac, address, header, QPCAP_HEADER_SIZE,
                reinterpret_cast<const uint8_t *>(text), length);
     pcap->send(packet);
+    const QByteArray sent(text, length); // texts need not end with a zero byte
     if (commandObserver)
-        commandObserver->onSendCommand(this, text);
-    qDebug("send %s", text);
+        commandObserver->onSendCommand(this, sent.constData());
+    qDebug("send %s", sent.constData());
     return 0;
-}
-
-FenwaReply *FenwaSDK::waitReply(int id, int timeoutMs, const uint8_t *from, const uint8_t *alsoFrom)
-{
-    const Collecting collecting(this, false);
-    const qint64 deadline = timeoutMs < 0 ? -1 : QPcapPacketQueue::now() + timeoutMs;
-    waiting.store(true);
-    while (waiting.load()) {
-        QPcapPacket *packet = replyQueue.popWait(deadline, &waiting);
-        if (packet == nullptr)
-            break; // deadline passed or cancelled
-        FenwaReply *reply = FenwaReply::fromPacket(packet);
-        packet->release();
-        if (reply->id() == id && (from == nullptr || sameMac(reply->mac, from) || sameMac(reply->mac, alsoFrom)))
-            return reply;
-        delete reply; // late, foreign, or from another terminal
-    }
-    return nullptr;
 }
 
 void FenwaSDK::onPcapPacket(QPcapPacket *packet)
@@ -209,164 +496,205 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
         return; // our own transmission
     if (!isCommandFrame(packet->frame(), packet->length()))
         return;
-    int length = 0;
-    const char *text = commandText(packet, &length);
-    if (text == nullptr)
-        text = "";
-    qDebug("recv %s", text);
-    if (commandObserver)
-        commandObserver->onRecvCommand(this, text);
-    if (collectors.load() == 0)
-        return; // nothing waits: a flood must not pile up
-    packet->addRef();
-    replyQueue.push(packet);
-}
-
-// ---- commands ----------------------------------------------------------------
-
-int FenwaSDK::refuse(const char *method, int id)
-{
-    failure = translate("too long to send");
-    ORB_LOG("%s (id %d) refused: its text would not fit in %d bytes; nothing sent\n", method, id,
-            COMMAND_BUFFER - 1);
-    return -1;
-}
-
-template <typename Fill>
-int FenwaSDK::exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill,
-                       const uint8_t *alsoFrom)
-{
-    failure = translate("not sent");
-    if (device == nullptr)
-        return -1;
-    // Collecting from before the send: a quick reply must find a queue.
-    const Collecting collecting(this, true);
-    if (send(device->mac, device->address, text, length) != 0)
-        return -1;
-    FenwaReply *reply = waitReply(id, replyTimeoutMs, device->mac, alsoFrom);
-    if (reply == nullptr) {
-        failure = translate("no answer");
-        return -1;
+    if (!awaiting.load()) {
+        countIgnored(); // nothing waits: not even worth parsing
+        return;
     }
-    fill(reply);
-    const int result = reply->result();
-    const cJSON *item = cJSON_GetObjectItem(reply->json, "result");
-    failure = result == 0 ? QString()
-                          : translate("refused: %1").arg(cJSON_IsString(item) && item->valuestring
-                                                             ? QString::fromUtf8(item->valuestring)
-                                                             : translate("no result"));
+    FenwaReply *reply = FenwaReply::fromPacket(packet);
+    const int id = reply->id();
+    const char *method = reply->method();
+    {
+        QMutexLocker lock(&awaitMutex);
+        const auto it = awaited.constFind(id);
+        const bool answers = it != awaited.constEnd() &&
+                             acceptsSender(reply, it->anyone ? nullptr : it->from, it->hasAlsoFrom ? it->alsoFrom : nullptr) &&
+                             (!it->anyone || (method && std::strcmp(method, "search") == 0));
+        if (answers && int(taken.size()) < REPLY_QUEUE_MAX) {
+            taken.push_back(reply);
+            replyTaken.wakeAll();
+            return;
+        }
+    }
+    countIgnored();
     delete reply;
-    return result;
 }
 
-int FenwaSDK::simple(FenwaDevice *device, const char *method, int id, int length, const char *text,
-                     const uint8_t *alsoFrom)
-{
-    if (length < 0)
-        return refuse(method, id);
-    return exchange(device, id, text, length, [](FenwaReply *) {}, alsoFrom);
-}
+// ---- search --------------------------------------------------------------------
 
-int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs)
+int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *report)
 {
     if (out)
         out->clear();
+    FenwaSearchReport counts;
     const int id = takeId();
     char text[COMMAND_BUFFER];
     const int length = formatBounded(text, sizeof text,
                                      "{\"id\":%d,\"method\":\"search\",\"user\":\"Windows Wendtix\"}", id);
-    const Collecting collecting(this, true);
+    const Operation operation(this);
+    await(id, nullptr, nullptr);
     if (send(kBroadcastMac, kBroadcastIp, text, length) != 0)
         return -1;
-
-    const qint64 deadline = timeMs < 0 ? -1 : QPcapPacketQueue::now() + timeMs;
-    waiting.store(true);
-    while (waiting.load() && (deadline < 0 || QPcapPacketQueue::now() < deadline)) {
-        QPcapPacket *packet = replyQueue.popWait(deadline, &waiting);
-        if (packet == nullptr)
-            continue; // the loop condition decides
-        FenwaReply *reply = FenwaReply::fromPacket(packet);
-        packet->release();
-        const char *method = reply->method();
-        if (reply->id() == id && method && std::strcmp(method, "search") == 0 && out)
-            out->append(FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json));
-        delete reply;
+    const qint64 start = QPcapPacketQueue::now();
+    const qint64 deadline = timeMs < 0 ? -1 : start + timeMs;
+    counts.frames = 1;
+    // Terminals by link MAC: a repeat's answers find their first at once.
+    QHash<quint64, QList<FenwaDevice *>> byMac;
+    std::vector<FenwaReply *> replies;
+    for (;;) {
+        const qint64 now = QPcapPacketQueue::now();
+        if (deadline >= 0 && now >= deadline)
+            break;
+        const qint64 nextFrame = start + qint64(counts.frames) * SEARCH_GAP_MS;
+        const bool more = counts.frames < searchFrames &&
+                          (timeMs < 0 || nextFrame + SEARCH_TAIL_MS <= start + timeMs);
+        if (more && now >= nextFrame) {
+            if (send(kBroadcastMac, kBroadcastIp, text, length) == 0)
+                ++counts.frames;
+            continue;
+        }
+        qint64 wake = more ? nextFrame : deadline;
+        if (deadline >= 0 && (wake < 0 || wake > deadline))
+            wake = deadline;
+        if (!waitReplies(&replies, wake))
+            break; // cancelled
+        for (FenwaReply *reply : replies) {
+            FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json);
+            QList<FenwaDevice *> &sameMac = byMac[macKey(reply->mac)];
+            const bool known = std::any_of(sameMac.cbegin(), sameMac.cend(), [device](const FenwaDevice *d) {
+                return FenwaTerminal::sameTerminal(d, device);
+            });
+            if (known || out == nullptr || out->size() >= SEARCH_MAX) {
+                counts.overLimit += known || out == nullptr ? 0 : 1;
+                countIgnored();
+                device->release();
+            } else {
+                // Frames leave SEARCH_GAP_MS apart and a thousand terminals
+                // answer within 0.1 s: a first answer after the second
+                // frame is an answer to a repeat.
+                counts.repeatOnly += counts.frames > 1 ? 1 : 0;
+                sameMac.append(device);
+                out->append(device);
+                tell(reply);
+            }
+            delete reply;
+        }
+        replies.clear();
     }
+    if (report)
+        *report = counts;
     return 0;
+}
+
+// ---- commands: each a batch of one ------------------------------------------------
+
+int FenwaSDK::run(FenwaDevice *device, const FenwaRequest &request,
+                  const std::function<void(const FenwaReply &)> &read)
+{
+    failure = translate("not sent");
+    if (device == nullptr)
+        return -1;
+    FenwaBatch batch(this);
+    batch.add(device, request);
+    batch.run();
+    const FenwaBatch::Result &r = batch.result(0);
+    if (r.reply && read)
+        read(*r.reply);
+    failure = r.failure();
+    return r.accepted() ? 0 : -1;
 }
 
 int FenwaSDK::getRtpSettings(FenwaDevice *device, RtpSettings *list, int count)
 {
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"GetRtpSettings\"}", id);
-    return exchange(device, id, text, length, [&](FenwaReply *reply) {
-        for (int i = 0; i < FENWA_RTP_CHANNELS && i < count && list; ++i) {
-            char key[16];
-            std::snprintf(key, sizeof key, "rtp%d", i);
-            list[i].fromJson(cJSON_GetObjectItem(reply->json, key));
-        }
-    });
+    return run(device, FenwaRequest::getRtpSettings(),
+               [&](const FenwaReply &reply) { FenwaRequest::readRtp(reply, list, count); });
 }
 
 int FenwaSDK::getSipSettings(FenwaDevice *device, SipSettings *sip0, SipSettings *sip1)
 {
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"GetSipSettings\"}", id);
-    return exchange(device, id, text, length, [&](FenwaReply *reply) {
-        if (sip0)
-            sip0->fromJson(cJSON_GetObjectItem(reply->json, "sip0"));
-        if (sip1)
-            sip1->fromJson(cJSON_GetObjectItem(reply->json, "sip1"));
-    });
+    return run(device, FenwaRequest::getSipSettings(),
+               [&](const FenwaReply &reply) { FenwaRequest::readSip(reply, sip0, sip1); });
 }
 
 int FenwaSDK::reboot(FenwaDevice *device)
 {
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"reboot\"}", id);
-    return simple(device, "reboot", id, length, text);
+    return run(device, FenwaRequest::reboot());
 }
 
 int FenwaSDK::resetDefault(FenwaDevice *device)
 {
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"ResetDefault\"}", id);
-    return simple(device, "ResetDefault", id, length, text);
+    return run(device, FenwaRequest::resetDefault());
 }
 
 int FenwaSDK::playVolume(FenwaDevice *device)
 {
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"PlayVolume\"}", id);
-    return simple(device, "PlayVolume", id, length, text);
+    return run(device, FenwaRequest::playVolume());
 }
 
 int FenwaSDK::setIpDhcp(FenwaDevice *device)
 {
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length =
-        formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"SetIp\",\"IpMode\":\"dhcp\"}", id);
-    return simple(device, "SetIp", id, length, text);
+    return run(device, FenwaRequest::setIpDhcp());
 }
 
 int FenwaSDK::setIpStatic(FenwaDevice *device, const QString &ip, const QString &gateway, const QString &netmask,
                           const QString &dns1, const QString &dns2)
 {
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(
-        text, sizeof text,
-        "{\"id\":%d,\"method\":\"SetIp\",\"IpMode\":\"static\",\"ip\":\"%s\",\"gateway\":\"%s\","
-        "\"netmask\":\"%s\",\"dns1\":\"%s\",\"dns2\":\"%s\"}",
-        id, Esc(ip).c(), Esc(gateway).c(), Esc(netmask).c(), Esc(dns1).c(), Esc(dns2).c());
-    return simple(device, "SetIp", id, length, text);
+    return run(device, FenwaRequest::setIpStatic(ip, gateway, netmask, dns1, dns2));
 }
+
+int FenwaSDK::setName(FenwaDevice *device, const QString &name)
+{
+    return run(device, FenwaRequest::setName(name));
+}
+
+int FenwaSDK::setMac(FenwaDevice *device, const QString &mac)
+{
+    return run(device, FenwaRequest::setMac(mac));
+}
+
+int FenwaSDK::setSn(FenwaDevice *device, const QString &sn)
+{
+    return run(device, FenwaRequest::setSn(sn));
+}
+
+int FenwaSDK::setAccountPassword(FenwaDevice *device, const QString &account, const QString &password)
+{
+    return run(device, FenwaRequest::setAccountPassword(account, password));
+}
+
+int FenwaSDK::setServer(FenwaDevice *device, const QString &serverIp, int serverPort)
+{
+    return run(device, FenwaRequest::setServer(serverIp, serverPort));
+}
+
+int FenwaSDK::setDeviceVolume(FenwaDevice *device, int micVolume, int outVolume, int autoMute)
+{
+    return run(device, FenwaRequest::setDeviceVolume(micVolume, outVolume, autoMute));
+}
+
+int FenwaSDK::setDeviceInfo(FenwaDevice *device, const QString &areaCode, const QString &number,
+                            const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
+                            const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
+                            const QString &resourceSonTypeCode)
+{
+    return run(device, FenwaRequest::setDeviceInfo(areaCode, number, name, powerLevel, resourceTypeSequenceCode,
+                                                   resourceSonTypeSequenceCode, resourceTypeCode,
+                                                   resourceSonTypeCode));
+}
+
+int FenwaSDK::setSipSettings(FenwaDevice *device, const SipSettings &sip0, const SipSettings &sip1)
+{
+    return run(device, FenwaRequest::setSipSettings(sip0, sip1));
+}
+
+int FenwaSDK::setRtpSettings(FenwaDevice *device, const RtpSettings *list, int count)
+{
+    QVector<RtpSettings> channels;
+    for (int i = 0; list && i < count && i < FENWA_RTP_CHANNELS; ++i)
+        channels.append(list[i]);
+    return run(device, FenwaRequest::setRtpSettings(channels));
+}
+
+// ---- texts checked by front ends before anything is sent ------------------------------
 
 int FenwaSDK::setNameText(char *buf, int id, const QString &name)
 {
@@ -374,35 +702,9 @@ int FenwaSDK::setNameText(char *buf, int id, const QString &name)
                          Esc(name).c());
 }
 
-int FenwaSDK::setName(FenwaDevice *device, const QString &name)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    return simple(device, "SetName", id, setNameText(text, id, name), text);
-}
-
-int FenwaSDK::setMac(FenwaDevice *device, const QString &mac)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length =
-        formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"SetMac\",\"mac\":\"%s\"}", id, Esc(mac).c());
-    // The terminal may already answer from the MAC it was given.
-    uint8_t newMac[6];
-    const bool parsed = FenwaDevice::parseMac(mac, newMac);
-    return simple(device, "SetMac", id, length, text, parsed ? newMac : nullptr);
-}
-
 int FenwaSDK::setSnText(char *buf, int id, const QString &sn)
 {
     return formatBounded(buf, COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetSN\",\"sn\":\"%s\"}", id, Esc(sn).c());
-}
-
-int FenwaSDK::setSn(FenwaDevice *device, const QString &sn)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    return simple(device, "SetSN", id, setSnText(text, id, sn), text);
 }
 
 int FenwaSDK::setAccountPasswordText(char *buf, int id, const QString &account, const QString &password)
@@ -412,36 +714,11 @@ int FenwaSDK::setAccountPasswordText(char *buf, int id, const QString &account, 
                          Esc(account).c(), Esc(password).c());
 }
 
-int FenwaSDK::setAccountPassword(FenwaDevice *device, const QString &account, const QString &password)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    return simple(device, "SetAccountPassword", id, setAccountPasswordText(text, id, account, password), text);
-}
-
 int FenwaSDK::setServerText(char *buf, int id, const QString &serverIp, int serverPort)
 {
     return formatBounded(buf, COMMAND_BUFFER,
                          "{\"id\":%d,\"method\":\"SetServer\",\"serverIp\":\"%s\",\"serverPort\":%d}", id,
                          Esc(serverIp).c(), serverPort);
-}
-
-int FenwaSDK::setServer(FenwaDevice *device, const QString &serverIp, int serverPort)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    return simple(device, "SetServer", id, setServerText(text, id, serverIp, serverPort), text);
-}
-
-int FenwaSDK::setDeviceVolume(FenwaDevice *device, int micVolume, int outVolume, int autoMute)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(
-        text, sizeof text,
-        "{\"id\":%d,\"method\":\"SetDeviceVolume\", \"micVolume\":%d, \"outVolume\":%d, \"autoMute\":%d}", id,
-        micVolume, outVolume, autoMute);
-    return simple(device, "SetDeviceVolume", id, length, text);
 }
 
 int FenwaSDK::setDeviceInfoText(char *buf, int id, const QString &areaCode, const QString &number,
@@ -456,59 +733,4 @@ int FenwaSDK::setDeviceInfoText(char *buf, int id, const QString &areaCode, cons
         "\"resourceTypeCode\":\"%s\",\"resourceSonTypeCode\":\"%s\"}",
         id, Esc(areaCode).c(), Esc(number).c(), Esc(name).c(), powerLevel, Esc(resourceTypeSequenceCode).c(),
         Esc(resourceSonTypeSequenceCode).c(), Esc(resourceTypeCode).c(), Esc(resourceSonTypeCode).c());
-}
-
-int FenwaSDK::setDeviceInfo(FenwaDevice *device, const QString &areaCode, const QString &number,
-                            const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
-                            const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
-                            const QString &resourceSonTypeCode)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    const int length = setDeviceInfoText(text, id, areaCode, number, name, powerLevel, resourceTypeSequenceCode,
-                                         resourceSonTypeSequenceCode, resourceTypeCode, resourceSonTypeCode);
-    return simple(device, "SetDeviceInfo", id, length, text);
-}
-
-int FenwaSDK::setSipSettings(FenwaDevice *device, const SipSettings &sip0, const SipSettings &sip1)
-{
-    const int id = takeId();
-    char json0[FENWA_SIP_JSON_MAX];
-    char json1[FENWA_SIP_JSON_MAX];
-    if (sip0.toJson(json0, sizeof json0) < 0 || sip1.toJson(json1, sizeof json1) < 0)
-        return refuse("SetSipSettings", id);
-    char text[COMMAND_BUFFER];
-    const int length = formatBounded(text, sizeof text,
-                                     "{\"id\":%d,\"method\":\"SetSipSettings\",\"sip0\":%s,\"sip1\":%s}", id,
-                                     json0, json1);
-    return simple(device, "SetSipSettings", id, length, text);
-}
-
-int FenwaSDK::setRtpSettings(FenwaDevice *device, const RtpSettings *list, int count)
-{
-    const int id = takeId();
-    char text[COMMAND_BUFFER];
-    int length = formatBounded(text, sizeof text, "{\"id\":%d,\"method\":\"SetRtpSettings\",", id);
-    const int entries = list ? std::min<int>(count, FENWA_RTP_CHANNELS) : 0;
-    if (entries <= 0) {
-        // No channel would leave "...\"SetRtpSettings\",}": not JSON.
-        ORB_LOG("SetRtpSettings (id %d) refused: no channel to write\n", id);
-        return -1;
-    }
-    for (int i = 0; length >= 0 && i < entries; ++i) {
-        char json[FENWA_RTP_JSON_MAX];
-        if (list[i].toJson(json, sizeof json) < 0) {
-            length = -1;
-            break;
-        }
-        // Commas only between entries, whatever the list's length.
-        const int n = formatBounded(text + length, static_cast<int>(sizeof text) - length, "\"rtp%d\":%s%s", i,
-                                    json, i + 1 < entries ? "," : "");
-        length = n < 0 ? -1 : length + n;
-    }
-    if (length >= 0) {
-        const int n = formatBounded(text + length, static_cast<int>(sizeof text) - length, "}");
-        length = n < 0 ? -1 : length + n;
-    }
-    return simple(device, "SetRtpSettings", id, length, text);
 }

@@ -5,16 +5,29 @@
 #include "QPcap.h"
 #include "QPcapAdapterList.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QString>
+#include <QVector>
+#include <QWaitCondition>
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <vector>
 
 class FenwaSDK;
 
-// Told of every command text sent and every reply text received.
-// onRecvCommand runs on the capture thread, onSendCommand on the sending
-// thread: an implementation hands the texts on to its own thread itself.
+// Told of every frame the link sends and of every reply it takes as an
+// answer: a command's reply, and each search reply that brings a terminal
+// the search had not heard from yet. Replies to repeated frames after the
+// first, late replies, other programs' replies and strangers' frames are
+// only counted (FenwaSDK::takeIgnoredFrames), so that nobody on the segment
+// can fill a log. Both calls run on the thread that issued the command or
+// search (a job thread or the CLI's main thread): an implementation hands
+// the texts on to its own thread itself.
 class FenwaCommandObserver
 {
 public:
@@ -36,29 +49,127 @@ public:
     int id() const;
     // 0 when "result" is the string "success" exactly; else -1.
     int result() const;
+    // The "result" item when it is a string, else nullptr.
+    const char *resultText() const;
     // The "method" item when it is a string, else nullptr.
     const char *method() const;
 
     uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
     uint8_t address[4] = {0, 0, 0, 0};
     struct cJSON *json = nullptr;
+    QByteArray text; // as it came, for the log
+};
+
+// One command as it goes to any terminal: the text for whatever id it gets,
+// and the one other MAC its answer may come from (the new one of SetMac,
+// which a terminal may already answer from). The factories build the texts
+// the FenwaSDK commands of the same name send.
+class FenwaRequest
+{
+public:
+    // Writes the text for id into buf (FenwaSDK::COMMAND_BUFFER bytes) and
+    // returns its length, or -1 (buf empty) when it would not fit.
+    using Text = std::function<int(char *buf, int id)>;
+
+    FenwaRequest() = default;
+    FenwaRequest(const char *method, Text text) : name(method), build(std::move(text)) {}
+
+    const char *method() const { return name; }
+    int textFor(char *buf, int id) const;
+    // nullptr when only the addressed MAC may answer.
+    const uint8_t *alsoFrom() const { return hasAlsoFrom ? also : nullptr; }
+
+    static FenwaRequest getRtpSettings();
+    static FenwaRequest getSipSettings();
+    static FenwaRequest reboot();
+    static FenwaRequest resetDefault();
+    static FenwaRequest playVolume();
+    static FenwaRequest setIpDhcp();
+    static FenwaRequest setIpStatic(const QString &ip, const QString &gateway, const QString &netmask,
+                                    const QString &dns1, const QString &dns2);
+    static FenwaRequest setName(const QString &name);
+    static FenwaRequest setMac(const QString &mac);
+    static FenwaRequest setSn(const QString &sn);
+    static FenwaRequest setAccountPassword(const QString &account, const QString &password);
+    static FenwaRequest setServer(const QString &serverIp, int serverPort);
+    static FenwaRequest setDeviceVolume(int micVolume, int outVolume, int autoMute);
+    static FenwaRequest setDeviceInfo(const QString &areaCode, const QString &number, const QString &name,
+                                      int powerLevel, const QString &resourceTypeSequenceCode,
+                                      const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
+                                      const QString &resourceSonTypeCode);
+    static FenwaRequest setSipSettings(const SipSettings &sip0, const SipSettings &sip1);
+    // At most FENWA_RTP_CHANNELS of them; none is a text that cannot be built.
+    static FenwaRequest setRtpSettings(const QVector<RtpSettings> &list);
+
+    // What the reading commands' replies hold; an account or channel the
+    // reply lacks is emptied.
+    static void readSip(const FenwaReply &reply, SipSettings *sip0, SipSettings *sip1);
+    static void readRtp(const FenwaReply &reply, RtpSettings *list, int count);
+
+private:
+    const char *name = "";
+    Text build;
+    bool hasAlsoFrom = false;
+    uint8_t also[6] = {0, 0, 0, 0, 0, 0};
+};
+
+// The link's round trip as RFC 6298 estimates it (smoothed time and its
+// variation), and the time a command waits before it goes out again.
+// Samples come only from commands answered without a resend (Karn): the
+// answer to a resent command may be the answer to any of its copies.
+class FenwaRoundTrip
+{
+public:
+    void sample(double ms);
+    void reset() { srtt = -1; }
+    // SRTT + 4 RTTVAR, within TRY_MIN_MS and TRY_MAX_MS; TRY_FIRST_MS
+    // before the first sample.
+    int tryTimeMs() const;
+    // How long a command sent `sends` times waits before the next copy: the
+    // try time, doubled per copy (a terminal busy with the first must not
+    // be buried in copies) up to BACKOFF_MAX_MS or the try time when that
+    // is longer, so that a lossy link still gets about ten copies within
+    // the reply time.
+    int waitAfter(int sends) const;
+
+    // A LAN's round trip is well under a millisecond; tens of milliseconds
+    // leave room for a terminal's own work and a loaded machine.
+    enum { TRY_FIRST_MS = 250, TRY_MIN_MS = 50, TRY_MAX_MS = 1000, BACKOFF_MAX_MS = 400 };
+
+private:
+    double srtt = -1;
+    double rttvar = 0;
+};
+
+// What a search did besides listing terminals.
+struct FenwaSearchReport {
+    int frames = 0;     // search frames sent (one text, one id)
+    int repeatOnly = 0; // terminals first heard after the second frame had left
+    int overLimit = 0;  // replies dropped because SEARCH_MAX terminals were listed
 };
 
 // The one way to talk to terminals: one JSON command per frame, a reply
-// matched by id and sender within the reply time-out.
+// matched by id and sender within the reply time. Every command, one or a
+// thousand, runs through FenwaBatch (several in flight, each resent while
+// unanswered); a single command is a batch of one.
 //
 // Ids start at a random value in each instance and count on across adapter
 // changes, wrapping to 0 before they would leave int, so that two programs on
 // one segment (or one program before and after a reopen) do not take each
-// other's replies. A reply also counts only when its ARP sender is the
-// addressed terminal. Replies are kept only while a command or a search
-// waits for them, and then at most REPLY_QUEUE_MAX of them.
+// other's replies. A reply is taken only while its id is awaited and only
+// from the terminal it was sent to (for a search: with the method "search",
+// from anyone); the capture thread sorts the frames as they come and keeps
+// at most REPLY_QUEUE_MAX replies for the waiting thread. Everything else
+// is counted, not kept.
 //
-// Threads: open/close come from the owner's thread. Commands are issued by
-// one thread at a time (a job thread behind a modal dialog); two commands
-// waiting at once would consume each other's replies. cancel() may come from
-// any thread and cuts the current wait short. Replies are queued by the
-// capture thread and consumed by the waiting command.
+// Threads: open/close come from the owner's thread. Commands, batches and
+// searches are issued by one thread at a time (a job thread behind a modal
+// dialog, or the CLI's main thread). cancel() may come from any thread: it
+// ends the command, batch or search under way and sticks until that one has
+// ended, so a cancel between a send and its wait is never lost; with
+// nothing under way it does nothing (a caller that must not lose a cancel
+// that comes before the start gives the batch its own stop test). Replies
+// are sorted on the capture thread and consumed by the issuing thread.
 class FenwaSDK : public QPcapObserver
 {
 public:
@@ -81,15 +192,19 @@ public:
     // the link is not open: then nothing is sent, and the observer is not
     // told of it.
     int send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length);
-    // The reply with this id (from one of the two MACs when given), or
-    // nullptr after the time-out (negative: none) or a cancel. The caller
-    // deletes the reply.
-    FenwaReply *waitReply(int id, int timeoutMs, const uint8_t *from = nullptr, const uint8_t *alsoFrom = nullptr);
 
     // Broadcasts a search and collects the replies for timeMs (negative:
-    // until cancel). out is emptied first; its records are the caller's.
-    // Returns -1 at once when the search could not be sent.
-    int search(QList<FenwaDevice *> *out, int timeMs);
+    // until cancel). The same frame (one text, one id) goes out again every
+    // SEARCH_GAP_MS while SEARCH_TAIL_MS of the collection remain, so that
+    // a burst of loss does not hide a terminal, and the replies are merged
+    // per terminal (FenwaTerminal::sameTerminal). out is emptied first and
+    // gets one record per terminal in the order they first answered; its
+    // records are the caller's. Returns -1 at once when the search could not
+    // be sent.
+    int search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *report = nullptr);
+    // How many frames a search sends at most (SEARCH_FRAMES unless changed;
+    // 1 is the single-frame search of old, which benchmarks compare with).
+    void setSearchFrames(int frames) { searchFrames = frames < 1 ? 1 : frames; }
 
     // Every command returns 0 for "success", -1 otherwise (no reply in time,
     // another result, cancel, or a text refused for its length).
@@ -113,15 +228,23 @@ public:
                       const QString &resourceSonTypeCode);
     int setSipSettings(FenwaDevice *device, const SipSettings &sip0, const SipSettings &sip1);
     int setRtpSettings(FenwaDevice *device, const RtpSettings *list, int count);
+    // Any request to one terminal, as a batch of one; read hears of its
+    // reply whatever the result.
+    int run(FenwaDevice *device, const FenwaRequest &request,
+            const std::function<void(const FenwaReply &)> &read = {});
 
     // Why the last command failed, for an operator: "no answer", or the
     // result the terminal gave instead of "success"; empty after success.
     // Read it on the thread that issued the command, before the next one.
     QString lastFailure() const { return failure; }
 
-    // How long a command waits for its reply (REPLY_TIMEOUT_MS unless changed).
+    // How long a command waits for its reply, resends included
+    // (REPLY_TIMEOUT_MS unless changed; negative: until cancel).
     void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
     int replyTimeout() const { return replyTimeoutMs; }
+    // Frames that answered nothing of ours since the last call: strangers'
+    // replies, late ones, repeats of an answer already taken. Any thread.
+    long takeIgnoredFrames() { return ignored.exchange(0); }
     // The id the next command will carry.
     int peekNextId() const { return nextId; }
     QPcap *transport() { return pcap.get(); }
@@ -149,36 +272,77 @@ public:
                                  const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
                                  const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
                                  const QString &resourceSonTypeCode);
-    // Replies held at most while something waits: a search of a thousand
+    // Replies held at most for the waiting thread: a search of a thousand
     // terminals fits four times over, a flood does not grow the process.
     enum { REPLY_QUEUE_MAX = 4096 };
     // How long a send waits for the link's first open to succeed or fail.
     enum { LINK_SETTLE_MS = 3000 };
+    // The search's repeats. A thousand terminals answer one frame within
+    // 0.1 s, so the answers to two frames do not overlap; twelve frames
+    // leave a terminal unheard about once in 3,000 searches when 30% of the
+    // frames are lost each way. At most SEARCH_MAX terminals are listed: a
+    // flood of made-up replies must not grow the list without end.
+    enum { SEARCH_GAP_MS = 150, SEARCH_TAIL_MS = 350, SEARCH_FRAMES = 12, SEARCH_MAX = 20000 };
 
 private:
-    // Replies are queued while at least one of these lives; a fresh one (a
-    // new command or search) first empties the queue of what came before.
-    class Collecting;
-    // Sends text to device, waits for the reply with id from the device's
-    // MAC (or alsoFrom); fill reads the reply's data whatever its result.
-    template <typename Fill>
-    int exchange(FenwaDevice *device, int id, const char *text, int length, Fill fill,
-                 const uint8_t *alsoFrom = nullptr);
-    int simple(FenwaDevice *device, const char *method, int id, int length, const char *text,
-               const uint8_t *alsoFrom = nullptr);
-    int refuse(const char *method, int id);
+    friend class FenwaBatch;
+    // One command, batch or search under way: while it lives, replies are
+    // sorted for it and cancel() ends it. It starts with nothing awaited and
+    // drops whatever it leaves.
+    class Operation
+    {
+    public:
+        explicit Operation(FenwaSDK *sdk) : sdk(sdk) { sdk->beginOperation(); }
+        ~Operation() { sdk->endOperation(); }
+        Operation(const Operation &) = delete;
+        Operation &operator=(const Operation &) = delete;
+
+    private:
+        FenwaSDK *sdk;
+    };
+    void beginOperation();
+    void endOperation();
     int takeId();
+    // Who may answer id: from (or alsoFrom) for a command; anyone, with the
+    // method "search", when from is nullptr.
+    void await(int id, const uint8_t *from, const uint8_t *alsoFrom);
+    void forget(int id);
+    // Waits until replies have been taken, the deadline passes (a time of
+    // QPcapPacketQueue::now(); negative: none) or the operation is
+    // cancelled, and moves the replies into out (the caller deletes them).
+    // False once cancelled.
+    bool waitReplies(std::vector<FenwaReply *> *out, qint64 deadline);
+    bool isCancelled();
+    void countIgnored(long frames = 1) { ignored.fetch_add(frames); }
+    void dropTakenLocked();
+    // A reply taken as an answer: the debug channel and the observer.
+    void tell(const FenwaReply *reply);
 
     std::unique_ptr<QPcap> pcap; // reset first in the destructor: its threads fill the reply queue
     int nextId;
-    std::atomic<bool> waiting{false};
-    std::atomic<int> collectors{0};
     QPcapAdapter adapter;
     bool hasAdapter = false;
-    QPcapPacketQueue replyQueue;
     FenwaCommandObserver *commandObserver = nullptr;
     int replyTimeoutMs = REPLY_TIMEOUT_MS;
+    int searchFrames = SEARCH_FRAMES;
     QString failure;
+
+    struct Awaited {
+        uint8_t from[6];
+        uint8_t alsoFrom[6];
+        bool anyone;
+        bool hasAlsoFrom;
+    };
+    QMutex awaitMutex; // guards the five below
+    QWaitCondition replyTaken;
+    QHash<int, Awaited> awaited;
+    std::deque<FenwaReply *> taken;
+    bool operating = false;
+    bool cancelled = false;
+    std::atomic<bool> awaiting{false}; // awaited is not empty: only then is a frame parsed
+    std::atomic<long> ignored{0};
+    // The link's round trip, for the batches' resend time: issuing thread only.
+    FenwaRoundTrip roundTrip;
 
     FenwaSDK(const FenwaSDK &) = delete;
     FenwaSDK &operator=(const FenwaSDK &) = delete;

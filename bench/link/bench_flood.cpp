@@ -2,18 +2,24 @@
 // Memory under a flood of command frames: 400,000 frames (a search reply's
 // size) handed to the protocol object's capture callback, as the capture
 // thread hands them on, and the growth of the resident set measured.
-//   before  every frame taken into the reply queue, as the link did up to
-//           now (a reference added, pushed, no bound)
+//   before  every frame taken into the reply queue, as the link once did
+//           (a reference added, pushed, no bound)
 //   idle    the link now, with nothing waiting for a reply
-//   waiting the link now, with a command waiting through the whole flood
+//   waiting the link now, with a search waiting through the whole flood
+//           and every frame a made-up answer to it (its id, a MAC of its
+//           own): the worst a neighbour can do, since the search's id is on
+//           the wire for all to see
 // Each run is a child process of its own, so no run inherits another's heap.
 // Usage: bench_flood [--frames N] [--rounds N]
 #include "FenwaSDK.h"
+#include "QPcapDevice.h"
 #include "QPcapFrame.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <sys/wait.h>
@@ -36,16 +42,43 @@ long statusKb(const char *key)
     return -1;
 }
 
-QPcapPacket *replyFrame(int i)
+// A link that opens at once, sends into nothing and captures nothing: the
+// flood is handed to the protocol object directly.
+class NullDevice : public QPcapDevice
+{
+public:
+    int open(const QPcapAdapter &) override { return 0; }
+    int send(const uint8_t *, int) override { return 0; }
+    int capture(Deliver, void *) override
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        stopped.wait(lock, [this] { return stop; });
+        return 0;
+    }
+    void stopCapture() override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+        stopped.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable stopped;
+    bool stop = false;
+};
+
+QPcapPacket *replyFrame(int i, int id)
 {
     const uint8_t tool[6] = {0x02, 0, 0, 0, 0, 0x02}, toolIp[4] = {192, 168, 1, 2};
-    const uint8_t term[6] = {0x02, 0xfe, 0, 0, uint8_t(i >> 8), uint8_t(i)}, termIp[4] = {192, 168, 1, 100};
+    const uint8_t term[6] = {0x02, 0xfe, 0, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i)};
+    const uint8_t termIp[4] = {192, 168, 1, 100};
     const QByteArray text = QString::asprintf(
         "{\"id\":%d,\"method\":\"search\",\"result\":\"success\",\"name\":\"Terminal-%03d\",\"type\":\"VQ40\","
         "\"mac\":\"02:fe:00:00:%02x:%02x\",\"ip\":\"192.168.1.100\",\"gateway\":\"192.168.1.1\","
         "\"netmask\":\"255.255.255.0\",\"dns1\":\"192.168.1.1\",\"dns2\":\"8.8.8.8\",\"version\":\"2.4.1\","
         "\"sn\":\"SN2024000%05d\",\"uid\":\"FW5A%06d\",\"account\":\"admin\"}",
-        i, i % 1000, (i >> 8) & 0xff, i & 0xff, i, i).toUtf8();
+        id, i % 1000, (i >> 8) & 0xff, i & 0xff, i, i).toUtf8();
     uint8_t header[QPCAP_HEADER_SIZE];
     buildCommandHeader(header, text.size());
     auto *packet = new QPcapPacket;
@@ -61,12 +94,21 @@ long flood(Mode mode, int frames)
     FenwaSDK sdk;
     QPcapPacketQueue unbounded;
     std::thread waiter;
-    if (mode == Waiting)
-        waiter = std::thread([&] { delete sdk.waitReply(-2, -1); });
+    const int searchId = sdk.peekNextId();
+    QList<FenwaDevice *> found;
+    if (mode == Waiting) {
+        QPcapAdapter adapter;
+        std::memset(&adapter, 0, sizeof adapter);
+        adapter.hardwareAddress[0] = 0x02;
+        sdk.transport()->setDeviceFactory([] { return std::make_unique<NullDevice>(); });
+        sdk.open(&adapter);
+        sdk.setSearchFrames(1);
+        waiter = std::thread([&] { sdk.search(&found, -1); });
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const long start = statusKb("VmRSS:");
     for (int i = 0; i < frames; ++i) {
-        QPcapPacket *packet = replyFrame(i);
+        QPcapPacket *packet = replyFrame(i, mode == Waiting ? searchId : i);
         if (mode == Before) {
             packet->addRef();
             unbounded.push(packet);
@@ -79,6 +121,8 @@ long flood(Mode mode, int frames)
     if (mode == Waiting) {
         sdk.cancel();
         waiter.join();
+        for (FenwaDevice *d : found)
+            d->release();
     }
     return end - start;
 }
@@ -123,7 +167,7 @@ int main(int argc, char **argv)
         else if (std::strcmp(argv[i], "--rounds") == 0)
             rounds = std::atoi(argv[i + 1]);
     }
-    const char *names[] = {"before: every frame queued", "idle: nothing waits", "waiting: a command waits (peak)"};
+    const char *names[] = {"before: every frame queued", "idle: nothing waits", "waiting: a search waits (peak)"};
     long figures[3];
     std::printf("flood of %d command frames, growth of the resident set, median of %d runs\n", frames, rounds);
     for (Mode mode : {Before, Idle, Waiting}) {

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QThread>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <ostream>
+#include <thread>
 
 namespace {
 
@@ -28,7 +31,12 @@ RtpSettings channel(int enable, const QString &ip, int port)
 class Recorder : public FenwaCommandObserver
 {
 public:
-    void onSendCommand(FenwaSDK *, const char *text) override { add(&sent, text); }
+    void onSendCommand(FenwaSDK *, const char *text) override
+    {
+        add(&sent, text);
+        if (afterSend)
+            afterSend();
+    }
     void onRecvCommand(FenwaSDK *, const char *text) override { add(&received, text); }
     QList<QByteArray> texts(const QList<QByteArray> &list)
     {
@@ -36,6 +44,7 @@ public:
         return list;
     }
     QList<QByteArray> sent, received;
+    std::function<void()> afterSend;
 
 private:
     void add(QList<QByteArray> *list, const char *text)
@@ -140,19 +149,22 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"ResultNotText", "{\"id\":%d,\"result\":0}", -1}),
     label<MatchCase>);
 
-TEST_F(OfflineSdk, AReplyThatCameWhileNothingWaitedAnswersNothing)
+TEST_F(OfflineSdk, AReplyThatCameWhileNothingWaitedAnswersNothingAndIsOnlyCounted)
 {
     // Captured before the command: a late reply of another program that
     // happens to carry the id this command will have.
     sdk.setReplyTimeout(200);
     answerReply();
+    sdk.takeIgnoredFrames();
     ASSERT_EQ(sdk.send(kTermMac, kTermIp, "{}", 2), 0);
     QElapsedTimer timer;
     timer.start();
-    while (recorder.texts(recorder.received).isEmpty() && timer.elapsed() < 2000)
+    long ignored = 0;
+    while ((ignored += sdk.takeIgnoredFrames()) == 0 && timer.elapsed() < 2000)
         QThread::msleep(5);
-    ASSERT_EQ(recorder.texts(recorder.received).size(), 1);
+    EXPECT_EQ(ignored, 1);
     EXPECT_EQ(sdk.reboot(device), -1);
+    EXPECT_TRUE(recorder.texts(recorder.received).isEmpty()) << "the observer hears only of answers";
 }
 
 TEST_F(OfflineSdk, SetMacReplyMayComeFromTheNewMacAndACancelWithNoWaitSpoilsNothing)
@@ -162,27 +174,103 @@ TEST_F(OfflineSdk, SetMacReplyMayComeFromTheNewMacAndACancelWithNoWaitSpoilsNoth
     EXPECT_EQ(sdk.setMac(device, "02:fe:00:00:00:02"), 0);
 }
 
-TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnly)
+TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnceForEachTerminal)
 {
     const int id = sdk.peekNextId();
-    auto reply = [](const char *method, int replyId) {
-        return QString::asprintf("{\"id\":%d,\"method\":\"%s\",\"name\":\"n\"}", replyId, method).toUtf8();
+    auto reply = [](const char *method, int replyId, const char *sn = "s") {
+        return QString::asprintf("{\"id\":%d,\"method\":\"%s\",\"name\":\"n\",\"sn\":\"%s\"}", replyId, method, sn)
+            .toUtf8();
     };
     answer(reply("search", id), kTermMac, kTermIp);
     answer(reply("Search", id), kOtherMac, kOtherIp);
     answer(reply("search", id + 1), kOtherMac, kOtherIp);
     answer("garbage", kOtherMac, kOtherIp);
     answer(reply("search", id), kOtherMac, kOtherIp);
-    answer(reply("search", id), kTermMac, kTermIp); // answered twice: listed twice
+    answer(reply("search", id), kTermMac, kTermIp);      // answered twice: one terminal
+    answer(reply("search", id, "t"), kTermMac, kTermIp); // another terminal with the same MAC
     QList<FenwaDevice *> found;
-    ASSERT_EQ(sdk.search(&found, 200), 0);
-    QStringList macs;
+    FenwaSearchReport report;
+    ASSERT_EQ(sdk.search(&found, 200, &report), 0);
+    QStringList seen;
     for (FenwaDevice *d : found) {
-        macs << d->macText;
+        seen << d->macText.right(1) + d->sn;
         EXPECT_EQ(d->address[3], d->mac[5] == 1 ? kTermIp[3] : kOtherIp[3]);
         d->release();
     }
-    EXPECT_EQ(macs, QStringList({"02:fe:00:00:00:01", "02:fe:00:00:00:02", "02:fe:00:00:00:01"}));
+    EXPECT_EQ(seen, QStringList({"1s", "2s", "1t"}));
+    EXPECT_EQ(report.frames, 1) << "a collection this short has no room for a repeat";
+    EXPECT_EQ(recorder.texts(recorder.received).size(), 3) << "one answer per terminal for the log";
+}
+
+// The first frame is lost on its way (nothing answers it); the terminals
+// answer the repeat, which carries the same text.
+TEST_F(OfflineSdk, SearchWhoseFirstFrameIsLostFindsTheTerminalsByItsRepeat)
+{
+    const int id = sdk.peekNextId();
+    QList<FenwaDevice *> found;
+    FenwaSearchReport report;
+    std::thread searching([&] { sdk.search(&found, 1000, &report); });
+    {
+        // Scripted once the first frame has reached the device: only a later
+        // frame delivers these.
+        QMutexLocker lock(&script.mutex);
+        while (script.sent.isEmpty())
+            script.changed.wait(&script.mutex);
+    }
+    answer(QString::asprintf("{\"id\":%d,\"method\":\"search\"}", id).toUtf8(), kTermMac, kTermIp);
+    answer(QString::asprintf("{\"id\":%d,\"method\":\"search\"}", id).toUtf8(), kOtherMac, kOtherIp);
+    searching.join();
+    EXPECT_EQ(found.size(), 2);
+    EXPECT_EQ(report.repeatOnly, 2);
+    EXPECT_GE(report.frames, 2);
+    const QList<QByteArray> frames = sent();
+    EXPECT_EQ(frames.size(), report.frames);
+    EXPECT_EQ(QSet<QByteArray>(frames.begin(), frames.end()).size(), 1) << "every repeat is the same frame";
+    for (FenwaDevice *d : found)
+        d->release();
+}
+
+// The cancel comes between the send and the wait for the answer, the
+// moment a closing dialog once lost.
+TEST_F(OfflineSdk, CancelRightAfterTheSendEndsTheCommandAtOnce)
+{
+    sdk.setReplyTimeout(-1);
+    recorder.afterSend = [this] { sdk.cancel(); };
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(sdk.reboot(device), -1);
+    EXPECT_LT(timer.elapsed(), 100);
+    EXPECT_EQ(sdk.lastFailure(), "unknown: may have changed");
+}
+
+TEST_F(OfflineSdk, UnansweredCommandGoesOutAgainAsItWasAndItsAnswersCountOnce)
+{
+    sdk.takeIgnoredFrames();
+    int rc = -2;
+    std::thread setting([&] { rc = sdk.setName(device, "x"); });
+    QByteArray first;
+    {
+        QMutexLocker lock(&script.mutex);
+        while (script.sent.isEmpty())
+            script.changed.wait(&script.mutex);
+        first = script.sent.first();
+    }
+    const QByteArray id = QByteArray::number(JsonDoc(sent().value(0)).item("id")->valueint);
+    answer("{\"id\":" + id + ",\"result\":\"success\"}"); // both answer the copy
+    answer("{\"id\":" + id + ",\"result\":\"success\"}");
+    setting.join();
+    EXPECT_EQ(rc, 0);
+    QMutexLocker lock(&script.mutex);
+    ASSERT_EQ(script.sent.size(), 2);
+    EXPECT_EQ(script.sent[1], first) << "same frame, same id";
+    lock.unlock();
+    QElapsedTimer timer;
+    timer.start();
+    long ignored = 0;
+    while ((ignored += sdk.takeIgnoredFrames()) == 0 && timer.elapsed() < 2000)
+        QThread::msleep(5);
+    EXPECT_EQ(ignored, 1) << "the second answer is no second result";
+    EXPECT_EQ(recorder.texts(recorder.received).size(), 1);
 }
 
 TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)

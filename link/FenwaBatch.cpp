@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FenwaBatch.h"
+
+#include "OrbUtils/OrbLog.h"
+#include "OrbUtils/OrbTranslate.h"
+
+#include <QHash>
+#include <QSet>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+quint64 macKey(const uint8_t mac[6])
+{
+    quint64 key = 0;
+    for (int i = 0; i < 6; ++i)
+        key = (key << 8) | mac[i];
+    return key;
+}
+} // namespace
+
+struct FenwaBatch::Entry {
+    uint8_t mac[6];
+    uint8_t address[4];
+    FenwaRequest request;
+    Result result;
+};
+
+struct FenwaBatch::Flight {
+    int index;
+    QByteArray text;
+    qint64 firstSent;
+    qint64 lastSent;
+};
+
+// ---- results ---------------------------------------------------------------
+
+bool FenwaBatch::Result::accepted() const
+{
+    return state == Answered && reply && reply->result() == 0;
+}
+
+QString FenwaBatch::Result::failure() const
+{
+    switch (state) {
+    case NotTried:
+        return translate("not tried");
+    case InFlight:
+        return translate("unknown: may have changed");
+    case NoAnswer:
+        return translate("no answer");
+    case NotSent:
+        return translate("not sent");
+    case Refused:
+        return translate("too long to send");
+    case Answered:
+        break;
+    }
+    if (accepted())
+        return QString();
+    const char *text = reply ? reply->resultText() : nullptr;
+    return translate("refused: %1").arg(text ? QString::fromUtf8(text) : translate("no result"));
+}
+
+// ---- the batch ---------------------------------------------------------------
+
+FenwaBatch::FenwaBatch(FenwaSDK *sdk) : sdk(sdk) {}
+
+FenwaBatch::~FenwaBatch() = default;
+
+int FenwaBatch::add(const FenwaDevice *device, const FenwaRequest &request)
+{
+    Entry e;
+    std::memcpy(e.mac, device->mac, 6);
+    std::memcpy(e.address, device->address, 4);
+    e.request = request;
+    entries.append(e);
+    return entries.size() - 1;
+}
+
+int FenwaBatch::size() const
+{
+    return entries.size();
+}
+
+void FenwaBatch::setWindow(int commands)
+{
+    window = std::max(1, commands);
+}
+
+const FenwaBatch::Result &FenwaBatch::result(int index) const
+{
+    return entries.at(index).result;
+}
+
+int FenwaBatch::accepted() const
+{
+    return int(std::count_if(entries.cbegin(), entries.cend(), [](const Entry &e) { return e.result.accepted(); }));
+}
+
+void FenwaBatch::cancel()
+{
+    cancelled.store(true);
+    // Only the run under way may be woken: cancelling the SDK before the
+    // run has begun would end whatever else uses it. A run that begins
+    // after this sees the flag at its start.
+    if (running.load())
+        sdk->cancel();
+}
+
+void FenwaBatch::settle(int index, State state)
+{
+    entries[index].result.state = state;
+    ++settledCount;
+    if (onSettled)
+        onSettled(index);
+}
+
+int FenwaBatch::nextSendable() const
+{
+    // The first entry not sent yet whose MAC has nothing in flight.
+    QSet<quint64> busy;
+    for (const Flight &f : flights)
+        busy.insert(macKey(entries[f.index].mac));
+    for (int i = 0; i < entries.size(); ++i) {
+        const Entry &e = entries[i];
+        if (e.result.state == NotTried && e.result.sends == 0 && !busy.contains(macKey(e.mac)))
+            return i;
+    }
+    return -1;
+}
+
+void FenwaBatch::launch(int index, qint64 now)
+{
+    Entry &e = entries[index];
+    const int id = sdk->takeId();
+    e.result.id = id;
+    char text[FenwaSDK::COMMAND_BUFFER];
+    const int length = e.request.textFor(text, id);
+    if (length < 0) {
+        ORB_LOG("%s (id %d) refused: its text would not fit in %d bytes; nothing sent\n", e.request.method(), id,
+                FenwaSDK::COMMAND_BUFFER - 1);
+        settle(index, Refused);
+        return;
+    }
+    // Awaited before it leaves: an answer may come before send() returns.
+    sdk->await(id, e.mac, e.request.alsoFrom());
+    if (sdk->send(e.mac, e.address, text, length) != 0) {
+        sdk->forget(id);
+        settle(index, NotSent);
+        return;
+    }
+    e.result.sends = 1;
+    flights.append(Flight{index, QByteArray(text, length), now, now});
+}
+
+void FenwaBatch::take(FenwaReply *reply, qint64 now)
+{
+    const int id = reply->id();
+    const auto it = std::find_if(flights.begin(), flights.end(),
+                                 [this, id](const Flight &f) { return entries[f.index].result.id == id; });
+    if (it == flights.end()) {
+        // A second answer that came before its id was forgotten.
+        sdk->countIgnored();
+        delete reply;
+        return;
+    }
+    const int index = it->index;
+    Entry &e = entries[index];
+    if (e.result.sends == 1)
+        sdk->roundTrip.sample(double(now - it->firstSent));
+    sdk->forget(id);
+    flights.erase(it);
+    sdk->tell(reply);
+    e.result.reply.reset(reply);
+    settle(index, Answered);
+}
+
+void FenwaBatch::sweep(qint64 now)
+{
+    const int replyMs = sdk->replyTimeout();
+    for (int k = 0; k < flights.size();) {
+        Flight &f = flights[k];
+        Entry &e = entries[f.index];
+        if (replyMs >= 0 && now - f.firstSent >= replyMs) {
+            sdk->forget(e.result.id);
+            const int index = f.index;
+            flights.removeAt(k);
+            settle(index, NoAnswer);
+            continue;
+        }
+        if (resends && now - f.lastSent >= sdk->roundTrip.waitAfter(e.result.sends)) {
+            // The same text with the same id: whichever copy is answered,
+            // the answer is this command's. A copy the link will not take
+            // now is tried again at the next turn.
+            if (sdk->send(e.mac, e.address, f.text.constData(), f.text.size()) == 0)
+                ++e.result.sends;
+            f.lastSent = now;
+        }
+        ++k;
+    }
+}
+
+qint64 FenwaBatch::nextWake() const
+{
+    const int replyMs = sdk->replyTimeout();
+    qint64 wake = -1;
+    for (const Flight &f : flights) {
+        qint64 due = -1;
+        if (resends)
+            due = f.lastSent + sdk->roundTrip.waitAfter(entries[f.index].result.sends);
+        if (replyMs >= 0)
+            due = due < 0 ? f.firstSent + replyMs : std::min(due, f.firstSent + replyMs);
+        if (due >= 0)
+            wake = wake < 0 ? due : std::min(wake, due);
+    }
+    return wake;
+}
+
+int FenwaBatch::run(const std::function<bool()> &stop)
+{
+    if (ran)
+        return accepted();
+    ran = true;
+    FenwaSDK::Operation operation(sdk);
+    running.store(true);
+    const auto stopping = [&] { return cancelled.load() || sdk->isCancelled() || (stop && stop()); };
+    std::vector<FenwaReply *> replies;
+    while (!stopping()) {
+        qint64 now = QPcapPacketQueue::now();
+        for (int next; flights.size() < window && (next = nextSendable()) >= 0 && !stopping();)
+            launch(next, now);
+        if (flights.isEmpty() && nextSendable() < 0)
+            break; // everything settled
+        qint64 wake = nextWake();
+        if (stop)
+            wake = wake < 0 ? now + STOP_POLL_MS : std::min(wake, now + STOP_POLL_MS);
+        sdk->waitReplies(&replies, wake);
+        now = QPcapPacketQueue::now();
+        for (FenwaReply *reply : replies)
+            take(reply, now);
+        replies.clear();
+        sweep(now);
+    }
+    running.store(false);
+    // Stopped: what was sent may have been acted on, the rest was not.
+    for (const Flight &f : flights)
+        settle(f.index, InFlight);
+    flights.clear();
+    for (int i = 0; i < entries.size(); ++i)
+        if (entries[i].result.state == NotTried)
+            settle(i, NotTried);
+    return accepted();
+}

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "FenwaSDK.h"
+
+#include <QString>
+#include <QVector>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// Runs one command to each of many terminals with several in flight at once,
+// which is what makes a site of a thousand terminals a matter of seconds.
+//
+// - At most window() commands are in flight; never two to one link MAC (a
+//   terminal has one command in flight at a time, and two terminals that
+//   share a MAC are reached one after the other).
+// - Each reply is matched by id and sender as every command's is. A command
+//   without an answer goes out again, same id and same text, after the
+//   link's try time (FenwaRoundTrip), until the SDK's reply time, counted
+//   from its first copy, ends it as "no answer". Repeated answers to the
+//   copies are one answer: the first settles the command, the rest are only
+//   counted by the SDK.
+// - One result per entry, and Answered only when the terminal answered;
+//   what its answer said is the caller's to read (accepted() is "success").
+// - cancel() or the stop test ends the run within a few milliseconds: the
+//   commands in flight are InFlight ("unknown: may have changed": the
+//   terminal may have acted on a copy whose answer never came), the ones not
+//   sent yet NotTried.
+//
+// Threads: build the batch and add() on one thread; run() blocks the thread
+// that calls it (a job thread, or the CLI's main thread) and is the SDK's
+// one issuing thread meanwhile; the settled callback and the results belong
+// to that thread until run() returns. cancel() may come from any thread at
+// any time, before run() too, and sticks: a cancelled batch sends nothing
+// more. Entries keep the terminal's MAC and address as add() saw them; the
+// records themselves are not touched.
+class FenwaBatch
+{
+public:
+    enum State {
+        NotTried, // never sent (stopped before its turn)
+        InFlight, // sent, unanswered when the batch was stopped
+        Answered, // the terminal answered; see accepted() and reply
+        NoAnswer, // the reply time ended with no answer
+        NotSent,  // the link would not send it
+        Refused,  // its text could not be built within a command's bytes
+    };
+    struct Result {
+        State state = NotTried;
+        int sends = 0;                       // copies that went out
+        int id = -1;                         // the id it carried
+        std::shared_ptr<const FenwaReply> reply; // when Answered
+        bool accepted() const;
+        // For an operator: empty when accepted, else "no answer", "refused:
+        // <the terminal's result>", "unknown: may have changed", ...
+        QString failure() const;
+    };
+
+    explicit FenwaBatch(FenwaSDK *sdk);
+    ~FenwaBatch();
+
+    // Adds a command for device and returns its index.
+    int add(const FenwaDevice *device, const FenwaRequest &request);
+    int size() const;
+
+    // Commands in flight at once (WINDOW unless changed; 1 and no resends
+    // is the one-after-the-other way of old, for comparisons).
+    void setWindow(int commands);
+    void setResends(bool on) { resends = on; }
+    // Told, on the running thread, of each entry as its result is final.
+    void setSettled(std::function<void(int index)> settled) { onSettled = std::move(settled); }
+
+    // Runs every entry; stop is polled at least every STOP_POLL_MS. Returns
+    // how many were accepted. Runs once.
+    int run(const std::function<bool()> &stop = {});
+    void cancel();
+    bool isCancelled() const { return cancelled.load(); }
+
+    const Result &result(int index) const;
+    int accepted() const;
+    int settled() const { return settledCount; }
+
+    enum { WINDOW = 32, STOP_POLL_MS = 50 };
+
+private:
+    struct Entry;
+    struct Flight;
+    void launch(int index, qint64 now);
+    void settle(int index, State state);
+    void take(FenwaReply *reply, qint64 now);
+    void sweep(qint64 now);
+    qint64 nextWake() const;
+    int nextSendable() const;
+
+    FenwaSDK *sdk;
+    QVector<Entry> entries;
+    QVector<Flight> flights;
+    int window = WINDOW;
+    bool resends = true;
+    bool ran = false;
+    int settledCount = 0;
+    std::function<void(int)> onSettled;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> running{false};
+
+    FenwaBatch(const FenwaBatch &) = delete;
+    FenwaBatch &operator=(const FenwaBatch &) = delete;
+};
