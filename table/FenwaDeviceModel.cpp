@@ -37,7 +37,8 @@ FenwaDeviceModel::FenwaDeviceModel(QTableView *view)
 
 bool FenwaDeviceModel::isSortable(int column)
 {
-    return column == UidColumn || column == NameColumn || column == MacColumn || column == IpColumn;
+    return column == UidColumn || column == NameColumn || column == MacColumn || column == IpColumn ||
+           column == VersionColumn || column == LastResultColumn;
 }
 
 FenwaDeviceModel::~FenwaDeviceModel()
@@ -47,7 +48,7 @@ FenwaDeviceModel::~FenwaDeviceModel()
 
 int FenwaDeviceModel::columnWidth(int column)
 {
-    static const int widths[ColumnCount] = {30, 40, 30, 200, 130, 200, 150, 150, 150, 150, 150, 150, 80, 150};
+    static const int widths[ColumnCount] = {30, 40, 30, 200, 130, 200, 150, 150, 150, 150, 150, 150, 80, 150, 200};
     return column >= 0 && column < ColumnCount ? widths[column] : 0;
 }
 
@@ -111,6 +112,8 @@ QVariant FenwaDeviceModel::data(const QModelIndex &index, int role) const
                                            device->extra(QStringLiteral("outVolume")));
     case SystemColumn:
         return device->account();
+    case LastResultColumn:
+        return lastResults.value(device);
     }
     return QVariant();
 }
@@ -148,6 +151,8 @@ QVariant FenwaDeviceModel::headerData(int section, Qt::Orientation orientation, 
         return translate("Volume");
     case SystemColumn:
         return translate("System");
+    case LastResultColumn:
+        return translate("Last result");
     case ColumnCount:
         break;
     }
@@ -197,32 +202,40 @@ bool FenwaDeviceModel::setData(const QModelIndex &index, const QVariant &value, 
 void FenwaDeviceModel::sort(int column, Qt::SortOrder order)
 {
     qDebug("sort model");
-    if (rows.isEmpty())
+    if (records.isEmpty() || !isSortable(column))
         return;
-    QString FenwaDevice::*field = nullptr;
-    switch (column) {
-    case UidColumn:
-        field = &FenwaDevice::uid;
-        break;
-    case NameColumn:
-        field = &FenwaDevice::name;
-        break;
-    case MacColumn:
-        field = &FenwaDevice::macText;
-        break;
-    case IpColumn:
-        field = &FenwaDevice::ip; // as text: 10.0.0.10 comes before 10.0.0.9
-        break;
-    default:
-        return;
+    // One key per record, taken once: a thousand rows sort without a pause.
+    QHash<const FenwaDevice *, QString> keys;
+    keys.reserve(records.size());
+    for (const FenwaDevice *d : records) {
+        switch (column) {
+        case UidColumn:
+            keys.insert(d, d->uid);
+            break;
+        case NameColumn:
+            keys.insert(d, d->name);
+            break;
+        case MacColumn:
+            keys.insert(d, d->macText);
+            break;
+        case IpColumn:
+            keys.insert(d, d->ip); // as text: 10.0.0.10 comes before 10.0.0.9
+            break;
+        case VersionColumn:
+            keys.insert(d, d->version);
+            break;
+        default:
+            keys.insert(d, lastResults.value(d));
+        }
     }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
-    QVector<FenwaDevice *> old = rows;
-    std::stable_sort(rows.begin(), rows.end(), [field, order](const FenwaDevice *a, const FenwaDevice *b) {
-        const int c = (a->*field).compare(b->*field, Qt::CaseInsensitive);
+    const QVector<FenwaDevice *> old = rows;
+    std::stable_sort(records.begin(), records.end(), [&keys, order](const FenwaDevice *a, const FenwaDevice *b) {
+        const int c = keys.value(a).compare(keys.value(b), Qt::CaseInsensitive);
         return order == Qt::AscendingOrder ? c < 0 : c > 0;
     });
+    pickRows();
     // Selections and editors follow their record to its new row.
     QModelIndexList after;
     for (const QModelIndex &index : before)
@@ -231,12 +244,51 @@ void FenwaDeviceModel::sort(int column, Qt::SortOrder order)
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+bool FenwaDeviceModel::shows(const FenwaDevice *device) const
+{
+    if (filterText.isEmpty())
+        return true;
+    for (const QString *field : {&device->name, &device->macText, &device->ip, &device->version})
+        if (field->contains(filterText, Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+void FenwaDeviceModel::pickRows()
+{
+    rows.clear();
+    rows.reserve(records.size());
+    for (FenwaDevice *device : records)
+        if (shows(device))
+            rows.append(device);
+}
+
+void FenwaDeviceModel::setFilter(const QString &text)
+{
+    if (text == filterText)
+        return;
+    beginResetModel();
+    filterText = text;
+    pickRows();
+    endResetModel();
+}
+
+void FenwaDeviceModel::setLastResult(const FenwaDevice *device, const QString &text)
+{
+    lastResults.insert(device, text);
+}
+
 FenwaDevice *FenwaDeviceModel::deviceAt(int row) const
 {
     return row >= 0 && row < rows.size() ? rows.at(row) : nullptr;
 }
 
 QList<FenwaDevice *> FenwaDeviceModel::allDevices() const
+{
+    return QList<FenwaDevice *>(records.cbegin(), records.cend());
+}
+
+QList<FenwaDevice *> FenwaDeviceModel::shownDevices() const
 {
     return QList<FenwaDevice *>(rows.cbegin(), rows.cend());
 }
@@ -253,9 +305,11 @@ QList<FenwaDevice *> FenwaDeviceModel::checkedDevices() const
 
 void FenwaDeviceModel::releaseAll()
 {
-    for (FenwaDevice *device : rows)
+    for (FenwaDevice *device : records)
         device->release();
+    records.clear();
     rows.clear();
+    lastResults.clear(); // a new search: results of the last batch no longer hold
 }
 
 void FenwaDeviceModel::setDevices(const QList<FenwaDevice *> &devices)
@@ -265,7 +319,8 @@ void FenwaDeviceModel::setDevices(const QList<FenwaDevice *> &devices)
     for (FenwaDevice *device : devices)
         device->addRef();
     releaseAll();
-    rows = QVector<FenwaDevice *>(devices.cbegin(), devices.cend());
+    records = QVector<FenwaDevice *>(devices.cbegin(), devices.cend());
+    pickRows();
     endResetModel();
     startOver();
 }
@@ -302,7 +357,7 @@ void FenwaDeviceModel::allCheckBoxChecked(bool)
     // The box's state, not the signal's argument: a click that Qt reports
     // late must not undo a newer state.
     const bool checked = header->checkBox()->isChecked();
-    for (FenwaDevice *device : rows)
+    for (FenwaDevice *device : rows) // the rows shown: what the box is seen to tick
         device->checked = checked;
     announceAllRows();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 #include <QVector>
 
@@ -11,7 +12,11 @@ class QCheckBoxHeaderView;
 class QTableView;
 
 // The terminals of the last search, one row each, and the selection the
-// settings pages work on (the checked rows).
+// settings pages work on (the checked rows). A filter narrows the rows shown
+// to those whose name, MAC, IP address or version holds the typed text; the
+// records it hides stay in the table (allDevices) with their ticks, but the
+// pages work on what is shown (shownDevices, checkedDevices). The last
+// column holds each terminal's last batch result until the next search.
 //
 // The model holds one reference to every record in it: setDevices takes it
 // and the model drops it when the row goes; the caller keeps its own. It never changes a record's fields itself: in-cell edits
@@ -36,6 +41,7 @@ public:
         VersionColumn,
         VolumeColumn,
         SystemColumn,
+        LastResultColumn,
         ColumnCount
     };
     // The check flag travels through the user role.
@@ -56,9 +62,17 @@ public:
 
     // nullptr when row is out of range.
     FenwaDevice *deviceAt(int row) const;
-    // Neither list takes references of its own.
+    // No list takes references of its own. Every record of the table, the
+    // rows shown, and the checked rows among them.
     QList<FenwaDevice *> allDevices() const;
+    QList<FenwaDevice *> shownDevices() const;
     QList<FenwaDevice *> checkedDevices() const;
+    // Shows only the records whose name, MAC, IP address or version holds
+    // text (without regard to case); empty shows every record.
+    void setFilter(const QString &text);
+    QString filter() const { return filterText; }
+    // What the last column shows for device until the next search.
+    void setLastResult(const FenwaDevice *device, const QString &text);
     // Both start a new table: every row unchecked, the header box unticked
     // and no sort arrow (the rows come in the search's MAC order).
     void setDevices(const QList<FenwaDevice *> &devices);
@@ -85,8 +99,13 @@ private:
     void releaseAll();
     void announceAllRows();
     void startOver();
+    bool shows(const FenwaDevice *device) const;
+    void pickRows();
 
-    QVector<FenwaDevice *> rows;
+    QVector<FenwaDevice *> records; // every record, in the table's order
+    QVector<FenwaDevice *> rows;    // the ones the filter shows
+    QString filterText;
+    QHash<const FenwaDevice *, QString> lastResults;
     FenwaDeviceModelDelegate *delegate;
     QCheckBoxHeaderView *header;
     QTableView *view;
