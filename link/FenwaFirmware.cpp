@@ -7,7 +7,13 @@
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QFileInfo>
+#include <QMutex>
+#include <QThread>
 #include <QUrl>
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <vector>
 #include <cJSON.h>
 
 namespace FenwaFirmware {
@@ -87,14 +93,59 @@ Outcome upgrade(const Target &t, const QString &path, const Limits &limits, cons
     const OrbHttpUtils::Result login = http.post(url(t, QStringLiteral("/cgi-bin/CGI"), QStringLiteral("login")), form);
     o.status = login.status;
     o.error = login.error;
+    o.stopped = login.stopped;
     o.loggedIn = login.status >= 200 && login.status < 300 && loginAccepted(login.body);
     if (!o.loggedIn)
         return o;
     const OrbHttpUtils::Result sent = http.upload(url(t, QStringLiteral("/cgi-bin/upload")), path);
     o.status = sent.status;
     o.error = sent.error;
+    o.stopped = sent.stopped;
     o.uploaded = sent.ok();
     return o;
+}
+
+int upgradeAll(const QVector<Target> &targets, const QString &path, const Limits &limits, int parallel,
+               const std::function<bool()> &stop,
+               const std::function<void(int, qint64, qint64)> &progress,
+               const std::function<void(int, const Outcome &)> &ended, QVector<bool> *started)
+{
+    const int n = targets.size();
+    std::atomic<int> next{0};
+    std::atomic<int> upgraded{0};
+    QVector<bool> begun(n, false);
+    QMutex told; // one callback at a time; begun is written under it too
+    const auto stopping = [&stop] { return stop && stop(); };
+    const auto work = [&] {
+        for (int i; !stopping() && (i = next.fetch_add(1)) < n;) {
+            {
+                QMutexLocker lock(&told);
+                begun[i] = true;
+                if (progress)
+                    progress(i, 0, -1);
+            }
+            const Outcome o = upgrade(targets.at(i), path, limits, stop, [&, i](qint64 sent, qint64 total) {
+                QMutexLocker lock(&told);
+                if (progress)
+                    progress(i, sent, total);
+            });
+            upgraded.fetch_add(o.ok() ? 1 : 0);
+            QMutexLocker lock(&told);
+            if (ended)
+                ended(i, o);
+        }
+    };
+    // Threads of Qt's own: each HTTP client runs a local event loop.
+    std::vector<std::unique_ptr<QThread>> workers;
+    for (int w = 0; w < std::min(std::max(parallel, 1), n); ++w) {
+        workers.emplace_back(QThread::create(work));
+        workers.back()->start();
+    }
+    for (auto &worker : workers)
+        worker->wait();
+    if (started)
+        *started = begun;
+    return upgraded.load();
 }
 
 } // namespace FenwaFirmware

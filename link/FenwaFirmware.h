@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <functional>
 
 class FenwaDevice;
@@ -14,7 +15,9 @@ class FenwaDevice;
 //
 // Threads: upgrade() blocks its caller (a job thread or the CLI's main
 // thread) until both requests are over; it builds its own HTTP client, so
-// each terminal gets a session of its own.
+// each terminal gets a session of its own. upgradeAll() runs several
+// upgrade()s at once, each on a worker thread of its own, and blocks its
+// caller until every worker has ended.
 namespace FenwaFirmware {
 
 // The empty-path notice, or one naming a file that cannot be read or is
@@ -43,8 +46,9 @@ struct Limits {
 struct Outcome {
     bool loggedIn = false;
     bool uploaded = false;
-    int status = 0; // HTTP status of the last request made; 0: no response
-    QString error;  // why the last request got no response
+    bool stopped = false; // the caller's stop ended it
+    int status = 0;       // HTTP status of the last request made; 0: no response
+    QString error;        // why the last request got no response
     bool ok() const { return loggedIn && uploaded; }
 };
 // For the operator: logged in or not, uploaded or not, and the HTTP status.
@@ -55,5 +59,20 @@ QString describe(const Outcome &outcome);
 Outcome upgrade(const Target &target, const QString &path, const Limits &limits,
                 const std::function<bool()> &stop = {},
                 const std::function<void(qint64 sent, qint64 total)> &progress = {});
+
+// Uploads at once unless the operator says otherwise: a terminal takes tens
+// of seconds to receive and store an image, mostly waiting.
+enum { DEFAULT_PARALLEL = 4, MOST_PARALLEL = 32 };
+
+// upgrade() for every target, in order, at most parallel at once. stop is
+// polled by every request under way: when it turns true, every upload under
+// way is aborted and no further one starts. The callbacks come from the
+// workers, one at a time: started (total -1) and the bytes sent of each
+// terminal under way, and each terminal's outcome as it ends. Returns how
+// many were upgraded; *started tells which were begun at all.
+int upgradeAll(const QVector<Target> &targets, const QString &path, const Limits &limits, int parallel,
+               const std::function<bool()> &stop,
+               const std::function<void(int index, qint64 sent, qint64 total)> &progress,
+               const std::function<void(int index, const Outcome &outcome)> &ended, QVector<bool> *started = nullptr);
 
 } // namespace FenwaFirmware

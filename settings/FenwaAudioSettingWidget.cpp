@@ -105,9 +105,9 @@ FenwaVolumeSettingDialog::FenwaVolumeSettingDialog(QWidget *parent, FenwaSDK *sd
 {
 }
 
-int FenwaVolumeSettingDialog::sendTo(int i, QString *)
+FenwaRequest FenwaVolumeSettingDialog::requestFor(int)
 {
-    return sdk->setDeviceVolume(devices().at(i), volume.mic, volume.out, volume.autoMute);
+    return FenwaRequest::setDeviceVolume(volume.mic, volume.out, volume.autoMute);
 }
 
 void FenwaVolumeSettingDialog::acceptedBy(int i)
@@ -120,7 +120,7 @@ FenwaPlayVolumeDialog::FenwaPlayVolumeDialog(QWidget *parent, FenwaSDK *sdk)
 {
 }
 
-int FenwaPlayVolumeDialog::sendTo(int i, QString *)
+FenwaRequest FenwaPlayVolumeDialog::requestFor(int)
 {
-    return sdk->playVolume(devices().at(i));
+    return FenwaRequest::playVolume();
 }

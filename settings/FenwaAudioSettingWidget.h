@@ -51,7 +51,7 @@ public:
     FenwaVolumeSettingDialog(QWidget *parent, FenwaSDK *sdk, const FenwaTerminal::Volume &volume);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
     void acceptedBy(int i) override;
 
 private:
@@ -66,5 +66,5 @@ public:
     FenwaPlayVolumeDialog(QWidget *parent, FenwaSDK *sdk);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
 };

@@ -37,7 +37,9 @@ void FenwaDeviceSearchDialog::run()
     releaseFound();
     if (sdk) {
         QList<FenwaDevice *> replies;
-        sdk->search(&replies, COLLECTION_MS);
+        FenwaSearchReport report;
+        sdk->search(&replies, COLLECTION_MS, &report);
+        repeatOnlyCount = report.repeatOnly;
         otherTypeCount = FenwaTerminal::keepSupported(&replies, &foundDevices);
     }
     finish();

@@ -8,9 +8,9 @@
 class FenwaDevice;
 class FenwaSDK;
 
-// The progress dialog a search runs under. Its job broadcasts the search,
-// collects replies for two seconds and keeps each terminal of a supported
-// model once, ordered by MAC.
+// The progress dialog a search runs under. Its job broadcasts the search
+// (its frame repeated while it collects), collects replies for two seconds
+// and keeps each terminal of a supported model once, ordered by MAC.
 //
 // Threads: run() executes on the job thread and alone writes found; the
 // interface thread reads found only after exec() has returned, when the job
@@ -28,6 +28,9 @@ public:
     const QList<FenwaDevice *> &found() const { return foundDevices; }
     // Terminals of other models that answered the last run (one per MAC).
     int otherTypes() const { return otherTypeCount; }
+    // Terminals (of any model) heard only after the search frame went out
+    // again.
+    int repeatOnly() const { return repeatOnlyCount; }
 
     void run() override;
     void interrupt() override;
@@ -41,4 +44,5 @@ private:
     FenwaSDK *sdk;
     QList<FenwaDevice *> foundDevices;
     int otherTypeCount = 0;
+    int repeatOnlyCount = 0;
 };

@@ -102,13 +102,12 @@ FenwaIpSettingDialog::FenwaIpSettingDialog(QWidget *parent, FenwaSDK *sdk)
 {
 }
 
-int FenwaIpSettingDialog::sendTo(int i, QString *)
+FenwaRequest FenwaIpSettingDialog::requestFor(int i)
 {
-    FenwaDevice *device = devices().at(i);
     if (configs.isEmpty())
-        return sdk->setIpDhcp(device);
+        return FenwaRequest::setIpDhcp();
     const FenwaTerminal::IpConfig &c = configs.at(i);
-    return sdk->setIpStatic(device, c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
+    return FenwaRequest::setIpStatic(c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
 }
 
 void FenwaIpSettingDialog::acceptedBy(int i)

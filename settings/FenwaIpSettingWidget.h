@@ -48,7 +48,7 @@ public:
     void setConfigs(const QList<FenwaTerminal::IpConfig> &configs) { this->configs = configs; }
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
     void acceptedBy(int i) override;
 
 private:

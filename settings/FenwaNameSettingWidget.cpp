@@ -84,9 +84,9 @@ FenwaTextSettingDialog::FenwaTextSettingDialog(QWidget *parent, FenwaSDK *sdk, c
 {
 }
 
-int FenwaTextSettingDialog::sendTo(int i, QString *)
+FenwaRequest FenwaTextSettingDialog::requestFor(int i)
 {
-    return (sdk->*command)(devices().at(i), texts.at(i));
+    return command(texts.at(i));
 }
 
 void FenwaTextSettingDialog::acceptedBy(int i)
@@ -95,7 +95,7 @@ void FenwaTextSettingDialog::acceptedBy(int i)
 }
 
 FenwaNameSettingDialog::FenwaNameSettingDialog(QWidget *parent, FenwaSDK *sdk)
-    : FenwaTextSettingDialog(parent, sdk, translate("Setting names"), &FenwaSDK::setName,
+    : FenwaTextSettingDialog(parent, sdk, translate("Setting names"), &FenwaRequest::setName,
                              FenwaTerminal::nameAccepted)
 {
 }
@@ -112,7 +112,7 @@ std::unique_ptr<FenwaSettingDialog> FenwaNameSettingDialog::make(QWidget *parent
 }
 
 FenwaMacSettingDialog::FenwaMacSettingDialog(QWidget *parent, FenwaSDK *sdk)
-    : FenwaTextSettingDialog(parent, sdk, translate("Setting MAC addresses"), &FenwaSDK::setMac,
+    : FenwaTextSettingDialog(parent, sdk, translate("Setting MAC addresses"), &FenwaRequest::setMac,
                              FenwaTerminal::macAccepted)
 {
 }

@@ -66,14 +66,14 @@ class FenwaTextSettingDialog : public FenwaSettingDialog
 {
     Q_OBJECT
 public:
-    using Command = int (FenwaSDK::*)(FenwaDevice *, const QString &);
+    using Command = FenwaRequest (*)(const QString &);
     using WriteBack = void (*)(FenwaDevice *, const QString &);
     FenwaTextSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &title, Command command,
                            WriteBack writeBack);
     void setTexts(const QStringList &texts) { this->texts = texts; }
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
     void acceptedBy(int i) override;
 
 private:

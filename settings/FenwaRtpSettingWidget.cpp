@@ -57,9 +57,14 @@ FenwaRtpSettingReadDialog::FenwaRtpSettingReadDialog(QWidget *parent, FenwaSDK *
 {
 }
 
-int FenwaRtpSettingReadDialog::sendTo(int i, QString *)
+FenwaRequest FenwaRtpSettingReadDialog::requestFor(int)
 {
-    return sdk->getRtpSettings(devices().at(i), channels, FENWA_RTP_CHANNELS);
+    return FenwaRequest::getRtpSettings();
+}
+
+void FenwaRtpSettingReadDialog::replied(int, const FenwaReply &reply)
+{
+    FenwaRequest::readRtp(reply, channels, FENWA_RTP_CHANNELS);
 }
 
 FenwaRtpSettingWriteDialog::FenwaRtpSettingWriteDialog(QWidget *parent, FenwaSDK *sdk,
@@ -68,9 +73,9 @@ FenwaRtpSettingWriteDialog::FenwaRtpSettingWriteDialog(QWidget *parent, FenwaSDK
 {
 }
 
-int FenwaRtpSettingWriteDialog::sendTo(int i, QString *)
+FenwaRequest FenwaRtpSettingWriteDialog::requestFor(int)
 {
-    return sdk->setRtpSettings(devices().at(i), channels.constData(), channels.size());
+    return FenwaRequest::setRtpSettings(channels);
 }
 
 void FenwaRtpSettingWriteDialog::acceptedBy(int i)

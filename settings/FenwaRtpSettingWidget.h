@@ -34,7 +34,8 @@ public:
     RtpSettings channels[FENWA_RTP_CHANNELS];
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
+    void replied(int i, const FenwaReply &reply) override;
 };
 
 // SetRtpSettings with the channels; an accepted write shows in the table's
@@ -46,7 +47,7 @@ public:
     FenwaRtpSettingWriteDialog(QWidget *parent, FenwaSDK *sdk, const QList<RtpSettings> &channels);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
     void acceptedBy(int i) override;
 
 private:

@@ -3,6 +3,7 @@
 
 #include "OrbUtils/widgets/OrbToast.h"
 #include "OrbUtils/OrbTranslate.h"
+#include "link/FenwaBatch.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "table/FenwaDeviceModel.h"
@@ -14,6 +15,8 @@
 namespace {
 // Failures listed by name; beyond that a count, so the box fits a screen.
 const int kListedFailures = 12;
+// The one batch running over the main window (interface thread only).
+FenwaSettingDialog *runningBatch = nullptr;
 
 void showNotice(QWidget *on, const QString &text)
 {
@@ -39,6 +42,8 @@ FenwaSettingDialog::FenwaSettingDialog(QWidget *parent, FenwaSDK *sdk, const QSt
 FenwaSettingDialog::~FenwaSettingDialog()
 {
     stopJob(); // run() reads the subclass's lists
+    if (runningBatch == this)
+        runningBatch = nullptr;
 }
 
 void FenwaSettingDialog::setDevices(const QList<FenwaDevice *> &devices)
@@ -49,6 +54,7 @@ void FenwaSettingDialog::setDevices(const QList<FenwaDevice *> &devices)
         FenwaBatchResult r;
         r.device = device;
         r.label = QStringLiteral("%1 (%2)").arg(device->name, device->macText);
+        r.detail = translate("not tried");
         outcome.append(r);
     }
 }
@@ -61,41 +67,74 @@ int FenwaSettingDialog::acceptedCount() const
     return n;
 }
 
+void FenwaSettingDialog::replied(int, const FenwaReply &) {}
+
 void FenwaSettingDialog::acceptedBy(int) {}
+
+FenwaSettingDialog *FenwaSettingDialog::running()
+{
+    return runningBatch;
+}
+
+void FenwaSettingDialog::stopWithoutReport()
+{
+    quiet = true;
+    if (isVisible())
+        reject(); // stops the job; a batch that has finished keeps its result
+}
 
 void FenwaSettingDialog::interrupt()
 {
     OrbProgressDialog::interrupt();
-    if (sdk)
-        sdk->cancel();
+    if (linkBatch)
+        linkBatch->cancel();
 }
 
-void FenwaSettingDialog::reportStep(int i, float within, const QString &what)
+void FenwaSettingDialog::prepare()
+{
+    // Built here, before the job starts: a close that comes before the
+    // first send cancels a batch that already exists.
+    linkBatch = std::make_unique<FenwaBatch>(sdk);
+    for (int i = 0; i < batch.size(); ++i)
+        linkBatch->add(batch.at(i), requestFor(i));
+}
+
+void FenwaSettingDialog::reportDone(int done, const QString &under)
 {
     const int n = outcome.size();
-    QString message = translate("%1 of %2: %3").arg(i + 1).arg(n).arg(outcome.at(i).label);
-    if (!what.isEmpty())
-        message += QStringLiteral(" - ") + what;
+    if (done < n && sinceReport.isValid() && sinceReport.elapsed() < 100)
+        return;
+    sinceReport.start();
+    QString message = translate("%1 of %2 done").arg(done).arg(n);
+    if (n == 1)
+        message = outcome.at(0).label;
+    if (!under.isEmpty())
+        message += QLatin1Char('\n') + under;
     emit _setMessage(message);
-    emit _setProgress((float(i) + within) / float(n));
+    emit _setProgress(n > 0 ? float(done) / float(n) : 1.0f);
+}
+
+void FenwaSettingDialog::runJobs()
+{
+    FenwaBatch &b = *linkBatch;
+    b.setSettled([this, &b](int) { reportDone(b.settled()); });
+    reportDone(0);
+    b.run([this] { return isStopped(); });
+    for (int i = 0; i < outcome.size(); ++i) {
+        const FenwaBatch::Result &result = b.result(i);
+        FenwaBatchResult &r = outcome[i];
+        r.reached = result.state != FenwaBatch::NotTried;
+        r.accepted = result.accepted();
+        r.unknown = result.state == FenwaBatch::InFlight;
+        r.detail = result.failure();
+        if (result.reply)
+            replied(i, *result.reply);
+    }
 }
 
 void FenwaSettingDialog::run()
 {
-    const int n = outcome.size();
-    for (int i = 0; i < n && !isStopped(); ++i) {
-        FenwaBatchResult &r = outcome[i];
-        reportStep(i, 0.0f, QString());
-        QString detail;
-        const int rc = sendTo(i, &detail);
-        r.reached = true;
-        r.accepted = rc == 0;
-        if (!r.accepted && isStopped())
-            detail = translate("stopped");
-        else if (!r.accepted && detail.isEmpty() && sdk)
-            detail = sdk->lastFailure(); // read on the thread that sent, before the next command
-        r.detail = detail;
-    }
+    runJobs();
     emit _setProgress(1.0f);
     finish();
 }
@@ -104,6 +143,7 @@ bool FenwaSettingDialog::runRead(QString *why)
 {
     if (parentWidget())
         moveToCenter(parentWidget()->window());
+    prepare();
     startJob();
     const bool answered = exec() == QDialog::Accepted && !outcome.isEmpty() && outcome[0].accepted;
     if (!answered)
@@ -111,46 +151,71 @@ bool FenwaSettingDialog::runRead(QString *why)
     return answered;
 }
 
+QString FenwaSettingDialog::report(bool stopped) const
+{
+    const int n = outcome.size(), accepted = acceptedCount();
+    int untried = 0;
+    for (const FenwaBatchResult &r : outcome)
+        untried += r.reached ? 0 : 1;
+    QStringList lines{stopped ? translate("Stopped: %1 of %2 terminals accepted, %3 not tried")
+                                    .arg(accepted)
+                                    .arg(n)
+                                    .arg(untried)
+                              : translate("%1 of %2 terminals accepted").arg(accepted).arg(n)};
+    QStringList notDone;
+    int more = 0;
+    // Those that may have changed first: they are what a stop leaves in doubt.
+    for (bool unknown : {true, false}) {
+        for (const FenwaBatchResult &r : outcome) {
+            if (r.accepted || !r.reached || r.unknown != unknown)
+                continue;
+            if (notDone.size() == kListedFailures)
+                ++more;
+            else
+                notDone << QStringLiteral("%1: %2").arg(r.label, r.detail);
+        }
+    }
+    if (!notDone.isEmpty())
+        lines << QString() << translate("Not done:") << notDone;
+    if (more > 0)
+        lines << translate("and %1 more").arg(more);
+    return lines.join(QLatin1Char('\n'));
+}
+
 int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, bool setAll)
 {
     if (parentWidget())
         moveToCenter(parentWidget()->window());
+    prepare();
+    FenwaSettingDialog *outer = runningBatch;
+    runningBatch = this;
     startJob();
     const int result = exec();
+    runningBatch = outer;
 
     // The job is over: the records are ours to write.
     for (int i = 0; i < outcome.size(); ++i)
         if (outcome[i].accepted)
             acceptedBy(i);
-    const int n = outcome.size(), accepted = acceptedCount();
-    if (result != QDialog::Accepted) {
-        showNotice(noticeOn, translate("Stopped: %1 of %2 terminals accepted").arg(accepted).arg(n));
-        return result;
-    }
+    const bool stopped = result != QDialog::Accepted;
     if (setAll) {
-        // What is left ticked is what "Set All" will retry.
+        // What is left ticked is what "Set All" will retry: also after a
+        // stop, the rows that did not accept, in doubt or untried included.
         for (const FenwaBatchResult &r : outcome)
             r.device->checked = !r.accepted;
     }
-    if (model)
+    if (model) {
+        for (const FenwaBatchResult &r : outcome)
+            model->setLastResult(r.device, r.accepted ? translate("accepted") : r.detail);
         model->refresh();
-    const QString count = translate("%1 of %2 terminals accepted").arg(accepted).arg(n);
-    if (accepted == n) {
-        showNotice(noticeOn, count);
+    }
+    if (quiet)
+        return result;
+    if (!stopped && acceptedCount() == outcome.size()) {
+        showNotice(noticeOn, report(false));
         return result;
     }
-    QStringList lines{count, QString(), translate("Not done:")};
-    int listed = 0;
-    for (const FenwaBatchResult &r : outcome) {
-        if (r.accepted)
-            continue;
-        if (listed++ == kListedFailures) {
-            lines << translate("and %1 more").arg(n - accepted - kListedFailures);
-            break;
-        }
-        lines << QStringLiteral("%1: %2").arg(r.label, r.detail);
-    }
-    FenwaBatchResultDialog box(parentWidget(), lines.join(QLatin1Char('\n')));
+    FenwaBatchResultDialog box(parentWidget(), report(stopped));
     box.setWindowTitle(windowTitle());
     if (parentWidget())
         box.moveToCenter(parentWidget()->window());

@@ -12,8 +12,13 @@
 #include <QPushButton>
 
 FenwaSettingWidget::FenwaSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
-    : OrbWidget(parent), sdk(sdk), model(model), currentLabel(new QLabel(this))
+    : OrbWidget(parent), sdk(sdk), model(model), currentLabel(new QLabel(this)), targetLabel(new QLabel(this))
 {
+    // Ticks, a filter and a new search all change what "Set All" means.
+    connect(model, &QAbstractItemModel::modelReset, this, &FenwaSettingWidget::showTargets);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &FenwaSettingWidget::showTargets);
+    connect(model, &QAbstractItemModel::dataChanged, this, &FenwaSettingWidget::showTargets);
+    showTargets();
 }
 
 FenwaSettingWidget::~FenwaSettingWidget()
@@ -41,7 +46,23 @@ void FenwaSettingWidget::showDevice(FenwaDevice *device)
 QList<FenwaDevice *> FenwaSettingWidget::targetDevices() const
 {
     const QList<FenwaDevice *> checked = model->checkedDevices();
-    return checked.isEmpty() ? model->allDevices() : checked;
+    return checked.isEmpty() ? model->shownDevices() : checked;
+}
+
+QString FenwaSettingWidget::targetText() const
+{
+    const int shown = model->shownDevices().size(), hidden = model->allDevices().size() - shown;
+    const int ticked = model->checkedDevices().size();
+    QString text = ticked > 0 ? translate("Set All: the %1 ticked rows shown").arg(ticked)
+                              : translate("Set All: every row shown (%1)").arg(shown);
+    if (hidden > 0)
+        text += QStringLiteral("; ") + translate("%1 rows hidden by the filter").arg(hidden);
+    return text;
+}
+
+void FenwaSettingWidget::showTargets()
+{
+    targetLabel->setText(targetText());
 }
 
 void FenwaSettingWidget::showToast(const QString &text)
@@ -99,4 +120,5 @@ void FenwaSettingWidget::resizeEvent(QResizeEvent *event)
 {
     OrbWidget::resizeEvent(event);
     currentLabel->setGeometry(10, 10, width() - 20, 20);
+    targetLabel->setGeometry(10, height() - 28, width() - 20, 20);
 }

@@ -17,9 +17,10 @@ class QLabel;
 // The base of every settings page in the main window's panel. A page adds
 // its fields and, per button, a factory that checks them and builds the
 // batch dialog with one value per terminal; "Set" (the current terminal)
-// and "Set All" (the ticked rows, or every row when none is ticked), the
-// batch itself and what follows it exist here and in FenwaSettingDialog
-// once.
+// and "Set All" (the ticked rows the table's filter shows, or every row it
+// shows when none of them is ticked), the batch itself and what follows it
+// exist here and in FenwaSettingDialog once. The page's last line says
+// what "Set All" would reach.
 //
 // Threads: interface thread only. The page holds a reference to its current
 // terminal, so a search that empties the table cannot leave it dangling.
@@ -33,8 +34,11 @@ public:
 
     void setDevice(FenwaDevice *device);
     FenwaDevice *currentDevice() const { return current; }
-    // The ticked rows in table order, or every row when none is ticked.
+    // The ticked rows shown, in table order, or every row shown when none
+    // of them is ticked.
     QList<FenwaDevice *> targetDevices() const;
+    // What "Set All" would reach, as the page says it.
+    QString targetText() const;
     // A notice on the page for 2000 ms.
     void showToast(const QString &text);
 
@@ -66,8 +70,11 @@ protected:
     QLabel *currentLabel;
 
 private:
+    void showTargets();
+
     int runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll);
 
     FenwaDevice *current = nullptr;
     OrbToast *toast = nullptr;
+    QLabel *targetLabel;
 };

@@ -82,9 +82,14 @@ FenwaSipSettingReadDialog::FenwaSipSettingReadDialog(QWidget *parent, FenwaSDK *
 {
 }
 
-int FenwaSipSettingReadDialog::sendTo(int i, QString *)
+FenwaRequest FenwaSipSettingReadDialog::requestFor(int)
 {
-    return sdk->getSipSettings(devices().at(i), &sip[0], &sip[1]);
+    return FenwaRequest::getSipSettings();
+}
+
+void FenwaSipSettingReadDialog::replied(int, const FenwaReply &reply)
+{
+    FenwaRequest::readSip(reply, &sip[0], &sip[1]);
 }
 
 FenwaSipSettingDialog::FenwaSipSettingDialog(QWidget *parent, FenwaSDK *sdk, const SipSettings &first,
@@ -93,9 +98,9 @@ FenwaSipSettingDialog::FenwaSipSettingDialog(QWidget *parent, FenwaSDK *sdk, con
 {
 }
 
-int FenwaSipSettingDialog::sendTo(int i, QString *)
+FenwaRequest FenwaSipSettingDialog::requestFor(int)
 {
-    return sdk->setSipSettings(devices().at(i), sip0, sip1);
+    return FenwaRequest::setSipSettings(sip0, sip1);
 }
 
 void FenwaSipSettingDialog::acceptedBy(int i)

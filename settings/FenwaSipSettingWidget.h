@@ -39,7 +39,8 @@ public:
     SipSettings sip[2];
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
+    void replied(int i, const FenwaReply &reply) override;
 };
 
 // SetSipSettings with both accounts; an accepted write shows in the
@@ -51,7 +52,7 @@ public:
     FenwaSipSettingDialog(QWidget *parent, FenwaSDK *sdk, const SipSettings &first, const SipSettings &second);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
     void acceptedBy(int i) override;
 
 private:

@@ -108,9 +108,9 @@ FenwaLoginSettingDialog::FenwaLoginSettingDialog(QWidget *parent, FenwaSDK *sdk,
 {
 }
 
-int FenwaLoginSettingDialog::sendTo(int i, QString *)
+FenwaRequest FenwaLoginSettingDialog::requestFor(int)
 {
-    return sdk->setAccountPassword(devices().at(i), account.account, account.digest);
+    return FenwaRequest::setAccountPassword(account.account, account.digest);
 }
 
 void FenwaLoginSettingDialog::acceptedBy(int i)
@@ -123,9 +123,9 @@ FenwaRestoreSettingDialog::FenwaRestoreSettingDialog(QWidget *parent, FenwaSDK *
 {
 }
 
-int FenwaRestoreSettingDialog::sendTo(int i, QString *)
+FenwaRequest FenwaRestoreSettingDialog::requestFor(int)
 {
-    return sdk->resetDefault(devices().at(i));
+    return FenwaRequest::resetDefault();
 }
 
 FenwaRebootSettingDialog::FenwaRebootSettingDialog(QWidget *parent, FenwaSDK *sdk)
@@ -133,7 +133,7 @@ FenwaRebootSettingDialog::FenwaRebootSettingDialog(QWidget *parent, FenwaSDK *sd
 {
 }
 
-int FenwaRebootSettingDialog::sendTo(int i, QString *)
+FenwaRequest FenwaRebootSettingDialog::requestFor(int)
 {
-    return sdk->reboot(devices().at(i));
+    return FenwaRequest::reboot();
 }

@@ -47,7 +47,7 @@ public:
     FenwaLoginSettingDialog(QWidget *parent, FenwaSDK *sdk, const FenwaTerminal::Account &account);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
     void acceptedBy(int i) override;
 
 private:
@@ -62,7 +62,7 @@ public:
     FenwaRestoreSettingDialog(QWidget *parent, FenwaSDK *sdk);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
 };
 
 // reboot per terminal.
@@ -73,5 +73,5 @@ public:
     FenwaRebootSettingDialog(QWidget *parent, FenwaSDK *sdk);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
 };

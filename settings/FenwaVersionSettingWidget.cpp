@@ -8,13 +8,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMap>
 #include <QPushButton>
+#include <QSpinBox>
 
 FenwaVersionSettingWidget::FenwaVersionSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : FenwaSettingWidget(parent, sdk, model), prompt(new QLabel(translate("Please select firmware file"), this)),
       path(new QLineEdit(this)), selectButton(new QPushButton(translate("Select"), this)),
+      parallelLabel(new QLabel(translate("Uploads at once"), this)), parallel(new QSpinBox(this)),
       setButton(new QPushButton(translate("Set"), this)), setAllButton(new QPushButton(translate("Set All"), this))
 {
+    parallel->setRange(1, FenwaFirmware::MOST_PARALLEL);
+    parallel->setValue(FenwaFirmware::DEFAULT_PARALLEL);
     connect(selectButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickFirmwareButton);
     connect(setButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickSetButton);
     connect(setAllButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickSetAllButton);
@@ -37,7 +42,7 @@ std::unique_ptr<FenwaSettingDialog> FenwaVersionSettingWidget::makeBatch(QString
 {
     if (!FenwaFirmware::fileValue(path->text(), notice))
         return nullptr;
-    return std::make_unique<FenwaVersionSettingDialog>(window(), sdk, path->text());
+    return std::make_unique<FenwaVersionSettingDialog>(window(), sdk, path->text(), parallel->value());
 }
 
 void FenwaVersionSettingWidget::onClickSetButton(bool)
@@ -68,35 +73,72 @@ void FenwaVersionSettingWidget::resizeEvent(QResizeEvent *event)
     prompt->setGeometry(10, 40, 230, 20);
     path->setGeometry(250, 40, 300, 20);
     selectButton->setGeometry(560, 40, 80, 20);
+    parallelLabel->setGeometry(10, 80, 230, 20);
+    parallel->setGeometry(250, 80, 60, 20);
     setButton->setGeometry(100, 150, 100, 30);
     setAllButton->setGeometry(400, 150, 100, 30);
 }
 
-FenwaVersionSettingDialog::FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &path)
-    : FenwaSettingDialog(parent, sdk, translate("Upgrading firmware")), path(path)
+FenwaVersionSettingDialog::FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &path,
+                                                     int parallel)
+    : FenwaSettingDialog(parent, sdk, translate("Upgrading firmware")), path(path), parallel(parallel)
 {
-    resize(600, 60); // room for the bytes sent behind the terminal's name
+    // A line per upload under way under the count, each with its bytes.
+    resize(600, 70 + 20 * parallel);
 }
 
-int FenwaVersionSettingDialog::sendTo(int i, QString *detail)
+FenwaRequest FenwaVersionSettingDialog::requestFor(int)
 {
-    FenwaFirmware::Target target;
-    if (!FenwaFirmware::targetOf(devices().at(i), &target, detail))
-        return -1;
-    reportStep(i, 0.0f, translate("logging in"));
-    sinceReport.start();
-    auto progress = [this, i](qint64 sent, qint64 total) {
-        // The bar and the text are redrawn a few times a second, not per
-        // packet.
-        if (sent < total && sinceReport.elapsed() < 100)
-            return;
-        sinceReport.restart();
-        const QLocale locale;
-        reportStep(i, total > 0 ? float(sent) / float(total) : 0.0f,
-                   translate("%1 of %2 sent").arg(locale.formattedDataSize(sent), locale.formattedDataSize(total)));
+    return FenwaRequest(); // the web side, not the link
+}
+
+void FenwaVersionSettingDialog::runJobs()
+{
+    QVector<FenwaFirmware::Target> targets;
+    QVector<int> of; // the dialog's index of each target
+    int done = 0;
+    for (int i = 0; i < devices().size(); ++i) {
+        FenwaFirmware::Target target;
+        FenwaBatchResult &r = outcomes()[i];
+        if (FenwaFirmware::targetOf(devices().at(i), &target, &r.detail)) {
+            targets.append(target);
+            of.append(i);
+        } else {
+            r.reached = true;
+            ++done;
+        }
+    }
+    // The terminals under way and their bytes (total -1: logging in); the
+    // callbacks come one at a time.
+    QMap<int, QPair<qint64, qint64>> under;
+    const QLocale locale;
+    const auto lines = [&] {
+        QStringList text;
+        for (auto it = under.cbegin(); it != under.cend(); ++it) {
+            const qint64 sent = it.value().first, total = it.value().second;
+            text << QStringLiteral("%1 - %2").arg(outcomes().at(it.key()).label,
+                                                 total < 0 ? translate("logging in")
+                                                           : translate("%1 of %2 sent")
+                                                                 .arg(locale.formattedDataSize(sent),
+                                                                      locale.formattedDataSize(total)));
+        }
+        return text.join(QLatin1Char('\n'));
     };
-    const FenwaFirmware::Outcome outcome =
-        FenwaFirmware::upgrade(target, path, FenwaFirmware::Limits(), [this] { return isStopped(); }, progress);
-    *detail = FenwaFirmware::describe(outcome);
-    return outcome.ok() ? 0 : -1;
+    reportDone(done);
+    FenwaFirmware::upgradeAll(
+        targets, path, FenwaFirmware::Limits(), parallel, [this] { return isStopped(); },
+        [&](int k, qint64 sent, qint64 total) {
+            under[of.at(k)] = qMakePair(sent, total);
+            reportDone(done, lines());
+        },
+        [&](int k, const FenwaFirmware::Outcome &o) {
+            under.remove(of.at(k));
+            FenwaBatchResult &r = outcomes()[of.at(k)];
+            r.reached = true;
+            r.accepted = o.ok();
+            // An upload cut short may still have reached the terminal whole.
+            r.unknown = o.stopped && o.loggedIn;
+            r.detail = r.unknown ? translate("unknown: may have changed") : FenwaFirmware::describe(o);
+            reportDone(++done, lines());
+        });
 }

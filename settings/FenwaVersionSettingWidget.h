@@ -3,7 +3,7 @@
 
 // The page of the "Version" column: a firmware file pushed to the current
 // terminal ("Set") or to the target terminals ("Set All") through their web
-// side, one terminal after the other.
+// side, several terminals at once.
 #include "FenwaSettingDialog.h"
 #include "FenwaSettingWidget.h"
 #include "link/FenwaFirmware.h"
@@ -12,6 +12,7 @@
 
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 class FenwaVersionSettingWidget : public FenwaSettingWidget
 {
@@ -21,6 +22,7 @@ public:
 
     void showDevice(FenwaDevice *device) override;
     QLineEdit *pathEdit() const { return path; }
+    QSpinBox *parallelBox() const { return parallel; }
 
 public slots:
     void onClickFirmwareButton(bool checked);
@@ -39,23 +41,28 @@ private:
     QLabel *prompt;
     QLineEdit *path;
     QPushButton *selectButton;
+    QLabel *parallelLabel;
+    QSpinBox *parallel;
     QPushButton *setButton;
     QPushButton *setAllButton;
 };
 
-// Per terminal: log in to its web side, upload the file. The bar follows the
-// bytes sent within the batch's "i of N"; closing the dialog aborts the
-// request under way.
+// Per terminal: log in to its web side, upload the file; several terminals
+// at once, each with a session of its own (FenwaFirmware::upgradeAll). The
+// dialog names every terminal under way with the bytes it has been sent;
+// closing it aborts every upload under way, and a terminal whose upload was
+// cut short is "unknown: may have changed".
 class FenwaVersionSettingDialog : public FenwaSettingDialog
 {
     Q_OBJECT
 public:
-    FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &path);
+    FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &path, int parallel);
 
 protected:
-    int sendTo(int i, QString *detail) override;
+    FenwaRequest requestFor(int i) override;
+    void runJobs() override;
 
 private:
     const QString path;
-    QElapsedTimer sinceReport; // job thread only
+    const int parallel;
 };

@@ -38,6 +38,8 @@ void OrbProgressDialog::setProgress(float progress)
 void OrbProgressDialog::resizeEvent(QResizeEvent *event)
 {
     OrbWaitDialog::resizeEvent(event);
-    messageLabel->setGeometry(5, 10, width() - 10, 30);
-    bar->setGeometry(5, 40, width() - 10, 10);
+    // The message takes what the bar leaves: a dialog made taller shows
+    // several lines.
+    messageLabel->setGeometry(5, 5, width() - 10, height() - 25);
+    bar->setGeometry(5, height() - 15, width() - 10, 10);
 }
