@@ -27,8 +27,15 @@ void FenwaLinkStatus::searchEnded(int foundCount, int otherTypeCount, bool wasCa
     lastSearch = QDateTime::currentDateTime();
     found = foundCount;
     otherTypes = otherTypeCount;
+    repeatOnly = 0;
     cancelled = wasCancelled;
     stateAtSearch = sdk->transport()->linkState();
+    refresh();
+}
+
+void FenwaLinkStatus::setRepeatOnly(int terminals)
+{
+    repeatOnly = terminals;
     refresh();
 }
 
@@ -81,6 +88,8 @@ void FenwaLinkStatus::refresh()
     parts << translate("Link: %1").arg(stateText(sdk->transport()->linkState()));
     if (lastSearch.isValid()) {
         parts << translate("Terminals: %1").arg(found);
+        if (repeatOnly > 0)
+            parts << translate("Answered only to a repeat: %1").arg(repeatOnly);
         parts << translate("Other types ignored: %1").arg(otherTypes);
         QString when = translate("Last search: %1").arg(lastSearch.toString(QStringLiteral("HH:mm:ss")));
         const QString why = emptySearchReason(stateAtSearch, otherTypes);

@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "FenwaAboutDialog.h"
+#include "FenwaCloseRequest.h"
 #include "FenwaLinkStatus.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbLog.h"
@@ -12,11 +13,15 @@
 #include "settings/FenwaAudioSettingWidget.h"
 #include "settings/FenwaDeviceSearchDialog.h"
 #include "settings/FenwaNameSettingWidget.h"
+#include "settings/FenwaSettingDialog.h"
 #include "settings/FenwaSettingPages.h"
 #include "settings/OrbNetworkDialog.h"
 #include "table/FenwaDeviceModel.h"
 
+#include <QCloseEvent>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtDebug>
@@ -25,7 +30,7 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
+      filter(new QLineEdit(this)), table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
       pages(new FenwaSettingPages(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
@@ -55,6 +60,13 @@ MainWindow::MainWindow(QWidget *parent)
     connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::onClickTableHeaderView);
     connect(table, &QTableView::clicked, this, &MainWindow::onClickTableViewIndex);
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
+    filter->setPlaceholderText(translate("Filter by name, MAC, IP address or version"));
+    filter->setClearButtonEnabled(true);
+    connect(filter, &QLineEdit::textChanged, model, &FenwaDeviceModel::setFilter);
+    auto *ignoredTimer = new QTimer(this);
+    connect(ignoredTimer, &QTimer::timeout, this, &MainWindow::logIgnoredFrames);
+    ignoredTimer->start(1000);
+    watchBlockedCloseRequests(this, [this] { closeRequestedDuringBatch(); });
 
     // As soon as the event loop runs: the search waits for the link's first
     // open by itself, and a fixed delay here only postponed the table.
@@ -99,6 +111,7 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     for (int i = 0; i < 4; ++i)
         buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
     status->setGeometry(10 + 140 * 4, 10, std::max(0, width() - 20 - 140 * 4), 30);
+    filter->setGeometry(10, 48, std::min(420, std::max(0, width() - 20)), 26);
     layoutPanel();
 }
 
@@ -107,7 +120,7 @@ void MainWindow::layoutPanel()
     const int w = width(), h = height();
     panel = QRect(0, h - 300, w, 300);
     // No empty band under the table while no page is shown.
-    table->setGeometry(0, 50, w, page ? h - 350 : h - 50);
+    table->setGeometry(0, 80, w, page ? h - 380 : h - 80);
     if (page)
         page->setGeometry(panel);
 }
@@ -133,8 +146,10 @@ void MainWindow::search()
             devices.append(device);
     }
     model->setDevices(devices); // takes its references; the dialog drops its own
-    ORB_LOG("search found %d terminals, %d of other types\n", int(devices.size()), dialog.otherTypes());
+    ORB_LOG("search found %d terminals, %d of other types, %d heard only on a repeat\n", int(devices.size()),
+            dialog.otherTypes(), dialog.repeatOnly());
     status->searchEnded(devices.size(), dialog.otherTypes(), false);
+    status->setRepeatOnly(dialog.repeatOnly());
     emit searchFinished(devices.size());
 }
 
@@ -178,11 +193,48 @@ void MainWindow::onClickRtpButton(bool)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (FenwaSettingDialog *batch = FenwaSettingDialog::running()) {
+        // A batch's dialog runs over this window (a signal to end, or the
+        // operator agreed): stop it without its report, and close once its
+        // dialog has returned.
+        ORB_LOG("window closing: stopping the batch under way first\n");
+        batch->stopWithoutReport();
+        event->ignore();
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
     ORB_LOG("window closing\n");
     QMainWindow::closeEvent(event);
     // Without a parent the dialog would outlive the window and keep the
     // program (and its stream) running.
     OrbRtpMulticastDialog::closeInstance();
+}
+
+void MainWindow::closeRequestedDuringBatch()
+{
+    FenwaSettingDialog *batch = FenwaSettingDialog::running();
+    if (batch == nullptr) {
+        close(); // it ended meanwhile
+        return;
+    }
+    if (askingToClose)
+        return;
+    askingToClose = true;
+    QMessageBox box(QMessageBox::Question, translate("Please confirm"),
+                    translate("A batch is under way. Stop it and close the window?"), QMessageBox::NoButton, batch);
+    QPushButton *stop = box.addButton(translate("Stop and close"), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(translate("Continue"), QMessageBox::RejectRole));
+    box.exec();
+    askingToClose = false;
+    if (box.clickedButton() == stop)
+        close();
+}
+
+void MainWindow::logIgnoredFrames()
+{
+    const long ignored = link->takeIgnoredFrames();
+    if (ignored > 0)
+        ORB_LOG("ignored %ld frames in the last second\n", ignored);
 }
 
 void MainWindow::onClickSettingButton(bool)

@@ -17,14 +17,15 @@ class FenwaSettingPages;
 class FenwaSettingWidget;
 class OrbTableView;
 class OrbToast;
+class QLineEdit;
 class QPushButton;
 
 // The workbench's only top-level window: the terminal link, the device
 // table, and the panel under it where a settings page shows.
 //
 // Threads: everything runs on the interface thread except the two observer
-// calls, which come from the link's capture and sending threads and only
-// write the log.
+// calls, which come from the thread that issues commands (a batch's job
+// thread) and only write the log.
 class MainWindow : public QMainWindow, public FenwaCommandObserver
 {
     Q_OBJECT
@@ -34,6 +35,7 @@ public:
 
     FenwaDeviceModel *deviceModel() const { return model; }
     OrbTableView *tableView() const { return table; }
+    QLineEdit *filterEdit() const { return filter; }
     FenwaLinkStatus *linkStatus() const { return status; }
     FenwaSDK *sdk() const { return link.get(); }
     // Where the current settings page goes; while no page is shown the
@@ -60,6 +62,9 @@ public slots:
     void onClickRtpButton(bool checked);
     void onClickSettingButton(bool checked);
     void autoSearch();
+    // The close button pressed while a batch's dialog blocks the window:
+    // asks whether to stop the batch, then stops it and closes.
+    void closeRequestedDuringBatch();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -73,12 +78,16 @@ private:
     void runCellEdit(FenwaDevice *device, int column, const QString &text);
     void runTestSound(FenwaDevice *device);
     void showNotice(const QString &text);
+    // At most one line a second for what the link ignored: a neighbour's
+    // flood must not fill the log.
+    void logIgnoredFrames();
 
     std::unique_ptr<FenwaSDK> link; // goes first in the destructor: it calls this window
     QPushButton *networkButton;
     QPushButton *searchButton;
     QPushButton *rtpButton;
     QPushButton *settingButton;
+    QLineEdit *filter;
     OrbTableView *table;
     FenwaDeviceModel *model;
     FenwaLinkStatus *status;
@@ -86,4 +95,5 @@ private:
     std::unique_ptr<FenwaSettingPages> pages;
     FenwaSettingWidget *page = nullptr;
     OrbToast *notice = nullptr;
+    bool askingToClose = false;
 };
