@@ -544,7 +544,7 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
         const qint64 now = QPcapPacketQueue::now();
         if (deadline >= 0 && now >= deadline)
             break;
-        const qint64 nextFrame = start + qint64(counts.frames) * SEARCH_GAP_MS;
+        const qint64 nextFrame = start + SEARCH_FIRST_GAP_MS + qint64(counts.frames - 1) * SEARCH_GAP_MS;
         const bool more = counts.frames < searchFrames &&
                           (timeMs < 0 || nextFrame + SEARCH_TAIL_MS <= start + timeMs);
         if (more && now >= nextFrame) {
@@ -568,9 +568,8 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
                 countIgnored();
                 device->release();
             } else {
-                // Frames leave SEARCH_GAP_MS apart and a thousand terminals
-                // answer within 0.1 s: a first answer after the second
-                // frame is an answer to a repeat.
+                // A first answer after the second frame left, which goes
+                // SEARCH_FIRST_GAP_MS after the first, answers a repeat.
                 counts.repeatOnly += counts.frames > 1 ? 1 : 0;
                 sameMac.append(device);
                 out->append(device);

@@ -194,9 +194,9 @@ public:
     int send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length);
 
     // Broadcasts a search and collects the replies for timeMs (negative:
-    // until cancel). The same frame (one text, one id) goes out again every
-    // SEARCH_GAP_MS while SEARCH_TAIL_MS of the collection remain, so that
-    // a burst of loss does not hide a terminal, and the replies are merged
+    // until cancel). The same frame (one text, one id) goes out again while
+    // SEARCH_TAIL_MS of the collection remain (see SEARCH_FRAMES), so that a
+    // burst of loss does not hide a terminal, and the replies are merged
     // per terminal (FenwaTerminal::sameTerminal). out is emptied first and
     // gets one record per terminal in the order they first answered; its
     // records are the caller's. Returns -1 at once when the search could not
@@ -277,12 +277,23 @@ public:
     enum { REPLY_QUEUE_MAX = 4096 };
     // How long a send waits for the link's first open to succeed or fail.
     enum { LINK_SETTLE_MS = 3000 };
-    // The search's repeats. A thousand terminals answer one frame within
-    // 0.1 s, so the answers to two frames do not overlap; twelve frames
-    // leave a terminal unheard about once in 3,000 searches when 30% of the
-    // frames are lost each way. At most SEARCH_MAX terminals are listed: a
-    // flood of made-up replies must not grow the list without end.
-    enum { SEARCH_GAP_MS = 150, SEARCH_TAIL_MS = 350, SEARCH_FRAMES = 12, SEARCH_MAX = 20000 };
+    // The search's repeats: the second frame SEARCH_FIRST_GAP_MS after the
+    // first, then one every SEARCH_GAP_MS while SEARCH_TAIL_MS of the
+    // collection remain, at most SEARCH_FRAMES. A terminal first heard after
+    // the second frame left answered only a repeat; the wide first gap keeps
+    // terminals that are merely slow out of that count. A thousand
+    // terminals answer one frame within 0.1 s, so the answers to two
+    // frames do not overlap; twelve frames leave a terminal unheard about
+    // once in 3,000 searches when 30% of the frames are lost each way. At
+    // most SEARCH_MAX terminals are listed: a flood of made-up replies must
+    // not grow the list without end.
+    enum {
+        SEARCH_FIRST_GAP_MS = 400,
+        SEARCH_GAP_MS = 125,
+        SEARCH_TAIL_MS = 350,
+        SEARCH_FRAMES = 12,
+        SEARCH_MAX = 20000
+    };
 
 private:
     friend class FenwaBatch;

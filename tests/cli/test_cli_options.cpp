@@ -48,6 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"unknownCommand", {"set-colour", "--all"}, false, "unknown command"},
         ParseCase{"searchWithTargets", {"search", "--all"}, false, "no targets"},
         ParseCase{"csvOnlyForSearch", {"reboot", "--all", "--csv"}, false, "--csv"},
+        ParseCase{"parallelOnlyForFirmware", {"reboot", "--all", "--parallel", "4"}, false, "firmware only"},
+        ParseCase{"parallelNone", {"firmware", "/dev/null", "--all", "--parallel", "0"}, false, "from 1 to 32"},
         ParseCase{"noTargets", {"reboot"}, false, "--mac MAC"},
         ParseCase{"bothTargets", {"reboot", "--all", "--mac", kMac}, false, "--mac MAC"},
         ParseCase{"badTargetMac", {"reboot", "--mac", "02:fe:00:00:00"}, false, "--mac takes"},

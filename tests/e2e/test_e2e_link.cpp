@@ -4,6 +4,7 @@
 // the faults it needs and reads back what the simulator received (command
 // log) and what it became (state file).
 #include "FenwaBatch.h"
+#include "FenwaFirmware.h"
 #include "FenwaSDK.h"
 #include "QPcapAdapterList.h"
 #include "e2e_segment.h"
@@ -13,7 +14,9 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -404,6 +407,45 @@ TEST_F(LinkE2e, CancelledBatchEndsWithin100MsAndSaysWhatMayHaveChanged)
         EXPECT_EQ(sim.terminal(i).value("name").toString() == "late", sent) << i;
     }
     EXPECT_EQ(batch.result(0).failure(), "unknown: may have changed");
+}
+
+// Four uploads at once to terminals that read them slowly; a stop a second
+// in aborts all four, and the two not begun are never begun.
+TEST_F(LinkE2e, ParallelFirmwareStopAbortsEveryUploadUnderWay)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "6", "--web-fault", "slow", "--reboot-ms", "300"}));
+    const QString path = QString::fromLocal8Bit(segment->dir) + "/fw-9.9.9.bin";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(400000, 'f')) == 400000);
+    file.close();
+    QVector<FenwaFirmware::Target> targets;
+    for (int i = 0; i < 6; ++i) {
+        const QJsonObject t = sim.terminal(i);
+        targets.append({t.value("ip").toString(), 80, t.value("account").toString(), t.value("password").toString()});
+    }
+    std::atomic<bool> stop{false};
+    QElapsedTimer sinceStop;
+    std::thread operatorStops([&] {
+        sleepMs(1000);
+        sinceStop.start();
+        stop.store(true);
+    });
+    QVector<FenwaFirmware::Outcome> outcomes(6);
+    QVector<bool> started;
+    const int upgraded = FenwaFirmware::upgradeAll(
+        targets, path, FenwaFirmware::Limits(), 4, [&] { return stop.load(); }, {},
+        [&](int i, const FenwaFirmware::Outcome &o) { outcomes[i] = o; }, &started);
+    const qint64 ms = sinceStop.elapsed();
+    operatorStops.join();
+    EXPECT_LT(ms, 500);
+    EXPECT_EQ(upgraded, 0);
+    EXPECT_EQ(started, QVector<bool>({true, true, true, true, false, false}));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(outcomes[i].loggedIn && outcomes[i].stopped && !outcomes[i].uploaded) << i;
+        const QJsonObject web = sim.terminal(i).value("web").toObject();
+        EXPECT_EQ(web.value("logins").toInt(), 1) << i << ": a session of its own";
+        EXPECT_EQ(web.value("uploads").toInt(), 0) << i;
+    }
 }
 
 // ---- lost and bad replies -----------------------------------------------------

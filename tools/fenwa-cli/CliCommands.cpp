@@ -59,130 +59,144 @@ cJSON *rtpJson(const RtpSettings &r)
     return o;
 }
 
-// A command without arguments and without anything to write back.
-template <int (FenwaSDK::*command)(FenwaDevice *)>
-CliRunner plain(const QStringList &, int, QString *)
+// One request for every target, nothing to write back, nothing to print.
+CliPlan same(const FenwaRequest &request)
 {
-    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return (sdk->*command)(d); };
+    return [request](int) { return CliStep{request, {}}; };
 }
 
-CliRunner setName(const QStringList &a, int count, QString *error)
+// One request for every target and a write-back of what it set.
+template <typename Value>
+CliPlan sameWith(const FenwaRequest &request, void (*accepted)(FenwaDevice *, const Value &), const Value &value)
+{
+    return [=](int) {
+        return CliStep{request, [=](FenwaDevice *d, const FenwaReply *, bool ok, cJSON *) {
+                           if (ok)
+                               accepted(d, value);
+                       }};
+    };
+}
+
+// A command without arguments and without anything to write back.
+template <FenwaRequest (*request)()>
+CliPlan plain(const QStringList &, int, QString *)
+{
+    return same(request());
+}
+
+CliPlan setName(const QStringList &a, int count, QString *error)
 {
     const QStringList names = nameValues(a[0], count, error);
     if (names.isEmpty())
         return {};
-    return [names](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *) {
-        const int rc = sdk->setName(d, names[i]);
-        if (rc == 0)
-            nameAccepted(d, names[i]);
-        return rc;
+    return [names](int i) {
+        return CliStep{FenwaRequest::setName(names[i]), [name = names[i]](FenwaDevice *d, const FenwaReply *, bool ok, cJSON *) {
+                           if (ok)
+                               nameAccepted(d, name);
+                       }};
     };
 }
 
-CliRunner setMac(const QStringList &a, int count, QString *error)
+CliPlan setMac(const QStringList &a, int count, QString *error)
 {
     const QStringList macs = macValues(a[0], count, error);
     if (macs.isEmpty())
         return {};
-    return [macs](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *out) {
-        addText(out, "newMac", macs[i]);
-        const int rc = sdk->setMac(d, macs[i]);
-        if (rc == 0)
-            macAccepted(d, macs[i]);
-        return rc;
+    return [macs](int i) {
+        return CliStep{FenwaRequest::setMac(macs[i]), [mac = macs[i]](FenwaDevice *d, const FenwaReply *, bool ok, cJSON *out) {
+                           addText(out, "newMac", mac);
+                           if (ok)
+                               macAccepted(d, mac);
+                       }};
     };
 }
 
-CliRunner setIpDhcp(const QStringList &, int, QString *)
+CliPlan setIpDhcp(const QStringList &, int, QString *)
 {
-    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
-        const int rc = sdk->setIpDhcp(d);
-        if (rc == 0)
-            dhcpAccepted(d);
-        return rc;
+    return [](int) {
+        return CliStep{FenwaRequest::setIpDhcp(), [](FenwaDevice *d, const FenwaReply *, bool ok, cJSON *) {
+                           if (ok)
+                               dhcpAccepted(d);
+                       }};
     };
 }
 
-CliRunner setIpStatic(const QStringList &a, int count, QString *error)
+CliPlan setIpStatic(const QStringList &a, int count, QString *error)
 {
     const QList<IpConfig> configs = staticIpValues({a[0], a[1], a[2], a[3], a[4]}, count, error);
     if (configs.isEmpty())
         return {};
-    return [configs](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *out) {
-        const IpConfig &c = configs[i];
-        addText(out, "newIp", c.ip);
-        const int rc = sdk->setIpStatic(d, c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
-        if (rc == 0)
-            staticIpAccepted(d, c);
-        return rc;
+    return [configs](int i) {
+        const IpConfig c = configs[i];
+        return CliStep{FenwaRequest::setIpStatic(c.ip, c.gateway, c.netmask, c.dns1, c.dns2),
+                       [c](FenwaDevice *d, const FenwaReply *, bool ok, cJSON *out) {
+                           addText(out, "newIp", c.ip);
+                           if (ok)
+                               staticIpAccepted(d, c);
+                       }};
     };
 }
 
-CliRunner setAccount(const QStringList &a, int, QString *error)
+CliPlan setAccount(const QStringList &a, int, QString *error)
 {
     Account account;
     if (!accountValue(a[0], a[1], &account, error))
         return {};
-    return [account](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
-        const int rc = sdk->setAccountPassword(d, account.account, account.digest);
-        if (rc == 0)
-            accountAccepted(d, account);
-        return rc;
-    };
+    return sameWith(FenwaRequest::setAccountPassword(account.account, account.digest), accountAccepted, account);
 }
 
-CliRunner setVolume(const QStringList &a, int, QString *error)
+CliPlan setVolume(const QStringList &a, int, QString *error)
 {
     Volume v;
     if (!intArg(a[0], "MIC", &v.mic, error) || !intArg(a[1], "OUT", &v.out, error) ||
         !intArg(a[2], "AUTOMUTE", &v.autoMute, error) || !volumeValue(v, error))
         return {};
-    return [v](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
-        const int rc = sdk->setDeviceVolume(d, v.mic, v.out, v.autoMute);
-        if (rc == 0)
-            volumeAccepted(d, v);
-        return rc;
-    };
+    return sameWith(FenwaRequest::setDeviceVolume(v.mic, v.out, v.autoMute), volumeAccepted, v);
 }
 
-CliRunner getSip(const QStringList &, int, QString *)
+CliPlan getSip(const QStringList &, int, QString *)
 {
-    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *out) {
-        SipSettings sip0, sip1;
-        const int rc = sdk->getSipSettings(d, &sip0, &sip1);
-        cJSON_AddItemToObject(out, "sip0", sipJson(sip0));
-        cJSON_AddItemToObject(out, "sip1", sipJson(sip1));
-        return rc;
+    return [](int) {
+        return CliStep{FenwaRequest::getSipSettings(), [](FenwaDevice *, const FenwaReply *reply, bool, cJSON *out) {
+                           SipSettings sip0, sip1;
+                           if (reply)
+                               FenwaRequest::readSip(*reply, &sip0, &sip1);
+                           cJSON_AddItemToObject(out, "sip0", sipJson(sip0));
+                           cJSON_AddItemToObject(out, "sip1", sipJson(sip1));
+                       }};
     };
 }
 
-CliRunner setSip(const QStringList &a, int, QString *error)
+CliPlan setSip(const QStringList &a, int, QString *error)
 {
     SipSettings sip0, sip1;
     if (!parseSipArgument(a[0], &sip0, &sip1, error))
         return {};
     if (!sipValue(sip0, sip1, error))
         return {};
-    return [sip0, sip1](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
-        const int rc = sdk->setSipSettings(d, sip0, sip1);
-        if (rc == 0)
-            sipAccepted(d, sip0, sip1);
-        return rc;
+    return [sip0, sip1](int) {
+        return CliStep{FenwaRequest::setSipSettings(sip0, sip1), [sip0, sip1](FenwaDevice *d, const FenwaReply *, bool ok, cJSON *) {
+                           if (ok)
+                               sipAccepted(d, sip0, sip1);
+                       }};
     };
 }
 
-CliRunner getRtp(const QStringList &, int, QString *)
+CliPlan getRtp(const QStringList &, int, QString *)
 {
-    return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *out) {
-        RtpSettings channels[FENWA_RTP_CHANNELS];
-        const int rc = sdk->getRtpSettings(d, channels, FENWA_RTP_CHANNELS);
-        for (int i = 0; i < FENWA_RTP_CHANNELS; ++i)
-            cJSON_AddItemToObject(out, QStringLiteral("rtp%1").arg(i).toLatin1().constData(), rtpJson(channels[i]));
-        return rc;
+    return [](int) {
+        return CliStep{FenwaRequest::getRtpSettings(), [](FenwaDevice *, const FenwaReply *reply, bool, cJSON *out) {
+                           RtpSettings channels[FENWA_RTP_CHANNELS];
+                           if (reply)
+                               FenwaRequest::readRtp(*reply, channels, FENWA_RTP_CHANNELS);
+                           for (int i = 0; i < FENWA_RTP_CHANNELS; ++i)
+                               cJSON_AddItemToObject(out, QStringLiteral("rtp%1").arg(i).toLatin1().constData(),
+                                                     rtpJson(channels[i]));
+                       }};
     };
 }
 
-CliRunner setRtp(const QStringList &a, int, QString *error)
+CliPlan setRtp(const QStringList &a, int, QString *error)
 {
     QList<RtpSettings> channels;
     if (!parseRtpArgument(a[0], &channels, error))
@@ -194,25 +208,18 @@ CliRunner setRtp(const QStringList &a, int, QString *error)
             return {};
         }
     }
-    const QVector<RtpSettings> list = channels.toVector();
-    return [list, channels](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
-        const int rc = sdk->setRtpSettings(d, list.constData(), list.size());
-        if (rc == 0)
-            rtpAccepted(d, channels);
-        return rc;
-    };
+    return sameWith(FenwaRequest::setRtpSettings(channels.toVector()), rtpAccepted, channels);
 }
 
-CliRunner setSn(const QStringList &a, int, QString *error)
+CliPlan setSn(const QStringList &a, int, QString *error)
 {
     char text[FenwaSDK::COMMAND_BUFFER];
     if (!fitsCommand(FenwaSDK::setSnText(text, FenwaSDK::LONGEST_ID, a[0]), "SN", error))
         return {};
-    const QString sn = a[0];
-    return [sn](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setSn(d, sn); };
+    return same(FenwaRequest::setSn(a[0]));
 }
 
-CliRunner setServer(const QStringList &a, int, QString *error)
+CliPlan setServer(const QStringList &a, int, QString *error)
 {
     int port = 0;
     if (!intArg(a[1], "PORT", &port, error))
@@ -224,11 +231,10 @@ CliRunner setServer(const QStringList &a, int, QString *error)
     char text[FenwaSDK::COMMAND_BUFFER];
     if (!fitsCommand(FenwaSDK::setServerText(text, FenwaSDK::LONGEST_ID, a[0], port), "IP", error))
         return {};
-    const QString host = a[0];
-    return [host, port](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) { return sdk->setServer(d, host, port); };
+    return same(FenwaRequest::setServer(a[0], port));
 }
 
-CliRunner setDeviceInfo(const QStringList &a, int, QString *error)
+CliPlan setDeviceInfo(const QStringList &a, int, QString *error)
 {
     int power = 0;
     if (!intArg(a[3], "POWERLEVEL", &power, error))
@@ -238,37 +244,16 @@ CliRunner setDeviceInfo(const QStringList &a, int, QString *error)
                                                  a[7]),
                      "The device info", error))
         return {};
-    return [a, power](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *) {
-        return sdk->setDeviceInfo(d, a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]);
-    };
+    return same(FenwaRequest::setDeviceInfo(a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]));
 }
 
-// Login and upload per terminal, as the firmware page does; the SDK's
-// silence limit is the HTTP one.
-CliRunner firmware(const QStringList &a, int, QString *error)
+// The file is checked here; the uploads themselves go over the web side
+// (overWeb), as the firmware page's do.
+CliPlan firmware(const QStringList &a, int, QString *error)
 {
     if (!FenwaFirmware::fileValue(a[0], error))
         return {};
-    const QString path = a[0];
-    return [path](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *out) {
-        FenwaFirmware::Target target;
-        QString why;
-        FenwaFirmware::Outcome o;
-        if (FenwaFirmware::targetOf(d, &target, &why)) {
-            FenwaFirmware::Limits limits;
-            limits.connectMs = std::min(limits.connectMs, sdk->replyTimeout());
-            limits.idleMs = sdk->replyTimeout();
-            o = FenwaFirmware::upgrade(target, path, limits);
-        } else {
-            o.error = why;
-        }
-        cJSON_AddBoolToObject(out, "loggedIn", o.loggedIn);
-        cJSON_AddBoolToObject(out, "uploaded", o.uploaded);
-        cJSON_AddNumberToObject(out, "httpStatus", o.status);
-        if (!o.ok())
-            addText(out, "error", FenwaFirmware::describe(o));
-        return o.ok() ? 0 : -1;
-    };
+    return same(FenwaRequest());
 }
 
 const CliCommand kCommands[] = {
@@ -283,10 +268,10 @@ const CliCommand kCommands[] = {
      "fenwa-cli set-ip-static 192.168.1.200 192.168.1.1 255.255.255.0 192.168.1.1 \"\" --all"},
     {"set-account", "ACCOUNT PASSWORD", 2, setAccount, "the web account; the password goes out as its MD5 digest",
      "fenwa-cli set-account admin 'n3w pass' --all"},
-    {"reset-default", "", 0, plain<&FenwaSDK::resetDefault>, "restores the factory settings",
+    {"reset-default", "", 0, plain<&FenwaRequest::resetDefault>, "restores the factory settings",
      "fenwa-cli reset-default --mac 02:fe:00:00:00:01"},
-    {"reboot", "", 0, plain<&FenwaSDK::reboot>, "restarts the targets", "fenwa-cli reboot --all"},
-    {"play-volume", "", 0, plain<&FenwaSDK::playVolume>, "plays the test sound",
+    {"reboot", "", 0, plain<&FenwaRequest::reboot>, "restarts the targets", "fenwa-cli reboot --all"},
+    {"play-volume", "", 0, plain<&FenwaRequest::playVolume>, "plays the test sound",
      "fenwa-cli play-volume --mac 02:fe:00:00:00:01"},
     {"set-volume", "MIC OUT AUTOMUTE", 3, setVolume, "microphone and speaker 0 to 100, auto mute 0 or 1",
      "fenwa-cli set-volume 60 80 1 --all"},
@@ -313,8 +298,9 @@ const CliCommand kCommands[] = {
      setDeviceInfo, "the directory entry and resource codes",
      "fenwa-cli set-device-info 0571 8001 Hall 1 01 02 03 04 --mac 02:fe:00:00:00:01"},
     {"firmware", "FILE", 1, firmware,
-     "logs in to each target's web side with the account it reported and uploads FILE",
-     "fenwa-cli firmware fw-2.5.0.bin --all", 10000},
+     "logs in to each target's web side with the account it reported and uploads FILE, several targets at\n"
+     "once (--parallel N, default 4)",
+     "fenwa-cli firmware fw-2.5.0.bin --all --parallel 8", 10000, true},
 };
 
 } // namespace

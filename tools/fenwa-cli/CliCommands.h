@@ -10,11 +10,16 @@
 class FenwaDevice;
 struct cJSON;
 
-// The command for target number index of a batch: sends it, writes an
-// accepted change into the record, and adds what the line prints besides
-// the MAC and the result (the value it sent, what it read) to printed.
-// Returns the command's result (0 "success", -1 otherwise).
-using CliRunner = std::function<int(FenwaSDK *sdk, FenwaDevice *device, int index, cJSON *printed)>;
+// What a command does to target number index of a batch: the request the
+// batch sends it, and what follows once its result is in: after writes an
+// accepted change into the record and adds what the line prints besides the
+// MAC, the result and the failure (the value it sent, what it read) to
+// printed. reply is nullptr when the terminal did not answer.
+struct CliStep {
+    FenwaRequest request;
+    std::function<void(FenwaDevice *device, const FenwaReply *reply, bool accepted, cJSON *printed)> after;
+};
+using CliPlan = std::function<CliStep(int index)>;
 
 // One row of fenwa-cli's command table: everything about a command is here,
 // its usage and help text included.
@@ -24,14 +29,17 @@ struct CliCommand {
     int argCount;
     // Checks the arguments for a batch of count targets and derives the
     // value each target gets (the same rules as the workbench's pages).
-    // Returns the runner, or an empty one with *error set: nothing is sent.
+    // Returns the plan, or an empty one with *error set: nothing is sent.
     // nullptr for search, which addresses no terminal.
-    CliRunner (*plan)(const QStringList &args, int count, QString *error);
+    CliPlan (*plan)(const QStringList &args, int count, QString *error);
     const char *summary; // what it does, for --help
     const char *example; // one command line, for --help
     // How long a terminal may stay silent unless --timeout says otherwise:
     // the reply wait of a command, or an HTTP exchange's silence.
     int defaultTimeoutMs = FenwaSDK::REPLY_TIMEOUT_MS;
+    // The targets are reached over their web side (firmware), not the link:
+    // the plan only checks the arguments.
+    bool overWeb = false;
 };
 
 const CliCommand *findCliCommand(const QString &name);

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliLink.h"
 
+#include "link/FenwaBatch.h"
 #include "link/FenwaDevice.h"
+#include "link/FenwaFirmware.h"
 #include "link/FenwaSDK.h"
-
 #include "link/FenwaTerminal.h"
 
+#include <QVector>
+#include <algorithm>
 #include <cJSON.h>
 #include <cstring>
 
@@ -113,44 +116,160 @@ QString deviceCsvLine(const FenwaDevice *d)
     return cols.join(QLatin1Char(','));
 }
 
+namespace {
+
+// One line per target, in target order, each as soon as it and every
+// target before it have their result: a script sees progress, in order.
+class OrderedLines
+{
+public:
+    OrderedLines(QTextStream &out, int count) : out(out), lines(count) {}
+    void put(int index, QByteArray line)
+    {
+        lines[index] = std::move(line);
+        for (; next < lines.size() && !lines[next].isNull(); ++next) {
+            out << QString::fromUtf8(lines[next]) << '\n';
+            out.flush();
+        }
+    }
+
+private:
+    QTextStream &out;
+    QVector<QByteArray> lines;
+    int next = 0;
+};
+
+// A target's line: its MAC, 0 or -1, the failure for an operator, and what
+// the command adds.
+QByteArray targetLine(const FenwaDevice *d, bool ok, const QString &failure, cJSON *data)
+{
+    cJSON *o = cJSON_CreateObject();
+    addText(o, "mac", d->macText);
+    cJSON_AddNumberToObject(o, "result", ok ? 0 : -1);
+    // Fold what the command read or derived into the line.
+    while (cJSON *item = data->child) {
+        cJSON_DetachItemViaPointer(data, item);
+        cJSON_AddItemToObject(o, item->string, item);
+    }
+    cJSON_Delete(data);
+    if (!ok)
+        addText(o, "error", failure);
+    return printJson(o);
+}
+
+void printSearch(const QList<FenwaDevice *> &devices, bool csv, QTextStream &out)
+{
+    if (csv)
+        out << csvHeader() << '\n';
+    for (FenwaDevice *d : devices)
+        out << (csv ? deviceCsvLine(d) : QString::fromUtf8(deviceJsonLine(d))) << '\n';
+    out.flush();
+}
+
+// The targets in MAC order, whatever order --mac named them in, and the
+// named MACs the search did not find.
+QList<FenwaDevice *> pickTargets(const QList<FenwaDevice *> &devices, const CliRequest &r, QStringList *missing)
+{
+    QList<FenwaDevice *> targets;
+    *missing = r.macs;
+    for (FenwaDevice *d : devices) {
+        const QString reported = FenwaTerminal::normalizeMac(d->macText);
+        const QString link = linkMac(d);
+        const bool named = r.macs.contains(link) || (!reported.isEmpty() && r.macs.contains(reported));
+        if ((r.all && FenwaTerminal::isSupportedType(d->type)) || (!r.all && named)) {
+            targets.append(d);
+            missing->removeAll(link);
+            missing->removeAll(reported);
+        }
+    }
+    return targets;
+}
+
+// Every target's command through one windowed batch. Returns the number of
+// targets that did not accept.
+int runOnLink(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliPlan &plan, QTextStream &out)
+{
+    FenwaBatch batch(sdk);
+    QVector<CliStep> steps;
+    for (int i = 0; i < targets.size(); ++i) {
+        steps.append(plan(i));
+        batch.add(targets.at(i), steps.last().request);
+    }
+    OrderedLines lines(out, targets.size());
+    int failed = 0;
+    batch.setSettled([&](int i) {
+        const FenwaBatch::Result &result = batch.result(i);
+        cJSON *data = cJSON_CreateObject();
+        if (steps[i].after)
+            steps[i].after(targets.at(i), result.reply.get(), result.accepted(), data);
+        failed += result.accepted() ? 0 : 1;
+        lines.put(i, targetLine(targets.at(i), result.accepted(), result.failure(), data));
+    });
+    batch.run();
+    return failed;
+}
+
+// Firmware: each target's web side, parallel at once. Returns the number of
+// targets that were not upgraded.
+int runOverWeb(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliRequest &r, QTextStream &out)
+{
+    OrderedLines lines(out, targets.size());
+    QVector<FenwaFirmware::Target> reachable;
+    QVector<int> of;
+    int failed = 0;
+    const auto print = [&](int i, const FenwaFirmware::Outcome &o) {
+        cJSON *data = cJSON_CreateObject();
+        cJSON_AddBoolToObject(data, "loggedIn", o.loggedIn);
+        cJSON_AddBoolToObject(data, "uploaded", o.uploaded);
+        cJSON_AddNumberToObject(data, "httpStatus", o.status);
+        failed += o.ok() ? 0 : 1;
+        lines.put(i, targetLine(targets.at(i), o.ok(), FenwaFirmware::describe(o), data));
+    };
+    for (int i = 0; i < targets.size(); ++i) {
+        FenwaFirmware::Target target;
+        FenwaFirmware::Outcome o;
+        if (FenwaFirmware::targetOf(targets.at(i), &target, &o.error)) {
+            reachable.append(target);
+            of.append(i);
+        } else {
+            print(i, o);
+        }
+    }
+    // The SDK's silence limit is the HTTP one.
+    FenwaFirmware::Limits limits;
+    limits.connectMs = std::min(limits.connectMs, sdk->replyTimeout());
+    limits.idleMs = sdk->replyTimeout();
+    FenwaFirmware::upgradeAll(reachable, r.args.value(0), limits, r.parallel, {}, {},
+                              [&](int k, const FenwaFirmware::Outcome &o) { print(of.at(k), o); });
+    return failed;
+}
+
+} // namespace
+
 int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStream &err)
 {
     const CliCommand *command = findCliCommand(r.command);
     if (r.timeoutMs >= 0) // parseCli has put the command's default in
         sdk->setReplyTimeout(r.timeoutMs);
     QList<FenwaDevice *> devices;
-    sdk->search(&devices, r.searchMs);
+    FenwaSearchReport report;
+    sdk->search(&devices, r.searchMs, &report);
     FenwaTerminal::keepOnePerMac(&devices);
-    int status = 0;
     // Silence has many causes; the interface asked is the first to check.
     const QString where = QString::fromLocal8Bit(sdk->currentAdapter() ? sdk->currentAdapter()->name : "no interface");
     if (devices.isEmpty())
         err << "fenwa-cli: no terminal answered the search on " << where << " within " << r.searchMs << " ms\n";
+    if (report.repeatOnly > 0)
+        err << "fenwa-cli: " << report.repeatOnly << " of " << devices.size()
+            << " terminals answered only a repeat of the search frame (frames lost, or slow terminals, on " << where
+            << ")\n";
 
+    int status = 0;
     if (r.command == QLatin1String("search")) {
-        if (r.csv)
-            out << csvHeader() << '\n';
-        for (FenwaDevice *d : devices) {
-            if (r.csv)
-                out << deviceCsvLine(d) << '\n';
-            else
-                out << QString::fromUtf8(deviceJsonLine(d)) << '\n';
-        }
-        out.flush();
+        printSearch(devices, r.csv, out);
     } else {
-        // Targets in MAC order, whatever order --mac named them in.
-        QList<FenwaDevice *> targets;
-        QStringList missing = r.macs;
-        for (FenwaDevice *d : devices) {
-            const QString reported = FenwaTerminal::normalizeMac(d->macText);
-            const QString link = linkMac(d);
-            const bool named = r.macs.contains(link) || (!reported.isEmpty() && r.macs.contains(reported));
-            if ((r.all && FenwaTerminal::isSupportedType(d->type)) || (!r.all && named)) {
-                targets.append(d);
-                missing.removeAll(link);
-                missing.removeAll(reported);
-            }
-        }
+        QStringList missing;
+        const QList<FenwaDevice *> targets = pickTargets(devices, r, &missing);
         for (const QString &mac : missing) {
             cJSON *o = cJSON_CreateObject();
             addText(o, "mac", mac);
@@ -162,33 +281,16 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         // Every value is derived before the first command: a batch that
         // cannot be handed out whole sends nothing.
         QString refusal;
-        const CliRunner run = targets.isEmpty() ? CliRunner() : command->plan(r.args, targets.size(), &refusal);
+        const CliPlan plan = targets.isEmpty() ? CliPlan() : command->plan(r.args, targets.size(), &refusal);
         if (targets.isEmpty()) {
             if (r.all && !devices.isEmpty())
                 err << "fenwa-cli: no terminal of a supported type answered the search on " << where << "\n";
             status = 1;
-        } else if (!run) {
+        } else if (!plan) {
             err << "fenwa-cli: " << r.command << ": " << refusal << "\n";
-            targets.clear();
             status = 1;
-        }
-        for (int i = 0; i < targets.size(); ++i) {
-            FenwaDevice *d = targets.at(i);
-            cJSON *o = cJSON_CreateObject();
-            addText(o, "mac", d->macText);
-            cJSON *data = cJSON_CreateObject();
-            const int rc = run(sdk, d, i, data);
-            cJSON_AddNumberToObject(o, "result", rc);
-            // Fold what the command read or derived into the line.
-            while (cJSON *item = data->child) {
-                cJSON_DetachItemViaPointer(data, item);
-                cJSON_AddItemToObject(o, item->string, item);
-            }
-            cJSON_Delete(data);
-            out << QString::fromUtf8(printJson(o)) << '\n';
-            out.flush();
-            if (rc != 0)
-                status = 1;
+        } else if ((command->overWeb ? runOverWeb(sdk, targets, r, out) : runOnLink(sdk, targets, plan, out)) > 0) {
+            status = 1;
         }
     }
     err.flush();

@@ -16,7 +16,9 @@ QByteArray deviceJsonLine(const FenwaDevice *device);
 QString csvHeader();
 QString deviceCsvLine(const FenwaDevice *device);
 
-// Runs a parsed request on an open SDK: the search, then the command on each
-// target. Writes results to out and notices to err. Returns the exit status
+// Runs a parsed request on an open SDK: the search, then the command on
+// every target at once (the link's windowed batch, or for firmware the web
+// sides, several at a time). Writes one line per target to out, in target
+// order as the results come, and notices to err. Returns the exit status
 // (0 all succeeded, 1 any failed or none was reached).
 int runCliRequest(FenwaSDK *sdk, const CliRequest &request, QTextStream &out, QTextStream &err);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliOptions.h"
 
+#include "link/FenwaFirmware.h"
 #include "link/FenwaTerminal.h"
 
 #include <QVector>
@@ -23,6 +24,8 @@ bool parseInt(const QString &text, int *value)
 bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
 {
     CliRequest r;
+    r.parallel = FenwaFirmware::DEFAULT_PARALLEL;
+    bool parallelGiven = false;
     int i = 0;
     auto value = [&](const QString &option, QString *dest) {
         if (i + 1 >= arguments.size()) {
@@ -59,6 +62,16 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
             ok = number(a, &r.searchMs);
         } else if (option && a == QLatin1String("--timeout")) {
             ok = number(a, &r.timeoutMs);
+        } else if (option && a == QLatin1String("--parallel")) {
+            QString text;
+            parallelGiven = true;
+            ok = value(a, &text);
+            if (ok && (!parseInt(text, &r.parallel) || r.parallel < 1 || r.parallel > FenwaFirmware::MOST_PARALLEL)) {
+                *error = QStringLiteral("--parallel takes a number of uploads from 1 to %1, not \"%2\"")
+                             .arg(int(FenwaFirmware::MOST_PARALLEL))
+                             .arg(text);
+                ok = false;
+            }
         } else if (option && a == QLatin1String("--csv")) {
             r.csv = true;
         } else if (option && a == QLatin1String("--all")) {
@@ -112,6 +125,10 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("--csv goes with search only");
         return false;
     }
+    if (!c->overWeb && parallelGiven) {
+        *error = QStringLiteral("--parallel goes with firmware only");
+        return false;
+    }
     if (!isSearch && r.all == !r.macs.isEmpty()) {
         *error = QStringLiteral("%1 needs its targets: --mac MAC (repeatable) or --all").arg(r.command);
         return false;
@@ -149,6 +166,7 @@ QString cliUsage()
         "                         with a 192.168.x.y address)\n"
         "  --time MS              how long the search collects replies (default 2000)\n"
         "  --timeout MS           how long a terminal may stay silent (default %1)\n"
+        "  --parallel N           firmware: uploads at once (default 4, at most 32)\n"
         "  --mac MAC              a target, repeatable; --all: every terminal of a supported type (VQ40, VQT40)\n"
         "  -v, --verbose          every text sent and received, on stderr\n"
         "  -h, --help             this text\n"

@@ -15,6 +15,7 @@ struct CliRequest
     int searchMs = 2000;    // how long a search collects replies
     int timeoutMs = -1;     // how long a terminal may stay silent; parseCli puts the command's default
                             // in when --timeout is not given
+    int parallel = 4;       // firmware: uploads at once
     bool csv = false;       // search: CSV instead of JSON lines
     bool all = false;       // every terminal of a supported type
     bool verbose = false;   // echo every text sent and received on stderr
