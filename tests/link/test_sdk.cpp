@@ -273,6 +273,22 @@ TEST_F(OfflineSdk, UnansweredCommandGoesOutAgainAsItWasAndItsAnswersCountOnce)
     EXPECT_EQ(recorder.texts(recorder.received).size(), 1);
 }
 
+// A neighbour floods the segment with well-formed "success" replies to ids
+// around ours while the terminal refuses: the answer decides, the log hears
+// of it alone, and the flood is a count.
+TEST_F(OfflineSdk, FloodOfWrongIdRepliesIsCountedNotLoggedAndDecidesNothing)
+{
+    const int id = sdk.peekNextId();
+    for (int k = 1; k <= 3000; ++k)
+        answer(QString::asprintf("{\"id\":%d,\"result\":\"success\"}", id + (k % 2 ? k : -k)).toUtf8());
+    answerReply("{\"id\":%d,\"result\":\"busy\"}");
+    sdk.takeIgnoredFrames();
+    EXPECT_EQ(sdk.reboot(device), -1);
+    EXPECT_EQ(sdk.lastFailure(), "refused: busy");
+    EXPECT_EQ(recorder.texts(recorder.received).size(), 1);
+    EXPECT_EQ(sdk.takeIgnoredFrames(), 3000);
+}
+
 TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
 {
     RtpSettings rtp[10];
