@@ -116,13 +116,17 @@ void FenwaBatch::settle(int index, State state)
         onSettled(index);
 }
 
-int FenwaBatch::nextSendable() const
+int FenwaBatch::nextSendable()
 {
-    // The first entry not sent yet whose MAC has nothing in flight.
+    // Entries before the cursor have all been sent; behind it, the first
+    // one whose MAC has nothing in flight.
+    while (unsent < entries.size() &&
+           (entries[unsent].result.sends > 0 || entries[unsent].result.state != NotTried))
+        ++unsent;
     QSet<quint64> busy;
     for (const Flight &f : flights)
         busy.insert(macKey(entries[f.index].mac));
-    for (int i = 0; i < entries.size(); ++i) {
+    for (int i = unsent; i < entries.size(); ++i) {
         const Entry &e = entries[i];
         if (e.result.state == NotTried && e.result.sends == 0 && !busy.contains(macKey(e.mac)))
             return i;

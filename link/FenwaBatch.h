@@ -91,7 +91,7 @@ private:
     void take(FenwaReply *reply, qint64 now);
     void sweep(qint64 now);
     qint64 nextWake() const;
-    int nextSendable() const;
+    int nextSendable();
 
     FenwaSDK *sdk;
     QVector<Entry> entries;
@@ -100,6 +100,7 @@ private:
     bool resends = true;
     bool ran = false;
     int settledCount = 0;
+    int unsent = 0; // every entry before it has been sent (or settled)
     std::function<void(int)> onSettled;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> running{false};

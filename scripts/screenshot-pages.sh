@@ -65,13 +65,14 @@ shot() { # name [panel]: the table with the dialogs over it, or only the
   convert "$scratch/shot.png" "${geometry[@]}" -colors 64 "PNG8:$out/$1-$lang.png"
   echo "screenshot-pages: $out/$1-$lang.png"
 }
-# Table geometry: the columns' widths, a 21-pixel header under y = 50 and
-# rows of 31 pixels; the panel is the window's last 300 pixels.
-widths=(30 40 30 200 130 200 150 150 150 150 150 150 80 150)
+# Table geometry: the columns' widths, a 21-pixel header under y = 80 (the
+# filter box above it) and rows of 31 pixels; the panel is the window's last
+# 300 pixels.
+widths=(30 40 30 200 130 200 150 150 150 150 150 150 80 150 200)
 cell() { # row column: clicks the middle of a cell
   local x=2 i
   for ((i = 0; i < $2; i++)); do x=$((x + widths[i])); done
-  xdotool mousemove $((x + widths[$2] / 2)) $((72 + 31 * $1 + 15)) click 1
+  xdotool mousemove $((x + widths[$2] / 2)) $((102 + 31 * $1 + 15)) click 1
 }
 panel() { xdotool mousemove "$1" $((780 + $2)) click 1; } # x, y inside the page
 IP=6 NAME=4 MAC=5 SIP=9 RTP=10 VERSION=11 VOLUME=12 SYSTEM=13
@@ -88,6 +89,16 @@ panel 320 50 && xdotool key ctrl+a type "Hall"
 panel 450 165 # "Set All": the refusing terminal is reported
 sleep 2 && shot batch-result
 xdotool key Return
+# A stop with a command in flight: the refusing terminal falls silent, the
+# batch is stopped while it waits for it.
+kill -STOP "$refuser_pid"
+xdotool mousemove 17 91 click 1 && sleep 0.3 && xdotool click 1 # the header box: all rows, then none
+panel 320 50 && xdotool key ctrl+a type "Lobby"
+panel 450 165
+sleep 1 && xdotool key Escape
+sleep 1 && shot batch-stopped
+xdotool key Return
+kill -CONT "$refuser_pid"
 cell 0 $SIP && shot page-sip panel
 cell 0 $RTP && shot page-rtp panel
 head -c 1200000 /dev/zero >"$scratch/fw-2.5.0.bin"

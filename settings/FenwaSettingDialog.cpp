@@ -99,19 +99,18 @@ void FenwaSettingDialog::prepare()
         linkBatch->add(batch.at(i), requestFor(i));
 }
 
-void FenwaSettingDialog::reportDone(int done, const QString &under)
+void FenwaSettingDialog::reportDone(int done, const QString &under, float partial)
 {
     const int n = outcome.size();
     if (done < n && sinceReport.isValid() && sinceReport.elapsed() < 100)
         return;
     sinceReport.start();
-    QString message = translate("%1 of %2 done").arg(done).arg(n);
-    if (n == 1)
-        message = outcome.at(0).label;
+    // One terminal: its name, or the line that names it with what it does.
+    QString message = n == 1 ? outcome.at(0).label : translate("%1 of %2 done").arg(done).arg(n);
     if (!under.isEmpty())
-        message += QLatin1Char('\n') + under;
+        message = n == 1 ? under : message + QLatin1Char('\n') + under;
     emit _setMessage(message);
-    emit _setProgress(n > 0 ? float(done) / float(n) : 1.0f);
+    emit _setProgress(n > 0 ? (float(done) + partial) / float(n) : 1.0f);
 }
 
 void FenwaSettingDialog::runJobs()

@@ -92,9 +92,10 @@ protected:
     virtual void runJobs();
     QVector<FenwaBatchResult> &outcomes() { return outcome; }
     // From the job: done of N are over, what shows under the count (one
-    // line per terminal being worked on, or nothing). A few times a second
-    // at most, unless done is N.
-    void reportDone(int done, const QString &under = QString());
+    // line per terminal being worked on, or nothing), and how far those
+    // under way have come together (in terminals). A few times a second at
+    // most, unless done is N.
+    void reportDone(int done, const QString &under = QString(), float partial = 0.0f);
 
     FenwaSDK *sdk;
 
@@ -105,7 +106,7 @@ private:
     QList<FenwaDevice *> batch;
     QVector<FenwaBatchResult> outcome;
     std::unique_ptr<FenwaBatch> linkBatch;
-    QElapsedTimer sinceReport; // job thread only
+    QElapsedTimer sinceReport; // the job, or its workers one at a time
     bool quiet = false;
 };
 

@@ -112,10 +112,14 @@ void FenwaVersionSettingDialog::runJobs()
     // callbacks come one at a time.
     QMap<int, QPair<qint64, qint64>> under;
     const QLocale locale;
+    float partial = 0; // the share of the uploads under way that is sent
     const auto lines = [&] {
         QStringList text;
+        partial = 0;
         for (auto it = under.cbegin(); it != under.cend(); ++it) {
             const qint64 sent = it.value().first, total = it.value().second;
+            if (total > 0)
+                partial += float(sent) / float(total);
             text << QStringLiteral("%1 - %2").arg(outcomes().at(it.key()).label,
                                                  total < 0 ? translate("logging in")
                                                            : translate("%1 of %2 sent")
@@ -129,7 +133,8 @@ void FenwaVersionSettingDialog::runJobs()
         targets, path, FenwaFirmware::Limits(), parallel, [this] { return isStopped(); },
         [&](int k, qint64 sent, qint64 total) {
             under[of.at(k)] = qMakePair(sent, total);
-            reportDone(done, lines());
+            const QString text = lines();
+            reportDone(done, text, partial);
         },
         [&](int k, const FenwaFirmware::Outcome &o) {
             under.remove(of.at(k));
@@ -139,6 +144,7 @@ void FenwaVersionSettingDialog::runJobs()
             // An upload cut short may still have reached the terminal whole.
             r.unknown = o.stopped && o.loggedIn;
             r.detail = r.unknown ? translate("unknown: may have changed") : FenwaFirmware::describe(o);
-            reportDone(++done, lines());
+            const QString text = lines();
+            reportDone(++done, text, partial);
         });
 }
