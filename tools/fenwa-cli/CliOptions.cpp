@@ -168,7 +168,7 @@ QString cliUsage()
         "  --timeout MS           how long a terminal may stay silent (default %1)\n"
         "  --parallel N           firmware: uploads at once (default 4, at most 32)\n"
         "  --mac MAC              a target, repeatable; --all: every terminal of a supported type (VQ40, VQT40)\n"
-        "  -v, --verbose          every text sent and received, on stderr\n"
+        "  -v, --verbose          every text sent and every reply taken, on stderr\n"
         "  -h, --help             this text\n"
         "  --                     ends the options: what follows is the command and its arguments\n"
         "Every command but search first searches, then addresses its targets in MAC order and prints one\n"
