@@ -537,6 +537,7 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
     const qint64 start = QPcapPacketQueue::now();
     const qint64 deadline = timeMs < 0 ? -1 : start + timeMs;
     counts.frames = 1;
+    int due = 1; // frames due so far, sent or not: a link gone down must not make the loop spin
     // Terminals by link MAC: a repeat's answers find their first at once.
     QHash<quint64, QList<FenwaDevice *>> byMac;
     std::vector<FenwaReply *> replies;
@@ -544,10 +545,10 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
         const qint64 now = QPcapPacketQueue::now();
         if (deadline >= 0 && now >= deadline)
             break;
-        const qint64 nextFrame = start + SEARCH_FIRST_GAP_MS + qint64(counts.frames - 1) * SEARCH_GAP_MS;
-        const bool more = counts.frames < searchFrames &&
-                          (timeMs < 0 || nextFrame + SEARCH_TAIL_MS <= start + timeMs);
+        const qint64 nextFrame = start + SEARCH_FIRST_GAP_MS + qint64(due - 1) * SEARCH_GAP_MS;
+        const bool more = due < searchFrames && (timeMs < 0 || nextFrame + SEARCH_TAIL_MS <= start + timeMs);
         if (more && now >= nextFrame) {
+            ++due;
             if (send(kBroadcastMac, kBroadcastIp, text, length) == 0)
                 ++counts.frames;
             continue;
@@ -555,8 +556,7 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
         qint64 wake = more ? nextFrame : deadline;
         if (deadline >= 0 && (wake < 0 || wake > deadline))
             wake = deadline;
-        if (!waitReplies(&replies, wake))
-            break; // cancelled
+        const bool goOn = waitReplies(&replies, wake);
         for (FenwaReply *reply : replies) {
             FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json);
             QList<FenwaDevice *> &sameMac = byMac[macKey(reply->mac)];
@@ -570,7 +570,7 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
             } else {
                 // A first answer after the second frame left, which goes
                 // SEARCH_FIRST_GAP_MS after the first, answers a repeat.
-                counts.repeatOnly += counts.frames > 1 ? 1 : 0;
+                counts.repeatOnly += due > 1 ? 1 : 0;
                 sameMac.append(device);
                 out->append(device);
                 tell(reply);
@@ -578,6 +578,8 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
             delete reply;
         }
         replies.clear();
+        if (!goOn)
+            break; // cancelled: what came with the cancel is kept
     }
     if (report)
         *report = counts;
