@@ -12,6 +12,7 @@
 #include "multicast/OrbRtpMulticastDialog.h"
 #include "settings/FenwaNameSettingWidget.h"
 #include "settings/FenwaReadSettingWidget.h"
+#include "settings/FenwaSettingDialog.h"
 #include "settings/FenwaVersionSettingWidget.h"
 #include "settings/OrbNetworkDialog.h"
 #include "table/FenwaDeviceModel.h"
@@ -21,6 +22,7 @@
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -82,6 +84,7 @@ private slots:
     void pagesSetTerminalsToExactlyTheAcceptedValues();
     void sipAndRtpRoundTripShowInTheTable();
     void firmwareBatchReportsEachTerminalAndSearchesAgain();
+    void closingTheWindowDuringABatchStopsItAndCloses();
     void executableStartsSearchesAndLogs();
 
 private:
@@ -424,6 +427,27 @@ void WorkbenchE2e::firmwareBatchReportsEachTerminalAndSearchesAgain()
         QCOMPARE(web.value(QStringLiteral("file")).toString(), QStringLiteral("fw-2.5.0.bin"));
         QCOMPARE(web.value(QStringLiteral("sha256")).toString(), sha);
     }
+}
+
+// As a stop signal closes it: no question, no report box (cleanup fails on
+// any box nobody answered), the window gone once the batch has returned.
+void WorkbenchE2e::closingTheWindowDuringABatchStopsItAndCloses()
+{
+    QVERIFY(startWindow());
+    sim.stop(); // the terminals fall silent: the batch waits for answers
+    auto *names = qobject_cast<FenwaNameSettingWidget *>(click(0, FenwaDeviceModel::NameColumn));
+    QVERIFY(names);
+    names->lineEdit()->setText(QStringLiteral("Gone"));
+    QTimer::singleShot(500, window, &QWidget::close);
+    QElapsedTimer timer;
+    timer.start();
+    button("Set All", names)->click();
+    QVERIFY(timer.elapsed() < 2000); // stopped, not waited out
+    QTRY_VERIFY(!window->isVisible());
+    QCOMPARE(FenwaSettingDialog::running(), nullptr);
+    QVERIFY(readFile(logPath).contains("stopping the batch under way first"));
+    const QByteArray error = sim.start(*segment, kSimArgs);
+    QVERIFY2(error.isEmpty(), error.constData());
 }
 
 void WorkbenchE2e::executableStartsSearchesAndLogs()
