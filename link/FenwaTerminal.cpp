@@ -7,7 +7,9 @@
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QMultiHash>
 #include <QSet>
+#include <QVector>
 #include <algorithm>
 #include <cstring>
 
@@ -48,6 +50,17 @@ bool ipv4Value(const QString &text, quint32 *value)
 QString ipv4Text(quint32 v)
 {
     return QString::asprintf("%u.%u.%u.%u", v >> 24, (v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff);
+}
+
+// Why the holders of one address keep it from the terminal with link MAC
+// mac: every reason but that terminal's own, once each.
+QString reasonsAgainst(const QList<const AddressHolder *> &holders, const QString &mac)
+{
+    QStringList why;
+    for (const AddressHolder *h : holders)
+        if ((h->mac.isEmpty() || h->mac != mac) && !why.contains(h->why))
+            why << h->why;
+    return why.join(QStringLiteral("; "));
 }
 
 // A netmask is ones then zeros, and at least one of each end: /1 to /32.
@@ -196,8 +209,58 @@ QStringList macValues(const QString &typed, int count, QString *notice)
     return values;
 }
 
+QString terminalLabel(const FenwaDevice *device)
+{
+    return QStringLiteral("%1 (%2)").arg(device->name, linkMacText(device));
+}
+
+QString linkMacText(const FenwaDevice *device)
+{
+    quint64 v = 0;
+    for (int i = 0; i < 6; ++i)
+        v = (v << 8) | device->mac[i];
+    return macText(v);
+}
+
+QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QStringList &ownAddresses)
+{
+    QList<AddressHolder> held;
+    for (const QString &ip : ownAddresses)
+        held << AddressHolder{ip, QString(), translate("this PC")};
+    for (const FenwaDevice *d : table) {
+        // A terminal waiting for a lease reports nothing, or 0.0.0.0.
+        quint32 v = 0;
+        if (ipv4Value(d->ip, &v) && v != 0)
+            held << AddressHolder{d->ip, linkMacText(d), translate("in use by %1").arg(terminalLabel(d))};
+    }
+    return held;
+}
+
+AddressHolder probeAnswer(const QString &ip, const QString &mac)
+{
+    return AddressHolder{ip, mac, translate("answers ARP from %1").arg(mac)};
+}
+
+QString addressRefusal(const QString &ip, const QString &mac, const QList<AddressHolder> &held)
+{
+    QList<const AddressHolder *> holders;
+    for (const AddressHolder &h : held)
+        if (h.ip == ip)
+            holders << &h;
+    return reasonsAgainst(holders, mac);
+}
+
 QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice)
 {
+    QList<SkippedAddress> skipped;
+    return staticIpValues(typed, QVector<QString>(count).toList(), {}, &skipped, notice);
+}
+
+QList<IpConfig> staticIpValues(const IpConfig &typed, const QStringList &targetMacs,
+                               const QList<AddressHolder> &held, QList<SkippedAddress> *skipped, QString *notice)
+{
+    skipped->clear();
+    const int count = targetMacs.size();
     quint32 ip = 0, gateway = 0, mask = 0, dns1 = 0, dns2 = 0;
     if (!ipv4Value(typed.ip, &ip))
         *notice = translate("IP error");
@@ -229,11 +292,30 @@ QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice
         *notice = translate("%1 is the gateway's or a DNS server's address").arg(typed.ip);
         return {};
     }
+    QMultiHash<quint32, const AddressHolder *> holders;
+    for (const AddressHolder &h : held) {
+        quint32 v = 0;
+        if (ipv4Value(h.ip, &v))
+            holders.insert(v, &h);
+    }
+    auto refusal = [&holders](quint32 a, const QString &mac) { return reasonsAgainst(holders.values(a), mac); };
+    if (count == 1) {
+        const QString why = refusal(ip, targetMacs.first());
+        if (!why.isEmpty()) {
+            *notice = translate("%1 is not free: %2").arg(typed.ip, why);
+            return {};
+        }
+    }
     QList<IpConfig> values;
     for (quint64 k = 0; k < size && values.size() < count; ++k) {
         const quint32 a = network + quint32((quint64(ip - network) + k) % size);
         if (!usable(a))
             continue;
+        const QString why = refusal(a, targetMacs.at(values.size()));
+        if (!why.isEmpty()) {
+            skipped->append(SkippedAddress{ipv4Text(a), why});
+            continue;
+        }
         IpConfig c = typed;
         c.ip = ipv4Text(a);
         values << c;
@@ -243,6 +325,7 @@ QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice
                       .arg(typed.ip)
                       .arg(values.size())
                       .arg(count);
+        skipped->clear();
         return {};
     }
     return values;

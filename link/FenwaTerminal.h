@@ -82,12 +82,47 @@ QStringList nameValues(const QString &typed, int count, QString *notice);
 // be a terminal's MAC (counting never wraps past ff:ff:ff:ff:ff:ff).
 QStringList macValues(const QString &typed, int count, QString *notice);
 
+// Something that already holds an IPv4 address on the segment: this PC, a
+// terminal of the last search, or whatever answered an address probe.
+struct AddressHolder {
+    QString ip;
+    QString mac; // the holder's link MAC in lower case; empty for this PC
+    QString why; // for the operator: "this PC", "in use by Terminal-006 (02:fe:...)"
+};
+// An address a batch stepped over because something holds it.
+struct SkippedAddress {
+    QString ip, why;
+};
+
+// The name and link MAC by which an operator tells a terminal apart:
+// "Terminal-006 (02:fe:00:00:00:06)".
+QString terminalLabel(const FenwaDevice *device);
+// The link MAC (where commands go) in lower case with colons.
+QString linkMacText(const FenwaDevice *device);
+
+// This PC's addresses on the adapter and the address each terminal of the
+// table reports (none for an empty or all-zero one).
+QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QStringList &ownAddresses);
+// A reply to an address probe: mac answered for ip.
+AddressHolder probeAnswer(const QString &ip, const QString &mac);
+// Why ip cannot go to the terminal whose link MAC is mac: the reasons of
+// every holder but that terminal itself, joined; empty when it is free.
+QString addressRefusal(const QString &ip, const QString &mac, const QList<AddressHolder> &held);
+
 // Checks the five fields (the second DNS may be empty), then hands out
 // addresses counted up from the typed one inside the subnet the netmask
 // gives: the subnet's network and broadcast addresses and the typed gateway
 // and DNS servers are stepped over, and the count wraps to the subnet's
 // start. When the terminals do not all fit, nothing is handed out.
 QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice);
+// The same for the targets (given by link MAC, in batch order) on a segment
+// where held addresses are taken: target i never gets an address held by
+// anything but itself. One target ("Set") gets the typed address or a
+// refusal naming its holder; several step over held addresses, each listed
+// in *skipped with its reason. A target keeps its own address when the
+// stepping reaches it, so running the same batch twice changes nothing.
+QList<IpConfig> staticIpValues(const IpConfig &typed, const QStringList &targetMacs,
+                               const QList<AddressHolder> &held, QList<SkippedAddress> *skipped, QString *notice);
 
 // The MD5 digest of the password's UTF-8 bytes, 32 lower-case hex digits:
 // what terminals store and the firmware login sends.

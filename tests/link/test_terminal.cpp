@@ -107,7 +107,90 @@ FenwaDevice *terminal(const char *macText, uint8_t last, const char *type = "VQ4
     return d;
 }
 
+// Terminal n of a table: link MAC 02:fe:00:00:00:0n, named Tn.
+struct Table {
+    explicit Table(int n)
+    {
+        for (int i = 1; i <= n; ++i) {
+            devices << terminal("", uint8_t(i));
+            devices.last()->name = QStringLiteral("T%1").arg(i);
+            devices.last()->macText = linkMacText(devices.last());
+            devices.last()->ip.clear();
+        }
+    }
+    ~Table()
+    {
+        for (FenwaDevice *d : devices)
+            d->release();
+    }
+    QList<FenwaDevice *> devices;
+};
+
+// Addresses of 10.0.0.0/24 by their last number; gateway and DNS are .1.
+struct AddressCase {
+    const char *label;
+    int typed, count;       // targets are terminals 1 to count of a table of 6
+    QList<int> pc;          // this PC's addresses
+    QList<QPair<int, int>> reported; // (address, terminal) as the search saw them
+    QList<int> answersArp;  // answered a probe from 3c:00:00:00:00:01
+    QList<int> values, skipped;
+    const char *notice;
+    const char *mask = kMask24;
+};
+void PrintTo(const AddressCase &c, std::ostream *os) { *os << c.label; }
+class AddressChoice : public ::testing::TestWithParam<AddressCase> {};
+
+QString at(int last) { return QStringLiteral("10.0.0.%1").arg(last); }
+
 } // namespace
+
+TEST_P(AddressChoice, NothingHeldByAnotherIsHandedOutAndEverySkipIsNamed)
+{
+    const AddressCase &c = GetParam();
+    Table table(6);
+    QStringList own, targets;
+    for (int a : c.pc)
+        own << at(a);
+    for (const auto &r : c.reported)
+        table.devices[r.second - 1]->ip = at(r.first);
+    for (int i = 0; i < c.count; ++i)
+        targets << linkMacText(table.devices[i]);
+    QList<AddressHolder> held = addressHolders(table.devices, own);
+    for (int a : c.answersArp)
+        held << probeAnswer(at(a), QStringLiteral("3c:00:00:00:00:01"));
+    QList<SkippedAddress> skipped;
+    QString notice;
+    QStringList values, skips, wanted, wantedSkips;
+    for (const IpConfig &v : staticIpValues({at(c.typed), at(1), c.mask, at(1), ""}, targets, held, &skipped, &notice))
+        values << v.ip;
+    for (const SkippedAddress &s : skipped) {
+        skips << s.ip;
+        EXPECT_EQ(s.why, addressRefusal(s.ip, QString(), held)) << "each skip says why";
+    }
+    for (int a : c.values)
+        wanted << at(a);
+    for (int a : c.skipped)
+        wantedSkips << at(a);
+    EXPECT_EQ(values, wanted);
+    EXPECT_EQ(skips, wantedSkips);
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+    EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AddressChoice,
+    ::testing::Values(
+        AddressCase{"thisPcWrappingWithinTheNetmask", 253, 4, {2}, {}, {}, {253, 254, 3, 4}, {2}, ""},
+        AddressCase{"otherTerminalsSkippedTheTargetKeepsItsOwn", 105, 2, {}, {{105, 1}, {106, 5}, {107, 6}}, {},
+                    {105, 108}, {106, 107}, ""},
+        AddressCase{"targetsDoNotTakeEachOthers", 20, 2, {}, {{21, 1}}, {}, {20, 22}, {21}, ""},
+        AddressCase{"probeAnswersSkipped", 10, 2, {}, {}, {11, 12}, {10, 13}, {11, 12}, ""},
+        AddressCase{"nothingFits", 250, 4, {253}, {{254, 6}}, {252}, {}, {}, "for 3 of the 4", "255.255.255.248"},
+        AddressCase{"setToAnotherTerminalsAddress", 106, 1, {}, {{106, 6}}, {}, {}, {}, "in use by T6 (02:fe:00:00:00:06)"},
+        AddressCase{"setToThisPc", 2, 1, {2}, {}, {}, {}, {}, "10.0.0.2 is not free: this PC"},
+        AddressCase{"setToAnAddressThatAnswers", 50, 1, {}, {}, {50}, {}, {}, "answers ARP from 3c:00:00:00:00:01"},
+        AddressCase{"setKeepsItsOwnAddress", 105, 1, {}, {{105, 1}}, {}, {105}, {}, ""}),
+    [](const ::testing::TestParamInfo<AddressCase> &info) { return std::string(info.param.label); });
 
 TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerLinkMacInMacOrder)
 {
