@@ -250,6 +250,33 @@ QString addressRefusal(const QString &ip, const QString &mac, const QList<Addres
     return reasonsAgainst(holders, mac);
 }
 
+QStringList macValues(const QString &typed, const QList<FenwaDevice *> &targets, const QList<FenwaDevice *> &table,
+                      QString *notice)
+{
+    const QStringList values = macValues(typed, targets.size(), notice);
+    QMultiHash<QString, const FenwaDevice *> holders;
+    for (const FenwaDevice *d : table) {
+        holders.insert(linkMacText(d), d);
+        const QString reported = normalizeMac(d->macText);
+        if (!reported.isEmpty() && reported != linkMacText(d))
+            holders.insert(reported, d);
+    }
+    for (int i = 0; i < values.size(); ++i) {
+        for (const FenwaDevice *holder : holders.values(normalizeMac(values[i]))) {
+            if (holder == targets[i])
+                continue;
+            *notice = values.size() == 1
+                ? translate("%1 is the MAC of %2").arg(values[i], terminalLabel(holder))
+                : translate("Counting up from %1 for %2 terminals reaches %3, the MAC of %4; nothing was sent")
+                      .arg(values.first())
+                      .arg(values.size())
+                      .arg(values[i], terminalLabel(holder));
+            return {};
+        }
+    }
+    return values;
+}
+
 QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice)
 {
     QList<SkippedAddress> skipped;

@@ -81,6 +81,13 @@ QStringList nameValues(const QString &typed, int count, QString *notice);
 // up by one per terminal. Refused when the text or any counted value cannot
 // be a terminal's MAC (counting never wraps past ff:ff:ff:ff:ff:ff).
 QStringList macValues(const QString &typed, int count, QString *notice);
+// The same for the targets, refused when a value is the MAC (link MAC or
+// reported MAC text) of a terminal of the table other than the target it
+// would go to. A range is refused rather than stepped past such a MAC:
+// installers label and plan terminals by a contiguous range, and a MAC
+// already on the segment inside it means the range is the wrong one.
+QStringList macValues(const QString &typed, const QList<FenwaDevice *> &targets, const QList<FenwaDevice *> &table,
+                      QString *notice);
 
 // Something that already holds an IPv4 address on the segment: this PC, a
 // terminal of the last search, or whatever answered an address probe.

@@ -192,6 +192,40 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"setKeepsItsOwnAddress", 105, 1, {}, {{105, 1}}, {}, {105}, {}, ""}),
     [](const ::testing::TestParamInfo<AddressCase> &info) { return std::string(info.param.label); });
 
+namespace {
+struct MacConflictCase {
+    const char *label, *typed;
+    QList<int> targets; // rows of a table of three, 02:fe:00:00:00:01 to :03; the third reports 02:fe:00:00:00:33
+    const char *notice;  // empty: accepted
+};
+void PrintTo(const MacConflictCase &c, std::ostream *os) { *os << c.label; }
+class MacConflicts : public ::testing::TestWithParam<MacConflictCase> {};
+} // namespace
+
+TEST_P(MacConflicts, AMacAnotherTerminalHoldsIsRefused)
+{
+    const MacConflictCase &c = GetParam();
+    Table table(3);
+    table.devices[2]->macText = QStringLiteral("02:FE:00:00:00:33");
+    QList<FenwaDevice *> targets;
+    for (int row : c.targets)
+        targets << table.devices[row];
+    QString notice;
+    const QStringList values = macValues(QString::fromLatin1(c.typed), targets, table.devices, &notice);
+    EXPECT_EQ(values.size(), *c.notice ? 0 : targets.size());
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MacConflicts,
+    ::testing::Values(MacConflictCase{"anotherTerminalsLinkMac", "02-FE-00-00-00-02", {0}, "is the MAC of T2 (02:fe:00:00:00:02)"},
+                      MacConflictCase{"theMacAnotherReports", "02:fe:00:00:00:33", {0}, "the MAC of T3"},
+                      MacConflictCase{"itsOwn", "02:fe:00:00:00:01", {0}, ""},
+                      MacConflictCase{"aRangeOverItsOwnTargets", "02:fe:00:00:00:01", {0, 1}, ""},
+                      MacConflictCase{"aRangeReachingAnother", "02:fe:00:00:00:01", {0, 2}, "reaches 02:fe:00:00:00:02, the MAC of T2"},
+                      MacConflictCase{"aRangeSwappingTargets", "02:fe:00:00:00:01", {1, 0}, "the MAC of T1"}),
+    [](const ::testing::TestParamInfo<MacConflictCase> &info) { return std::string(info.param.label); });
+
 TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerLinkMacInMacOrder)
 {
     QList<FenwaDevice *> replies{terminal("02:FE:00:00:00:0B", 1, "vqt40"), terminal("02:fe:00:00:00:0a", 2),
