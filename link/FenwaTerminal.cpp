@@ -93,13 +93,12 @@ bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b)
     return a && b && std::memcmp(a->mac, b->mac, 6) == 0 && a->uid == b->uid && a->sn == b->sn;
 }
 
-void keepOnePerMac(QList<FenwaDevice *> *devices)
+void keepOnePerTerminal(QList<FenwaDevice *> *devices)
 {
     QList<FenwaDevice *> kept;
     for (FenwaDevice *device : *devices) {
-        const bool seen = std::any_of(kept.cbegin(), kept.cend(), [device](const FenwaDevice *k) {
-            return std::memcmp(k->mac, device->mac, 6) == 0;
-        });
+        const bool seen = std::any_of(kept.cbegin(), kept.cend(),
+                                      [device](const FenwaDevice *k) { return sameTerminal(k, device); });
         if (seen)
             device->release();
         else
@@ -124,9 +123,45 @@ int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
         }
     }
     replies->clear();
-    keepOnePerMac(&supported);
+    keepOnePerTerminal(&supported);
     *found = supported;
     return others.size();
+}
+
+QHash<const FenwaDevice *, Conflicts> conflictsOf(const QList<FenwaDevice *> &devices)
+{
+    // Groups in table order, so that a tooltip names the others as listed.
+    QHash<QString, QList<const FenwaDevice *>> byMac, byIp;
+    for (const FenwaDevice *d : devices) {
+        byMac[linkMacText(d)] << d;
+        quint32 v = 0;
+        if (ipv4Value(d->ip, &v) && v != 0)
+            byIp[d->ip] << d;
+    }
+    QHash<const FenwaDevice *, Conflicts> out;
+    auto note = [&out](const QHash<QString, QList<const FenwaDevice *>> &groups,
+                       QList<const FenwaDevice *> Conflicts::*list) {
+        for (const QList<const FenwaDevice *> &sharing : groups) {
+            if (sharing.size() < 2)
+                continue;
+            for (const FenwaDevice *d : sharing)
+                for (const FenwaDevice *other : sharing)
+                    if (other != d)
+                        (out[d].*list) << other;
+        }
+    };
+    note(byMac, &Conflicts::sameMac);
+    note(byIp, &Conflicts::sameIp);
+    return out;
+}
+
+void countConflicts(const QHash<const FenwaDevice *, Conflicts> &conflicts, int *sharingMac, int *sharingIp)
+{
+    *sharingMac = *sharingIp = 0;
+    for (const Conflicts &c : conflicts) {
+        *sharingMac += c.sameMac.isEmpty() ? 0 : 1;
+        *sharingIp += c.sameIp.isEmpty() ? 0 : 1;
+    }
 }
 
 bool isMacText(const QString &text)

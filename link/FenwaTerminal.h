@@ -3,6 +3,7 @@
 
 #include "FenwaDevice.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -36,17 +37,29 @@ int compareMacText(const QString &a, const QString &b);
 // a MAC (a cloned or mistyped address) are two, and both must be seen.
 bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b);
 
-// One record per terminal, in MAC order. A terminal is known by the link MAC
-// its replies come from (where commands go): a terminal that answered twice
-// is listed once, its first answer kept, while two terminals are never
-// folded into one row just because their MAC texts look alike. Records not
-// kept are released.
-void keepOnePerMac(QList<FenwaDevice *> *devices);
+// One record per terminal (sameTerminal), in MAC order: a terminal that
+// answered twice is listed once, its first answer kept, while two terminals
+// are never folded into one row, neither because their MAC texts look alike
+// nor because they answer from one MAC. Records not kept are released.
+void keepOnePerTerminal(QList<FenwaDevice *> *devices);
 
-// The search's rule: supported models only, then one per MAC, in MAC order.
+// The search's rule: supported models only, then one per terminal, in MAC order.
 // Moves the kept records of replies into found and releases the others.
 // Returns how many terminals (distinct link MACs) of other models answered.
 int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
+
+// What makes a terminal of a search easy to mistake for another: the other
+// terminals that answer from its link MAC (commands to it reach them too),
+// and those that report its IPv4 address.
+struct Conflicts {
+    QList<const FenwaDevice *> sameMac, sameIp;
+    bool isEmpty() const { return sameMac.isEmpty() && sameIp.isEmpty(); }
+};
+// The conflicts of every record that has any; an empty or all-zero address
+// conflicts with nothing.
+QHash<const FenwaDevice *, Conflicts> conflictsOf(const QList<FenwaDevice *> &devices);
+// How many of them share a MAC, and how many share an address.
+void countConflicts(const QHash<const FenwaDevice *, Conflicts> &conflicts, int *sharingMac, int *sharingIp);
 
 // ---- MAC texts --------------------------------------------------------------
 

@@ -11,6 +11,8 @@
 
 using namespace FenwaTerminal;
 
+void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace {
 
 struct ValuesCase {
@@ -226,22 +228,36 @@ INSTANTIATE_TEST_SUITE_P(
                       MacConflictCase{"aRangeSwappingTargets", "02:fe:00:00:00:01", {1, 0}, "the MAC of T1"}),
     [](const ::testing::TestParamInfo<MacConflictCase> &info) { return std::string(info.param.label); });
 
-TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerLinkMacInMacOrder)
+TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerTerminalInMacOrder)
 {
     QList<FenwaDevice *> replies{terminal("02:FE:00:00:00:0B", 1, "vqt40"), terminal("02:fe:00:00:00:0a", 2),
                                 terminal("02:fe:00:00:00:09", 3, "VQ99"), terminal("again", 1),
-                                terminal("02-fe-00-00-00-0c", 4, "Vq40"), terminal("not a mac", 5)};
-    FenwaDevice *twin = replies[3];
-    twin->addRef();
+                                terminal("02-fe-00-00-00-0c", 4, "Vq40"), terminal("not a mac", 5),
+                                terminal("clone", 4)};
+    FenwaDevice *again = replies[3];
+    again->addRef();
+    replies[6]->uid = QStringLiteral("another terminal on the same MAC");
+    for (int i : {1, 5, 6})
+        replies[i]->ip = QStringLiteral("10.0.0.9");
     QList<FenwaDevice *> found;
     keepSupported(&replies, &found);
     QStringList macs;
     for (FenwaDevice *d : found)
         macs << d->macText;
-    EXPECT_EQ(macs, QStringList({"02:fe:00:00:00:0a", "02:FE:00:00:00:0B", "02-fe-00-00-00-0c", "not a mac"}));
-    EXPECT_EQ(twin->refCount.load(), 1) << "the second answer of one terminal is released";
+    EXPECT_EQ(macs, QStringList({"02:fe:00:00:00:0a", "02:FE:00:00:00:0B", "02-fe-00-00-00-0c", "clone", "not a mac"}));
+    EXPECT_EQ(again->refCount.load(), 1) << "the second answer of one terminal is released";
     EXPECT_TRUE(replies.isEmpty());
-    twin->release();
+    again->release();
+
+    // Both terminals on one MAC are marked, and the three on one address.
+    const QHash<const FenwaDevice *, Conflicts> conflicts = conflictsOf(found);
+    int sharingMac = 0, sharingIp = 0;
+    countConflicts(conflicts, &sharingMac, &sharingIp);
+    EXPECT_EQ(sharingMac, 2);
+    EXPECT_EQ(sharingIp, 3);
+    EXPECT_EQ(conflicts.value(found[2]).sameMac, QList<const FenwaDevice *>({found[3]}));
+    EXPECT_EQ(conflicts.value(found[0]).sameIp, QList<const FenwaDevice *>({found[3], found[4]}));
+    EXPECT_FALSE(conflicts.contains(found[1]));
     for (FenwaDevice *d : found)
         d->release();
 }

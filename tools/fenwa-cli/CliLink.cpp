@@ -120,7 +120,7 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         sdk->setReplyTimeout(r.timeoutMs);
     QList<FenwaDevice *> devices;
     sdk->search(&devices, r.searchMs);
-    FenwaTerminal::keepOnePerMac(&devices);
+    FenwaTerminal::keepOnePerTerminal(&devices);
     int status = 0;
     // Silence has many causes; the interface asked is the first to check.
     const QString where = QString::fromLocal8Bit(sdk->currentAdapter() ? sdk->currentAdapter()->name : "no interface");
