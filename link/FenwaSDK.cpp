@@ -158,6 +158,12 @@ void FenwaSDK::cancel()
     replyQueue.wake();
 }
 
+void FenwaSDK::setArpListener(FenwaArpListener *listener)
+{
+    QMutexLocker lock(&arpMutex);
+    arpListener = listener;
+}
+
 int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length)
 {
     if (length < 0 || length > QPCAP_TEXT_MAX || (length > 0 && text == nullptr)) {
@@ -207,8 +213,15 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
         return;
     if (hasAdapter && std::memcmp(eth.source, adapter.hardwareAddress, 6) == 0)
         return; // our own transmission
-    if (!isCommandFrame(packet->frame(), packet->length()))
+    if (!isCommandFrame(packet->frame(), packet->length())) {
+        QPcapArpBody arp;
+        if (hasAdapter && isArpReplyTo(packet->frame(), packet->length(), adapter.hardwareAddress, &arp)) {
+            QMutexLocker lock(&arpMutex);
+            if (arpListener)
+                arpListener->onArpReply(arp);
+        }
         return;
+    }
     int length = 0;
     const char *text = commandText(packet, &length);
     if (text == nullptr)

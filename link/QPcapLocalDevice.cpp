@@ -22,6 +22,17 @@ constexpr int kReadTimeoutMs = 1000;
 // 2 MB ring would overflow and silently drop replies.
 constexpr int kCaptureBufferBytes = 16 * 1024 * 1024;
 
+// Command frames, and the ARP replies addressed to this adapter that answer
+// its address probes. The reply test comes first: a kernel's ARP reply is 42
+// bytes, and the command test's load at offset 42 would reject the frame
+// outright.
+QByteArray captureFilter(const uint8_t mac[6])
+{
+    return QString::asprintf("(arp and arp[6:2] = 2 and ether dst %02x:%02x:%02x:%02x:%02x:%02x) or (%s)", mac[0],
+                             mac[1], mac[2], mac[3], mac[4], mac[5], QPCAP_COMMAND_FILTER)
+        .toLatin1();
+}
+
 class LocalDevice : public QPcapDevice
 {
 public:
@@ -56,7 +67,8 @@ public:
         // filter in, the socket drops every frame for a moment, and a reply
         // landing then (the first replies after a send) would be lost.
         struct bpf_program program;
-        if (pcap_compile(handle, &program, QPCAP_COMMAND_FILTER, 1, PCAP_NETMASK_UNKNOWN) < 0)
+        const QByteArray filter = captureFilter(adapter.hardwareAddress);
+        if (pcap_compile(handle, &program, filter.constData(), 1, PCAP_NETMASK_UNKNOWN) < 0)
             return fail(Failed, "capture filter", pcap_geterr(handle));
         const int set = pcap_setfilter(handle, &program);
         pcap_freecode(&program);
