@@ -56,7 +56,8 @@ pid_t spawn(const QStringList &list, int fd, bool dieWithParent)
 // too: one way of building it, one place to get its waits right.
 int netnsLib(const QString &commands, QByteArray *output = nullptr)
 {
-    static const QString lib = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../scripts/netns-lib.sh";
+    // Not from __FILE__: a compiler cache that rewrites paths leaves it relative to the build tree.
+    static const QString lib = QStringLiteral(FENWA_SOURCE_DIR "/scripts/netns-lib.sh");
     return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(lib, commands)}, output);
 }
 
