@@ -254,7 +254,8 @@ void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &tex
     QString why;
     std::unique_ptr<FenwaSettingDialog> dialog =
         column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link.get(), text, 1, &why)
-                                               : FenwaMacSettingDialog::make(this, link.get(), text, 1, &why);
+                                               : FenwaMacSettingDialog::make(this, link.get(), text, {device},
+                                                                             model->allDevices(), &why);
     if (!dialog) {
         showNotice(why);
         return;

@@ -4,8 +4,11 @@
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 
-#include <QHostAddress>
+#include "QPcapAdapterList.h"
+
 #include <QElapsedTimer>
+#include <QHostAddress>
+#include <cstring>
 
 using namespace FenwaTerminal;
 
@@ -85,6 +88,21 @@ int FenwaAddressProbe::probe(const QStringList &addresses, QList<AddressHolder> 
     }
     asked.clear();
     return cancelled.load() ? -1 : 0;
+}
+
+QStringList thisPcAddresses(const QPcapAdapter *adapter)
+{
+    QStringList out;
+    if (adapter == nullptr)
+        return out;
+    char first[16];
+    formatIpv4(adapter->address, first);
+    if (std::strcmp(first, "0.0.0.0") != 0)
+        out << QString::fromLatin1(first);
+    for (const std::string &ip : interfaceIpv4Addresses(adapter->name))
+        if (!out.contains(QString::fromStdString(ip)))
+            out << QString::fromStdString(ip);
+    return out;
 }
 
 QList<IpConfig> probedStaticIpValues(FenwaAddressProbe *probe, const IpConfig &typed, const QStringList &targetMacs,

@@ -53,6 +53,10 @@ private:
     QList<QPair<quint32, QString>> heard; // (address, MAC) in the order they came
 };
 
+// This PC's addresses on the adapter: the one it was listed with and every
+// other the interface holds now.
+QStringList thisPcAddresses(const QPcapAdapter *adapter);
+
 // staticIpValues (FenwaTerminal) on a segment that is probed first: every
 // address the batch would hand out is probed (with a few beyond, so that an
 // answer rarely costs another round), what answered joins held, and the

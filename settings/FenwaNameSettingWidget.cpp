@@ -5,6 +5,7 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
+#include "table/FenwaDeviceModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -75,7 +76,7 @@ QString FenwaMacSettingWidget::fieldOf(const FenwaDevice *device) const
 std::unique_ptr<FenwaSettingDialog> FenwaMacSettingWidget::makeBatch(const QList<FenwaDevice *> &devices,
                                                                      const QString &typed, QString *notice)
 {
-    return FenwaMacSettingDialog::make(window(), sdk, typed, devices.size(), notice);
+    return FenwaMacSettingDialog::make(window(), sdk, typed, devices, model->allDevices(), notice);
 }
 
 FenwaTextSettingDialog::FenwaTextSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &title,
@@ -118,9 +119,11 @@ FenwaMacSettingDialog::FenwaMacSettingDialog(QWidget *parent, FenwaSDK *sdk)
 }
 
 std::unique_ptr<FenwaSettingDialog> FenwaMacSettingDialog::make(QWidget *parent, FenwaSDK *sdk,
-                                                                const QString &typed, int count, QString *notice)
+                                                                const QString &typed,
+                                                                const QList<FenwaDevice *> &targets,
+                                                                const QList<FenwaDevice *> &table, QString *notice)
 {
-    const QStringList macs = FenwaTerminal::macValues(typed, count, notice);
+    const QStringList macs = FenwaTerminal::macValues(typed, targets, table, notice);
     if (macs.isEmpty())
         return nullptr;
     auto dialog = std::make_unique<FenwaMacSettingDialog>(parent, sdk);
