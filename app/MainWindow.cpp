@@ -14,6 +14,7 @@
 #include "settings/FenwaNameSettingWidget.h"
 #include "settings/FenwaSettingPages.h"
 #include "settings/OrbNetworkDialog.h"
+#include "link/FenwaTerminal.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QHeaderView>
@@ -280,12 +281,12 @@ void MainWindow::showNotice(const QString &text)
 
 void MainWindow::onSendCommand(FenwaSDK *, const char *text)
 {
-    const QByteArray line = QStringLiteral("send %1").arg(QString::fromUtf8(text)).toUtf8();
+    const QByteArray line = "send " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onSendCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }
 
 void MainWindow::onRecvCommand(FenwaSDK *, const char *text)
 {
-    const QByteArray line = QStringLiteral("recv %1").arg(QString::fromUtf8(text)).toUtf8();
+    const QByteArray line = "recv " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onRecvCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }

@@ -2,6 +2,7 @@
 #include "FenwaSDK.h"
 
 #include "FenwaJson.h"
+#include "FenwaTerminal.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 
@@ -184,7 +185,7 @@ int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *t
     pcap->send(packet);
     if (commandObserver)
         commandObserver->onSendCommand(this, text);
-    qDebug("send %s", text);
+    qDebug("send %s", FenwaTerminal::maskedText(text).constData());
     return 0;
 }
 
@@ -226,7 +227,7 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
     const char *text = commandText(packet, &length);
     if (text == nullptr)
         text = "";
-    qDebug("recv %s", text);
+    qDebug("recv %s", FenwaTerminal::maskedText(text).constData());
     if (commandObserver)
         commandObserver->onRecvCommand(this, text);
     if (collectors.load() == 0)

@@ -6,6 +6,7 @@
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QCryptographicHash>
+#include <cJSON.h>
 #include <QRegularExpression>
 #include <QMultiHash>
 #include <QSet>
@@ -391,6 +392,44 @@ QList<IpConfig> staticIpValues(const IpConfig &typed, const QStringList &targetM
         return {};
     }
     return values;
+}
+
+namespace {
+// Masks the password texts below object; true when it masked any.
+bool maskBelow(cJSON *object)
+{
+    bool masked = false;
+    for (cJSON *item = object ? object->child : nullptr; item; item = item->next) {
+        for (cJSON *inner = cJSON_IsObject(item) || cJSON_IsArray(item) ? item->child : nullptr; inner;
+             inner = inner->next) {
+            if (inner->string && std::strcmp(inner->string, "password") == 0 && cJSON_IsString(inner)) {
+                cJSON_SetValuestring(inner, "***");
+                masked = true;
+            }
+        }
+        masked = maskBelow(item) || masked;
+    }
+    return masked;
+}
+} // namespace
+
+QByteArray maskedText(const char *text)
+{
+    if (text == nullptr || std::strstr(text, "password") == nullptr)
+        return QByteArray(text);
+    cJSON *json = cJSON_Parse(text);
+    if (json == nullptr) {
+        static const QRegularExpression any(QStringLiteral("(\"password\"\\s*:\\s*\")(?:[^\"\\\\]|\\\\.)*\""));
+        return QString::fromUtf8(text).replace(any, QStringLiteral("\\1***\"")).toUtf8();
+    }
+    QByteArray out(text);
+    if (maskBelow(json)) {
+        char *printed = cJSON_PrintUnformatted(json);
+        out = printed ? QByteArray(printed) : QByteArray("{}");
+        cJSON_free(printed);
+    }
+    cJSON_Delete(json);
+    return out;
 }
 
 QString passwordDigest(const QString &password)

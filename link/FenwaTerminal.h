@@ -144,6 +144,13 @@ QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice
 QList<IpConfig> staticIpValues(const IpConfig &typed, const QStringList &targetMacs,
                                const QList<AddressHolder> &held, QList<SkippedAddress> *skipped, QString *notice);
 
+// A command or reply text as it may be logged or shown: the clear password
+// of every SIP account (a "password" item below the top of the object)
+// becomes "***"; the account password at the top travels as its digest
+// already and stays. A text that is not JSON has every password masked.
+// The text comes back byte for byte when there is nothing to mask.
+QByteArray maskedText(const char *text);
+
 // The MD5 digest of the password's UTF-8 bytes, 32 lower-case hex digits:
 // what terminals store and the firmware login sends.
 QString passwordDigest(const QString &password);

@@ -346,3 +346,27 @@ TEST(WriteBack, SipAndRtpInfoNameWhatTheTerminalNowUses)
     EXPECT_TRUE(notice.startsWith("Channel 2")) << notice.toStdString();
     d->release();
 }
+
+namespace {
+struct MaskCase {
+    const char *label, *text, *shown;
+};
+void PrintTo(const MaskCase &c, std::ostream *os) { *os << c.label; }
+class Masking : public ::testing::TestWithParam<MaskCase> {};
+} // namespace
+
+TEST_P(Masking, SipPasswordsNeverShowTheAccountDigestStays)
+{
+    EXPECT_EQ(maskedText(GetParam().text).toStdString(), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Masking,
+    ::testing::Values(
+        MaskCase{"setSip", R"({"id":1,"sip0":{"account":"8","password":"p\"w"},"sip1":{"password":""}})",
+                 R"({"id":1,"sip0":{"account":"8","password":"***"},"sip1":{"password":"***"}})"},
+        MaskCase{"sipArray", R"([{"password":"pw"}])", R"([{"password":"***"}])"},
+        MaskCase{"accountDigestUntouched", R"({"id":2, "password":"33e1b232"})", R"({"id":2, "password":"33e1b232"})"},
+        MaskCase{"notJson", R"({"sip0":{"password" : "p\"w", "x")", R"({"sip0":{"password" : "***", "x")"},
+        MaskCase{"nothingToMask", R"({"id":3,  "name":"a"})", R"({"id":3,  "name":"a"})"}),
+    [](const ::testing::TestParamInfo<MaskCase> &info) { return std::string(info.param.label); });
