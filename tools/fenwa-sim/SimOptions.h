@@ -29,6 +29,10 @@ struct SimOptions
     QByteArray stateFile;
     QByteArray commandLog;
 
+    // Terminals that answer from another's MAC, as a cloned or mistyped
+    // address would have them: (terminal, whose MAC), indices from 0.
+    std::vector<std::pair<int, int>> macOf;
+
     // Faults.
     int dropPercent = 0;
     int delayMs = 0;
