@@ -32,6 +32,13 @@ void FenwaLinkStatus::searchEnded(int foundCount, int otherTypeCount, bool wasCa
     refresh();
 }
 
+void FenwaLinkStatus::setConflicts(int macs, int ips)
+{
+    sharingMac = macs;
+    sharingIp = ips;
+    refresh();
+}
+
 void FenwaLinkStatus::adapterChanged()
 {
     lastSearch = QDateTime();
@@ -82,6 +89,10 @@ void FenwaLinkStatus::refresh()
     if (lastSearch.isValid()) {
         parts << translate("Terminals: %1").arg(found);
         parts << translate("Other types ignored: %1").arg(otherTypes);
+        if (sharingMac > 0)
+            parts << translate("Sharing a MAC: %1").arg(sharingMac);
+        if (sharingIp > 0)
+            parts << translate("IP conflicts: %1").arg(sharingIp);
         QString when = translate("Last search: %1").arg(lastSearch.toString(QStringLiteral("HH:mm:ss")));
         const QString why = emptySearchReason(stateAtSearch, otherTypes);
         if (cancelled)

@@ -27,6 +27,9 @@ public:
     void searchEnded(int found, int otherTypes, bool cancelled);
     // Another adapter was opened: the last search was on the old one.
     void adapterChanged();
+    // How many terminals of the table share a MAC, and how many an address,
+    // with another: said only when there are any.
+    void setConflicts(int sharingMac, int sharingIp);
 
     static QString stateText(QPcap::LinkState state);
     // Why a search found nothing, or an empty text when it cannot be told.
@@ -41,6 +44,7 @@ private:
     QDateTime lastSearch; // invalid: no search on this adapter yet
     int found = 0;
     int otherTypes = 0;
+    int sharingMac = 0, sharingIp = 0;
     bool cancelled = false;
     QPcap::LinkState stateAtSearch = QPcap::Opening;
 };

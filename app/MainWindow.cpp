@@ -56,6 +56,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::onClickTableHeaderView);
     connect(table, &QTableView::clicked, this, &MainWindow::onClickTableViewIndex);
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
+    connect(model, &FenwaDeviceModel::conflictsChanged, this,
+            [this] { status->setConflicts(model->sharingMac(), model->sharingIp()); });
 
     // As soon as the event loop runs: the search waits for the link's first
     // open by itself, and a fixed delay here only postponed the table.
