@@ -211,6 +211,8 @@ void MainWindow::onClickTableViewIndex(const QModelIndex &index)
             runTestSound(device);
         return;
     case FenwaSettingPages::KeepPage:
+        if (page && !page->followsTicks())
+            return;
         break;
     case FenwaSettingPages::HidePage:
         showPage(nullptr);

@@ -462,15 +462,39 @@ bool volumeValue(const Volume &v, QString *notice)
     return notice->isEmpty();
 }
 
+bool isHostName(const QString &text)
+{
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
+    if (text.isEmpty() || text.size() > 253)
+        return false;
+    if (numeric.match(text).hasMatch())
+        return isIpv4Text(text);
+    const QStringList labels = text.split(QLatin1Char('.'));
+    return std::all_of(labels.cbegin(), labels.cend(), [](const QString &l) { return label.match(l).hasMatch(); });
+}
+
 bool sipValue(const SipSettings &first, const SipSettings &second, QString *notice)
 {
     char json[FENWA_SIP_JSON_MAX];
     const SipSettings *accounts[2] = {&first, &second};
     for (int i = 0; i < 2; ++i) {
-        if (accounts[i]->toJson(json, sizeof json) < 0) {
+        const SipSettings &a = *accounts[i];
+        const bool inUse = !a.account.isEmpty() || !a.serverHost.isEmpty();
+        bool ok = false;
+        const int port = a.serverPort.toInt(&ok, 10);
+        const bool digits = !a.serverPort.isEmpty() && std::all_of(a.serverPort.cbegin(), a.serverPort.cend(),
+                                                                   [](QChar c) { return c >= '0' && c <= '9'; });
+        if ((inUse || !a.serverPort.isEmpty()) && !(digits && ok && port >= 1 && port <= 65535))
+            *notice = translate("Sip Account %1: the server port must be a number from 1 to 65535").arg(i + 1);
+        else if ((!a.account.isEmpty() || !a.serverHost.isEmpty()) && !isHostName(a.serverHost))
+            *notice = translate("Sip Account %1: the server host must be an IPv4 address or a host name").arg(i + 1);
+        else if (a.password == QLatin1String("***"))
+            *notice = translate("Sip Account %1: *** is how logs hide a password; type the password itself").arg(i + 1);
+        else if (a.toJson(json, sizeof json) < 0)
             *notice = translate("Sip Account %1 is too long to send: shorten its texts").arg(i + 1);
+        if (!notice->isEmpty())
             return false;
-        }
     }
     return true;
 }

@@ -167,9 +167,17 @@ struct Volume {
 };
 bool volumeValue(const Volume &typed, QString *notice);
 
-// Both SIP accounts as typed (texts go out escaped; a port with letters is
-// sent as typed): refused only when an account would not fit its command.
+// Both SIP accounts as typed (texts go out escaped), refused when an account
+// would not fit its command, when its server port is not 1 to 65535 (an
+// account with a user name or server host needs one; an empty account may
+// keep an empty port), when its server host is neither an IPv4 address nor
+// a host name (an account with a user name needs one), or when its password
+// is "***", the mask of a log line, which would become the password.
 bool sipValue(const SipSettings &first, const SipSettings &second, QString *notice);
+// Letters, digits and hyphens in dot-separated labels of 1 to 63 characters
+// (no hyphen at either end), at most 253 in all; one that is all digits and
+// dots must be an IPv4 address.
+bool isHostName(const QString &text);
 
 // A channel as the RTP page shows it: "address:port", the address alone
 // when the port is 0, empty without an address.

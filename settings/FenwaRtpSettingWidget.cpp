@@ -30,6 +30,12 @@ void FenwaRtpSettingWidget::takeRead(FenwaSettingDialog *read)
         fields().at(i)->setText(FenwaTerminal::rtpChannelText(r->channels[i]));
 }
 
+QString FenwaRtpSettingWidget::setAllQuestion(const QString &from, int count) const
+{
+    return from.isEmpty() ? translate("Write the RTP channels shown on this page to %1 terminals?").arg(count)
+                          : translate("Write the RTP channels read from %1 to %2 terminals?").arg(from).arg(count);
+}
+
 std::unique_ptr<FenwaSettingDialog> FenwaRtpSettingWidget::makeWrite(QString *notice)
 {
     QStringList texts;

@@ -37,6 +37,10 @@ public:
     QList<FenwaDevice *> targetDevices() const;
     // A notice on the page for 2000 ms.
     void showToast(const QString &text);
+    // Whether ticking a row makes it the page's current terminal. Pages that
+    // show what they read from a terminal say no: ticking chooses where
+    // those values go, and must not replace them.
+    virtual bool followsTicks() const { return true; }
 
 public slots:
     // Fills the fields from device (or empties them). The base shows which

@@ -55,6 +55,12 @@ void FenwaSipSettingWidget::takeRead(FenwaSettingDialog *read)
     showAccount(1, r->sip[1]);
 }
 
+QString FenwaSipSettingWidget::setAllQuestion(const QString &from, int count) const
+{
+    return from.isEmpty() ? translate("Write the SIP accounts shown on this page to %1 terminals?").arg(count)
+                          : translate("Write the SIP accounts read from %1 to %2 terminals?").arg(from).arg(count);
+}
+
 std::unique_ptr<FenwaSettingDialog> FenwaSipSettingWidget::makeWrite(QString *notice)
 {
     const SipSettings first = account(0), second = account(1);

@@ -370,3 +370,40 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"notJson", R"({"sip0":{"password" : "p\"w", "x")", R"({"sip0":{"password" : "***", "x")"},
         MaskCase{"nothingToMask", R"({"id":3,  "name":"a"})", R"({"id":3,  "name":"a"})"}),
     [](const ::testing::TestParamInfo<MaskCase> &info) { return std::string(info.param.label); });
+
+namespace {
+struct SipCase {
+    const char *label, *account, *host, *port, *password;
+    const char *notice; // empty: accepted
+};
+void PrintTo(const SipCase &c, std::ostream *os) { *os << c.label; }
+class SipFields : public ::testing::TestWithParam<SipCase> {};
+} // namespace
+
+TEST_P(SipFields, CheckedBeforeAnythingIsSent)
+{
+    const SipCase &c = GetParam();
+    SipSettings good, second;
+    good.account = "1001", good.serverHost = "pbx.local", good.serverPort = "5060", good.password = "pw";
+    second.account = c.account, second.serverHost = c.host, second.serverPort = c.port, second.password = c.password;
+    QString notice;
+    EXPECT_EQ(sipValue(good, second, &notice), !*c.notice) << notice.toStdString();
+    EXPECT_EQ(notice.startsWith("Sip Account 2"), *c.notice != 0) << notice.toStdString();
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SipFields,
+    ::testing::Values(SipCase{"unusedWithItsDefaultPort", "", "", "5060", "", ""},
+                      SipCase{"unused", "", "", "", "", ""},
+                      SipCase{"ipv4Host", "7", "10.0.0.5", "65535", "x", ""},
+                      SipCase{"portWithLetters", "7", "10.0.0.5", "70000x", "", "server port"},
+                      SipCase{"portZero", "7", "10.0.0.5", "0", "", "server port"},
+                      SipCase{"portSigned", "7", "10.0.0.5", "+5060", "", "server port"},
+                      SipCase{"portMissing", "7", "pbx.local", "", "", "server port"},
+                      SipCase{"numberHost", "7", "3", "5060", "", "server host"},
+                      SipCase{"underscoreHost", "7", "pbx_1.local", "5060", "", "server host"},
+                      SipCase{"hyphenAtTheEnd", "", "pbx-.local", "5060", "", "server host"},
+                      SipCase{"accountWithoutHost", "7", "", "5060", "", "server host"},
+                      SipCase{"maskFromALog", "7", "pbx.local", "5060", "***", "***"}),
+    [](const ::testing::TestParamInfo<SipCase> &info) { return std::string(info.param.label); });

@@ -22,6 +22,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QAbstractButton>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -366,6 +367,30 @@ void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
         QCOMPARE(account.value(QLatin1String(keys[f])).toString(), typed[f]);
     QCOMPARE(model->index(0, FenwaDeviceModel::SipColumn).data().toString(), QStringLiteral("1001@pbx.local"));
 
+    // Read terminal 1 again and tick rows 1 and 2: the page keeps terminal 1
+    // and what it read, and "Set All" copies that to terminal 2 after one
+    // question.
+    QCOMPARE(click(0, FenwaDeviceModel::SipColumn), sip);
+    for (int row : {0, 1})
+        click(row, FenwaDeviceModel::CheckColumn);
+    QCOMPARE(model->checkedDevices().size(), 2);
+    QCOMPARE(sip->currentDevice(), model->deviceAt(0));
+    QCOMPARE(sip->fields().at(0)->text(), typed[0]);
+    QStringList questions;
+    onModal([&](QWidget *w) {
+        if (auto *box = qobject_cast<QMessageBox *>(w)) {
+            questions << box->text();
+            for (QAbstractButton *b : box->buttons())
+                if (box->buttonRole(b) == QMessageBox::AcceptRole)
+                    b->click();
+        }
+    });
+    button("Set All", sip)->click();
+    QCOMPARE(questions, QStringList(QStringLiteral("Write the SIP accounts read from %1 to 2 terminals?")
+                                        .arg(model->deviceAt(0)->name)));
+    for (int row : {0, 1})
+        QCOMPARE(sim.terminal(kMacs[row]).value(QStringLiteral("sip0")).toObject(), account);
+
     // Channel 3 alone to every terminal: the column shows it.
     auto *rtp = qobject_cast<FenwaReadSettingWidget *>(click(1, FenwaDeviceModel::RtpColumn));
     QVERIFY(rtp);
@@ -373,6 +398,7 @@ void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
     for (int i = 0; i < 10; ++i)
         rtp->fields().at(i)->setText(i == 2 ? QStringLiteral("239.1.1.3:6004") : QString());
     button("Set All", rtp)->click();
+    QCOMPARE(questions.last(), QStringLiteral("Write the RTP channels shown on this page to 4 terminals?"));
     for (int row = 0; row < kMacs.size(); ++row) {
         const QJsonObject t = sim.terminal(kMacs[row]);
         QCOMPARE(t.value(QStringLiteral("rtp2")).toObject(),
