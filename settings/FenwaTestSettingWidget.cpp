@@ -56,21 +56,27 @@ void FenwaTestSettingWidget::onClickLoginSetAllButton(bool)
     runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return makeLogin(n); });
 }
 
+std::unique_ptr<FenwaSettingDialog> FenwaTestSettingWidget::makeRestore(const QList<FenwaDevice *> &devices,
+                                                                        const QString &action)
+{
+    // A factory reset wipes accounts and settings, so even one terminal is
+    // named and asked about first.
+    const QString question = devices.size() == 1
+        ? translate("Restore the factory settings of %1?").arg(FenwaTerminal::terminalLabel(devices.first()))
+        : translate("Restore the factory settings of %1 terminals?").arg(devices.size());
+    if (!confirm(question, action))
+        return nullptr;
+    return std::make_unique<FenwaRestoreSettingDialog>(window(), sdk);
+}
+
 void FenwaTestSettingWidget::onClickRestoreSetButton(bool)
 {
-    runSet([this](const QList<FenwaDevice *> &, QString *) {
-        return std::make_unique<FenwaRestoreSettingDialog>(window(), sdk);
-    });
+    runSet([this](const QList<FenwaDevice *> &d, QString *) { return makeRestore(d, translate("Restore")); });
 }
 
 void FenwaTestSettingWidget::onClickRestoreSetAllButton(bool)
 {
-    runSetAll([this](const QList<FenwaDevice *> &d, QString *) -> std::unique_ptr<FenwaSettingDialog> {
-        if (d.size() > 1 &&
-            !confirm(translate("Restore the factory settings of %1 terminals?").arg(d.size()), translate("Restore all")))
-            return nullptr;
-        return std::make_unique<FenwaRestoreSettingDialog>(window(), sdk);
-    });
+    runSetAll([this](const QList<FenwaDevice *> &d, QString *) { return makeRestore(d, translate("Restore all")); });
 }
 
 void FenwaTestSettingWidget::onClickRebootSetButton(bool)

@@ -31,6 +31,7 @@ protected:
 
 private:
     std::unique_ptr<FenwaSettingDialog> makeLogin(QString *notice);
+    std::unique_ptr<FenwaSettingDialog> makeRestore(const QList<FenwaDevice *> &devices, const QString &action);
 
     QLabel *accountLabel;
     QLabel *passwordLabel;

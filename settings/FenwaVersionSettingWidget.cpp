@@ -48,7 +48,16 @@ void FenwaVersionSettingWidget::onClickSetButton(bool)
 void FenwaVersionSettingWidget::onClickSetAllButton(bool)
 {
     const int count = targetDevices().size();
-    offerSearch(runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }), count);
+    offerSearch(runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
+                    std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
+                    if (batch && d.size() > 1
+                        && !confirm(translate("Upgrade the firmware of %1 terminals? Each restarts once it has the file.")
+                                        .arg(d.size()),
+                                    translate("Upgrade")))
+                        return nullptr;
+                    return batch;
+                }),
+                count);
 }
 
 void FenwaVersionSettingWidget::offerSearch(int uploaded, int count)

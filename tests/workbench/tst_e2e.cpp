@@ -428,6 +428,10 @@ void WorkbenchE2e::firmwareBatchReportsEachTerminalAndSearchesAgain()
             result = box->text();
             box->accept();
         } else if (auto *question = qobject_cast<QMessageBox *>(w)) {
+            if (question->text() == QStringLiteral("Upgrade the firmware of 4 terminals? Each restarts once it has the file.")) {
+                question->buttons().first()->click();
+                return;
+            }
             for (const QJsonValue &t : sim.terminals())
                 if (t.toObject().value(QStringLiteral("web")).toObject().value(QStringLiteral("restarting")).toBool())
                     return;
