@@ -31,6 +31,7 @@ const char kUsage[] =
     "                       allows it; else the longest legal frame, text cut short)\n"
     "  --seed N             seed of the drop choice (default 1)\n"
     "  --mac-of I:J         terminal I answers from terminal J's MAC (from 1; repeatable; not with --web)\n"
+    "  --number-from N      number the terminals' names, uids and serials from N (default 1)\n"
     "  --echo               send every command frame straight back (round-trip baseline)\n"
     "web side:\n"
     "  --web                answer HTTP on port 80 at each terminal's address (login,\n"
@@ -181,6 +182,9 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
             if (!parseWebFault(v, &o->webFaults))
                 return fail("--web-fault wants wrong-login, hang, http-500, refuse or slow, then :N,N... optionally", v);
             o->web = true;
+        } else if (!std::strcmp(a, "--number-from")) {
+            if (!toInt(v, 1, 999999, &o->numberFrom))
+                return fail("--number-from wants 1 to 999999", v);
         } else if (!std::strcmp(a, "--mac-of")) {
             int from = 0, to = 0;
             const char *colon = std::strchr(v, ':');
