@@ -5,6 +5,7 @@
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -17,6 +18,7 @@ QString SipSettings::*const kFields[5] = {&SipSettings::account, &SipSettings::p
 FenwaSipSettingWidget::FenwaSipSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : FenwaReadSettingWidget(parent, sdk, model)
 {
+    setMinimumSize(920, 270);
     const QString names[5] = {translate("User Name"), translate("Password"), translate("Display Name"),
                               translate("Server Host"), translate("Server Port")};
     for (int a = 0; a < 2; ++a) {
@@ -25,6 +27,7 @@ FenwaSipSettingWidget::FenwaSipSettingWidget(QWidget *parent, FenwaSDK *sdk, Fen
             labels[5 * a + f] = new QLabel(names[f], this);
             addField();
         }
+        showPasswords[a] = maskWithShowToggle(fields().at(5 * a + 1));
     }
     FenwaReadSettingWidget::showDevice(nullptr);
 }
@@ -79,6 +82,7 @@ void FenwaSipSettingWidget::resizeEvent(QResizeEvent *event)
             labels[5 * a + f]->setGeometry(x, 70 + 30 * f, 120, 20);
             fields().at(5 * a + f)->setGeometry(x + 130, 70 + 30 * f, 220, 20);
         }
+        showPasswords[a]->setGeometry(x + 360, 100, 90, 20);
     }
     placeButtons(230);
 }

@@ -7,6 +7,7 @@
 #include "FenwaReadSettingWidget.h"
 #include "link/FenwaDevice.h"
 
+class QCheckBox;
 class QLabel;
 
 class FenwaSipSettingWidget : public FenwaReadSettingWidget
@@ -29,6 +30,7 @@ private:
 
     QLabel *titles[2];
     QLabel *labels[10];
+    QCheckBox *showPasswords[2];
 };
 
 // GetSipSettings of one terminal, into the dialog's two records.

@@ -5,6 +5,7 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,8 +15,9 @@
 FenwaTestSettingWidget::FenwaTestSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : FenwaSettingWidget(parent, sdk, model), accountLabel(new QLabel(translate("Account"), this)),
       passwordLabel(new QLabel(translate("Password"), this)), accountEdit(new QLineEdit(this)),
-      passwordEdit(new QLineEdit(this))
+      passwordEdit(new QLineEdit(this)), showPassword(maskWithShowToggle(passwordEdit))
 {
+    setMinimumSize(560, 240);
     const QString texts[6] = {translate("Set"),     translate("Set All"),    translate("Restore"),
                               translate("Restore all"), translate("Reboot"), translate("Reboot all")};
     void (FenwaTestSettingWidget::*handlers[6])(bool) = {
@@ -104,6 +106,7 @@ void FenwaTestSettingWidget::resizeEvent(QResizeEvent *event)
     accountEdit->setGeometry(10 + lw + 10, 40, 150, 20);
     passwordLabel->setGeometry(10, 80, lw, 20);
     passwordEdit->setGeometry(10 + lw + 10, 80, 150, 20);
+    showPassword->setGeometry(10 + lw + 170, 80, 100, 20);
     for (int i = 0; i < 6; ++i)
         buttons[i]->setGeometry(i % 2 ? 390 : 90, 120 + 40 * (i / 2), 120, 30);
 }

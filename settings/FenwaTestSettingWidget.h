@@ -37,6 +37,7 @@ private:
     QLabel *passwordLabel;
     QLineEdit *accountEdit;
     QLineEdit *passwordEdit;
+    QCheckBox *showPassword;
     QPushButton *buttons[6];
 };
 
