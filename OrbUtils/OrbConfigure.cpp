@@ -15,6 +15,7 @@ const char kDeviceId[] = "device id";
 const char kRtpFileList[] = "rtp file list";
 const char kRtpSourceIndex[] = "rtp source index";
 const char kRtpInterface[] = "rtp interface";
+const char kWindowGeometry[] = "window geometry";
 } // namespace
 
 OrbConfigure::OrbConfigure(QObject *parent)
@@ -54,6 +55,16 @@ void OrbConfigure::setDeviceId(const QString &value) { settings->setValue(QLatin
 
 QString OrbConfigure::rtpInterface() const { return text(kRtpInterface); }
 void OrbConfigure::setRtpInterface(const QString &value) { settings->setValue(QLatin1String(kRtpInterface), value); }
+
+QByteArray OrbConfigure::windowGeometry() const
+{
+    return QByteArray::fromBase64(text(kWindowGeometry).toLatin1());
+}
+
+void OrbConfigure::setWindowGeometry(const QByteArray &value)
+{
+    settings->setValue(QLatin1String(kWindowGeometry), QString::fromLatin1(value.toBase64()));
+}
 
 QStringList OrbConfigure::rtpFileList() const
 {

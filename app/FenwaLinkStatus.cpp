@@ -5,7 +5,9 @@
 #include "link/FenwaSDK.h"
 #include "settings/OrbNetworkDialog.h"
 
+#include <QFontMetrics>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int kRefreshMs = 1000;
@@ -20,6 +22,21 @@ FenwaLinkStatus::FenwaLinkStatus(QWidget *parent, FenwaSDK *sdk)
     connect(timer, &QTimer::timeout, this, &FenwaLinkStatus::refresh);
     timer->start(kRefreshMs);
     refresh();
+}
+
+QSize FenwaLinkStatus::minimumSizeHint() const
+{
+    // As narrow as its longest part: the rest goes to further rows.
+    int widest = 0;
+    for (const QString &part : shown)
+        widest = std::max(widest, fontMetrics().horizontalAdvance(part));
+    return QSize(widest, QLabel::minimumSizeHint().height());
+}
+
+void FenwaLinkStatus::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    breakLines();
 }
 
 void FenwaLinkStatus::searchEnded(int foundCount, int otherTypeCount, bool wasCancelled)
@@ -101,9 +118,27 @@ void FenwaLinkStatus::refresh()
             when += QLatin1Char(' ') + translate("found nothing: %1").arg(why);
         parts << when;
     }
-    const QString line = parts.join(kSeparator);
-    if (line != text()) {
-        setText(line);
-        setToolTip(line);
+    if (parts != shown) {
+        shown = parts;
+        setToolTip(parts.join(kSeparator));
+        breakLines();
     }
+}
+
+void FenwaLinkStatus::breakLines()
+{
+    // Whole parts to a row, as many rows as the width needs: nothing is cut.
+    const QFontMetrics metrics = fontMetrics();
+    const int room = std::max(width(), 100);
+    QStringList rows{QString()};
+    for (const QString &part : shown) {
+        const QString longer = rows.last().isEmpty() ? part : rows.last() + kSeparator + part;
+        if (!rows.last().isEmpty() && metrics.horizontalAdvance(longer) > room)
+            rows << part;
+        else
+            rows.last() = longer;
+    }
+    const QString text = rows.join(QLatin1Char('\n'));
+    if (text != QLabel::text())
+        setText(text);
 }

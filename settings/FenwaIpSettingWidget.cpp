@@ -20,6 +20,7 @@ FenwaIpSettingWidget::FenwaIpSettingWidget(QWidget *parent, FenwaSDK *sdk, Fenwa
       modeBox(new QComboBox(this)), setButton(new QPushButton(translate("Set"), this)),
       setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(670, 190);
     modeBox->addItem(translate("DHCP"));
     modeBox->addItem(translate("Static"));
     const QString titles[5] = {translate("IP address"), translate("Gateway"), translate("Netmask"), translate("Dns1"),

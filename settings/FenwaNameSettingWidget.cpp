@@ -16,6 +16,7 @@ FenwaTextSettingWidget::FenwaTextSettingWidget(QWidget *parent, FenwaSDK *sdk, F
     : FenwaSettingWidget(parent, sdk, model), promptLabel(new QLabel(prompt, this)), edit(new QLineEdit(this)),
       setButton(new QPushButton(translate("Set"), this)), setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(520, 190);
     connect(setButton, &QPushButton::clicked, this, &FenwaTextSettingWidget::onClickSetButton);
     connect(setAllButton, &QPushButton::clicked, this, &FenwaTextSettingWidget::onClickSetAllButton);
 }

@@ -11,6 +11,7 @@
 FenwaRtpSettingWidget::FenwaRtpSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : FenwaReadSettingWidget(parent, sdk, model)
 {
+    setMinimumSize(630, 270);
     for (int i = 0; i < FENWA_RTP_CHANNELS; ++i) {
         numbers[i] = new QLabel(QString::number(i + 1), this);
         addField()->setPlaceholderText(QStringLiteral("239.0.0.1:6000"));

@@ -15,6 +15,7 @@ FenwaVersionSettingWidget::FenwaVersionSettingWidget(QWidget *parent, FenwaSDK *
       path(new QLineEdit(this)), selectButton(new QPushButton(translate("Select"), this)),
       setButton(new QPushButton(translate("Set"), this)), setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(650, 190);
     connect(selectButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickFirmwareButton);
     connect(setButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickSetButton);
     connect(setAllButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickSetAllButton);

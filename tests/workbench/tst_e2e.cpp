@@ -28,6 +28,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStandardPaths>
@@ -246,7 +247,8 @@ void WorkbenchE2e::columnsBringUpTheirPagesAndTheWindowOwnsItsDialogs()
             continue;
         }
         QCOMPARE(page->currentDevice(), model->deviceAt(step.row));
-        QCOMPARE(page->geometry(), window->panelRect());
+        QCOMPARE(window->panelArea()->widget(), page);
+        QCOMPARE(window->panelArea()->geometry(), window->panelRect());
         QVERIFY(window->tableView()->geometry().bottom() < window->panelRect().top());
         QCOMPARE(seen.value(name, page), page); // one instance per page class
         seen.insert(name, page);
@@ -357,6 +359,7 @@ void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
     auto *sip = qobject_cast<FenwaReadSettingWidget *>(click(0, FenwaDeviceModel::SipColumn));
     QVERIFY(sip);
     QCOMPARE(sip->fields().at(4)->text(), QStringLiteral("5060")); // read from the terminal
+    QCOMPARE(sip->fields().at(1)->echoMode(), QLineEdit::Password);
     const QStringList typed{"1001", "pa\"ss\\", "Desk \"A\"", "pbx.local", "5060"};
     for (int f = 0; f < 5; ++f)
         sip->fields().at(f)->setText(typed[f]);
