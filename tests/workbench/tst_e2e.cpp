@@ -301,14 +301,32 @@ void WorkbenchE2e::pagesSetTerminalsToExactlyTheAcceptedValues()
     button("Set All", names)->click();
     QVERIFY(model->checkedDevices().isEmpty()); // all accepted: nothing left to retry
 
-    // A static range over every row: past broadcast, network, gateway and DNS.
+    // A static range over every row: past broadcast, network and gateway,
+    // this PC (.2) and a host that is no terminal (.254); the report names both.
+    const QString simNs = QString::fromLatin1(segment->simNs);
+    QCOMPARE(runCommand({"ip", "-n", simNs, "link", "add", "wbhost0", "link", QString::fromLatin1(segment->simIf),
+                         "type", "macvlan", "mode", "bridge"}),
+             0);
+    QCOMPARE(runCommand({"ip", "-n", simNs, "addr", "add", "192.168.1.254/24", "dev", "wbhost0"}), 0);
+    QCOMPARE(runCommand({"ip", "-n", simNs, "link", "set", "wbhost0", "up"}), 0);
     FenwaSettingWidget *ip = click(0, FenwaDeviceModel::IpColumn);
     ip->findChild<QComboBox *>()->setCurrentIndex(1);
     const QList<QLineEdit *> fields = ip->findChildren<QLineEdit *>();
-    const QStringList typed{"192.168.1.253", "192.168.1.1", "255.255.255.0", "192.168.1.2", ""};
+    const QStringList typed{"192.168.1.253", "192.168.1.1", "255.255.255.0", "192.168.1.1", ""};
     for (int i = 0; i < 5; ++i)
         fields[i]->setText(typed[i]);
+    QString report;
+    onModal([&](QWidget *w) {
+        if (auto *box = qobject_cast<FenwaBatchResultDialog *>(w)) {
+            report = box->text();
+            box->accept();
+        }
+    });
     button("Set All", ip)->click();
+    runCommand({"ip", "-n", simNs, "link", "del", "wbhost0"});
+    QVERIFY2(report.startsWith(QStringLiteral("4 of 4 terminals accepted")), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("192.168.1.254: answers ARP from")), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("192.168.1.2: this PC")), qPrintable(report));
 
     auto *audio = click(0, FenwaDeviceModel::VolumeColumn);
     audio->findChildren<QSlider *>().at(0)->setValue(40);
@@ -329,7 +347,7 @@ void WorkbenchE2e::pagesSetTerminalsToExactlyTheAcceptedValues()
     QVERIFY(!readFile(logPath).contains("s3cret"));
     QVERIFY(!debugLines.join(QLatin1Char('\n')).contains(QStringLiteral("s3cret")));
 
-    const QStringList ips{"192.168.1.253", "192.168.1.254", "192.168.1.3", "192.168.1.4"};
+    const QStringList ips{"192.168.1.253", "192.168.1.3", "192.168.1.4", "192.168.1.5"};
     for (int row = 0; row < 4; ++row) {
         const QJsonObject t = sim.terminal(kMacs[row]);
         const QJsonObject want{{"name", row % 2 ? QStringLiteral("Lobby") : oldNames[row]}, {"ip", ips[row]},
