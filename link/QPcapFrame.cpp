@@ -85,7 +85,7 @@ void buildArpProbe(QPcapPacket *packet, const uint8_t srcMac[6], uint32_t target
     putBigEndian16(f + 16, 0x0800); // IPv4
     f[18] = 6;
     f[19] = 4;
-    putBigEndian16(f + 20, 1); // request
+    putBigEndian16(f + 20, 1); // who holds targetIp?
     std::memcpy(f + 22, srcMac, 6);
     putBigEndian32(f + 28, 0); // a probe claims no address
     std::memcpy(f + 32, unknown, 6);
