@@ -56,9 +56,7 @@ pid_t spawn(const QStringList &list, int fd, bool dieWithParent)
 // too: one way of building it, one place to get its waits right.
 int netnsLib(const QString &commands, QByteArray *output = nullptr)
 {
-    // Not from __FILE__: a compiler cache that rewrites paths leaves it relative to the build tree.
-    static const QString lib = QStringLiteral(FENWA_SOURCE_DIR "/scripts/netns-lib.sh");
-    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(lib, commands)}, output);
+    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(FENWA_NETNS_LIB, commands)}, output);
 }
 
 // Namespaces left behind by runs that died (their pid is gone); their
