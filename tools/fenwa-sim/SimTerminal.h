@@ -76,7 +76,7 @@ public:
 
 private:
     void restoreFactorySettings();
-    int index = 0; // its number less one: the name, uid and serial come from it
+    int index = 0;
 };
 
 std::string macToText(const uint8_t mac[6]);
