@@ -9,6 +9,7 @@
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -35,19 +36,26 @@ void writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // A terminal's web side on loopback: keeps every whole request (head and
-// Content-Length body) and answers it with `answer`, or never when empty.
+// Content-Length body) and answers it with `answer`, or never when empty;
+// or misbehaves as a hostile one would.
 class LoopbackPeer : public QObject
 {
 public:
+    enum Fault { None, Drip, EndlessBody, EndlessHead, CloseMidRequest };
     QByteArray answer;
+    Fault fault = None;
     QList<QByteArray> requests;
+    int connections = 0;
     explicit LoopbackPeer(const char *address = "127.0.0.1")
     {
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket *s = server.nextPendingConnection();
+            ++connections;
             connect(s, &QTcpSocket::readyRead, this, [this, s] {
                 QByteArray &in = pending[s];
                 in += s->readAll();
+                if (fault == CloseMidRequest && in.size() > 100 * 1024)
+                    return s->abort();
                 const int end = in.indexOf("\r\n\r\n");
                 static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
                                                        QRegularExpression::CaseInsensitiveOption);
@@ -55,13 +63,29 @@ public:
                     return;
                 requests << in;
                 in.clear();
-                if (!answer.isEmpty()) {
+                if (fault != None)
+                    misbehave(s);
+                else if (!answer.isEmpty()) {
                     s->write(answer);
                     s->disconnectFromHost();
                 }
             });
         });
         server.listen(QHostAddress(QLatin1String(address)));
+    }
+    void misbehave(QTcpSocket *s)
+    {
+        if (fault == Drip) {
+            auto *timer = new QTimer(s);
+            connect(timer, &QTimer::timeout, s, [s, this, sent = 0]() mutable { s->write(answer.mid(sent++, 1)); });
+            timer->start(1000);
+            return;
+        }
+        s->write(fault == EndlessBody ? "HTTP/1.1 200 OK\r\n\r\n" : "HTTP/1.1 200 OK\r\nX: ");
+        connect(s, &QTcpSocket::bytesWritten, s, [s] {
+            if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() == 0)
+                s->write(QByteArray(65536, 'a'));
+        });
     }
     QUrl url(const QString &path) const
     {
@@ -113,6 +137,8 @@ private slots:
     void loginAccepted();
     void quoteInAFileNameCannotBreakThePartHead();
     void stopAbortsARequestThePeerNeverAnswers();
+    void hostileWebSideEndsInTime_data();
+    void hostileWebSideEndsInTime();
 
 private:
     QTemporaryDir tmp;
@@ -400,6 +426,40 @@ void CoreTest::stopAbortsARequestThePeerNeverAnswers()
     QCOMPARE(r.status, 0);
     QVERIFY(r.stopped);
     QCOMPARE(peer.requests.size(), 1);
+}
+
+void CoreTest::hostileWebSideEndsInTime_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("error"); // a regular expression
+    QTest::newRow("a login reply dripping a byte a second") << int(LoopbackPeer::Drip) << "no complete answer within 2 s";
+    QTest::newRow("an endless body") << int(LoopbackPeer::EndlessBody) << "the reply body is longer than 64 KiB";
+    QTest::newRow("an endless head") << int(LoopbackPeer::EndlessHead) << "the reply head is longer than 16 KiB";
+    QTest::newRow("closed mid-upload") << int(LoopbackPeer::CloseMidRequest) << "connection closed after \\d+ of 4096 kB";
+}
+
+// Each ends within its limit, with what it read bounded, and is made once.
+void CoreTest::hostileWebSideEndsInTime()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, error);
+    LoopbackPeer peer;
+    peer.fault = LoopbackPeer::Fault(fault);
+    peer.answer = httpAnswer(200, "", "{\"result\":0}");
+    const QString path = tmp.filePath(QStringLiteral("fw.bin"));
+    writeFile(path, QByteArray(4 << 20, 'f'));
+    OrbHttpUtils http;
+    http.setTimeouts(500, 1500); // a login's deadline: 2 s
+    QElapsedTimer clock;
+    clock.start();
+    const OrbHttpUtils::Result r = fault == LoopbackPeer::CloseMidRequest
+        ? http.upload(peer.url(QStringLiteral("/cgi-bin/upload")), path)
+        : http.post(peer.url(QStringLiteral("/cgi-bin/CGI?login")), "username=a&password=b");
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(error)).match(r.error).hasMatch(), qPrintable(r.error));
+    QVERIFY(r.body.size() <= OrbHttpUtils::kBodyMax);
+    QTest::qWait(300);
+    QCOMPARE(peer.connections, 1);
 }
 
 QTEST_GUILESS_MAIN(CoreTest)
