@@ -120,6 +120,7 @@ private slots:
 
     void logLinesArePrefixedLevelledAndCut();
     void logFileIsPrivateAndNeverFollowsALink();
+    void logFloodStaysWithinTheCapAndKeepsTheNewestLines();
 
     void languageLine_data();
     void languageLine();
@@ -215,6 +216,40 @@ void CoreTest::logFileIsPrivateAndNeverFollowsALink()
     QCOMPARE(openLogFile(QFile::encodeName(link)), -1);
     ::umask(before);
     QCOMPARE(readAll(target), QByteArray("keep"));
+}
+
+void CoreTest::logFloodStaysWithinTheCapAndKeepsTheNewestLines()
+{
+    QTemporaryDir dir;
+    const QString older = dir.filePath(QStringLiteral("20200101000000.log")), other = dir.filePath(QStringLiteral("notes.txt"));
+    writeFile(older, QByteArray(100000, 'o'));
+    writeFile(other, "kept");
+    setLogLimits(64 * 1024, 256 * 1024);
+    QCOMPARE(openLogFile(QFile::encodeName(dir.filePath(QStringLiteral("20261207000000.log")))), 0);
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const int count = 40000; // some 2.6 MB
+    for (int i = 0; i < count; ++i)
+        writeLog("flood.cpp", "f", 1, 5, "line %d\n", i);
+    qInstallMessageHandler(previous);
+    closeLogFile();
+    setLogLimits(8 << 20, 64 << 20);
+
+    qint64 total = 0;
+    QList<int> numbers;
+    const QFileInfoList files = QDir(dir.path()).entryInfoList(QDir::Files);
+    for (const QFileInfo &f : files) {
+        total += f.size();
+        for (const QByteArray &line : readAll(f.filePath()).split('\n'))
+            if (line.contains(") line "))
+                numbers << line.mid(line.indexOf(") line ") + 7).toInt();
+    }
+    QVERIFY2(total <= 256 * 1024, qPrintable(QString::number(total)));
+    QVERIFY(!QFile::exists(older));
+    QCOMPARE(readAll(other), QByteArray("kept"));
+    std::sort(numbers.begin(), numbers.end());
+    QVERIFY(numbers.size() > 2000);
+    QCOMPARE(numbers.last(), count - 1);
+    QCOMPARE(numbers.last() - numbers.first() + 1, numbers.size()); // none lost in between
 }
 
 void CoreTest::languageLine_data()
