@@ -130,6 +130,8 @@ private slots:
 
     void everyKeyAsQSettingsWritesIt_data();
     void everyKeyAsQSettingsWritesIt();
+    void anOversizedConfigurationIsNeitherReadNorWritten_data();
+    void anOversizedConfigurationIsNeitherReadNorWritten();
 
     void sessionFromSetCookie_data();
     void sessionFromSetCookie();
@@ -373,6 +375,33 @@ void CoreTest::everyKeyAsQSettingsWritesIt()
         k.write(store, value);
     }
     QCOMPARE(QSettings(OrbConfigure::filePath(), QSettings::IniFormat).value(QLatin1String(k.key)).toString(), value);
+}
+
+void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("read");
+    QTest::newRow("at the limit") << int(OrbConfigure::kFileMax) << true;
+    QTest::newRow("a byte over") << int(OrbConfigure::kFileMax) + 1 << false;
+}
+
+void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten()
+{
+    QFETCH(int, size);
+    QFETCH(bool, read);
+    QVERIFY(QDir().mkpath(OrbFileUtils::configureDirectory()));
+    const QByteArray bytes = QByteArray("[General]\nlangage=cn\n").leftJustified(size, '#');
+    writeFile(OrbConfigure::filePath(), bytes);
+    const QString logPath = tmp.filePath(QStringLiteral("configure.log"));
+    QCOMPARE(openLogFile(QFile::encodeName(logPath)), 0);
+    {
+        OrbConfigure store;
+        QCOMPARE(store.language(), read ? QStringLiteral("cn") : QString());
+        store.setNetwork(QStringLiteral("eth9"));
+    }
+    closeLogFile();
+    QCOMPARE(readAll(OrbConfigure::filePath()) == bytes, !read);
+    QCOMPARE(readAll(logPath).contains("not read, and left as it is"), !read);
 }
 
 void CoreTest::sessionFromSetCookie_data()
