@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 
 namespace {
@@ -130,5 +131,49 @@ TEST(CaptureEndToEnd, ToneIntoTheSinkReachesTheGroupAsTheSameTone)
     EXPECT_NEAR(toneFrequency(std::vector<float>(decoded.begin() + long(first), decoded.begin() + long(last)), rate),
                 1000.0, 5.0);
 }
+
+#ifdef FENWA_CLI_PATH
+struct SourceStop {
+    const char *name;
+    bool removeSource; // else Ctrl+C
+    int exitCode;
+    const char *said;  // on stderr
+};
+void PrintTo(const SourceStop &c, std::ostream *os) { *os << c.name; }
+class CaptureStreamStop : public ::testing::TestWithParam<SourceStop> {};
+
+// fenwa-cli stream --source ends as it should: on Ctrl+C with the encoder's
+// last frames sent, and within two seconds of its source going away (the
+// sink unloaded) with exit 1; never with a library's complaint on stderr.
+TEST_P(CaptureStreamStop, EndsAsItShould)
+{
+    const SourceStop &c = GetParam();
+    PrivatePulseServer pulse;
+    if (!pulse.reached)
+        GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
+    UdpReceiver receiver(testDestination(), CapturePort);
+    QProcess cli;
+    cli.start(QStringLiteral(FENWA_CLI_PATH), {"stream", "--group", QStringLiteral("%1:%2").arg(testDestination()).arg(CapturePort),
+                                               "--source", QStringLiteral("%1.monitor").arg(QLatin1String(SinkName))});
+    ReceivedPacket packet;
+    ASSERT_TRUE(receiver.receive(&packet, 5000)) << cli.readAllStandardError().toStdString();
+    const int64_t asked = steadyUs();
+    if (c.removeSource)
+        ASSERT_EQ(QProcess::execute(QStringLiteral("pactl"), {"unload-module", "module-null-sink"}), 0);
+    else
+        ::kill(pid_t(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(5000));
+    EXPECT_LT(steadyUs() - asked, 2000000);
+    EXPECT_EQ(cli.exitCode(), c.exitCode);
+    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+    EXPECT_TRUE(err.contains(QLatin1String(c.said))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QLatin1Char('['))) << err.toStdString(); // "[libmp3lame @ 0x...] ..."
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, CaptureStreamStop,
+                         ::testing::Values(SourceStop{"Interrupt", false, 0, ""},
+                                           SourceStop{"SourceRemoved", true, 1, "is gone"}),
+                         [](const ::testing::TestParamInfo<SourceStop> &info) { return info.param.name; });
+#endif
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -48,6 +49,7 @@ private slots:
     void startAndStopSwitchTheControls();
     void startThatCannotReadItsInputEndsIdle_data();
     void startThatCannotReadItsInputEndsIdle();
+    void aStreamWithoutARouteLeavesThePlayingStateAndSaysWhy();
 
 private:
     const QString song = testAudio().oneSecond, notAudio = testAudio().notAudio;
@@ -231,6 +233,24 @@ void MulticastDialogTest::startThatCannotReadItsInputEndsIdle()
     QVERIFY(dialog.startButton()->isEnabled());
     QTRY_COMPARE(toastText(dialog), notice);
     QVERIFY(OrbConfigure().deviceId().isEmpty());
+}
+
+// Nothing can reach the group: the dialog must not go on showing a stream,
+// and says why where it stays in sight.
+void MulticastDialogTest::aStreamWithoutARouteLeavesThePlayingStateAndSaysWhy()
+{
+    if (!inPrivateNetwork())
+        QSKIP("needs a network namespace of its own, where no route leads anywhere");
+    OrbRtpMulticastDialog dialog;
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::FilesTab);
+    dialog.fileList()->setFiles({song});
+    dialog.addressField()->setText(QStringLiteral("198.51.100.7:16604"));
+    dialog.startButton()->click();
+    QTRY_VERIFY(!dialog.isStreaming());
+    QVERIFY(dialog.startButton()->isEnabled() && !dialog.stopButton()->isEnabled());
+    QCOMPARE(dialog.fileList()->playingRow(), -1);
+    QVERIFY2(dialog.statusLine()->text().startsWith(QStringLiteral("Cannot send to the group")),
+             qPrintable(dialog.statusLine()->text()));
 }
 
 int main(int argc, char **argv)
