@@ -314,35 +314,6 @@ TEST(HelperDevice, AHelperThatEndedFailsSendAndCaptureWithoutTakingThisProcess)
     EXPECT_EQ(device->capture([](void *, const uint8_t *, int) {}, nullptr), -1);
 }
 
-// The link's side of an address probe: 42 bytes out, the answer delivered.
-TEST(HelperDevice, SendsAProbeAndDeliversTheReplyToItsMac)
-{
-    if (!segmentUp)
-        GTEST_SKIP() << "needs root for a network namespace of its own";
-    std::unique_ptr<QPcapAdapterList> list(QPcapAdapterList::adapters());
-    const QPcapAdapter *fwa = findAdapter(list.get(), "fwa");
-    ASSERT_STREQ(fwa->name, "fwa");
-    const QByteArray mac(reinterpret_cast<const char *>(fwa->hardwareAddress), 6);
-    std::unique_ptr<QPcapDevice> device = createHelperDevice(FENWA_HELPER);
-    ASSERT_EQ(device->open(*fwa), 0) << device->error().constData();
-    const FarEnd far;
-    ASSERT_EQ(device->send(reinterpret_cast<const uint8_t *>(probe(mac).constData()), 42), 0);
-    EXPECT_EQ(far.receive(1000), probe(mac));
-    far.send(arpReply(mac));
-    struct Got {
-        QPcapDevice *device;
-        QByteArray frame;
-    } got{device.get(), {}};
-    EXPECT_EQ(device->capture(
-                  [](void *user, const uint8_t *frame, int length) {
-                      static_cast<Got *>(user)->frame = QByteArray(reinterpret_cast<const char *>(frame), length);
-                      static_cast<Got *>(user)->device->stopCapture();
-                  },
-                  &got),
-              0);
-    EXPECT_EQ(got.frame, arpReply(mac));
-}
-
 // ---- the capability check, run as another user ---------------------------
 
 struct PermissionCase {

@@ -159,17 +159,16 @@ TEST(RTPMulticastLifecycle, ByeReportGivesTheRtpTimeOfItsMoment)
         ASSERT_TRUE(rtp.receive(&last, 2000));
     QThread::msleep(36);
     multicast.stop();
-    // Read at once: arrival times are taken when a datagram is read.
-    uint32_t reported = 0;
+    // Read at once: arrival times are taken when a datagram is read. The
+    // report comes first in the compound packet, the BYE behind it.
+    const auto be32 = [](const std::vector<uint8_t> &b, size_t at) { return uint32_t(b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]); };
     bool found = false;
-    while (!found && rtcp.receive(&report, 2000)) {
-        const std::vector<uint8_t> &b = report.bytes; // a sender report first, then the BYE
-        found = b.size() >= 20 && b[1] == 200 && rtcpHasBye(b, uint32_t(b[4] << 24 | b[5] << 16 | b[6] << 8 | b[7]));
-        reported = found ? uint32_t(b[16] << 24 | b[17] << 16 | b[18] << 8 | b[19]) : 0;
-    }
+    while (!found && rtcp.receive(&report, 2000))
+        found = report.bytes.size() >= 20 && report.bytes[1] == 200 && rtcpHasBye(report.bytes, be32(report.bytes, 4));
     ASSERT_TRUE(found) << "no sender report with a BYE";
     while (rtp.receive(&more, 0))
         last = more; // a packet that left while the stream stopped
+    const uint32_t reported = be32(report.bytes, 16);
     RtpHeader header;
     ASSERT_TRUE(parseRtp(last.bytes, &header));
     const int64_t expected = int64_t(header.timestamp) + (report.arrivalUs - last.arrivalUs) * 8000 / 1000000;

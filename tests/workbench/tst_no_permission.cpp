@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <csignal>
+#include <cstring>
 #include <grp.h>
 #include <sched.h>
 #include <unistd.h>
@@ -64,9 +65,8 @@ void NoPermissionTest::statusLineSaysWhyAndNothingIsLoggedAsSent()
 void NoPermissionTest::aStopSignalEndsTheProgramDuringThePermissionNotice_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        QTest::newRow(strsignal(signal)) << signal;
 }
 
 // The notice is modal and comes before the window: the signal must end the
@@ -76,25 +76,19 @@ void NoPermissionTest::aStopSignalEndsTheProgramDuringThePermissionNotice()
     QFETCH(int, signal);
     QDir logs(QString::fromLocal8Bit(scratch) + QStringLiteral("/fenwa-workbench/log"));
     logs.removeRecursively();
+    const auto log = [&logs] {
+        QFile file(logs.filePath(logs.entryList({QStringLiteral("*.log")}).value(0, QStringLiteral("none"))));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
     QProcess workbench;
     workbench.start(QStringLiteral(FENWA_WORKBENCH_PATH), QStringList());
     if (!workbench.waitForStarted(5000))
         QSKIP("nobody cannot run the build's workbench (a private build tree)");
-    QByteArray log;
-    QVERIFY(QTest::qWaitFor([&] {
-        const QStringList names = logs.entryList({QStringLiteral("*.log")});
-        QFile file(logs.filePath(names.value(0)));
-        log = !names.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        return log.contains("(offerCapturePermission)");
-    }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return log().contains("(offerCapturePermission)"); }, 10000));
     QTest::qWait(300); // the notice is up
     ::kill(pid_t(workbench.processId()), signal);
-    QVERIFY(workbench.waitForFinished(3000));
-    QCOMPARE(workbench.exitStatus(), QProcess::NormalExit);
-    QFile file(logs.filePath(logs.entryList({QStringLiteral("*.log")}).value(0)));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    log = file.readAll();
-    QVERIFY2(log.contains("asked to end") && !log.contains("adapters listed"), log.constData());
+    QVERIFY(workbench.waitForFinished(3000) && workbench.exitStatus() == QProcess::NormalExit);
+    QVERIFY2(log().contains("asked to end") && !log().contains("adapters listed"), log().constData());
 }
 
 int main(int argc, char **argv)
