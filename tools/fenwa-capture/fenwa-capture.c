@@ -45,8 +45,8 @@ enum {
     READ_TIMEOUT_MS = 1000,
     /* The kernel's ring, a page to a slot: about 1200 frames, a thousand
      * terminals' answers to a search arriving as one burst with room to
-     * spare, in some 5 MB that stay resident for the helper's life (the
-     * 16 MB asked for before took 34 MB). */
+     * spare, in some 5 MB that stay resident for the helper's life; each
+     * member of the group may start any number of helpers. */
     CAPTURE_BUFFER_BYTES = 2 * 1024 * 1024,
     MESSAGE_MAX = QPCAP_HELPER_HEADER + QPCAP_HELPER_FRAME_MAX
 };
