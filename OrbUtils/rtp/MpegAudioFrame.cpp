@@ -85,7 +85,7 @@ Check followed(const uint8_t *data, size_t size, size_t at, const MpegAudioHeade
         if (next == size && final)
             return Confirmed; // the frame ends the file
         MpegAudioHeader n;
-        if (size - next < 4)
+        if (next > size || size - next < 4) // the previous one ran past the end
             return final ? Refuted : Undecided;
         if (!parseMpegAudioHeader(data + next, size - next, &n) || !sameStream(h, n))
             return Refuted;
