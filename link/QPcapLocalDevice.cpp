@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QtDebug>
+#include <cstdio>
 #include <cstring>
 #include <pcap/pcap.h>
 
@@ -21,17 +22,6 @@ constexpr int kReadTimeoutMs = 1000;
 // A search answered by a thousand terminals arrives as one burst; the default
 // 2 MB ring would overflow and silently drop replies.
 constexpr int kCaptureBufferBytes = 16 * 1024 * 1024;
-
-// Command frames, and the ARP replies addressed to this adapter that answer
-// its address probes. The reply test comes first: a kernel's ARP reply is 42
-// bytes, and the command test's load at offset 42 would reject the frame
-// outright.
-QByteArray captureFilter(const uint8_t mac[6])
-{
-    return QString::asprintf("(arp and arp[6:2] = 2 and ether dst %02x:%02x:%02x:%02x:%02x:%02x) or (%s)", mac[0],
-                             mac[1], mac[2], mac[3], mac[4], mac[5], QPCAP_COMMAND_FILTER)
-        .toLatin1();
-}
 
 class LocalDevice : public QPcapDevice
 {
@@ -66,9 +56,11 @@ public:
         // The filter goes on before anything is sent: while libpcap swaps a
         // filter in, the socket drops every frame for a moment, and a reply
         // landing then (the first replies after a send) would be lost.
+        char filter[QPCAP_CAPTURE_FILTER_MAX];
+        const uint8_t *m = adapter.hardwareAddress;
+        std::snprintf(filter, sizeof filter, QPCAP_CAPTURE_FILTER_FORMAT, m[0], m[1], m[2], m[3], m[4], m[5]);
         struct bpf_program program;
-        const QByteArray filter = captureFilter(adapter.hardwareAddress);
-        if (pcap_compile(handle, &program, filter.constData(), 1, PCAP_NETMASK_UNKNOWN) < 0)
+        if (pcap_compile(handle, &program, filter, 1, PCAP_NETMASK_UNKNOWN) < 0)
             return fail(Failed, "capture filter", pcap_geterr(handle));
         const int set = pcap_setfilter(handle, &program);
         pcap_freecode(&program);
