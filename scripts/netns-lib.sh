@@ -40,6 +40,14 @@ netns_segment_up() {
   fi
 }
 
+# netns_segment_made TOOL_NS TOOL_IF SIM_NS SIM_IF TOOL_ADDR/PREFIX: whether
+# both ends are there and up, the tool's with its address: what a caller
+# judges the set-up by, whatever it printed.
+netns_segment_made() {
+  ip -n "$1" -4 -o addr show dev "$2" up 2>/dev/null | grep -q " ${5%/*}/" &&
+    [ "$(ip netns exec "$3" cat "/sys/class/net/$4/operstate" 2>/dev/null)" = up ]
+}
+
 # netns_wait_carrier NS IF: waits up to 5 s for IF to be operationally up.
 netns_wait_carrier() {
   local _
