@@ -86,7 +86,8 @@ netns_claim() {
   mkdir -p "$NETNS_LOCK_DIR" || return 1
   exec {NETNS_LOCK_FD}<>"$lock" || return 1
   # A stale removal may have deleted the file between our open and our lock.
-  if ! flock -n "$NETNS_LOCK_FD" || [ "$(stat -c %d:%i "$lock" 2>/dev/null)" != "$(stat -L -c %d:%i "/dev/fd/$NETNS_LOCK_FD")" ]; then
+  if ! flock -n "$NETNS_LOCK_FD" ||
+    [ "$(stat -c %d:%i "$lock" 2>/dev/null)" != "$(stat -L -c %d:%i "/dev/fd/$NETNS_LOCK_FD")" ]; then
     exec {NETNS_LOCK_FD}>&-
     return 1
   fi

@@ -3,13 +3,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/file.h>
@@ -176,11 +174,11 @@ void E2eSegment::destroy()
     created = false;
     if (lockFd < 0) // the names are a live run's, not ours
         return;
-    const bool gone = runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(toolNs)}) == 0
-                      && runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(simNs)}) == 0;
+    const bool toolGone = runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(toolNs)}) == 0;
+    const bool simGone = runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(simNs)}) == 0;
     // Namespaces that would not go stay claimed until this process ends; the
     // next run's stale removal takes them then.
-    if (gone)
+    if (toolGone && simGone)
         ::unlink(lockFile.constData());
     ::close(lockFd);
     lockFd = -1;
