@@ -16,13 +16,17 @@
 #include "settings/FenwaSettingDialog.h"
 #include "settings/FenwaSettingPages.h"
 #include "settings/OrbNetworkDialog.h"
+#include "link/FenwaTerminal.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QCloseEvent>
+#include <QEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtDebug>
 #include <memory>
@@ -30,7 +34,8 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      filter(new QLineEdit(this)), table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
+      filter(new QLineEdit(this)), table(new OrbTableView(this)), model(new FenwaDeviceModel(table)),
+      status(new FenwaLinkStatus(this, link.get())), panelScroll(new QScrollArea(this)),
       pages(new FenwaSettingPages(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
@@ -45,12 +50,26 @@ MainWindow::MainWindow(QWidget *parent)
     openAdapter(adapter);
     status->refresh(); // built before the link had an adapter
 
-    resize(1000, 700);
     networkButton->setText(translate("Network"));
     searchButton->setText(translate("Search"));
     rtpButton->setText(translate("RTP Multicast"));
     settingButton->setText(translate("Settings"));
-    showMaximized();
+    // A status bar spans the window: the line is not cut beside the buttons,
+    // and takes a second row rather than being cut when the window is narrow.
+    statusBar()->addWidget(status, 1);
+    statusBar()->installEventFilter(this);
+    panelScroll->setFrameShape(QFrame::NoFrame);
+    panelScroll->setWidgetResizable(true);
+    panelScroll->hide();
+    // Small enough for a laptop beside another window; the panel scrolls.
+    setMinimumSize(640, 480);
+    const QByteArray placed = OrbConfigure().windowGeometry();
+    if (placed.isEmpty() || !restoreGeometry(placed)) {
+        resize(1000, 700);
+        showMaximized();
+    } else {
+        show();
+    }
 
     table->setSortingEnabled(true);
     connect(networkButton, &QPushButton::clicked, this, &MainWindow::onClickNetworkButton);
@@ -60,6 +79,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::onClickTableHeaderView);
     connect(table, &QTableView::clicked, this, &MainWindow::onClickTableViewIndex);
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
+    connect(model, &FenwaDeviceModel::conflictsChanged, this,
+            [this] { status->setConflicts(model->sharingMac(), model->sharingIp()); });
     filter->setPlaceholderText(translate("Filter by name, MAC, IP address or version"));
     filter->setClearButtonEnabled(true);
     connect(filter, &QLineEdit::textChanged, model, &FenwaDeviceModel::setFilter);
@@ -92,16 +113,22 @@ void MainWindow::showPage(FenwaSettingWidget *widget)
 {
     if (page == widget)
         return;
-    if (page)
+    if (page) {
+        // Kept, hidden, for the next time its column is clicked.
+        panelScroll->takeWidget();
+        page->setParent(this);
         page->hide();
+    }
     page = widget;
-    layoutPanel();
     if (page) {
         // After the page's own slot has returned: a search hides the page.
         connect(page, &FenwaSettingWidget::searchRequested, this, &MainWindow::autoSearch,
                 Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+        panelScroll->setWidget(page);
         page->show();
     }
+    panelScroll->setVisible(page != nullptr);
+    layoutPanel();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
@@ -110,19 +137,29 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton};
     for (int i = 0; i < 4; ++i)
         buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
-    status->setGeometry(10 + 140 * 4, 10, std::max(0, width() - 20 - 140 * 4), 30);
-    filter->setGeometry(10, 48, std::min(420, std::max(0, width() - 20)), 26);
+    // The filter box above the table, where the buttons leave room.
+    filter->setGeometry(10 + 140 * 4, 12, std::max(0, std::min(420, width() - 20 - 140 * 4)), 26);
     layoutPanel();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A wrapped status line makes the bar taller: the panel moves up.
+    if (watched == statusBar() && event->type() == QEvent::Resize)
+        layoutPanel();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::layoutPanel()
 {
-    const int w = width(), h = height();
-    panel = QRect(0, h - 300, w, 300);
+    const int w = width(), h = height() - (statusBar()->isVisible() ? statusBar()->height() : 0);
+    // The panel gives up height before the table drops below a few rows;
+    // the page scrolls in what is left.
+    const int panelHeight = std::max(150, std::min(300, h - 50 - 150));
+    panel = QRect(0, h - panelHeight, w, panelHeight);
     // No empty band under the table while no page is shown.
-    table->setGeometry(0, 80, w, page ? h - 380 : h - 80);
-    if (page)
-        page->setGeometry(panel);
+    table->setGeometry(0, 50, w, page ? h - 50 - panelHeight : h - 50);
+    panelScroll->setGeometry(panel);
 }
 
 void MainWindow::search()
@@ -204,6 +241,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     ORB_LOG("window closing\n");
+    OrbConfigure().setWindowGeometry(saveGeometry());
     QMainWindow::closeEvent(event);
     // Without a parent the dialog would outlive the window and keep the
     // program (and its stream) running.
@@ -260,6 +298,8 @@ void MainWindow::onClickTableViewIndex(const QModelIndex &index)
             runTestSound(device);
         return;
     case FenwaSettingPages::KeepPage:
+        if (page && !page->followsTicks())
+            return;
         break;
     case FenwaSettingPages::HidePage:
         showPage(nullptr);
@@ -306,7 +346,8 @@ void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &tex
     QString why;
     std::unique_ptr<FenwaSettingDialog> dialog =
         column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link.get(), text, 1, &why)
-                                               : FenwaMacSettingDialog::make(this, link.get(), text, 1, &why);
+                                               : FenwaMacSettingDialog::make(this, link.get(), text, {device},
+                                                                             model->allDevices(), &why);
     if (!dialog) {
         showNotice(why);
         return;
@@ -331,12 +372,12 @@ void MainWindow::showNotice(const QString &text)
 
 void MainWindow::onSendCommand(FenwaSDK *, const char *text)
 {
-    const QByteArray line = QStringLiteral("send %1").arg(QString::fromUtf8(text)).toUtf8();
+    const QByteArray line = "send " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onSendCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }
 
 void MainWindow::onRecvCommand(FenwaSDK *, const char *text)
 {
-    const QByteArray line = QStringLiteral("recv %1").arg(QString::fromUtf8(text)).toUtf8();
+    const QByteArray line = "recv " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onRecvCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }

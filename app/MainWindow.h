@@ -19,9 +19,12 @@ class OrbTableView;
 class OrbToast;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 // The workbench's only top-level window: the terminal link, the device
-// table, and the panel under it where a settings page shows.
+// table, the panel under it where a settings page shows (scrolling when the
+// window is too small for the page), and the status bar with the link's
+// line. It comes back at the size and place it was closed at.
 //
 // Threads: everything runs on the interface thread except the two observer
 // calls, which come from the thread that issues commands (a batch's job
@@ -41,6 +44,8 @@ public:
     // Where the current settings page goes; while no page is shown the
     // table has that room too.
     QRect panelRect() const { return panel; }
+    // The page's scrolling frame, at panelRect() while a page is shown.
+    QScrollArea *panelArea() const { return panelScroll; }
     FenwaSettingWidget *currentPage() const { return page; }
     // Shows a page in the panel (nullptr empties it); the page shown before
     // is hidden and kept.
@@ -69,6 +74,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void openAdapter(const QPcapAdapter *adapter);
@@ -92,6 +98,7 @@ private:
     FenwaDeviceModel *model;
     FenwaLinkStatus *status;
     QRect panel;
+    QScrollArea *panelScroll;
     std::unique_ptr<FenwaSettingPages> pages;
     FenwaSettingWidget *page = nullptr;
     OrbToast *notice = nullptr;

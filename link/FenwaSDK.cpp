@@ -457,9 +457,15 @@ bool FenwaSDK::waitReplies(std::vector<FenwaReply *> *out, qint64 deadline)
 void FenwaSDK::tell(const FenwaReply *reply)
 {
     const QByteArray &text = reply->text;
-    qDebug("recv %s", text.constData());
+    qDebug("recv %s", FenwaTerminal::maskedText(text.constData()).constData());
     if (commandObserver)
         commandObserver->onRecvCommand(this, text.constData());
+}
+
+void FenwaSDK::setArpListener(FenwaArpListener *listener)
+{
+    QMutexLocker lock(&arpMutex);
+    arpListener = listener;
 }
 
 int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length)
@@ -483,7 +489,7 @@ int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *t
     const QByteArray sent(text, length); // texts need not end with a zero byte
     if (commandObserver)
         commandObserver->onSendCommand(this, sent.constData());
-    qDebug("send %s", sent.constData());
+    qDebug("send %s", FenwaTerminal::maskedText(sent.constData()).constData());
     return 0;
 }
 
@@ -494,8 +500,15 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
         return;
     if (hasAdapter && std::memcmp(eth.source, adapter.hardwareAddress, 6) == 0)
         return; // our own transmission
-    if (!isCommandFrame(packet->frame(), packet->length()))
+    if (!isCommandFrame(packet->frame(), packet->length())) {
+        QPcapArpBody arp;
+        if (hasAdapter && isArpReplyTo(packet->frame(), packet->length(), adapter.hardwareAddress, &arp)) {
+            QMutexLocker lock(&arpMutex);
+            if (arpListener)
+                arpListener->onArpReply(arp);
+        }
         return;
+    }
     if (!awaiting.load()) {
         countIgnored(); // nothing waits: not even worth parsing
         return;

@@ -178,6 +178,8 @@ QString FenwaSettingDialog::report(bool stopped) const
         lines << QString() << translate("Not done:") << notDone;
     if (more > 0)
         lines << translate("and %1 more").arg(more);
+    if (!note.isEmpty())
+        lines << QString() << note;
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -210,7 +212,7 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
     }
     if (quiet)
         return result;
-    if (!stopped && acceptedCount() == outcome.size()) {
+    if (!stopped && acceptedCount() == outcome.size() && note.isEmpty()) {
         showNotice(noticeOn, report(false));
         return result;
     }

@@ -72,6 +72,10 @@ public:
     // Stops the batch as closing the dialog does, without the report that
     // would follow: the window is going away.
     void stopWithoutReport();
+    // Lines the report adds whatever the outcome, such as the addresses a
+    // batch stepped over; with any, the report is a box even when every
+    // terminal accepted.
+    void setNote(const QStringList &lines) { note = lines; }
 
     const QVector<FenwaBatchResult> &results() const { return outcome; }
     int acceptedCount() const;
@@ -107,6 +111,7 @@ private:
     QVector<FenwaBatchResult> outcome;
     std::unique_ptr<FenwaBatch> linkBatch;
     QElapsedTimer sinceReport; // the job, or its workers one at a time
+    QStringList note;
     bool quiet = false;
 };
 

@@ -7,13 +7,16 @@
 #include "link/FenwaDevice.h"
 #include "table/FenwaDeviceModel.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
 FenwaSettingWidget::FenwaSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : OrbWidget(parent), sdk(sdk), model(model), currentLabel(new QLabel(this)), targetLabel(new QLabel(this))
 {
+    targetLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Ticks, a filter and a new search all change what "Set All" means.
     connect(model, &QAbstractItemModel::modelReset, this, &FenwaSettingWidget::showTargets);
     connect(model, &QAbstractItemModel::layoutChanged, this, &FenwaSettingWidget::showTargets);
@@ -116,9 +119,20 @@ bool FenwaSettingWidget::confirm(const QString &question, const QString &action)
     return box.clickedButton() == yes;
 }
 
+QCheckBox *FenwaSettingWidget::maskWithShowToggle(QLineEdit *edit)
+{
+    edit->setEchoMode(QLineEdit::Password);
+    auto *show = new QCheckBox(translate("Show"), this);
+    connect(show, &QCheckBox::toggled, edit,
+            [edit](bool on) { edit->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password); });
+    return show;
+}
+
 void FenwaSettingWidget::resizeEvent(QResizeEvent *event)
 {
     OrbWidget::resizeEvent(event);
-    currentLabel->setGeometry(10, 10, width() - 20, 20);
-    targetLabel->setGeometry(10, height() - 28, width() - 20, 20);
+    // Which terminal is current on the left, what "Set All" reaches on the
+    // right of the same line: no page's controls sit there.
+    currentLabel->setGeometry(10, 10, width() / 2 - 10, 20);
+    targetLabel->setGeometry(width() / 2, 10, width() / 2 - 10, 20);
 }

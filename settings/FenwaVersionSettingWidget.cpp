@@ -18,6 +18,7 @@ FenwaVersionSettingWidget::FenwaVersionSettingWidget(QWidget *parent, FenwaSDK *
       parallelLabel(new QLabel(translate("Uploads at once"), this)), parallel(new QSpinBox(this)),
       setButton(new QPushButton(translate("Set"), this)), setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(650, 190);
     parallel->setRange(1, FenwaFirmware::MOST_PARALLEL);
     parallel->setValue(FenwaFirmware::DEFAULT_PARALLEL);
     connect(selectButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickFirmwareButton);
@@ -53,7 +54,16 @@ void FenwaVersionSettingWidget::onClickSetButton(bool)
 void FenwaVersionSettingWidget::onClickSetAllButton(bool)
 {
     const int count = targetDevices().size();
-    offerSearch(runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }), count);
+    offerSearch(runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
+                    std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
+                    if (batch && d.size() > 1
+                        && !confirm(translate("Upgrade the firmware of %1 terminals? Each restarts once it has the file.")
+                                        .arg(d.size()),
+                                    translate("Upgrade")))
+                        return nullptr;
+                    return batch;
+                }),
+                count);
 }
 
 void FenwaVersionSettingWidget::offerSearch(int uploaded, int count)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "link/FenwaTerminal.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
@@ -17,6 +19,9 @@ class QTableView;
 // records it hides stay in the table (allDevices) with their ticks, but the
 // pages work on what is shown (shownDevices, checkedDevices). The last
 // column holds each terminal's last batch result until the next search.
+// Terminals that share a MAC or an address with another record are marked:
+// the MAC or IP cell coloured, a tooltip naming the others (worked out again
+// whenever the records change).
 //
 // The model holds one reference to every record in it: setDevices takes it
 // and the model drops it when the row goes; the caller keeps its own. It never changes a record's fields itself: in-cell edits
@@ -87,9 +92,15 @@ public:
     // Whether sort() orders the rows by this column.
     static bool isSortable(int column);
 
+    // How many rows share a MAC with another, and how many an address.
+    int sharingMac() const { return macShared; }
+    int sharingIp() const { return ipShared; }
+
 signals:
     // An edit of a Name or MAC cell was committed; the record is unchanged.
     void modifyData(const QModelIndex &index, const QVariant &value, int role);
+    // The counts of sharingMac() and sharingIp() may have changed.
+    void conflictsChanged();
 
 public slots:
     // Sets every row's check flag to the header box's current state.
@@ -101,11 +112,15 @@ private:
     void startOver();
     bool shows(const FenwaDevice *device) const;
     void pickRows();
+    void findConflicts();
+    QVariant conflictData(const FenwaDevice *device, int column, int role) const;
 
     QVector<FenwaDevice *> records; // every record, in the table's order
     QVector<FenwaDevice *> rows;    // the ones the filter shows
     QString filterText;
     QHash<const FenwaDevice *, QString> lastResults;
+    QHash<const FenwaDevice *, FenwaTerminal::Conflicts> conflicts;
+    int macShared = 0, ipShared = 0;
     FenwaDeviceModelDelegate *delegate;
     QCheckBoxHeaderView *header;
     QTableView *view;

@@ -17,8 +17,16 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 
-tag=fwc$$
-tool_ns=$tag-t sim_ns=$tag-s
+# Another run may have this pid in another pid namespace: the claim decides.
+tag=
+for _ in 1 2 3; do
+  tag=fwc$$-$RANDOM
+  netns_claim "$tag" "$tag-t" "$tag-s" && break
+  tag=
+done
+[ -n "$tag" ] || { echo "FAIL: cannot claim a test segment in $NETNS_LOCK_DIR"; exit 1; }
+# The interfaces live only inside the namespaces: their names cannot meet.
+tool_ns=$tag-t sim_ns=$tag-s tool_if=veth-fwc-t sim_if=veth-fwc-s
 work=$(mktemp -d)
 sim_pid=
 failures=0
@@ -26,12 +34,13 @@ checks=0
 
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  netns_segment_down "$tool_ns" "$sim_ns"
+  netns_segment_down "$tool_ns" "$sim_ns" && netns_release
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-netns_segment_up "$tool_ns" veth-$tag-t "$sim_ns" veth-$tag-s 192.168.7.2/24 || {
+netns_remove_stale
+netns_segment_up "$tool_ns" "$tool_if" "$sim_ns" "$sim_if" 192.168.7.2/24 || {
   echo "FAIL: cannot create the test namespaces"
   exit 1
 }
@@ -39,7 +48,7 @@ netns_segment_up "$tool_ns" veth-$tag-t "$sim_ns" veth-$tag-s 192.168.7.2/24 || 
 start_sim() { # extra simulator options
   [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null; }
   rm -f "$work/state.json" "$work/commands.log"
-  ip netns exec "$sim_ns" "$bin/fenwa-sim" --interface veth-$tag-s --count 5 --types VQ40,VQT40,XYZ9 \
+  ip netns exec "$sim_ns" "$bin/fenwa-sim" --interface "$sim_if" --count 5 --types VQ40,VQT40,XYZ9 \
     --base-ip 192.168.7.100 --state-file "$work/state.json" --command-log "$work/commands.log" "$@" \
     >"$work/sim.out" 2>&1 &
   sim_pid=$!
@@ -87,10 +96,26 @@ check "the simulator took the name; the unsupported terminal kept its own" \
   eval '[ "$(grep -o "Lobby" "$work/state.json" | wc -l)" -eq 4 ]'
 
 cli set-ip-static 192.168.7.254 192.168.7.1 255.255.255.0 8.8.8.8 8.8.4.4 --mac 02:fe:00:00:00:03 --mac 02:fe:00:00:00:01
-check "set-ip-static counts up in MAC order past broadcast, network and gateway" \
-  eval '[ $rc -eq 0 ] && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"newIp\":\"192.168.7.254\"" "$out" && has "\"newIp\":\"192.168.7.2\"" "$out"'
+check "set-ip-static counts up in MAC order past broadcast, network, gateway and this PC" \
+  eval '[ $rc -eq 0 ] && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"newIp\":\"192.168.7.254\"" "$out" && has "\"newIp\":\"192.168.7.3\"" "$out" && has "skipped 192.168.7.2: this PC" "$err"'
 check "the simulator holds both static addresses" \
-  eval 'has "\"ip\":\"192.168.7.254\"" "$(state)" && has "\"ip\":\"192.168.7.2\"" "$(state)"'
+  eval 'has "\"ip\":\"192.168.7.254\"" "$(state)" && has "\"ip\":\"192.168.7.3\"" "$(state)"'
+
+# A host that is no terminal holds .105 and answers ARP; terminals 4 and 5
+# hold .103 and .104.
+ip -n "$sim_ns" link add mv-$tag link veth-$tag-s type macvlan mode bridge
+ip -n "$sim_ns" addr add 192.168.7.105/24 dev mv-$tag
+ip -n "$sim_ns" link set mv-$tag up
+host_mac=$(ip -n "$sim_ns" -br link show mv-$tag | awk '{print $3}')
+cli set-ip-static 192.168.7.103 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:01 --mac 02:fe:00:00:00:02
+check "addresses held by terminals and by a host that answers ARP are skipped and named" \
+  eval '[ $rc -eq 0 ] && has "skipped 192.168.7.103: in use by Lobby \"1\" (02:fe:00:00:00:04)" "$err" \
+    && has "skipped 192.168.7.104: in use by" "$err" && has "answers ARP from $host_mac" "$(grep 192.168.7.105 <<<"$err")"'
+check "the two terminals hold the next two free addresses" \
+  eval '[ "$(grep -o "\"ip\":\"192.168.7.10[67]\"" <<<"$(state)" | sort -u | wc -l)" -eq 2 ] && [ "$(grep -c "\"ip\":\"192.168.7.10[3-7]\"" <<<"$(state | tr "}" "\n")")" -eq 4 ]'
+cli --no-probe set-ip-static 192.168.7.105 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:02
+check "--no-probe hands out what only the probe would have found" eval '[ $rc -eq 0 ] && has "\"newIp\":\"192.168.7.105\"" "$out"'
+ip -n "$sim_ns" link del mv-$tag
 
 cli set-ip-static 192.168.7.1 192.168.7.2 255.255.255.252 8.8.8.8 "" --all
 check "a range that does not fit the subnet sends nothing" \
@@ -128,6 +153,21 @@ check "a get-sip line is what set-sip takes" eval '[ $rc -eq 0 ]'
 cli set-name --mac 02:fe:00:00:00:03 -- -h
 check "after -- a name such as -h is a name, not a call for help" eval '[ $rc -eq 0 ] && has "\"name\":\"-h\"" "$(state)"'
 
+printf 'S3cret!\n' >"$work/pw"
+chmod 600 "$work/pw"
+cli set-account admin --password-file "$work/pw" --mac 02:fe:00:00:00:01
+check "--password-file: the file's first line is the password, no warning" \
+  eval '[ $rc -eq 0 ] && [ -z "$err" ] && has "$(printf "S3cret!" | md5sum | cut -c1-32)" "$(state)"'
+cli set-account admin --password-file - --mac 02:fe:00:00:00:02 <<<'Std1n'
+check "--password-file - reads standard input" eval '[ $rc -eq 0 ] && has "$(printf Std1n | md5sum | cut -c1-32)" "$(state)"'
+cli set-account admin 'Arg1!' --mac 02:fe:00:00:00:04
+check "a password given as an argument still works, with a warning" \
+  eval '[ $rc -eq 0 ] && has "warning: a password in the command line" "$err" && has "$(printf "Arg1!" | md5sum | cut -c1-32)" "$(state)"'
+printf '%s' '{"sip0":{"serverHost":"10.0.0.9","serverPort":"5060","account":"77","password":"fIle","displayName":""},"sip1":{"serverHost":"","serverPort":"","account":"","password":"","displayName":""}}' >"$work/sip.json"
+cli --verbose set-sip @"$work/sip.json" --mac 02:fe:00:00:00:04
+check "set-sip @FILE reads the JSON from the file; --verbose shows SIP passwords masked" \
+  eval '[ $rc -eq 0 ] && has "\"password\":\"fIle\"" "$(state)" && has "\"password\":\"***\"" "$err" && ! has "fIle" "$err" && ! has warning "$err"'
+
 cli --interface nosuch0 search
 check "an unknown interface is named in the error" eval '[ $rc -eq 2 ] && has "nosuch0" "$err"'
 
@@ -139,6 +179,12 @@ if as_nobody test -x "$bin/fenwa-cli"; then
 else
   echo "skipped: a user without capture permission cannot reach $bin (a private directory)"
 fi
+
+start_sim --mac-of 4:1
+cli search
+check "two terminals on one MAC are both listed, each naming the other, with a warning" \
+  eval 'lines 5 "$out" && [ "$(grep -c "\"linkMac\":\"02:fe:00:00:00:01\".*\"sameMac\":\[{\"name\":\"Terminal-00[14]\"" <<<"$out")" -eq 2 ] \
+    && has "2 terminals share a MAC" "$err"'
 
 # Two runs on one segment at once. B's reply (a refusal) arrives while A
 # waits for its own: taken by id alone it would be A's answer too.
@@ -163,7 +209,7 @@ cli reboot --mac 02:fe:00:00:00:01 --time 300
 check "no reply at all: nothing found, exit 1" eval '[ $rc -eq 1 ]'
 cli reboot --all --time 300
 check "a batch that reaches no terminal exits 1, naming the interface it searched" \
-  eval '[ $rc -eq 1 ] && has "no terminal" "$err" && has "veth-$tag-t" "$err"'
+  eval '[ $rc -eq 1 ] && has "no terminal" "$err" && has "$tool_if" "$err"'
 
 # Firmware over the terminals' web side: the second answers 500, the fourth
 # refuses the connection.
@@ -190,6 +236,19 @@ sleep 1
 cli search
 check "after the restart the terminals report the file's version" \
   eval '[ "$(grep -c "\"version\":\"3.1.0\"" <<<"$out")" -eq 2 ]'
+
+# Hostile web sides: the first drips its answers a byte a second, the second
+# answers without end, the third closes halfway through the upload.
+start_sim --web --web-fault drip:1 --web-fault endless:2 --web-fault close-upload:3
+started=$SECONDS
+cli --timeout 1500 firmware "$fw" --mac 02:fe:00:00:00:01 --mac 02:fe:00:00:00:02 --mac 02:fe:00:00:00:03
+kill -USR1 "$sim_pid" && sleep 0.2
+check "hostile web sides end within their deadlines with their reasons; a cut upload is not sent again" \
+  eval '[ $rc -eq 1 ] && [ $((SECONDS - started)) -le 12 ] \
+    && has "\"error\":\"not logged in: no complete answer within 3 s\"" "$out" \
+    && has "\"error\":\"not logged in: the reply body is longer than 64 KiB\"" "$out" \
+    && has "\"error\":\"logged in; upload failed: connection closed after " "$out" \
+    && [ "$(state | grep -o "\"uploadsCut\":[1-9][0-9]*")" = "\"uploadsCut\":1" ]'
 
 echo "$((checks - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

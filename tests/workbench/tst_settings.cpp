@@ -23,7 +23,8 @@
 #include <cstring>
 
 namespace {
-// Answers the n-th command with script[n]: a result text, or "" for silence.
+// Answers the n-th command with script[n]: a result text, maybe followed by
+// the reply's further members ("success,\"sip0\":{...}"), or "" for silence.
 // A copy of a command sent again gets the answer its first did.
 class ScriptedTerminals : public FenwaCommandObserver
 {
@@ -41,9 +42,11 @@ public:
         const QString answer = answers.value(id);
         if (answer.isEmpty())
             return;
-        sdk->onPcapPacket(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp,
-                                     QStringLiteral("{\"id\":%1,\"result\":\"%2\"}").arg(id).arg(answer).toUtf8())
-                              .get());
+        const int comma = answer.indexOf(QLatin1Char(','));
+        const QString reply = QStringLiteral("{\"id\":%1,\"result\":\"%2\"%3}")
+                                  .arg(id)
+                                  .arg(answer.left(comma < 0 ? answer.size() : comma), comma < 0 ? QString() : answer.mid(comma));
+        sdk->onPcapPacket(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, reply.toUtf8()).get());
     }
     void onRecvCommand(FenwaSDK *, const char *) override {}
 };
@@ -93,8 +96,8 @@ private slots:
     void stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked();
     void failedCheckShowsItsNoticeAndSendsNothing_data();
     void failedCheckShowsItsNoticeAndSendsNothing();
-    void rebootAllAsksOnceNamingTheCount_data();
-    void rebootAllAsksOnceNamingTheCount();
+    void destructiveWorkAsksFirst_data();
+    void destructiveWorkAsksFirst();
     void failedReadCannotWipeATerminal_data();
     void failedReadCannotWipeATerminal();
 
@@ -218,54 +221,87 @@ void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
     QVERIFY2(shown && shown->text().contains(notice), qPrintable(shown ? shown->text() : QString()));
 }
 
-void SettingsTest::rebootAllAsksOnceNamingTheCount_data()
+void SettingsTest::destructiveWorkAsksFirst_data()
 {
+    QTest::addColumn<int>("action"); // reboot all, restore one, firmware to all
     QTest::addColumn<bool>("accept");
-    QTest::newRow("declined: nothing sent") << false;
-    QTest::newRow("accepted: one reboot per terminal") << true;
+    QTest::addColumn<QString>("question");
+    const QString reboot = QStringLiteral("Reboot 5 terminals?");
+    const QString restore = QStringLiteral("Restore the factory settings of T1 (02:fe:00:00:00:01)?");
+    QTest::newRow("reboot all declined: nothing sent") << 0 << false << reboot;
+    QTest::newRow("reboot all accepted: one reboot per terminal") << 0 << true << reboot;
+    QTest::newRow("one factory reset declined") << 1 << false << restore;
+    QTest::newRow("one factory reset accepted") << 1 << true << restore;
+    QTest::newRow("firmware to every terminal declined")
+        << 2 << false << QStringLiteral("Upgrade the firmware of 5 terminals? Each restarts once it has the file.");
 }
 
-void SettingsTest::rebootAllAsksOnceNamingTheCount()
+void SettingsTest::destructiveWorkAsksFirst()
 {
+    QFETCH(int, action);
     QFETCH(bool, accept);
+    QFETCH(QString, question);
+    const bool restoreOne = action == 1;
     FenwaTestSettingWidget page(window, sdk, model);
-    std::unique_ptr<QString> question(answerNextModal(accept));
-    page.onClickRebootSetAllButton(false);
-    QCOMPARE(*question, QStringLiteral("Reboot 5 terminals?"));
-    QCOMPARE(terminals.sent.size(), accept ? 5 : 0);
+    page.setDevice(model->deviceAt(0));
+    FenwaVersionSettingWidget firmware(window, sdk, model);
+    firmware.pathEdit()->setText(QStringLiteral(FENWA_SOURCE_DIR "/README.md"));
+    std::unique_ptr<QString> asked(answerNextModal(accept));
+    if (action == 2)
+        firmware.onClickSetAllButton(false);
+    else if (restoreOne)
+        page.onClickRestoreSetButton(false);
+    else
+        page.onClickRebootSetAllButton(false);
+    QCOMPARE(*asked, question);
+    QCOMPARE(terminals.sent.size(), accept ? (restoreOne ? 1 : 5) : 0);
     for (const QByteArray &text : terminals.sent)
-        QVERIFY(text.contains("\"method\":\"reboot\""));
+        QVERIFY(text.contains(restoreOne ? "\"method\":\"ResetDefault\"" : "\"method\":\"reboot\""));
 }
 
 void SettingsTest::failedReadCannotWipeATerminal_data()
 {
     QTest::addColumn<bool>("sip");
-    QTest::addColumn<QString>("readAnswer"); // "": no answer
+    QTest::addColumn<QString>("readAnswer"); // "": no answer; "stop": no answer, the operator stops
     QTest::newRow("SIP read unanswered") << true << "";
     QTest::newRow("SIP read refused") << true << "busy";
+    QTest::newRow("SIP read stopped") << true << "stop";
     QTest::newRow("RTP read unanswered") << false << "";
     QTest::newRow("RTP read refused") << false << "busy";
 }
 
 void SettingsTest::failedReadCannotWipeATerminal()
 {
+    // The fields hold every value of the first terminal when the read of the
+    // second one fails: "Set" must not take them for the second one's.
     QFETCH(bool, sip);
     QFETCH(QString, readAnswer);
-    sdk->setReplyTimeout(200);
-    terminals.script = QStringList{readAnswer};
+    QString first = QStringLiteral("success");
+    for (int i = 0; i < (sip ? 2 : FENWA_RTP_CHANNELS); ++i)
+        first += sip ? QStringLiteral(",\"sip%1\":{\"serverHost\":\"pbx\",\"serverPort\":\"5060\",\"account\":\"10%1\","
+                                      "\"password\":\"pw\",\"displayName\":\"Desk\"}").arg(i)
+                     : QStringLiteral(",\"rtp%1\":{\"enable\":1,\"rtpIP\":\"239.1.1.%1\",\"rtpPort\":6000}").arg(i);
+    const bool stop = readAnswer == QLatin1String("stop");
+    terminals.script = QStringList{first, stop ? QString() : readAnswer};
+    sdk->setReplyTimeout(stop ? -1 : 200);
     std::unique_ptr<FenwaReadSettingWidget> page;
     if (sip)
         page.reset(new FenwaSipSettingWidget(window, sdk, model));
     else
         page.reset(new FenwaRtpSettingWidget(window, sdk, model));
     page->setDevice(model->deviceAt(0));
-    QCOMPARE(terminals.sent.size(), 1);
     for (QLineEdit *e : page->fields())
-        QVERIFY(e->text().isEmpty());
+        QVERIFY(!e->text().isEmpty());
+    if (stop)
+        QTimer::singleShot(300, [] { QApplication::activeModalWidget()->close(); });
+    page->setDevice(model->deviceAt(1));
+    QCOMPARE(terminals.sent.size(), 2);
     for (QPushButton *b : page->findChildren<QPushButton *>())
         if (b->text() == QLatin1String("Set"))
             b->click();
-    QCOMPARE(terminals.sent.size(), 1); // nothing written that was never read
+    QCOMPARE(terminals.sent.size(), 2); // nothing written that was never read
+    for (QLineEdit *e : page->fields())
+        QVERIFY(e->text().isEmpty());
     QVERIFY(page->findChild<OrbToastView *>()->text().contains(QStringLiteral("Nothing was read")));
 }
 

@@ -2,6 +2,7 @@
 #include "CliCommands.h"
 
 #include "CliOptions.h"
+#include "link/FenwaAddressProbe.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaFirmware.h"
 #include "link/FenwaSDK.h"
@@ -39,24 +40,11 @@ bool fitsCommand(int length, const char *what, QString *error)
     return length >= 0;
 }
 
-cJSON *sipJson(const SipSettings &s)
+// A setting as get-sip and get-rtp print it: its one JSON form.
+cJSON *formJson(const QByteArray &text)
 {
-    cJSON *o = cJSON_CreateObject();
-    addText(o, "serverHost", s.serverHost);
-    addText(o, "serverPort", s.serverPort);
-    addText(o, "account", s.account);
-    addText(o, "password", s.password);
-    addText(o, "displayName", s.displayName);
-    return o;
-}
-
-cJSON *rtpJson(const RtpSettings &r)
-{
-    cJSON *o = cJSON_CreateObject();
-    cJSON_AddNumberToObject(o, "enable", r.enable);
-    addText(o, "rtpIP", r.rtpIP);
-    cJSON_AddNumberToObject(o, "rtpPort", r.rtpPort);
-    return o;
+    cJSON *item = cJSON_Parse(text.constData());
+    return item ? item : cJSON_CreateNull();
 }
 
 // One request for every target, nothing to write back, nothing to print.
@@ -97,9 +85,8 @@ CliPlan setName(const QStringList &a, int count, QString *error)
     };
 }
 
-CliPlan setMac(const QStringList &a, int count, QString *error)
+CliPlan macPlan(const QStringList &macs)
 {
-    const QStringList macs = macValues(a[0], count, error);
     if (macs.isEmpty())
         return {};
     return [macs](int i) {
@@ -109,6 +96,16 @@ CliPlan setMac(const QStringList &a, int count, QString *error)
                                macAccepted(d, mac);
                        }};
     };
+}
+
+CliPlan setMac(const QStringList &a, int count, QString *error)
+{
+    return macPlan(macValues(a[0], count, error));
+}
+
+CliPlan setMacOnSite(const QStringList &a, const CliSite &site, QString *error)
+{
+    return macPlan(macValues(a[0], site.targets, site.found, error));
 }
 
 CliPlan setIpDhcp(const QStringList &, int, QString *)
@@ -121,9 +118,8 @@ CliPlan setIpDhcp(const QStringList &, int, QString *)
     };
 }
 
-CliPlan setIpStatic(const QStringList &a, int count, QString *error)
+CliPlan staticPlan(const QList<IpConfig> &configs)
 {
-    const QList<IpConfig> configs = staticIpValues({a[0], a[1], a[2], a[3], a[4]}, count, error);
     if (configs.isEmpty())
         return {};
     return [configs](int i) {
@@ -135,6 +131,26 @@ CliPlan setIpStatic(const QStringList &a, int count, QString *error)
                                staticIpAccepted(d, c);
                        }};
     };
+}
+
+CliPlan setIpStatic(const QStringList &a, int count, QString *error)
+{
+    return staticPlan(staticIpValues({a[0], a[1], a[2], a[3], a[4]}, count, error));
+}
+
+CliPlan setIpStaticOnSite(const QStringList &a, const CliSite &site, QString *error)
+{
+    QStringList macs;
+    for (const FenwaDevice *d : site.targets)
+        macs << linkMacText(d);
+    FenwaAddressProbe probe(site.sdk);
+    QList<SkippedAddress> skipped;
+    const QList<IpConfig> configs =
+        probedStaticIpValues(site.probe ? &probe : nullptr, {a[0], a[1], a[2], a[3], a[4]}, macs,
+                             addressHolders(site.found, thisPcAddresses(site.sdk->currentAdapter())), &skipped, error);
+    for (const SkippedAddress &s : skipped)
+        *site.notes << QStringLiteral("skipped %1: %2").arg(s.ip, s.why);
+    return staticPlan(configs);
 }
 
 CliPlan setAccount(const QStringList &a, int, QString *error)
@@ -161,8 +177,8 @@ CliPlan getSip(const QStringList &, int, QString *)
                            SipSettings sip0, sip1;
                            if (reply)
                                FenwaRequest::readSip(*reply, &sip0, &sip1);
-                           cJSON_AddItemToObject(out, "sip0", sipJson(sip0));
-                           cJSON_AddItemToObject(out, "sip1", sipJson(sip1));
+                           cJSON_AddItemToObject(out, "sip0", formJson(sip0.toJson()));
+                           cJSON_AddItemToObject(out, "sip1", formJson(sip1.toJson()));
                        }};
     };
 }
@@ -191,7 +207,7 @@ CliPlan getRtp(const QStringList &, int, QString *)
                                FenwaRequest::readRtp(*reply, channels, FENWA_RTP_CHANNELS);
                            for (int i = 0; i < FENWA_RTP_CHANNELS; ++i)
                                cJSON_AddItemToObject(out, QStringLiteral("rtp%1").arg(i).toLatin1().constData(),
-                                                     rtpJson(channels[i]));
+                                                     formJson(channels[i].toJson()));
                        }};
     };
 }
@@ -260,12 +276,15 @@ const CliCommand kCommands[] = {
     {"search", "", 0, nullptr, "lists every terminal that answers, one JSON line each (--csv: CSV with a header)",
      "fenwa-cli search --csv"},
     {"set-name", "NAME", 1, setName, "names the targets", "fenwa-cli set-name \"Hall A\" --mac 02:fe:00:00:00:01"},
-    {"set-mac", "MAC", 1, setMac, "gives the first target MAC, each further one the next MAC up",
-     "fenwa-cli set-mac 02:fe:00:00:01:00 --all"},
+    {"set-mac", "MAC", 1, setMac,
+     "gives the first target MAC, each further one the next MAC up; refused when one is another terminal's MAC",
+     "fenwa-cli set-mac 02:fe:00:00:01:00 --all", FenwaSDK::REPLY_TIMEOUT_MS, setMacOnSite},
     {"set-ip-dhcp", "", 0, setIpDhcp, "lets the targets take their address from DHCP", "fenwa-cli set-ip-dhcp --all"},
     {"set-ip-static", "IP GATEWAY NETMASK DNS1 DNS2", 5, setIpStatic,
-     "a static address; further targets get the next free ones of the subnet (DNS2 may be \"\")",
-     "fenwa-cli set-ip-static 192.168.1.200 192.168.1.1 255.255.255.0 192.168.1.1 \"\" --all"},
+     "a static address; further targets get the next free ones of the subnet (DNS2 may be \"\"):\n"
+     "never this PC's, another terminal's or one that answers an ARP probe (--no-probe: no probe)",
+     "fenwa-cli set-ip-static 192.168.1.200 192.168.1.1 255.255.255.0 192.168.1.1 \"\" --all",
+     FenwaSDK::REPLY_TIMEOUT_MS, setIpStaticOnSite},
     {"set-account", "ACCOUNT PASSWORD", 2, setAccount, "the web account; the password goes out as its MD5 digest",
      "fenwa-cli set-account admin 'n3w pass' --all"},
     {"reset-default", "", 0, plain<&FenwaRequest::resetDefault>, "restores the factory settings",
@@ -300,7 +319,7 @@ const CliCommand kCommands[] = {
     {"firmware", "FILE", 1, firmware,
      "logs in to each target's web side with the account it reported and uploads FILE, several targets at\n"
      "once (--parallel N, default 4)",
-     "fenwa-cli firmware fw-2.5.0.bin --all --parallel 8", 10000, true},
+     "fenwa-cli firmware fw-2.5.0.bin --all --parallel 8", 10000, nullptr, true},
 };
 
 } // namespace

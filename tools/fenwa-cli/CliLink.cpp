@@ -88,7 +88,7 @@ QString deviceField(const FenwaDevice *d, const char *key)
 
 } // namespace
 
-QByteArray deviceJsonLine(const FenwaDevice *d)
+QByteArray deviceJsonLine(const FenwaDevice *d, const FenwaTerminal::Conflicts &conflicts)
 {
     cJSON *o = cJSON_CreateObject();
     for (const RecordField &f : kRecordFields)
@@ -97,6 +97,25 @@ QByteArray deviceJsonLine(const FenwaDevice *d)
     for (auto it = d->extras.constBegin(); it != d->extras.constEnd(); ++it)
         addText(extras, it.key().toUtf8().constData(), it.value());
     cJSON_AddItemToObject(o, "extras", extras);
+    if (!conflicts.isEmpty()) {
+        // Terminals on one MAC differ by identity, terminals on one address by MAC.
+        cJSON *c = cJSON_AddObjectToObject(o, "conflicts");
+        const struct {
+            const char *key, *by;
+            const QList<const FenwaDevice *> &others;
+        } lists[] = {{"sameMac", "uid", conflicts.sameMac}, {"sameIp", "mac", conflicts.sameIp}};
+        for (const auto &list : lists) {
+            if (list.others.isEmpty())
+                continue;
+            cJSON *array = cJSON_AddArrayToObject(c, list.key);
+            for (const FenwaDevice *other : list.others) {
+                cJSON *item = cJSON_CreateObject();
+                addText(item, "name", other->name);
+                addText(item, list.by, deviceField(other, list.by));
+                cJSON_AddItemToArray(array, item);
+            }
+        }
+    }
     return printJson(o);
 }
 
@@ -157,12 +176,22 @@ QByteArray targetLine(const FenwaDevice *d, bool ok, const QString &failure, cJS
     return printJson(o);
 }
 
-void printSearch(const QList<FenwaDevice *> &devices, bool csv, QTextStream &out)
+// The search's lines, each terminal that shares a MAC or an address marked,
+// and a warning on err when any does.
+void printSearch(const QList<FenwaDevice *> &devices, bool csv, QTextStream &out, QTextStream &err)
 {
+    const QHash<const FenwaDevice *, FenwaTerminal::Conflicts> conflicts = FenwaTerminal::conflictsOf(devices);
+    int sharingMac = 0, sharingIp = 0;
+    FenwaTerminal::countConflicts(conflicts, &sharingMac, &sharingIp);
+    if (sharingMac > 0)
+        err << "fenwa-cli: warning: " << sharingMac
+            << " terminals share a MAC with another: a command to one reaches them all\n";
+    if (sharingIp > 0)
+        err << "fenwa-cli: warning: " << sharingIp << " terminals report an address another terminal reports\n";
     if (csv)
         out << csvHeader() << '\n';
     for (FenwaDevice *d : devices)
-        out << (csv ? deviceCsvLine(d) : QString::fromUtf8(deviceJsonLine(d))) << '\n';
+        out << (csv ? deviceCsvLine(d) : QString::fromUtf8(deviceJsonLine(d, conflicts.value(d)))) << '\n';
     out.flush();
 }
 
@@ -246,15 +275,57 @@ int runOverWeb(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliRequ
 
 } // namespace
 
-int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStream &err)
+namespace {
+
+// The command on every target of the search's terminals; the exit status.
+int runOnTargets(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> &devices, const QString &where,
+                 QTextStream &out, QTextStream &err)
 {
     const CliCommand *command = findCliCommand(r.command);
+    int status = 0;
+    QStringList missing;
+    const QList<FenwaDevice *> targets = pickTargets(devices, r, &missing);
+    for (const QString &mac : missing) {
+        cJSON *o = cJSON_CreateObject();
+        addText(o, "mac", mac);
+        cJSON_AddNumberToObject(o, "result", -1);
+        addText(o, "error", QStringLiteral("not found by the search"));
+        out << QString::fromUtf8(printJson(o)) << '\n';
+        status = 1;
+    }
+    // Every value is derived before the first command: a batch that cannot
+    // be handed out whole sends nothing.
+    QString refusal;
+    QStringList notes;
+    const CliSite site{sdk, targets, devices, !r.noProbe, &notes};
+    const CliPlan plan = targets.isEmpty()       ? CliPlan()
+                         : command->planOnSite ? command->planOnSite(r.args, site, &refusal)
+                                               : command->plan(r.args, targets.size(), &refusal);
+    for (const QString &note : notes)
+        err << "fenwa-cli: " << r.command << ": " << note << "\n";
+    if (targets.isEmpty()) {
+        if (r.all && !devices.isEmpty())
+            err << "fenwa-cli: no terminal of a supported type answered the search on " << where << "\n";
+        return 1;
+    }
+    if (!plan) {
+        err << "fenwa-cli: " << r.command << ": " << refusal << "\n";
+        return 1;
+    }
+    const int failed = command->overWeb ? runOverWeb(sdk, targets, r, out) : runOnLink(sdk, targets, plan, out);
+    return failed > 0 ? 1 : status;
+}
+
+} // namespace
+
+int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStream &err)
+{
     if (r.timeoutMs >= 0) // parseCli has put the command's default in
         sdk->setReplyTimeout(r.timeoutMs);
     QList<FenwaDevice *> devices;
     FenwaSearchReport report;
     sdk->search(&devices, r.searchMs, &report);
-    FenwaTerminal::keepOnePerMac(&devices);
+    FenwaTerminal::keepOnePerTerminal(&devices);
     // Silence has many causes; the interface asked is the first to check.
     const QString where = QString::fromLocal8Bit(sdk->currentAdapter() ? sdk->currentAdapter()->name : "no interface");
     if (devices.isEmpty())
@@ -263,36 +334,11 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         err << "fenwa-cli: " << report.repeatOnly << " of " << devices.size()
             << " terminals answered only a repeat of the search frame (frames lost, or slow terminals, on " << where
             << ")\n";
-
     int status = 0;
-    if (r.command == QLatin1String("search")) {
-        printSearch(devices, r.csv, out);
-    } else {
-        QStringList missing;
-        const QList<FenwaDevice *> targets = pickTargets(devices, r, &missing);
-        for (const QString &mac : missing) {
-            cJSON *o = cJSON_CreateObject();
-            addText(o, "mac", mac);
-            cJSON_AddNumberToObject(o, "result", -1);
-            addText(o, "error", QStringLiteral("not found by the search"));
-            out << QString::fromUtf8(printJson(o)) << '\n';
-            status = 1;
-        }
-        // Every value is derived before the first command: a batch that
-        // cannot be handed out whole sends nothing.
-        QString refusal;
-        const CliPlan plan = targets.isEmpty() ? CliPlan() : command->plan(r.args, targets.size(), &refusal);
-        if (targets.isEmpty()) {
-            if (r.all && !devices.isEmpty())
-                err << "fenwa-cli: no terminal of a supported type answered the search on " << where << "\n";
-            status = 1;
-        } else if (!plan) {
-            err << "fenwa-cli: " << r.command << ": " << refusal << "\n";
-            status = 1;
-        } else if ((command->overWeb ? runOverWeb(sdk, targets, r, out) : runOnLink(sdk, targets, plan, out)) > 0) {
-            status = 1;
-        }
-    }
+    if (r.command == QLatin1String("search"))
+        printSearch(devices, r.csv, out, err);
+    else
+        status = runOnTargets(sdk, r, devices, where, out, err);
     err.flush();
     for (FenwaDevice *d : devices)
         d->release();

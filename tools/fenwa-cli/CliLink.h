@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "link/FenwaTerminal.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,8 +12,10 @@ class FenwaDevice;
 class FenwaSDK;
 
 // One terminal as a JSON object on one line: the texts it reported, the link
-// addresses commands go to, and every other reply item under "extras".
-QByteArray deviceJsonLine(const FenwaDevice *device);
+// addresses commands go to, every other reply item under "extras", and,
+// when it has any, its conflicts: "conflicts":{"sameMac":[{"name","uid"}],
+// "sameIp":[{"name","mac"}]} naming the other terminals.
+QByteArray deviceJsonLine(const FenwaDevice *device, const FenwaTerminal::Conflicts &conflicts = {});
 QString csvHeader();
 QString deviceCsvLine(const FenwaDevice *device);
 

@@ -4,13 +4,92 @@
 #include "link/FenwaFirmware.h"
 #include "link/FenwaTerminal.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QVector>
-#include <algorithm>
 #include <cJSON.h>
-#include <cmath>
 #include <cstring>
 
 namespace {
+// The most a password file or a JSON file may hold: a command text is at
+// most 1023 bytes, so anything much longer is the wrong file.
+constexpr qint64 kPasswordFileMax = 4096;
+constexpr qint64 kJsonFileMax = 65536;
+
+// The bytes of a file, or of standard input for "-", up to limit.
+bool readArgumentFile(const QString &path, qint64 limit, QByteArray *out, QString *error)
+{
+    QFile file(path);
+    const bool standardInput = path == QLatin1String("-");
+    const QString name = standardInput ? QStringLiteral("standard input") : path;
+    if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly))) {
+        *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    *out = file.read(limit + 1);
+    if (out->size() > limit) {
+        *error = QStringLiteral("%1 holds more than %2 bytes").arg(name).arg(limit);
+        return false;
+    }
+    return true;
+}
+
+// Puts the password file's first line in at the PASSWORD argument, reads
+// JSON arguments written @FILE or "-", and warns of secrets that stand in
+// the command line, where every local user can read them (ps, /proc).
+bool resolveArguments(const CliCommand &c, CliRequest *r, QString *error)
+{
+    const QStringList names = QString::fromLatin1(c.argHelp).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const int passwordAt = names.indexOf(QStringLiteral("PASSWORD"));
+    int readers = r->passwordFile == QLatin1String("-") ? 1 : 0;
+    for (int i = 0; i < r->args.size() && i < names.size(); ++i)
+        readers += names[i] == QLatin1String("JSON") && r->args[i] == QLatin1String("-") ? 1 : 0;
+    if (readers > 1) {
+        *error = QStringLiteral("standard input can stand for one argument only");
+        return false;
+    }
+    if (!r->passwordFile.isEmpty()) {
+        if (passwordAt < 0 || r->args.size() != c.argCount - 1) {
+            *error = passwordAt < 0 ? QStringLiteral("--password-file goes with a command that takes a PASSWORD")
+                                    : QStringLiteral("give the password once: as an argument or with --password-file");
+            return false;
+        }
+        QByteArray bytes;
+        if (!readArgumentFile(r->passwordFile, kPasswordFileMax, &bytes, error))
+            return false;
+        QByteArray line = bytes.left(bytes.indexOf('\n'));
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty()) {
+            *error = QStringLiteral("no password in %1").arg(r->passwordFile);
+            return false;
+        }
+        r->args.insert(passwordAt, QString::fromUtf8(line));
+        if (r->passwordFile != QLatin1String("-") && QFileInfo(r->passwordFile).permission(QFileDevice::ReadOther))
+            r->warnings << QStringLiteral("every user of this computer may read %1").arg(r->passwordFile);
+    } else if (passwordAt >= 0 && r->args.size() == c.argCount) {
+        r->warnings << QStringLiteral("a password in the command line can be read by every local user (ps, /proc): "
+                                      "--password-file FILE (or - for standard input) keeps it out");
+    }
+    static const QRegularExpression password(QStringLiteral("\"password\"\\s*:\\s*\"[^\"]"));
+    for (int i = 0; i < r->args.size() && i < names.size(); ++i) {
+        if (names[i] != QLatin1String("JSON"))
+            continue;
+        QString &arg = r->args[i];
+        if (arg == QLatin1String("-") || arg.startsWith(QLatin1Char('@'))) {
+            QByteArray bytes;
+            if (!readArgumentFile(arg == QLatin1String("-") ? arg : arg.mid(1), kJsonFileMax, &bytes, error))
+                return false;
+            arg = QString::fromUtf8(bytes);
+        } else if (arg.contains(password)) {
+            r->warnings << QStringLiteral("a password in the command line can be read by every local user (ps, "
+                                          "/proc): @FILE (or - for standard input) keeps it out");
+        }
+    }
+    return true;
+}
+
 bool parseInt(const QString &text, int *value)
 {
     bool ok = false;
@@ -72,6 +151,10 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
                              .arg(text);
                 ok = false;
             }
+        } else if (option && a == QLatin1String("--password-file")) {
+            ok = value(a, &r.passwordFile);
+        } else if (option && a == QLatin1String("--no-probe")) {
+            r.noProbe = true;
         } else if (option && a == QLatin1String("--csv")) {
             r.csv = true;
         } else if (option && a == QLatin1String("--all")) {
@@ -111,6 +194,8 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("unknown command \"%1\"").arg(r.command);
         return false;
     }
+    if (!resolveArguments(*c, &r, error))
+        return false;
     if (r.args.size() != c->argCount) {
         *error = c->argCount ? QStringLiteral("%1 takes %2").arg(r.command, QLatin1String(c->argHelp))
                              : QStringLiteral("%1 takes no arguments").arg(r.command);
@@ -168,11 +253,15 @@ QString cliUsage()
         "  --timeout MS           how long a terminal may stay silent (default %1)\n"
         "  --parallel N           firmware: uploads at once (default 4, at most 32)\n"
         "  --mac MAC              a target, repeatable; --all: every terminal of a supported type (VQ40, VQT40)\n"
-        "  -v, --verbose          every text sent and every reply taken, on stderr\n"
+        "  --password-file FILE   the PASSWORD argument from the first line of FILE (- for standard input):\n"
+        "                         out of the command line, which every local user can read\n"
+        "  --no-probe             set-ip-static: hand out addresses without asking the segment (ARP) first\n"
+        "  -v, --verbose          every text sent and every reply taken, on stderr (SIP passwords as ***)\n"
         "  -h, --help             this text\n"
         "  --                     ends the options: what follows is the command and its arguments\n"
         "Every command but search first searches, then addresses its targets in MAC order and prints one\n"
         "JSON line per target with its MAC and result (0 or -1). Arguments are checked before the search.\n"
+        "A JSON argument written @FILE is read from FILE, - from standard input.\n"
         "commands:\n").arg(timeouts);
     for (const CliCommand &c : QVector<CliCommand>(commands, commands + count)) {
         const QString summary = QString::fromUtf8(c.summary).replace(QLatin1Char('\n'), QLatin1String("\n      "));
@@ -209,108 +298,25 @@ const cJSON *exactItem(const cJSON *object, const char *key, const QString &wher
         if (item->string == nullptr || std::strcmp(item->string, key) != 0)
             continue;
         if (found) {
-            *error = QStringLiteral("%1: \"%2\" is given twice").arg(where, QLatin1String(key));
+            *error = QStringLiteral("%1: %2 is given twice").arg(where, QLatin1String(key));
             return nullptr;
         }
         found = item;
     }
     if (!found)
-        *error = QStringLiteral("%1: \"%2\" is missing").arg(where, QLatin1String(key));
+        *error = QStringLiteral("%1: %2 is missing").arg(where, QLatin1String(key));
     return found;
 }
 
-// Every key of object is one of keys: a misspelt field must not go unnoticed.
-bool onlyKeys(const cJSON *object, std::initializer_list<const char *> keys, const QString &where, QString *error)
+// A form read from an operator's text: refused unless it is exactly the form.
+template <typename Form>
+bool formFromObject(const cJSON *object, Form *out, const QString &where, QString *error)
 {
-    for (const cJSON *item = object->child; item; item = item->next) {
-        const bool known = std::any_of(keys.begin(), keys.end(), [item](const char *k) {
-            return item->string && std::strcmp(item->string, k) == 0;
-        });
-        if (!known) {
-            *error = QStringLiteral("%1: unknown field \"%2\"").arg(where, QString::fromUtf8(item->string));
-            return false;
-        }
-    }
-    return true;
-}
-
-// A JSON number that is a whole number from low to high.
-bool wholeNumber(const cJSON *item, double low, double high, int *out)
-{
-    if (!cJSON_IsNumber(item) || item->valuedouble != std::trunc(item->valuedouble) || item->valuedouble < low
-        || item->valuedouble > high)
-        return false;
-    *out = int(item->valuedouble);
-    return true;
-}
-
-bool sipFromObject(const cJSON *object, SipSettings *out, const QString &where, QString *error)
-{
-    if (!cJSON_IsObject(object)) {
-        *error = QStringLiteral("%1 must be a JSON object").arg(where);
-        return false;
-    }
-    if (!onlyKeys(object, {"serverHost", "serverPort", "account", "password", "displayName"}, where, error))
-        return false;
-    struct Field {
-        const char *key;
-        QString SipSettings::*value;
-    };
-    static const Field fields[] = {{"serverHost", &SipSettings::serverHost},
-                                   {"serverPort", &SipSettings::serverPort},
-                                   {"account", &SipSettings::account},
-                                   {"password", &SipSettings::password},
-                                   {"displayName", &SipSettings::displayName}};
-    for (const Field &f : fields) {
-        const cJSON *item = exactItem(object, f.key, where, error);
-        if (!item)
-            return false;
-        int port = 0;
-        // serverPort is a text on the wire; a script may give a number.
-        if (cJSON_IsString(item)) {
-            out->*f.value = QString::fromUtf8(item->valuestring);
-        } else if (f.value == &SipSettings::serverPort && wholeNumber(item, 0, 65535, &port)) {
-            out->serverPort = QString::number(port);
-        } else {
-            *error = QStringLiteral("%1: \"%2\" must be a text%3")
-                         .arg(where, QLatin1String(f.key),
-                              f.value == &SipSettings::serverPort ? QStringLiteral(" or a port number 0 to 65535")
-                                                                  : QString());
-            return false;
-        }
-    }
-    return true;
-}
-
-bool rtpFromObject(const cJSON *object, RtpSettings *out, const QString &where, QString *error)
-{
-    if (!cJSON_IsObject(object)) {
-        *error = QStringLiteral("%1 must be a JSON object").arg(where);
-        return false;
-    }
-    if (!onlyKeys(object, {"enable", "rtpIP", "rtpPort"}, where, error))
-        return false;
-    const cJSON *enable = exactItem(object, "enable", where, error);
-    const cJSON *ip = enable ? exactItem(object, "rtpIP", where, error) : nullptr;
-    const cJSON *port = ip ? exactItem(object, "rtpPort", where, error) : nullptr;
-    if (!port)
-        return false;
-    if (cJSON_IsBool(enable))
-        out->enable = cJSON_IsTrue(enable) ? 1 : 0;
-    else if (!wholeNumber(enable, 0, 1, &out->enable)) {
-        *error = QStringLiteral("%1: \"enable\" must be 0, 1, true or false").arg(where);
-        return false;
-    }
-    if (!cJSON_IsString(ip)) {
-        *error = QStringLiteral("%1: \"rtpIP\" must be a text").arg(where);
-        return false;
-    }
-    out->rtpIP = QString::fromUtf8(ip->valuestring);
-    if (!wholeNumber(port, 0, 65535, &out->rtpPort)) {
-        *error = QStringLiteral("%1: \"rtpPort\" must be a port number 0 to 65535").arg(where);
-        return false;
-    }
-    return true;
+    QString why;
+    if (out->fromJson(object, &why))
+        return true;
+    *error = QStringLiteral("%1: %2").arg(where, why);
+    return false;
 }
 
 const QString kSipForms = QStringLiteral(
@@ -340,8 +346,8 @@ bool parseSipArgument(const QString &text, SipSettings *sip0, SipSettings *sip1,
         return false;
     }
     SipSettings a, b;
-    if (!sipFromObject(first, &a, QStringLiteral("set-sip: sip0"), error)
-        || !sipFromObject(second, &b, QStringLiteral("set-sip: sip1"), error))
+    if (!formFromObject(first, &a, QStringLiteral("set-sip: sip0"), error)
+        || !formFromObject(second, &b, QStringLiteral("set-sip: sip1"), error))
         return false;
     *sip0 = a;
     *sip1 = b;
@@ -375,7 +381,7 @@ bool parseRtpArgument(const QString &text, QList<RtpSettings> *channels, QString
     QList<RtpSettings> parsed;
     for (int i = 0; i < items.size(); ++i) {
         RtpSettings channel;
-        if (!rtpFromObject(items[i], &channel, QStringLiteral("set-rtp: channel rtp%1").arg(i), error))
+        if (!formFromObject(items[i], &channel, QStringLiteral("set-rtp: channel rtp%1").arg(i), error))
             return false;
         parsed << channel;
     }

@@ -89,6 +89,9 @@ int main(int argc, char **argv)
         out << cliUsage();
         return 0;
     }
+    for (const QString &warning : request.warnings)
+        err << "fenwa-cli: warning: " << warning << "\n";
+    err.flush();
     verboseOutput = request.verbose;
 
     // Capture goes through the helper unless this process may capture
