@@ -5,9 +5,9 @@
 #include "link/FenwaSDK.h"
 
 #include "link/FenwaTerminal.h"
+#include "site/FenwaExport.h"
 
 #include <cJSON.h>
-#include <cstring>
 
 namespace {
 
@@ -27,60 +27,7 @@ void addText(cJSON *obj, const char *key, const QString &value)
 
 QString linkMac(const FenwaDevice *d)
 {
-    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", d->mac[0], d->mac[1], d->mac[2], d->mac[3], d->mac[4],
-                             d->mac[5]);
-}
-
-QString linkAddress(const FenwaDevice *d)
-{
-    return QString::asprintf("%d.%d.%d.%d", d->address[0], d->address[1], d->address[2], d->address[3]);
-}
-
-QString csvField(const QString &value)
-{
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n'))
-        && !value.contains(QLatin1Char('\r')))
-        return value;
-    QString quoted = value;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-// Every field of a record, in output order: what the terminal reported, then
-// the link addresses commands go to. Both output forms read this one table.
-struct RecordField {
-    const char *key;
-    QString (*value)(const FenwaDevice *);
-};
-const RecordField kRecordFields[] = {
-    {"mac", [](const FenwaDevice *d) { return d->macText; }},
-    {"name", [](const FenwaDevice *d) { return d->name; }},
-    {"type", [](const FenwaDevice *d) { return d->type; }},
-    {"ipMode", [](const FenwaDevice *d) { return d->ipMode; }},
-    {"version", [](const FenwaDevice *d) { return d->version; }},
-    {"ip", [](const FenwaDevice *d) { return d->ip; }},
-    {"gateway", [](const FenwaDevice *d) { return d->gateway; }},
-    {"netmask", [](const FenwaDevice *d) { return d->netmask; }},
-    {"dns1", [](const FenwaDevice *d) { return d->dns1; }},
-    {"dns2", [](const FenwaDevice *d) { return d->dns2; }},
-    {"sn", [](const FenwaDevice *d) { return d->sn; }},
-    {"uid", [](const FenwaDevice *d) { return d->uid; }},
-    {"linkMac", linkMac},
-    {"linkAddress", linkAddress},
-};
-
-// CSV keeps a fixed set of columns: the record's fields with the reply items
-// installers look at most placed before the link addresses.
-const char *const kCsvColumns[] = {"mac",     "name",    "type", "ipMode", "version",   "ip",        "gateway",
-                                   "netmask", "dns1",    "dns2", "sn",     "uid",       "account",   "micVolume",
-                                   "outVolume", "autoMute", "linkMac", "linkAddress"};
-
-QString deviceField(const FenwaDevice *d, const char *key)
-{
-    for (const RecordField &f : kRecordFields)
-        if (std::strcmp(f.key, key) == 0)
-            return f.value(d);
-    return d->extra(QLatin1String(key));
+    return FenwaExport::recordValue(d, "linkMac");
 }
 
 } // namespace
@@ -88,29 +35,15 @@ QString deviceField(const FenwaDevice *d, const char *key)
 QByteArray deviceJsonLine(const FenwaDevice *d)
 {
     cJSON *o = cJSON_CreateObject();
-    for (const RecordField &f : kRecordFields)
-        addText(o, f.key, f.value(d));
+    int count = 0;
+    const FenwaExport::RecordField *fields = FenwaExport::recordFields(&count);
+    for (int i = 0; i < count; ++i)
+        addText(o, fields[i].key, fields[i].value(d));
     cJSON *extras = cJSON_CreateObject();
     for (auto it = d->extras.constBegin(); it != d->extras.constEnd(); ++it)
         addText(extras, it.key().toUtf8().constData(), it.value());
     cJSON_AddItemToObject(o, "extras", extras);
     return printJson(o);
-}
-
-QString csvHeader()
-{
-    QStringList cols;
-    for (const char *c : kCsvColumns)
-        cols << QLatin1String(c);
-    return cols.join(QLatin1Char(','));
-}
-
-QString deviceCsvLine(const FenwaDevice *d)
-{
-    QStringList cols;
-    for (const char *c : kCsvColumns)
-        cols << csvField(deviceField(d, c));
-    return cols.join(QLatin1Char(','));
 }
 
 int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStream &err)
@@ -129,10 +62,10 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
 
     if (r.command == QLatin1String("search")) {
         if (r.csv)
-            out << csvHeader() << '\n';
+            out << FenwaExport::searchCsvHeader() << '\n';
         for (FenwaDevice *d : devices) {
             if (r.csv)
-                out << deviceCsvLine(d) << '\n';
+                out << FenwaExport::searchCsvLine(d) << '\n';
             else
                 out << QString::fromUtf8(deviceJsonLine(d)) << '\n';
         }

@@ -12,9 +12,8 @@ class FenwaSDK;
 
 // One terminal as a JSON object on one line: the texts it reported, the link
 // addresses commands go to, and every other reply item under "extras".
+// (The CSV form is FenwaExport's, shared with the workbench's export.)
 QByteArray deviceJsonLine(const FenwaDevice *device);
-QString csvHeader();
-QString deviceCsvLine(const FenwaDevice *device);
 
 // Runs a parsed request on an open SDK: the search, then the command on each
 // target. Writes results to out and notices to err. Returns the exit status
