@@ -312,6 +312,28 @@ bool readFile(const QString &path, Plan *plan, QString *error)
     return true;
 }
 
+bool restoreOnto(Plan *plan, const QString &from, const QString &onto, bool takeMac, QString *error)
+{
+    const QString source = normalizeMac(from), target = normalizeMac(onto);
+    if (source.isEmpty() || target.isEmpty()) {
+        *error = translate("not a MAC: %1").arg(source.isEmpty() ? from : onto);
+        return false;
+    }
+    for (const Row &row : plan->rows) {
+        if (row.mac != source)
+            continue;
+        Row moved = row;
+        moved.mac = target;
+        moved.values.remove(NewMac);
+        if (takeMac && source != target)
+            moved.values.insert(NewMac, source);
+        plan->rows = {moved};
+        return true;
+    }
+    *error = translate("the file holds no terminal %1").arg(source);
+    return false;
+}
+
 Values currentValues(const FenwaDevice *d, const SipSettings *sip, const RtpSettings *rtp)
 {
     Values v;

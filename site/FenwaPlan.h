@@ -83,6 +83,12 @@ struct Plan {
 bool read(const QByteArray &bytes, Plan *plan, QString *error);
 bool readFile(const QString &path, Plan *plan, QString *error);
 
+// A backup row put onto the terminal that replaces it: the plan keeps only
+// the row of from, keyed by onto; with takeMac the replacement also gets
+// from's MAC (last, as every MAC change). False with *error when from has
+// no row or a MAC text is not one.
+bool restoreOnto(Plan *plan, const QString &from, const QString &onto, bool takeMac, QString *error);
+
 // What a terminal holds now, in the same form: the search record, plus both
 // SIP accounts and the ten channels when they were read (nullptr: not read).
 Values currentValues(const FenwaDevice *device, const SipSettings *sip = nullptr, const RtpSettings *rtp = nullptr);

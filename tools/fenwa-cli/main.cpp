@@ -2,6 +2,7 @@
 // fenwa-cli: finds and commands terminals from scripts.
 #include "CliLink.h"
 #include "CliOptions.h"
+#include "CliPlan.h"
 #include "CliStream.h"
 
 #include "OrbUtils/OrbConfigure.h"
@@ -90,6 +91,10 @@ int main(int argc, char **argv)
         return 0;
     }
     verboseOutput = request.verbose;
+    const bool site = request.command == QLatin1String("plan") || request.command == QLatin1String("backup");
+    FenwaPlan::Plan plan;
+    if (request.command == QLatin1String("plan") && !loadCliPlan(request, &plan, &error))
+        return usageError(err, error);
 
     // Capture goes through the helper unless this process may capture
     // itself; say at once when neither can work.
@@ -117,5 +122,5 @@ int main(int argc, char **argv)
             err << "fenwa-cli: cannot open " << adapter->name << ": " << sdk.transport()->lastError() << "\n";
         return 1;
     }
-    return runCliRequest(&sdk, request, out, err);
+    return site ? runCliSite(&sdk, request, plan, out, err) : runCliRequest(&sdk, request, out, err);
 }
