@@ -169,7 +169,6 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserve
         if (match) {
             item.device = match->device;
             const bool staticAfter = isStatic(item.merged);
-            const bool modeChanges = match->current.value(IpMode) != item.merged.value(IpMode);
             for (auto it = planned.constBegin(); it != planned.constEnd(); ++it) {
                 const int f = it.key();
                 if (!match->current.contains(f) && f != NewMac && f != Dns2) {
@@ -177,7 +176,7 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserve
                     continue;
                 }
                 // A DHCP terminal's address is the server's to give, not the plan's.
-                if (isIpField(f) && f != IpMode && !staticAfter && !modeChanges)
+                if (isIpField(f) && f != IpMode && !staticAfter)
                     continue;
                 const QString now = f == NewMac ? row.mac : match->current.value(f);
                 if (now != it.value())
