@@ -3,6 +3,7 @@
 
 #include "FenwaAboutDialog.h"
 #include "FenwaLinkStatus.h"
+#include "FenwaSiteActions.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/widgets/OrbTableView.h"
@@ -25,8 +26,9 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
+      siteButton(new QPushButton(this)),
       table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
-      pages(new FenwaSettingPages(this, link.get(), model))
+      pages(new FenwaSettingPages(this, link.get(), model)), site(new FenwaSiteActions(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
     // The link first: the capture (or its helper) opens on the link's own
@@ -45,6 +47,8 @@ MainWindow::MainWindow(QWidget *parent)
     searchButton->setText(translate("Search"));
     rtpButton->setText(translate("RTP Multicast"));
     settingButton->setText(translate("Settings"));
+    siteButton->setText(translate("Site"));
+    siteButton->setMenu(site->menu());
     showMaximized();
 
     table->setSortingEnabled(true);
@@ -95,10 +99,11 @@ void MainWindow::showPage(FenwaSettingWidget *widget)
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton};
-    for (int i = 0; i < 4; ++i)
+    QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton, siteButton};
+    const int count = int(sizeof buttons / sizeof buttons[0]);
+    for (int i = 0; i < count; ++i)
         buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
-    status->setGeometry(10 + 140 * 4, 10, std::max(0, width() - 20 - 140 * 4), 30);
+    status->setGeometry(10 + 140 * count, 10, std::max(0, width() - 20 - 140 * count), 30);
     layoutPanel();
 }
 

@@ -15,6 +15,7 @@ class FenwaDeviceModel;
 class FenwaLinkStatus;
 class FenwaSettingPages;
 class FenwaSettingWidget;
+class FenwaSiteActions;
 class OrbTableView;
 class OrbToast;
 class QPushButton;
@@ -40,6 +41,7 @@ public:
     // table has that room too.
     QRect panelRect() const { return panel; }
     FenwaSettingWidget *currentPage() const { return page; }
+    FenwaSiteActions *siteActions() const { return site; }
     // Shows a page in the panel (nullptr empties it); the page shown before
     // is hidden and kept.
     void showPage(FenwaSettingWidget *widget);
@@ -79,6 +81,7 @@ private:
     QPushButton *searchButton;
     QPushButton *rtpButton;
     QPushButton *settingButton;
+    QPushButton *siteButton;
     OrbTableView *table;
     FenwaDeviceModel *model;
     FenwaLinkStatus *status;
@@ -86,4 +89,5 @@ private:
     std::unique_ptr<FenwaSettingPages> pages;
     FenwaSettingWidget *page = nullptr;
     OrbToast *notice = nullptr;
+    FenwaSiteActions *site;
 };
