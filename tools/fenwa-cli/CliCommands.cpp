@@ -313,8 +313,9 @@ const CliCommand kCommands[] = {
      setDeviceInfo, "the directory entry and resource codes",
      "fenwa-cli set-device-info 0571 8001 Hall 1 01 02 03 04 --mac 02:fe:00:00:00:01"},
     {"backup", "", 0, nullptr,
-     "prints the targets' settings, SIP accounts and RTP channels included, as one site file (JSON)",
-     "fenwa-cli backup --all > site.json"},
+     "prints the targets' settings, SIP accounts and RTP channels included, as one site file (JSON;\n"
+     "per-terminal failures on stderr)",
+     "fenwa-cli backup --all"},
     {"plan", "check|apply FILE", 2, nullptr,
      "a site plan (a sheet, or a site file of backup): check shows per terminal what would change and\n"
      "every problem (exit 1 on any); apply sends each terminal only what changes (--dry-run: nothing),\n"
