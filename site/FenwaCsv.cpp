@@ -2,6 +2,7 @@
 #include "FenwaCsv.h"
 
 #include <QTextCodec>
+#include <cctype>
 #include <csv.h>
 
 namespace FenwaCsv {
@@ -126,7 +127,10 @@ bool read(const QByteArray &bytes, QList<Record> *records, char *separator, QStr
 QString field(const QString &value, char separator)
 {
     const QByteArray utf8 = value.toUtf8();
-    const bool plain = !utf8.contains(separator) && !utf8.contains('"') && !utf8.contains('\n') && !utf8.contains('\r');
+    // Readers drop blanks around an unquoted field.
+    const bool edges = !utf8.isEmpty() && (std::isspace(uchar(utf8.front())) || std::isspace(uchar(utf8.back())));
+    const bool plain = !utf8.contains(separator) && !utf8.contains('"') && !utf8.contains('\n') && !utf8.contains('\r')
+                       && !edges;
     if (plain)
         return value;
     // csv_write quotes the field and doubles its quotes.
