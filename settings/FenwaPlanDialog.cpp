@@ -79,6 +79,7 @@ FenwaPlanDialog::FenwaPlanDialog(QWidget *parent, FenwaSDK *sdk, FenwaDeviceMode
 {
     setWindowTitle(translate("Site plan"));
     auto *close = new QPushButton(translate("Close"), this);
+    applyButton->setDefault(true);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(applyButton);
@@ -94,6 +95,8 @@ FenwaPlanDialog::FenwaPlanDialog(QWidget *parent, FenwaSDK *sdk, FenwaDeviceMode
     table->setHorizontalHeaderLabels({QString(), translate("Line"), translate("MAC"), translate("Name"),
                                       translate("Status"), translate("Changes (current -> planned)")});
     table->verticalHeader()->hide();
+    // Rows follow their cells' height as the columns settle.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setWordWrap(true);
     table->horizontalHeader()->setStretchLastSection(true);
@@ -110,7 +113,7 @@ FenwaPlanDialog::FenwaPlanDialog(QWidget *parent, FenwaSDK *sdk, FenwaDeviceMode
             QMessageBox::warning(this, windowTitle(), error);
     });
     fill();
-    resize(900, 480);
+    resize(1000, 520);
 }
 
 FenwaPlanDialog::~FenwaPlanDialog() = default;
@@ -124,7 +127,8 @@ void FenwaPlanDialog::fill()
         auto *tick = new QTableWidgetItem;
         const bool sendable = item.device && item.problems.isEmpty() && !item.changes.isEmpty();
         tick->setFlags(sendable ? Qt::ItemIsUserCheckable | Qt::ItemIsEnabled : Qt::NoItemFlags);
-        tick->setCheckState(sendable && outcomes[item.row].isEmpty() ? Qt::Checked : Qt::Unchecked);
+        // What failed stays ticked, so that "Apply" again retries only that.
+        tick->setCheckState(sendable ? Qt::Checked : Qt::Unchecked);
         table->setItem(r, TickColumn, tick);
         table->setItem(r, LineColumn, new QTableWidgetItem(QString::number(plan.rows[item.row].line)));
         table->setItem(r, MacColumn, new QTableWidgetItem(item.mac));
@@ -139,8 +143,10 @@ void FenwaPlanDialog::fill()
             status->setForeground(Qt::red);
         table->setItem(r, StatusColumn, status);
     }
-    table->resizeColumnsToContents();
-    table->resizeRowsToContents();
+    // Problems wrap in a column of their own width; the changes take the rest.
+    for (int c = TickColumn; c < StatusColumn; ++c)
+        table->resizeColumnToContents(c);
+    table->setColumnWidth(StatusColumn, 260);
     QStringList lines{summaryText()};
     if (preview.notFound())
         lines << translate("Not found by the search: %1").arg(preview.notFound());

@@ -172,7 +172,10 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserve
             for (auto it = planned.constBegin(); it != planned.constEnd(); ++it) {
                 const int f = it.key();
                 if (!match->current.contains(f) && f != NewMac && f != Dns2) {
-                    item.problems << translate("%1: the terminal's current value was not read").arg(columnName(f));
+                    const QString problem =
+                        translate("%1: the terminal's current values were not read").arg(stepName(kindOf(f)));
+                    if (!item.problems.contains(problem))
+                        item.problems << problem;
                     continue;
                 }
                 // A DHCP terminal's address is the server's to give, not the plan's.

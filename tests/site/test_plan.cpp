@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "gateway's"},
         PreviewCase{"macOfTerminalOutsidePlan", "mac,new_mac\n02:fe:00:00:00:01,02:fe:00:00:00:03\n",
                     "new_mac:02:fe:00:00:00:01>02:fe:00:00:00:03", "MAC 02:fe:00:00:00:03 is held by"},
-        PreviewCase{"sipNotRead", "mac,sip1_account\n02:fe:00:00:00:01,1001\n", "", "was not read"}),
+        PreviewCase{"sipNotRead", "mac,sip1_account\n02:fe:00:00:00:01,1001\n", "", "SIP accounts: the terminal's current values were not read"}),
     [](const ::testing::TestParamInfo<PreviewCase> &info) { return std::string(info.param.name); });
 
 } // namespace
