@@ -112,11 +112,25 @@ FenwaPlanDialog::FenwaPlanDialog(QWidget *parent, FenwaSDK *sdk, FenwaDeviceMode
         if (!path.isEmpty() && !saveResult(path, &error))
             QMessageBox::warning(this, windowTitle(), error);
     });
+    // The preview names records of the table; a search while the dialog is
+    // open must not free them under it.
+    for (const Item &item : this->preview.items)
+        if (item.device)
+            item.device->addRef();
+    for (FenwaDevice *d : this->preview.notInPlan)
+        d->addRef();
     fill();
     resize(1000, 520);
 }
 
-FenwaPlanDialog::~FenwaPlanDialog() = default;
+FenwaPlanDialog::~FenwaPlanDialog()
+{
+    for (const Item &item : preview.items)
+        if (item.device)
+            item.device->release();
+    for (FenwaDevice *d : preview.notInPlan)
+        d->release();
+}
 
 void FenwaPlanDialog::fill()
 {

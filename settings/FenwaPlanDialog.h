@@ -64,7 +64,8 @@ private:
 // would change. After the apply the rows show their outcome and "Save
 // result..." writes the plan with an outcome column.
 //
-// Threads: interface thread; the apply runs as every batch, modally.
+// Threads: interface thread; the apply runs as every batch, modally. The
+// dialog holds a reference to every terminal of its preview.
 class FenwaPlanDialog : public OrbDialog
 {
     Q_OBJECT

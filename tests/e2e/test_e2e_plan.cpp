@@ -78,6 +78,7 @@ TEST_F(PlanE2e, EightTerminalsGetTheirOwnSettingsAndASecondApplySendsNothing)
         EXPECT_EQ(t.value("ip").toString(), QStringLiteral("192.168.1.%1").arg(20 + i));
         EXPECT_EQ(sip.value("account").toString(), QStringLiteral("10%1").arg(i));
         EXPECT_EQ(sip.value("password").toString(), QStringLiteral("pw\"%1").arg(i));
+        EXPECT_EQ(sip.value("serverHost").toString(), QStringLiteral("10.0.0.5"));
         // What the plan does not name stays as it was.
         EXPECT_EQ(t.value("sip1"), before.value("sip1"));
         EXPECT_EQ(t.value("micVolume"), before.value("micVolume"));
