@@ -6,7 +6,6 @@
 #include "OrbUtils/widgets/OrbToast.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
-#include "link/FenwaTerminal.h"
 #include "settings/FenwaPlanDialog.h"
 #include "site/FenwaExport.h"
 #include "table/FenwaDeviceModel.h"
@@ -105,7 +104,7 @@ bool FenwaSiteActions::previewPlan(const Plan &plan)
     for (FenwaDevice *d : model->allDevices()) {
         found << Found{d, currentValues(d)};
         for (const Row &row : plan.rows)
-            if (row.mac == FenwaTerminal::normalizeMac(d->macText) && (needsSip(row) || needsRtp(row)))
+            if (rowIsFor(row, d) && (needsSip(row) || needsRtp(row)) && !targets.contains(d))
                 targets << d;
     }
     if (!targets.isEmpty()) {

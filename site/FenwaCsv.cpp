@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaCsv.h"
 
+#include "OrbUtils/OrbTranslate.h"
+
 #include <QTextCodec>
 #include <cctype>
 #include <csv.h>
@@ -78,20 +80,20 @@ int badUtf8Line(const QByteArray &text)
 bool read(const QByteArray &bytes, QList<Record> *records, char *separator, QString *error)
 {
     if (bytes.size() > MAX_BYTES) {
-        *error = QStringLiteral("the file is larger than %1 MiB").arg(MAX_BYTES / (1024 * 1024));
+        *error = translate("the file is larger than %1 MiB").arg(MAX_BYTES / (1024 * 1024));
         return false;
     }
     QByteArray text = bytes;
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
     if (const int bad = badUtf8Line(text)) {
-        *error = QStringLiteral("line %1: not UTF-8 text (save the sheet as \"CSV UTF-8\")").arg(bad);
+        *error = translate("line %1: not UTF-8 text (save the sheet as \"CSV UTF-8\")").arg(bad);
         return false;
     }
     const char sep = guessSeparator(text);
     csv_parser parser;
     if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) {
-        *error = QStringLiteral("out of memory");
+        *error = translate("out of memory");
         return false;
     }
     csv_set_delim(&parser, static_cast<unsigned char>(sep));
@@ -113,7 +115,7 @@ bool read(const QByteArray &bytes, QList<Record> *records, char *separator, QStr
     if (!ok) {
         const int line = c.started ? c.recordLine : c.line;
         *error = csv_error(&parser) == CSV_EPARSE
-                     ? QStringLiteral("line %1: a quote out of place or a quoted field that never ends").arg(line)
+                     ? translate("line %1: a quote out of place or a quoted field that never ends").arg(line)
                      : QStringLiteral("line %1: %2").arg(line).arg(QString::fromLatin1(csv_strerror(csv_error(&parser))));
     }
     csv_free(&parser);

@@ -275,6 +275,10 @@ bool isSecret(int field)
 
 bool read(const QByteArray &bytes, Plan *plan, QString *error)
 {
+    if (bytes.size() > FenwaCsv::MAX_BYTES) {
+        *error = translate("the file is larger than %1 MiB").arg(FenwaCsv::MAX_BYTES / (1024 * 1024));
+        return false;
+    }
     Plan out;
     const QByteArray start = bytes.left(64).trimmed();
     const bool ok = start.startsWith('{') ? readSiteFile(bytes, &out, error) : readSheet(bytes, &out, error);
@@ -362,6 +366,13 @@ Values currentValues(const FenwaDevice *d, const SipSettings *sip, const RtpSett
     for (int i = 0; rtp && i < Rtp10 - Rtp1 + 1; ++i)
         v[Rtp1 + i] = rtpText(rtp[i]);
     return v;
+}
+
+bool rowIsFor(const Row &row, const FenwaDevice *d)
+{
+    const QString link = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", d->mac[0], d->mac[1], d->mac[2], d->mac[3],
+                                           d->mac[4], d->mac[5]);
+    return row.mac == normalizeMac(d->macText) || row.mac == link;
 }
 
 bool needsSip(const Row &row)

@@ -92,6 +92,10 @@ bool restoreOnto(Plan *plan, const QString &from, const QString &onto, bool take
 // What a terminal holds now, in the same form: the search record, plus both
 // SIP accounts and the ten channels when they were read (nullptr: not read).
 Values currentValues(const FenwaDevice *device, const SipSettings *sip = nullptr, const RtpSettings *rtp = nullptr);
+// Whether the row is for this terminal: its MAC is the one the terminal
+// reports or the one its replies come from.
+bool rowIsFor(const Row &row, const FenwaDevice *device);
+
 // Whether showing or applying the row needs the terminal's SIP accounts or
 // RTP channels read first.
 bool needsSip(const Row &row);

@@ -145,9 +145,7 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserve
         const Found *match = nullptr;
         for (int k = 0; k < found.size(); ++k) {
             const FenwaDevice *d = found[k].device;
-            const QString link = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", d->mac[0], d->mac[1], d->mac[2],
-                                                   d->mac[3], d->mac[4], d->mac[5]);
-            if (normalizeMac(d->macText) != row.mac && link != row.mac)
+            if (!rowIsFor(row, d))
                 continue;
             if (match) {
                 item.problems << translate("%1 and %2 both answer with this MAC: the plan cannot tell them apart")

@@ -150,13 +150,12 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
         // plan sets any of them.
         QList<Found> found;
         for (FenwaDevice *d : devices) {
-            const QString mac = FenwaTerminal::normalizeMac(d->macText);
             Reading reading;
             reading.device = d;
             bool sip = false, rtp = false;
             for (const Row &row : plan.rows)
-                if (row.mac == mac)
-                    sip = needsSip(row), rtp = needsRtp(row);
+                if (rowIsFor(row, d))
+                    sip = sip || needsSip(row), rtp = rtp || needsRtp(row);
             QString why;
             if ((sip || rtp) && !readTerminal(sdk, &reading, sip, rtp, &why))
                 err << "fenwa-cli: plan: " << d->name << " (" << d->macText << "): " << why << "\n";
