@@ -49,3 +49,6 @@ CoreAudioCapture *openCoreAudioCapture(const QString &id, CoreAudioFormat *forma
                                        void *context);
 // Stops the capture; deliver is not called once this returns. Not from deliver.
 void closeCoreAudioCapture(CoreAudioCapture *capture);
+// True once the capture ended without being closed: its source was removed,
+// or the connection to the sound server failed. From any thread.
+bool isCoreAudioCaptureLost(const CoreAudioCapture *capture);

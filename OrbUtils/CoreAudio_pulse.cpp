@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <atomic>
 #include <chrono>
 #include <vector>
 
@@ -130,6 +131,7 @@ struct CoreAudioCapture
     pa_sample_spec native{};
     bool found = false;
     std::vector<uint8_t> silence;
+    std::atomic<bool> lost{false};
 };
 
 namespace {
@@ -139,14 +141,23 @@ void signalLoop(CoreAudioCapture *capture)
     pa_threaded_mainloop_signal(capture->loop, 0);
 }
 
-void onContextState(pa_context *, void *userdata)
+// A failure after start is a source that went away (removed: the stream
+// fails or ends) or a server that did (the context fails). Our own close
+// takes these callbacks away first.
+void onContextState(pa_context *context, void *userdata)
 {
-    signalLoop(static_cast<CoreAudioCapture *>(userdata));
+    auto *capture = static_cast<CoreAudioCapture *>(userdata);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+        capture->lost.store(true);
+    signalLoop(capture);
 }
 
-void onStreamState(pa_stream *, void *userdata)
+void onStreamState(pa_stream *stream, void *userdata)
 {
-    signalLoop(static_cast<CoreAudioCapture *>(userdata));
+    auto *capture = static_cast<CoreAudioCapture *>(userdata);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+        capture->lost.store(true);
+    signalLoop(capture);
 }
 
 void onNativeInfo(pa_context *, const pa_source_info *info, int eol, void *userdata)
@@ -269,6 +280,11 @@ CoreAudioCapture *openCoreAudioCapture(const QString &id, CoreAudioFormat *forma
         return nullptr;
     }
     return capture;
+}
+
+bool isCoreAudioCaptureLost(const CoreAudioCapture *capture)
+{
+    return capture && capture->lost.load();
 }
 
 void closeCoreAudioCapture(CoreAudioCapture *capture)

@@ -2,9 +2,11 @@
 #include "OrbConfigure.h"
 
 #include "OrbFileUtils.h"
+#include "OrbLog.h"
 
 #include <QFileInfo>
 #include <QSettings>
+#include <atomic>
 
 namespace {
 // The misspelt key is what existing configuration files carry.
@@ -17,9 +19,23 @@ const char kRtpSourceIndex[] = "rtp source index";
 const char kRtpInterface[] = "rtp interface";
 } // namespace
 
-OrbConfigure::OrbConfigure(QObject *parent)
-    : QObject(parent), settings(new QSettings(filePath(), QSettings::IniFormat, this))
+OrbConfigure::OrbConfigure(QObject *parent) : QObject(parent)
 {
+    // Nothing asks for more than a few kilobytes: a file far larger, or one
+    // that is not a file at all, is not read (it could cost any amount of
+    // memory) nor written over. Defaults stand in for its keys.
+    const QString path = filePath();
+    const QFileInfo info(path);
+    if (!info.exists() || (info.isFile() && info.size() <= kFileMax)) {
+        settings = new QSettings(path, QSettings::IniFormat, this);
+        return;
+    }
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true)) {
+        ORB_LOG("%s is %s; not read, and left as it is\n", qPrintable(path),
+                info.isFile() ? qPrintable(QStringLiteral("%1 bytes, more than %2").arg(info.size()).arg(kFileMax))
+                              : "not a regular file");
+    }
 }
 
 OrbConfigure::~OrbConfigure() = default;
@@ -31,29 +47,29 @@ QString OrbConfigure::filePath()
 
 QString OrbConfigure::text(const char *key) const
 {
-    return settings->value(QLatin1String(key)).toString();
+    return settings ? settings->value(QLatin1String(key)).toString() : QString();
 }
 
 QString OrbConfigure::language() const { return text(kLanguage); }
-void OrbConfigure::setLanguage(const QString &value) { settings->setValue(QLatin1String(kLanguage), value); }
+void OrbConfigure::setLanguage(const QString &value) { put(QLatin1String(kLanguage), value); }
 
 void OrbConfigure::ensureLanguage()
 {
-    if (!settings->contains(QLatin1String(kLanguage)))
+    if (settings && !settings->contains(QLatin1String(kLanguage)))
         setLanguage(QStringLiteral("en"));
 }
 
 QString OrbConfigure::network() const { return text(kNetwork); }
-void OrbConfigure::setNetwork(const QString &value) { settings->setValue(QLatin1String(kNetwork), value); }
+void OrbConfigure::setNetwork(const QString &value) { put(QLatin1String(kNetwork), value); }
 
 QString OrbConfigure::rtpServer() const { return text(kRtpServer); }
-void OrbConfigure::setRtpServer(const QString &value) { settings->setValue(QLatin1String(kRtpServer), value); }
+void OrbConfigure::setRtpServer(const QString &value) { put(QLatin1String(kRtpServer), value); }
 
 QString OrbConfigure::deviceId() const { return text(kDeviceId); }
-void OrbConfigure::setDeviceId(const QString &value) { settings->setValue(QLatin1String(kDeviceId), value); }
+void OrbConfigure::setDeviceId(const QString &value) { put(QLatin1String(kDeviceId), value); }
 
 QString OrbConfigure::rtpInterface() const { return text(kRtpInterface); }
-void OrbConfigure::setRtpInterface(const QString &value) { settings->setValue(QLatin1String(kRtpInterface), value); }
+void OrbConfigure::setRtpInterface(const QString &value) { put(QLatin1String(kRtpInterface), value); }
 
 QStringList OrbConfigure::rtpFileList() const
 {
@@ -71,22 +87,29 @@ void OrbConfigure::setRtpFileList(const QStringList &files)
     QString joined;
     for (const QString &file : files)
         joined += file + QLatin1Char('\n');
-    settings->setValue(QLatin1String(kRtpFileList), joined);
+    put(QLatin1String(kRtpFileList), joined);
 }
 
 int OrbConfigure::rtpSourceIndex() const
 {
     bool ok = false;
-    const int value = settings->value(QLatin1String(kRtpSourceIndex)).toInt(&ok);
+    const int value = text(kRtpSourceIndex).toInt(&ok);
     return ok ? value : 0;
 }
 
 void OrbConfigure::setRtpSourceIndex(int index)
 {
-    settings->setValue(QLatin1String(kRtpSourceIndex), index);
+    put(QLatin1String(kRtpSourceIndex), index);
+}
+
+void OrbConfigure::put(const QString &key, const QVariant &value)
+{
+    if (settings)
+        settings->setValue(key, value);
 }
 
 void OrbConfigure::sync()
 {
-    settings->sync();
+    if (settings)
+        settings->sync();
 }

@@ -4,16 +4,21 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 class QSettings;
 
 // Typed front over configure.ini in the per-user configure directory. Short
 // lived: create one, read or write a few keys, drop it. Several may exist at
-// once; each writes its own changes, which QSettings merges on sync.
+// once; each writes its own changes, which QSettings merges on sync. A file
+// over kFileMax bytes, or a path that is not a regular file, is neither read
+// nor written (logged once): every key reads as absent.
 class OrbConfigure : public QObject
 {
     Q_OBJECT
 public:
+    enum : qint64 { kFileMax = 1 << 20 };
+
     explicit OrbConfigure(QObject *parent = nullptr);
     ~OrbConfigure() override;
 
@@ -51,5 +56,6 @@ public:
 
 private:
     QString text(const char *key) const;
-    QSettings *settings;
+    void put(const QString &key, const QVariant &value);
+    QSettings *settings = nullptr; // none when the file is refused
 };

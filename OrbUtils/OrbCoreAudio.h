@@ -70,6 +70,9 @@ public:
     bool open();
     void close();
     bool isOpen() const { return capture != nullptr; }
+    // True once the source went away while open (removed, or the sound
+    // server ended); from any thread.
+    bool isLost() const { return capture != nullptr && isCoreAudioCaptureLost(capture); }
 
     const CoreAudioFormat &format() const { return captureFormat; }
     // Bytes dropped because the dispatch thread fell a second behind.

@@ -7,10 +7,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpMultiPart>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QNetworkReply>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QtDebug>
 
@@ -19,18 +17,21 @@ const char OrbHttpUtils::kBoundary[] = "window-iptool-upload";
 namespace {
 // How often a running request looks at the stop predicate and the clock.
 const int kTickMs = 20;
+// What is handed to the socket ahead of what the kernel has taken.
+const qint64 kWriteAhead = 256 * 1024;
+const qint64 kFileChunk = 64 * 1024;
 
-QString networkError(QNetworkReply *reply)
+QString socketError(const QTcpSocket &socket)
 {
-    switch (reply->error()) {
-    case QNetworkReply::ConnectionRefusedError:
+    switch (socket.error()) {
+    case QAbstractSocket::ConnectionRefusedError:
         return translate("connection refused");
-    case QNetworkReply::RemoteHostClosedError:
+    case QAbstractSocket::RemoteHostClosedError:
         return translate("the terminal closed the connection");
-    case QNetworkReply::HostNotFoundError:
+    case QAbstractSocket::HostNotFoundError:
         return translate("host not found");
     default:
-        return reply->errorString();
+        return socket.errorString();
     }
 }
 
@@ -56,13 +57,157 @@ QByteArray boundaryFor(QFile *file)
         boundary = fixed + '-' + QByteArray::number(n);
     }
 }
+
+// The reply as it arrives: a head (1xx heads skipped), then a body delimited
+// by Content-Length, by chunks, or by the end of the connection.
+struct Reply {
+    enum State { Head, Body, Done, Failed };
+    State state = Head;
+    int status = 0;
+    QByteArray setCookie;
+    qint64 length = -1; // Content-Length; -1: none
+    bool chunked = false;
+    QByteArray in;   // bytes not yet taken apart
+    QByteArray body; // decoded
+    QString error;
+
+    void fail(const QString &why)
+    {
+        state = Failed;
+        error = why;
+    }
+
+    void take(const QByteArray &bytes)
+    {
+        in += bytes;
+        while (state == Head && readHead()) {
+        }
+        if (state == Body)
+            readBody();
+    }
+
+    // At the end of the connection: a body without length ends here.
+    void closed()
+    {
+        if (state == Body && length < 0 && !chunked)
+            state = Done;
+    }
+
+    bool readHead()
+    {
+        const int end = in.indexOf("\r\n\r\n");
+        if (end < 0) {
+            if (in.size() > OrbHttpUtils::kHeadMax)
+                fail(translate("the reply head is longer than %1 KiB").arg(OrbHttpUtils::kHeadMax / 1024));
+            return false;
+        }
+        if (end + 4 > OrbHttpUtils::kHeadMax) {
+            fail(translate("the reply head is longer than %1 KiB").arg(OrbHttpUtils::kHeadMax / 1024));
+            return false;
+        }
+        const QList<QByteArray> lines = in.left(end).split('\n');
+        in.remove(0, end + 4);
+        const QByteArray statusLine = lines.first().trimmed();
+        bool number = false;
+        status = statusLine.mid(9, 3).toInt(&number);
+        if (!statusLine.startsWith("HTTP/1.") || statusLine.size() < 12 || !number || status < 100 || status > 999) {
+            fail(translate("the terminal's reply is not HTTP"));
+            return false;
+        }
+        setCookie.clear();
+        length = -1;
+        chunked = false;
+        for (int i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines[i].trimmed();
+            const int colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            const QByteArray name = line.left(colon).trimmed().toLower(), value = line.mid(colon + 1).trimmed();
+            if (name == "set-cookie") {
+                setCookie += (setCookie.isEmpty() ? "" : "\n") + value;
+            } else if (name == "transfer-encoding") {
+                chunked = value.toLower().contains("chunked");
+            } else if (name == "content-length") {
+                bool ok = false;
+                const qint64 n = value.toLongLong(&ok);
+                if (!ok || n < 0 || (length >= 0 && n != length)) {
+                    fail(translate("the terminal's reply is not HTTP"));
+                    return false;
+                }
+                length = n;
+            }
+        }
+        if (status < 200)
+            return true; // an interim answer; the real one follows
+        if (!chunked && length > OrbHttpUtils::kBodyMax) {
+            fail(translate("the reply body is longer than %1 KiB").arg(OrbHttpUtils::kBodyMax / 1024));
+            return false;
+        }
+        state = status == 204 || status == 304 || length == 0 ? Done : Body;
+        return false;
+    }
+
+    void readBody()
+    {
+        if (!chunked) {
+            body += in;
+            in.clear();
+            if (length >= 0 && body.size() >= length) {
+                body.truncate(int(length));
+                state = Done;
+            }
+        } else {
+            readChunks();
+        }
+        if (state != Failed && body.size() > OrbHttpUtils::kBodyMax)
+            fail(translate("the reply body is longer than %1 KiB").arg(OrbHttpUtils::kBodyMax / 1024));
+    }
+
+    void readChunks()
+    {
+        for (;;) {
+            const int eol = in.indexOf("\r\n");
+            if (eol < 0) {
+                if (in.size() > 1024)
+                    fail(translate("the terminal's reply is not HTTP"));
+                return;
+            }
+            bool ok = false;
+            const qint64 size = in.left(eol).split(';').first().trimmed().toLongLong(&ok, 16);
+            if (!ok || size < 0 || size > OrbHttpUtils::kBodyMax) {
+                fail(ok ? translate("the reply body is longer than %1 KiB").arg(OrbHttpUtils::kBodyMax / 1024)
+                        : translate("the terminal's reply is not HTTP"));
+                return;
+            }
+            if (size == 0) { // trailers are not read
+                state = Done;
+                return;
+            }
+            if (in.size() < eol + 2 + size + 2)
+                return;
+            body += in.mid(eol + 2, int(size));
+            in.remove(0, eol + 2 + int(size) + 2);
+            if (body.size() > OrbHttpUtils::kBodyMax)
+                return;
+        }
+    }
+};
 } // namespace
 
-OrbHttpUtils::OrbHttpUtils(std::function<bool()> stopRequested)
-    : manager(new QNetworkAccessManager), stopRequested(std::move(stopRequested))
+// What goes after the head: a prefix, the file if any, a suffix.
+struct OrbHttpUtils::Body {
+    QByteArray prefix, suffix;
+    QFile *file = nullptr;
+    qint64 fileSize = 0;
+    qint64 size() const { return prefix.size() + fileSize + suffix.size(); }
+};
+
+qint64 OrbHttpUtils::deadlineMs(int connectMs, int idleMs, qint64 bodyBytes)
 {
-    manager->setProxy(QNetworkProxy::NoProxy);
+    return qint64(connectMs) + idleMs + bodyBytes / kMinBytesPerSecond * 1000;
 }
+
+OrbHttpUtils::OrbHttpUtils(std::function<bool()> stopRequested) : stopRequested(std::move(stopRequested)) {}
 
 OrbHttpUtils::~OrbHttpUtils() = default;
 
@@ -77,23 +222,11 @@ void OrbHttpUtils::setUploadProgress(std::function<void(qint64, qint64)> p)
     progress = std::move(p);
 }
 
-QNetworkRequest OrbHttpUtils::request(const QUrl &url) const
-{
-    QNetworkRequest r(url);
-    // The session travels only as the header below, and only to its host.
-    r.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    r.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    r.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    if (!sessionValue.isEmpty() && sessionHost == url.host())
-        r.setRawHeader("cookie", QStringLiteral("session=%1").arg(sessionValue).toUtf8());
-    return r;
-}
-
 OrbHttpUtils::Result OrbHttpUtils::post(const QUrl &url, const QByteArray &form)
 {
-    QNetworkRequest r = request(url);
-    r.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-    Result result = finish(manager->post(r, form));
+    Body body;
+    body.prefix = form;
+    Result result = exchange(url, "application/x-www-form-urlencoded", body);
     QString session;
     if (result.error.isEmpty() && sessionFromSetCookie(result.setCookie, &session)) {
         sessionValue = session;
@@ -106,92 +239,159 @@ OrbHttpUtils::Result OrbHttpUtils::upload(const QUrl &url, const QString &path)
 {
     qDebug() << "upload" << path << "to" << url.toString();
     Result result;
-    auto *file = new QFile(path);
-    if (!file->open(QIODevice::ReadOnly)) {
-        result.error = translate("cannot read %1: %2").arg(path, file->errorString());
-        delete file;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = translate("cannot read %1: %2").arg(path, file.errorString());
         return result;
     }
-    const QByteArray boundary = boundaryFor(file);
-    auto *multi = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-    multi->setBoundary(boundary);
-    QHttpPart part;
-    part.setRawHeader("Content-Disposition", "form-data; name=\"file\"; filename=\"" + quotedFileName(path) + '"');
-    part.setRawHeader("Content-Type", "application/octet-stream");
-    part.setBodyDevice(file);
-    file->setParent(multi);
-    multi->append(part);
-
-    QNetworkRequest r = request(url);
-    r.setHeader(QNetworkRequest::ContentTypeHeader, "multipart/form-data; boundary=" + boundary);
-    QNetworkReply *reply = manager->post(r, multi);
-    multi->setParent(reply);
-    const qint64 fileSize = file->size();
-    if (progress) {
-        connect(reply, &QNetworkReply::uploadProgress, this, [this, fileSize](qint64 sent, qint64 total) {
-            // The framing around the file is a few hundred bytes of total.
-            if (total > 0)
-                progress(qMin(fileSize, sent * fileSize / total), fileSize);
-        });
-    }
-    result = finish(reply);
+    const QByteArray boundary = boundaryFor(&file);
+    Body body;
+    body.prefix = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\""
+        + quotedFileName(path) + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    body.file = &file;
+    body.fileSize = file.size();
+    body.suffix = "\r\n--" + boundary + "--\r\n";
+    result = exchange(url, "multipart/form-data; boundary=" + boundary, body);
     qDebug() << "response ->" << result.body;
     return result;
 }
 
-OrbHttpUtils::Result OrbHttpUtils::finish(QNetworkReply *reply)
+OrbHttpUtils::Result OrbHttpUtils::exchange(const QUrl &url, const QByteArray &contentType, Body &body)
 {
+    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+    if (target.isEmpty())
+        target = "/";
+    if (url.hasQuery())
+        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    const int port = url.port(80);
+    QByteArray head = "POST " + target + " HTTP/1.1\r\nHost: " + url.host(QUrl::FullyEncoded).toLatin1()
+        + (port != 80 ? ':' + QByteArray::number(port) : QByteArray()) + "\r\nContent-Type: " + contentType
+        + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n";
+    // The session travels only to the host that set it.
+    if (!sessionValue.isEmpty() && sessionHost == url.host())
+        head += "Cookie: session=" + sessionValue.toUtf8() + "\r\n";
+    head += "\r\n";
+    const qint64 requestSize = head.size() + body.size();
+    const qint64 deadline = deadlineMs(connectMs, idleMs, body.size());
+
     Result result;
+    Reply reply;
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    // Qt reads no further ahead than this; the caps bound the rest.
+    socket.setReadBufferSize(kFileChunk);
     QEventLoop loop;
-    QElapsedTimer quiet;
+    QElapsedTimer quiet, total;
     quiet.start();
-    bool connected = false, timedOut = false;
-    auto moved = [&](qint64 bytes) {
-        if (bytes > 0)
-            connected = true;
-        quiet.restart();
+    total.start();
+    bool connected = false, finished = false;
+    qint64 queued = 0, flushed = 0; // request bytes handed to the socket, taken by the kernel
+    QString why;
+
+    auto finish = [&](const QString &error) {
+        if (finished)
+            return;
+        finished = true;
+        why = error;
+        loop.quit();
     };
-    connect(reply, &QNetworkReply::uploadProgress, &loop, [&](qint64 sent, qint64) { moved(sent); });
-    connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 got, qint64) { moved(got); });
-    connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] { moved(1); });
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    auto fileSent = [&] { return qBound<qint64>(0, flushed - head.size() - body.prefix.size(), body.fileSize); };
+    auto feed = [&] {
+        while (queued < requestSize && socket.bytesToWrite() < kWriteAhead) {
+            QByteArray chunk;
+            if (queued == 0)
+                chunk = head + body.prefix;
+            else if (const qint64 fileLeft = head.size() + body.prefix.size() + body.fileSize - queued; body.file && fileLeft > 0)
+                chunk = body.file->read(qMin(kFileChunk, fileLeft)); // a file that grew still ends where it was measured
+            else
+                chunk = body.suffix;
+            if (chunk.isEmpty() && queued < requestSize) {
+                finish(translate("cannot read %1: %2").arg(body.file->fileName(), body.file->errorString()));
+                return;
+            }
+            socket.write(chunk);
+            queued += chunk.size();
+        }
+    };
+    connect(&socket, &QTcpSocket::connected, &loop, [&] {
+        connected = true;
+        quiet.restart();
+        feed();
+    });
+    connect(&socket, &QTcpSocket::bytesWritten, &loop, [&](qint64 n) {
+        quiet.restart();
+        flushed += n;
+        if (progress && body.file)
+            progress(fileSent(), body.fileSize);
+        feed();
+    });
+    connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
+        quiet.restart();
+        while (socket.bytesAvailable() > 0 && reply.state != Reply::Done && reply.state != Reply::Failed)
+            reply.take(socket.read(kFileChunk));
+        if (reply.state == Reply::Done)
+            finish(QString());
+        else if (reply.state == Reply::Failed)
+            finish(reply.error);
+    });
+    auto ended = [&] {
+        if (finished)
+            return;
+        reply.take(socket.readAll());
+        reply.closed();
+        if (reply.state == Reply::Done)
+            finish(QString());
+        else if (reply.state == Reply::Failed)
+            finish(reply.error);
+        else if (reply.state == Reply::Body)
+            finish(translate("the reply was cut short"));
+        else if (body.file) // what went out, as the kernel took it; never sent again
+            finish(translate("connection closed after %1 of %2 kB").arg(fileSent() / 1024).arg(body.fileSize / 1024));
+        else
+            finish(socketError(socket));
+    };
+    connect(&socket, &QTcpSocket::disconnected, &loop, ended);
+    connect(&socket, &QAbstractSocket::errorOccurred, &loop, [&](QAbstractSocket::SocketError) {
+        if (connected)
+            ended();
+        else
+            finish(socketError(socket));
+    });
     QTimer tick;
     connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (stopRequested && stopRequested()) {
-            result.stopped = true;
-            reply->abort();
-        } else if (quiet.elapsed() > (connected ? idleMs : connectMs)) {
-            timedOut = true;
-            reply->abort();
-        }
+        if (finished)
+            loop.quit();
+        else if (stopRequested && stopRequested())
+            result.stopped = true, finish(translate("stopped"));
+        else if (!connected && quiet.elapsed() > connectMs)
+            finish(translate("no connection within %1 s").arg(connectMs / 1000.0));
+        else if (connected && quiet.elapsed() > idleMs)
+            finish(translate("no answer for %1 s").arg(idleMs / 1000.0));
+        else if (total.elapsed() > deadline)
+            finish(translate("no complete answer within %1 s").arg(deadline / 1000.0));
     });
     tick.start(kTickMs);
-    if (!reply->isFinished())
+    socket.connectToHost(url.host(), quint16(port));
+    if (!finished)
         loop.exec();
     tick.stop();
+    socket.disconnect(&loop);
+    socket.abort();
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    result.status = status.isValid() ? status.toInt() : 0;
-    if (reply->isReadable())
-        result.body = reply->readAll();
-    result.setCookie = reply->rawHeader("Set-Cookie");
-    if (result.stopped)
-        result.error = translate("stopped");
-    else if (timedOut && !connected)
-        result.error = translate("no connection within %1 s").arg(connectMs / 1000.0);
-    else if (timedOut)
-        result.error = translate("no answer for %1 s").arg(idleMs / 1000.0);
-    else if (result.status == 0)
-        result.error = networkError(reply);
-    if (result.status == 0 && !result.error.isEmpty())
+    result.error = why;
+    if (reply.state == Reply::Done) {
+        result.status = reply.status;
+        result.body = reply.body;
+        result.setCookie = reply.setCookie;
+    }
+    if (!result.error.isEmpty())
         qDebug() << "request error ->" << result.error;
-    reply->deleteLater();
     return result;
 }
 
 bool OrbHttpUtils::sessionFromSetCookie(const QByteArray &header, QString *session)
 {
-    // Qt joins several Set-Cookie headers with line feeds.
+    // Several Set-Cookie headers are joined with line feeds.
     for (const QByteArray &line : header.split('\n')) {
         for (const QByteArray &piece : line.split(';')) {
             const QList<QByteArray> parts = piece.split('=');

@@ -6,16 +6,19 @@
 #include <QString>
 #include <QUrl>
 #include <functional>
-#include <memory>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QNetworkRequest;
-
-// Blocking HTTP requests to one terminal's web side: a form POST that keeps
-// the session cookie the terminal hands out, and a multipart file upload
-// that sends it back. Each call runs a local event loop until the reply has
-// finished, the peer has stayed silent too long, or the owner asks to stop.
+// Blocking HTTP/1.1 requests to one terminal's web side: a form POST that
+// keeps the session cookie the terminal hands out, and a multipart file
+// upload that sends it back. Each call runs a local event loop until the
+// reply has been read, the terminal broke a limit, or the owner asks to stop.
+//
+// A web side may be hostile, so every request is bounded: connectMs to
+// connect, idleMs at most without a byte moving either way, and a deadline
+// for the whole exchange that no trickle pushes back (deadlineMs: both
+// limits plus the body at a modest minimum rate); a reply head of at most
+// kHeadMax bytes and a body of at most kBodyMax. A request is made once on
+// one connection and never sent again by itself: an upload cut short ends
+// with how much of the file had gone out.
 //
 // One object per terminal: the session belongs to the host that set it and
 // is never sent to another host, so one device's credential cannot reach
@@ -38,12 +41,22 @@ public:
         bool ok() const { return error.isEmpty() && status >= 200 && status < 300; }
     };
 
+    enum : int {
+        kHeadMax = 16 * 1024,
+        kBodyMax = 64 * 1024,
+        // The slowest a terminal may take a request body in: a 4 MiB file
+        // may take 128 s beyond the two limits.
+        kMinBytesPerSecond = 32 * 1024
+    };
+    // The deadline of a request carrying bodyBytes.
+    static qint64 deadlineMs(int connectMs, int idleMs, qint64 bodyBytes);
+
     // stopRequested: polled while a request runs; true aborts it.
     explicit OrbHttpUtils(std::function<bool()> stopRequested = {});
     ~OrbHttpUtils() override;
 
-    // How long a connection may take to carry its first byte, and how long
-    // the exchange may then make no progress in either direction.
+    // How long a connection may take to open, and how long the exchange may
+    // then make no progress in either direction.
     void setTimeouts(int connectMs, int idleMs);
     // Told of the file bytes handed to the connection during an upload.
     void setUploadProgress(std::function<void(qint64 sent, qint64 total)> progress);
@@ -69,10 +82,9 @@ public:
     static const char kBoundary[];
 
 private:
-    QNetworkRequest request(const QUrl &url) const;
-    Result finish(QNetworkReply *reply);
+    struct Body;
+    Result exchange(const QUrl &url, const QByteArray &contentType, Body &body);
 
-    std::unique_ptr<QNetworkAccessManager> manager;
     std::function<bool()> stopRequested;
     std::function<void(qint64, qint64)> progress;
     int connectMs = 5000;

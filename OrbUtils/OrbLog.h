@@ -13,8 +13,19 @@ void writeLog(const char *file, const char *function, int line, int level, const
 // Opens (create or truncate) the log file; closes one that was open. Returns
 // 0, or -1 when the file cannot be opened (lines then go to the debug channel
 // only).
+//
+// Bounded, since anyone on the segment can make the link log: once the file
+// holds the file limit, the run goes on in DIR/NAME.1.log, NAME.2.log, ...,
+// and whenever a file is begun the oldest log files of its directory (this
+// run's earlier ones included) are removed until the directory's log files,
+// the new one counted at the file limit, stay within the total limit. Log
+// files are this run's and those named as runs name them (14 digits,
+// optionally .N, then .log); nothing else in the directory is touched.
 int openLogFile(const QByteArray &path);
 void closeLogFile();
+// The limits above (at least a line each): 8 MiB per file and 64 MiB in all
+// unless set. Takes effect from the next file begun.
+void setLogLimits(qint64 fileBytes, qint64 totalBytes);
 
 // Formats the prefix and message exactly as writeLog would into buf (size
 // bytes including the terminating zero) and returns the length written.

@@ -145,6 +145,10 @@ int OrbRtpSession::start(const char *address, int localPort, int destPort, int c
     type->mime_type = ortp_strdup("MPA");
     rtp_profile_set_payload(profile, payloadType, type);
     this->payloadType = payloadType;
+    clock = clockRate;
+    lastSendMs = -1;
+    refusalsInARow = 0;
+    refused.store(false);
 
     if (localPort <= 0) {
         for (int candidate = FirstProbePort; candidate < ProbePortLimit; candidate += 2) {
@@ -225,10 +229,17 @@ void OrbRtpSession::sendBuffered(int payloadLength, bool marker, uint32_t timest
     // A send error is not fatal: the next packet is tried as usual. It is
     // counted so that a stream nobody can receive does not pass for one.
     if (rtp_session_sendm_with_ts(session, packet, timestamp) < 0) {
-        lastError.store(session->rtp.send_errno ? session->rtp.send_errno : EIO);
+        const int error = session->rtp.send_errno ? session->rtp.send_errno : EIO;
+        lastError.store(error);
         ++errorCount;
+        const bool passing = error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == EINTR;
+        if (!passing || ++refusalsInARow >= kRefusalsInARow)
+            refused.store(true);
     } else {
         ++sentCount;
+        refusalsInARow = 0;
+        lastTimestamp = timestamp;
+        lastSendMs = monotonicMs();
     }
 }
 
@@ -264,6 +275,11 @@ void OrbRtpSession::stop()
         return;
     libraryLock.lock();
     if (active) {
+        // The sender report in front of the BYE gives the RTP time of the
+        // moment it is made; oRTP would give the last packet's, which lies
+        // behind it by however long ago that packet left.
+        if (lastSendMs >= 0)
+            session->rtp.snd_last_ts = lastTimestamp + uint32_t((monotonicMs() - lastSendMs) * clock / 1000);
         // The BYE must leave before the destination is dropped, or it would
         // have nowhere to go. oRTP sends it at once; there is no wait.
         rtp_session_bye(session, nullptr);

@@ -120,6 +120,12 @@ public:
     uint64_t sendErrors() const { return errorCount.load(); }
     // errno of the latest refused send, 0 when none was refused.
     int lastSendError() const { return lastError.load(); }
+    // True once the system has refused a send for good: an error other than
+    // a full buffer (no route, no such device, network down...), or
+    // kRefusalsInARow refusals of any kind in a row. Read from any thread; the
+    // owner stops the session, as nothing will reach the group.
+    bool sendRefused() const { return refused.load(); }
+    enum { kRefusalsInARow = 50 };
 
 private:
     friend class OrbRtpSendThread;
@@ -140,6 +146,14 @@ private:
     int boundPort = -1;
     bool active = false;
     uint32_t nextTimestamp = 0;
+    int clock = 8000; // Hz
+    // The last packet sent: its timestamp and when it left (monotonic ms),
+    // from which the sender report that goes with the BYE tells the RTP time
+    // of the moment it is made. Under libraryLock.
+    uint32_t lastTimestamp = 0;
+    qint64 lastSendMs = -1;
+    int refusalsInARow = 0;
+    std::atomic<bool> refused{false};
     QByteArray interfaceName;
     std::atomic<uint64_t> sentCount{0};
     std::atomic<uint64_t> errorCount{0};

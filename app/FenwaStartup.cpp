@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <QtDebug>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,8 +51,29 @@ void loadInterfaceLanguage(const QString &appDir)
 }
 
 namespace {
+bool verboseOutput = false;
+
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !verboseOutput)
+        return;
+    QByteArray line = message.toLocal8Bit();
+    if (line.endsWith('\n'))
+        line.chop(1); // log lines end with their own
+    std::fprintf(stderr, "%s\n", line.constData());
+}
+} // namespace
+
+void echoDebugLines(bool verbose)
+{
+    verboseOutput = verbose;
+    qInstallMessageHandler(messageHandler);
+}
+
+namespace {
 const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int stopSignalFds[2] = {-1, -1};
+bool stopTaken = false;
 
 void onStopSignal(int)
 {
@@ -74,11 +96,19 @@ void closeWindowsOnStopSignals()
     auto *notifier = new QSocketNotifier(stopSignalFds[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [notifier] {
         notifier->setEnabled(false);
+        stopTaken = true;
         ORB_LOG("asked to end: closing every window\n");
+        // First, so that no close handler waits on a question nobody answers.
+        QCoreApplication::exit(0);
         QApplication::closeAllWindows();
     });
     for (int signal : kStopSignals)
         std::signal(signal, onStopSignal);
+}
+
+bool stopSignalled()
+{
+    return stopTaken;
 }
 
 OrbCapturePermissionDialog::OrbCapturePermissionDialog(QWidget *parent)

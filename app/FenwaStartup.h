@@ -32,11 +32,20 @@ void loadInterfaceLanguage(const QString &appDir);
 // a capability. Returns true when capture can work (now).
 bool offerCapturePermission();
 
-// Closes every window when the process is asked to end (SIGTERM, SIGINT,
-// SIGHUP), as the close button does: a running job stops, a stream ends with
-// its BYE, the link and the capture helper close, and the log is complete.
-// A second signal ends the process at once.
+// Debug lines (the link's "send" and "recv" lines among them) and log lines
+// go to the log file only; with verbose they are also echoed on standard
+// error. Warnings always are.
+void echoDebugLines(bool verbose);
+
+// Ends the program when it is asked to (SIGTERM, SIGINT, SIGHUP) at any
+// point of its run: every event loop is left, a dialog's (the permission
+// notice's, a batch's) included, and any dialog opened after that returns at
+// once; every window is closed as its close button does (a running job
+// stops, a stream ends with its BYE, the link and the capture helper close),
+// so the log is complete. A second signal ends the process at once.
 void closeWindowsOnStopSignals();
+// True once a stop signal has been taken: start-up goes no further.
+bool stopSignalled();
 
 // The notice shown when capture cannot work: a message, the command that
 // mends it (selectable, in a fixed-width font), "Grant" when offered, "Ok".

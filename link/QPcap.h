@@ -69,7 +69,8 @@ private:
 
 // Moves raw Ethernet frames between the tool and one adapter, through
 // libpcap in this process when it may capture, else through the capture
-// helper (see QPcapDevice.h). Either way only command frames come back.
+// helper (see QPcapDevice.h). Either way only command frames and ARP replies
+// addressed to the adapter's MAC (answers to an address probe) come back.
 //
 // Threads: open/close/setObserver/setDeviceFactory come from the owner's
 // thread and never concurrently; send() and the state queries may come from

@@ -11,9 +11,14 @@
  *                     FRAME  one captured command frame
  *                     ERROR  the helper ends; payload: a reason byte, then text
  *
- * The helper sends only command frames from the interface's own MAC and
- * passes back only command frames, so it cannot be used to sniff or to forge
- * other traffic. Anything else from the parent ends it. */
+ * What the helper sends: command frames whose Ethernet and ARP senders are
+ * the interface's MAC and whose ARP sender address is one of the interface's
+ * IPv4 addresses or 0.0.0.0, and address probes (an ARP request as RFC 5227
+ * makes it: broadcast, from the interface's MAC, sender address 0.0.0.0,
+ * target MAC zero, nothing behind it but zero padding). What it passes back:
+ * command frames, and ARP replies addressed to the interface's MAC (the
+ * answers to a probe). So it cannot be used to sniff, or to forge traffic
+ * or anyone's address. Anything else from the parent ends it. */
 #ifndef QPCAP_HELPER_PROTOCOL_H
 #define QPCAP_HELPER_PROTOCOL_H
 
@@ -24,8 +29,10 @@ enum {
     QPCAP_HELPER_ERROR = 'E',
 
     QPCAP_HELPER_HEADER = 3,
-    /* The shortest command frame (no text) and the longest Ethernet frame. */
-    QPCAP_HELPER_FRAME_MIN = 60,
+    /* The shortest frame either way (an ARP frame without padding), the
+     * shortest command frame (no text) and the longest Ethernet frame. */
+    QPCAP_HELPER_FRAME_MIN = 42,
+    QPCAP_COMMAND_FRAME_MIN = 60,
     QPCAP_HELPER_FRAME_MAX = 1514,
     QPCAP_HELPER_ERROR_MAX = 512,
 
@@ -39,7 +46,13 @@ enum {
 };
 
 /* The capture filter of the link, in process and in the helper alike: ARP
- * frames that carry the command header and fit the link's largest frame. */
-#define QPCAP_COMMAND_FILTER "arp and ether[42:2] = 0x8888 and len <= 1514"
+ * frames that carry the command header and fit the link's largest frame, and
+ * ARP replies to the adapter's MAC. A load past the end of a frame makes a
+ * filter refuse it whole, so the length is tested before offset 42 is read:
+ * a reply to a probe is 42 bytes long on a veth. */
+#define QPCAP_CAPTURE_FILTER_FORMAT                                                                              \
+    "arp and ((ether[20:2] = 2 and ether dst %02x:%02x:%02x:%02x:%02x:%02x)"                                    \
+    " or (len >= 60 and len <= 1514 and ether[42:2] = 0x8888))"
+enum { QPCAP_CAPTURE_FILTER_MAX = 160 };
 
 #endif

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QtDebug>
+#include <cstdio>
 #include <cstring>
 #include <pcap/pcap.h>
 
@@ -55,8 +56,11 @@ public:
         // The filter goes on before anything is sent: while libpcap swaps a
         // filter in, the socket drops every frame for a moment, and a reply
         // landing then (the first replies after a send) would be lost.
+        char filter[QPCAP_CAPTURE_FILTER_MAX];
+        const uint8_t *m = adapter.hardwareAddress;
+        std::snprintf(filter, sizeof filter, QPCAP_CAPTURE_FILTER_FORMAT, m[0], m[1], m[2], m[3], m[4], m[5]);
         struct bpf_program program;
-        if (pcap_compile(handle, &program, QPCAP_COMMAND_FILTER, 1, PCAP_NETMASK_UNKNOWN) < 0)
+        if (pcap_compile(handle, &program, filter, 1, PCAP_NETMASK_UNKNOWN) < 0)
             return fail(Failed, "capture filter", pcap_geterr(handle));
         const int set = pcap_setfilter(handle, &program);
         pcap_freecode(&program);

@@ -237,9 +237,10 @@ QString OrbFileListWidget::fileName(const QString &path)
 
 void OrbFileListWidget::addFiles(int row, const QStringList &chosen)
 {
-    int at = row < 0 ? fileList.size() : std::min(row + 1, int(fileList.size()));
-    for (const QString &path : chosen)
-        fileList.insert(at, path);
+    const int at = row < 0 ? fileList.size() : std::min(row + 1, int(fileList.size()));
+    // In the order they were picked.
+    for (int i = 0; i < chosen.size(); ++i)
+        fileList.insert(at + i, chosen.at(i));
     // The red mark follows its file.
     if (playing >= at)
         playing += int(chosen.size());

@@ -76,8 +76,8 @@ public:
     int playingRow() const { return playing; }
 
     // The menu's actions with the file row they apply to (-1: none). Adding
-    // inserts every chosen path at contextRow + 1 (the end for -1) in turn,
-    // so they land in reverse order of the choice.
+    // inserts the chosen paths after contextRow (at the end for -1) in the
+    // order they were chosen.
     void addFiles(int contextRow, const QStringList &chosen);
     void topFile(int contextRow);
     void deleteFile(int contextRow);

@@ -4,6 +4,7 @@
 #include "OrbCoreAudioSelectWidget.h"
 #include "OrbFileListWidget.h"
 #include "OrbUtils/OrbConfigure.h"
+#include "OrbUtils/OrbLog.h"
 #include "OrbUtils/widgets/OrbToast.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "OrbUtils/rtp/RTPMulticast.h"
@@ -18,6 +19,7 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
 
@@ -46,7 +48,7 @@ OrbRtpMulticastDialog::OrbRtpMulticastDialog()
     : OrbDialog(nullptr), title(new QLabel(this)), addressLabel(new QLabel(this)), address(new QLineEdit(this)),
       interfaceLabel(new QLabel(this)), interfaces(new QComboBox(this)), tab(new QTabWidget(this)),
       sources(new OrbCoreAudioSelectWidget), files(new OrbFileListWidget), start(new QPushButton(this)),
-      stop(new QPushButton(this)), notice(new OrbToast(this)), sendCheck(new QTimer(this))
+      stop(new QPushButton(this)), status(new QLabel(this)), notice(new OrbToast(this)), sendCheck(new QTimer(this))
 {
     current = this;
     setWindowTitle(translate("RTP Multicast"));
@@ -64,6 +66,9 @@ OrbRtpMulticastDialog::OrbRtpMulticastDialog()
     interfaceLabel->setText(translate("Network interface"));
     start->setText(translate("Start"));
     stop->setText(translate("Stop"));
+    status->setAlignment(Qt::AlignCenter);
+    status->setWordWrap(true);
+    status->setStyleSheet(QStringLiteral("color: #c0392b;"));
     tab->addTab(files, translate("Audio Medias"));
     tab->addTab(sources, translate("Audio Source"));
     setMinimumSize(420, 600);
@@ -203,17 +208,32 @@ void OrbRtpMulticastDialog::onClickStartButton(bool)
         configure.setDeviceId(device.id);
     configure.setRtpSourceIndex(sourceTab);
     configure.setRtpInterface(interfaces->currentData().toString());
-    toldSendErrors = false;
-    sendCheck->start(500);
+    status->clear();
+    sendCheck->start(200);
     setIdle(false);
 }
 
+// A stream that cannot go on stops here, and says why where it stays in
+// sight (a toast is gone before anyone looks).
 void OrbRtpMulticastDialog::checkSending()
 {
-    if (multicast && !toldSendErrors && multicast->sendErrors() > 0) {
-        toldSendErrors = true;
-        showNotice("Cannot send to the group: check the network interface");
+    if (!multicast)
+        return;
+    QString why;
+    switch (multicast->failure()) {
+    case RTPMulticast::SourceGone:
+        why = translate("The audio source is gone: streaming stopped");
+        break;
+    case RTPMulticast::SendRefused:
+        why = translate("Cannot send to the group (%1): streaming stopped. Check the network interface.")
+                  .arg(QString::fromLocal8Bit(std::strerror(multicast->lastSendError())));
+        break;
+    case RTPMulticast::NoFailure:
+        return;
     }
+    ORB_LOG("multicast to %s stopped: %s\n", qPrintable(address->text().trimmed()), qPrintable(why));
+    onStop();
+    status->setText(why);
 }
 
 void OrbRtpMulticastDialog::stopRun()
@@ -241,6 +261,7 @@ void OrbRtpMulticastDialog::setIdle(bool idle)
 void OrbRtpMulticastDialog::onClickStopButton(bool)
 {
     onStop();
+    status->clear();
 }
 
 void OrbRtpMulticastDialog::onStop()
@@ -287,6 +308,7 @@ void OrbRtpMulticastDialog::resizeEvent(QResizeEvent *event)
     const int x = (q - 150) / 2;
     start->setGeometry(x, h - 80, 150, 30);
     stop->setGeometry(x + q, h - 80, 150, 30);
+    status->setGeometry(10, h - 45, w - 20, 40);
 }
 
 void OrbRtpMulticastDialog::closeEvent(QCloseEvent *event)

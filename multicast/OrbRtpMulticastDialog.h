@@ -55,6 +55,9 @@ public:
     QPushButton *startButton() const { return start; }
     QPushButton *stopButton() const { return stop; }
     OrbToast *toast() const { return notice; }
+    // Why the last stream stopped by itself (the source is gone, nothing can
+    // be sent to the group); empty while it runs or after the operator's Stop.
+    QLabel *statusLine() const { return status; }
 
     void onFileOpened(RTPFileAudioReader *reader, int32_t index, const QString &path) override;
     void onFileOpenFailed(RTPFileAudioReader *reader, int32_t index, const QString &path) override;
@@ -92,9 +95,9 @@ private:
     OrbFileListWidget *files;
     QPushButton *start;
     QPushButton *stop;
+    QLabel *status;
     OrbToast *notice;
     QTimer *sendCheck;
     std::unique_ptr<RTPMulticast> multicast;
     RTPFileAudioReader *fileSource = nullptr; // owned by multicast
-    bool toldSendErrors = false;
 };

@@ -22,8 +22,11 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run() {
   local t=$1 log=$build/fuzz/$1.log
   mkdir -p "$build/fuzz/corpus/$t" "$build/fuzz/crash"
-  # -timeout: an input that takes seconds is a hang, and a fault too.
-  if "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  # -timeout: an input that takes seconds is a hang, and a fault too. A
+  # harness may name the pieces its input is made of in tests/fuzz/NAME.dict.
+  local dict=()
+  [ -f "$root/tests/fuzz/$t.dict" ] && dict=(-dict="$root/tests/fuzz/$t.dict")
+  if "$build/tests/fuzz/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/fuzz/crash/$t-" "$build/fuzz/corpus/$t" "$root/tests/fuzz/corpus/$t" >"$log" 2>&1; then
     echo "ok   $t: $(sed -n 's/^stat::number_of_executed_units: *//p' "$log") inputs in ${seconds}s"
   else

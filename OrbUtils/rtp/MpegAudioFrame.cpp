@@ -62,25 +62,63 @@ double mpegAudioFrameMs(const MpegAudioHeader &header)
     return header.sampleRate > 0 ? header.samplesPerFrame * 1000.0 / header.sampleRate : 0.0;
 }
 
-bool findMpegAudioFrame(const uint8_t *data, size_t size, size_t *offset, MpegAudioHeader *out)
+bool isMpegAudioFreeFormat(const uint8_t *p, size_t available)
+{
+    if (p == nullptr || available < 4 || (p[2] >> 4) != 0)
+        return false;
+    // The same header with the lowest bit rate must be a valid one.
+    const uint8_t withRate[4] = {p[0], p[1], uint8_t(p[2] | 0x10), p[3]};
+    return parseMpegAudioHeader(withRate, 4, nullptr);
+}
+
+namespace {
+enum Check { Confirmed, Refuted, Undecided };
+
+// Whether `count` headers of h's stream follow the frame at `at`, one behind
+// the other.
+Check followed(const uint8_t *data, size_t size, size_t at, const MpegAudioHeader &h, int count, bool final)
+{
+    size_t next = at + size_t(h.frameLength);
+    if (next > size)
+        return final ? Refuted : Undecided; // the frame does not fit (yet)
+    for (int i = 0; i < count; ++i) {
+        if (next == size && final)
+            return Confirmed; // the frame ends the file
+        MpegAudioHeader n;
+        if (next > size || size - next < 4) // the previous one ran past the end
+            return final ? Refuted : Undecided;
+        if (!parseMpegAudioHeader(data + next, size - next, &n) || !sameStream(h, n))
+            return Refuted;
+        next += size_t(n.frameLength);
+    }
+    return Confirmed;
+}
+} // namespace
+
+MpegAudioSearch findMpegAudioFrame(const uint8_t *data, size_t size, size_t *offset, bool synced, bool final,
+                                   MpegAudioHeader *out)
 {
     if (data == nullptr || offset == nullptr)
-        return false;
-    for (size_t at = *offset; at + 4 <= size; ++at) {
+        return MpegAudioNone;
+    size_t at = *offset;
+    for (; at + 4 <= size; ++at) {
         MpegAudioHeader h;
-        if (!parseMpegAudioHeader(data + at, size - at, &h) || size_t(h.frameLength) > size - at)
+        if (!parseMpegAudioHeader(data + at, size - at, &h))
             continue;
-        const size_t end = at + size_t(h.frameLength);
-        MpegAudioHeader next;
-        if (at != *offset && end != size
-            && !(parseMpegAudioHeader(data + end, size - end, &next) && sameStream(h, next)))
+        const Check check = followed(data, size, at, h, synced && at == *offset ? 1 : 2, final);
+        if (check == Refuted)
             continue;
         *offset = at;
+        if (check == Undecided)
+            return MpegAudioNeedMore;
         if (out)
             *out = h;
-        return true;
+        return MpegAudioFound;
     }
-    return false;
+    if (final)
+        return MpegAudioNone;
+    *offset = at;
+    return MpegAudioNeedMore;
 }
 
 int mpegAudioFragmentCount(int frameLength, int payloadLimit)

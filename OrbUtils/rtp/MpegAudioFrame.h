@@ -30,13 +30,29 @@ bool parseMpegAudioHeader(const uint8_t *p, size_t available, MpegAudioHeader *o
 // Play time of one frame in ms.
 double mpegAudioFrameMs(const MpegAudioHeader &header);
 
-// Finds the first whole frame at or after *offset in data. A frame at *offset
-// itself is taken when its header is valid and it fits; further on (after
-// bytes that are not a frame) a candidate counts only when it ends the buffer
-// or the next frame's header follows with the same version, layer and rate,
-// so that a stray sync pattern in other bytes is not sent as audio. On success
-// *offset is the frame's start; returns false when no whole frame remains.
-bool findMpegAudioFrame(const uint8_t *data, size_t size, size_t *offset, MpegAudioHeader *out);
+// A header of free format: sync, version, layer and rate valid, bit-rate
+// index 0. Such a stream is refused whole: its frames could only be found by
+// guessing at the next sync.
+bool isMpegAudioFreeFormat(const uint8_t *p, size_t available);
+
+// Finds the next whole frame at or after *offset in data, as robust MPEG
+// parsers do: a header counts only when the next frame's header follows at
+// the length it gives, with the same version, layer and rate. Where a stream
+// is already followed (synced: the previous frame ended at *offset) one such
+// header suffices for the frame at *offset; at the start of a stream, and
+// after bytes that are not a frame, the one after that must follow too, so
+// that a sync pattern inside other bytes (free-format frames, tags, damage)
+// is never sent as audio. final: nothing follows data (the end of the file),
+// where a frame that ends data exactly needs nothing behind it.
+//   MpegAudioFound: *offset is the frame's start, *out its header.
+//   MpegAudioNeedMore: no decision before more bytes come; *offset is where
+//     the search must go on (bytes before it are not a frame).
+//   MpegAudioNone: final, and no frame in the rest.
+enum MpegAudioSearch { MpegAudioFound, MpegAudioNeedMore, MpegAudioNone };
+// The longest frame there is (MPEG-2.5 layer II at 160 kbit/s and 8 kHz).
+enum { MpegAudioFrameMax = 2881 };
+MpegAudioSearch findMpegAudioFrame(const uint8_t *data, size_t size, size_t *offset, bool synced, bool final,
+                                   MpegAudioHeader *out);
 
 // RFC 2250 section 3 payloads for payload type 14: a 4-byte header (16 bits
 // that must be zero, then the 16-bit byte offset of this fragment in the

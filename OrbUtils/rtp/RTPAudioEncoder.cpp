@@ -202,6 +202,19 @@ void RTPAudioEncoder::flush()
 {
     if (type < 0)
         return;
+    // What the resampler still holds for its filter.
+    const int held = swr_get_out_samples(resampler, 0);
+    if (held > 0 && growConversion(held)) {
+        const int converted = swr_convert(resampler, conversion, conversionSamples, nullptr, 0);
+        if (converted > 0)
+            av_audio_fifo_write(fifo, reinterpret_cast<void **>(conversion), converted);
+    }
+    while (av_audio_fifo_size(fifo) >= blockSamples && av_frame_make_writable(block) == 0
+           && av_audio_fifo_read(fifo, reinterpret_cast<void **>(block->data), blockSamples) == blockSamples) {
+        block->pts = nextPts;
+        nextPts += blockSamples;
+        encode(block);
+    }
     const int waiting = av_audio_fifo_size(fifo);
     if (waiting > 0 && av_frame_make_writable(block) == 0) {
         av_samples_set_silence(block->extended_data, 0, blockSamples, outChannels, AVSampleFormat(outFormat));
@@ -222,6 +235,12 @@ RTPAudioPacket *RTPAudioEncoder::pop()
     RTPAudioPacket *packet = queue.front();
     queue.pop_front();
     return packet;
+}
+
+int RTPAudioEncoder::queued()
+{
+    std::lock_guard<std::mutex> guard(queueLock);
+    return int(queue.size());
 }
 
 void RTPAudioEncoder::reset()

@@ -43,6 +43,8 @@ public:
     void feed(const uint8_t *data, int frames, int bytes);
     // The oldest encoded frame (the caller frees it), or nullptr.
     RTPAudioPacket *pop();
+    // Encoded frames waiting to be popped; from any thread.
+    int queued();
     // End of input: encodes what waits for a whole frame (padded with
     // silence) and what the encoder holds back for its look-ahead. Nothing
     // can be fed after it.

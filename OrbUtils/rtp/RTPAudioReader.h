@@ -22,4 +22,12 @@ public:
     virtual RTPAudioPacket *readPacket() { return nullptr; }
     virtual bool reset() { return true; }
     virtual int32_t payloadType() { return -1; }
+    // True once the source can give nothing more: a capture source that was
+    // removed, a sound server that ended. Read from any thread.
+    virtual bool isGone() { return false; }
+    // End of input, before the pacer stops: a capture stops taking audio and
+    // readPacket then hands out what its encoder still held, until pending()
+    // is 0. On the owner's thread.
+    virtual void finish() {}
+    virtual int pending() { return 0; }
 };

@@ -41,21 +41,41 @@ bool RTPFileAudioReader::openFile(int index)
 void RTPFileAudioReader::closeLocked()
 {
     av_packet_free(&packet);
-    packetOffset = 0;
+    window.clear();
+    consumed = 0;
+    streamEnded = false;
+    synced = false;
     if (input)
         avformat_close_input(&input);
     audioStream = nullptr;
 }
 
+int RTPFileAudioReader::interruptRead(void *opaque)
+{
+    const auto *reader = static_cast<const RTPFileAudioReader *>(opaque);
+    return reader->input && reader->input->pb && reader->input->pb->bytes_read > reader->readLimit;
+}
+
 bool RTPFileAudioReader::openInputLocked(const QString &path, QString *reason)
 {
+    // Opening a pipe waits for a writer, for ever; a device never ends.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *reason = QStringLiteral("not a regular file (a pipe, a device or a directory)");
+        return false;
+    }
     input = avformat_alloc_context();
+    if (input) {
+        input->interrupt_callback.callback = &RTPFileAudioReader::interruptRead;
+        input->interrupt_callback.opaque = this;
+    }
+    readLimit = ProbeBytes;
     if (input == nullptr || avformat_open_input(&input, path.toUtf8().constData(), nullptr, nullptr) != 0) {
         // avformat_open_input frees the context on failure and clears it;
         // this covers an allocation that never got that far.
         avformat_free_context(input);
         input = nullptr;
-        *reason = QFileInfo::exists(path) ? QStringLiteral("not a readable media file") : QStringLiteral("no such file");
+        *reason = info.exists() ? QStringLiteral("not a readable media file") : QStringLiteral("no such file");
         return false;
     }
     // Some containers only reveal their streams after a probe read.
@@ -75,14 +95,29 @@ bool RTPFileAudioReader::openInputLocked(const QString &path, QString *reason)
         return false;
     }
     packet = av_packet_alloc();
+    // Free format, whatever the demuxer made of it: the stream's first
+    // header has no bit rate.
+    if (packet && readMoreLocked()) {
+        const uint8_t *bytes = reinterpret_cast<const uint8_t *>(window.constData());
+        for (int at = 0; at + 4 <= window.size(); ++at) {
+            if (bytes[at] != 0xFF || (bytes[at + 1] & 0xE0) != 0xE0)
+                continue;
+            if (isMpegAudioFreeFormat(bytes + at, size_t(window.size() - at))) {
+                *reason = QStringLiteral("free-format MPEG audio (its headers give no bit rate)");
+                return false;
+            }
+            break;
+        }
+    }
     const uint8_t *frame = nullptr;
     MpegAudioHeader header;
     if (packet == nullptr || !nextFrameLocked(&frame, &header)) {
-        *reason = QStringLiteral("no playable MPEG audio frame in it (free format, or damaged)");
+        *reason = QStringLiteral("no playable MPEG audio frame in its first %1 MiB (damaged?)").arg(ProbeBytes >> 20);
         return false;
     }
     // Keep the frame found for the first readPacket.
-    packetOffset -= size_t(header.frameLength);
+    consumed -= header.frameLength;
+    synced = false;
     return true;
 }
 
@@ -107,26 +142,49 @@ bool RTPFileAudioReader::openFileLocked(int index)
     return false;
 }
 
-bool RTPFileAudioReader::nextFrameLocked(const uint8_t **frame, MpegAudioHeader *header)
+bool RTPFileAudioReader::readMoreLocked()
 {
-    while (input && audioStream && packet) {
-        if (packet->data && packetOffset < size_t(packet->size)) {
-            size_t at = packetOffset;
-            if (findMpegAudioFrame(packet->data, size_t(packet->size), &at, header)) {
-                *frame = packet->data + at;
-                packetOffset = at + size_t(header->frameLength);
-                return true;
-            }
-        }
+    while (!streamEnded && input && audioStream && packet) {
+        // A read past the probe stays within ReadAheadMax of where it began.
+        if (input->pb && input->pb->bytes_read >= ProbeBytes)
+            readLimit = input->pb->bytes_read + ReadAheadMax;
         av_packet_unref(packet);
-        packetOffset = 0;
-        // End of file, or a read error treated as one.
-        if (av_read_frame(input, packet) < 0)
-            return false;
-        if (packet->stream_index != audioStream->index)
-            av_packet_unref(packet);
+        if (av_read_frame(input, packet) < 0) { // the end, a read error or the limit
+            streamEnded = true;
+            break;
+        }
+        if (packet->stream_index != audioStream->index || packet->size <= 0)
+            continue;
+        window.append(reinterpret_cast<const char *>(packet->data), packet->size);
+        return true;
     }
     return false;
+}
+
+bool RTPFileAudioReader::nextFrameLocked(const uint8_t **frame, MpegAudioHeader *header)
+{
+    // What was handed out last time is no longer needed.
+    window.remove(0, consumed);
+    consumed = 0;
+    for (;;) {
+        size_t at = 0;
+        const MpegAudioSearch found = findMpegAudioFrame(reinterpret_cast<const uint8_t *>(window.constData()),
+                                                         size_t(window.size()), &at, synced, streamEnded, header);
+        if (found == MpegAudioFound) {
+            *frame = reinterpret_cast<const uint8_t *>(window.constData()) + at;
+            consumed = int(at) + header->frameLength;
+            synced = true;
+            return true;
+        }
+        // Bytes before `at` are no frame; keep the rest for the next packet.
+        synced = synced && at == 0;
+        window.remove(0, int(at));
+        if (found == MpegAudioNone || !readMoreLocked()) {
+            if (found == MpegAudioNone || window.isEmpty())
+                return false;
+            // The end came while undecided: decide on what there is.
+        }
+    }
 }
 
 RTPAudioPacket *RTPFileAudioReader::readPacket()
@@ -169,6 +227,8 @@ bool RTPFileAudioReader::checkFile(const QString &path, QString *reason)
 
 double RTPFileAudioReader::fileDuration(const QString &path)
 {
+    if (!QFileInfo(path).isFile())
+        return 0; // a pipe would block here for good
     AVFormatContext *context = nullptr;
     if (avformat_open_input(&context, path.toUtf8().constData(), nullptr, nullptr) != 0)
         return 0;

@@ -5,6 +5,7 @@
 #include "MpegAudioFrame.h"
 #include "RTPAudioReader.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -32,10 +33,16 @@ protected:
 // stream as stored (no decoding), one whole frame per packet, moving to the
 // next file at the end of one and back to the first after the last, so a
 // running play list never ends by itself. Only frames whose header gives
-// their length go out (see MpegAudioFrame.h), each lasting what its header
-// says; whatever else the demuxer hands over is skipped. A file that cannot be
-// opened, is not MPEG audio or holds no such frame counts as failed: it stops
-// the flow (readPacket returns nullptr) until something opens a file again.
+// their length and that the next headers confirm go out (see
+// MpegAudioFrame.h), each lasting what its header says; whatever else the
+// demuxer hands over is skipped. A file that cannot be opened, is not a
+// regular file (a pipe would block its reader for good, a device never end),
+// is not MPEG audio, is free format or holds no such frame within its first
+// ProbeBytes counts as failed: it stops the flow (readPacket returns nullptr)
+// until something opens a file again. No read goes more than ReadAheadMax
+// bytes past where it began, so a file of zeros or garbage, however large,
+// costs little time and memory.
+
 //
 // Threading contract: start, stop and an operator's openFile run on the
 // owner's thread; readPacket (and the openFile it makes at the end of a file)
@@ -44,7 +51,7 @@ protected:
 class RTPFileAudioReader : public RTPAudioReader
 {
 public:
-    enum { MpegAudioPayloadType = 14 };
+    enum { MpegAudioPayloadType = 14, ProbeBytes = 4 << 20, ReadAheadMax = 1 << 20 };
 
     RTPFileAudioReader() = default;
     ~RTPFileAudioReader() override = default;
@@ -72,14 +79,25 @@ public:
 private:
     bool openFileLocked(int index);
     bool openInputLocked(const QString &path, QString *reason);
-    // The next whole frame of the open file, consumed; false at its end.
+    // The next whole frame of the open file, consumed; false at its end. The
+    // frame lies in window until the next call.
     bool nextFrameLocked(const uint8_t **frame, MpegAudioHeader *header);
+    // Appends the next packet of the audio stream to window; false at the
+    // end of the file (or a read error, or the read limit).
+    bool readMoreLocked();
     void closeLocked();
+    static int interruptRead(void *reader);
 
     int32_t current = 0;
     QStringList fileList;
     AVPacket *packet = nullptr;
-    size_t packetOffset = 0; // bytes of packet already handed out or skipped
+    // The audio stream's bytes as read, of which the first `consumed` have
+    // been handed out or skipped.
+    QByteArray window;
+    int consumed = 0;
+    bool streamEnded = false;
+    bool synced = false;     // the last frame handed out ended at `consumed`
+    int64_t readLimit = 0;   // the file position no read may go past
     OrbThreadLocker lock;
     AVFormatContext *input = nullptr;
     AVStream *audioStream = nullptr;

@@ -2,6 +2,7 @@
 #include "RTPMulticast.h"
 
 #include "OrbUtils/OrbLog.h"
+#include "OrbUtils/OrbThread.h"
 #include "RTPAudioPacket.h"
 #include "RTPAudioReader.h"
 
@@ -41,6 +42,14 @@ int RTPMulticast::start(const QString &address, int port)
 
 void RTPMulticast::stop()
 {
+    if (session && session->isActive() && reader && !reader->isGone()) {
+        // The send thread takes one packet a period; the encoder's last
+        // frames would otherwise be lost.
+        reader->finish();
+        const qint64 until = monotonicMs() + DrainMs;
+        while (reader->pending() > 0 && !session->sendRefused() && monotonicMs() < until)
+            OrbThread::msleep(PacketPeriod);
+    }
     if (session) {
         session->stop();
         delete session;
@@ -51,6 +60,15 @@ void RTPMulticast::stop()
         delete reader;
         reader = nullptr;
     }
+}
+
+RTPMulticast::Failure RTPMulticast::failure() const
+{
+    if (session == nullptr || !session->isActive())
+        return NoFailure;
+    if (reader && reader->isGone())
+        return SourceGone;
+    return session->sendRefused() ? SendRefused : NoFailure;
 }
 
 int RTPMulticast::localPort() const

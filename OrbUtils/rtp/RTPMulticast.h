@@ -40,7 +40,19 @@ public:
     // 0 when streaming began or the source refused to start (nothing is sent
     // then); -1 without a source; the session's result when it failed.
     virtual int start(const QString &address, int port);
+    // Hands out what a capture source still holds (its encoder's last
+    // frames, for up to DrainMs), then ends the session with its BYE and
+    // stops the source.
     virtual void stop();
+
+    // Why a running stream cannot go on: its source is gone, or the system
+    // refuses to send to the group (see OrbRtpSession::sendRefused). On the
+    // owner's thread, which polls it and stops the stream, since a
+    // session left running would go on sending RTCP for a stream nobody
+    // hears.
+    enum Failure { NoFailure, SourceGone, SendRefused };
+    enum { DrainMs = 500 };
+    Failure failure() const;
 
     // The session's local RTP port while running, else -1.
     int localPort() const;

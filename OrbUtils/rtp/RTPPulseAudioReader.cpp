@@ -32,6 +32,10 @@ void RTPPulseAudioReader::stop()
         capture->close();
         capture.reset();
     }
+    // Drained first: an encoder closed with frames inside complains on
+    // stderr.
+    if (encoder)
+        encoder->flush();
     encoder.reset();
 }
 
@@ -64,6 +68,26 @@ bool RTPPulseAudioReader::reset()
     if (encoder)
         encoder->reset();
     return true;
+}
+
+bool RTPPulseAudioReader::isGone()
+{
+    return capture && capture->isLost();
+}
+
+void RTPPulseAudioReader::finish()
+{
+    if (capture) {
+        capture->close();
+        capture.reset();
+    }
+    if (encoder)
+        encoder->flush();
+}
+
+int RTPPulseAudioReader::pending()
+{
+    return encoder ? encoder->queued() : 0;
 }
 
 int32_t RTPPulseAudioReader::payloadType()

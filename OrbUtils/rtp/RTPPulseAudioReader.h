@@ -35,6 +35,11 @@ public:
     RTPAudioPacket *readPacket() override;
     bool reset() override;
     int32_t payloadType() override;
+    bool isGone() override;
+    // Closes the capture, then flushes the encoder (what waits for a whole
+    // frame, and its look-ahead) into the queue readPacket empties.
+    void finish() override;
+    int pending() override;
 
     void onDeviceOpened(CoreAudioDevice *device) override;
     void onDeviceData(CoreAudioDevice *device, const uint8_t *data, int32_t frames, int32_t bytes) override;

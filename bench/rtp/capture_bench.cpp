@@ -71,7 +71,7 @@ public:
     {
         size_t offset = 4;
         MpegAudioHeader h;
-        while (offset < size && findMpegAudioFrame(payload, size, &offset, &h)) {
+        while (offset < size && findMpegAudioFrame(payload, size, &offset, true, true, &h) == MpegAudioFound) {
             if (av_new_packet(packet, h.frameLength) < 0)
                 return;
             std::copy(payload + offset, payload + offset + h.frameLength, packet->data);

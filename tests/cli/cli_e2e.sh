@@ -191,5 +191,18 @@ cli search
 check "after the restart the terminals report the file's version" \
   eval '[ "$(grep -c "\"version\":\"3.1.0\"" <<<"$out")" -eq 2 ]'
 
+# Hostile web sides: the first drips its answers a byte a second, the second
+# answers without end, the third closes halfway through the upload.
+start_sim --web --web-fault drip:1 --web-fault endless:2 --web-fault close-upload:3
+started=$SECONDS
+cli --timeout 1500 firmware "$fw" --mac 02:fe:00:00:00:01 --mac 02:fe:00:00:00:02 --mac 02:fe:00:00:00:03
+kill -USR1 "$sim_pid" && sleep 0.2
+check "hostile web sides end within their deadlines with their reasons; a cut upload is not sent again" \
+  eval '[ $rc -eq 1 ] && [ $((SECONDS - started)) -le 12 ] \
+    && has "\"error\":\"not logged in: no complete answer within 3 s\"" "$out" \
+    && has "\"error\":\"not logged in: the reply body is longer than 64 KiB\"" "$out" \
+    && has "\"error\":\"logged in; upload failed: connection closed after " "$out" \
+    && [ "$(state | grep -o "\"uploadsCut\":[1-9][0-9]*")" = "\"uploadsCut\":1" ]'
+
 echo "$((checks - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

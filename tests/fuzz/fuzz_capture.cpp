@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Any bytes from the capture helper's parent: only whole command frames from
-// the interface's own MAC go out, in order, and nothing is read twice or
-// outside the buffer.
+// Any bytes from the capture helper's parent: only whole frames go out, in
+// order, each either a command frame from the interface's MAC and one of its
+// addresses (or 0.0.0.0) or an address probe from that MAC; nothing is read
+// twice or outside the buffer.
 #include "capture-messages.h"
 #include "QPcapHelperProtocol.h"
 
@@ -9,15 +10,31 @@
 #include <cstring>
 
 namespace {
-const uint8_t kMac[6] = {0x02, 0, 0, 0, 0, 2};
+const CaptureInterface kInterface = {{0x02, 0, 0, 0, 0, 2}, 1, {{192, 168, 1, 2}}};
+const uint8_t kZero[60] = {0};
+
 struct Seen {
     const uint8_t *next; // where the next message must start
 };
 
+// Said again here in its own words, not by the rules under test.
+bool allowed(const uint8_t *f, size_t length)
+{
+    const uint8_t *mac = kInterface.mac;
+    if (length < 42 || length > 1514 || std::memcmp(f + 6, mac, 6) != 0 || std::memcmp(f + 22, mac, 6) != 0
+        || f[12] != 0x08 || f[13] != 0x06 || f[21] != 1)
+        return false;
+    const bool fromOwnAddress = std::memcmp(f + 28, kInterface.addresses[0], 4) == 0 || std::memcmp(f + 28, kZero, 4) == 0;
+    const bool command = length >= 60 && f[42] == 0x88 && f[43] == 0x88;
+    const bool probe = length <= 60 && std::memcmp(f, "\xff\xff\xff\xff\xff\xff", 6) == 0
+        && std::memcmp(f + 28, kZero, 10) == 0 && std::memcmp(f + 42, kZero, length - 42) == 0;
+    return fromOwnAddress && (command || probe);
+}
+
 int send(void *user, const uint8_t *frame, size_t length)
 {
     Seen *seen = static_cast<Seen *>(user);
-    if (frame != seen->next + QPCAP_HELPER_HEADER || !isOwnCommandFrame(frame, length, kMac))
+    if (frame != seen->next + QPCAP_HELPER_HEADER || !allowed(frame, length))
         std::abort();
     seen->next = frame + length;
     return 0;
@@ -28,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Seen seen{data};
     const char *refusal = nullptr;
-    const ssize_t used = takeMessages(data, size, kMac, send, &seen, &refusal);
+    const ssize_t used = takeMessages(data, size, &kInterface, send, &seen, &refusal);
     if (used == -1 ? refusal == nullptr : (used < 0 || data + used != seen.next))
         std::abort();
     if (used >= 0 && size - size_t(used) >= QPCAP_HELPER_HEADER + QPCAP_HELPER_FRAME_MAX)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes as an MP3 file's contents: every frame found lies inside them,
-// the search moves on, and a frame's payloads put back together are the
-// frame.
+// the search moves on, a frame found before the end is known is found at the
+// end too, and a frame's payloads put back together are the frame.
 #include "MpegAudioFrame.h"
 
 #include <cstdlib>
@@ -16,8 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int limit = 5 + (data[0] << 8 | data[1]) % 1500;
     data += 2, size -= 2;
     size_t offset = 0;
+    bool synced = false;
     MpegAudioHeader h;
-    while (findMpegAudioFrame(data, size, &offset, &h)) {
+    for (;;) {
+        size_t early = offset;
+        const MpegAudioSearch before = findMpegAudioFrame(data, size, &early, synced, false, nullptr);
+        const MpegAudioSearch found = findMpegAudioFrame(data, size, &offset, synced, true, &h);
+        if (found == MpegAudioNeedMore || (before == MpegAudioFound && (found != MpegAudioFound || early != offset)))
+            std::abort();
+        if (found != MpegAudioFound)
+            break;
         if (h.frameLength <= 0 || size_t(h.frameLength) > size - offset || mpegAudioFrameMs(h) <= 0)
             std::abort();
         const int count = mpegAudioFragmentCount(h.frameLength, limit);
@@ -31,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (whole.size() != size_t(h.frameLength) || std::memcmp(whole.data(), data + offset, whole.size()) != 0)
             std::abort();
         offset += size_t(h.frameLength);
+        synced = true;
     }
     return 0;
 }

@@ -67,11 +67,31 @@ QByteArray message(char type, const QByteArray &payload)
     return QByteArray(1, type) + char(payload.size() >> 8) + char(payload.size() & 0xff) + payload;
 }
 
+const QByteArray kArpRequest("\x08\x06\x00\x01\x08\x00\x06\x04\x00\x01", 10);
+// fwa's address, one it does not hold, and one added while the helper runs.
+const QByteArray kOwnIp("\x0a\x09\x00\x01", 4), kOtherIp("\x0a\x09\x00\xfe", 4), kLaterIp("\x0a\x09\x00\x07", 4);
+
 // A command frame as the link builds it, from mac, to every terminal.
-QByteArray commandFrame(const QByteArray &mac, const QByteArray &text = "{\"id\":7,\"method\":\"search\"}")
+QByteArray commandFrame(const QByteArray &mac, const QByteArray &text = "{\"id\":7,\"method\":\"search\"}",
+                        const QByteArray &senderIp = QByteArray(4, '\0'))
 {
-    return QByteArray(6, '\xff') + mac + QByteArray("\x08\x06\x00\x01\x08\x00\x06\x04\x00\x01", 10) + mac
-        + QByteArray(4, '\0') + QByteArray(10, '\xff') + QByteArray("\x88\x88\x01", 3) + QByteArray(15, '\0') + text;
+    return QByteArray(6, '\xff') + mac + kArpRequest + mac + senderIp + QByteArray(10, '\xff')
+        + QByteArray("\x88\x88\x01", 3) + QByteArray(15, '\0') + text;
+}
+
+// An address probe for 10.9.0.9, padded with zeros to length.
+QByteArray probe(const QByteArray &mac, int length = 42)
+{
+    return (QByteArray(6, '\xff') + mac + kArpRequest + mac + QByteArray(10, '\0') + QByteArray("\x0a\x09\x00\x09", 4))
+        .leftJustified(length, '\0');
+}
+
+// An ARP reply from a host at 10.9.0.9 to mac.
+QByteArray arpReply(const QByteArray &mac)
+{
+    const QByteArray from("\x02\x00\x00\x00\x00\x09", 6);
+    return mac + from + QByteArray("\x08\x06\x00\x01\x08\x00\x06\x04\x00\x02", 10) + from
+        + QByteArray("\x0a\x09\x00\x09", 4) + mac + QByteArray(4, '\0');
 }
 
 QByteArray withByte(QByteArray frame, int at, char value)
@@ -195,22 +215,42 @@ INSTANTIATE_TEST_SUITE_P(
         // the interface's own once in 256 runs).
         Refusal{"ForeignSourceMac", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 11, m[5] ^ 1)); }},
         Refusal{"ForeignArpSender", [](const QByteArray &m) { return message('S', withByte(commandFrame(m), 27, m[5] ^ 1)); }},
+        // An address the interface does not hold would point a neighbour's
+        // ARP cache entry for it at this MAC.
+        Refusal{"ForeignArpSenderAddress",
+                [](const QByteArray &m) { return message('S', commandFrame(m, "{}", kOtherIp)); }},
+        Refusal{"ProbeWithASenderAddress",
+                [](const QByteArray &m) { return message('S', probe(m).replace(28, 4, kOwnIp)); }},
+        Refusal{"ProbeNotBroadcast", [](const QByteArray &m) { return message('S', withByte(probe(m), 0, 0x02)); }},
+        Refusal{"ProbeWithATargetMac", [](const QByteArray &m) { return message('S', withByte(probe(m), 37, 0x01)); }},
+        Refusal{"ProbePaddedWithData", [](const QByteArray &m) { return message('S', withByte(probe(m, 60), 59, 'x')); }},
+        Refusal{"ProbeLongerThanPadding", [](const QByteArray &m) { return message('S', probe(m, 61)); }},
         Refusal{"CutShortByTheParentsEnd",
                 [](const QByteArray &m) { return message('S', commandFrame(m)).left(40); }}),
     [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.label); });
 
-TEST_F(CaptureHelper, SendsCommandFramesAndPassesBackNothingElseWithoutCapabilities)
+TEST_F(CaptureHelper, SendsCommandFramesAndProbesAndPassesBackNothingElseWithoutCapabilities)
 {
-    const QByteArray frame = commandFrame(helper.mac), out = message('S', frame);
-    ASSERT_EQ(write(helper.fd, out.constData(), size_t(out.size())), out.size());
-    EXPECT_EQ(far.receive(1000), frame);
+    // The interface's addresses are read when a frame is asked for.
+    ASSERT_EQ(system("ip addr add 10.9.0.7/24 dev fwa"), 0);
+    for (const QByteArray &frame : {commandFrame(helper.mac), commandFrame(helper.mac, "{}", kOwnIp),
+                                    commandFrame(helper.mac, "{}", kLaterIp), probe(helper.mac), probe(helper.mac, 60)}) {
+        const QByteArray out = message('S', frame);
+        ASSERT_EQ(write(helper.fd, out.constData(), size_t(out.size())), out.size());
+        EXPECT_EQ(far.receive(1000), frame);
+    }
+    EXPECT_EQ(system("ip addr del 10.9.0.7/24 dev fwa"), 0);
 
-    // What the far end sends: only the command frame may come back.
+    // What the far end sends: only the command frame and the ARP reply to
+    // the helper's MAC may come back.
     const QByteArray command = commandFrame(QByteArray("\x02\x00\x00\x00\x00\x09", 6));
     far.send(withByte(command, 13, 0x00)); // IPv4
     far.send(withByte(command, 42, 0x11)); // no command header
+    far.send(arpReply(QByteArray("\x02\x00\x00\x00\x00\x08", 6)));
+    far.send(withByte(arpReply(helper.mac), 21, 0x01)); // a request, not a reply
     far.send(command);
-    EXPECT_EQ(readSome(helper.fd, 3 + command.size(), 1000), message('F', command));
+    far.send(arpReply(helper.mac));
+    EXPECT_EQ(readSome(helper.fd, 3 + command.size() + 3 + 42, 1000), message('F', command) + message('F', arpReply(helper.mac)));
     EXPECT_TRUE(readSome(helper.fd, 1, 200).isEmpty());
 
     QFile status(QStringLiteral("/proc/%1/status").arg(helper.pid));
@@ -322,7 +362,7 @@ int main(int argc, char **argv)
     // Before any thread exists, so that everything after lives in it.
     segmentUp = !::testing::GTEST_FLAG(list_tests) && geteuid() == 0 && unshare(CLONE_NEWNET) == 0
         && system("ip link add fwa type veth peer name fwb && sysctl -qw net.ipv6.conf.all.disable_ipv6=1"
-                  " && ip link set fwa up && ip link set fwb up && for i in $(seq 100); do"
+                  " && ip addr add 10.9.0.1/24 dev fwa && ip link set fwa up && ip link set fwb up && for i in $(seq 100); do"
                   " ip -o link show fwb | grep -q 'state UP' && exit 0; sleep 0.05; done; exit 1") == 0;
     return RUN_ALL_TESTS();
 }

@@ -89,14 +89,19 @@ protected:
 };
 
 // Every file is checked before anything is sent: one that is missing or not
-// MPEG audio ends the run at once with its name, and the group hears nothing.
+// MPEG audio ends the run at once with its name (a line break in it shown as
+// \n, never as a line of its own), and the group hears nothing.
 TEST_F(StreamCommandTest, EveryFileIsCheckedBeforeAnythingIsSent)
 {
-    for (const QString &bad : {testAudio().missing, testAudio().notAudio}) {
+    const QString twoLines = testAudio().missing + QStringLiteral("\nPlaying 2: fake.mp3");
+    for (const QString &bad : {testAudio().missing, testAudio().notAudio, twoLines}) {
         startCli({oneSecond, bad});
         ASSERT_TRUE(cli.waitForFinished(10000));
         EXPECT_EQ(cli.exitCode(), 1);
-        EXPECT_TRUE(QString::fromLocal8Bit(cli.readAllStandardError()).contains(QStringLiteral("cannot play '%1'").arg(bad)));
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        EXPECT_TRUE(err.contains(QStringLiteral("cannot play '%1'").arg(QString(bad).replace(QLatin1Char('\n'), QLatin1String("\\n")))))
+            << err.toStdString();
+        EXPECT_FALSE(err.contains(QLatin1String("\nPlaying 2"))) << err.toStdString();
     }
     ReceivedPacket packet;
     EXPECT_FALSE(rtp.receive(&packet, 300));

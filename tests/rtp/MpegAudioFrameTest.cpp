@@ -49,25 +49,75 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{"RiffWave", {'R', 'I', 'F', 'F'}, -1, 0, 0}),
     [](const ::testing::TestParamInfo<HeaderCase> &info) { return info.param.name; });
 
-// After bytes that are not a frame, a sync pattern counts only when another
-// frame of the same stream follows it or it ends the buffer.
-TEST(MpegFrameSearch, StraySyncInOtherBytesIsNotAFrame)
+using Bytes = std::vector<uint8_t>;
+
+// n frames of 417 bytes (MPEG-1 layer III, 128 kbit/s, 44.1 kHz), or of
+// free format when free.
+Bytes frames(int n, bool free = false)
 {
-    std::vector<uint8_t> frame(417, 0x55), bytes(100, 0x00);
-    frame[0] = 0xFF, frame[1] = 0xFB, frame[2] = 0x90, frame[3] = 0x64;
-    bytes[10] = 0xFF, bytes[11] = 0xFB, bytes[12] = 0x10, bytes[13] = 0x64; // a 104-byte "frame" at 10
-    for (int i = 0; i < 2; ++i)
-        bytes.insert(bytes.end(), frame.begin(), frame.end());
-    size_t offset = 0;
-    MpegAudioHeader h;
-    for (size_t expected : {100u, 517u}) {
-        ASSERT_TRUE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
-        EXPECT_EQ(offset, expected);
-        offset += size_t(h.frameLength);
+    Bytes out;
+    for (int i = 0; i < n; ++i) {
+        Bytes frame(free ? 960 : 417, 0x55);
+        frame[0] = 0xFF, frame[1] = 0xFB, frame[2] = free ? 0x04 : 0x90, frame[3] = 0x64;
+        out.insert(out.end(), frame.begin(), frame.end());
     }
-    EXPECT_FALSE(findMpegAudioFrame(bytes.data(), bytes.size(), &offset, &h));
-    offset = 0;
-    EXPECT_FALSE(findMpegAudioFrame(frame.data(), 416, &offset, &h)) << "a frame cut short is not sent";
+    return out;
 }
+
+Bytes operator+(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes cutShort(Bytes bytes)
+{
+    bytes.pop_back();
+    return bytes;
+}
+
+// 100 bytes holding a sync pattern of a 104-byte "frame" at 10.
+Bytes strayPattern()
+{
+    Bytes bytes(100, 0x00);
+    bytes[10] = 0xFF, bytes[11] = 0xFB, bytes[12] = 0x10, bytes[13] = 0x64;
+    return bytes;
+}
+
+struct SearchCase {
+    const char *name;
+    Bytes bytes;
+    bool synced, final;
+    MpegAudioSearch result;
+    size_t at;
+};
+void PrintTo(const SearchCase &c, std::ostream *os) { *os << c.name; }
+
+class MpegFrameSearch : public ::testing::TestWithParam<SearchCase> {};
+
+// A header counts only when the next ones follow where it says: one when a
+// stream is followed, two at its start and after other bytes.
+TEST_P(MpegFrameSearch, TakesOnlyHeadersTheNextOnesConfirm)
+{
+    const SearchCase &c = GetParam();
+    size_t at = 0;
+    MpegAudioHeader h;
+    EXPECT_EQ(findMpegAudioFrame(c.bytes.data(), c.bytes.size(), &at, c.synced, c.final, &h), c.result);
+    if (c.result != MpegAudioNone) {
+        EXPECT_EQ(at, c.at);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MpegFrameSearch,
+    ::testing::Values(SearchCase{"TwoHeadersFollow", frames(3), false, false, MpegAudioFound, 0},
+                      SearchCase{"OneIsNotEnoughAtTheStart", frames(2) + Bytes(500, 0), false, true, MpegAudioNone, 0},
+                      SearchCase{"OneIsEnoughInAStream", frames(2) + Bytes(500, 0), true, true, MpegAudioFound, 0},
+                      SearchCase{"StraySyncInOtherBytes", strayPattern() + frames(2), false, true, MpegAudioFound, 100},
+                      SearchCase{"FreeFormatIsNoFrame", frames(4, true), false, true, MpegAudioNone, 0},
+                      SearchCase{"CutShortAtTheEnd", cutShort(frames(1)), true, true, MpegAudioNone, 0},
+                      SearchCase{"UndecidedUntilMoreComes", frames(1) + Bytes{0xFF, 0xFB}, true, false,
+                                 MpegAudioNeedMore, 0}),
+    [](const ::testing::TestParamInfo<SearchCase> &info) { return info.param.name; });
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -121,12 +123,31 @@ struct FileCase {
     const char *name;
     QStringList args; // ffmpeg output options for two seconds of tone
     double frameMs;   // 0: the file must be refused
+    bool freeFormat = false; // every header's bit-rate index then set to 0
 };
 void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
 
 QStringList mp3(const char *rate, const QStringList &more = {})
 {
     return QStringList{"-ar", QLatin1String(rate), "-c:a", "libmp3lame"} + more;
+}
+
+// Free format as encoders that use it write it: the same frames, no bit rate
+// in their headers.
+FileCase freeFormat(const char *name, const char *rate, const char *bitRate)
+{
+    return {name, mp3(rate, {"-b:a", QLatin1String(bitRate), "-write_xing", "0", "-id3v2_version", "0"}), 0, true};
+}
+
+bool clearBitRates(const QString &path)
+{
+    QFile file(path);
+    QByteArray bytes = file.open(QIODevice::ReadWrite) ? file.readAll() : QByteArray();
+    MpegAudioHeader h;
+    for (int at = 0; parseMpegAudioHeader(reinterpret_cast<const uint8_t *>(bytes.constData()) + at, size_t(bytes.size() - at), &h);
+         at += h.frameLength)
+        bytes[at + 2] = char(bytes[at + 2] & 0x0F);
+    return file.seek(0) && file.write(bytes) == bytes.size();
 }
 
 class FileInputTest : public ::testing::TestWithParam<FileCase> {};
@@ -142,6 +163,7 @@ TEST_P(FileInputTest, AcceptsMpegAudioAndRefusesTheRest)
     QTemporaryDir dir;
     const QString path = makeMedia(dir, QStringLiteral("input.mp3"), QStringLiteral("sine=duration=2"), c.args);
     ASSERT_FALSE(path.isEmpty()) << "ffmpeg with libmp3lame is needed to make test audio";
+    ASSERT_TRUE(!c.freeFormat || clearBitRates(path));
     QString reason;
     EXPECT_EQ(RTPFileAudioReader::checkFile(path, &reason), c.frameMs > 0) << reason.toStdString();
     RecordingObserver observer;
@@ -174,5 +196,39 @@ INSTANTIATE_TEST_SUITE_P(
                                mp3("44100", {"-id3v2_version", "3", "-write_id3v1", "1", "-metadata", "title=Hall A test"}),
                                1152000.0 / 44100},
                       FileCase{"WaveRenamedMp3", {"-f", "wav"}, 0},
-                      FileCase{"AacRenamedMp3", {"-c:a", "aac", "-f", "adts"}, 0}),
+                      FileCase{"AacRenamedMp3", {"-c:a", "aac", "-f", "adts"}, 0},
+                      // Frames of 960, 1044 or 1045, 1440 and 1152 bytes, each of which
+                      // the demuxer opens: a header search in them finds garbage.
+                      freeFormat("FreeFormat48kAt320k", "48000", "320k"),
+                      freeFormat("FreeFormat44kAt320k", "44100", "320k"),
+                      freeFormat("FreeFormat32kAt320k", "32000", "320k"),
+                      freeFormat("FreeFormat32kAt256k", "32000", "256k")),
     [](const ::testing::TestParamInfo<FileCase> &info) { return info.param.name; });
+
+namespace {
+long peakKiB()
+{
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+} // namespace
+
+// A pipe without a writer and four sparse gigabytes are each refused within
+// seconds, without holding the reader for good or reading gigabytes in.
+TEST(FileInput, HostileFilesAreRefusedQuicklyWithBoundedMemory)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo.mp3")), sparse = dir.filePath(QStringLiteral("big.mp3"));
+    QFile big(sparse);
+    ASSERT_TRUE(mkfifo(QFile::encodeName(fifo), 0600) == 0 && big.open(QIODevice::WriteOnly) && big.resize(qint64(4) << 30));
+    for (const auto &c : {std::make_pair(fifo, "not a regular file"), std::make_pair(sparse, "first 4 MiB")}) {
+        const long before = peakKiB();
+        const int64_t start = steadyUs();
+        QString reason;
+        EXPECT_FALSE(RTPFileAudioReader::checkFile(c.first, &reason));
+        EXPECT_LT(steadyUs() - start, 5000000);
+        EXPECT_LT(peakKiB() - before, 256 * 1024); // a sanitizer keeps what is freed a while
+        EXPECT_TRUE(reason.contains(QLatin1String(c.second))) << reason.toStdString();
+    }
+}

@@ -5,6 +5,7 @@
 #include "OrbUtils/rtp/RTPMulticast.h"
 #include "RtpTestSupport.h"
 
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,8 +40,9 @@ public:
     int32_t payloadType() override { return 14; }
     RTPAudioPacket *readPacket() override
     {
-        if (left-- <= 0)
+        if (left <= 0)
             return nullptr;
+        --left;
         auto *packet = new RTPAudioPacket();
         const uint8_t frame[3] = {1, 2, 3};
         packet->setPayload(frame, 3);
@@ -114,5 +116,63 @@ INSTANTIATE_TEST_SUITE_P(Rates, RTPMulticastRateTest,
                          ::testing::Values(std::make_pair(48000, std::vector<uint32_t>{192}),
                                            std::make_pair(22050, std::vector<uint32_t>{208, 209}),
                                            std::make_pair(8000, std::vector<uint32_t>{576})));
+
+// A capture whose encoder still holds frames when the input ends.
+class FinishingSource : public BurstSource
+{
+public:
+    FinishingSource() { left = 2; }
+    void finish() override { left += 3; }
+    int pending() override { return left; }
+};
+
+// Stopping hands out what the source still held before the BYE.
+TEST(RTPMulticastLifecycle, StopSendsWhatTheSourceStillHeld)
+{
+    UdpReceiver receiver(testDestination(), GroupPort);
+    ASSERT_TRUE(receiver.isOpen());
+    RTPMulticast multicast;
+    multicast.setReader(new FinishingSource());
+    ASSERT_EQ(multicast.start(testDestination(), GroupPort), 0);
+    EXPECT_EQ(receiver.collect(300, 3000).size(), 2u);
+    multicast.stop();
+    EXPECT_EQ(receiver.collect(300, 3000).size(), 3u);
+}
+
+// The sender report in front of the BYE gives the RTP time of its own moment
+// as the data packets' timing gives it, not the last packet's: stopped half
+// a frame (72 ms at 8 kHz) after a packet, the two differ by 36 ms.
+TEST(RTPMulticastLifecycle, ByeReportGivesTheRtpTimeOfItsMoment)
+{
+    QTemporaryDir dir;
+    const QString file = makeMedia(dir, QStringLiteral("8k.mp3"), QStringLiteral("sine=duration=3"),
+                                   {"-ar", "8000", "-c:a", "libmp3lame"});
+    ASSERT_FALSE(file.isEmpty()) << "ffmpeg with libmp3lame is needed to make test audio";
+    UdpReceiver rtp(testDestination(), GroupPort), rtcp(testDestination(), GroupPort + 1);
+    auto *reader = new RTPFileAudioReader();
+    reader->setFiles({file});
+    RTPMulticast multicast;
+    multicast.setReader(reader);
+    ASSERT_EQ(multicast.start(testDestination(), GroupPort), 0);
+    ReceivedPacket last, more, report;
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(rtp.receive(&last, 2000));
+    QThread::msleep(36);
+    multicast.stop();
+    // Read at once: arrival times are taken when a datagram is read. The
+    // report comes first in the compound packet, the BYE behind it.
+    const auto be32 = [](const std::vector<uint8_t> &b, size_t at) { return uint32_t(b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]); };
+    bool found = false;
+    while (!found && rtcp.receive(&report, 2000))
+        found = report.bytes.size() >= 20 && report.bytes[1] == 200 && rtcpHasBye(report.bytes, be32(report.bytes, 4));
+    ASSERT_TRUE(found) << "no sender report with a BYE";
+    while (rtp.receive(&more, 0))
+        last = more; // a packet that left while the stream stopped
+    const uint32_t reported = be32(report.bytes, 16);
+    RtpHeader header;
+    ASSERT_TRUE(parseRtp(last.bytes, &header));
+    const int64_t expected = int64_t(header.timestamp) + (report.arrivalUs - last.arrivalUs) * 8000 / 1000000;
+    EXPECT_NEAR(double(int32_t(reported - uint32_t(expected))), 0.0, 80.0) << "ticks of 1/8000 s";
+}
 
 } // namespace

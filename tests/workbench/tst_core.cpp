@@ -9,6 +9,7 @@
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -35,19 +36,26 @@ void writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // A terminal's web side on loopback: keeps every whole request (head and
-// Content-Length body) and answers it with `answer`, or never when empty.
+// Content-Length body) and answers it with `answer`, or never when empty;
+// or misbehaves as a hostile one would.
 class LoopbackPeer : public QObject
 {
 public:
+    enum Fault { None, Drip, EndlessBody, EndlessHead, CloseMidRequest, Silent };
     QByteArray answer;
+    Fault fault = None;
     QList<QByteArray> requests;
+    int connections = 0;
     explicit LoopbackPeer(const char *address = "127.0.0.1")
     {
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket *s = server.nextPendingConnection();
+            ++connections;
             connect(s, &QTcpSocket::readyRead, this, [this, s] {
                 QByteArray &in = pending[s];
                 in += s->readAll();
+                if (fault == CloseMidRequest && in.size() > 100 * 1024)
+                    return s->abort();
                 const int end = in.indexOf("\r\n\r\n");
                 static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
                                                        QRegularExpression::CaseInsensitiveOption);
@@ -55,13 +63,31 @@ public:
                     return;
                 requests << in;
                 in.clear();
-                if (!answer.isEmpty()) {
+                if (fault == Silent)
+                    return;
+                if (fault != None)
+                    misbehave(s);
+                else if (!answer.isEmpty()) {
                     s->write(answer);
                     s->disconnectFromHost();
                 }
             });
         });
         server.listen(QHostAddress(QLatin1String(address)));
+    }
+    void misbehave(QTcpSocket *s)
+    {
+        if (fault == Drip) {
+            auto *timer = new QTimer(s);
+            connect(timer, &QTimer::timeout, s, [s, this, sent = 0]() mutable { s->write(answer.mid(sent++, 1)); });
+            timer->start(1000);
+            return;
+        }
+        s->write(fault == EndlessBody ? "HTTP/1.1 200 OK\r\n\r\n" : "HTTP/1.1 200 OK\r\nX: ");
+        connect(s, &QTcpSocket::bytesWritten, s, [s] {
+            if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() == 0)
+                s->write(QByteArray(65536, 'a'));
+        });
     }
     QUrl url(const QString &path) const
     {
@@ -96,6 +122,7 @@ private slots:
 
     void logLinesArePrefixedLevelledAndCut();
     void logFileIsPrivateAndNeverFollowsALink();
+    void logFloodStaysWithinTheCapAndKeepsTheNewestLines();
 
     void languageLine_data();
     void languageLine();
@@ -105,6 +132,8 @@ private slots:
 
     void everyKeyAsQSettingsWritesIt_data();
     void everyKeyAsQSettingsWritesIt();
+    void anOversizedConfigurationIsNeitherReadNorWritten_data();
+    void anOversizedConfigurationIsNeitherReadNorWritten();
 
     void sessionFromSetCookie_data();
     void sessionFromSetCookie();
@@ -112,7 +141,8 @@ private slots:
     void loginAccepted_data();
     void loginAccepted();
     void quoteInAFileNameCannotBreakThePartHead();
-    void stopAbortsARequestThePeerNeverAnswers();
+    void hostileWebSideEndsInTime_data();
+    void hostileWebSideEndsInTime();
 
 private:
     QTemporaryDir tmp;
@@ -189,6 +219,36 @@ void CoreTest::logFileIsPrivateAndNeverFollowsALink()
     QCOMPARE(openLogFile(QFile::encodeName(link)), -1);
     ::umask(before);
     QCOMPARE(readAll(target), QByteArray("keep"));
+}
+
+// Anyone on the segment can make the link log: a flood far beyond the cap
+// leaves the directory within it, the newest lines kept without a gap, an
+// older run's log gone and anything else untouched.
+void CoreTest::logFloodStaysWithinTheCapAndKeepsTheNewestLines()
+{
+    QTemporaryDir dir;
+    const QString older = dir.filePath(QStringLiteral("20200101000000.log")), other = dir.filePath(QStringLiteral("notes.txt"));
+    writeFile(older, QByteArray(100000, 'o'));
+    writeFile(other, "kept");
+    setLogLimits(64 * 1024, 256 * 1024);
+    QCOMPARE(openLogFile(QFile::encodeName(dir.filePath(QStringLiteral("20261207000000.log")))), 0);
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    for (int i = 0; i < 40000; ++i) // some 2.6 MB
+        writeLog("flood.cpp", "f", 1, 5, "line %d\n", i);
+    qInstallMessageHandler(previous);
+    closeLogFile();
+    setLogLimits(8 << 20, 64 << 20);
+    qint64 total = 0;
+    QList<int> numbers;
+    for (const QFileInfo &f : QDir(dir.path()).entryInfoList(QDir::Files)) {
+        total += f.size();
+        for (const QByteArray &line : readAll(f.filePath()).split('\n'))
+            if (line.contains(") line "))
+                numbers << line.mid(line.indexOf(") line ") + 7).toInt();
+    }
+    std::sort(numbers.begin(), numbers.end());
+    QVERIFY2(total <= 256 * 1024 && !QFile::exists(older) && readAll(other) == "kept", qPrintable(QString::number(total)));
+    QVERIFY(numbers.size() > 2000 && numbers.last() == 39999 && numbers.last() - numbers.first() + 1 == numbers.size());
 }
 
 void CoreTest::languageLine_data()
@@ -314,6 +374,33 @@ void CoreTest::everyKeyAsQSettingsWritesIt()
     QCOMPARE(QSettings(OrbConfigure::filePath(), QSettings::IniFormat).value(QLatin1String(k.key)).toString(), value);
 }
 
+void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("read");
+    QTest::newRow("at the limit") << int(OrbConfigure::kFileMax) << true;
+    QTest::newRow("a byte over") << int(OrbConfigure::kFileMax) + 1 << false;
+}
+
+void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten()
+{
+    QFETCH(int, size);
+    QFETCH(bool, read);
+    QVERIFY(QDir().mkpath(OrbFileUtils::configureDirectory()));
+    const QByteArray bytes = QByteArray("[General]\nlangage=cn\n").leftJustified(size, '#');
+    writeFile(OrbConfigure::filePath(), bytes);
+    const QString logPath = tmp.filePath(QStringLiteral("configure.log"));
+    QCOMPARE(openLogFile(QFile::encodeName(logPath)), 0);
+    {
+        OrbConfigure store;
+        QCOMPARE(store.language(), read ? QStringLiteral("cn") : QString());
+        store.setNetwork(QStringLiteral("eth9"));
+    }
+    closeLogFile();
+    QCOMPARE(readAll(OrbConfigure::filePath()) == bytes, !read);
+    QCOMPARE(readAll(logPath).contains("not read, and left as it is"), !read);
+}
+
 void CoreTest::sessionFromSetCookie_data()
 {
     QTest::addColumn<QByteArray>("header");
@@ -386,20 +473,39 @@ void CoreTest::quoteInAFileNameCannotBreakThePartHead()
     QVERIFY2(peer.requests.value(0).contains("; filename=\"we%22ird.bin\"\r\n"), peer.requests.value(0).constData());
 }
 
-// Silence is ended by the idle limit in the end-to-end firmware batch; only
-// the operator's stop can end a request that has no limit.
-void CoreTest::stopAbortsARequestThePeerNeverAnswers()
+void CoreTest::hostileWebSideEndsInTime_data()
 {
-    LoopbackPeer peer; // takes the request, never answers
-    bool stop = false;
-    QTimer::singleShot(200, [&stop] { stop = true; });
-    OrbHttpUtils http([&stop] { return stop; });
-    http.setTimeouts(3600000, 3600000);
-    const OrbHttpUtils::Result r = http.post(peer.url("/cgi-bin/CGI?login"), "username=a&password=b");
-    QCOMPARE(r.error, QStringLiteral("stopped"));
-    QCOMPARE(r.status, 0);
-    QVERIFY(r.stopped);
-    QCOMPARE(peer.requests.size(), 1);
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("error"); // a regular expression
+    QTest::newRow("a login reply dripping a byte a second") << int(LoopbackPeer::Drip) << "no complete answer within 2 s";
+    QTest::newRow("an endless body") << int(LoopbackPeer::EndlessBody) << "the reply body is longer than 64 KiB";
+    QTest::newRow("an endless head") << int(LoopbackPeer::EndlessHead) << "the reply head is longer than 16 KiB";
+    QTest::newRow("closed mid-upload") << int(LoopbackPeer::CloseMidRequest) << "connection closed after \\d+ of 4096 kB";
+    QTest::newRow("silence, the operator stops") << int(LoopbackPeer::Silent) << "stopped";
+}
+
+// Each ends within its limit, with what it read bounded, and is made once.
+void CoreTest::hostileWebSideEndsInTime()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, error);
+    LoopbackPeer peer;
+    peer.fault = LoopbackPeer::Fault(fault);
+    peer.answer = httpAnswer(200, "", "{\"result\":0}");
+    const QString path = tmp.filePath(QStringLiteral("fw.bin"));
+    writeFile(path, QByteArray(4 << 20, 'f'));
+    QElapsedTimer clock;
+    clock.start();
+    OrbHttpUtils http([&clock, fault] { return fault == LoopbackPeer::Silent && clock.elapsed() > 200; });
+    http.setTimeouts(500, 1500); // a login's deadline: 2 s
+    const OrbHttpUtils::Result r = fault == LoopbackPeer::CloseMidRequest
+        ? http.upload(peer.url(QStringLiteral("/cgi-bin/upload")), path)
+        : http.post(peer.url(QStringLiteral("/cgi-bin/CGI?login")), "username=a&password=b");
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(error)).match(r.error).hasMatch(), qPrintable(r.error));
+    QVERIFY(r.body.size() <= OrbHttpUtils::kBodyMax && r.stopped == (fault == LoopbackPeer::Silent));
+    QTest::qWait(300);
+    QCOMPARE(peer.connections, 1);
 }
 
 QTEST_GUILESS_MAIN(CoreTest)

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -48,6 +49,7 @@ private slots:
     void startAndStopSwitchTheControls();
     void startThatCannotReadItsInputEndsIdle_data();
     void startThatCannotReadItsInputEndsIdle();
+    void aStreamWithoutARouteLeavesThePlayingStateAndSaysWhy();
 
 private:
     const QString song = testAudio().oneSecond, notAudio = testAudio().notAudio;
@@ -136,17 +138,18 @@ void MulticastDialogTest::addTopAndDeleteKeepTheirOrder()
 {
     OrbFileListWidget list;
     list.addFiles(-1, {QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")});
-    QCOMPARE(rowNames(&list), QStringList({"c.mp3", "b.mp3", "a.mp3"}));
+    QCOMPARE(rowNames(&list), QStringList({"a.mp3", "b.mp3", "c.mp3"})); // as picked
     list.setPlaying(2);
-    list.addFiles(0, {QStringLiteral("C:\\music\\d.mp3")});
-    QCOMPARE(rowNames(&list), QStringList({"c.mp3", "d.mp3", "b.mp3", "a.mp3"}));
-    QVERIFY(list.itemWidget(3)->isPlaying()); // the red mark follows its file
-    list.topFile(2);
-    QCOMPARE(rowNames(&list), QStringList({"b.mp3", "d.mp3", "c.mp3", "a.mp3"}));
+    list.addFiles(0, {QStringLiteral("C:\\music\\d.mp3"), QStringLiteral("/m/e.mp3")});
+    QCOMPARE(rowNames(&list), QStringList({"a.mp3", "d.mp3", "e.mp3", "b.mp3", "c.mp3"}));
+    QVERIFY(list.itemWidget(4)->isPlaying()); // the red mark follows its file
+    list.topFile(3);
+    QCOMPARE(rowNames(&list), QStringList({"b.mp3", "d.mp3", "e.mp3", "a.mp3", "c.mp3"}));
     list.deleteFile(1);
+    list.deleteFile(2);
     list.deleteFile(7);
-    QCOMPARE(list.files(), QStringList({"/m/b.mp3", "/m/c.mp3", "/m/a.mp3"}));
-    QCOMPARE(rowNames(&list), QStringList({"b.mp3", "c.mp3", "a.mp3"}));
+    QCOMPARE(list.files(), QStringList({"/m/b.mp3", "/m/e.mp3", "/m/c.mp3"}));
+    QCOMPARE(rowNames(&list), QStringList({"b.mp3", "e.mp3", "c.mp3"}));
     QCOMPARE(list.listWidget()->count(), 5); // header, three files, the add row
 }
 
@@ -230,6 +233,24 @@ void MulticastDialogTest::startThatCannotReadItsInputEndsIdle()
     QVERIFY(dialog.startButton()->isEnabled());
     QTRY_COMPARE(toastText(dialog), notice);
     QVERIFY(OrbConfigure().deviceId().isEmpty());
+}
+
+// Nothing can reach the group: the dialog must not go on showing a stream,
+// and says why where it stays in sight.
+void MulticastDialogTest::aStreamWithoutARouteLeavesThePlayingStateAndSaysWhy()
+{
+    if (!inPrivateNetwork())
+        QSKIP("needs a network namespace of its own, where no route leads anywhere");
+    OrbRtpMulticastDialog dialog;
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::FilesTab);
+    dialog.fileList()->setFiles({song});
+    dialog.addressField()->setText(QStringLiteral("198.51.100.7:16604"));
+    dialog.startButton()->click();
+    QTRY_VERIFY(!dialog.isStreaming());
+    QVERIFY(dialog.startButton()->isEnabled() && !dialog.stopButton()->isEnabled());
+    QCOMPARE(dialog.fileList()->playingRow(), -1);
+    QVERIFY2(dialog.statusLine()->text().startsWith(QStringLiteral("Cannot send to the group")),
+             qPrintable(dialog.statusLine()->text()));
 }
 
 int main(int argc, char **argv)

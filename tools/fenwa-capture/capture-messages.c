@@ -5,20 +5,56 @@
 
 #include <string.h>
 
+static const uint8_t kArpRequest[8] = {0, 1, 8, 0, 6, 4, 0, 1};
+static const uint8_t kArpReply[8] = {0, 1, 8, 0, 6, 4, 0, 2};
+static const uint8_t kZero[QPCAP_COMMAND_FRAME_MIN] = {0};
+
+static int isArp(const uint8_t *f, const uint8_t header[8])
+{
+    return f[12] == 0x08 && f[13] == 0x06 && memcmp(f + 14, header, 8) == 0;
+}
+
 int isCommandFrame(const uint8_t *f, size_t length)
 {
-    return length >= QPCAP_HELPER_FRAME_MIN && length <= QPCAP_HELPER_FRAME_MAX && f[12] == 0x08 && f[13] == 0x06
+    return length >= QPCAP_COMMAND_FRAME_MIN && length <= QPCAP_HELPER_FRAME_MAX && f[12] == 0x08 && f[13] == 0x06
         && f[42] == 0x88 && f[43] == 0x88;
 }
 
-int isOwnCommandFrame(const uint8_t *f, size_t length, const uint8_t mac[6])
+static int isInterfaceAddress(const uint8_t address[4], const struct CaptureInterface *interface)
 {
-    return isCommandFrame(f, length) && f[14] == 0 && f[15] == 1 && f[16] == 0x08 && f[17] == 0 && f[18] == 6
-        && f[19] == 4 && f[20] == 0 && f[21] == 1 && memcmp(f + 6, mac, 6) == 0 && memcmp(f + 22, mac, 6) == 0;
+    if (memcmp(address, kZero, 4) == 0)
+        return 1;
+    for (size_t i = 0; i < interface->addressCount && i < CAPTURE_ADDRESSES_MAX; ++i)
+        if (memcmp(address, interface->addresses[i], 4) == 0)
+            return 1;
+    return 0;
 }
 
-ssize_t takeMessages(const uint8_t *buffer, size_t have, const uint8_t mac[6], SendFrame send, void *user,
-                     const char **refusal)
+int isOwnCommandFrame(const uint8_t *f, size_t length, const struct CaptureInterface *interface)
+{
+    return isCommandFrame(f, length) && isArp(f, kArpRequest) && memcmp(f + 6, interface->mac, 6) == 0
+        && memcmp(f + 22, interface->mac, 6) == 0 && isInterfaceAddress(f + 28, interface);
+}
+
+int isAddressProbe(const uint8_t *f, size_t length, const uint8_t mac[6])
+{
+    static const uint8_t broadcast[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+    /* Sender address and target MAC zero: 10 bytes from offset 28. */
+    return length >= QPCAP_HELPER_FRAME_MIN && length <= QPCAP_COMMAND_FRAME_MIN && memcmp(f, broadcast, 6) == 0
+        && memcmp(f + 6, mac, 6) == 0 && isArp(f, kArpRequest) && memcmp(f + 22, mac, 6) == 0
+        && memcmp(f + 28, kZero, 10) == 0 && memcmp(f + 42, kZero, length - 42) == 0;
+}
+
+int mayPassBack(const uint8_t *f, size_t length, const uint8_t mac[6])
+{
+    if (isCommandFrame(f, length))
+        return 1;
+    return length >= QPCAP_HELPER_FRAME_MIN && length <= QPCAP_HELPER_FRAME_MAX && isArp(f, kArpReply)
+        && memcmp(f, mac, 6) == 0;
+}
+
+ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInterface *interface, SendFrame send,
+                     void *user, const char **refusal)
 {
     size_t used = 0;
     while (have - used >= QPCAP_HELPER_HEADER) {
@@ -35,8 +71,11 @@ ssize_t takeMessages(const uint8_t *buffer, size_t have, const uint8_t mac[6], S
         if (have - used < QPCAP_HELPER_HEADER + length)
             break;
         const uint8_t *frame = m + QPCAP_HELPER_HEADER;
-        if (!isOwnCommandFrame(frame, length, mac)) {
-            *refusal = "not a command frame from this interface";
+        if (!isOwnCommandFrame(frame, length, interface) && !isAddressProbe(frame, length, interface->mac)) {
+            *refusal = isCommandFrame(frame, length) && memcmp(frame + 6, interface->mac, 6) == 0
+                    && memcmp(frame + 22, interface->mac, 6) == 0 && !isInterfaceAddress(frame + 28, interface)
+                ? "ARP sender address is not one of the interface's"
+                : "neither a command frame from this interface nor an address probe";
             return -1;
         }
         if (send(user, frame, length) != 0)

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-/* The capture helper's reading of its parent's messages, apart from the
- * capture and the process around it, so that it can be driven with any
- * bytes (see link/QPcapHelperProtocol.h for the messages). Plain C. */
+/* The capture helper's rules for frames, and its reading of its parent's
+ * messages, apart from the capture and the process around it, so that they
+ * can be driven with any bytes (see link/QPcapHelperProtocol.h for the
+ * messages and what the helper lets through). Plain C. */
 #ifndef FENWA_CAPTURE_MESSAGES_H
 #define FENWA_CAPTURE_MESSAGES_H
 
@@ -13,19 +14,34 @@
 extern "C" {
 #endif
 
+enum { CAPTURE_ADDRESSES_MAX = 64 };
+
+/* The interface as the kernel reports it: its MAC and the IPv4 addresses it
+ * holds (first number first). */
+struct CaptureInterface {
+    uint8_t mac[6];
+    size_t addressCount;
+    uint8_t addresses[CAPTURE_ADDRESSES_MAX][4];
+};
+
 /* An ARP frame with the command header, of a length the link can carry. */
 int isCommandFrame(const uint8_t *frame, size_t length);
 /* A command frame as the link builds it: an Ethernet ARP request whose
- * Ethernet and ARP senders are both mac. */
-int isOwnCommandFrame(const uint8_t *frame, size_t length, const uint8_t mac[6]);
+ * Ethernet and ARP senders are the interface's MAC and whose ARP sender
+ * address is one of the interface's, or 0.0.0.0 (which no host learns from). */
+int isOwnCommandFrame(const uint8_t *frame, size_t length, const struct CaptureInterface *interface);
+/* An RFC 5227 address probe from mac: 42 bytes, or up to 60 with zero padding. */
+int isAddressProbe(const uint8_t *frame, size_t length, const uint8_t mac[6]);
+/* What the helper passes back: a command frame, or an ARP reply to mac. */
+int mayPassBack(const uint8_t *frame, size_t length, const uint8_t mac[6]);
 
 /* Hands the frame of every complete SEND message in buffer to send, in
  * order. Returns the bytes consumed (the rest is the start of a message),
- * or -1 with *refusal set when the parent broke the protocol, or -2 when
- * send returned non-zero. */
+ * or -1 with *refusal set when the parent broke the protocol or asked for a
+ * frame the helper does not send, or -2 when send returned non-zero. */
 typedef int (*SendFrame)(void *user, const uint8_t *frame, size_t length);
-ssize_t takeMessages(const uint8_t *buffer, size_t have, const uint8_t mac[6], SendFrame send, void *user,
-                     const char **refusal);
+ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInterface *interface, SendFrame send,
+                     void *user, const char **refusal);
 
 #ifdef __cplusplus
 }

@@ -9,17 +9,23 @@
  * the user's environment). It keeps CAP_NET_RAW alone, raises it only to
  * open the capture and drops every capability before it reads a byte from
  * its parent. It sends only command frames from the interface's own MAC and
- * reports only captured command frames; anything else from the parent ends
- * it. It ends with its parent (end of input, or the parent-death signal).
- * The messages are described in link/QPcapHelperProtocol.h. */
+ * one of its own IPv4 addresses (or 0.0.0.0), read from the kernel when the
+ * frame is asked for, and RFC 5227 address probes from that MAC; it reports
+ * only captured command frames and ARP replies addressed to that MAC.
+ * Anything else from the parent ends it: it cannot be used to sniff, nor to
+ * poison a neighbour's ARP cache with another host's address. It ends with
+ * its parent (end of input, or the parent-death signal). The messages are
+ * described in link/QPcapHelperProtocol.h. */
 #define _GNU_SOURCE
 #include "QPcapHelperProtocol.h"
 #include "capture-messages.h"
 
 #include <errno.h>
+#include <ifaddrs.h>
 #include <linux/capability.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <signal.h>
@@ -33,14 +39,20 @@
 #include <unistd.h>
 
 enum {
-    SNAP_LENGTH = 2048,
+    /* Nothing longer passes: a longer frame is cut, and its cut copy refused
+     * by its wire length. */
+    SNAP_LENGTH = QPCAP_HELPER_FRAME_MAX,
     READ_TIMEOUT_MS = 1000,
-    /* A thousand terminals answer a search as one burst. */
-    CAPTURE_BUFFER_BYTES = 16 * 1024 * 1024,
+    /* The kernel's ring, a page to a slot: about 1200 frames, a thousand
+     * terminals' answers to a search arriving as one burst with room to
+     * spare, in some 5 MB that stay resident for the helper's life; each
+     * member of the group may start any number of helpers. */
+    CAPTURE_BUFFER_BYTES = 2 * 1024 * 1024,
     MESSAGE_MAX = QPCAP_HELPER_HEADER + QPCAP_HELPER_FRAME_MAX
 };
 
-static uint8_t interfaceMac[6];
+static const char *captureName;
+static struct CaptureInterface interface;
 
 static int setCapabilities(uint32_t effective, uint32_t permitted)
 {
@@ -112,7 +124,7 @@ static void onFrame(u_char *user, const struct pcap_pkthdr *header, const u_char
     (void)user;
     /* The filter passes only these; checked again in case frames that came
      * in before it was set are still in the ring. */
-    if (header->caplen == header->len && isCommandFrame(bytes, header->len))
+    if (header->caplen == header->len && mayPassBack(bytes, header->len, interface.mac))
         putMessage(QPCAP_HELPER_FRAME, bytes, header->len);
 }
 
@@ -137,8 +149,34 @@ static int readMac(const char *name)
         return fail(QPCAP_HELPER_NO_DEVICE, name, strerror(error));
     if (request.ifr_hwaddr.sa_family != ARPHRD_ETHER)
         return fail(QPCAP_HELPER_NO_DEVICE, name, "not an Ethernet interface");
-    memcpy(interfaceMac, request.ifr_hwaddr.sa_data, 6);
+    memcpy(interface.mac, request.ifr_hwaddr.sa_data, 6);
     return 0;
+}
+
+/* An address's label is the interface's name, or that name, ':' and more. */
+static int labelOf(const char *label, const char *name)
+{
+    const size_t n = strlen(name);
+    return strncmp(label, name, n) == 0 && (label[n] == '\0' || label[n] == ':');
+}
+
+/* The interface's IPv4 addresses as they are now: an address may come or go
+ * while the helper runs. Keeps none when they cannot be read, so that only
+ * 0.0.0.0 passes. */
+static void readAddresses(void)
+{
+    interface.addressCount = 0;
+    struct ifaddrs *list = NULL;
+    if (getifaddrs(&list) != 0)
+        return;
+    for (const struct ifaddrs *it = list; it != NULL; it = it->ifa_next) {
+        if (it->ifa_addr == NULL || it->ifa_addr->sa_family != AF_INET || !labelOf(it->ifa_name, captureName)
+            || interface.addressCount == CAPTURE_ADDRESSES_MAX)
+            continue;
+        const struct sockaddr_in *in = (const struct sockaddr_in *)(const void *)it->ifa_addr;
+        memcpy(interface.addresses[interface.addressCount++], &in->sin_addr.s_addr, 4);
+    }
+    freeifaddrs(list);
 }
 
 static pcap_t *openCapture(const char *name)
@@ -175,8 +213,11 @@ static pcap_t *openCapture(const char *name)
         pcap_close(handle);
         return NULL;
     }
+    char filter[QPCAP_CAPTURE_FILTER_MAX];
+    const uint8_t *m = interface.mac;
+    snprintf(filter, sizeof filter, QPCAP_CAPTURE_FILTER_FORMAT, m[0], m[1], m[2], m[3], m[4], m[5]);
     struct bpf_program program;
-    if (pcap_compile(handle, &program, QPCAP_COMMAND_FILTER, 1, PCAP_NETMASK_UNKNOWN) != 0
+    if (pcap_compile(handle, &program, filter, 1, PCAP_NETMASK_UNKNOWN) != 0
         || pcap_setfilter(handle, &program) != 0) {
         fail(QPCAP_HELPER_FAILED, "capture filter", pcap_geterr(handle));
         pcap_close(handle);
@@ -219,8 +260,9 @@ static int serve(pcap_t *handle)
             if (n <= 0) /* the parent is gone; half a message means it died mid-way */
                 return have == 0 ? 0 : refuse("input ended inside a message");
             have += (size_t)n;
+            readAddresses();
             const char *refusal = NULL;
-            const ssize_t used = takeMessages(buffer, have, interfaceMac, sendFrame, handle, &refusal);
+            const ssize_t used = takeMessages(buffer, have, &interface, sendFrame, handle, &refusal);
             if (used == -1)
                 return refuse(refusal);
             if (used < 0)
@@ -248,12 +290,13 @@ int main(int argc, char **argv)
                         "Started by fenwa-workbench and fenwa-cli, with a socket as standard input and output.\n");
         return 2;
     }
+    captureName = argv[1];
     if (readMac(argv[1]) != 0)
         return 1;
     pcap_t *handle = openCapture(argv[1]);
     if (handle == NULL)
         return 1;
-    putMessage(QPCAP_HELPER_READY, interfaceMac, sizeof interfaceMac);
+    putMessage(QPCAP_HELPER_READY, interface.mac, sizeof interface.mac);
     const int status = serve(handle);
     pcap_close(handle);
     return status;

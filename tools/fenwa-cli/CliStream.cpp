@@ -22,7 +22,7 @@ namespace {
 
 const char usageLine[] = "usage: fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] [--interface NAME] "
                          "(--source ID | FILE...)\n";
-const int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -30,7 +30,7 @@ void onInterrupt(int)
 {
     interrupted = 1;
     // A second Ctrl+C ends the program the hard way.
-    for (int signal : StopSignals)
+    for (int signal : kStopSignals)
         std::signal(signal, SIG_DFL);
 }
 
@@ -56,23 +56,133 @@ bool parseGroup(const QString &text, QString *address, int *port)
     return true;
 }
 
+// A path as printed: control characters and backslashes escaped, so that
+// a file name holding a line break cannot pass for a line of its own.
+QByteArray printable(const QString &path)
+{
+    QByteArray out;
+    for (const char c : path.toLocal8Bit()) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (u < 0x20 || u == 0x7f)
+            out += QByteArray("\\x") + QByteArray::number(u, 16).rightJustified(2, '0');
+        else
+            out += c;
+    }
+    return out;
+}
+
 // Prints the play list's progress; called on the thread that opened the file.
 class PlayListPrinter : public RTPFileAudioReaderObserver
 {
 public:
     void onFileOpened(RTPFileAudioReader *, int32_t index, const QString &path) override
     {
-        std::fprintf(stdout, "Playing %d: %s\n", index + 1, path.toLocal8Bit().constData());
+        std::fprintf(stdout, "Playing %d: %s\n", index + 1, printable(path).constData());
         std::fflush(stdout);
     }
     void onFileOpenFailed(RTPFileAudioReader *, int32_t index, const QString &path) override
     {
         std::fprintf(stderr, "fenwa-cli stream: cannot play file %d: %s (missing, unreadable or not audio)\n",
-                     index + 1, path.toLocal8Bit().constData());
+                     index + 1, printable(path).constData());
         failed.store(true);
     }
     std::atomic<bool> failed{false};
 };
+
+// Ctrl+C, SIGTERM and SIGHUP end the stream (with its BYE) while it runs.
+struct StopSignals {
+    StopSignals()
+    {
+        interrupted = 0;
+        for (int i = 0; i < 3; ++i)
+            previous[i] = std::signal(kStopSignals[i], onInterrupt);
+    }
+    ~StopSignals()
+    {
+        for (int i = 0; i < 3; ++i)
+            std::signal(kStopSignals[i], previous[i]);
+    }
+    void (*previous[3])(int);
+};
+
+// Every file is checked before anything is sent, so a typo in the tenth
+// file does not surface an hour into a test.
+bool filesPlayable(const QStringList &files)
+{
+    for (const QString &file : files) {
+        QString reason;
+        if (!RTPFileAudioReader::checkFile(file, &reason)) {
+            std::fprintf(stderr, "fenwa-cli stream: cannot play '%s': %s\n", printable(file).constData(),
+                         reason.toLocal8Bit().constData());
+            return false;
+        }
+    }
+    return true;
+}
+
+RTPAudioReader *makeSource(const CliStreamOptions &options, PlayListPrinter *printer)
+{
+    if (options.source.isEmpty()) {
+        auto *reader = new RTPFileAudioReader();
+        reader->setFiles(options.files);
+        reader->setObserver(printer);
+        return reader;
+    }
+    AudioDeviceInfo device;
+    device.id = options.source;
+    auto *reader = new RTPPulseAudioReader();
+    reader->setDevice(device);
+    return reader;
+}
+
+void tellStartFailure(const CliStreamOptions &options, const PlayListPrinter &printer)
+{
+    if (!options.source.isEmpty())
+        std::fprintf(stderr, "fenwa-cli stream: cannot capture source '%s' (fenwa-cli sources lists them)\n",
+                     printable(options.source).constData());
+    else if (!printer.failed.load())
+        std::fprintf(stderr, "fenwa-cli stream: cannot start the RTP session (no free local port pair from "
+                             "13000, or the address or interface cannot be used)\n");
+}
+
+// Waits until a stop signal, the end of the duration, a file that cannot
+// play, or a stream that cannot go on (said on stderr). True when it ended
+// as asked, false when it failed.
+bool runUntilStopped(const RTPMulticast &multicast, const CliStreamOptions &options, const PlayListPrinter &printer)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limit = options.duration > 0 ? qint64(options.duration * 1000.0) : -1;
+    while (!interrupted && !printer.failed.load() && (limit < 0 || clock.elapsed() < limit)) {
+        // Seldom: this thread only watches; the stream has its own.
+        const qint64 left = limit < 0 ? 100 : limit - clock.elapsed();
+        OrbThread::msleep((unsigned long)(left < 1 ? 1 : left > 100 ? 100 : left));
+        switch (multicast.failure()) {
+        case RTPMulticast::SourceGone:
+            std::fprintf(stderr, "fenwa-cli stream: the capture source '%s' is gone (removed, or the sound server "
+                                 "ended); stopped\n",
+                         printable(options.source).constData());
+            return false;
+        case RTPMulticast::SendRefused:
+            std::fprintf(stderr,
+                         "fenwa-cli stream: the system refuses to send to %s: %s (no route to the group? "
+                         "choose the interface with --interface); stopped\n",
+                         options.address.toLatin1().constData(), std::strerror(multicast.lastSendError()));
+            return false;
+        case RTPMulticast::NoFailure:
+            break;
+        }
+    }
+    return !printer.failed.load();
+}
 
 } // namespace
 
@@ -151,91 +261,40 @@ int cliStream(const QStringList &args)
         std::fprintf(stderr, "fenwa-cli stream: %s\n%s", error.toLocal8Bit().constData(), usageLine);
         return 2;
     }
-    // Every file is checked before anything is sent, so a typo in the tenth
-    // file does not surface an hour into a test.
-    for (const QString &file : options.files) {
-        QString reason;
-        if (!RTPFileAudioReader::checkFile(file, &reason)) {
-            std::fprintf(stderr, "fenwa-cli stream: cannot play '%s': %s\n", file.toLocal8Bit().constData(),
-                         reason.toLocal8Bit().constData());
-            return 1;
-        }
-    }
+    if (!filesPlayable(options.files))
+        return 1;
 
     PlayListPrinter printer;
     RTPMulticast multicast;
     multicast.setInterface(options.interface);
-    if (options.source.isEmpty()) {
-        auto *reader = new RTPFileAudioReader();
-        reader->setFiles(options.files);
-        reader->setObserver(&printer);
-        multicast.setReader(reader);
-    } else {
-        AudioDeviceInfo device;
-        device.id = options.source;
-        auto *reader = new RTPPulseAudioReader();
-        reader->setDevice(device);
-        multicast.setReader(reader);
-    }
-
-    interrupted = 0;
-    void (*previous[3])(int);
-    for (int i = 0; i < 3; ++i)
-        previous[i] = std::signal(StopSignals[i], onInterrupt);
-
+    multicast.setReader(makeSource(options, &printer));
+    const StopSignals stopSignals;
     const int started = multicast.start(options.address, options.port);
-    int status = 0;
-    if (started < 0 || printer.failed.load() || multicast.localPort() < 0) {
-        if (!options.source.isEmpty())
-            std::fprintf(stderr, "fenwa-cli stream: cannot capture source '%s' (fenwa-cli sources lists them)\n",
-                         options.source.toLocal8Bit().constData());
-        else if (!printer.failed.load())
-            std::fprintf(stderr, "fenwa-cli stream: cannot start the RTP session (no free local port pair from "
-                                 "13000, or the address or interface cannot be used)\n");
-        status = 1;
+    bool ok = started == 0 && !printer.failed.load() && multicast.localPort() >= 0;
+    if (!ok) {
+        tellStartFailure(options, printer);
     } else {
         std::fprintf(stdout, "Streaming to %s:%d from local port %d (RTP payload type 14, clock 8000 Hz); "
                              "Ctrl+C stops\n",
                      options.address.toLatin1().constData(), options.port, multicast.localPort());
         std::fflush(stdout);
-        QElapsedTimer clock;
-        clock.start();
-        const qint64 limit = options.duration > 0 ? qint64(options.duration * 1000.0) : -1;
-        bool told = false;
-        while (!interrupted && !printer.failed.load() && (limit < 0 || clock.elapsed() < limit)) {
-            // Seldom: this thread only watches; the stream has its own.
-            const qint64 left = limit < 0 ? 100 : limit - clock.elapsed();
-            OrbThread::msleep((unsigned long)(left < 1 ? 1 : left > 100 ? 100 : left));
-            if (!told && multicast.sendErrors() > 0) {
-                told = true;
-                std::fprintf(stderr,
-                             "fenwa-cli stream: the system refuses to send to %s: %s (no route to the group? "
-                             "choose the interface with --interface)\n",
-                             options.address.toLatin1().constData(), std::strerror(multicast.lastSendError()));
-            }
-        }
-        if (printer.failed.load())
-            status = 1;
+        ok = runUntilStopped(multicast, options, printer);
     }
     const uint64_t sent = multicast.packetsSent();
     const uint64_t errors = multicast.sendErrors();
     // Sends the BYE, then closes the source.
     multicast.stop();
-    for (int i = 0; i < 3; ++i)
-        std::signal(StopSignals[i], previous[i]);
-    if (status == 0 && sent == 0 && errors > 0) {
+    if (sent == 0 && errors > 0)
         std::fprintf(stderr, "fenwa-cli stream: nothing was sent (%llu packets refused)\n",
                      (unsigned long long)errors);
-        status = 1;
-    }
-    if (status == 0) {
-        if (errors > 0)
-            std::fprintf(stderr, "fenwa-cli stream: %llu of %llu packets could not be sent\n",
-                         (unsigned long long)errors, (unsigned long long)(sent + errors));
-        std::fprintf(stdout, "Stopped%s; RTCP BYE sent\n", interrupted ? " on interrupt" : "");
-        std::fflush(stdout);
-    }
-    return status;
+    if (!ok)
+        return 1;
+    if (errors > 0)
+        std::fprintf(stderr, "fenwa-cli stream: %llu of %llu packets could not be sent\n",
+                     (unsigned long long)errors, (unsigned long long)(sent + errors));
+    std::fprintf(stdout, "Stopped%s; RTCP BYE sent\n", interrupted ? " on interrupt" : "");
+    std::fflush(stdout);
+    return 0;
 }
 
 int cliSources(const QStringList &args)

@@ -36,14 +36,16 @@ const char kUsage[] =
     "                       firmware upload); needs CAP_NET_ADMIN in the namespace\n"
     "  --reboot-ms MS       how long a terminal is gone after an upload (default 3000)\n"
     "  --web-fault KIND[:N,...]  on terminals N (from 1; default all): wrong-login, hang,\n"
-    "                       http-500, refuse, slow (implies --web; repeatable)\n";
+    "                       http-500, refuse, slow, drip, endless, close-upload\n"
+    "                       (implies --web; repeatable)\n";
 
 const struct {
     const char *name;
     SimWebFault fault;
 } kWebFaults[] = {{"wrong-login", SimWebFault::WrongLogin}, {"hang", SimWebFault::Hang},
                   {"http-500", SimWebFault::Http500},       {"refuse", SimWebFault::Refuse},
-                  {"slow", SimWebFault::Slow}};
+                  {"slow", SimWebFault::Slow},              {"drip", SimWebFault::Drip},
+                  {"endless", SimWebFault::Endless},        {"close-upload", SimWebFault::CloseUpload}};
 
 // KIND or KIND:N,N,... with terminal numbers from 1.
 bool parseWebFault(const char *text, std::vector<std::pair<int, SimWebFault>> *out)
@@ -178,7 +180,7 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
                 return fail("--reboot-ms wants milliseconds", v);
         } else if (!std::strcmp(a, "--web-fault")) {
             if (!parseWebFault(v, &o->webFaults))
-                return fail("--web-fault wants wrong-login, hang, http-500, refuse or slow, then :N,N... optionally", v);
+                return fail("--web-fault wants wrong-login, hang, http-500, refuse, slow, drip, endless or close-upload, then :N,N... optionally", v);
             o->web = true;
         } else if (!std::strcmp(a, "--spread-us")) {
             if (!toInt(v, 0, 1000000, &o->spreadUs))

@@ -10,11 +10,14 @@
 // What a terminal's web side does wrong, when asked to.
 enum class SimWebFault {
     None,
-    WrongLogin, // holds other credentials than it reports
-    Hang,       // accepts the connection, reads the request, never answers
-    Http500,    // answers every request with 500
-    Refuse,     // nothing listens: the connection is refused
-    Slow,       // reads an upload at a crawl
+    WrongLogin,  // holds other credentials than it reports
+    Hang,        // accepts the connection, reads the request, never answers
+    Http500,     // answers every request with 500
+    Refuse,      // nothing listens: the connection is refused
+    Slow,        // reads an upload at a crawl
+    Drip,        // answers one byte a second
+    Endless,     // answers with a body that never ends
+    CloseUpload, // closes the connection halfway through an upload's body
 };
 
 // What one run of the simulator emulates and which faults it injects. Every

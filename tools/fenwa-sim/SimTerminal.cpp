@@ -240,6 +240,7 @@ cJSON *SimTerminal::toJson() const
     cJSON *web = cJSON_AddObjectToObject(o, "web");
     cJSON_AddNumberToObject(web, "logins", webLogins);
     cJSON_AddNumberToObject(web, "uploads", uploads);
+    cJSON_AddNumberToObject(web, "uploadsCut", uploadsCut);
     addText(web, "file", firmwareFile);
     cJSON_AddNumberToObject(web, "size", static_cast<double>(firmwareSize));
     addText(web, "sha256", firmwareSha256);

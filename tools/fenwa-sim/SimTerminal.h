@@ -64,6 +64,7 @@ public:
     // The web side.
     std::string session; // the cookie of the last accepted login
     int webLogins = 0, uploads = 0;
+    int uploadsCut = 0; // by the close-upload fault, halfway through
     std::string firmwareFile, firmwareSha256;
     long long firmwareSize = 0;
     // A restart after an upload: gone (no frame, no HTTP answered) from

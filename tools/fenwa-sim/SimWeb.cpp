@@ -24,6 +24,10 @@ const int kTickMs = 50;
 // A slow terminal reads this much of an upload per tick: about 80 KiB/s.
 const size_t kSlowBytesPerTick = 4096;
 const int kMaxConnections = 256;
+// A dripping terminal sends a byte of its answer this often.
+const long long kDripMs = 1000;
+// The head of an endless answer; its body is blanks for ever.
+const char kEndlessHead[] = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n{\"result\":0";
 
 void complain(const char *what, const std::string &name)
 {
@@ -109,6 +113,8 @@ struct SimWeb::Connection
     SimHttpRequest request;
     std::string out; // the answer still to write
     bool answered = false;
+    long long lastDrip = 0;
+    bool endless = false;
 };
 
 SimWeb::SimWeb(const SimOptions &o, SimResponder *r, std::mutex *m, std::function<void()> changed)
@@ -277,11 +283,8 @@ void SimWeb::loop()
         fds.clear();
         for (const Station &s : stations)
             fds.push_back({s.listener, POLLIN, 0});
-        for (const Connection &c : connections) {
-            // A slow terminal reads once per tick, after the poll.
-            const bool slow = stations[c.station].fault == SimWebFault::Slow;
-            fds.push_back({c.fd, short(!c.out.empty() ? POLLOUT : slow ? 0 : POLLIN), 0});
-        }
+        for (const Connection &c : connections)
+            fds.push_back({c.fd, short(paced(c) ? 0 : !c.out.empty() ? POLLOUT : POLLIN), 0});
         if (::poll(fds.data(), fds.size(), kTickMs) < 0 && errno != EINTR)
             return;
         for (size_t i = 0; i < stations.size(); ++i) {
@@ -298,11 +301,18 @@ void SimWeb::loop()
         const size_t polled = fds.size() - stations.size();
         for (size_t k = 0; k < polled && k < connections.size(); ++k) {
             const short ev = fds[stations.size() + k].revents;
-            const bool slow = stations[connections[k].station].fault == SimWebFault::Slow;
-            if (ev != 0 || slow)
+            if (ev != 0 || paced(connections[k]))
                 serve(connections[k], simNowMs());
         }
     }
+}
+
+// A slow terminal reads, and a dripping one writes, once per tick after the
+// poll rather than when the socket is ready.
+bool SimWeb::paced(const Connection &c) const
+{
+    const SimWebFault fault = stations[c.station].fault;
+    return fault == SimWebFault::Slow || (fault == SimWebFault::Drip && !c.out.empty());
 }
 
 void SimWeb::serve(Connection &c, long long now)
@@ -311,12 +321,18 @@ void SimWeb::serve(Connection &c, long long now)
         return;
     const Station &s = stations[c.station];
     if (!c.out.empty()) {
-        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+        const bool drip = s.fault == SimWebFault::Drip;
+        if (drip && now - c.lastDrip < kDripMs)
+            return;
+        c.lastDrip = now;
+        const ssize_t n = ::send(c.fd, c.out.data(), drip ? 1 : c.out.size(), MSG_NOSIGNAL);
         if (n > 0)
             c.out.erase(0, size_t(n));
         if (n < 0 && errno != EAGAIN) {
             ::close(c.fd);
             c.fd = -1;
+        } else if (c.out.empty() && c.endless) {
+            c.out.assign(65536, ' ');
         } else if (c.out.empty()) {
             ::shutdown(c.fd, SHUT_WR); // Connection: close; the peer closes its end
         }
@@ -350,6 +366,17 @@ void SimWeb::serve(Connection &c, long long now)
         if (ready)
             answer.body = "{\"result\":-1}";
     }
+    if (!ready && c.headRead && s.fault == SimWebFault::CloseUpload && c.request.target == "/cgi-bin/upload"
+        && c.in.size() >= c.bodyLength / 2) {
+        {
+            std::lock_guard<std::mutex> lock(*stateMutex);
+            ++responder->terminals()[c.station].uploadsCut;
+        }
+        stateChanged();
+        ::close(c.fd); // unread bytes left: the peer sees a reset
+        c.fd = -1;
+        return;
+    }
     if (!ready && c.headRead && c.in.size() >= c.bodyLength) {
         c.request.body = c.in.substr(0, c.bodyLength);
         c.in.clear();
@@ -367,6 +394,7 @@ void SimWeb::serve(Connection &c, long long now)
     }
     if (ready) {
         c.answered = true;
-        c.out = httpResponseText(answer);
+        c.endless = s.fault == SimWebFault::Endless;
+        c.out = c.endless ? std::string(kEndlessHead) : httpResponseText(answer);
     }
 }

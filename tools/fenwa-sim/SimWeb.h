@@ -47,6 +47,7 @@ private:
     void loop();
     void follow(long long now);
     void serve(Connection &c, long long now);
+    bool paced(const Connection &c) const;
     void listen(Station &s);
 
     SimOptions options;
