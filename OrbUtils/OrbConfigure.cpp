@@ -17,6 +17,7 @@ const char kDeviceId[] = "device id";
 const char kRtpFileList[] = "rtp file list";
 const char kRtpSourceIndex[] = "rtp source index";
 const char kRtpInterface[] = "rtp interface";
+const char kWindowGeometry[] = "window geometry";
 } // namespace
 
 OrbConfigure::OrbConfigure(QObject *parent) : QObject(parent)
@@ -70,6 +71,16 @@ void OrbConfigure::setDeviceId(const QString &value) { put(QLatin1String(kDevice
 
 QString OrbConfigure::rtpInterface() const { return text(kRtpInterface); }
 void OrbConfigure::setRtpInterface(const QString &value) { put(QLatin1String(kRtpInterface), value); }
+
+QByteArray OrbConfigure::windowGeometry() const
+{
+    return QByteArray::fromBase64(text(kWindowGeometry).toLatin1());
+}
+
+void OrbConfigure::setWindowGeometry(const QByteArray &value)
+{
+    settings->setValue(QLatin1String(kWindowGeometry), QString::fromLatin1(value.toBase64()));
+}
 
 QStringList OrbConfigure::rtpFileList() const
 {

@@ -51,6 +51,11 @@ public:
     QString rtpInterface() const;
     void setRtpInterface(const QString &value);
 
+    // The main window's size, place and state as QWidget::saveGeometry
+    // gives them; empty when never written.
+    QByteArray windowGeometry() const;
+    void setWindowGeometry(const QByteArray &value);
+
     // Writes pending changes now (destruction does it too).
     void sync();
 

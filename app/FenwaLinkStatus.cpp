@@ -5,7 +5,9 @@
 #include "link/FenwaSDK.h"
 #include "settings/OrbNetworkDialog.h"
 
+#include <QFontMetrics>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int kRefreshMs = 1000;
@@ -22,6 +24,21 @@ FenwaLinkStatus::FenwaLinkStatus(QWidget *parent, FenwaSDK *sdk)
     refresh();
 }
 
+QSize FenwaLinkStatus::minimumSizeHint() const
+{
+    // As narrow as its longest part: the rest goes to further rows.
+    int widest = 0;
+    for (const QString &part : shown)
+        widest = std::max(widest, fontMetrics().horizontalAdvance(part));
+    return QSize(widest, QLabel::minimumSizeHint().height());
+}
+
+void FenwaLinkStatus::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    breakLines();
+}
+
 void FenwaLinkStatus::searchEnded(int foundCount, int otherTypeCount, bool wasCancelled)
 {
     lastSearch = QDateTime::currentDateTime();
@@ -29,6 +46,13 @@ void FenwaLinkStatus::searchEnded(int foundCount, int otherTypeCount, bool wasCa
     otherTypes = otherTypeCount;
     cancelled = wasCancelled;
     stateAtSearch = sdk->transport()->linkState();
+    refresh();
+}
+
+void FenwaLinkStatus::setConflicts(int macs, int ips)
+{
+    sharingMac = macs;
+    sharingIp = ips;
     refresh();
 }
 
@@ -82,6 +106,10 @@ void FenwaLinkStatus::refresh()
     if (lastSearch.isValid()) {
         parts << translate("Terminals: %1").arg(found);
         parts << translate("Other types ignored: %1").arg(otherTypes);
+        if (sharingMac > 0)
+            parts << translate("Sharing a MAC: %1").arg(sharingMac);
+        if (sharingIp > 0)
+            parts << translate("IP conflicts: %1").arg(sharingIp);
         QString when = translate("Last search: %1").arg(lastSearch.toString(QStringLiteral("HH:mm:ss")));
         const QString why = emptySearchReason(stateAtSearch, otherTypes);
         if (cancelled)
@@ -90,9 +118,27 @@ void FenwaLinkStatus::refresh()
             when += QLatin1Char(' ') + translate("found nothing: %1").arg(why);
         parts << when;
     }
-    const QString line = parts.join(kSeparator);
-    if (line != text()) {
-        setText(line);
-        setToolTip(line);
+    if (parts != shown) {
+        shown = parts;
+        setToolTip(parts.join(kSeparator));
+        breakLines();
     }
+}
+
+void FenwaLinkStatus::breakLines()
+{
+    // Whole parts to a row, as many rows as the width needs: nothing is cut.
+    const QFontMetrics metrics = fontMetrics();
+    const int room = std::max(width(), 100);
+    QStringList rows{QString()};
+    for (const QString &part : shown) {
+        const QString longer = rows.last().isEmpty() ? part : rows.last() + kSeparator + part;
+        if (!rows.last().isEmpty() && metrics.horizontalAdvance(longer) > room)
+            rows << part;
+        else
+            rows.last() = longer;
+    }
+    const QString text = rows.join(QLatin1Char('\n'));
+    if (text != QLabel::text())
+        setText(text);
 }

@@ -9,7 +9,7 @@
 class FenwaSDK;
 class QTimer;
 
-// The line beside the window's buttons that says where the link stands: the
+// The line in the window's status bar that says where the link stands: the
 // adapter, its state (up, down, no permission), how many terminals the last
 // search found and how many replies of other types it ignored, and when it
 // ran. After a search that found nothing it says why, when that can be told,
@@ -27,6 +27,11 @@ public:
     void searchEnded(int found, int otherTypes, bool cancelled);
     // Another adapter was opened: the last search was on the old one.
     void adapterChanged();
+    // How many terminals of the table share a MAC, and how many an address,
+    // with another: said only when there are any.
+    void setConflicts(int sharingMac, int sharingIp);
+
+    QSize minimumSizeHint() const override;
 
     static QString stateText(QPcap::LinkState state);
     // Why a search found nothing, or an empty text when it cannot be told.
@@ -35,12 +40,20 @@ public:
 public slots:
     void refresh();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    // Sets the text: the parts joined, a new row where one would not fit.
+    void breakLines();
+
     FenwaSDK *sdk;
+    QStringList shown; // the line's parts
     QTimer *timer;
     QDateTime lastSearch; // invalid: no search on this adapter yet
     int found = 0;
     int otherTypes = 0;
+    int sharingMac = 0, sharingIp = 0;
     bool cancelled = false;
     QPcap::LinkState stateAtSearch = QPcap::Opening;
 };

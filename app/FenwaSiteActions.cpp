@@ -4,6 +4,7 @@
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "OrbUtils/widgets/OrbToast.h"
+#include "link/FenwaAddressProbe.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "settings/FenwaPlanDialog.h"
@@ -121,14 +122,23 @@ bool FenwaSiteActions::previewPlan(const Plan &plan)
                     f.current = currentValues(f.device, read.read(i).sip, read.read(i).rtp);
         }
     }
-    QList<Reserved> reserved;
-    if (const QPcapAdapter *a = sdk->currentAdapter())
-        reserved << Reserved{QString::asprintf("%u.%u.%u.%u", a->address[0], a->address[1], a->address[2],
-                                               a->address[3]),
-                             translate("this PC's address")};
+    // This PC's addresses, then whatever answers a probe for the addresses
+    // the plan hands out anew.
+    const QList<FenwaTerminal::AddressHolder> held =
+        FenwaTerminal::addressHolders({}, thisPcAddresses(sdk->currentAdapter()));
+    Preview shown = preview(plan, found, held);
+    const QStringList fresh = newAddresses(shown);
+    if (!fresh.isEmpty()) {
+        FenwaPlanProbeDialog probe(window, sdk, fresh);
+        if (!probe.runProbe()) {
+            tell(translate("The addresses could not be checked: nothing was sent"));
+            return false;
+        }
+        shown = preview(plan, found, held + probe.answers());
+    }
     if (dialog)
         dialog->deleteLater();
-    dialog = new FenwaPlanDialog(window, sdk, model, plan, preview(plan, found, reserved));
+    dialog = new FenwaPlanDialog(window, sdk, model, plan, shown);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->moveToCenter(window);
     dialog->open();

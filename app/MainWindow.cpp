@@ -15,10 +15,14 @@
 #include "settings/FenwaNameSettingWidget.h"
 #include "settings/FenwaSettingPages.h"
 #include "settings/OrbNetworkDialog.h"
+#include "link/FenwaTerminal.h"
 #include "table/FenwaDeviceModel.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtDebug>
 #include <memory>
@@ -28,7 +32,8 @@ MainWindow::MainWindow(QWidget *parent)
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
       siteButton(new QPushButton(this)),
       table(new OrbTableView(this)), model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
-      pages(new FenwaSettingPages(this, link.get(), model)), site(new FenwaSiteActions(this, link.get(), model))
+      panelScroll(new QScrollArea(this)), pages(new FenwaSettingPages(this, link.get(), model)),
+      site(new FenwaSiteActions(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
     // The link first: the capture (or its helper) opens on the link's own
@@ -42,14 +47,28 @@ MainWindow::MainWindow(QWidget *parent)
     openAdapter(adapter);
     status->refresh(); // built before the link had an adapter
 
-    resize(1000, 700);
     networkButton->setText(translate("Network"));
     searchButton->setText(translate("Search"));
     rtpButton->setText(translate("RTP Multicast"));
     settingButton->setText(translate("Settings"));
     siteButton->setText(translate("Site"));
     siteButton->setMenu(site->menu());
-    showMaximized();
+    // A status bar spans the window: the line is not cut beside the buttons,
+    // and takes a second row rather than being cut when the window is narrow.
+    statusBar()->addWidget(status, 1);
+    statusBar()->installEventFilter(this);
+    panelScroll->setFrameShape(QFrame::NoFrame);
+    panelScroll->setWidgetResizable(true);
+    panelScroll->hide();
+    // Small enough for a laptop beside another window; the panel scrolls.
+    setMinimumSize(640, 480);
+    const QByteArray placed = OrbConfigure().windowGeometry();
+    if (placed.isEmpty() || !restoreGeometry(placed)) {
+        resize(1000, 700);
+        showMaximized();
+    } else {
+        show();
+    }
 
     table->setSortingEnabled(true);
     connect(networkButton, &QPushButton::clicked, this, &MainWindow::onClickNetworkButton);
@@ -59,6 +78,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::onClickTableHeaderView);
     connect(table, &QTableView::clicked, this, &MainWindow::onClickTableViewIndex);
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
+    connect(model, &FenwaDeviceModel::conflictsChanged, this,
+            [this] { status->setConflicts(model->sharingMac(), model->sharingIp()); });
 
     // As soon as the event loop runs: the search waits for the link's first
     // open by itself, and a fixed delay here only postponed the table.
@@ -84,16 +105,22 @@ void MainWindow::showPage(FenwaSettingWidget *widget)
 {
     if (page == widget)
         return;
-    if (page)
+    if (page) {
+        // Kept, hidden, for the next time its column is clicked.
+        panelScroll->takeWidget();
+        page->setParent(this);
         page->hide();
+    }
     page = widget;
-    layoutPanel();
     if (page) {
         // After the page's own slot has returned: a search hides the page.
         connect(page, &FenwaSettingWidget::searchRequested, this, &MainWindow::autoSearch,
                 Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+        panelScroll->setWidget(page);
         page->show();
     }
+    panelScroll->setVisible(page != nullptr);
+    layoutPanel();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
@@ -103,18 +130,27 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     const int count = int(sizeof buttons / sizeof buttons[0]);
     for (int i = 0; i < count; ++i)
         buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
-    status->setGeometry(10 + 140 * count, 10, std::max(0, width() - 20 - 140 * count), 30);
     layoutPanel();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A wrapped status line makes the bar taller: the panel moves up.
+    if (watched == statusBar() && event->type() == QEvent::Resize)
+        layoutPanel();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::layoutPanel()
 {
-    const int w = width(), h = height();
-    panel = QRect(0, h - 300, w, 300);
+    const int w = width(), h = height() - (statusBar()->isVisible() ? statusBar()->height() : 0);
+    // The panel gives up height before the table drops below a few rows;
+    // the page scrolls in what is left.
+    const int panelHeight = std::max(150, std::min(300, h - 50 - 150));
+    panel = QRect(0, h - panelHeight, w, panelHeight);
     // No empty band under the table while no page is shown.
-    table->setGeometry(0, 50, w, page ? h - 350 : h - 50);
-    if (page)
-        page->setGeometry(panel);
+    table->setGeometry(0, 50, w, page ? h - 50 - panelHeight : h - 50);
+    panelScroll->setGeometry(panel);
 }
 
 void MainWindow::search()
@@ -184,6 +220,7 @@ void MainWindow::onClickRtpButton(bool)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     ORB_LOG("window closing\n");
+    OrbConfigure().setWindowGeometry(saveGeometry());
     QMainWindow::closeEvent(event);
     // Without a parent the dialog would outlive the window and keep the
     // program (and its stream) running.
@@ -213,6 +250,8 @@ void MainWindow::onClickTableViewIndex(const QModelIndex &index)
             runTestSound(device);
         return;
     case FenwaSettingPages::KeepPage:
+        if (page && !page->followsTicks())
+            return;
         break;
     case FenwaSettingPages::HidePage:
         showPage(nullptr);
@@ -259,7 +298,8 @@ void MainWindow::runCellEdit(FenwaDevice *device, int column, const QString &tex
     QString why;
     std::unique_ptr<FenwaSettingDialog> dialog =
         column == FenwaDeviceModel::NameColumn ? FenwaNameSettingDialog::make(this, link.get(), text, 1, &why)
-                                               : FenwaMacSettingDialog::make(this, link.get(), text, 1, &why);
+                                               : FenwaMacSettingDialog::make(this, link.get(), text, {device},
+                                                                             model->allDevices(), &why);
     if (!dialog) {
         showNotice(why);
         return;
@@ -284,12 +324,12 @@ void MainWindow::showNotice(const QString &text)
 
 void MainWindow::onSendCommand(FenwaSDK *, const char *text)
 {
-    const QByteArray line = QStringLiteral("send %1").arg(QString::fromUtf8(text)).toUtf8();
+    const QByteArray line = "send " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onSendCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }
 
 void MainWindow::onRecvCommand(FenwaSDK *, const char *text)
 {
-    const QByteArray line = QStringLiteral("recv %1").arg(QString::fromUtf8(text)).toUtf8();
+    const QByteArray line = "recv " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onRecvCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }

@@ -19,9 +19,12 @@ class FenwaSiteActions;
 class OrbTableView;
 class OrbToast;
 class QPushButton;
+class QScrollArea;
 
 // The workbench's only top-level window: the terminal link, the device
-// table, and the panel under it where a settings page shows.
+// table, the panel under it where a settings page shows (scrolling when the
+// window is too small for the page), and the status bar with the link's
+// line. It comes back at the size and place it was closed at.
 //
 // Threads: everything runs on the interface thread except the two observer
 // calls, which come from the link's capture and sending threads and only
@@ -40,6 +43,8 @@ public:
     // Where the current settings page goes; while no page is shown the
     // table has that room too.
     QRect panelRect() const { return panel; }
+    // The page's scrolling frame, at panelRect() while a page is shown.
+    QScrollArea *panelArea() const { return panelScroll; }
     FenwaSettingWidget *currentPage() const { return page; }
     FenwaSiteActions *siteActions() const { return site; }
     // Shows a page in the panel (nullptr empties it); the page shown before
@@ -66,6 +71,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void openAdapter(const QPcapAdapter *adapter);
@@ -86,6 +92,7 @@ private:
     FenwaDeviceModel *model;
     FenwaLinkStatus *status;
     QRect panel;
+    QScrollArea *panelScroll;
     std::unique_ptr<FenwaSettingPages> pages;
     FenwaSettingWidget *page = nullptr;
     OrbToast *notice = nullptr;

@@ -32,7 +32,7 @@ bool fileValue(const QString &path, QString *notice)
     const QFileInfo info(path);
     QFile file(path);
     if (path.isEmpty())
-        *notice = translate("Please input upgrade server address");
+        *notice = translate("Choose the firmware file first (Select)");
     else if (!info.isFile() || !file.open(QIODevice::ReadOnly))
         *notice = translate("Cannot read the firmware file %1").arg(path);
     else if (info.size() == 0)

@@ -2,6 +2,7 @@
 #include "FenwaSDK.h"
 
 #include "FenwaJson.h"
+#include "FenwaTerminal.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 
@@ -158,6 +159,12 @@ void FenwaSDK::cancel()
     replyQueue.wake();
 }
 
+void FenwaSDK::setArpListener(FenwaArpListener *listener)
+{
+    QMutexLocker lock(&arpMutex);
+    arpListener = listener;
+}
+
 int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *text, int length)
 {
     if (length < 0 || length > QPCAP_TEXT_MAX || (length > 0 && text == nullptr)) {
@@ -178,7 +185,7 @@ int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *t
     pcap->send(packet);
     if (commandObserver)
         commandObserver->onSendCommand(this, text);
-    qDebug("send %s", text);
+    qDebug("send %s", FenwaTerminal::maskedText(text).constData());
     return 0;
 }
 
@@ -207,13 +214,20 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
         return;
     if (hasAdapter && std::memcmp(eth.source, adapter.hardwareAddress, 6) == 0)
         return; // our own transmission
-    if (!isCommandFrame(packet->frame(), packet->length()))
+    if (!isCommandFrame(packet->frame(), packet->length())) {
+        QPcapArpBody arp;
+        if (hasAdapter && isArpReplyTo(packet->frame(), packet->length(), adapter.hardwareAddress, &arp)) {
+            QMutexLocker lock(&arpMutex);
+            if (arpListener)
+                arpListener->onArpReply(arp);
+        }
         return;
+    }
     int length = 0;
     const char *text = commandText(packet, &length);
     if (text == nullptr)
         text = "";
-    qDebug("recv %s", text);
+    qDebug("recv %s", FenwaTerminal::maskedText(text).constData());
     if (commandObserver)
         commandObserver->onRecvCommand(this, text);
     if (collectors.load() == 0)

@@ -23,6 +23,15 @@ public:
     virtual void onRecvCommand(FenwaSDK *sdk, const char *text) = 0;
 };
 
+// Told of the ARP replies addressed to the adapter (answers to address
+// probes), on the capture thread.
+class FenwaArpListener
+{
+public:
+    virtual ~FenwaArpListener() = default;
+    virtual void onArpReply(const QPcapArpBody &arp) = 0;
+};
+
 // One parsed reply frame.
 class FenwaReply
 {
@@ -74,6 +83,9 @@ public:
     const QPcapAdapter *currentAdapter() const { return hasAdapter ? &adapter : nullptr; }
 
     void setCommandObserver(FenwaCommandObserver *observer) { commandObserver = observer; }
+    // From any thread; once it returns, a listener it replaced is not called
+    // any more. nullptr: ARP replies are dropped.
+    void setArpListener(FenwaArpListener *listener);
 
     // Sends text to one terminal (or the broadcast addresses). Returns 0 once
     // the frame is handed to the open link (waiting for the link's first open
@@ -177,6 +189,8 @@ private:
     bool hasAdapter = false;
     QPcapPacketQueue replyQueue;
     FenwaCommandObserver *commandObserver = nullptr;
+    QMutex arpMutex; // held while the listener is called or replaced
+    FenwaArpListener *arpListener = nullptr;
     int replyTimeoutMs = REPLY_TIMEOUT_MS;
     QString failure;
 

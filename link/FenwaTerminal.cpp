@@ -6,8 +6,11 @@
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QCryptographicHash>
+#include <cJSON.h>
 #include <QRegularExpression>
+#include <QMultiHash>
 #include <QSet>
+#include <QVector>
 #include <algorithm>
 #include <cstring>
 
@@ -50,6 +53,17 @@ QString ipv4Text(quint32 v)
     return QString::asprintf("%u.%u.%u.%u", v >> 24, (v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff);
 }
 
+// Why the holders of one address keep it from the terminal with link MAC
+// mac: every reason but that terminal's own, once each.
+QString reasonsAgainst(const QList<const AddressHolder *> &holders, const QString &mac)
+{
+    QStringList why;
+    for (const AddressHolder *h : holders)
+        if ((h->mac.isEmpty() || h->mac != mac) && !why.contains(h->why))
+            why << h->why;
+    return why.join(QStringLiteral("; "));
+}
+
 // A netmask is ones then zeros, and at least one of each end: /1 to /32.
 bool isNetmask(quint32 mask)
 {
@@ -80,13 +94,12 @@ bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b)
     return a && b && std::memcmp(a->mac, b->mac, 6) == 0 && a->uid == b->uid && a->sn == b->sn;
 }
 
-void keepOnePerMac(QList<FenwaDevice *> *devices)
+void keepOnePerTerminal(QList<FenwaDevice *> *devices)
 {
     QList<FenwaDevice *> kept;
     for (FenwaDevice *device : *devices) {
-        const bool seen = std::any_of(kept.cbegin(), kept.cend(), [device](const FenwaDevice *k) {
-            return std::memcmp(k->mac, device->mac, 6) == 0;
-        });
+        const bool seen = std::any_of(kept.cbegin(), kept.cend(),
+                                      [device](const FenwaDevice *k) { return sameTerminal(k, device); });
         if (seen)
             device->release();
         else
@@ -111,9 +124,45 @@ int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found)
         }
     }
     replies->clear();
-    keepOnePerMac(&supported);
+    keepOnePerTerminal(&supported);
     *found = supported;
     return others.size();
+}
+
+QHash<const FenwaDevice *, Conflicts> conflictsOf(const QList<FenwaDevice *> &devices)
+{
+    // Groups in table order, so that a tooltip names the others as listed.
+    QHash<QString, QList<const FenwaDevice *>> byMac, byIp;
+    for (const FenwaDevice *d : devices) {
+        byMac[linkMacText(d)] << d;
+        quint32 v = 0;
+        if (ipv4Value(d->ip, &v) && v != 0)
+            byIp[d->ip] << d;
+    }
+    QHash<const FenwaDevice *, Conflicts> out;
+    auto note = [&out](const QHash<QString, QList<const FenwaDevice *>> &groups,
+                       QList<const FenwaDevice *> Conflicts::*list) {
+        for (const QList<const FenwaDevice *> &sharing : groups) {
+            if (sharing.size() < 2)
+                continue;
+            for (const FenwaDevice *d : sharing)
+                for (const FenwaDevice *other : sharing)
+                    if (other != d)
+                        (out[d].*list) << other;
+        }
+    };
+    note(byMac, &Conflicts::sameMac);
+    note(byIp, &Conflicts::sameIp);
+    return out;
+}
+
+void countConflicts(const QHash<const FenwaDevice *, Conflicts> &conflicts, int *sharingMac, int *sharingIp)
+{
+    *sharingMac = *sharingIp = 0;
+    for (const Conflicts &c : conflicts) {
+        *sharingMac += c.sameMac.isEmpty() ? 0 : 1;
+        *sharingIp += c.sameIp.isEmpty() ? 0 : 1;
+    }
 }
 
 bool isMacText(const QString &text)
@@ -196,8 +245,85 @@ QStringList macValues(const QString &typed, int count, QString *notice)
     return values;
 }
 
+QString terminalLabel(const FenwaDevice *device)
+{
+    return QStringLiteral("%1 (%2)").arg(device->name, linkMacText(device));
+}
+
+QString linkMacText(const FenwaDevice *device)
+{
+    quint64 v = 0;
+    for (int i = 0; i < 6; ++i)
+        v = (v << 8) | device->mac[i];
+    return macText(v);
+}
+
+QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QStringList &ownAddresses)
+{
+    QList<AddressHolder> held;
+    for (const QString &ip : ownAddresses)
+        held << AddressHolder{ip, QString(), translate("this PC")};
+    for (const FenwaDevice *d : table) {
+        // A terminal waiting for a lease reports nothing, or 0.0.0.0.
+        quint32 v = 0;
+        if (ipv4Value(d->ip, &v) && v != 0)
+            held << AddressHolder{d->ip, linkMacText(d), translate("in use by %1").arg(terminalLabel(d))};
+    }
+    return held;
+}
+
+AddressHolder probeAnswer(const QString &ip, const QString &mac)
+{
+    return AddressHolder{ip, mac, translate("answers ARP from %1").arg(mac)};
+}
+
+QString addressRefusal(const QString &ip, const QString &mac, const QList<AddressHolder> &held)
+{
+    QList<const AddressHolder *> holders;
+    for (const AddressHolder &h : held)
+        if (h.ip == ip)
+            holders << &h;
+    return reasonsAgainst(holders, mac);
+}
+
+QStringList macValues(const QString &typed, const QList<FenwaDevice *> &targets, const QList<FenwaDevice *> &table,
+                      QString *notice)
+{
+    const QStringList values = macValues(typed, targets.size(), notice);
+    QMultiHash<QString, const FenwaDevice *> holders;
+    for (const FenwaDevice *d : table) {
+        holders.insert(linkMacText(d), d);
+        const QString reported = normalizeMac(d->macText);
+        if (!reported.isEmpty() && reported != linkMacText(d))
+            holders.insert(reported, d);
+    }
+    for (int i = 0; i < values.size(); ++i) {
+        for (const FenwaDevice *holder : holders.values(normalizeMac(values[i]))) {
+            if (holder == targets[i])
+                continue;
+            *notice = values.size() == 1
+                ? translate("%1 is the MAC of %2").arg(values[i], terminalLabel(holder))
+                : translate("Counting up from %1 for %2 terminals reaches %3, the MAC of %4; nothing was sent")
+                      .arg(values.first())
+                      .arg(values.size())
+                      .arg(values[i], terminalLabel(holder));
+            return {};
+        }
+    }
+    return values;
+}
+
 QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice)
 {
+    QList<SkippedAddress> skipped;
+    return staticIpValues(typed, QVector<QString>(count).toList(), {}, &skipped, notice);
+}
+
+QList<IpConfig> staticIpValues(const IpConfig &typed, const QStringList &targetMacs,
+                               const QList<AddressHolder> &held, QList<SkippedAddress> *skipped, QString *notice)
+{
+    skipped->clear();
+    const int count = targetMacs.size();
     quint32 ip = 0, gateway = 0, mask = 0, dns1 = 0, dns2 = 0;
     if (!ipv4Value(typed.ip, &ip))
         *notice = translate("IP error");
@@ -229,11 +355,30 @@ QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice
         *notice = translate("%1 is the gateway's or a DNS server's address").arg(typed.ip);
         return {};
     }
+    QMultiHash<quint32, const AddressHolder *> holders;
+    for (const AddressHolder &h : held) {
+        quint32 v = 0;
+        if (ipv4Value(h.ip, &v))
+            holders.insert(v, &h);
+    }
+    auto refusal = [&holders](quint32 a, const QString &mac) { return reasonsAgainst(holders.values(a), mac); };
+    if (count == 1) {
+        const QString why = refusal(ip, targetMacs.first());
+        if (!why.isEmpty()) {
+            *notice = translate("%1 is not free: %2").arg(typed.ip, why);
+            return {};
+        }
+    }
     QList<IpConfig> values;
     for (quint64 k = 0; k < size && values.size() < count; ++k) {
         const quint32 a = network + quint32((quint64(ip - network) + k) % size);
         if (!usable(a))
             continue;
+        const QString why = refusal(a, targetMacs.at(values.size()));
+        if (!why.isEmpty()) {
+            skipped->append(SkippedAddress{ipv4Text(a), why});
+            continue;
+        }
         IpConfig c = typed;
         c.ip = ipv4Text(a);
         values << c;
@@ -243,9 +388,48 @@ QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice
                       .arg(typed.ip)
                       .arg(values.size())
                       .arg(count);
+        skipped->clear();
         return {};
     }
     return values;
+}
+
+namespace {
+// Masks the password texts below object; true when it masked any.
+bool maskBelow(cJSON *object)
+{
+    bool masked = false;
+    for (cJSON *item = object ? object->child : nullptr; item; item = item->next) {
+        for (cJSON *inner = cJSON_IsObject(item) || cJSON_IsArray(item) ? item->child : nullptr; inner;
+             inner = inner->next) {
+            if (inner->string && std::strcmp(inner->string, "password") == 0 && cJSON_IsString(inner)) {
+                cJSON_SetValuestring(inner, "***");
+                masked = true;
+            }
+        }
+        masked = maskBelow(item) || masked;
+    }
+    return masked;
+}
+} // namespace
+
+QByteArray maskedText(const char *text)
+{
+    if (text == nullptr || std::strstr(text, "password") == nullptr)
+        return QByteArray(text);
+    cJSON *json = cJSON_Parse(text);
+    if (json == nullptr) {
+        static const QRegularExpression any(QStringLiteral("(\"password\"\\s*:\\s*\")(?:[^\"\\\\]|\\\\.)*\""));
+        return QString::fromUtf8(text).replace(any, QStringLiteral("\\1***\"")).toUtf8();
+    }
+    QByteArray out(text);
+    if (maskBelow(json)) {
+        char *printed = cJSON_PrintUnformatted(json);
+        out = printed ? QByteArray(printed) : QByteArray("{}");
+        cJSON_free(printed);
+    }
+    cJSON_Delete(json);
+    return out;
 }
 
 QString passwordDigest(const QString &password)
@@ -278,15 +462,39 @@ bool volumeValue(const Volume &v, QString *notice)
     return notice->isEmpty();
 }
 
+bool isHostName(const QString &text)
+{
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
+    if (text.isEmpty() || text.size() > 253)
+        return false;
+    if (numeric.match(text).hasMatch())
+        return isIpv4Text(text);
+    const QStringList labels = text.split(QLatin1Char('.'));
+    return std::all_of(labels.cbegin(), labels.cend(), [](const QString &l) { return label.match(l).hasMatch(); });
+}
+
 bool sipValue(const SipSettings &first, const SipSettings &second, QString *notice)
 {
     char json[FENWA_SIP_JSON_MAX];
     const SipSettings *accounts[2] = {&first, &second};
     for (int i = 0; i < 2; ++i) {
-        if (accounts[i]->toJson(json, sizeof json) < 0) {
+        const SipSettings &a = *accounts[i];
+        const bool inUse = !a.account.isEmpty() || !a.serverHost.isEmpty();
+        bool ok = false;
+        const int port = a.serverPort.toInt(&ok, 10);
+        const bool digits = !a.serverPort.isEmpty() && std::all_of(a.serverPort.cbegin(), a.serverPort.cend(),
+                                                                   [](QChar c) { return c >= '0' && c <= '9'; });
+        if ((inUse || !a.serverPort.isEmpty()) && !(digits && ok && port >= 1 && port <= 65535))
+            *notice = translate("Sip Account %1: the server port must be a number from 1 to 65535").arg(i + 1);
+        else if ((!a.account.isEmpty() || !a.serverHost.isEmpty()) && !isHostName(a.serverHost))
+            *notice = translate("Sip Account %1: the server host must be an IPv4 address or a host name").arg(i + 1);
+        else if (a.password == QLatin1String("***"))
+            *notice = translate("Sip Account %1: *** is how logs hide a password; type the password itself").arg(i + 1);
+        else if (a.toJson(json, sizeof json) < 0)
             *notice = translate("Sip Account %1 is too long to send: shorten its texts").arg(i + 1);
+        if (!notice->isEmpty())
             return false;
-        }
     }
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include "FenwaDevice.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -36,17 +37,29 @@ int compareMacText(const QString &a, const QString &b);
 // a MAC (a cloned or mistyped address) are two, and both must be seen.
 bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b);
 
-// One record per terminal, in MAC order. A terminal is known by the link MAC
-// its replies come from (where commands go): a terminal that answered twice
-// is listed once, its first answer kept, while two terminals are never
-// folded into one row just because their MAC texts look alike. Records not
-// kept are released.
-void keepOnePerMac(QList<FenwaDevice *> *devices);
+// One record per terminal (sameTerminal), in MAC order: a terminal that
+// answered twice is listed once, its first answer kept, while two terminals
+// are never folded into one row, neither because their MAC texts look alike
+// nor because they answer from one MAC. Records not kept are released.
+void keepOnePerTerminal(QList<FenwaDevice *> *devices);
 
-// The search's rule: supported models only, then one per MAC, in MAC order.
+// The search's rule: supported models only, then one per terminal, in MAC order.
 // Moves the kept records of replies into found and releases the others.
 // Returns how many terminals (distinct link MACs) of other models answered.
 int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
+
+// What makes a terminal of a search easy to mistake for another: the other
+// terminals that answer from its link MAC (commands to it reach them too),
+// and those that report its IPv4 address.
+struct Conflicts {
+    QList<const FenwaDevice *> sameMac, sameIp;
+    bool isEmpty() const { return sameMac.isEmpty() && sameIp.isEmpty(); }
+};
+// The conflicts of every record that has any; an empty or all-zero address
+// conflicts with nothing.
+QHash<const FenwaDevice *, Conflicts> conflictsOf(const QList<FenwaDevice *> &devices);
+// How many of them share a MAC, and how many share an address.
+void countConflicts(const QHash<const FenwaDevice *, Conflicts> &conflicts, int *sharingMac, int *sharingIp);
 
 // ---- MAC texts --------------------------------------------------------------
 
@@ -81,6 +94,40 @@ QStringList nameValues(const QString &typed, int count, QString *notice);
 // up by one per terminal. Refused when the text or any counted value cannot
 // be a terminal's MAC (counting never wraps past ff:ff:ff:ff:ff:ff).
 QStringList macValues(const QString &typed, int count, QString *notice);
+// The same for the targets, refused when a value is the MAC (link MAC or
+// reported MAC text) of a terminal of the table other than the target it
+// would go to. A range is refused rather than stepped past such a MAC:
+// installers label and plan terminals by a contiguous range, and a MAC
+// already on the segment inside it means the range is the wrong one.
+QStringList macValues(const QString &typed, const QList<FenwaDevice *> &targets, const QList<FenwaDevice *> &table,
+                      QString *notice);
+
+// Something that already holds an IPv4 address on the segment: this PC, a
+// terminal of the last search, or whatever answered an address probe.
+struct AddressHolder {
+    QString ip;
+    QString mac; // the holder's link MAC in lower case; empty for this PC
+    QString why; // for the operator: "this PC", "in use by Terminal-006 (02:fe:...)"
+};
+// An address a batch stepped over because something holds it.
+struct SkippedAddress {
+    QString ip, why;
+};
+
+// The name and link MAC by which an operator tells a terminal apart:
+// "Terminal-006 (02:fe:00:00:00:06)".
+QString terminalLabel(const FenwaDevice *device);
+// The link MAC (where commands go) in lower case with colons.
+QString linkMacText(const FenwaDevice *device);
+
+// This PC's addresses on the adapter and the address each terminal of the
+// table reports (none for an empty or all-zero one).
+QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QStringList &ownAddresses);
+// A reply to an address probe: mac answered for ip.
+AddressHolder probeAnswer(const QString &ip, const QString &mac);
+// Why ip cannot go to the terminal whose link MAC is mac: the reasons of
+// every holder but that terminal itself, joined; empty when it is free.
+QString addressRefusal(const QString &ip, const QString &mac, const QList<AddressHolder> &held);
 
 // Checks the five fields (the second DNS may be empty), then hands out
 // addresses counted up from the typed one inside the subnet the netmask
@@ -88,6 +135,21 @@ QStringList macValues(const QString &typed, int count, QString *notice);
 // and DNS servers are stepped over, and the count wraps to the subnet's
 // start. When the terminals do not all fit, nothing is handed out.
 QList<IpConfig> staticIpValues(const IpConfig &typed, int count, QString *notice);
+// The same for the targets (given by link MAC, in batch order) on a segment
+// where held addresses are taken: target i never gets an address held by
+// anything but itself. One target ("Set") gets the typed address or a
+// refusal naming its holder; several step over held addresses, each listed
+// in *skipped with its reason. A target keeps its own address when the
+// stepping reaches it, so running the same batch twice changes nothing.
+QList<IpConfig> staticIpValues(const IpConfig &typed, const QStringList &targetMacs,
+                               const QList<AddressHolder> &held, QList<SkippedAddress> *skipped, QString *notice);
+
+// A command or reply text as it may be logged or shown: the clear password
+// of every SIP account (a "password" item below the top of the object)
+// becomes "***"; the account password at the top travels as its digest
+// already and stays. A text that is not JSON has every password masked.
+// The text comes back byte for byte when there is nothing to mask.
+QByteArray maskedText(const char *text);
 
 // The MD5 digest of the password's UTF-8 bytes, 32 lower-case hex digits:
 // what terminals store and the firmware login sends.
@@ -105,9 +167,17 @@ struct Volume {
 };
 bool volumeValue(const Volume &typed, QString *notice);
 
-// Both SIP accounts as typed (texts go out escaped; a port with letters is
-// sent as typed): refused only when an account would not fit its command.
+// Both SIP accounts as typed (texts go out escaped), refused when an account
+// would not fit its command, when its server port is not 1 to 65535 (an
+// account with a user name or server host needs one; an empty account may
+// keep an empty port), when its server host is neither an IPv4 address nor
+// a host name (an account with a user name needs one), or when its password
+// is "***", the mask of a log line, which would become the password.
 bool sipValue(const SipSettings &first, const SipSettings &second, QString *notice);
+// Letters, digits and hyphens in dot-separated labels of 1 to 63 characters
+// (no hyphen at either end), at most 253 in all; one that is all digits and
+// dots must be an IPv4 address.
+bool isHostName(const QString &text);
 
 // A channel as the RTP page shows it: "address:port", the address alone
 // when the port is 0, empty without an address.

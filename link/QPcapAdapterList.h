@@ -3,6 +3,7 @@
 
 #include "QPcapFrame.h"
 
+#include <string>
 #include <vector>
 
 // The host's adapters, owned by the list.
@@ -26,6 +27,10 @@ private:
 // 192.168.x.y with x <= 30, else the first 192.168.*, else the first; nullptr
 // for an empty list. The record stays owned by the list.
 const QPcapAdapter *findAdapter(const QPcapAdapterList *list, const char *remembered);
+
+// Every IPv4 address the interface holds (an adapter records only its
+// first), each as "a.b.c.d"; empty when it has none or is gone.
+std::vector<std::string> interfaceIpv4Addresses(const char *name);
 
 // Whether the interface is up and has a carrier (false when it is gone).
 bool isAdapterRunning(const char *name);

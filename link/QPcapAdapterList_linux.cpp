@@ -106,6 +106,24 @@ QPcapAdapterList *QPcapAdapterList::adapters()
     return result;
 }
 
+std::vector<std::string> interfaceIpv4Addresses(const char *name)
+{
+    std::vector<std::string> out;
+    struct ifaddrs *list = nullptr;
+    if (name == nullptr || getifaddrs(&list) != 0)
+        return out;
+    for (struct ifaddrs *it = list; it; it = it->ifa_next) {
+        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || std::strcmp(it->ifa_name, name) != 0)
+            continue;
+        char text[16];
+        formatIpv4(reinterpret_cast<const uint8_t *>(&reinterpret_cast<struct sockaddr_in *>(it->ifa_addr)->sin_addr),
+                   text);
+        out.emplace_back(text);
+    }
+    freeifaddrs(list);
+    return out;
+}
+
 bool isAdapterRunning(const char *name)
 {
     // Asked of the kernel rather than read from /sys, which shows the

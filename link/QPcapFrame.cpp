@@ -73,6 +73,39 @@ int buildFrame(QPcapPacket *packet, const uint8_t srcMac[6], const uint8_t srcIp
     return 0;
 }
 
+void buildArpProbe(QPcapPacket *packet, const uint8_t srcMac[6], uint32_t targetIp)
+{
+    static const uint8_t broadcast[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+    static const uint8_t unknown[6] = {0, 0, 0, 0, 0, 0};
+    uint8_t *f = packet->frame();
+    std::memcpy(f + 0, broadcast, 6);
+    std::memcpy(f + 6, srcMac, 6);
+    putBigEndian16(f + 12, QPCAP_ETHERTYPE_ARP);
+    putBigEndian16(f + 14, 1);      // Ethernet
+    putBigEndian16(f + 16, 0x0800); // IPv4
+    f[18] = 6;
+    f[19] = 4;
+    putBigEndian16(f + 20, 1); // who holds targetIp?
+    std::memcpy(f + 22, srcMac, 6);
+    putBigEndian32(f + 28, 0); // a probe claims no address
+    std::memcpy(f + 32, unknown, 6);
+    putBigEndian32(f + 38, targetIp);
+    f[QPCAP_ARP_END] = 0;
+    packet->setLength(QPCAP_ARP_END);
+}
+
+bool isArpReplyTo(const uint8_t *frame, int length, const uint8_t mac[6], QPcapArpBody *out)
+{
+    QPcapArpBody arp;
+    if (!parseArpBody(frame, length, &arp) || getBigEndian16(frame + 12) != QPCAP_ETHERTYPE_ARP)
+        return false;
+    if (arp.hardwareType != 1 || arp.protocolType != 0x0800 || arp.hardwareLength != 6 || arp.protocolLength != 4
+        || arp.operation != 2 || std::memcmp(frame, mac, 6) != 0)
+        return false;
+    *out = arp;
+    return true;
+}
+
 bool parseEthernetHeader(const uint8_t *frame, int length, QPcapEthernetHeader *out)
 {
     if (frame == nullptr || length < 14 || out == nullptr)

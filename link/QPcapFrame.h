@@ -53,6 +53,15 @@ int buildFrame(QPcapPacket *packet, const uint8_t srcMac[6], const uint8_t srcIp
                const uint8_t dstMac[6], const uint8_t dstIp[4], const uint8_t *header,
                int headerLength, const uint8_t *text, int textLength);
 
+// Fills packet with an address probe (RFC 5227) for targetIp: a 42-byte
+// broadcast ARP request from srcMac with sender address 0.0.0.0 and an
+// all-zero target MAC, which asks who holds the address without teaching
+// any cache an address for srcMac.
+void buildArpProbe(QPcapPacket *packet, const uint8_t srcMac[6], uint32_t targetIp);
+// True when the frame is an Ethernet/IPv4 ARP reply addressed to mac (the
+// answer a holder gives a probe); the ARP fields go to *out.
+bool isArpReplyTo(const uint8_t *frame, int length, const uint8_t mac[6], QPcapArpBody *out);
+
 // Parsers return false when the frame is too short for the part asked for.
 bool parseEthernetHeader(const uint8_t *frame, int length, QPcapEthernetHeader *out);
 bool parseArpBody(const uint8_t *frame, int length, QPcapArpBody *out);

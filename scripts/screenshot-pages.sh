@@ -22,10 +22,10 @@ die() { echo "screenshot-pages: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || die "needs root to run the demo segment (try sudo)"
 for tool in Xvfb xdotool import convert; do command -v $tool >/dev/null || die "$tool is missing (scripts/setup.sh)"; done
 
-xvfb_pid="" wb_pid="" refuser_pid=""
+xvfb_pid="" wb_pid="" refuser_pid="" clone_pid=""
 scratch=$(mktemp -d /tmp/fenwa-pages-run.XXXXXX)
 cleanup() {
-  for pid in "$wb_pid" "$refuser_pid" "$xvfb_pid"; do
+  for pid in "$wb_pid" "$refuser_pid" "$clone_pid" "$xvfb_pid"; do
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
   done
   "$root/scripts/demo-segment.sh" down >/dev/null || true
@@ -39,8 +39,16 @@ FENWA_SIM_ARGS="--web-fault slow:1" "$root/scripts/demo-segment.sh" up 8 >/dev/n
 # One terminal more that answers every change with "busy": the batch result
 # then has something to report.
 ip netns exec "$SIM_NS" "$bin/fenwa-sim" --interface fwsim0 --count 1 --base-mac 02:fe:00:00:00:09 \
-  --base-ip 192.168.1.109 --result busy >"$scratch/refuser.out" 2>&1 &
+  --base-ip 192.168.1.109 --number-from 9 --result busy >"$scratch/refuser.out" 2>&1 &
 refuser_pid=$!
+# And a clone: a terminal with the third one's MAC and the sixth one's
+# address, for the conflict marks. A host that is no terminal holds .108.
+ip netns exec "$SIM_NS" "$bin/fenwa-sim" --interface fwsim0 --count 1 --base-mac 02:fe:00:00:00:03 \
+  --base-ip 192.168.1.105 --number-from 10 >"$scratch/clone.out" 2>&1 &
+clone_pid=$!
+ip -n "$SIM_NS" link add fwhost0 link fwsim0 type macvlan mode bridge
+ip -n "$SIM_NS" addr add 192.168.1.108/24 dev fwhost0
+ip -n "$SIM_NS" link set fwhost0 up
 
 display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
@@ -56,26 +64,37 @@ ip netns exec "$TOOL_NS" env DISPLAY="$DISPLAY" XDG_DATA_HOME="$scratch/data" QT
 wb_pid=$!
 sleep 4 # the first search takes two seconds
 
-shot() { # name [panel]: the table with the dialogs over it, or only the
-  # settings panel; palette-reduced either way to keep the files small
+# The panel is the 300 pixels over the status bar (one row of text).
+status_bar=22 panel_top=$((1080 - 22 - 300))
+shot() { # name [panel|status]: the table with the dialogs over it, only the
+  # settings panel, or the table's first rows over the status bar;
+  # palette-reduced either way to keep the files small
   sleep 0.6
   import -window root "$scratch/shot.png"
   local geometry=(-crop 1780x640+0+0 +repage)
-  [ "${2:-}" = panel ] && geometry=(-crop 900x300+0+780 +repage)
+  [ "${2:-}" = panel ] && geometry=(-crop "940x300+0+$panel_top" +repage)
+  [ "${2:-}" = status ] && geometry=(\( +clone -crop 1780x420+0+0 +repage \)
+    \( -clone 0 -crop "1780x$status_bar+0+$((1080 - status_bar))" +repage \) -delete 0 -append)
   convert "$scratch/shot.png" "${geometry[@]}" -colors 64 "PNG8:$out/$1-$lang.png"
   echo "screenshot-pages: $out/$1-$lang.png"
 }
 # Table geometry: the columns' widths, a 21-pixel header under y = 50 and
-# rows of 31 pixels; the panel is the window's last 300 pixels.
+# rows of 31 pixels.
 widths=(30 40 30 200 130 200 150 150 150 150 150 150 80 150)
 cell() { # row column: clicks the middle of a cell
   local x=2 i
   for ((i = 0; i < $2; i++)); do x=$((x + widths[i])); done
   xdotool mousemove $((x + widths[$2] / 2)) $((72 + 31 * $1 + 15)) click 1
 }
-panel() { xdotool mousemove "$1" $((780 + $2)) click 1; } # x, y inside the page
-IP=6 NAME=4 MAC=5 SIP=9 RTP=10 VERSION=11 VOLUME=12 SYSTEM=13
+panel() { xdotool mousemove "$1" $((panel_top + $2)) click 1; } # x, y inside the page
+CHECK=0 IP=6 NAME=4 MAC=5 SIP=9 RTP=10 VERSION=11 VOLUME=12 SYSTEM=13
 
+# The two terminals on the third MAC, and the two on .105, marked; the
+# tooltip of a marked MAC names the other terminal.
+# (A tooltip shows in the active window only: a click on the empty table first.)
+xdotool mousemove 1100 700 click 1 && sleep 0.3
+xdotool mousemove 530 $((72 + 31 * 2 + 10)) && sleep 0.3 && xdotool mousemove 532 $((72 + 31 * 2 + 15)) && sleep 1.5
+shot conflicts status
 cell 0 $IP && shot page-ip panel
 cell 1 $NAME && shot page-name panel
 cell 1 $MAC && shot page-mac panel
@@ -90,6 +109,18 @@ sleep 2 && shot batch-result
 xdotool key Return
 cell 0 $SIP && shot page-sip panel
 cell 0 $RTP && shot page-rtp panel
+# A static Set All over two rows from .107: the eighth terminal, the host
+# and the refusing terminal hold .107 to .109, and the report says so.
+cell 9 $CHECK # the refusing terminal, still ticked from the batch above
+cell 0 $CHECK && cell 1 $CHECK && cell 0 $IP
+panel 170 80 && xdotool key ctrl+a type "192.168.1.107"
+panel 450 165
+sleep 3 && shot skipped-addresses
+xdotool key Return
+# Read the first terminal's accounts, tick two rows: Set All asks first.
+cell 0 $SIP && cell 0 $CHECK && cell 1 $CHECK
+panel 450 245 && shot confirm-sip
+xdotool key Escape
 head -c 1200000 /dev/zero >"$scratch/fw-2.5.0.bin"
 cell 0 $VERSION
 panel 400 50 && xdotool type "$scratch/fw-2.5.0.bin"

@@ -25,6 +25,7 @@ FenwaAudioSettingWidget::FenwaAudioSettingWidget(QWidget *parent, FenwaSDK *sdk,
       muteLabel(new QLabel(QStringLiteral("%1 : ").arg(translate("Auto Mutex")), this)), muteBox(new QCheckBox(this)),
       setButton(new QPushButton(translate("Set"), this)), setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(520, 240);
     for (QSlider *slider : {micSlider, outSlider}) {
         slider->setRange(0, 100);
         slider->setStyleSheet(QLatin1String(kSliderStyle));

@@ -4,6 +4,7 @@
 #include "OrbUtils/OrbTranslate.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
+#include "table/FenwaDeviceModel.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -19,6 +20,7 @@ FenwaIpSettingWidget::FenwaIpSettingWidget(QWidget *parent, FenwaSDK *sdk, Fenwa
       modeBox(new QComboBox(this)), setButton(new QPushButton(translate("Set"), this)),
       setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(670, 190);
     modeBox->addItem(translate("DHCP"));
     modeBox->addItem(translate("Static"));
     const QString titles[5] = {translate("IP address"), translate("Gateway"), translate("Netmask"), translate("Dns1"),
@@ -60,15 +62,38 @@ std::unique_ptr<FenwaSettingDialog> FenwaIpSettingWidget::makeBatch(const QList<
                                                                     QString *notice)
 {
     QList<FenwaTerminal::IpConfig> configs;
+    QStringList note;
     if (modeBox->currentIndex() == Static) {
         const FenwaTerminal::IpConfig typed{edits[0]->text(), edits[1]->text(), edits[2]->text(), edits[3]->text(),
                                             edits[4]->text()};
-        configs = FenwaTerminal::staticIpValues(typed, devices.size(), notice);
-        if (configs.isEmpty())
+        // A typing mistake needs no probe.
+        if (FenwaTerminal::staticIpValues(typed, devices.size(), notice).isEmpty())
             return nullptr;
+        QStringList macs;
+        for (const FenwaDevice *d : devices)
+            macs << FenwaTerminal::linkMacText(d);
+        FenwaAddressCheckDialog check(window(), sdk, typed, macs,
+                                      FenwaTerminal::addressHolders(model->allDevices(),
+                                                                    thisPcAddresses(sdk->currentAdapter())));
+        check.moveToCenter(window());
+        check.startJob();
+        if (check.exec() != QDialog::Accepted) {
+            *notice = translate("The address check was stopped; nothing was sent");
+            return nullptr;
+        }
+        configs = check.values();
+        if (configs.isEmpty()) {
+            *notice = check.notice();
+            return nullptr;
+        }
+        if (!check.skipped().isEmpty())
+            note << translate("Addresses skipped:");
+        for (const FenwaTerminal::SkippedAddress &s : check.skipped())
+            note << QStringLiteral("%1: %2").arg(s.ip, s.why);
     }
     auto dialog = std::make_unique<FenwaIpSettingDialog>(window(), sdk);
     dialog->setConfigs(configs);
+    dialog->setNote(note);
     return dialog;
 }
 
@@ -117,4 +142,29 @@ void FenwaIpSettingDialog::acceptedBy(int i)
         FenwaTerminal::dhcpAccepted(devices().at(i));
     else
         FenwaTerminal::staticIpAccepted(devices().at(i), configs.at(i));
+}
+
+FenwaAddressCheckDialog::FenwaAddressCheckDialog(QWidget *parent, FenwaSDK *sdk, const FenwaTerminal::IpConfig &typed,
+                                                 const QStringList &targetMacs,
+                                                 const QList<FenwaTerminal::AddressHolder> &held)
+    : OrbProgressDialog(parent), probe(sdk), typed(typed), targetMacs(targetMacs), held(held)
+{
+    setWindowTitle(translate("Setting IP addresses"));
+    setMessage(translate("Checking addresses…"));
+}
+
+FenwaAddressCheckDialog::~FenwaAddressCheckDialog()
+{
+    stopJob(); // the job reads and writes the lists
+}
+
+void FenwaAddressCheckDialog::run()
+{
+    configs = probedStaticIpValues(&probe, typed, targetMacs, held, &passed, &why);
+    finish();
+}
+
+void FenwaAddressCheckDialog::interrupt()
+{
+    probe.cancel();
 }

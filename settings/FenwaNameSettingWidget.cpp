@@ -5,6 +5,7 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
+#include "table/FenwaDeviceModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@ FenwaTextSettingWidget::FenwaTextSettingWidget(QWidget *parent, FenwaSDK *sdk, F
     : FenwaSettingWidget(parent, sdk, model), promptLabel(new QLabel(prompt, this)), edit(new QLineEdit(this)),
       setButton(new QPushButton(translate("Set"), this)), setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(520, 190);
     connect(setButton, &QPushButton::clicked, this, &FenwaTextSettingWidget::onClickSetButton);
     connect(setAllButton, &QPushButton::clicked, this, &FenwaTextSettingWidget::onClickSetAllButton);
 }
@@ -75,7 +77,7 @@ QString FenwaMacSettingWidget::fieldOf(const FenwaDevice *device) const
 std::unique_ptr<FenwaSettingDialog> FenwaMacSettingWidget::makeBatch(const QList<FenwaDevice *> &devices,
                                                                      const QString &typed, QString *notice)
 {
-    return FenwaMacSettingDialog::make(window(), sdk, typed, devices.size(), notice);
+    return FenwaMacSettingDialog::make(window(), sdk, typed, devices, model->allDevices(), notice);
 }
 
 FenwaTextSettingDialog::FenwaTextSettingDialog(QWidget *parent, FenwaSDK *sdk, const QString &title,
@@ -118,9 +120,11 @@ FenwaMacSettingDialog::FenwaMacSettingDialog(QWidget *parent, FenwaSDK *sdk)
 }
 
 std::unique_ptr<FenwaSettingDialog> FenwaMacSettingDialog::make(QWidget *parent, FenwaSDK *sdk,
-                                                                const QString &typed, int count, QString *notice)
+                                                                const QString &typed,
+                                                                const QList<FenwaDevice *> &targets,
+                                                                const QList<FenwaDevice *> &table, QString *notice)
 {
-    const QStringList macs = FenwaTerminal::macValues(typed, count, notice);
+    const QStringList macs = FenwaTerminal::macValues(typed, targets, table, notice);
     if (macs.isEmpty())
         return nullptr;
     auto dialog = std::make_unique<FenwaMacSettingDialog>(parent, sdk);

@@ -101,6 +101,9 @@ class FenwaMacSettingDialog : public FenwaTextSettingDialog
     Q_OBJECT
 public:
     FenwaMacSettingDialog(QWidget *parent, FenwaSDK *sdk);
-    static std::unique_ptr<FenwaSettingDialog> make(QWidget *parent, FenwaSDK *sdk, const QString &typed, int count,
-                                                    QString *notice);
+    // The batch for the targets, or nullptr with *notice set, also when a
+    // value is the MAC of another terminal of the table.
+    static std::unique_ptr<FenwaSettingDialog> make(QWidget *parent, FenwaSDK *sdk, const QString &typed,
+                                                    const QList<FenwaDevice *> &targets,
+                                                    const QList<FenwaDevice *> &table, QString *notice);
 };

@@ -39,6 +39,38 @@ int FenwaSettingsReadDialog::sendTo(int i, QString *detail)
     return 0;
 }
 
+FenwaPlanProbeDialog::FenwaPlanProbeDialog(QWidget *parent, FenwaSDK *sdk, const QStringList &addresses)
+    : OrbProgressDialog(parent), probe(sdk), addresses(addresses)
+{
+    setWindowTitle(translate("Site plan"));
+    setMessage(translate("Checking addresses…"));
+}
+
+FenwaPlanProbeDialog::~FenwaPlanProbeDialog()
+{
+    stopJob(); // the job writes the answers
+}
+
+bool FenwaPlanProbeDialog::runProbe()
+{
+    if (parentWidget())
+        moveToCenter(parentWidget()->window());
+    startJob();
+    return exec() == QDialog::Accepted && probed.load();
+}
+
+void FenwaPlanProbeDialog::run()
+{
+    probed = probe.probe(addresses, &heard) == 0;
+    finish();
+}
+
+void FenwaPlanProbeDialog::interrupt()
+{
+    OrbProgressDialog::interrupt();
+    probe.cancel();
+}
+
 FenwaPlanApplyDialog::FenwaPlanApplyDialog(QWidget *parent, FenwaSDK *sdk, const QList<QList<Step>> &steps)
     : FenwaSettingDialog(parent, sdk, translate("Applying the plan")), steps(steps), stepResults(steps.size()),
       failures(steps.size())

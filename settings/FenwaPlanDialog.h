@@ -3,10 +3,12 @@
 
 #include "FenwaSettingDialog.h"
 #include "OrbUtils/widgets/OrbDialog.h"
+#include "link/FenwaAddressProbe.h"
 #include "link/FenwaDevice.h"
 #include "site/FenwaPlanRun.h"
 
 #include <QVector>
+#include <atomic>
 
 class QLabel;
 class QPushButton;
@@ -33,6 +35,29 @@ protected:
 private:
     bool sip, rtp;
     QVector<Read> reads;
+};
+
+// "Checking addresses...": the address probe of the addresses a plan hands
+// out anew, on the dialog's job thread; closing the dialog cancels it.
+class FenwaPlanProbeDialog : public OrbProgressDialog
+{
+    Q_OBJECT
+public:
+    FenwaPlanProbeDialog(QWidget *parent, FenwaSDK *sdk, const QStringList &addresses);
+    ~FenwaPlanProbeDialog() override;
+    // Runs modally; false when the probe could not be sent or was stopped.
+    bool runProbe();
+    // Valid after runProbe returned true.
+    const QList<FenwaTerminal::AddressHolder> &answers() const { return heard; }
+
+    void run() override;
+    void interrupt() override;
+
+private:
+    FenwaAddressProbe probe;
+    const QStringList addresses;
+    QList<FenwaTerminal::AddressHolder> heard;
+    std::atomic<bool> probed{false};
 };
 
 // One batch over the plan's terminals: each gets its steps in order, as the

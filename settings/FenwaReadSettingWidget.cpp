@@ -41,6 +41,14 @@ void FenwaReadSettingWidget::showDevice(FenwaDevice *device)
     read(device);
 }
 
+QStringList FenwaReadSettingWidget::texts() const
+{
+    QStringList out;
+    for (const QLineEdit *e : edits)
+        out << e->text();
+    return out;
+}
+
 void FenwaReadSettingWidget::onClickReadButton(bool)
 {
     if (currentDevice()) {
@@ -62,6 +70,8 @@ void FenwaReadSettingWidget::read(FenwaDevice *device)
     edited = false;
     if (fromRead) {
         takeRead(dialog.get());
+        readFrom = device->name;
+        readTexts = texts();
         return;
     }
     // Another terminal's values, or empty ones, must not look like this
@@ -91,7 +101,15 @@ void FenwaReadSettingWidget::onClickSetButton(bool)
 
 void FenwaReadSettingWidget::onClickSetAllButton(bool)
 {
-    if (runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return checkedWrite(n); }) >= 0)
+    const auto make = [this](const QList<FenwaDevice *> &targets, QString *n) {
+        std::unique_ptr<FenwaSettingDialog> write = checkedWrite(n);
+        // Typed over, or pasted in: no longer what was read.
+        const bool asRead = fromRead && texts() == readTexts;
+        if (write && !confirm(setAllQuestion(asRead ? readFrom : QString(), targets.size()), translate("Set All")))
+            return std::unique_ptr<FenwaSettingDialog>();
+        return write;
+    };
+    if (runSetAll(make) >= 0)
         edited = false;
 }
 

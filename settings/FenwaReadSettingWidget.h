@@ -14,14 +14,17 @@ class QPushButton;
 // What is written is never what was not read: after a read that failed,
 // was refused or was stopped the fields are emptied, the page says so, and
 // "Set" and "Set All" write nothing unless the operator has filled every
-// field. Fields the operator edited are not overwritten by showing another
-// terminal (ticking rows for "Set All" shows them one by one); "Read" loads
-// the current terminal's settings over them.
+// field. Ticking rows never changes the current terminal or the fields; a
+// click on another cell of a row shows that terminal, except that fields
+// the operator edited are kept ("Read" loads the current terminal's
+// settings over them). "Set All" writes exactly what the page shows, after
+// asking once whose values go to how many terminals.
 class FenwaReadSettingWidget : public FenwaSettingWidget
 {
     Q_OBJECT
 public:
     void showDevice(FenwaDevice *device) override;
+    bool followsTicks() const override { return false; }
     QList<QLineEdit *> fields() const { return edits; }
 
 public slots:
@@ -40,9 +43,14 @@ protected:
     virtual void takeRead(FenwaSettingDialog *read) = 0;
     // The write of the fields as they stand, or nullptr with *notice.
     virtual std::unique_ptr<FenwaSettingDialog> makeWrite(QString *notice) = 0;
+    // The question "Set All" asks: the fields as read from the terminal
+    // named from (empty when they were typed or edited since) to count
+    // terminals.
+    virtual QString setAllQuestion(const QString &from, int count) const = 0;
     void placeButtons(int y);
 
 private:
+    QStringList texts() const;
     void read(FenwaDevice *device);
     std::unique_ptr<FenwaSettingDialog> checkedWrite(QString *notice);
 
@@ -51,6 +59,8 @@ private:
     QPushButton *readButton;
     QPushButton *setAllButton;
     bool fromRead = false; // the fields hold a whole read, maybe edited since
+    QString readFrom;      // the name of the terminal read
+    QStringList readTexts; // the fields as that read left them
     bool edited = false;
     bool reading = false;
 };

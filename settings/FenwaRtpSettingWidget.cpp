@@ -11,6 +11,7 @@
 FenwaRtpSettingWidget::FenwaRtpSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : FenwaReadSettingWidget(parent, sdk, model)
 {
+    setMinimumSize(630, 270);
     for (int i = 0; i < FENWA_RTP_CHANNELS; ++i) {
         numbers[i] = new QLabel(QString::number(i + 1), this);
         addField()->setPlaceholderText(QStringLiteral("239.0.0.1:6000"));
@@ -28,6 +29,12 @@ void FenwaRtpSettingWidget::takeRead(FenwaSettingDialog *read)
     auto *r = static_cast<FenwaRtpSettingReadDialog *>(read);
     for (int i = 0; i < FENWA_RTP_CHANNELS; ++i)
         fields().at(i)->setText(FenwaTerminal::rtpChannelText(r->channels[i]));
+}
+
+QString FenwaRtpSettingWidget::setAllQuestion(const QString &from, int count) const
+{
+    return from.isEmpty() ? translate("Write the RTP channels shown on this page to %1 terminals?").arg(count)
+                          : translate("Write the RTP channels read from %1 to %2 terminals?").arg(from).arg(count);
 }
 
 std::unique_ptr<FenwaSettingDialog> FenwaRtpSettingWidget::makeWrite(QString *notice)

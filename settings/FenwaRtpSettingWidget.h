@@ -19,6 +19,7 @@ protected:
     std::unique_ptr<FenwaSettingDialog> makeRead() override;
     void takeRead(FenwaSettingDialog *read) override;
     std::unique_ptr<FenwaSettingDialog> makeWrite(QString *notice) override;
+    QString setAllQuestion(const QString &from, int count) const override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:

@@ -135,11 +135,13 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
     if (model)
         model->refresh();
     const QString count = translate("%1 of %2 terminals accepted").arg(accepted).arg(n);
-    if (accepted == n) {
+    if (accepted == n && note.isEmpty()) {
         showNotice(noticeOn, count);
         return result;
     }
-    QStringList lines{count, QString(), translate("Not done:")};
+    QStringList lines{count};
+    if (accepted < n)
+        lines << QString() << translate("Not done:");
     int listed = 0;
     for (const FenwaBatchResult &r : outcome) {
         if (r.accepted)
@@ -150,6 +152,8 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
         }
         lines << QStringLiteral("%1: %2").arg(r.label, r.detail);
     }
+    if (!note.isEmpty())
+        lines << QString() << note;
     FenwaBatchResultDialog box(parentWidget(), lines.join(QLatin1Char('\n')));
     box.setWindowTitle(windowTitle());
     if (parentWidget())

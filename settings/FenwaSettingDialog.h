@@ -58,6 +58,11 @@ public:
     // otherwise *why says what happened instead.
     bool runRead(QString *why);
 
+    // Lines the report adds whatever the outcome, such as the addresses a
+    // batch stepped over; with any, the report is a box even when every
+    // terminal accepted.
+    void setNote(const QStringList &lines) { note = lines; }
+
     const QVector<FenwaBatchResult> &results() const { return outcome; }
     int acceptedCount() const;
 
@@ -79,6 +84,7 @@ protected:
 private:
     QList<FenwaDevice *> batch;
     QVector<FenwaBatchResult> outcome;
+    QStringList note;
 };
 
 // The outcome of a batch in which some terminals did not accept: stays until

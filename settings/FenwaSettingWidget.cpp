@@ -7,7 +7,9 @@
 #include "link/FenwaDevice.h"
 #include "table/FenwaDeviceModel.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -93,6 +95,15 @@ bool FenwaSettingWidget::confirm(const QString &question, const QString &action)
     box.setDefaultButton(box.addButton(translate("Cancel"), QMessageBox::RejectRole));
     box.exec();
     return box.clickedButton() == yes;
+}
+
+QCheckBox *FenwaSettingWidget::maskWithShowToggle(QLineEdit *edit)
+{
+    edit->setEchoMode(QLineEdit::Password);
+    auto *show = new QCheckBox(translate("Show"), this);
+    connect(show, &QCheckBox::toggled, edit,
+            [edit](bool on) { edit->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password); });
+    return show;
 }
 
 void FenwaSettingWidget::resizeEvent(QResizeEvent *event)

@@ -12,7 +12,9 @@ class FenwaDeviceModel;
 class FenwaSDK;
 class FenwaSettingDialog;
 class OrbToast;
+class QCheckBox;
 class QLabel;
+class QLineEdit;
 
 // The base of every settings page in the main window's panel. A page adds
 // its fields and, per button, a factory that checks them and builds the
@@ -20,6 +22,10 @@ class QLabel;
 // and "Set All" (the ticked rows, or every row when none is ticked), the
 // batch itself and what follows it exist here and in FenwaSettingDialog
 // once.
+//
+// Each page places its controls at fixed points and says, as its minimum
+// size, how far they reach: the main window's panel scrolls to them when the
+// window is small.
 //
 // Threads: interface thread only. The page holds a reference to its current
 // terminal, so a search that empties the table cannot leave it dangling.
@@ -37,6 +43,10 @@ public:
     QList<FenwaDevice *> targetDevices() const;
     // A notice on the page for 2000 ms.
     void showToast(const QString &text);
+    // Whether ticking a row makes it the page's current terminal. Pages that
+    // show what they read from a terminal say no: ticking chooses where
+    // those values go, and must not replace them.
+    virtual bool followsTicks() const { return true; }
 
 public slots:
     // Fills the fields from device (or empties them). The base shows which
@@ -58,6 +68,9 @@ protected:
     int runSetAll(const BatchFactory &make);
     // Asks before a batch that resets or reboots several terminals.
     bool confirm(const QString &question, const QString &action);
+    // Hides what edit holds behind dots and adds a "Show" box (the page
+    // places it) that shows it while ticked.
+    QCheckBox *maskWithShowToggle(QLineEdit *edit);
 
     void resizeEvent(QResizeEvent *event) override;
 

@@ -5,6 +5,7 @@
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -17,6 +18,7 @@ QString SipSettings::*const kFields[5] = {&SipSettings::account, &SipSettings::p
 FenwaSipSettingWidget::FenwaSipSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : FenwaReadSettingWidget(parent, sdk, model)
 {
+    setMinimumSize(920, 270);
     const QString names[5] = {translate("User Name"), translate("Password"), translate("Display Name"),
                               translate("Server Host"), translate("Server Port")};
     for (int a = 0; a < 2; ++a) {
@@ -25,6 +27,7 @@ FenwaSipSettingWidget::FenwaSipSettingWidget(QWidget *parent, FenwaSDK *sdk, Fen
             labels[5 * a + f] = new QLabel(names[f], this);
             addField();
         }
+        showPasswords[a] = maskWithShowToggle(fields().at(5 * a + 1));
     }
     FenwaReadSettingWidget::showDevice(nullptr);
 }
@@ -55,6 +58,12 @@ void FenwaSipSettingWidget::takeRead(FenwaSettingDialog *read)
     showAccount(1, r->sip[1]);
 }
 
+QString FenwaSipSettingWidget::setAllQuestion(const QString &from, int count) const
+{
+    return from.isEmpty() ? translate("Write the SIP accounts shown on this page to %1 terminals?").arg(count)
+                          : translate("Write the SIP accounts read from %1 to %2 terminals?").arg(from).arg(count);
+}
+
 std::unique_ptr<FenwaSettingDialog> FenwaSipSettingWidget::makeWrite(QString *notice)
 {
     const SipSettings first = account(0), second = account(1);
@@ -73,6 +82,7 @@ void FenwaSipSettingWidget::resizeEvent(QResizeEvent *event)
             labels[5 * a + f]->setGeometry(x, 70 + 30 * f, 120, 20);
             fields().at(5 * a + f)->setGeometry(x + 130, 70 + 30 * f, 220, 20);
         }
+        showPasswords[a]->setGeometry(x + 360, 100, 90, 20);
     }
     placeButtons(230);
 }

@@ -7,6 +7,7 @@
 #include "FenwaReadSettingWidget.h"
 #include "link/FenwaDevice.h"
 
+class QCheckBox;
 class QLabel;
 
 class FenwaSipSettingWidget : public FenwaReadSettingWidget
@@ -19,6 +20,7 @@ protected:
     std::unique_ptr<FenwaSettingDialog> makeRead() override;
     void takeRead(FenwaSettingDialog *read) override;
     std::unique_ptr<FenwaSettingDialog> makeWrite(QString *notice) override;
+    QString setAllQuestion(const QString &from, int count) const override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
@@ -28,6 +30,7 @@ private:
 
     QLabel *titles[2];
     QLabel *labels[10];
+    QCheckBox *showPasswords[2];
 };
 
 // GetSipSettings of one terminal, into the dialog's two records.

@@ -5,6 +5,7 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,8 +15,9 @@
 FenwaTestSettingWidget::FenwaTestSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : FenwaSettingWidget(parent, sdk, model), accountLabel(new QLabel(translate("Account"), this)),
       passwordLabel(new QLabel(translate("Password"), this)), accountEdit(new QLineEdit(this)),
-      passwordEdit(new QLineEdit(this))
+      passwordEdit(new QLineEdit(this)), showPassword(maskWithShowToggle(passwordEdit))
 {
+    setMinimumSize(560, 240);
     const QString texts[6] = {translate("Set"),     translate("Set All"),    translate("Restore"),
                               translate("Restore all"), translate("Reboot"), translate("Reboot all")};
     void (FenwaTestSettingWidget::*handlers[6])(bool) = {
@@ -56,21 +58,27 @@ void FenwaTestSettingWidget::onClickLoginSetAllButton(bool)
     runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return makeLogin(n); });
 }
 
+std::unique_ptr<FenwaSettingDialog> FenwaTestSettingWidget::makeRestore(const QList<FenwaDevice *> &devices,
+                                                                        const QString &action)
+{
+    // A factory reset wipes accounts and settings, so even one terminal is
+    // named and asked about first.
+    const QString question = devices.size() == 1
+        ? translate("Restore the factory settings of %1?").arg(FenwaTerminal::terminalLabel(devices.first()))
+        : translate("Restore the factory settings of %1 terminals?").arg(devices.size());
+    if (!confirm(question, action))
+        return nullptr;
+    return std::make_unique<FenwaRestoreSettingDialog>(window(), sdk);
+}
+
 void FenwaTestSettingWidget::onClickRestoreSetButton(bool)
 {
-    runSet([this](const QList<FenwaDevice *> &, QString *) {
-        return std::make_unique<FenwaRestoreSettingDialog>(window(), sdk);
-    });
+    runSet([this](const QList<FenwaDevice *> &d, QString *) { return makeRestore(d, translate("Restore")); });
 }
 
 void FenwaTestSettingWidget::onClickRestoreSetAllButton(bool)
 {
-    runSetAll([this](const QList<FenwaDevice *> &d, QString *) -> std::unique_ptr<FenwaSettingDialog> {
-        if (d.size() > 1 &&
-            !confirm(translate("Restore the factory settings of %1 terminals?").arg(d.size()), translate("Restore all")))
-            return nullptr;
-        return std::make_unique<FenwaRestoreSettingDialog>(window(), sdk);
-    });
+    runSetAll([this](const QList<FenwaDevice *> &d, QString *) { return makeRestore(d, translate("Restore all")); });
 }
 
 void FenwaTestSettingWidget::onClickRebootSetButton(bool)
@@ -98,6 +106,7 @@ void FenwaTestSettingWidget::resizeEvent(QResizeEvent *event)
     accountEdit->setGeometry(10 + lw + 10, 40, 150, 20);
     passwordLabel->setGeometry(10, 80, lw, 20);
     passwordEdit->setGeometry(10 + lw + 10, 80, 150, 20);
+    showPassword->setGeometry(10 + lw + 170, 80, 100, 20);
     for (int i = 0; i < 6; ++i)
         buttons[i]->setGeometry(i % 2 ? 390 : 90, 120 + 40 * (i / 2), 120, 30);
 }

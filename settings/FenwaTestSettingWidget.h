@@ -31,11 +31,13 @@ protected:
 
 private:
     std::unique_ptr<FenwaSettingDialog> makeLogin(QString *notice);
+    std::unique_ptr<FenwaSettingDialog> makeRestore(const QList<FenwaDevice *> &devices, const QString &action);
 
     QLabel *accountLabel;
     QLabel *passwordLabel;
     QLineEdit *accountEdit;
     QLineEdit *passwordEdit;
+    QCheckBox *showPassword;
     QPushButton *buttons[6];
 };
 

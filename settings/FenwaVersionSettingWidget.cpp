@@ -15,6 +15,7 @@ FenwaVersionSettingWidget::FenwaVersionSettingWidget(QWidget *parent, FenwaSDK *
       path(new QLineEdit(this)), selectButton(new QPushButton(translate("Select"), this)),
       setButton(new QPushButton(translate("Set"), this)), setAllButton(new QPushButton(translate("Set All"), this))
 {
+    setMinimumSize(650, 190);
     connect(selectButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickFirmwareButton);
     connect(setButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickSetButton);
     connect(setAllButton, &QPushButton::clicked, this, &FenwaVersionSettingWidget::onClickSetAllButton);
@@ -48,7 +49,16 @@ void FenwaVersionSettingWidget::onClickSetButton(bool)
 void FenwaVersionSettingWidget::onClickSetAllButton(bool)
 {
     const int count = targetDevices().size();
-    offerSearch(runSetAll([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }), count);
+    offerSearch(runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
+                    std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
+                    if (batch && d.size() > 1
+                        && !confirm(translate("Upgrade the firmware of %1 terminals? Each restarts once it has the file.")
+                                        .arg(d.size()),
+                                    translate("Upgrade")))
+                        return nullptr;
+                    return batch;
+                }),
+                count);
 }
 
 void FenwaVersionSettingWidget::offerSearch(int uploaded, int count)

@@ -110,7 +110,13 @@ QStringList mergedProblems(const Item &item)
 
 QString who(const FenwaDevice *d)
 {
-    return QStringLiteral("%1 (%2)").arg(d->name, d->macText);
+    return terminalLabel(d);
+}
+
+// A static address the terminal does not hold now.
+bool isNewAddress(const Item &item)
+{
+    return isStatic(item.merged) && !item.merged.value(Ip).isEmpty() && (!item.device || item.device->ip != item.merged.value(Ip));
 }
 } // namespace
 
@@ -130,7 +136,7 @@ int Preview::notFound() const
     return n;
 }
 
-Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserved> &reserved)
+Preview preview(const Plan &plan, const QList<Found> &found, const QList<AddressHolder> &held)
 {
     Preview out;
     QList<bool> inPlan;
@@ -192,6 +198,14 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserve
             out.notInPlan << found[k].device;
 
     // Site rules, over where every terminal ends.
+    QSet<QString> planMacs;
+    for (const Item &item : out.items)
+        if (item.device)
+            planMacs.insert(linkMacText(item.device));
+    QList<AddressHolder> holders = addressHolders(out.notInPlan, {});
+    for (const AddressHolder &h : held)
+        if (h.mac.isEmpty() || !planMacs.contains(h.mac))
+            holders << h;
     auto finalIp = [](const Item &i) { return isStatic(i.merged) ? i.merged.value(Ip) : QString(); };
     auto finalMac = [](const Item &i) { return i.merged.value(NewMac, i.mac); };
     auto line = [&plan](const Item &i) {
@@ -199,7 +213,6 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserve
     };
     for (Item &item : out.items) {
         const QString ip = finalIp(item);
-        const bool newIp = !ip.isEmpty() && (!item.device || item.device->ip != ip);
         const QString mac = finalMac(item);
         const bool newMac = mac != item.mac;
         for (const Item &other : out.items) {
@@ -210,16 +223,24 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserve
             if (newMac && (finalMac(other) == mac || other.mac == mac))
                 item.problems << translate("MAC %1 is planned for %2 too").arg(mac, line(other));
         }
-        for (const FenwaDevice *d : out.notInPlan) {
-            if (newIp && d->ip == ip)
-                item.problems << translate("%1 is held by %2, which is not in the plan").arg(ip, who(d));
-            if (newMac && normalizeMac(d->macText) == mac)
-                item.problems << translate("MAC %1 is held by %2, which is not in the plan").arg(mac, who(d));
+        for (const FenwaDevice *d : out.notInPlan)
+            if (newMac && (normalizeMac(d->macText) == mac || linkMacText(d) == mac))
+                item.problems << translate("MAC %1 is held by %2, which is not in the plan").arg(mac, terminalLabel(d));
+        if (isNewAddress(item)) {
+            const QString why = addressRefusal(ip, item.device ? linkMacText(item.device) : item.mac, holders);
+            if (!why.isEmpty())
+                item.problems << translate("%1 is not free: %2").arg(ip, why);
         }
-        for (const Reserved &r : reserved)
-            if (newIp && r.ip == ip)
-                item.problems << translate("%1 is %2").arg(ip, r.holder);
     }
+    return out;
+}
+
+QStringList newAddresses(const Preview &preview)
+{
+    QStringList out;
+    for (const Item &item : preview.items)
+        if (item.device && isNewAddress(item) && !out.contains(item.merged.value(Ip)))
+            out << item.merged.value(Ip);
     return out;
 }
 

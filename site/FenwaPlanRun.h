@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FenwaPlan.h"
+#include "link/FenwaTerminal.h"
 
 #include <functional>
 
@@ -18,14 +19,6 @@ namespace FenwaPlan {
 struct Found {
     FenwaDevice *device = nullptr; // not owned
     Values current;
-};
-
-// An address that something other than a terminal of the search holds: the
-// PC's own, or one that answered an ARP probe. holder says who, for the
-// operator ("this PC").
-struct Reserved {
-    QString ip;
-    QString holder;
 };
 
 struct Change {
@@ -51,11 +44,17 @@ struct Preview {
 };
 
 // Compares every row with its terminal and checks it. Site rules: no two
-// rows end with one address or one MAC, and no row's new address or MAC is
-// held by a found terminal outside the plan, or (reserved) by the PC or
-// anything answering ARP. A row's planned address counts as new when the
-// terminal does not hold it now.
-Preview preview(const Plan &plan, const QList<Found> &found, const QList<Reserved> &reserved);
+// rows end with one address or one MAC, and no row's new MAC is held by a
+// found terminal outside the plan. A row's new address (one its terminal
+// does not hold now) goes through the address rules of every static
+// address: free of the found terminals outside the plan and of held, what
+// else holds one (this PC's addresses, the answers to an address probe; a
+// probe answer from a terminal of the plan is that terminal's own, or one it
+// moves away from).
+Preview preview(const Plan &plan, const QList<Found> &found, const QList<FenwaTerminal::AddressHolder> &held);
+// The addresses a preview hands out anew: what to probe before the preview
+// is made again with the answers.
+QStringList newAddresses(const Preview &preview);
 
 // The commands for one row, each once, only for the fields that change:
 // what one command writes together (both SIP accounts, the ten channels,

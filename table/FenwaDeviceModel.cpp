@@ -8,6 +8,7 @@
 #include "resources/FenwaResources.h"
 
 #include <QCheckBox>
+#include <QColor>
 #include <QIcon>
 #include <QTableView>
 #include <QtDebug>
@@ -74,6 +75,9 @@ QVariant FenwaDeviceModel::data(const QModelIndex &index, int role) const
         return index.column() == CheckColumn ? QVariant(device->checked) : QVariant();
     case Qt::DecorationRole:
         return index.column() == PlayColumn ? QVariant(QIcon(QStringLiteral(":/resources/play.png"))) : QVariant();
+    case Qt::BackgroundRole:
+    case Qt::ToolTipRole:
+        return conflictData(device, index.column(), role);
     case Qt::DisplayRole:
     case Qt::EditRole:
         break;
@@ -258,6 +262,32 @@ void FenwaDeviceModel::releaseAll()
     rows.clear();
 }
 
+QVariant FenwaDeviceModel::conflictData(const FenwaDevice *device, int column, int role) const
+{
+    const auto it = conflicts.constFind(device);
+    if (it == conflicts.constEnd() || (column != MacColumn && column != IpColumn))
+        return QVariant();
+    const QList<const FenwaDevice *> &others = column == MacColumn ? it->sameMac : it->sameIp;
+    if (others.isEmpty())
+        return QVariant();
+    if (role == Qt::BackgroundRole)
+        return QColor(255, 200, 185);
+    QStringList names;
+    for (const FenwaDevice *other : others)
+        names << (column == MacColumn ? QStringLiteral("%1 (UID %2)").arg(other->name, other->uid)
+                                      : FenwaTerminal::terminalLabel(other));
+    const QString list = names.join(QStringLiteral(", "));
+    return column == MacColumn ? translate("Shares this MAC with %1: a command to one reaches all").arg(list)
+                               : translate("%1 reports this address too").arg(list);
+}
+
+void FenwaDeviceModel::findConflicts()
+{
+    conflicts = FenwaTerminal::conflictsOf(allDevices());
+    FenwaTerminal::countConflicts(conflicts, &macShared, &ipShared);
+    emit conflictsChanged();
+}
+
 void FenwaDeviceModel::setDevices(const QList<FenwaDevice *> &devices)
 {
     beginResetModel();
@@ -266,6 +296,7 @@ void FenwaDeviceModel::setDevices(const QList<FenwaDevice *> &devices)
         device->addRef();
     releaseAll();
     rows = QVector<FenwaDevice *>(devices.cbegin(), devices.cend());
+    findConflicts();
     endResetModel();
     startOver();
 }
@@ -274,6 +305,7 @@ void FenwaDeviceModel::clearDevices()
 {
     beginResetModel();
     releaseAll();
+    findConflicts();
     endResetModel();
     startOver();
 }
@@ -294,6 +326,8 @@ void FenwaDeviceModel::announceAllRows()
 
 void FenwaDeviceModel::refresh()
 {
+    // A batch may have moved a terminal onto, or off, another's address.
+    findConflicts();
     announceAllRows();
 }
 

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "link/FenwaTerminal.h"
+
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 #include <QVector>
 
@@ -11,7 +14,9 @@ class QCheckBoxHeaderView;
 class QTableView;
 
 // The terminals of the last search, one row each, and the selection the
-// settings pages work on (the checked rows).
+// settings pages work on (the checked rows). Terminals that share a MAC or
+// an address with another row are marked: the MAC or IP cell coloured, a
+// tooltip naming the others (worked out again whenever the rows change).
 //
 // The model holds one reference to every record in it: setDevices takes it
 // and the model drops it when the row goes; the caller keeps its own. It never changes a record's fields itself: in-cell edits
@@ -73,9 +78,15 @@ public:
     // Whether sort() orders the rows by this column.
     static bool isSortable(int column);
 
+    // How many rows share a MAC with another, and how many an address.
+    int sharingMac() const { return macShared; }
+    int sharingIp() const { return ipShared; }
+
 signals:
     // An edit of a Name or MAC cell was committed; the record is unchanged.
     void modifyData(const QModelIndex &index, const QVariant &value, int role);
+    // The counts of sharingMac() and sharingIp() may have changed.
+    void conflictsChanged();
 
 public slots:
     // Sets every row's check flag to the header box's current state.
@@ -85,8 +96,12 @@ private:
     void releaseAll();
     void announceAllRows();
     void startOver();
+    void findConflicts();
+    QVariant conflictData(const FenwaDevice *device, int column, int role) const;
 
     QVector<FenwaDevice *> rows;
+    QHash<const FenwaDevice *, FenwaTerminal::Conflicts> conflicts;
+    int macShared = 0, ipShared = 0;
     FenwaDeviceModelDelegate *delegate;
     QCheckBoxHeaderView *header;
     QTableView *view;

@@ -87,10 +87,26 @@ check "the simulator took the name; the unsupported terminal kept its own" \
   eval '[ "$(grep -o "Lobby" "$work/state.json" | wc -l)" -eq 4 ]'
 
 cli set-ip-static 192.168.7.254 192.168.7.1 255.255.255.0 8.8.8.8 8.8.4.4 --mac 02:fe:00:00:00:03 --mac 02:fe:00:00:00:01
-check "set-ip-static counts up in MAC order past broadcast, network and gateway" \
-  eval '[ $rc -eq 0 ] && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"newIp\":\"192.168.7.254\"" "$out" && has "\"newIp\":\"192.168.7.2\"" "$out"'
+check "set-ip-static counts up in MAC order past broadcast, network, gateway and this PC" \
+  eval '[ $rc -eq 0 ] && has "\"mac\":\"02:fe:00:00:00:01\",\"result\":0,\"newIp\":\"192.168.7.254\"" "$out" && has "\"newIp\":\"192.168.7.3\"" "$out" && has "skipped 192.168.7.2: this PC" "$err"'
 check "the simulator holds both static addresses" \
-  eval 'has "\"ip\":\"192.168.7.254\"" "$(state)" && has "\"ip\":\"192.168.7.2\"" "$(state)"'
+  eval 'has "\"ip\":\"192.168.7.254\"" "$(state)" && has "\"ip\":\"192.168.7.3\"" "$(state)"'
+
+# A host that is no terminal holds .105 and answers ARP; terminals 4 and 5
+# hold .103 and .104.
+ip -n "$sim_ns" link add mv-$tag link veth-$tag-s type macvlan mode bridge
+ip -n "$sim_ns" addr add 192.168.7.105/24 dev mv-$tag
+ip -n "$sim_ns" link set mv-$tag up
+host_mac=$(ip -n "$sim_ns" -br link show mv-$tag | awk '{print $3}')
+cli set-ip-static 192.168.7.103 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:01 --mac 02:fe:00:00:00:02
+check "addresses held by terminals and by a host that answers ARP are skipped and named" \
+  eval '[ $rc -eq 0 ] && has "skipped 192.168.7.103: in use by Lobby \"1\" (02:fe:00:00:00:04)" "$err" \
+    && has "skipped 192.168.7.104: in use by" "$err" && has "answers ARP from $host_mac" "$(grep 192.168.7.105 <<<"$err")"'
+check "the two terminals hold the next two free addresses" \
+  eval '[ "$(grep -o "\"ip\":\"192.168.7.10[67]\"" <<<"$(state)" | sort -u | wc -l)" -eq 2 ] && [ "$(grep -c "\"ip\":\"192.168.7.10[3-7]\"" <<<"$(state | tr "}" "\n")")" -eq 4 ]'
+cli --no-probe set-ip-static 192.168.7.105 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:02
+check "--no-probe hands out what only the probe would have found" eval '[ $rc -eq 0 ] && has "\"newIp\":\"192.168.7.105\"" "$out"'
+ip -n "$sim_ns" link del mv-$tag
 
 cli set-ip-static 192.168.7.1 192.168.7.2 255.255.255.252 8.8.8.8 "" --all
 check "a range that does not fit the subnet sends nothing" \
@@ -128,6 +144,21 @@ check "a get-sip line is what set-sip takes" eval '[ $rc -eq 0 ]'
 cli set-name --mac 02:fe:00:00:00:03 -- -h
 check "after -- a name such as -h is a name, not a call for help" eval '[ $rc -eq 0 ] && has "\"name\":\"-h\"" "$(state)"'
 
+printf 'S3cret!\n' >"$work/pw"
+chmod 600 "$work/pw"
+cli set-account admin --password-file "$work/pw" --mac 02:fe:00:00:00:01
+check "--password-file: the file's first line is the password, no warning" \
+  eval '[ $rc -eq 0 ] && [ -z "$err" ] && has "$(printf "S3cret!" | md5sum | cut -c1-32)" "$(state)"'
+cli set-account admin --password-file - --mac 02:fe:00:00:00:02 <<<'Std1n'
+check "--password-file - reads standard input" eval '[ $rc -eq 0 ] && has "$(printf Std1n | md5sum | cut -c1-32)" "$(state)"'
+cli set-account admin 'Arg1!' --mac 02:fe:00:00:00:04
+check "a password given as an argument still works, with a warning" \
+  eval '[ $rc -eq 0 ] && has "warning: a password in the command line" "$err" && has "$(printf "Arg1!" | md5sum | cut -c1-32)" "$(state)"'
+printf '%s' '{"sip0":{"serverHost":"10.0.0.9","serverPort":"5060","account":"77","password":"fIle","displayName":""},"sip1":{"serverHost":"","serverPort":"","account":"","password":"","displayName":""}}' >"$work/sip.json"
+cli --verbose set-sip @"$work/sip.json" --mac 02:fe:00:00:00:04
+check "set-sip @FILE reads the JSON from the file; --verbose shows SIP passwords masked" \
+  eval '[ $rc -eq 0 ] && has "\"password\":\"fIle\"" "$(state)" && has "\"password\":\"***\"" "$err" && ! has "fIle" "$err" && ! has warning "$err"'
+
 cli --interface nosuch0 search
 check "an unknown interface is named in the error" eval '[ $rc -eq 2 ] && has "nosuch0" "$err"'
 
@@ -139,6 +170,12 @@ if as_nobody test -x "$bin/fenwa-cli"; then
 else
   echo "skipped: a user without capture permission cannot reach $bin (a private directory)"
 fi
+
+start_sim --mac-of 4:1
+cli search
+check "two terminals on one MAC are both listed, each naming the other, with a warning" \
+  eval 'lines 5 "$out" && [ "$(grep -c "\"linkMac\":\"02:fe:00:00:00:01\".*\"sameMac\":\[{\"name\":\"Terminal-00[14]\"" <<<"$out")" -eq 2 ] \
+    && has "2 terminals share a MAC" "$err"'
 
 # Two runs on one segment at once. B's reply (a refusal) arrives while A
 # waits for its own: taken by id alone it would be A's answer too.

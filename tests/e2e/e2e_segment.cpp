@@ -56,8 +56,7 @@ pid_t spawn(const QStringList &list, int fd, bool dieWithParent)
 // too: one way of building it, one place to get its waits right.
 int netnsLib(const QString &commands, QByteArray *output = nullptr)
 {
-    static const QString lib = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../scripts/netns-lib.sh";
-    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(lib, commands)}, output);
+    return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(FENWA_NETNS_LIB, commands)}, output);
 }
 
 // Namespaces left behind by runs that died (their pid is gone); their

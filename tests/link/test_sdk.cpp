@@ -2,6 +2,7 @@
 // The command protocol without a network: the SDK's transport runs on a
 // scripted device that puts nothing on a wire, records what it is given and
 // answers each send with the frames the test scripted, on the capture thread.
+#include "FenwaAddressProbe.h"
 #include "FenwaSDK.h"
 #include "QPcapFrame.h"
 #include "crafted_frames.h"
@@ -251,4 +252,40 @@ TEST_F(OfflineSdk, SetRtpSettingsWritesAtMostTenChannelsAndRefusesNone)
     EXPECT_EQ(sdk.setRtpSettings(device, list, 0), -1);
     EXPECT_EQ(sdk.setRtpSettings(device, nullptr, 10), -1);
     EXPECT_EQ(sent().size(), 1);
+}
+
+namespace {
+// An ARP frame written out byte by byte, apart from the link's own builder.
+QByteArray arpFrame(int op, const uint8_t dst[6], const uint8_t sender[6], const uint8_t senderIp[4])
+{
+    QByteArray f;
+    f.append(reinterpret_cast<const char *>(dst), 6).append(reinterpret_cast<const char *>(sender), 6);
+    f.append("\x08\x06\x00\x01\x08\x00\x06\x04\x00", 9).append(char(op));
+    f.append(reinterpret_cast<const char *>(sender), 6).append(reinterpret_cast<const char *>(senderIp), 4);
+    f.append(reinterpret_cast<const char *>(dst), 6).append(4, '\0');
+    return f;
+}
+} // namespace
+
+TEST_F(OfflineSdk, AddressProbesAreBareRequestsFromNoAddressAndOnlyRepliesToUsAboutThemCount)
+{
+    const uint8_t held[4] = {192, 168, 1, 50}, other[4] = {192, 168, 1, 77};
+    {
+        QMutexLocker lock(&script.mutex);
+        script.answers << arpFrame(2, kToolMac, kTermMac, held) << arpFrame(2, kOtherMac, kOtherMac, held)
+                       << arpFrame(2, kToolMac, kOtherMac, other) << arpFrame(1, kToolMac, kOtherMac, held)
+                       << arpFrame(2, kToolMac, kTermMac, held);
+    }
+    FenwaAddressProbe probe(&sdk);
+    QList<FenwaTerminal::AddressHolder> answers;
+    ASSERT_EQ(probe.probe({"192.168.1.50", "192.168.1.51"}, &answers), 0);
+    ASSERT_EQ(answers.size(), 1);
+    EXPECT_EQ(answers[0].ip, "192.168.1.50");
+    EXPECT_EQ(answers[0].mac, "02:fe:00:00:00:01");
+    QMutexLocker lock(&script.mutex);
+    ASSERT_EQ(script.sent.size(), 4) << "every address, twice";
+    const QByteArray probe51 = QByteArray::fromHex("ffffffffffff020000000002080600010800060400010200000000020000000000000000"
+                                                   "0000c0a80133");
+    EXPECT_EQ(script.sent[1].toHex(), probe51.toHex());
+    EXPECT_EQ(script.sent[3], probe51);
 }

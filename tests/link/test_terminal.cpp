@@ -11,6 +11,8 @@
 
 using namespace FenwaTerminal;
 
+void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace {
 
 struct ValuesCase {
@@ -107,24 +109,143 @@ FenwaDevice *terminal(const char *macText, uint8_t last, const char *type = "VQ4
     return d;
 }
 
+// Terminal n of a table: link MAC 02:fe:00:00:00:0n, named Tn.
+struct Table {
+    explicit Table(int n)
+    {
+        for (int i = 1; i <= n; ++i) {
+            devices << terminal("", uint8_t(i));
+            devices.last()->name = QStringLiteral("T%1").arg(i);
+            devices.last()->macText = linkMacText(devices.last());
+            devices.last()->ip.clear();
+        }
+    }
+    ~Table()
+    {
+        for (FenwaDevice *d : devices)
+            d->release();
+    }
+    QList<FenwaDevice *> devices;
+};
+
+// Addresses of 10.0.0.0/24 by their last number; gateway and DNS are .1.
+struct AddressCase {
+    const char *label;
+    int typed, count;       // targets are terminals 1 to count of a table of 6
+    QList<int> pc;          // this PC's addresses
+    QList<QPair<int, int>> reported; // (address, terminal) as the search saw them
+    QList<int> answersArp;  // answered a probe from 3c:00:00:00:00:01
+    QList<int> values, skipped;
+    const char *notice;
+    const char *mask = kMask24;
+};
+void PrintTo(const AddressCase &c, std::ostream *os) { *os << c.label; }
+class AddressChoice : public ::testing::TestWithParam<AddressCase> {};
+
+QString at(int last) { return QStringLiteral("10.0.0.%1").arg(last); }
+
 } // namespace
 
-TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerLinkMacInMacOrder)
+TEST_P(AddressChoice, NothingHeldByAnotherIsHandedOutAndEverySkipIsNamed)
+{
+    const AddressCase &c = GetParam();
+    Table table(6);
+    QStringList own, targets;
+    for (int a : c.pc)
+        own << at(a);
+    for (const auto &r : c.reported)
+        table.devices[r.second - 1]->ip = at(r.first);
+    for (int i = 0; i < c.count; ++i)
+        targets << linkMacText(table.devices[i]);
+    QList<AddressHolder> held = addressHolders(table.devices, own);
+    for (int a : c.answersArp)
+        held << probeAnswer(at(a), QStringLiteral("3c:00:00:00:00:01"));
+    QList<SkippedAddress> skipped;
+    QString notice;
+    QStringList values, skips, wanted, wantedSkips;
+    for (const IpConfig &v : staticIpValues({at(c.typed), at(1), c.mask, at(1), ""}, targets, held, &skipped, &notice))
+        values << v.ip;
+    for (const SkippedAddress &s : skipped) {
+        skips << s.ip;
+        EXPECT_EQ(s.why, addressRefusal(s.ip, QString(), held)) << "each skip says why";
+    }
+    for (int a : c.values)
+        wanted << at(a);
+    for (int a : c.skipped)
+        wantedSkips << at(a);
+    EXPECT_EQ(values, wanted);
+    EXPECT_EQ(skips, wantedSkips);
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+    EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AddressChoice,
+    ::testing::Values(
+        AddressCase{"thisPcWrappingWithinTheNetmask", 253, 4, {2}, {}, {}, {253, 254, 3, 4}, {2}, ""},
+        AddressCase{"otherTerminalsSkippedTheTargetKeepsItsOwn", 105, 2, {}, {{105, 1}, {106, 5}, {107, 6}}, {},
+                    {105, 108}, {106, 107}, ""},
+        AddressCase{"targetsDoNotTakeEachOthers", 20, 2, {}, {{21, 1}}, {}, {20, 22}, {21}, ""},
+        AddressCase{"probeAnswersSkipped", 10, 2, {}, {}, {11, 12}, {10, 13}, {11, 12}, ""},
+        AddressCase{"nothingFits", 250, 4, {253}, {{254, 6}}, {252}, {}, {}, "for 3 of the 4", "255.255.255.248"},
+        AddressCase{"setToAnotherTerminalsAddress", 106, 1, {}, {{106, 6}}, {}, {}, {}, "in use by T6 (02:fe:00:00:00:06)"},
+        AddressCase{"setToAnAddressThatAnswers", 50, 1, {}, {}, {50}, {}, {}, "answers ARP from 3c:00:00:00:00:01"},
+        AddressCase{"setKeepsItsOwnAddress", 105, 1, {}, {{105, 1}}, {}, {105}, {}, ""}),
+    [](const ::testing::TestParamInfo<AddressCase> &info) { return std::string(info.param.label); });
+
+namespace {
+struct MacConflictCase {
+    const char *label, *typed;
+    QList<int> targets; // rows of a table of three, 02:fe:00:00:00:01 to :03; the third reports 02:fe:00:00:00:33
+    const char *notice;  // empty: accepted
+};
+void PrintTo(const MacConflictCase &c, std::ostream *os) { *os << c.label; }
+class MacConflicts : public ::testing::TestWithParam<MacConflictCase> {};
+} // namespace
+
+TEST_P(MacConflicts, AMacAnotherTerminalHoldsIsRefused)
+{
+    const MacConflictCase &c = GetParam();
+    Table table(3);
+    table.devices[2]->macText = QStringLiteral("02:FE:00:00:00:33");
+    QList<FenwaDevice *> targets;
+    for (int row : c.targets)
+        targets << table.devices[row];
+    QString notice;
+    const QStringList values = macValues(QString::fromLatin1(c.typed), targets, table.devices, &notice);
+    EXPECT_EQ(values.size(), *c.notice ? 0 : targets.size());
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MacConflicts,
+    ::testing::Values(MacConflictCase{"anotherTerminalsLinkMac", "02-FE-00-00-00-02", {0}, "is the MAC of T2 (02:fe:00:00:00:02)"},
+                      MacConflictCase{"theMacAnotherReports", "02:fe:00:00:00:33", {0}, "the MAC of T3"},
+                      MacConflictCase{"itsOwn", "02:fe:00:00:00:01", {0}, ""},
+                      MacConflictCase{"aRangeOverItsOwnTargets", "02:fe:00:00:00:01", {0, 1}, ""},
+                      MacConflictCase{"aRangeReachingAnother", "02:fe:00:00:00:01", {0, 2}, "reaches 02:fe:00:00:00:02, the MAC of T2"},
+                      MacConflictCase{"aRangeSwappingTargets", "02:fe:00:00:00:01", {1, 0}, "the MAC of T1"}),
+    [](const ::testing::TestParamInfo<MacConflictCase> &info) { return std::string(info.param.label); });
+
+TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerTerminalInMacOrder)
 {
     QList<FenwaDevice *> replies{terminal("02:FE:00:00:00:0B", 1, "vqt40"), terminal("02:fe:00:00:00:0a", 2),
                                 terminal("02:fe:00:00:00:09", 3, "VQ99"), terminal("again", 1),
-                                terminal("02-fe-00-00-00-0c", 4, "Vq40"), terminal("not a mac", 5)};
-    FenwaDevice *twin = replies[3];
-    twin->addRef();
+                                terminal("02-fe-00-00-00-0c", 4, "Vq40"), terminal("not a mac", 5),
+                                terminal("clone", 4)};
+    FenwaDevice *again = replies[3];
+    again->addRef();
+    replies[6]->uid = QStringLiteral("another terminal on the same MAC");
     QList<FenwaDevice *> found;
     keepSupported(&replies, &found);
     QStringList macs;
     for (FenwaDevice *d : found)
         macs << d->macText;
-    EXPECT_EQ(macs, QStringList({"02:fe:00:00:00:0a", "02:FE:00:00:00:0B", "02-fe-00-00-00-0c", "not a mac"}));
-    EXPECT_EQ(twin->refCount.load(), 1) << "the second answer of one terminal is released";
+    EXPECT_EQ(macs, QStringList({"02:fe:00:00:00:0a", "02:FE:00:00:00:0B", "02-fe-00-00-00-0c", "clone", "not a mac"}));
+    EXPECT_EQ(again->refCount.load(), 1) << "the second answer of one terminal is released";
     EXPECT_TRUE(replies.isEmpty());
-    twin->release();
+    again->release();
+    // The marks of terminals on one MAC or one address: the table's test.
     for (FenwaDevice *d : found)
         d->release();
 }
@@ -213,3 +334,61 @@ TEST(WriteBack, SipAndRtpInfoNameWhatTheTerminalNowUses)
     EXPECT_TRUE(notice.startsWith("Channel 2")) << notice.toStdString();
     d->release();
 }
+
+namespace {
+struct MaskCase {
+    const char *label, *text, *shown;
+};
+void PrintTo(const MaskCase &c, std::ostream *os) { *os << c.label; }
+class Masking : public ::testing::TestWithParam<MaskCase> {};
+} // namespace
+
+TEST_P(Masking, SipPasswordsNeverShowTheAccountDigestStays)
+{
+    EXPECT_EQ(maskedText(GetParam().text).toStdString(), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Masking,
+    ::testing::Values(
+        MaskCase{"setSip", R"({"id":1,"sip0":{"account":"8","password":"p\"w"},"sip1":{"password":""}})",
+                 R"({"id":1,"sip0":{"account":"8","password":"***"},"sip1":{"password":"***"}})"},
+        MaskCase{"accountDigestUntouched", R"({"id":2, "password":"33e1b232"})", R"({"id":2, "password":"33e1b232"})"},
+        MaskCase{"notJson", R"({"sip0":{"password" : "p\"w", "x")", R"({"sip0":{"password" : "***", "x")"},
+        MaskCase{"nothingToMask", R"({"id":3,  "name":"a"})", R"({"id":3,  "name":"a"})"}),
+    [](const ::testing::TestParamInfo<MaskCase> &info) { return std::string(info.param.label); });
+
+namespace {
+struct SipCase {
+    const char *label, *account, *host, *port, *password;
+    const char *notice; // empty: accepted
+};
+void PrintTo(const SipCase &c, std::ostream *os) { *os << c.label; }
+class SipFields : public ::testing::TestWithParam<SipCase> {};
+} // namespace
+
+TEST_P(SipFields, CheckedBeforeAnythingIsSent)
+{
+    const SipCase &c = GetParam();
+    SipSettings good, second;
+    good.account = "1001", good.serverHost = "pbx.local", good.serverPort = "5060", good.password = "pw";
+    second.account = c.account, second.serverHost = c.host, second.serverPort = c.port, second.password = c.password;
+    QString notice;
+    EXPECT_EQ(sipValue(good, second, &notice), !*c.notice) << notice.toStdString();
+    EXPECT_EQ(notice.startsWith("Sip Account 2"), *c.notice != 0) << notice.toStdString();
+    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SipFields,
+    ::testing::Values(SipCase{"unusedWithItsDefaultPort", "", "", "5060", "", ""},
+                      SipCase{"unused", "", "", "", "", ""},
+                      SipCase{"ipv4Host", "7", "10.0.0.5", "65535", "x", ""},
+                      SipCase{"portWithLetters", "7", "10.0.0.5", "70000x", "", "server port"},
+                      SipCase{"portZero", "7", "10.0.0.5", "0", "", "server port"},
+                      SipCase{"portMissing", "7", "pbx.local", "", "", "server port"},
+                      SipCase{"numberHost", "7", "3", "5060", "", "server host"},
+                      SipCase{"underscoreHost", "7", "pbx_1.local", "5060", "", "server host"},
+                      SipCase{"accountWithoutHost", "7", "", "5060", "", "server host"},
+                      SipCase{"maskFromALog", "7", "pbx.local", "5060", "***", "***"}),
+    [](const ::testing::TestParamInfo<SipCase> &info) { return std::string(info.param.label); });

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -111,6 +112,10 @@ TEST_F(FileReaderTest, OpeningWhileReadingOnAnotherThreadIsSafe)
     });
     for (int i = 0; i < 200; ++i)
         EXPECT_TRUE(reader.openFile(i % 2));
+    // On a loaded machine the opens may all come before the reader's first
+    // turn: give it one, so that "read" says something about the files.
+    for (int waited = 0; read.load() == 0 && waited < 5000; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     done = true;
     sender.join();
     reader.stop();

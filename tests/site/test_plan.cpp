@@ -111,7 +111,12 @@ TEST_P(PlanPreview, ShowsChangesAndSiteProblems)
         FenwaDevice *d = terminal(i, QStringLiteral("192.168.1.1%1").arg(i).toLatin1().constData());
         found << Found{d, currentValues(d)};
     }
-    const Preview p = preview(plan, found, {Reserved{QStringLiteral("192.168.1.2"), QStringLiteral("this PC")}});
+    // This PC is .2; something that is no terminal answers ARP for .60, and
+    // terminal 2 answers for its own .12.
+    const Preview p = preview(plan, found,
+                              FenwaTerminal::addressHolders({}, {QStringLiteral("192.168.1.2")})
+                                  << FenwaTerminal::probeAnswer(QStringLiteral("192.168.1.60"), QStringLiteral("3c:00:00:00:00:01"))
+                                  << FenwaTerminal::probeAnswer(QStringLiteral("192.168.1.12"), QStringLiteral("02:fe:00:00:00:02")));
     QStringList changes;
     for (const Change &ch : p.items.first().changes)
         changes << QStringLiteral("%1:%2>%3").arg(columnName(ch.field), ch.current, ch.planned);
@@ -143,11 +148,13 @@ INSTANTIATE_TEST_SUITE_P(
         PreviewCase{"sameAddressTwiceInPlan", "mac,ip\n02:fe:00:00:00:01,192.168.1.50\n02:fe:00:00:00:02,192.168.1.50\n",
                     "ip:192.168.1.11>192.168.1.50", "192.168.1.50 is planned for line 3 too"},
         PreviewCase{"addressOfTerminalOutsidePlan", "mac,ip\n02:fe:00:00:00:01,192.168.1.13\n",
-                    "ip:192.168.1.11>192.168.1.13", "held by T (02:fe:00:00:00:03), which is not in the plan"},
+                    "ip:192.168.1.11>192.168.1.13", "192.168.1.13 is not free: in use by T (02:fe:00:00:00:03)"},
         PreviewCase{"addressSwapInsidePlan", "mac,ip\n02:fe:00:00:00:01,192.168.1.12\n02:fe:00:00:00:02,192.168.1.11\n",
                     "ip:192.168.1.11>192.168.1.12", nullptr},
         PreviewCase{"thePcsAddress", "mac,ip\n02:fe:00:00:00:01,192.168.1.2\n", "ip:192.168.1.11>192.168.1.2",
-                    "192.168.1.2 is this PC"},
+                    "192.168.1.2 is not free: this PC"},
+        PreviewCase{"answersArp", "mac,ip\n02:fe:00:00:00:01,192.168.1.60\n", "ip:192.168.1.11>192.168.1.60",
+                    "answers ARP from 3c:00:00:00:00:01"},
         PreviewCase{"gatewayAsAddress", "mac,ip\n02:fe:00:00:00:01,192.168.1.1\n", "ip:192.168.1.11>192.168.1.1",
                     "gateway's"},
         PreviewCase{"macOfTerminalOutsidePlan", "mac,new_mac\n02:fe:00:00:00:01,02:fe:00:00:00:03\n",

@@ -24,11 +24,13 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QAbstractButton>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStandardPaths>
@@ -248,7 +250,8 @@ void WorkbenchE2e::columnsBringUpTheirPagesAndTheWindowOwnsItsDialogs()
             continue;
         }
         QCOMPARE(page->currentDevice(), model->deviceAt(step.row));
-        QCOMPARE(page->geometry(), window->panelRect());
+        QCOMPARE(window->panelArea()->widget(), page);
+        QCOMPARE(window->panelArea()->geometry(), window->panelRect());
         QVERIFY(window->tableView()->geometry().bottom() < window->panelRect().top());
         QCOMPARE(seen.value(name, page), page); // one instance per page class
         seen.insert(name, page);
@@ -301,14 +304,32 @@ void WorkbenchE2e::pagesSetTerminalsToExactlyTheAcceptedValues()
     button("Set All", names)->click();
     QVERIFY(model->checkedDevices().isEmpty()); // all accepted: nothing left to retry
 
-    // A static range over every row: past broadcast, network, gateway and DNS.
+    // A static range over every row: past broadcast, network and gateway,
+    // this PC (.2) and a host that is no terminal (.254); the report names both.
+    const QString simNs = QString::fromLatin1(segment->simNs);
+    QCOMPARE(runCommand({"ip", "-n", simNs, "link", "add", "wbhost0", "link", QString::fromLatin1(segment->simIf),
+                         "type", "macvlan", "mode", "bridge"}),
+             0);
+    QCOMPARE(runCommand({"ip", "-n", simNs, "addr", "add", "192.168.1.254/24", "dev", "wbhost0"}), 0);
+    QCOMPARE(runCommand({"ip", "-n", simNs, "link", "set", "wbhost0", "up"}), 0);
     FenwaSettingWidget *ip = click(0, FenwaDeviceModel::IpColumn);
     ip->findChild<QComboBox *>()->setCurrentIndex(1);
     const QList<QLineEdit *> fields = ip->findChildren<QLineEdit *>();
-    const QStringList typed{"192.168.1.253", "192.168.1.1", "255.255.255.0", "192.168.1.2", ""};
+    const QStringList typed{"192.168.1.253", "192.168.1.1", "255.255.255.0", "192.168.1.1", ""};
     for (int i = 0; i < 5; ++i)
         fields[i]->setText(typed[i]);
+    QString report;
+    onModal([&](QWidget *w) {
+        if (auto *box = qobject_cast<FenwaBatchResultDialog *>(w)) {
+            report = box->text();
+            box->accept();
+        }
+    });
     button("Set All", ip)->click();
+    runCommand({"ip", "-n", simNs, "link", "del", "wbhost0"});
+    QVERIFY2(report.startsWith(QStringLiteral("4 of 4 terminals accepted")), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("192.168.1.254: answers ARP from")), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("192.168.1.2: this PC")), qPrintable(report));
 
     auto *audio = click(0, FenwaDeviceModel::VolumeColumn);
     audio->findChildren<QSlider *>().at(0)->setValue(40);
@@ -329,7 +350,7 @@ void WorkbenchE2e::pagesSetTerminalsToExactlyTheAcceptedValues()
     QVERIFY(!readFile(logPath).contains("s3cret"));
     QVERIFY(!debugLines.join(QLatin1Char('\n')).contains(QStringLiteral("s3cret")));
 
-    const QStringList ips{"192.168.1.253", "192.168.1.254", "192.168.1.3", "192.168.1.4"};
+    const QStringList ips{"192.168.1.253", "192.168.1.3", "192.168.1.4", "192.168.1.5"};
     for (int row = 0; row < 4; ++row) {
         const QJsonObject t = sim.terminal(kMacs[row]);
         const QJsonObject want{{"name", row % 2 ? QStringLiteral("Lobby") : oldNames[row]}, {"ip", ips[row]},
@@ -359,6 +380,7 @@ void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
     auto *sip = qobject_cast<FenwaReadSettingWidget *>(click(0, FenwaDeviceModel::SipColumn));
     QVERIFY(sip);
     QCOMPARE(sip->fields().at(4)->text(), QStringLiteral("5060")); // read from the terminal
+    QCOMPARE(sip->fields().at(1)->echoMode(), QLineEdit::Password);
     const QStringList typed{"1001", "pa\"ss\\", "Desk \"A\"", "pbx.local", "5060"};
     for (int f = 0; f < 5; ++f)
         sip->fields().at(f)->setText(typed[f]);
@@ -369,6 +391,30 @@ void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
         QCOMPARE(account.value(QLatin1String(keys[f])).toString(), typed[f]);
     QCOMPARE(model->index(0, FenwaDeviceModel::SipColumn).data().toString(), QStringLiteral("1001@pbx.local"));
 
+    // Read terminal 1 again and tick rows 1 and 2: the page keeps terminal 1
+    // and what it read, and "Set All" copies that to terminal 2 after one
+    // question.
+    QCOMPARE(click(0, FenwaDeviceModel::SipColumn), sip);
+    for (int row : {0, 1})
+        click(row, FenwaDeviceModel::CheckColumn);
+    QCOMPARE(model->checkedDevices().size(), 2);
+    QCOMPARE(sip->currentDevice(), model->deviceAt(0));
+    QCOMPARE(sip->fields().at(0)->text(), typed[0]);
+    QStringList questions;
+    onModal([&](QWidget *w) {
+        if (auto *box = qobject_cast<QMessageBox *>(w)) {
+            questions << box->text();
+            for (QAbstractButton *b : box->buttons())
+                if (box->buttonRole(b) == QMessageBox::AcceptRole)
+                    b->click();
+        }
+    });
+    button("Set All", sip)->click();
+    QCOMPARE(questions, QStringList(QStringLiteral("Write the SIP accounts read from %1 to 2 terminals?")
+                                        .arg(model->deviceAt(0)->name)));
+    for (int row : {0, 1})
+        QCOMPARE(sim.terminal(kMacs[row]).value(QStringLiteral("sip0")).toObject(), account);
+
     // Channel 3 alone to every terminal: the column shows it.
     auto *rtp = qobject_cast<FenwaReadSettingWidget *>(click(1, FenwaDeviceModel::RtpColumn));
     QVERIFY(rtp);
@@ -376,6 +422,7 @@ void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
     for (int i = 0; i < 10; ++i)
         rtp->fields().at(i)->setText(i == 2 ? QStringLiteral("239.1.1.3:6004") : QString());
     button("Set All", rtp)->click();
+    QCOMPARE(questions.last(), QStringLiteral("Write the RTP channels shown on this page to 4 terminals?"));
     for (int row = 0; row < kMacs.size(); ++row) {
         const QJsonObject t = sim.terminal(kMacs[row]);
         QCOMPARE(t.value(QStringLiteral("rtp2")).toObject(),
@@ -405,6 +452,10 @@ void WorkbenchE2e::firmwareBatchReportsEachTerminalAndSearchesAgain()
             result = box->text();
             box->accept();
         } else if (auto *question = qobject_cast<QMessageBox *>(w)) {
+            if (question->text() == QStringLiteral("Upgrade the firmware of 4 terminals? Each restarts once it has the file.")) {
+                question->buttons().first()->click();
+                return;
+            }
             for (const QJsonValue &t : sim.terminals())
                 if (t.toObject().value(QStringLiteral("web")).toObject().value(QStringLiteral("restarting")).toBool())
                     return;

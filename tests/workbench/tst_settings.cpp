@@ -88,8 +88,8 @@ private slots:
     void closingDuringAWaitReturnsAtOnceUnrefreshed();
     void failedCheckShowsItsNoticeAndSendsNothing_data();
     void failedCheckShowsItsNoticeAndSendsNothing();
-    void rebootAllAsksOnceNamingTheCount_data();
-    void rebootAllAsksOnceNamingTheCount();
+    void destructiveWorkAsksFirst_data();
+    void destructiveWorkAsksFirst();
     void failedReadCannotWipeATerminal_data();
     void failedReadCannotWipeATerminal();
 
@@ -204,23 +204,42 @@ void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
     QVERIFY2(shown && shown->text().contains(notice), qPrintable(shown ? shown->text() : QString()));
 }
 
-void SettingsTest::rebootAllAsksOnceNamingTheCount_data()
+void SettingsTest::destructiveWorkAsksFirst_data()
 {
+    QTest::addColumn<int>("action"); // reboot all, restore one, firmware to all
     QTest::addColumn<bool>("accept");
-    QTest::newRow("declined: nothing sent") << false;
-    QTest::newRow("accepted: one reboot per terminal") << true;
+    QTest::addColumn<QString>("question");
+    const QString reboot = QStringLiteral("Reboot 5 terminals?");
+    const QString restore = QStringLiteral("Restore the factory settings of T1 (02:fe:00:00:00:01)?");
+    QTest::newRow("reboot all declined: nothing sent") << 0 << false << reboot;
+    QTest::newRow("reboot all accepted: one reboot per terminal") << 0 << true << reboot;
+    QTest::newRow("one factory reset declined") << 1 << false << restore;
+    QTest::newRow("one factory reset accepted") << 1 << true << restore;
+    QTest::newRow("firmware to every terminal declined")
+        << 2 << false << QStringLiteral("Upgrade the firmware of 5 terminals? Each restarts once it has the file.");
 }
 
-void SettingsTest::rebootAllAsksOnceNamingTheCount()
+void SettingsTest::destructiveWorkAsksFirst()
 {
+    QFETCH(int, action);
     QFETCH(bool, accept);
+    QFETCH(QString, question);
+    const bool restoreOne = action == 1;
     FenwaTestSettingWidget page(window, sdk, model);
-    std::unique_ptr<QString> question(answerNextModal(accept));
-    page.onClickRebootSetAllButton(false);
-    QCOMPARE(*question, QStringLiteral("Reboot 5 terminals?"));
-    QCOMPARE(terminals.sent.size(), accept ? 5 : 0);
+    page.setDevice(model->deviceAt(0));
+    FenwaVersionSettingWidget firmware(window, sdk, model);
+    firmware.pathEdit()->setText(QStringLiteral(FENWA_SOURCE_DIR "/README.md"));
+    std::unique_ptr<QString> asked(answerNextModal(accept));
+    if (action == 2)
+        firmware.onClickSetAllButton(false);
+    else if (restoreOne)
+        page.onClickRestoreSetButton(false);
+    else
+        page.onClickRebootSetAllButton(false);
+    QCOMPARE(*asked, question);
+    QCOMPARE(terminals.sent.size(), accept ? (restoreOne ? 1 : 5) : 0);
     for (const QByteArray &text : terminals.sent)
-        QVERIFY(text.contains("\"method\":\"reboot\""));
+        QVERIFY(text.contains(restoreOne ? "\"method\":\"ResetDefault\"" : "\"method\":\"reboot\""));
 }
 
 void SettingsTest::failedReadCannotWipeATerminal_data()

@@ -69,6 +69,7 @@ private slots:
     void headerClickSortsOnlySortableColumns();
     void editingNameOrMacEmitsModifyData_data();
     void editingNameOrMacEmitsModifyData();
+    void terminalsSharingAMacOrAnAddressAreMarked();
 
 private:
     OrbTableView *view = nullptr;
@@ -279,6 +280,37 @@ void TableTest::editingNameOrMacEmitsModifyData()
     if (emitted)
         QCOMPARE(spy.first(), QVariantList({index, QVariant(text), int(Qt::EditRole)}));
     QCOMPARE(index.data().toString(), before); // only a batch changes a record
+}
+
+void TableTest::terminalsSharingAMacOrAnAddressAreMarked()
+{
+    QList<FenwaDevice *> devices = threeDevices();
+    for (int i = 0; i < 3; ++i)
+        devices[i]->mac[5] = uint8_t(i == 1 ? 0 : i); // the second answers from the first's MAC
+    devices[2]->ip = devices[0]->ip;
+    QSignalSpy changed(model, &Model::conflictsChanged);
+    model->setDevices(devices);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(model->sharingMac(), 2);
+    QCOMPARE(model->sharingIp(), 2);
+    const struct {
+        int row, column;
+        const char *tip; // empty: no mark
+    } cells[] = {{0, Model::MacColumn, "Shares this MAC with gate (UID U-A)"}, {1, Model::MacColumn, "Hall (UID u-b)"},
+                 {2, Model::MacColumn, ""}, {0, Model::IpColumn, "Annex (00:00:00:00:00:02) reports this address"},
+                 {1, Model::IpColumn, ""}, {0, Model::NameColumn, ""}};
+    for (const auto &c : cells) {
+        const QModelIndex index = model->index(c.row, c.column);
+        QVERIFY2(index.data(Qt::ToolTipRole).toString().contains(QLatin1String(c.tip)), qPrintable(index.data(Qt::ToolTipRole).toString()));
+        QCOMPARE(index.data(Qt::BackgroundRole).isValid(), *c.tip != 0);
+    }
+    // A batch moved the third terminal to an address of its own.
+    devices[2]->ip = QStringLiteral("10.0.0.10");
+    model->refresh();
+    QCOMPARE(model->sharingIp(), 0);
+    QVERIFY(!model->index(0, Model::IpColumn).data(Qt::BackgroundRole).isValid());
+    for (FenwaDevice *d : devices)
+        d->release();
 }
 
 QTEST_MAIN(TableTest)

@@ -2,6 +2,7 @@
 #include "CliCommands.h"
 
 #include "CliOptions.h"
+#include "link/FenwaAddressProbe.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaFirmware.h"
 #include "link/FenwaSDK.h"
@@ -79,9 +80,8 @@ CliRunner setName(const QStringList &a, int count, QString *error)
     };
 }
 
-CliRunner setMac(const QStringList &a, int count, QString *error)
+CliRunner macRunner(const QStringList &macs)
 {
-    const QStringList macs = macValues(a[0], count, error);
     if (macs.isEmpty())
         return {};
     return [macs](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *out) {
@@ -103,9 +103,18 @@ CliRunner setIpDhcp(const QStringList &, int, QString *)
     };
 }
 
-CliRunner setIpStatic(const QStringList &a, int count, QString *error)
+CliRunner setMac(const QStringList &a, int count, QString *error)
 {
-    const QList<IpConfig> configs = staticIpValues({a[0], a[1], a[2], a[3], a[4]}, count, error);
+    return macRunner(macValues(a[0], count, error));
+}
+
+CliRunner setMacOnSite(const QStringList &a, const CliSite &site, QString *error)
+{
+    return macRunner(macValues(a[0], site.targets, site.found, error));
+}
+
+CliRunner staticRunner(const QList<IpConfig> &configs)
+{
     if (configs.isEmpty())
         return {};
     return [configs](FenwaSDK *sdk, FenwaDevice *d, int i, cJSON *out) {
@@ -116,6 +125,26 @@ CliRunner setIpStatic(const QStringList &a, int count, QString *error)
             staticIpAccepted(d, c);
         return rc;
     };
+}
+
+CliRunner setIpStatic(const QStringList &a, int count, QString *error)
+{
+    return staticRunner(staticIpValues({a[0], a[1], a[2], a[3], a[4]}, count, error));
+}
+
+CliRunner setIpStaticOnSite(const QStringList &a, const CliSite &site, QString *error)
+{
+    QStringList macs;
+    for (const FenwaDevice *d : site.targets)
+        macs << linkMacText(d);
+    FenwaAddressProbe probe(site.sdk);
+    QList<SkippedAddress> skipped;
+    const QList<IpConfig> configs =
+        probedStaticIpValues(site.probe ? &probe : nullptr, {a[0], a[1], a[2], a[3], a[4]}, macs,
+                             addressHolders(site.found, thisPcAddresses(site.sdk->currentAdapter())), &skipped, error);
+    for (const SkippedAddress &s : skipped)
+        *site.notes << QStringLiteral("skipped %1: %2").arg(s.ip, s.why);
+    return staticRunner(configs);
 }
 
 CliRunner setAccount(const QStringList &a, int, QString *error)
@@ -275,12 +304,15 @@ const CliCommand kCommands[] = {
     {"search", "", 0, nullptr, "lists every terminal that answers, one JSON line each (--csv: CSV with a header)",
      "fenwa-cli search --csv"},
     {"set-name", "NAME", 1, setName, "names the targets", "fenwa-cli set-name \"Hall A\" --mac 02:fe:00:00:00:01"},
-    {"set-mac", "MAC", 1, setMac, "gives the first target MAC, each further one the next MAC up",
-     "fenwa-cli set-mac 02:fe:00:00:01:00 --all"},
+    {"set-mac", "MAC", 1, setMac,
+     "gives the first target MAC, each further one the next MAC up; refused when one is another terminal's MAC",
+     "fenwa-cli set-mac 02:fe:00:00:01:00 --all", FenwaSDK::REPLY_TIMEOUT_MS, setMacOnSite},
     {"set-ip-dhcp", "", 0, setIpDhcp, "lets the targets take their address from DHCP", "fenwa-cli set-ip-dhcp --all"},
     {"set-ip-static", "IP GATEWAY NETMASK DNS1 DNS2", 5, setIpStatic,
-     "a static address; further targets get the next free ones of the subnet (DNS2 may be \"\")",
-     "fenwa-cli set-ip-static 192.168.1.200 192.168.1.1 255.255.255.0 192.168.1.1 \"\" --all"},
+     "a static address; further targets get the next free ones of the subnet (DNS2 may be \"\"):\n"
+     "never this PC's, another terminal's or one that answers an ARP probe (--no-probe: no probe)",
+     "fenwa-cli set-ip-static 192.168.1.200 192.168.1.1 255.255.255.0 192.168.1.1 \"\" --all",
+     FenwaSDK::REPLY_TIMEOUT_MS, setIpStaticOnSite},
     {"set-account", "ACCOUNT PASSWORD", 2, setAccount, "the web account; the password goes out as its MD5 digest",
      "fenwa-cli set-account admin 'n3w pass' --all"},
     {"reset-default", "", 0, plain<&FenwaSDK::resetDefault>, "restores the factory settings",

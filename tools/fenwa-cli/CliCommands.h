@@ -3,6 +3,7 @@
 
 #include "link/FenwaSDK.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -15,6 +16,17 @@ struct cJSON;
 // the MAC and the result (the value it sent, what it read) to printed.
 // Returns the command's result (0 "success", -1 otherwise).
 using CliRunner = std::function<int(FenwaSDK *sdk, FenwaDevice *device, int index, cJSON *printed)>;
+
+// What a batch's values may depend on besides its arguments: the targets in
+// order, every terminal the search found, and the link, for an address
+// probe unless the operator said --no-probe. notes collects lines for
+// stderr (the addresses a batch stepped over).
+struct CliSite {
+    FenwaSDK *sdk = nullptr;
+    QList<FenwaDevice *> targets, found;
+    bool probe = true;
+    QStringList *notes = nullptr;
+};
 
 // One row of fenwa-cli's command table: everything about a command is here,
 // its usage and help text included.
@@ -32,6 +44,10 @@ struct CliCommand {
     // How long a terminal may stay silent unless --timeout says otherwise:
     // the reply wait of a command, or an HTTP exchange's silence.
     int defaultTimeoutMs = FenwaSDK::REPLY_TIMEOUT_MS;
+    // Used instead of plan once the search has run, for the commands whose
+    // values must not collide with what the segment holds (MACs, static
+    // addresses); plan still checks the arguments before the search.
+    CliRunner (*planOnSite)(const QStringList &args, const CliSite &site, QString *error) = nullptr;
 };
 
 const CliCommand *findCliCommand(const QString &name);

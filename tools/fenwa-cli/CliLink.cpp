@@ -32,7 +32,7 @@ QString linkMac(const FenwaDevice *d)
 
 } // namespace
 
-QByteArray deviceJsonLine(const FenwaDevice *d)
+QByteArray deviceJsonLine(const FenwaDevice *d, const FenwaTerminal::Conflicts &conflicts)
 {
     cJSON *o = cJSON_CreateObject();
     int count = 0;
@@ -43,6 +43,25 @@ QByteArray deviceJsonLine(const FenwaDevice *d)
     for (auto it = d->extras.constBegin(); it != d->extras.constEnd(); ++it)
         addText(extras, it.key().toUtf8().constData(), it.value());
     cJSON_AddItemToObject(o, "extras", extras);
+    if (!conflicts.isEmpty()) {
+        // Terminals on one MAC differ by identity, terminals on one address by MAC.
+        cJSON *c = cJSON_AddObjectToObject(o, "conflicts");
+        const struct {
+            const char *key, *by;
+            const QList<const FenwaDevice *> &others;
+        } lists[] = {{"sameMac", "uid", conflicts.sameMac}, {"sameIp", "mac", conflicts.sameIp}};
+        for (const auto &list : lists) {
+            if (list.others.isEmpty())
+                continue;
+            cJSON *array = cJSON_AddArrayToObject(c, list.key);
+            for (const FenwaDevice *other : list.others) {
+                cJSON *item = cJSON_CreateObject();
+                addText(item, "name", other->name);
+                addText(item, list.by, FenwaExport::recordValue(other, list.by));
+                cJSON_AddItemToArray(array, item);
+            }
+        }
+    }
     return printJson(o);
 }
 
@@ -53,7 +72,7 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         sdk->setReplyTimeout(r.timeoutMs);
     QList<FenwaDevice *> devices;
     sdk->search(&devices, r.searchMs);
-    FenwaTerminal::keepOnePerMac(&devices);
+    FenwaTerminal::keepOnePerTerminal(&devices);
     int status = 0;
     // Silence has many causes; the interface asked is the first to check.
     const QString where = QString::fromLocal8Bit(sdk->currentAdapter() ? sdk->currentAdapter()->name : "no interface");
@@ -61,13 +80,21 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         err << "fenwa-cli: no terminal answered the search on " << where << " within " << r.searchMs << " ms\n";
 
     if (r.command == QLatin1String("search")) {
+        const QHash<const FenwaDevice *, FenwaTerminal::Conflicts> conflicts = FenwaTerminal::conflictsOf(devices);
+        int sharingMac = 0, sharingIp = 0;
+        FenwaTerminal::countConflicts(conflicts, &sharingMac, &sharingIp);
+        if (sharingMac > 0)
+            err << "fenwa-cli: warning: " << sharingMac
+                << " terminals share a MAC with another: a command to one reaches them all\n";
+        if (sharingIp > 0)
+            err << "fenwa-cli: warning: " << sharingIp << " terminals report an address another terminal reports\n";
         if (r.csv)
             out << FenwaExport::searchCsvHeader() << '\n';
         for (FenwaDevice *d : devices) {
             if (r.csv)
                 out << FenwaExport::searchCsvLine(d) << '\n';
             else
-                out << QString::fromUtf8(deviceJsonLine(d)) << '\n';
+                out << QString::fromUtf8(deviceJsonLine(d, conflicts.value(d))) << '\n';
         }
         out.flush();
     } else {
@@ -95,7 +122,13 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         // Every value is derived before the first command: a batch that
         // cannot be handed out whole sends nothing.
         QString refusal;
-        const CliRunner run = targets.isEmpty() ? CliRunner() : command->plan(r.args, targets.size(), &refusal);
+        QStringList notes;
+        const CliSite site{sdk, targets, devices, !r.noProbe, &notes};
+        const CliRunner run = targets.isEmpty()        ? CliRunner()
+                              : command->planOnSite ? command->planOnSite(r.args, site, &refusal)
+                                                    : command->plan(r.args, targets.size(), &refusal);
+        for (const QString &note : notes)
+            err << "fenwa-cli: " << r.command << ": " << note << "\n";
         if (targets.isEmpty()) {
             if (r.all && !devices.isEmpty())
                 err << "fenwa-cli: no terminal of a supported type answered the search on " << where << "\n";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "link/FenwaTerminal.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,9 +12,11 @@ class FenwaDevice;
 class FenwaSDK;
 
 // One terminal as a JSON object on one line: the texts it reported, the link
-// addresses commands go to, and every other reply item under "extras".
-// (The CSV form is FenwaExport's, shared with the workbench's export.)
-QByteArray deviceJsonLine(const FenwaDevice *device);
+// addresses commands go to, every other reply item under "extras", and,
+// when it has any, its conflicts: "conflicts":{"sameMac":[{"name","uid"}],
+// "sameIp":[{"name","mac"}]} naming the other terminals. (The CSV form is
+// FenwaExport's, shared with the workbench's export.)
+QByteArray deviceJsonLine(const FenwaDevice *device, const FenwaTerminal::Conflicts &conflicts = {});
 
 // Runs a parsed request on an open SDK: the search, then the command on each
 // target. Writes results to out and notices to err. Returns the exit status

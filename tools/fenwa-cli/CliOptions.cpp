@@ -3,6 +3,9 @@
 
 #include "link/FenwaTerminal.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QVector>
 #include <algorithm>
 #include <cJSON.h>
@@ -10,6 +13,84 @@
 #include <cstring>
 
 namespace {
+// The most a password file or a JSON file may hold: a command text is at
+// most 1023 bytes, so anything much longer is the wrong file.
+constexpr qint64 kPasswordFileMax = 4096;
+constexpr qint64 kJsonFileMax = 65536;
+
+// The bytes of a file, or of standard input for "-", up to limit.
+bool readArgumentFile(const QString &path, qint64 limit, QByteArray *out, QString *error)
+{
+    QFile file(path);
+    const bool standardInput = path == QLatin1String("-");
+    const QString name = standardInput ? QStringLiteral("standard input") : path;
+    if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly))) {
+        *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    *out = file.read(limit + 1);
+    if (out->size() > limit) {
+        *error = QStringLiteral("%1 holds more than %2 bytes").arg(name).arg(limit);
+        return false;
+    }
+    return true;
+}
+
+// Puts the password file's first line in at the PASSWORD argument, reads
+// JSON arguments written @FILE or "-", and warns of secrets that stand in
+// the command line, where every local user can read them (ps, /proc).
+bool resolveArguments(const CliCommand &c, CliRequest *r, QString *error)
+{
+    const QStringList names = QString::fromLatin1(c.argHelp).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const int passwordAt = names.indexOf(QStringLiteral("PASSWORD"));
+    int readers = r->passwordFile == QLatin1String("-") ? 1 : 0;
+    for (int i = 0; i < r->args.size() && i < names.size(); ++i)
+        readers += names[i] == QLatin1String("JSON") && r->args[i] == QLatin1String("-") ? 1 : 0;
+    if (readers > 1) {
+        *error = QStringLiteral("standard input can stand for one argument only");
+        return false;
+    }
+    if (!r->passwordFile.isEmpty()) {
+        if (passwordAt < 0 || r->args.size() != c.argCount - 1) {
+            *error = passwordAt < 0 ? QStringLiteral("--password-file goes with a command that takes a PASSWORD")
+                                    : QStringLiteral("give the password once: as an argument or with --password-file");
+            return false;
+        }
+        QByteArray bytes;
+        if (!readArgumentFile(r->passwordFile, kPasswordFileMax, &bytes, error))
+            return false;
+        QByteArray line = bytes.left(bytes.indexOf('\n'));
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty()) {
+            *error = QStringLiteral("no password in %1").arg(r->passwordFile);
+            return false;
+        }
+        r->args.insert(passwordAt, QString::fromUtf8(line));
+        if (r->passwordFile != QLatin1String("-") && QFileInfo(r->passwordFile).permission(QFileDevice::ReadOther))
+            r->warnings << QStringLiteral("every user of this computer may read %1").arg(r->passwordFile);
+    } else if (passwordAt >= 0 && r->args.size() == c.argCount) {
+        r->warnings << QStringLiteral("a password in the command line can be read by every local user (ps, /proc): "
+                                      "--password-file FILE (or - for standard input) keeps it out");
+    }
+    static const QRegularExpression password(QStringLiteral("\"password\"\\s*:\\s*\"[^\"]"));
+    for (int i = 0; i < r->args.size() && i < names.size(); ++i) {
+        if (names[i] != QLatin1String("JSON"))
+            continue;
+        QString &arg = r->args[i];
+        if (arg == QLatin1String("-") || arg.startsWith(QLatin1Char('@'))) {
+            QByteArray bytes;
+            if (!readArgumentFile(arg == QLatin1String("-") ? arg : arg.mid(1), kJsonFileMax, &bytes, error))
+                return false;
+            arg = QString::fromUtf8(bytes);
+        } else if (arg.contains(password)) {
+            r->warnings << QStringLiteral("a password in the command line can be read by every local user (ps, "
+                                          "/proc): @FILE (or - for standard input) keeps it out");
+        }
+    }
+    return true;
+}
+
 bool parseInt(const QString &text, int *value)
 {
     bool ok = false;
@@ -59,6 +140,10 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
             ok = number(a, &r.searchMs);
         } else if (option && a == QLatin1String("--timeout")) {
             ok = number(a, &r.timeoutMs);
+        } else if (option && a == QLatin1String("--password-file")) {
+            ok = value(a, &r.passwordFile);
+        } else if (option && a == QLatin1String("--no-probe")) {
+            r.noProbe = true;
         } else if (option && a == QLatin1String("--csv")) {
             r.csv = true;
         } else if (option && a == QLatin1String("--all")) {
@@ -114,6 +199,8 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("unknown command \"%1\"").arg(r.command);
         return false;
     }
+    if (!resolveArguments(*c, &r, error))
+        return false;
     if (r.args.size() != c->argCount) {
         *error = c->argCount ? QStringLiteral("%1 takes %2").arg(r.command, QLatin1String(c->argHelp))
                              : QStringLiteral("%1 takes no arguments").arg(r.command);
@@ -184,11 +271,15 @@ QString cliUsage()
         "  --time MS              how long the search collects replies (default 2000)\n"
         "  --timeout MS           how long a terminal may stay silent (default %1)\n"
         "  --mac MAC              a target, repeatable; --all: every terminal of a supported type (VQ40, VQT40)\n"
-        "  -v, --verbose          every text sent and received, on stderr\n"
+        "  --password-file FILE   the PASSWORD argument from the first line of FILE (- for standard input):\n"
+        "                         out of the command line, which every local user can read\n"
+        "  --no-probe             set-ip-static: hand out addresses without asking the segment (ARP) first\n"
+        "  -v, --verbose          every text sent and received, on stderr (SIP passwords as ***)\n"
         "  -h, --help             this text\n"
         "  --                     ends the options: what follows is the command and its arguments\n"
         "Every command but search first searches, then addresses its targets in MAC order and prints one\n"
         "JSON line per target with its MAC and result (0 or -1). Arguments are checked before the search.\n"
+        "A JSON argument written @FILE is read from FILE, - from standard input.\n"
         "commands:\n").arg(timeouts);
     for (const CliCommand &c : QVector<CliCommand>(commands, commands + count)) {
         const QString summary = QString::fromUtf8(c.summary).replace(QLatin1Char('\n'), QLatin1String("\n      "));

@@ -19,6 +19,9 @@ struct CliRequest
     bool all = false;       // every terminal of a supported type
     bool verbose = false;   // echo every text sent and received on stderr
     bool help = false;      // -h or --help stood where an option may: nothing else is checked
+    bool noProbe = false;   // static addresses are not probed with ARP before they are handed out
+    QString passwordFile;   // where the PASSWORD argument is read from ("-": standard input)
+    QStringList warnings;   // for stderr: a password given as an argument, a file others may read
     QString command;        // kebab case: search, set-name, ...
     QStringList macs;       // --mac targets, as typed
     QStringList args;       // the command's positional arguments
@@ -32,8 +35,10 @@ struct CliRequest
 
 // Parses arguments (without the program name) and checks the command's
 // arguments as for one target, lengths and ranges included, so that a
-// command that cannot be sent fails before the search. Returns true, or
-// false with a message fit for an installer in *error.
+// command that cannot be sent fails before the search. A PASSWORD comes
+// from --password-file when given (its first line), a JSON argument from
+// a file when written @FILE, either from standard input for "-". Returns
+// true, or false with a message fit for an installer in *error.
 bool parseCli(const QStringList &arguments, CliRequest *out, QString *error);
 
 // The --help text: options, and every command of the table with its

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliPlan.h"
 
+#include "link/FenwaAddressProbe.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
@@ -137,7 +138,7 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
         sdk->setReplyTimeout(r.timeoutMs);
     QList<FenwaDevice *> devices;
     sdk->search(&devices, r.searchMs);
-    FenwaTerminal::keepOnePerMac(&devices);
+    FenwaTerminal::keepOnePerTerminal(&devices);
     if (devices.isEmpty())
         err << "fenwa-cli: no terminal answered the search on "
             << (sdk->currentAdapter() ? sdk->currentAdapter()->name : "no interface") << " within " << r.searchMs
@@ -162,12 +163,23 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
             found << Found{d, currentValues(d, reading.sipRead ? reading.sip : nullptr,
                                             reading.rtpRead ? reading.rtp : nullptr)};
         }
-        QList<Reserved> reserved;
-        if (const QPcapAdapter *a = sdk->currentAdapter())
-            reserved << Reserved{QString::asprintf("%u.%u.%u.%u", a->address[0], a->address[1], a->address[2],
-                                                   a->address[3]),
-                                 QStringLiteral("this PC's address")};
-        const Preview p = preview(plan, found, reserved);
+        // This PC's addresses, then whatever answers a probe for the
+        // addresses the plan hands out anew.
+        QList<FenwaTerminal::AddressHolder> held =
+            FenwaTerminal::addressHolders({}, thisPcAddresses(sdk->currentAdapter()));
+        Preview p = preview(plan, found, held);
+        const QStringList fresh = newAddresses(p);
+        if (!r.noProbe && !fresh.isEmpty()) {
+            FenwaAddressProbe probe(sdk);
+            QList<FenwaTerminal::AddressHolder> answers;
+            if (probe.probe(fresh, &answers) != 0) {
+                err << "fenwa-cli: plan: the addresses could not be probed (--no-probe skips the probe)\n";
+                for (FenwaDevice *d : devices)
+                    d->release();
+                return 1;
+            }
+            p = preview(plan, found, held + answers);
+        }
         const bool apply = r.args.value(0) == QLatin1String("apply") && !r.dryRun;
         const bool blocked = apply && p.problemRows() > 0 && !r.skipRefused;
         QStringList outcomes;

@@ -91,6 +91,9 @@ int main(int argc, char **argv)
         out << cliUsage();
         return 0;
     }
+    for (const QString &warning : request.warnings)
+        err << "fenwa-cli: warning: " << warning << "\n";
+    err.flush();
     verboseOutput = request.verbose;
     const bool site = request.command == QLatin1String("plan") || request.command == QLatin1String("backup");
     // A site file holds the terminals' SIP passwords as they hand them out:

@@ -30,6 +30,8 @@ const char kUsage[] =
     "  --oversized          answer with a frame over 1514 bytes (needs an MTU that\n"
     "                       allows it; else the longest legal frame, text cut short)\n"
     "  --seed N             seed of the drop choice (default 1)\n"
+    "  --mac-of I:J         terminal I answers from terminal J's MAC (from 1; repeatable; not with --web)\n"
+    "  --number-from N      number the terminals' names, uids and serials from N (default 1)\n"
     "  --echo               send every command frame straight back (round-trip baseline)\n"
     "web side:\n"
     "  --web                answer HTTP on port 80 at each terminal's address (login,\n"
@@ -182,6 +184,16 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
             if (!parseWebFault(v, &o->webFaults))
                 return fail("--web-fault wants wrong-login, hang, http-500, refuse, slow, drip, endless or close-upload, then :N,N... optionally", v);
             o->web = true;
+        } else if (!std::strcmp(a, "--number-from")) {
+            if (!toInt(v, 1, 999999, &o->numberFrom))
+                return fail("--number-from wants 1 to 999999", v);
+        } else if (!std::strcmp(a, "--mac-of")) {
+            int from = 0, to = 0;
+            const char *colon = std::strchr(v, ':');
+            const std::string first(v, colon ? size_t(colon - v) : std::strlen(v));
+            if (!colon || !toInt(first.c_str(), 1, 65535, &from) || !toInt(colon + 1, 1, 65535, &to))
+                return fail("--mac-of wants two terminal numbers from 1, I:J", v);
+            o->macOf.emplace_back(from - 1, to - 1);
         } else if (!std::strcmp(a, "--spread-us")) {
             if (!toInt(v, 0, 1000000, &o->spreadUs))
                 return fail("--spread-us wants microseconds", v);
@@ -191,5 +203,11 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
     }
     if (o->interfaceName.isEmpty())
         return fail("--interface is required", nullptr);
+    for (const auto &m : o->macOf)
+        if (m.first >= o->count || m.second >= o->count)
+            return fail("--mac-of names a terminal past --count", nullptr);
+    // The web side gives each terminal an interface named after its MAC.
+    if (!o->macOf.empty() && o->web)
+        return fail("--mac-of does not go with the web side", nullptr);
     return 0;
 }

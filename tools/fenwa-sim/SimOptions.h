@@ -32,6 +32,14 @@ struct SimOptions
     QByteArray stateFile;
     QByteArray commandLog;
 
+    // Terminal i is numbered numberFrom + i in its name, uid and serial, so
+    // that two simulators on one segment report no identity twice.
+    int numberFrom = 1;
+
+    // Terminals that answer from another's MAC, as a cloned or mistyped
+    // address would have them: (terminal, whose MAC), indices from 0.
+    std::vector<std::pair<int, int>> macOf;
+
     // Faults.
     int dropPercent = 0;
     int delayMs = 0;

@@ -70,6 +70,8 @@ SimResponder::SimResponder(const SimOptions &o) : options(o), random(o.seed)
     all.reserve(static_cast<size_t>(options.count));
     for (int i = 0; i < options.count; ++i)
         all.push_back(SimTerminal::make(i, options));
+    for (const auto &m : options.macOf)
+        std::memcpy(all[size_t(m.first)].mac, all[size_t(m.second)].mac, 6);
 }
 
 int SimResponder::findTerminal(const SimMac &mac) const
@@ -173,19 +175,20 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
         return;
     }
     const bool apply = options.result == "success";
-    const size_t first = broadcast ? 0 : static_cast<size_t>(addressed);
-    const size_t last = broadcast ? all.size() : first + 1;
-    for (size_t i = first; i < last; ++i) {
+    int order = 0;
+    for (size_t i = broadcast ? 0 : static_cast<size_t>(addressed); i < all.size(); ++i) {
         SimTerminal &t = all[i];
-        if (t.isDown(nowMs))
-            continue; // restarting: deaf
+        // Every terminal on the addressed MAC takes the frame, as their
+        // interfaces would.
+        if ((!broadcast && std::memcmp(t.mac, in.destination.data(), 6) != 0) || t.isDown(nowMs))
+            continue; // another MAC, or restarting: deaf
         // The reply leaves from where the command found the terminal, even
         // when the command just moved it (SetMac, SetIp).
         const SimStation from = stationOf(t);
         cJSON *reply = cJSON_CreateObject();
         cJSON_AddNumberToObject(reply, "id", id);
         out->stateChanged = t.handle(method, command, apply, reply) || out->stateChanged;
-        addReply(from, in.sender, reply, static_cast<int>(i - first), out);
+        addReply(from, in.sender, reply, broadcast ? static_cast<int>(i) : order++, out);
         cJSON_Delete(reply);
     }
     cJSON_Delete(command);

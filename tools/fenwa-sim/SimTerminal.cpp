@@ -142,7 +142,7 @@ std::string ipv4ToText(const uint8_t ip[4])
 SimTerminal SimTerminal::make(int index, const SimOptions &options)
 {
     SimTerminal t;
-    t.index = index;
+    t.index = options.numberFrom - 1 + index;
     uint64_t mac = 0;
     for (int i = 0; i < 6; ++i)
         mac = (mac << 8) | options.baseMac[i];
@@ -156,9 +156,9 @@ SimTerminal SimTerminal::make(int index, const SimOptions &options)
         t.address[i] = static_cast<uint8_t>(ip);
 
     char text[64];
-    std::snprintf(text, sizeof text, "FW%08X", 0x5A000000u + static_cast<unsigned>(index));
+    std::snprintf(text, sizeof text, "FW%08X", 0x5A000000u + static_cast<unsigned>(t.index));
     t.uid = text;
-    std::snprintf(text, sizeof text, "SN2024%06d", index + 1);
+    std::snprintf(text, sizeof text, "SN2024%06d", t.index + 1);
     t.sn = text;
     t.type = options.types.at(index % options.types.size()).toStdString();
     t.version = "2.4.1";

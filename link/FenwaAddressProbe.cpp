@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FenwaAddressProbe.h"
+
+#include "OrbUtils/OrbLog.h"
+#include "OrbUtils/OrbTranslate.h"
+
+#include "QPcapAdapterList.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <cstring>
+
+using namespace FenwaTerminal;
+
+namespace {
+// Rounds of probing before the batch gives up, and how many addresses past
+// the last one handed out each round probes as well (doubling each round).
+constexpr int kMostRounds = 4;
+constexpr int kLookahead = 8;
+
+QString macText(const uint8_t mac[6])
+{
+    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+}
+} // namespace
+
+FenwaAddressProbe::~FenwaAddressProbe()
+{
+    if (sdk)
+        sdk->setArpListener(nullptr);
+}
+
+void FenwaAddressProbe::cancel()
+{
+    QMutexLocker lock(&mutex);
+    cancelled.store(true);
+    woken.wakeAll();
+}
+
+void FenwaAddressProbe::onArpReply(const QPcapArpBody &arp)
+{
+    QMutexLocker lock(&mutex);
+    const QPair<quint32, QString> answer(arp.senderIp, macText(arp.senderMac));
+    if (asked.contains(arp.senderIp) && !heard.contains(answer))
+        heard << answer;
+}
+
+int FenwaAddressProbe::probe(const QStringList &addresses, QList<AddressHolder> *answers)
+{
+    answers->clear();
+    const QPcapAdapter *adapter = sdk ? sdk->currentAdapter() : nullptr;
+    if (adapter == nullptr || !sdk->transport()->waitOpen(FenwaSDK::LINK_SETTLE_MS)) {
+        ORB_LOG("address probe not sent: the link is not open\n");
+        return -1;
+    }
+    QList<quint32> targets;
+    for (const QString &text : addresses) {
+        bool ok = false;
+        const quint32 v = QHostAddress(text).toIPv4Address(&ok);
+        if (ok && isIpv4Text(text))
+            targets << v;
+    }
+    {
+        QMutexLocker lock(&mutex);
+        asked = QSet<quint32>(targets.cbegin(), targets.cend());
+        heard.clear();
+    }
+    ORB_LOG("probing %d addresses\n", int(targets.size()));
+    sdk->setArpListener(this);
+    for (int round = 0; round < 2 && !cancelled.load(); ++round) {
+        for (quint32 target : targets) {
+            auto *packet = new QPcapPacket;
+            buildArpProbe(packet, adapter->hardwareAddress, target);
+            sdk->transport()->send(packet);
+        }
+        QElapsedTimer waited;
+        waited.start();
+        QMutexLocker lock(&mutex);
+        while (!cancelled.load() && waited.elapsed() < WAIT_MS)
+            woken.wait(&mutex, static_cast<unsigned long>(WAIT_MS - waited.elapsed()));
+    }
+    sdk->setArpListener(nullptr);
+    QMutexLocker lock(&mutex);
+    for (const auto &answer : heard) {
+        const QString ip = QHostAddress(answer.first).toString();
+        ORB_LOG("%s answers ARP for %s\n", qPrintable(answer.second), qPrintable(ip));
+        answers->append(probeAnswer(ip, answer.second));
+    }
+    asked.clear();
+    return cancelled.load() ? -1 : 0;
+}
+
+QStringList thisPcAddresses(const QPcapAdapter *adapter)
+{
+    QStringList out;
+    if (adapter == nullptr)
+        return out;
+    char first[16];
+    formatIpv4(adapter->address, first);
+    if (std::strcmp(first, "0.0.0.0") != 0)
+        out << QString::fromLatin1(first);
+    for (const std::string &ip : interfaceIpv4Addresses(adapter->name))
+        if (!out.contains(QString::fromStdString(ip)))
+            out << QString::fromStdString(ip);
+    return out;
+}
+
+QList<IpConfig> probedStaticIpValues(FenwaAddressProbe *probe, const IpConfig &typed, const QStringList &targetMacs,
+                                     QList<AddressHolder> held, QList<SkippedAddress> *skipped, QString *notice)
+{
+    QSet<QString> probed;
+    for (int round = 0;; ++round) {
+        const QList<IpConfig> values = staticIpValues(typed, targetMacs, held, skipped, notice);
+        if (values.isEmpty() || probe == nullptr)
+            return values;
+        QStringList fresh;
+        for (const IpConfig &v : values)
+            if (!probed.contains(v.ip))
+                fresh << v.ip;
+        if (fresh.isEmpty())
+            return values;
+        if (round == kMostRounds) {
+            *notice = translate("%1 of the addresses probed answer ARP: too many to step past, nothing was sent")
+                          .arg(skipped->size());
+            skipped->clear();
+            return {};
+        }
+        // "Set" gets the typed address or nothing: no stepping to look ahead for.
+        if (targetMacs.size() > 1) {
+            QStringList wider = targetMacs;
+            for (int i = 0; i < kLookahead << round; ++i)
+                wider << QString();
+            QList<SkippedAddress> ignored;
+            QString unused;
+            for (const IpConfig &v : staticIpValues(typed, wider, held, &ignored, &unused))
+                if (!probed.contains(v.ip) && !fresh.contains(v.ip))
+                    fresh << v.ip;
+        }
+        QList<AddressHolder> answers;
+        if (probe->probe(fresh, &answers) != 0) {
+            *notice = probe->isCancelled() ? translate("The address check was stopped; nothing was sent")
+                                           : translate("The addresses cannot be checked: the link is not open");
+            skipped->clear();
+            return {};
+        }
+        for (const QString &ip : fresh)
+            probed.insert(ip);
+        held += answers;
+    }
+}
