@@ -2,10 +2,13 @@
 #include "FenwaDevice.h"
 
 #include "FenwaJson.h"
+#include "OrbUtils/OrbTranslate.h"
 
 #include <cJSON.h>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 FenwaDevice::FenwaDevice() = default;
 
@@ -91,53 +94,102 @@ bool FenwaDevice::parseMac(const QString &text, uint8_t out[6])
 }
 
 namespace {
-QString stringItem(const cJSON *json, const char *key)
+void note(QString *why, const QString &text)
 {
-    const cJSON *item = cJSON_GetObjectItem(json, key);
-    if (cJSON_IsString(item) && item->valuestring)
-        return QString::fromUtf8(item->valuestring);
-    return QString();
+    if (why->isEmpty())
+        *why = text;
 }
 
-int intItem(const cJSON *json, const char *key)
+// The members of json under the form's keys (nullptr for a key it lacks),
+// noting in *why the first way json is not exactly the form.
+template <size_t N>
+void formItems(const cJSON *json, const char *const (&keys)[N], const cJSON *(&items)[N], QString *why)
 {
-    const cJSON *item = cJSON_GetObjectItem(json, key);
+    if (!cJSON_IsObject(json)) {
+        note(why, translate("not a JSON object"));
+        return;
+    }
+    for (const cJSON *item = json->child; item; item = item->next) {
+        const char *name = item->string ? item->string : "";
+        size_t k = 0;
+        while (k < N && strcasecmp(keys[k], name) != 0)
+            ++k;
+        if (k == N || std::strcmp(keys[k], name) != 0)
+            note(why, translate("unknown field %1").arg(QString::fromUtf8(name)));
+        else if (items[k])
+            note(why, translate("%1 is given twice").arg(QLatin1String(name)));
+        if (k < N && !items[k])
+            items[k] = item;
+    }
+    for (size_t k = 0; k < N; ++k)
+        if (!items[k])
+            note(why, translate("%1 is missing").arg(QLatin1String(keys[k])));
+}
+
+bool wholeNumber(const cJSON *item, double low, double high)
+{
+    return cJSON_IsNumber(item) && item->valuedouble == std::trunc(item->valuedouble) && item->valuedouble >= low
+           && item->valuedouble <= high;
+}
+
+// As terminals' numbers have always been read: a number's whole part, true as 1.
+int intItem(const cJSON *item)
+{
     if (cJSON_IsNumber(item))
         return item->valueint;
-    if (cJSON_IsTrue(item))
-        return 1;
-    return 0;
+    return cJSON_IsTrue(item) ? 1 : 0;
+}
+
+int copyBounded(const QByteArray &text, char *buf, int size)
+{
+    if (text.isEmpty()) {
+        if (buf && size > 0)
+            buf[0] = 0;
+        return -1;
+    }
+    return formatBounded(buf, size, "%s", text.constData());
 }
 } // namespace
 
-void SipSettings::fromJson(const cJSON *json)
+bool SipSettings::fromJson(const cJSON *json, QString *why)
 {
+    QString unasked;
+    why = why ? why : &unasked;
+    static const char *const keys[] = {"serverHost", "serverPort", "account", "password", "displayName"};
+    QString SipSettings::*const fields[] = {&SipSettings::serverHost, &SipSettings::serverPort, &SipSettings::account,
+                                            &SipSettings::password, &SipSettings::displayName};
+    const cJSON *items[5] = {};
+    formItems(json, keys, items, why);
     if (json == nullptr)
-        return;
-    serverHost = stringItem(json, "serverHost");
-    serverPort = stringItem(json, "serverPort");
-    displayName = stringItem(json, "displayName");
-    account = stringItem(json, "account");
-    password = stringItem(json, "password");
+        return false;
+    for (int k = 0; k < 5; ++k) {
+        const cJSON *item = items[k];
+        const bool port = fields[k] == &SipSettings::serverPort;
+        if (cJSON_IsString(item)) {
+            this->*fields[k] = QString::fromUtf8(item->valuestring);
+        } else if (port && wholeNumber(item, 0, 65535)) {
+            this->*fields[k] = QString::number(item->valueint);
+        } else {
+            (this->*fields[k]).clear();
+            if (item)
+                note(why, port ? translate("%1 must be a text or a port number 0 to 65535").arg(QLatin1String(keys[k]))
+                               : translate("%1 must be a text").arg(QLatin1String(keys[k])));
+        }
+    }
+    return why->isEmpty();
+}
+
+QByteArray SipSettings::toJson() const
+{
+    // The members' order and spacing are what terminals have always been sent.
+    return "{\"serverHost\" : \"" + jsonEscape(serverHost) + "\",\"serverPort\" : \"" + jsonEscape(serverPort)
+           + "\", \"account\" : \"" + jsonEscape(account) + "\",\"password\" : \"" + jsonEscape(password)
+           + "\",\"displayName\" : \"" + jsonEscape(displayName) + "\"}";
 }
 
 int SipSettings::toJson(char *buf, int size) const
 {
-    return formatBounded(buf, size,
-                         "{\"serverHost\" : \"%s\",\"serverPort\" : \"%s\", \"account\" : \"%s\","
-                         "\"password\" : \"%s\",\"displayName\" : \"%s\"}",
-                         jsonEscape(serverHost).constData(), jsonEscape(serverPort).constData(),
-                         jsonEscape(account).constData(), jsonEscape(password).constData(),
-                         jsonEscape(displayName).constData());
-}
-
-void SipSettings::clear()
-{
-    account.clear();
-    password.clear();
-    displayName.clear();
-    serverHost.clear();
-    serverPort.clear();
+    return copyBounded(toJson(), buf, size);
 }
 
 bool SipSettings::isComplete() const
@@ -145,44 +197,45 @@ bool SipSettings::isComplete() const
     return !serverHost.isEmpty() && !serverPort.isEmpty() && !account.isEmpty() && !password.isEmpty();
 }
 
-void RtpSettings::fromJson(const cJSON *json)
+bool RtpSettings::fromJson(const cJSON *json, QString *why)
 {
-    if (json == nullptr) {
-        enable = 0;
-        rtpIP.clear();
-        rtpPort = 0;
-        return;
-    }
-    enable = intItem(json, "enable");
-    rtpIP = stringItem(json, "rtpIP");
-    rtpPort = intItem(json, "rtpPort");
+    QString unasked;
+    why = why ? why : &unasked;
+    static const char *const keys[] = {"enable", "rtpIP", "rtpPort"};
+    const cJSON *items[3] = {};
+    formItems(json, keys, items, why);
+    const cJSON *on = items[0], *ip = items[1], *port = items[2];
+    enable = intItem(on);
+    rtpIP = cJSON_IsString(ip) ? QString::fromUtf8(ip->valuestring) : QString();
+    rtpPort = intItem(port);
+    if (on && !cJSON_IsBool(on) && !wholeNumber(on, 0, 1))
+        note(why, translate("%1 must be 0, 1, true or false").arg(QLatin1String(keys[0])));
+    if (ip && !cJSON_IsString(ip))
+        note(why, translate("%1 must be a text").arg(QLatin1String(keys[1])));
+    if (port && !wholeNumber(port, 0, 65535))
+        note(why, translate("%1 must be a port number 0 to 65535").arg(QLatin1String(keys[2])));
+    return why->isEmpty();
 }
 
-int RtpSettings::toJson(char *buf, int size) const
+QByteArray RtpSettings::toJson() const
 {
-    if (buf == nullptr || size <= 0)
-        return -1;
-    // cJSON ends a string at a zero character: the address would go out cut.
     const QByteArray ip = rtpIP.toUtf8();
-    if (ip.contains('\0')) {
-        buf[0] = 0;
-        return -1;
-    }
+    if (ip.contains('\0'))
+        return QByteArray();
     cJSON *obj = cJSON_CreateObject();
-    if (!obj) {
-        buf[0] = 0;
-        return -1;
-    }
+    if (!obj)
+        return QByteArray();
     cJSON_AddNumberToObject(obj, "enable", enable);
     cJSON_AddStringToObject(obj, "rtpIP", ip.constData());
     cJSON_AddNumberToObject(obj, "rtpPort", rtpPort);
     char *text = cJSON_Print(obj);
     cJSON_Delete(obj);
-    if (!text) {
-        buf[0] = 0;
-        return -1;
-    }
-    const int n = formatBounded(buf, size, "%s", text);
+    const QByteArray out(text);
     cJSON_free(text);
-    return n;
+    return out;
+}
+
+int RtpSettings::toJson(char *buf, int size) const
+{
+    return copyBounded(toJson(), buf, size);
 }

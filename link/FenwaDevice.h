@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <atomic>
@@ -54,19 +55,31 @@ private:
     FenwaDevice &operator=(const FenwaDevice &) = delete;
 };
 
+// The JSON forms of a SIP account and an RTP channel have one writer and one
+// reader each, below: the commands sent, the replies read, and what
+// fenwa-cli prints and takes all go through them.
+//
+// A reader takes what it can from a terminal's reply and tells, when asked,
+// how an operator's text differs from the form: every member of the form
+// once, of its kind, and nothing else. Members are matched without regard
+// to case and the first of a name wins, as replies have always been read;
+// the form itself is spelt exactly.
+
 // One SIP account of a terminal ("sip0" or "sip1").
 class SipSettings
 {
 public:
     virtual ~SipSettings() = default;
-    // Each field takes the same-named item when it is a string, else empty.
-    // With no object nothing changes.
-    void fromJson(const cJSON *json);
-    // Writes the account's JSON form, texts escaped, into buf. Returns its
-    // length, or -1 (buf empty) when it does not fit: a cut JSON text must
-    // never reach a terminal.
+    // Each field takes the same-named member when it is a text (the port
+    // also when it is a whole number 0 to 65535), else empty. With no object
+    // nothing changes. False, with *why when given, when json is not exactly
+    // the form.
+    bool fromJson(const cJSON *json, QString *why = nullptr);
+    // The account's JSON form, texts escaped.
+    QByteArray toJson() const;
+    // The same written into buf. Returns its length, or -1 (buf empty) when
+    // it does not fit: a cut JSON text must never reach a terminal.
     int toJson(char *buf, int size) const;
-    void clear();
     bool isComplete() const;
 
     QString account, password, displayName, serverHost, serverPort;
@@ -77,9 +90,16 @@ class RtpSettings
 {
 public:
     virtual ~RtpSettings() = default;
-    void fromJson(const cJSON *json);
-    // cJSON's formatted form; returns the length, or -1 when it does not fit
-    // or the address holds a zero character (cJSON would cut it there).
+    // enable and rtpPort take numbers (true is 1), rtpIP a text; anything
+    // else, and no object at all, reads as 0 or empty. False, with *why when
+    // given, when json is not exactly the form (enable 0, 1, true or false;
+    // the port a whole number 0 to 65535).
+    bool fromJson(const cJSON *json, QString *why = nullptr);
+    // cJSON's formatted form, or empty when the address holds a zero
+    // character (cJSON would cut it there).
+    QByteArray toJson() const;
+    // The same written into buf: its length, or -1 (buf empty) when it is
+    // empty or does not fit.
     int toJson(char *buf, int size) const;
     bool isSet() const { return !rtpIP.isEmpty() && rtpPort >= 1; }
 

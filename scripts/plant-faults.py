@@ -28,15 +28,17 @@ F = [
  ("batch-ticks", "settings/FenwaSettingDialog.cpp", "r.device->checked = !r.accepted;", "r.device->checked = false;"),
  ("cli-time", "tools/fenwa-cli/CliOptions.h", "int searchMs = 2000;", "int searchMs = 1000;"),
  ("arp-opcode", "link/QPcapFrame.cpp", "putBigEndian16(f + 20, 1); // request", "putBigEndian16(f + 20, 2); // request"),
+ ("read-keeps-fields", "settings/FenwaReadSettingWidget.cpp", "    for (QLineEdit *e : edits)\n        e->clear();\n    showToast(", "    showToast("),
+ ("cn-placeholder", "resources/language/cn.txt", '="%2 台终端中有 %1 台已接受"', '="%2 台终端中有 %2 台已接受"'),
 ]
 results = []
 for name, path, old, new in F:
     if only and name not in only: continue
     p = f"{root}/{path}"
-    orig = open(p).read()
+    orig = open(p, encoding="utf-8").read()
     if orig.count(old) != 1:
         print(f"{name}: pattern found {orig.count(old)} times, skipped", flush=True); continue
-    open(p, "w").write(orig.replace(old, new))
+    open(p, "w", encoding="utf-8").write(orig.replace(old, new))
     try:
         t = time.time()
         b = subprocess.run(["cmake", "--build", "build", "-j2"], cwd=root, capture_output=True, text=True)
@@ -51,6 +53,6 @@ for name, path, old, new in F:
         print(f"{name}: {res} ({int(time.time()-t)} s)", flush=True)
         results.append((name, res))
     finally:
-        open(p, "w").write(orig)
+        open(p, "w", encoding="utf-8").write(orig)
 subprocess.run(["cmake", "--build", "build", "-j2"], cwd=root, capture_output=True)
 print("caught %d of %d" % (sum(r.startswith("caught") for _, r in results), len(results)))

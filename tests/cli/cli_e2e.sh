@@ -17,8 +17,16 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 
-tag=fwc$$
-tool_ns=$tag-t sim_ns=$tag-s
+# Another run may have this pid in another pid namespace: the claim decides.
+tag=
+for _ in 1 2 3; do
+  tag=fwc$$-$RANDOM
+  netns_claim "$tag" "$tag-t" "$tag-s" && break
+  tag=
+done
+[ -n "$tag" ] || { echo "FAIL: cannot claim a test segment in $NETNS_LOCK_DIR"; exit 1; }
+# The interfaces live only inside the namespaces: their names cannot meet.
+tool_ns=$tag-t sim_ns=$tag-s tool_if=veth-fwc-t sim_if=veth-fwc-s
 work=$(mktemp -d)
 sim_pid=
 failures=0
@@ -26,12 +34,13 @@ checks=0
 
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  netns_segment_down "$tool_ns" "$sim_ns"
+  netns_segment_down "$tool_ns" "$sim_ns" && netns_release
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-netns_segment_up "$tool_ns" veth-$tag-t "$sim_ns" veth-$tag-s 192.168.7.2/24 || {
+netns_remove_stale
+netns_segment_up "$tool_ns" "$tool_if" "$sim_ns" "$sim_if" 192.168.7.2/24 || {
   echo "FAIL: cannot create the test namespaces"
   exit 1
 }
@@ -39,7 +48,7 @@ netns_segment_up "$tool_ns" veth-$tag-t "$sim_ns" veth-$tag-s 192.168.7.2/24 || 
 start_sim() { # extra simulator options
   [ -n "$sim_pid" ] && { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null; }
   rm -f "$work/state.json" "$work/commands.log"
-  ip netns exec "$sim_ns" "$bin/fenwa-sim" --interface veth-$tag-s --count 5 --types VQ40,VQT40,XYZ9 \
+  ip netns exec "$sim_ns" "$bin/fenwa-sim" --interface "$sim_if" --count 5 --types VQ40,VQT40,XYZ9 \
     --base-ip 192.168.7.100 --state-file "$work/state.json" --command-log "$work/commands.log" "$@" \
     >"$work/sim.out" 2>&1 &
   sim_pid=$!
@@ -200,7 +209,7 @@ cli reboot --mac 02:fe:00:00:00:01 --time 300
 check "no reply at all: nothing found, exit 1" eval '[ $rc -eq 1 ]'
 cli reboot --all --time 300
 check "a batch that reaches no terminal exits 1, naming the interface it searched" \
-  eval '[ $rc -eq 1 ] && has "no terminal" "$err" && has "veth-$tag-t" "$err"'
+  eval '[ $rc -eq 1 ] && has "no terminal" "$err" && has "$tool_if" "$err"'
 
 # Firmware over the terminals' web side: the second answers 500, the fourth
 # refuses the connection.

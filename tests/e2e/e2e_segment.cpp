@@ -3,14 +3,14 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,20 +59,29 @@ int netnsLib(const QString &commands, QByteArray *output = nullptr)
     return runCommand({"bash", "-c", QStringLiteral(". '%1' && %2").arg(FENWA_NETNS_LIB, commands)}, output);
 }
 
-// Namespaces left behind by runs that died (their pid is gone); their
-// simulators died with them (PDEATHSIG).
-void removeStale()
+// Claims the segment tag as netns_claim does: the lock file under
+// /run/fenwa-netns, held while this process lives and naming the
+// namespaces, so that no other run's stale removal can take them. Returns
+// the descriptor, or -1 when a live run holds the tag.
+int claim(const QByteArray &tag, const QByteArrayList &namespaces)
 {
-    DIR *d = opendir("/run/netns");
-    while (struct dirent *e = d ? readdir(d) : nullptr) {
-        const QByteArray name(e->d_name);
-        bool ok = false;
-        const pid_t owner = name.mid(int(sizeof kPrefix) + 1).toInt(&ok);
-        if (name.startsWith(kPrefix) && ok && owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
-            runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(name)});
+    const QByteArray dir = "/run/fenwa-netns", lock = dir + "/" + tag + ".lock";
+    ::mkdir(dir.constData(), 0755);
+    const int fd = ::open(lock.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    struct stat held, named;
+    // A stale removal may have deleted the file between the open and the lock.
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &held) != 0 || ::stat(lock.constData(), &named) != 0
+        || held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
     }
-    if (d)
-        closedir(d);
+    const QByteArray names = namespaces.join('\n') + '\n';
+    if (ftruncate(fd, 0) != 0 || ::write(fd, names.constData(), size_t(names.size())) != names.size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -106,23 +115,37 @@ int runCommand(const QStringList &argv, QByteArray *output)
 
 E2eSegment::E2eSegment()
 {
+    // The interfaces live only inside the namespaces: their names cannot meet another run's.
     const QByteArray pid = QByteArray::number(getpid());
-    toolNs = kPrefix + QByteArray("t-") + pid;
-    simNs = kPrefix + QByteArray("s-") + pid;
     toolIf = "fwt" + pid;
     simIf = "fws" + pid;
 }
 
 QByteArray E2eSegment::create()
 {
-    removeStale();
     QByteArray err;
     created = true; // whatever part was made goes again on failure
-    if (netnsLib(QStringLiteral("netns_segment_up %1 %2 %3 %4 %5")
-                     .arg(QString(toolNs), QString(toolIf), QString(simNs), QString(simIf), toolAddress()),
-                 &err)
-        != 0)
-        err = "netns_segment_up: " + err;
+    // Another run may have this pid in another pid namespace: the claim decides.
+    for (int i = 0; i < 3 && lockFd < 0; ++i) {
+        const QByteArray tag = kPrefix + QByteArray::number(getpid()) + "-"
+                               + QByteArray::number(QRandomGenerator::global()->bounded(1 << 16), 16);
+        toolNs = tag + "-t";
+        simNs = tag + "-s";
+        lockFd = claim(tag, {toolNs, simNs});
+        lockFile = "/run/fenwa-netns/" + tag + ".lock";
+    }
+    if (lockFd < 0)
+        err = "cannot claim a segment in /run/fenwa-netns: " + QByteArray(std::strerror(errno));
+    // The set-up is judged by its exit status and by what it made, not by
+    // what it printed.
+    const QString names = QStringLiteral("%1 %2 %3 %4 %5").arg(QString(toolNs), QString(toolIf), QString(simNs),
+                                                               QString(simIf), toolAddress());
+    QByteArray said;
+    if (err.isEmpty()
+        && netnsLib(QStringLiteral("netns_remove_stale; netns_segment_up %1 && netns_segment_made %1").arg(names),
+                    &said)
+               != 0)
+        err = "the segment was not made: " + said;
     // Not a name anyone could guess and plant beforehand.
     QByteArray pattern = QDir::tempPath().toLocal8Bit() + "/fenwa-e2e-XXXXXX";
     if (err.isEmpty() && mkdtemp(pattern.data()) == nullptr)
@@ -149,8 +172,16 @@ void E2eSegment::destroy()
     if (!created)
         return;
     created = false;
-    runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(toolNs)});
-    runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(simNs)});
+    if (lockFd < 0) // the names are a live run's, not ours
+        return;
+    const bool toolGone = runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(toolNs)}) == 0;
+    const bool simGone = runCommand({"ip", "netns", "delete", QString::fromLocal8Bit(simNs)}) == 0;
+    // Namespaces that would not go stay claimed until this process ends; the
+    // next run's stale removal takes them then.
+    if (toolGone && simGone)
+        ::unlink(lockFile.constData());
+    ::close(lockFd);
+    lockFd = -1;
     if (!dir.isEmpty())
         QDir(QString::fromLocal8Bit(dir)).removeRecursively();
     dir.clear();

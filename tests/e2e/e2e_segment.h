@@ -8,7 +8,8 @@
 #include <sys/types.h>
 
 // A test segment: a tool namespace and a simulator namespace joined by a veth
-// pair, named after this process so parallel runs never meet. create() moves
+// pair, claimed by this process (scripts/netns-lib.sh) so that parallel runs
+// never meet and no run removes a live one's segment. create() moves
 // the calling thread into the tool namespace; threads it starts afterwards
 // (the link's) inherit it, so nothing the test sends can reach a real
 // interface. destroy() goes back and removes both namespaces.
@@ -35,6 +36,8 @@ public:
 private:
     bool created = false;
     int originalNs = -1;
+    int lockFd = -1; // the claim, held while the segment lives
+    QByteArray lockFile;
 };
 
 // Runs argv, waits, returns the exit status (-1 when it could not run) and

@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Adapter dialog, search dialog, about panel and start-up helpers, offscreen
-// and without any network: the SDK used here is never opened on an adapter.
+// Adapter dialog, about panel and start-up helpers, offscreen and without
+// any network.
 #include "app/FenwaAboutDialog.h"
 #include "app/FenwaStartup.h"
-#include "link/FenwaSDK.h"
 #include "link/QPcapAdapterList.h"
 #include "OrbUtils/widgets/OrbAlertDialog.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbTranslate.h"
-#include "settings/FenwaDeviceSearchDialog.h"
-#include "settings/FenwaSettingDialog.h"
 #include "settings/OrbNetworkDialog.h"
 
 #include <QComboBox>
@@ -67,9 +64,6 @@ private slots:
     void aboutShowsStoredLanguage();
     void aboutLanguageChangeIsStoredAndAnnounced();
     void interfaceLanguageFirstStart();
-
-    void dialogsOfferOnlyClose_data();
-    void dialogsOfferOnlyClose();
 };
 
 void DialogsTest::init()
@@ -170,39 +164,6 @@ void DialogsTest::interfaceLanguageFirstStart()
     loadInterfaceLanguage(appDir.path());
     QCOMPARE(translate("Search"), QStringLiteral("搜索"));
     QCOMPARE(languageDirectory(), appDir.filePath(QStringLiteral("language")));
-}
-
-// A dialog minimised on its own leaves the window it blocks unusable.
-void DialogsTest::dialogsOfferOnlyClose_data()
-{
-    QTest::addColumn<int>("which");
-    const char *names[] = {"notice", "about", "network", "search", "batch result", "capture permission"};
-    for (int i = 0; i < 6; ++i)
-        QTest::newRow(names[i]) << i;
-}
-
-void DialogsTest::dialogsOfferOnlyClose()
-{
-    QFETCH(int, which);
-    FenwaSDK sdk;
-    QWidget window;
-    std::unique_ptr<QDialog> dialogs[] = {
-        std::make_unique<OrbAlertDialog>(&window), std::make_unique<FenwaAboutDialog>(&window),
-        std::make_unique<OrbNetworkDialog>(&window), std::make_unique<FenwaDeviceSearchDialog>(&window, &sdk),
-        std::make_unique<FenwaBatchResultDialog>(&window, QStringLiteral("1 of 2")),
-        std::make_unique<OrbCapturePermissionDialog>(&window)};
-    QDialog *dialog = dialogs[which].get();
-    const Qt::WindowFlags flags = dialog->windowFlags();
-    // Without the customize hint the window manager picks the buttons itself.
-    QVERIFY(flags & Qt::CustomizeWindowHint);
-    QVERIFY(flags & Qt::WindowCloseButtonHint);
-    QVERIFY(!(flags & (Qt::WindowMinMaxButtonsHint | Qt::WindowContextHelpButtonHint)));
-    if (qobject_cast<OrbAlertDialog *>(dialog)) { // a notice is answered with OK
-        QPushButton *ok = dialog->findChild<QPushButton *>();
-        QVERIFY(ok && ok->text() == QLatin1String("OK"));
-        ok->click();
-        QCOMPARE(dialog->result(), int(QDialog::Accepted));
-    }
 }
 
 QTEST_MAIN(DialogsTest)

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every text the sources pass to translate() as a literal has an entry in
-// both shipped language files, every line of them loads, and the Chinese
-// file translates (an entry that only repeats the English text is a missed one).
+// both shipped language files, every line of them loads with the
+// placeholders of its key, and the Chinese file translates (an entry that
+// only repeats the English text is a missed one).
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QDirIterator>
@@ -62,6 +63,21 @@ void LanguageFilesTest::everyTextHasAnEntryInBothFilesAndEveryLineLoads()
     static const QRegularExpression han(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
     const QSet<QString> tokens{"UID", "MAC", "OK", "Ok", "English"};
     QStringList missing;
+    // A value that drops, repeats or renumbers a %1 of its key shows the
+    // wrong number in the wrong place.
+    static const QRegularExpression mark(QStringLiteral("%\\d+"));
+    const auto marks = [](const QString &text) {
+        QStringList found;
+        for (auto m = mark.globalMatch(text); m.hasNext();)
+            found << m.next().captured();
+        found.sort();
+        return found;
+    };
+    for (const QString &line : content.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QString key, value;
+        if (parseLanguageLine(line, &key, &value) && marks(key) != marks(value))
+            missing << QStringLiteral("placeholders differ: ") + key;
+    }
     for (const QString &text : texts) {
         if (!content.contains(QStringLiteral("\n\"%1\"=").arg(text)))
             missing << QStringLiteral("no entry: ") + text;

@@ -23,7 +23,8 @@
 #include <cstring>
 
 namespace {
-// Answers the n-th command with script[n]: a result text, or "" for silence.
+// Answers the n-th command with script[n]: a result text, maybe followed by
+// the reply's further members ("success,\"sip0\":{...}"), or "" for silence.
 class ScriptedTerminals : public FenwaCommandObserver
 {
 public:
@@ -36,9 +37,11 @@ public:
         if (answer.isEmpty())
             return;
         const int id = cJSON_GetObjectItem(JsonDoc(text).j, "id")->valueint;
-        sdk->onPcapPacket(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp,
-                                     QStringLiteral("{\"id\":%1,\"result\":\"%2\"}").arg(id).arg(answer).toUtf8())
-                              .get());
+        const int comma = answer.indexOf(QLatin1Char(','));
+        const QString reply = QStringLiteral("{\"id\":%1,\"result\":\"%2\"%3}")
+                                  .arg(id)
+                                  .arg(answer.left(comma < 0 ? answer.size() : comma), comma < 0 ? QString() : answer.mid(comma));
+        sdk->onPcapPacket(craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, reply.toUtf8()).get());
     }
     void onRecvCommand(FenwaSDK *, const char *) override {}
 };
@@ -245,32 +248,46 @@ void SettingsTest::destructiveWorkAsksFirst()
 void SettingsTest::failedReadCannotWipeATerminal_data()
 {
     QTest::addColumn<bool>("sip");
-    QTest::addColumn<QString>("readAnswer"); // "": no answer
+    QTest::addColumn<QString>("readAnswer"); // "": no answer; "stop": no answer, the operator stops
     QTest::newRow("SIP read unanswered") << true << "";
     QTest::newRow("SIP read refused") << true << "busy";
+    QTest::newRow("SIP read stopped") << true << "stop";
     QTest::newRow("RTP read unanswered") << false << "";
     QTest::newRow("RTP read refused") << false << "busy";
 }
 
 void SettingsTest::failedReadCannotWipeATerminal()
 {
+    // The fields hold every value of the first terminal when the read of the
+    // second one fails: "Set" must not take them for the second one's.
     QFETCH(bool, sip);
     QFETCH(QString, readAnswer);
-    sdk->setReplyTimeout(200);
-    terminals.script = QStringList{readAnswer};
+    QString first = QStringLiteral("success");
+    for (int i = 0; i < (sip ? 2 : FENWA_RTP_CHANNELS); ++i)
+        first += sip ? QStringLiteral(",\"sip%1\":{\"serverHost\":\"pbx\",\"serverPort\":\"5060\",\"account\":\"10%1\","
+                                      "\"password\":\"pw\",\"displayName\":\"Desk\"}").arg(i)
+                     : QStringLiteral(",\"rtp%1\":{\"enable\":1,\"rtpIP\":\"239.1.1.%1\",\"rtpPort\":6000}").arg(i);
+    const bool stop = readAnswer == QLatin1String("stop");
+    terminals.script = QStringList{first, stop ? QString() : readAnswer};
+    sdk->setReplyTimeout(stop ? -1 : 200);
     std::unique_ptr<FenwaReadSettingWidget> page;
     if (sip)
         page.reset(new FenwaSipSettingWidget(window, sdk, model));
     else
         page.reset(new FenwaRtpSettingWidget(window, sdk, model));
     page->setDevice(model->deviceAt(0));
-    QCOMPARE(terminals.sent.size(), 1);
     for (QLineEdit *e : page->fields())
-        QVERIFY(e->text().isEmpty());
+        QVERIFY(!e->text().isEmpty());
+    if (stop)
+        QTimer::singleShot(300, [] { QApplication::activeModalWidget()->close(); });
+    page->setDevice(model->deviceAt(1));
+    QCOMPARE(terminals.sent.size(), 2);
     for (QPushButton *b : page->findChildren<QPushButton *>())
         if (b->text() == QLatin1String("Set"))
             b->click();
-    QCOMPARE(terminals.sent.size(), 1); // nothing written that was never read
+    QCOMPARE(terminals.sent.size(), 2); // nothing written that was never read
+    for (QLineEdit *e : page->fields())
+        QVERIFY(e->text().isEmpty());
     QVERIFY(page->findChild<OrbToastView *>()->text().contains(QStringLiteral("Nothing was read")));
 }
 

@@ -40,24 +40,11 @@ bool fitsCommand(int length, const char *what, QString *error)
     return length >= 0;
 }
 
-cJSON *sipJson(const SipSettings &s)
+// A setting as get-sip and get-rtp print it: its one JSON form.
+cJSON *formJson(const QByteArray &text)
 {
-    cJSON *o = cJSON_CreateObject();
-    addText(o, "serverHost", s.serverHost);
-    addText(o, "serverPort", s.serverPort);
-    addText(o, "account", s.account);
-    addText(o, "password", s.password);
-    addText(o, "displayName", s.displayName);
-    return o;
-}
-
-cJSON *rtpJson(const RtpSettings &r)
-{
-    cJSON *o = cJSON_CreateObject();
-    cJSON_AddNumberToObject(o, "enable", r.enable);
-    addText(o, "rtpIP", r.rtpIP);
-    cJSON_AddNumberToObject(o, "rtpPort", r.rtpPort);
-    return o;
+    cJSON *item = cJSON_Parse(text.constData());
+    return item ? item : cJSON_CreateNull();
 }
 
 // A command without arguments and without anything to write back.
@@ -179,8 +166,8 @@ CliRunner getSip(const QStringList &, int, QString *)
     return [](FenwaSDK *sdk, FenwaDevice *d, int, cJSON *out) {
         SipSettings sip0, sip1;
         const int rc = sdk->getSipSettings(d, &sip0, &sip1);
-        cJSON_AddItemToObject(out, "sip0", sipJson(sip0));
-        cJSON_AddItemToObject(out, "sip1", sipJson(sip1));
+        cJSON_AddItemToObject(out, "sip0", formJson(sip0.toJson()));
+        cJSON_AddItemToObject(out, "sip1", formJson(sip1.toJson()));
         return rc;
     };
 }
@@ -206,7 +193,8 @@ CliRunner getRtp(const QStringList &, int, QString *)
         RtpSettings channels[FENWA_RTP_CHANNELS];
         const int rc = sdk->getRtpSettings(d, channels, FENWA_RTP_CHANNELS);
         for (int i = 0; i < FENWA_RTP_CHANNELS; ++i)
-            cJSON_AddItemToObject(out, QStringLiteral("rtp%1").arg(i).toLatin1().constData(), rtpJson(channels[i]));
+            cJSON_AddItemToObject(out, QStringLiteral("rtp%1").arg(i).toLatin1().constData(),
+                                  formJson(channels[i].toJson()));
         return rc;
     };
 }

@@ -7,9 +7,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QVector>
-#include <algorithm>
 #include <cJSON.h>
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -316,108 +314,25 @@ const cJSON *exactItem(const cJSON *object, const char *key, const QString &wher
         if (item->string == nullptr || std::strcmp(item->string, key) != 0)
             continue;
         if (found) {
-            *error = QStringLiteral("%1: \"%2\" is given twice").arg(where, QLatin1String(key));
+            *error = QStringLiteral("%1: %2 is given twice").arg(where, QLatin1String(key));
             return nullptr;
         }
         found = item;
     }
     if (!found)
-        *error = QStringLiteral("%1: \"%2\" is missing").arg(where, QLatin1String(key));
+        *error = QStringLiteral("%1: %2 is missing").arg(where, QLatin1String(key));
     return found;
 }
 
-// Every key of object is one of keys: a misspelt field must not go unnoticed.
-bool onlyKeys(const cJSON *object, std::initializer_list<const char *> keys, const QString &where, QString *error)
+// A form read from an operator's text: refused unless it is exactly the form.
+template <typename Form>
+bool formFromObject(const cJSON *object, Form *out, const QString &where, QString *error)
 {
-    for (const cJSON *item = object->child; item; item = item->next) {
-        const bool known = std::any_of(keys.begin(), keys.end(), [item](const char *k) {
-            return item->string && std::strcmp(item->string, k) == 0;
-        });
-        if (!known) {
-            *error = QStringLiteral("%1: unknown field \"%2\"").arg(where, QString::fromUtf8(item->string));
-            return false;
-        }
-    }
-    return true;
-}
-
-// A JSON number that is a whole number from low to high.
-bool wholeNumber(const cJSON *item, double low, double high, int *out)
-{
-    if (!cJSON_IsNumber(item) || item->valuedouble != std::trunc(item->valuedouble) || item->valuedouble < low
-        || item->valuedouble > high)
-        return false;
-    *out = int(item->valuedouble);
-    return true;
-}
-
-bool sipFromObject(const cJSON *object, SipSettings *out, const QString &where, QString *error)
-{
-    if (!cJSON_IsObject(object)) {
-        *error = QStringLiteral("%1 must be a JSON object").arg(where);
-        return false;
-    }
-    if (!onlyKeys(object, {"serverHost", "serverPort", "account", "password", "displayName"}, where, error))
-        return false;
-    struct Field {
-        const char *key;
-        QString SipSettings::*value;
-    };
-    static const Field fields[] = {{"serverHost", &SipSettings::serverHost},
-                                   {"serverPort", &SipSettings::serverPort},
-                                   {"account", &SipSettings::account},
-                                   {"password", &SipSettings::password},
-                                   {"displayName", &SipSettings::displayName}};
-    for (const Field &f : fields) {
-        const cJSON *item = exactItem(object, f.key, where, error);
-        if (!item)
-            return false;
-        int port = 0;
-        // serverPort is a text on the wire; a script may give a number.
-        if (cJSON_IsString(item)) {
-            out->*f.value = QString::fromUtf8(item->valuestring);
-        } else if (f.value == &SipSettings::serverPort && wholeNumber(item, 0, 65535, &port)) {
-            out->serverPort = QString::number(port);
-        } else {
-            *error = QStringLiteral("%1: \"%2\" must be a text%3")
-                         .arg(where, QLatin1String(f.key),
-                              f.value == &SipSettings::serverPort ? QStringLiteral(" or a port number 0 to 65535")
-                                                                  : QString());
-            return false;
-        }
-    }
-    return true;
-}
-
-bool rtpFromObject(const cJSON *object, RtpSettings *out, const QString &where, QString *error)
-{
-    if (!cJSON_IsObject(object)) {
-        *error = QStringLiteral("%1 must be a JSON object").arg(where);
-        return false;
-    }
-    if (!onlyKeys(object, {"enable", "rtpIP", "rtpPort"}, where, error))
-        return false;
-    const cJSON *enable = exactItem(object, "enable", where, error);
-    const cJSON *ip = enable ? exactItem(object, "rtpIP", where, error) : nullptr;
-    const cJSON *port = ip ? exactItem(object, "rtpPort", where, error) : nullptr;
-    if (!port)
-        return false;
-    if (cJSON_IsBool(enable))
-        out->enable = cJSON_IsTrue(enable) ? 1 : 0;
-    else if (!wholeNumber(enable, 0, 1, &out->enable)) {
-        *error = QStringLiteral("%1: \"enable\" must be 0, 1, true or false").arg(where);
-        return false;
-    }
-    if (!cJSON_IsString(ip)) {
-        *error = QStringLiteral("%1: \"rtpIP\" must be a text").arg(where);
-        return false;
-    }
-    out->rtpIP = QString::fromUtf8(ip->valuestring);
-    if (!wholeNumber(port, 0, 65535, &out->rtpPort)) {
-        *error = QStringLiteral("%1: \"rtpPort\" must be a port number 0 to 65535").arg(where);
-        return false;
-    }
-    return true;
+    QString why;
+    if (out->fromJson(object, &why))
+        return true;
+    *error = QStringLiteral("%1: %2").arg(where, why);
+    return false;
 }
 
 const QString kSipForms = QStringLiteral(
@@ -447,8 +362,8 @@ bool parseSipArgument(const QString &text, SipSettings *sip0, SipSettings *sip1,
         return false;
     }
     SipSettings a, b;
-    if (!sipFromObject(first, &a, QStringLiteral("set-sip: sip0"), error)
-        || !sipFromObject(second, &b, QStringLiteral("set-sip: sip1"), error))
+    if (!formFromObject(first, &a, QStringLiteral("set-sip: sip0"), error)
+        || !formFromObject(second, &b, QStringLiteral("set-sip: sip1"), error))
         return false;
     *sip0 = a;
     *sip1 = b;
@@ -482,7 +397,7 @@ bool parseRtpArgument(const QString &text, QList<RtpSettings> *channels, QString
     QList<RtpSettings> parsed;
     for (int i = 0; i < items.size(); ++i) {
         RtpSettings channel;
-        if (!rtpFromObject(items[i], &channel, QStringLiteral("set-rtp: channel rtp%1").arg(i), error))
+        if (!formFromObject(items[i], &channel, QStringLiteral("set-rtp: channel rtp%1").arg(i), error))
             return false;
         parsed << channel;
     }

@@ -248,154 +248,199 @@ cJSON *SimTerminal::toJson() const
     return o;
 }
 
+// ---- commands -----------------------------------------------------------------
+// A read answers with what the terminal holds. A write checks its command and
+// makes the change on a copy of the terminal, which becomes the terminal
+// only when the run applies commands: a refused or unapplied command leaves
+// nothing behind. It returns nullptr, or why it is refused.
+
+void SimTerminal::replySearch(cJSON *reply) const
+{
+    // The tool keeps search replies by their method.
+    cJSON_AddStringToObject(reply, "method", "search");
+    cJSON_AddStringToObject(reply, "result", "success");
+    addSearchItems(reply);
+}
+
+void SimTerminal::replySip(cJSON *reply) const
+{
+    cJSON_AddStringToObject(reply, "result", "success");
+    cJSON_AddItemToObject(reply, "sip0", sipJson(sip[0]));
+    cJSON_AddItemToObject(reply, "sip1", sipJson(sip[1]));
+}
+
+void SimTerminal::replyRtp(cJSON *reply) const
+{
+    cJSON_AddStringToObject(reply, "result", "success");
+    char key[8];
+    for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
+        std::snprintf(key, sizeof key, "rtp%d", i);
+        cJSON_AddItemToObject(reply, key, rtpJson(rtp[i]));
+    }
+}
+
+const char *SimTerminal::reboot(const cJSON *)
+{
+    ++reboots;
+    return nullptr;
+}
+
+const char *SimTerminal::resetDefault(const cJSON *)
+{
+    restoreFactorySettings();
+    ++factoryResets;
+    return nullptr;
+}
+
+const char *SimTerminal::playVolume(const cJSON *)
+{
+    ++testSounds;
+    return nullptr;
+}
+
+const char *SimTerminal::setIp(const cJSON *c)
+{
+    std::string mode;
+    stringParam(c, "IpMode", &mode);
+    if (mode == "dhcp") {
+        // No DHCP server on a test segment: the terminal keeps its address.
+        ipMode = mode;
+        return nullptr;
+    }
+    if (mode != "static")
+        return "invalid ip mode";
+    std::string ip, gw, mask, d1, d2;
+    if (!stringParam(c, "ip", &ip) || !stringParam(c, "gateway", &gw) || !stringParam(c, "netmask", &mask)
+        || !stringParam(c, "dns1", &d1) || !stringParam(c, "dns2", &d2) || !isIpv4(ip) || !isIpv4(gw)
+        || !isIpv4(mask) || !isIpv4(d1) || (!d2.empty() && !isIpv4(d2)))
+        return "invalid address";
+    parseIpv4Text(QByteArray::fromStdString(ip), address);
+    ipMode = mode;
+    gateway = gw;
+    netmask = mask;
+    dns1 = d1;
+    dns2 = d2;
+    return nullptr;
+}
+
+const char *SimTerminal::setName(const cJSON *c)
+{
+    return stringParam(c, "name", &name) && !name.empty() ? nullptr : "invalid name";
+}
+
+const char *SimTerminal::setMac(const cJSON *c)
+{
+    std::string v;
+    if (!stringParam(c, "mac", &v) || !parseMacText(QByteArray::fromStdString(v), mac) || (mac[0] & 1))
+        return "invalid mac";
+    return nullptr;
+}
+
+const char *SimTerminal::setSn(const cJSON *c)
+{
+    return stringParam(c, "sn", &sn) && !sn.empty() ? nullptr : "invalid sn";
+}
+
+const char *SimTerminal::setAccountPassword(const cJSON *c)
+{
+    if (!stringParam(c, "account", &account) || !stringParam(c, "password", &password) || account.empty())
+        return "invalid account";
+    return nullptr;
+}
+
+const char *SimTerminal::setServer(const cJSON *c)
+{
+    if (!stringParam(c, "serverIp", &serverIp) || !intParam(c, "serverPort", &serverPort) || serverPort < 0
+        || serverPort > 65535)
+        return "invalid server";
+    return nullptr;
+}
+
+const char *SimTerminal::setDeviceVolume(const cJSON *c)
+{
+    if (!intParam(c, "micVolume", &micVolume) || !intParam(c, "outVolume", &outVolume)
+        || !intParam(c, "autoMute", &autoMute) || micVolume < 0 || micVolume > 100 || outVolume < 0
+        || outVolume > 100 || (autoMute != 0 && autoMute != 1))
+        return "invalid volume";
+    return nullptr;
+}
+
+const char *SimTerminal::setDeviceInfo(const cJSON *c)
+{
+    static const char *const keys[] = {"areaCode", "number", "name", "resourceTypeSequenceCode",
+                                       "resourceSonTypeSequenceCode", "resourceTypeCode", "resourceSonTypeCode"};
+    deviceInfo.clear();
+    bool ok = intParam(c, "powerLevel", &powerLevel);
+    for (const char *k : keys)
+        ok = ok && stringParam(c, k, &deviceInfo[k]);
+    return ok ? nullptr : "invalid device info";
+}
+
+const char *SimTerminal::setSipSettings(const cJSON *c)
+{
+    if (!readSip(item(c, "sip0"), &sip[0]) || !readSip(item(c, "sip1"), &sip[1]))
+        return "invalid sip settings";
+    return nullptr;
+}
+
+const char *SimTerminal::setRtpSettings(const cJSON *c)
+{
+    // Channels not named keep their settings, as the tool may write fewer
+    // than ten.
+    int named = 0;
+    char key[8];
+    for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
+        std::snprintf(key, sizeof key, "rtp%d", i);
+        if (const cJSON *o = item(c, key)) {
+            if (!readRtp(o, &rtp[i]))
+                return "invalid rtp settings";
+            ++named;
+        }
+    }
+    return named > 0 ? nullptr : "invalid rtp settings";
+}
+
 bool SimTerminal::handle(const std::string &method, const cJSON *c, bool apply, cJSON *reply)
 {
+    struct Command {
+        const char *method;
+        void (SimTerminal::*read)(cJSON *reply) const;
+        const char *(SimTerminal::*write)(const cJSON *command);
+    };
+    static const Command commands[] = {
+        {"search", &SimTerminal::replySearch, nullptr},
+        {"GetSipSettings", &SimTerminal::replySip, nullptr},
+        {"GetRtpSettings", &SimTerminal::replyRtp, nullptr},
+        {"reboot", nullptr, &SimTerminal::reboot},
+        {"ResetDefault", nullptr, &SimTerminal::resetDefault},
+        {"PlayVolume", nullptr, &SimTerminal::playVolume},
+        {"SetIp", nullptr, &SimTerminal::setIp},
+        {"SetName", nullptr, &SimTerminal::setName},
+        {"SetMac", nullptr, &SimTerminal::setMac},
+        {"SetSN", nullptr, &SimTerminal::setSn},
+        {"SetAccountPassword", nullptr, &SimTerminal::setAccountPassword},
+        {"SetServer", nullptr, &SimTerminal::setServer},
+        {"SetDeviceVolume", nullptr, &SimTerminal::setDeviceVolume},
+        {"SetDeviceInfo", nullptr, &SimTerminal::setDeviceInfo},
+        {"SetSipSettings", nullptr, &SimTerminal::setSipSettings},
+        {"SetRtpSettings", nullptr, &SimTerminal::setRtpSettings},
+    };
     ++commandsAnswered;
-    const char *result = "success";
-    bool changed = false;
-    auto refuse = [&](const char *why) { result = why; };
-
-    if (method == "search") {
-        cJSON_AddStringToObject(reply, "method", "search");
-        cJSON_AddStringToObject(reply, "result", result);
-        addSearchItems(reply);
-        return false;
+    for (const Command &command : commands) {
+        if (method != command.method)
+            continue;
+        if (command.read) {
+            (this->*command.read)(reply);
+            return false;
+        }
+        SimTerminal next = *this;
+        const char *refused = (next.*command.write)(c);
+        cJSON_AddStringToObject(reply, "result", refused ? refused : "success");
+        if (refused || !apply)
+            return false;
+        *this = std::move(next);
+        return true;
     }
-    if (method == "GetSipSettings") {
-        cJSON_AddStringToObject(reply, "result", result);
-        cJSON_AddItemToObject(reply, "sip0", sipJson(sip[0]));
-        cJSON_AddItemToObject(reply, "sip1", sipJson(sip[1]));
-        return false;
-    }
-    if (method == "GetRtpSettings") {
-        cJSON_AddStringToObject(reply, "result", result);
-        char key[8];
-        for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
-            std::snprintf(key, sizeof key, "rtp%d", i);
-            cJSON_AddItemToObject(reply, key, rtpJson(rtp[i]));
-        }
-        return false;
-    }
-
-    if (method == "reboot") {
-        if (apply)
-            ++reboots, changed = true;
-    } else if (method == "ResetDefault") {
-        if (apply) {
-            restoreFactorySettings();
-            ++factoryResets;
-            changed = true;
-        }
-    } else if (method == "PlayVolume") {
-        if (apply)
-            ++testSounds, changed = true;
-    } else if (method == "SetIp") {
-        std::string mode;
-        stringParam(c, "IpMode", &mode);
-        if (mode == "dhcp") {
-            // No DHCP server on a test segment: the terminal keeps its address.
-            if (apply)
-                ipMode = mode, changed = true;
-        } else if (mode == "static") {
-            std::string ip, gw, mask, d1, d2;
-            if (!stringParam(c, "ip", &ip) || !stringParam(c, "gateway", &gw) || !stringParam(c, "netmask", &mask)
-                || !stringParam(c, "dns1", &d1) || !stringParam(c, "dns2", &d2) || !isIpv4(ip) || !isIpv4(gw)
-                || !isIpv4(mask) || !isIpv4(d1) || (!d2.empty() && !isIpv4(d2))) {
-                refuse("invalid address");
-            } else if (apply) {
-                parseIpv4Text(QByteArray::fromStdString(ip), address);
-                ipMode = mode;
-                gateway = gw;
-                netmask = mask;
-                dns1 = d1;
-                dns2 = d2;
-                changed = true;
-            }
-        } else {
-            refuse("invalid ip mode");
-        }
-    } else if (method == "SetName") {
-        std::string v;
-        if (!stringParam(c, "name", &v) || v.empty())
-            refuse("invalid name");
-        else if (apply)
-            name = v, changed = true;
-    } else if (method == "SetMac") {
-        std::string v;
-        uint8_t m[6];
-        if (!stringParam(c, "mac", &v) || !parseMacText(QByteArray::fromStdString(v), m) || (m[0] & 1))
-            refuse("invalid mac");
-        else if (apply)
-            std::memcpy(mac, m, 6), changed = true;
-    } else if (method == "SetSN") {
-        std::string v;
-        if (!stringParam(c, "sn", &v) || v.empty())
-            refuse("invalid sn");
-        else if (apply)
-            sn = v, changed = true;
-    } else if (method == "SetAccountPassword") {
-        std::string a, p;
-        if (!stringParam(c, "account", &a) || !stringParam(c, "password", &p) || a.empty())
-            refuse("invalid account");
-        else if (apply)
-            account = a, password = p, changed = true;
-    } else if (method == "SetServer") {
-        std::string host;
-        int port = 0;
-        if (!stringParam(c, "serverIp", &host) || !intParam(c, "serverPort", &port) || port < 0 || port > 65535)
-            refuse("invalid server");
-        else if (apply)
-            serverIp = host, serverPort = port, changed = true;
-    } else if (method == "SetDeviceVolume") {
-        int mic = 0, out = 0, mute = 0;
-        if (!intParam(c, "micVolume", &mic) || !intParam(c, "outVolume", &out) || !intParam(c, "autoMute", &mute)
-            || mic < 0 || mic > 100 || out < 0 || out > 100 || (mute != 0 && mute != 1))
-            refuse("invalid volume");
-        else if (apply)
-            micVolume = mic, outVolume = out, autoMute = mute, changed = true;
-    } else if (method == "SetDeviceInfo") {
-        static const char *const keys[] = {"areaCode", "number", "name", "resourceTypeSequenceCode",
-                                           "resourceSonTypeSequenceCode", "resourceTypeCode", "resourceSonTypeCode"};
-        std::map<std::string, std::string> info;
-        int level = 0;
-        bool ok = intParam(c, "powerLevel", &level);
-        for (const char *k : keys)
-            ok = ok && stringParam(c, k, &info[k]);
-        if (!ok)
-            refuse("invalid device info");
-        else if (apply)
-            deviceInfo = info, powerLevel = level, changed = true;
-    } else if (method == "SetSipSettings") {
-        SimSipAccount s0, s1;
-        if (!readSip(item(c, "sip0"), &s0) || !readSip(item(c, "sip1"), &s1))
-            refuse("invalid sip settings");
-        else if (apply)
-            sip[0] = s0, sip[1] = s1, changed = true;
-    } else if (method == "SetRtpSettings") {
-        // Channels not named keep their settings, as the tool may write
-        // fewer than ten.
-        SimRtpChannel next[SIM_RTP_CHANNELS];
-        int named = 0;
-        bool ok = true;
-        char key[8];
-        for (int i = 0; i < SIM_RTP_CHANNELS && ok; ++i) {
-            std::snprintf(key, sizeof key, "rtp%d", i);
-            next[i] = rtp[i];
-            if (const cJSON *o = item(c, key)) {
-                ok = readRtp(o, &next[i]);
-                ++named;
-            }
-        }
-        if (!ok || named == 0)
-            refuse("invalid rtp settings");
-        else if (apply) {
-            for (int i = 0; i < SIM_RTP_CHANNELS; ++i)
-                rtp[i] = next[i];
-            changed = true;
-        }
-    } else {
-        refuse("unknown method");
-    }
-    cJSON_AddStringToObject(reply, "result", result);
-    return changed;
+    cJSON_AddStringToObject(reply, "result", "unknown method");
+    return false;
 }

@@ -77,6 +77,23 @@ public:
 
 private:
     void restoreFactorySettings();
+    // The commands handle() dispatches to, by their method.
+    void replySearch(cJSON *reply) const;
+    void replySip(cJSON *reply) const;
+    void replyRtp(cJSON *reply) const;
+    const char *reboot(const cJSON *command);
+    const char *resetDefault(const cJSON *command);
+    const char *playVolume(const cJSON *command);
+    const char *setIp(const cJSON *command);
+    const char *setName(const cJSON *command);
+    const char *setMac(const cJSON *command);
+    const char *setSn(const cJSON *command);
+    const char *setAccountPassword(const cJSON *command);
+    const char *setServer(const cJSON *command);
+    const char *setDeviceVolume(const cJSON *command);
+    const char *setDeviceInfo(const cJSON *command);
+    const char *setSipSettings(const cJSON *command);
+    const char *setRtpSettings(const cJSON *command);
     int index = 0;
 };
 
