@@ -102,12 +102,11 @@ check "the simulator holds both static addresses" \
   eval 'has "\"ip\":\"192.168.7.254\"" "$(state)" && has "\"ip\":\"192.168.7.3\"" "$(state)"'
 
 # A host that is no terminal holds .105 and answers ARP; terminals 4 and 5
-# hold .103 and .104. Its interface lives in the simulator namespace only,
-# where a fixed name cannot meet another run's.
-ip -n "$sim_ns" link add mv-host link "$sim_if" type macvlan mode bridge
-ip -n "$sim_ns" addr add 192.168.7.105/24 dev mv-host
-ip -n "$sim_ns" link set mv-host up
-host_mac=$(ip -n "$sim_ns" -br link show mv-host | awk '{print $3}')
+# hold .103 and .104.
+ip -n "$sim_ns" link add mv-fwc link "$sim_if" type macvlan mode bridge
+ip -n "$sim_ns" addr add 192.168.7.105/24 dev mv-fwc
+ip -n "$sim_ns" link set mv-fwc up
+host_mac=$(ip -n "$sim_ns" -br link show mv-fwc | awk '{print $3}')
 cli set-ip-static 192.168.7.103 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:01 --mac 02:fe:00:00:00:02
 check "addresses held by terminals and by a host that answers ARP are skipped and named" \
   eval '[ $rc -eq 0 ] && has "skipped 192.168.7.103: in use by Lobby \"1\" (02:fe:00:00:00:04)" "$err" \
@@ -116,7 +115,7 @@ check "the two terminals hold the next two free addresses" \
   eval '[ "$(grep -o "\"ip\":\"192.168.7.10[67]\"" <<<"$(state)" | sort -u | wc -l)" -eq 2 ] && [ "$(grep -c "\"ip\":\"192.168.7.10[3-7]\"" <<<"$(state | tr "}" "\n")")" -eq 4 ]'
 cli --no-probe set-ip-static 192.168.7.105 192.168.7.1 255.255.255.0 192.168.7.1 "" --mac 02:fe:00:00:00:02
 check "--no-probe hands out what only the probe would have found" eval '[ $rc -eq 0 ] && has "\"newIp\":\"192.168.7.105\"" "$out"'
-ip -n "$sim_ns" link del mv-host
+ip -n "$sim_ns" link del mv-fwc
 
 cli set-ip-static 192.168.7.1 192.168.7.2 255.255.255.252 8.8.8.8 "" --all
 check "a range that does not fit the subnet sends nothing" \
