@@ -4,6 +4,7 @@
 #include "FenwaAboutDialog.h"
 #include "FenwaCloseRequest.h"
 #include "FenwaLinkStatus.h"
+#include "FenwaSiteActions.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/widgets/OrbTableView.h"
@@ -34,9 +35,10 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      filter(new QLineEdit(this)), table(new OrbTableView(this)), model(new FenwaDeviceModel(table)),
-      status(new FenwaLinkStatus(this, link.get())), panelScroll(new QScrollArea(this)),
-      pages(new FenwaSettingPages(this, link.get(), model))
+      siteButton(new QPushButton(this)), filter(new QLineEdit(this)), table(new OrbTableView(this)),
+      model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
+      panelScroll(new QScrollArea(this)), pages(new FenwaSettingPages(this, link.get(), model)),
+      site(new FenwaSiteActions(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
     // The link first: the capture (or its helper) opens on the link's own
@@ -54,6 +56,8 @@ MainWindow::MainWindow(QWidget *parent)
     searchButton->setText(translate("Search"));
     rtpButton->setText(translate("RTP Multicast"));
     settingButton->setText(translate("Settings"));
+    siteButton->setText(translate("Site"));
+    siteButton->setMenu(site->menu());
     // A status bar spans the window: the line is not cut beside the buttons,
     // and takes a second row rather than being cut when the window is narrow.
     statusBar()->addWidget(status, 1);
@@ -134,11 +138,20 @@ void MainWindow::showPage(FenwaSettingWidget *widget)
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton};
-    for (int i = 0; i < 4; ++i)
+    QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton, siteButton};
+    const int count = int(sizeof buttons / sizeof buttons[0]);
+    for (int i = 0; i < count; ++i)
         buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
-    // The filter box above the table, where the buttons leave room.
-    filter->setGeometry(10 + 140 * 4, 12, std::max(0, std::min(420, width() - 20 - 140 * 4)), 26);
+    // The filter box above the table: beside the buttons when they leave it
+    // room, else on a row of its own.
+    const int room = width() - 20 - 140 * count;
+    if (room >= 200) {
+        filter->setGeometry(10 + 140 * count, 12, std::min(420, room), 26);
+        tableTop = 50;
+    } else {
+        filter->setGeometry(10, 46, std::max(0, std::min(420, width() - 20)), 26);
+        tableTop = 78;
+    }
     layoutPanel();
 }
 
@@ -155,10 +168,10 @@ void MainWindow::layoutPanel()
     const int w = width(), h = height() - (statusBar()->isVisible() ? statusBar()->height() : 0);
     // The panel gives up height before the table drops below a few rows;
     // the page scrolls in what is left.
-    const int panelHeight = std::max(150, std::min(300, h - 50 - 150));
+    const int panelHeight = std::max(150, std::min(300, h - tableTop - 150));
     panel = QRect(0, h - panelHeight, w, panelHeight);
     // No empty band under the table while no page is shown.
-    table->setGeometry(0, 50, w, page ? h - 50 - panelHeight : h - 50);
+    table->setGeometry(0, tableTop, w, page ? h - tableTop - panelHeight : h - tableTop);
     panelScroll->setGeometry(panel);
 }
 

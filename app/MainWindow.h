@@ -15,6 +15,7 @@ class FenwaDeviceModel;
 class FenwaLinkStatus;
 class FenwaSettingPages;
 class FenwaSettingWidget;
+class FenwaSiteActions;
 class OrbTableView;
 class OrbToast;
 class QLineEdit;
@@ -47,6 +48,7 @@ public:
     // The page's scrolling frame, at panelRect() while a page is shown.
     QScrollArea *panelArea() const { return panelScroll; }
     FenwaSettingWidget *currentPage() const { return page; }
+    FenwaSiteActions *siteActions() const { return site; }
     // Shows a page in the panel (nullptr empties it); the page shown before
     // is hidden and kept.
     void showPage(FenwaSettingWidget *widget);
@@ -93,6 +95,7 @@ private:
     QPushButton *searchButton;
     QPushButton *rtpButton;
     QPushButton *settingButton;
+    QPushButton *siteButton;
     QLineEdit *filter;
     OrbTableView *table;
     FenwaDeviceModel *model;
@@ -102,5 +105,7 @@ private:
     std::unique_ptr<FenwaSettingPages> pages;
     FenwaSettingWidget *page = nullptr;
     OrbToast *notice = nullptr;
+    FenwaSiteActions *site;
     bool askingToClose = false;
+    int tableTop = 50; // under the buttons, or under the filter's own row
 };

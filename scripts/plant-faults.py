@@ -15,7 +15,7 @@ F = [
  ("rtp-ttl", "OrbUtils/OrbRtpSession.h", "MulticastTtl = 255", "MulticastTtl = 1"),
  ("key-network", "OrbUtils/OrbConfigure.cpp", 'kNetwork[] = "network"', 'kNetwork[] = "netwrk"'),
  ("key-source-index", "OrbUtils/OrbConfigure.cpp", '"rtp source index"', '"rtp source idx"'),
- ("csv-quote", "tools/fenwa-cli/CliLink.cpp", "!value.contains(QLatin1Char('\"')) && ", ""),
+ ("csv-quote", "site/FenwaCsv.cpp", "!utf8.contains('\"') && ", ""),
  ("mac-order-text", "link/FenwaTerminal.cpp", "return compareMacText(a->macText, b->macText) < 0;", "return a->macText < b->macText;"),
  ("type-case", "link/FenwaTerminal.cpp", 'QLatin1String("VQT40"), Qt::CaseInsensitive', 'QLatin1String("VQT40"), Qt::CaseSensitive'),
  ("ip-broadcast", "link/FenwaTerminal.cpp", "if (edges && (a == network || a == quint32(network + size - 1)))\n            return false;", "if (edges && a == network)\n            return false;"),

@@ -88,6 +88,10 @@ void FenwaSettingDialog::interrupt()
     OrbProgressDialog::interrupt();
     if (linkBatch)
         linkBatch->cancel();
+    // A command of work done terminal after terminal (runEachInTurn) is cut
+    // short too; with the batch under way this ends the same batch.
+    if (sdk)
+        sdk->cancel();
 }
 
 void FenwaSettingDialog::prepare()
@@ -128,6 +132,25 @@ void FenwaSettingDialog::runJobs()
         r.detail = result.failure();
         if (result.reply)
             replied(i, *result.reply);
+    }
+}
+
+void FenwaSettingDialog::runEachInTurn(const std::function<int(int, QString *)> &step)
+{
+    reportDone(0);
+    for (int i = 0; i < outcome.size() && !isStopped(); ++i) {
+        FenwaBatchResult &r = outcome[i];
+        QString detail;
+        const int rc = step(i, &detail);
+        r.reached = true;
+        r.accepted = rc == 0;
+        r.unknown = !r.accepted && isStopped();
+        if (r.unknown)
+            detail = translate("unknown: may have changed");
+        else if (!r.accepted && detail.isEmpty() && sdk)
+            detail = sdk->lastFailure(); // read on the thread that sent, before the next command
+        r.detail = detail;
+        reportDone(i + 1);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <functional>
 #include <QVector>
 #include <memory>
 
@@ -94,6 +95,12 @@ protected:
     // The job: the link batch over every terminal. An override fills
     // results() through outcomes() and reports with reportDone.
     virtual void runJobs();
+    // A job for work of several commands per terminal (a plan's steps, a
+    // read of SIP and RTP): terminal after terminal, each through step(i,
+    // &detail), 0 when all of it was accepted, until the end or a stop; the
+    // terminal the stop cut short is "unknown: may have changed". Such a
+    // dialog's requestFor is never asked.
+    void runEachInTurn(const std::function<int(int i, QString *detail)> &step);
     QVector<FenwaBatchResult> &outcomes() { return outcome; }
     // From the job: done of N are over, what shows under the count (one
     // line per terminal being worked on, or nothing), and how far those

@@ -2,6 +2,7 @@
 #include "CliLink.h"
 
 #include "link/FenwaDevice.h"
+#include "site/FenwaExport.h"
 
 #include <cJSON.h>
 #include <gtest/gtest.h>
@@ -65,7 +66,7 @@ TEST_P(CsvName, QuotesOnlyWhatNeedsIt)
 {
     FenwaDevice *d = device(1, "{\"type\":\"VQT40\"}");
     d->name = QString::fromUtf8(GetParam().given);
-    const QString row = deviceCsvLine(d);
+    const QString row = FenwaExport::searchCsvLine(d);
     const QString expected = QStringLiteral("02:fe:00:00:00:01,%1,VQT40,").arg(QString::fromUtf8(GetParam().shown));
     EXPECT_TRUE(row.startsWith(expected)) << row.toStdString();
     d->release();

@@ -10,7 +10,9 @@
 #include "OrbUtils/widgets/OrbTableView.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "multicast/OrbRtpMulticastDialog.h"
+#include "FenwaSiteActions.h"
 #include "settings/FenwaNameSettingWidget.h"
+#include "settings/FenwaPlanDialog.h"
 #include "settings/FenwaReadSettingWidget.h"
 #include "settings/FenwaSettingDialog.h"
 #include "settings/FenwaVersionSettingWidget.h"
@@ -88,6 +90,7 @@ private slots:
     void firmwareBatchReportsEachTerminalAndSearchesAgain();
     void closingTheWindowDuringABatchStopsItAndCloses();
     void executableStartsSearchesAndLogs();
+    void planPreviewRefusesARowAndAppliesTheRest();
 
 private:
     bool startWindow();
@@ -548,6 +551,52 @@ void WorkbenchE2e::executableStartsSearchesAndLogs()
     QVERIFY(log.contains("link closed")); // the teardown ran, and the log saw it
     QVERIFY(!QDir(QFileInfo(QStringLiteral(FENWA_WORKBENCH_PATH)).absolutePath() + QStringLiteral("/log")).exists());
     QVERIFY(readFile(home.path() + QStringLiteral("/fenwa-workbench/configure/configure.ini")).contains("langage=en"));
+}
+
+void WorkbenchE2e::planPreviewRefusesARowAndAppliesTheRest()
+{
+    QVERIFY(startWindow());
+    const QString plan = tmp.filePath(QStringLiteral("plan.csv"));
+    QFile f(plan);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    // The second row asks for the PC's own address.
+    f.write("mac;name;sip1_account;sip1_server_host;ip;mic_volume\n"
+            "02:fe:00:00:00:01;Plan A;5001;10.0.0.7;;\n"
+            "02:fe:00:00:00:03;Plan B;;;192.168.1.2;\n"
+            "02:fe:00:00:00:04;;;;;10\n");
+    f.close();
+    const QJsonObject before = sim.terminal(QStringLiteral("02:fe:00:00:00:03"));
+    QString error;
+    QVERIFY2(window->siteActions()->openPlan(plan, &error), qPrintable(error));
+    FenwaPlanDialog *dialog = window->siteActions()->planDialog();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->rowCount(), 3);
+    QVERIFY(!dialog->isTicked(1));
+    dialog->setTicked(1, true); // a refused row cannot be ticked
+    QVERIFY(!dialog->isTicked(1));
+    QVERIFY2(dialog->statusText(1).contains(QStringLiteral("192.168.1.2")), qPrintable(dialog->statusText(1)));
+    QVERIFY(dialog->isTicked(0) && dialog->isTicked(2) && dialog->canApply());
+    QVERIFY(dialog->apply());
+    QCOMPARE(dialog->statusText(0), translate("done"));
+    QCOMPARE(dialog->statusText(2), translate("done"));
+    const QJsonObject a = sim.terminal(QStringLiteral("02:fe:00:00:00:01"));
+    QCOMPARE(a.value("name").toString(), QStringLiteral("Plan A"));
+    QCOMPARE(a.value("sip0").toObject().value("account").toString(), QStringLiteral("5001"));
+    QCOMPARE(sim.terminal(QStringLiteral("02:fe:00:00:00:04")).value("micVolume").toInt(), 10);
+    const QJsonObject b = sim.terminal(QStringLiteral("02:fe:00:00:00:03"));
+    QCOMPARE(b.value("name"), before.value("name"));
+    QCOMPARE(b.value("ip"), before.value("ip"));
+    QCOMPARE(window->deviceModel()->deviceAt(0)->name, QStringLiteral("Plan A"));
+    QVERIFY(window->deviceModel()->checkedDevices().isEmpty());
+    dialog->close();
+
+    // The table as a sheet, and a backup holding every terminal's accounts.
+    const QString sheet = tmp.filePath(QStringLiteral("export.csv"));
+    QVERIFY2(window->siteActions()->exportTo(sheet, &error), qPrintable(error));
+    QCOMPARE(readFile(sheet).count('\n'), 5);
+    const QString site = tmp.filePath(QStringLiteral("site.json"));
+    QCOMPARE(window->siteActions()->backupTo(site, &error), 4);
+    QVERIFY(readFile(site).contains("\"sip1_account\":\t\"5001\""));
 }
 
 int main(int argc, char **argv)

@@ -316,6 +316,16 @@ const CliCommand kCommands[] = {
      "AREACODE NUMBER NAME POWERLEVEL RESOURCETYPESEQ RESOURCESONTYPESEQ RESOURCETYPE RESOURCESONTYPE", 8,
      setDeviceInfo, "the directory entry and resource codes",
      "fenwa-cli set-device-info 0571 8001 Hall 1 01 02 03 04 --mac 02:fe:00:00:00:01"},
+    {"backup", "", 0, nullptr,
+     "prints the targets' settings, SIP accounts and RTP channels included, as one site file (JSON;\n"
+     "per-terminal failures on stderr)",
+     "fenwa-cli backup --all"},
+    {"plan", "check|apply FILE", 2, nullptr,
+     "a site plan (a sheet, or a site file of backup): check shows per terminal what would change and\n"
+     "every problem (exit 1 on any); apply sends each terminal only what changes (--dry-run: nothing),\n"
+     "--skip-refused leaves rows with problems out, --result FILE saves the plan with an outcome column,\n"
+     "--from MAC --onto MAC puts one backed-up terminal onto its replacement (--take-mac: its MAC too)",
+     "fenwa-cli plan apply site-plan.csv --result site-result.csv"},
     {"firmware", "FILE", 1, firmware,
      "logs in to each target's web side with the account it reported and uploads FILE, several targets at\n"
      "once (--parallel N, default 4)",

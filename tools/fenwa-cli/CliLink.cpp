@@ -6,11 +6,11 @@
 #include "link/FenwaFirmware.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
+#include "site/FenwaExport.h"
 
 #include <QVector>
 #include <algorithm>
 #include <cJSON.h>
-#include <cstring>
 
 namespace {
 
@@ -30,60 +30,7 @@ void addText(cJSON *obj, const char *key, const QString &value)
 
 QString linkMac(const FenwaDevice *d)
 {
-    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", d->mac[0], d->mac[1], d->mac[2], d->mac[3], d->mac[4],
-                             d->mac[5]);
-}
-
-QString linkAddress(const FenwaDevice *d)
-{
-    return QString::asprintf("%d.%d.%d.%d", d->address[0], d->address[1], d->address[2], d->address[3]);
-}
-
-QString csvField(const QString &value)
-{
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n'))
-        && !value.contains(QLatin1Char('\r')))
-        return value;
-    QString quoted = value;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-// Every field of a record, in output order: what the terminal reported, then
-// the link addresses commands go to. Both output forms read this one table.
-struct RecordField {
-    const char *key;
-    QString (*value)(const FenwaDevice *);
-};
-const RecordField kRecordFields[] = {
-    {"mac", [](const FenwaDevice *d) { return d->macText; }},
-    {"name", [](const FenwaDevice *d) { return d->name; }},
-    {"type", [](const FenwaDevice *d) { return d->type; }},
-    {"ipMode", [](const FenwaDevice *d) { return d->ipMode; }},
-    {"version", [](const FenwaDevice *d) { return d->version; }},
-    {"ip", [](const FenwaDevice *d) { return d->ip; }},
-    {"gateway", [](const FenwaDevice *d) { return d->gateway; }},
-    {"netmask", [](const FenwaDevice *d) { return d->netmask; }},
-    {"dns1", [](const FenwaDevice *d) { return d->dns1; }},
-    {"dns2", [](const FenwaDevice *d) { return d->dns2; }},
-    {"sn", [](const FenwaDevice *d) { return d->sn; }},
-    {"uid", [](const FenwaDevice *d) { return d->uid; }},
-    {"linkMac", linkMac},
-    {"linkAddress", linkAddress},
-};
-
-// CSV keeps a fixed set of columns: the record's fields with the reply items
-// installers look at most placed before the link addresses.
-const char *const kCsvColumns[] = {"mac",     "name",    "type", "ipMode", "version",   "ip",        "gateway",
-                                   "netmask", "dns1",    "dns2", "sn",     "uid",       "account",   "micVolume",
-                                   "outVolume", "autoMute", "linkMac", "linkAddress"};
-
-QString deviceField(const FenwaDevice *d, const char *key)
-{
-    for (const RecordField &f : kRecordFields)
-        if (std::strcmp(f.key, key) == 0)
-            return f.value(d);
-    return d->extra(QLatin1String(key));
+    return FenwaExport::recordValue(d, "linkMac");
 }
 
 } // namespace
@@ -91,8 +38,10 @@ QString deviceField(const FenwaDevice *d, const char *key)
 QByteArray deviceJsonLine(const FenwaDevice *d, const FenwaTerminal::Conflicts &conflicts)
 {
     cJSON *o = cJSON_CreateObject();
-    for (const RecordField &f : kRecordFields)
-        addText(o, f.key, f.value(d));
+    int count = 0;
+    const FenwaExport::RecordField *fields = FenwaExport::recordFields(&count);
+    for (int i = 0; i < count; ++i)
+        addText(o, fields[i].key, fields[i].value(d));
     cJSON *extras = cJSON_CreateObject();
     for (auto it = d->extras.constBegin(); it != d->extras.constEnd(); ++it)
         addText(extras, it.key().toUtf8().constData(), it.value());
@@ -111,28 +60,12 @@ QByteArray deviceJsonLine(const FenwaDevice *d, const FenwaTerminal::Conflicts &
             for (const FenwaDevice *other : list.others) {
                 cJSON *item = cJSON_CreateObject();
                 addText(item, "name", other->name);
-                addText(item, list.by, deviceField(other, list.by));
+                addText(item, list.by, FenwaExport::recordValue(other, list.by));
                 cJSON_AddItemToArray(array, item);
             }
         }
     }
     return printJson(o);
-}
-
-QString csvHeader()
-{
-    QStringList cols;
-    for (const char *c : kCsvColumns)
-        cols << QLatin1String(c);
-    return cols.join(QLatin1Char(','));
-}
-
-QString deviceCsvLine(const FenwaDevice *d)
-{
-    QStringList cols;
-    for (const char *c : kCsvColumns)
-        cols << csvField(deviceField(d, c));
-    return cols.join(QLatin1Char(','));
 }
 
 namespace {
@@ -189,9 +122,9 @@ void printSearch(const QList<FenwaDevice *> &devices, bool csv, QTextStream &out
     if (sharingIp > 0)
         err << "fenwa-cli: warning: " << sharingIp << " terminals report an address another terminal reports\n";
     if (csv)
-        out << csvHeader() << '\n';
+        out << FenwaExport::searchCsvHeader() << '\n';
     for (FenwaDevice *d : devices)
-        out << (csv ? deviceCsvLine(d) : QString::fromUtf8(deviceJsonLine(d, conflicts.value(d)))) << '\n';
+        out << (csv ? FenwaExport::searchCsvLine(d) : QString::fromUtf8(deviceJsonLine(d, conflicts.value(d)))) << '\n';
     out.flush();
 }
 

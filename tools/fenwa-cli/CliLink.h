@@ -14,10 +14,9 @@ class FenwaSDK;
 // One terminal as a JSON object on one line: the texts it reported, the link
 // addresses commands go to, every other reply item under "extras", and,
 // when it has any, its conflicts: "conflicts":{"sameMac":[{"name","uid"}],
-// "sameIp":[{"name","mac"}]} naming the other terminals.
+// "sameIp":[{"name","mac"}]} naming the other terminals. (The CSV form is
+// FenwaExport's, shared with the workbench's export.)
 QByteArray deviceJsonLine(const FenwaDevice *device, const FenwaTerminal::Conflicts &conflicts = {});
-QString csvHeader();
-QString deviceCsvLine(const FenwaDevice *device);
 
 // Runs a parsed request on an open SDK: the search, then the command on
 // every target at once (the link's windowed batch, or for firmware the web

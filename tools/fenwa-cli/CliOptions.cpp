@@ -161,6 +161,22 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
             r.all = true;
         } else if (option && (a == QLatin1String("--verbose") || a == QLatin1String("-v"))) {
             r.verbose = true;
+        } else if (option && a == QLatin1String("--dry-run")) {
+            r.dryRun = true;
+        } else if (option && a == QLatin1String("--skip-refused")) {
+            r.skipRefused = true;
+        } else if (option && a == QLatin1String("--take-mac")) {
+            r.takeMac = true;
+        } else if (option && a == QLatin1String("--result")) {
+            ok = value(a, &r.resultFile);
+        } else if (option && (a == QLatin1String("--from") || a == QLatin1String("--onto"))) {
+            QString mac;
+            ok = value(a, &mac);
+            if (ok && !FenwaTerminal::isMacText(mac)) {
+                *error = QStringLiteral("%1 takes a MAC such as 02:fe:00:00:00:01, not \"%2\"").arg(a, mac);
+                ok = false;
+            }
+            (a == QLatin1String("--from") ? r.restoreFrom : r.restoreOnto) = FenwaTerminal::normalizeMac(mac);
         } else if (option && a == QLatin1String("--mac")) {
             QString mac;
             ok = value(a, &mac);
@@ -202,8 +218,23 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         return false;
     }
     const bool isSearch = r.command == QLatin1String("search");
-    if (isSearch && (r.all || !r.macs.isEmpty())) {
-        *error = QStringLiteral("search takes no targets");
+    const bool isPlan = r.command == QLatin1String("plan");
+    if ((isSearch || isPlan) && (r.all || !r.macs.isEmpty())) {
+        *error = QStringLiteral("%1 takes no targets").arg(r.command);
+        return false;
+    }
+    const bool planOptions = r.dryRun || r.skipRefused || r.takeMac || !r.resultFile.isEmpty()
+                             || !r.restoreFrom.isEmpty() || !r.restoreOnto.isEmpty();
+    if (isPlan && r.args[0] != QLatin1String("check") && r.args[0] != QLatin1String("apply")) {
+        *error = QStringLiteral("plan takes check FILE or apply FILE");
+        return false;
+    }
+    if (planOptions && !(isPlan && r.args[0] == QLatin1String("apply"))) {
+        *error = QStringLiteral("--dry-run, --skip-refused, --result, --from, --onto and --take-mac go with plan apply");
+        return false;
+    }
+    if (r.restoreFrom.isEmpty() != r.restoreOnto.isEmpty() || (r.takeMac && r.restoreFrom.isEmpty())) {
+        *error = QStringLiteral("a restore takes --from MAC (the backed-up terminal) and --onto MAC (its replacement)");
         return false;
     }
     if (!isSearch && r.csv) {
@@ -214,7 +245,7 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("--parallel goes with firmware only");
         return false;
     }
-    if (!isSearch && r.all == !r.macs.isEmpty()) {
+    if (!isSearch && !isPlan && r.all == !r.macs.isEmpty()) {
         *error = QStringLiteral("%1 needs its targets: --mac MAC (repeatable) or --all").arg(r.command);
         return false;
     }
@@ -233,6 +264,9 @@ QString cliSynopsis()
     return QStringLiteral(
         "usage: fenwa-cli [OPTIONS] search [--csv]\n"
         "       fenwa-cli [OPTIONS] COMMAND (--mac MAC ... | --all) [ARGS]\n"
+        "       fenwa-cli [OPTIONS] plan check FILE\n"
+        "       fenwa-cli [OPTIONS] plan apply FILE [--dry-run] [--skip-refused] [--result FILE]\n"
+        "                                 [--from MAC --onto MAC [--take-mac]]\n"
         "       fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] [--interface NAME] (--source ID | FILE...)\n"
         "       fenwa-cli sources\n");
 }

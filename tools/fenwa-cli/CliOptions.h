@@ -26,6 +26,12 @@ struct CliRequest
     QString command;        // kebab case: search, set-name, ...
     QStringList macs;       // --mac targets, as typed
     QStringList args;       // the command's positional arguments
+    // plan: apply sends nothing (--dry-run); rows with problems are left out
+    // instead of stopping it all (--skip-refused); where the result sheet
+    // goes (--result); a backup row put onto another terminal (--from,
+    // --onto), which also gets the old MAC with --take-mac.
+    bool dryRun = false, skipRefused = false, takeMac = false;
+    QString resultFile, restoreFrom, restoreOnto;
 };
 
 // Parses arguments (without the program name) and checks the command's

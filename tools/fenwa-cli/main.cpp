@@ -2,6 +2,7 @@
 // fenwa-cli: finds and commands terminals from scripts.
 #include "CliLink.h"
 #include "CliOptions.h"
+#include "CliPlan.h"
 #include "CliStream.h"
 
 #include "OrbUtils/OrbConfigure.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 bool verboseOutput = false;
@@ -93,6 +95,15 @@ int main(int argc, char **argv)
         err << "fenwa-cli: warning: " << warning << "\n";
     err.flush();
     verboseOutput = request.verbose;
+    const bool site = request.command == QLatin1String("plan") || request.command == QLatin1String("backup");
+    // A site file holds the terminals' SIP passwords as they hand them out:
+    // into a file, not onto a screen someone may be looking at.
+    if (request.command == QLatin1String("backup") && isatty(STDOUT_FILENO))
+        return usageError(err, QStringLiteral("backup writes a site file with the SIP passwords in it: redirect it "
+                                              "to a file (fenwa-cli backup --all > site.json)"));
+    FenwaPlan::Plan plan;
+    if (request.command == QLatin1String("plan") && !loadCliPlan(request, &plan, &error))
+        return usageError(err, error);
 
     // Capture goes through the helper unless this process may capture
     // itself; say at once when neither can work.
@@ -120,5 +131,5 @@ int main(int argc, char **argv)
             err << "fenwa-cli: cannot open " << adapter->name << ": " << sdk.transport()->lastError() << "\n";
         return 1;
     }
-    return runCliRequest(&sdk, request, out, err);
+    return site ? runCliSite(&sdk, request, plan, out, err) : runCliRequest(&sdk, request, out, err);
 }

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "site/FenwaPlan.h"
+
+#include <QObject>
+#include <QPointer>
+
+class FenwaDeviceModel;
+class FenwaPlanDialog;
+class FenwaSDK;
+class QMenu;
+class QWidget;
+
+// The site menu of the main window: the table as a sheet, a backup of the
+// terminals into a site file, a plan's preview and apply, and a backup row
+// put onto a replacement. Each action asks for its file and then calls the
+// function of the same name, which tests call directly.
+//
+// Threads: interface thread; batches run modally as every batch does.
+class FenwaSiteActions : public QObject
+{
+    Q_OBJECT
+public:
+    FenwaSiteActions(QWidget *window, FenwaSDK *sdk, FenwaDeviceModel *model);
+    QMenu *menu() const { return siteMenu; }
+
+    // The table's rows as fenwa-cli search --csv writes them.
+    bool exportTo(const QString &path, QString *error);
+    // Reads the ticked terminals (all when none is ticked) in one batch and
+    // writes those that answered. Returns how many were written, -1 when
+    // the file could not be written or nothing was read.
+    int backupTo(const QString &path, QString *error);
+    // Reads the plan, the current SIP accounts and channels it needs, and
+    // shows the preview (not modal: planDialog()). False with *error when
+    // the plan is refused.
+    bool openPlan(const QString &path, QString *error);
+    bool previewPlan(const FenwaPlan::Plan &plan);
+    FenwaPlanDialog *planDialog() const;
+
+private:
+    void askExport();
+    void askBackup();
+    void askPlan();
+    void askRestore();
+    void tell(const QString &text);
+
+    QWidget *window;
+    FenwaSDK *sdk;
+    FenwaDeviceModel *model;
+    QMenu *siteMenu;
+    QPointer<FenwaPlanDialog> dialog;
+    class OrbToast *toast = nullptr;
+};

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "FenwaPlan.h"
+#include "link/FenwaTerminal.h"
+
+#include <functional>
+
+class FenwaSDK;
+
+// From a plan and a search to what will be sent: the preview (per plan row
+// each field that changes, and every problem: the pages' rules on the
+// merged values, and the rules of a site) and the commands for one
+// terminal. Widget-free; the workbench and fenwa-cli both show and run it.
+namespace FenwaPlan {
+
+// A terminal the search found, with what it holds now (currentValues; with
+// its SIP accounts and channels when the plan sets any of them).
+struct Found {
+    FenwaDevice *device = nullptr; // not owned
+    Values current;
+};
+
+struct Change {
+    int field;
+    QString current, planned;
+};
+
+// One row of the plan as it meets the site.
+struct Item {
+    int row = -1;                  // index into Plan::rows
+    QString mac;                   // the plan's MAC for it
+    FenwaDevice *device = nullptr; // the terminal; nullptr when not found
+    QList<Change> changes;         // field order; empty when nothing changes
+    QStringList problems;          // nothing is sent to a row with problems
+    Values merged;                 // what the terminal holds after the plan
+};
+
+struct Preview {
+    QList<Item> items;               // plan order
+    QList<FenwaDevice *> notInPlan;  // found, but not in the plan
+    int problemRows() const;
+    int notFound() const;
+};
+
+// Compares every row with its terminal and checks it. Site rules: no two
+// rows end with one address or one MAC, and no row's new MAC is held by a
+// found terminal outside the plan. A row's new address (one its terminal
+// does not hold now) goes through the address rules of every static
+// address: free of the found terminals outside the plan and of held, what
+// else holds one (this PC's addresses, the answers to an address probe; a
+// probe answer from a terminal of the plan is that terminal's own, or one it
+// moves away from).
+Preview preview(const Plan &plan, const QList<Found> &found, const QList<FenwaTerminal::AddressHolder> &held);
+// The addresses a preview hands out anew: what to probe before the preview
+// is made again with the answers.
+QStringList newAddresses(const Preview &preview);
+
+// The commands for one row, each once, only for the fields that change:
+// what one command writes together (both SIP accounts, the ten channels,
+// the three volume values, the static address's five values) is taken from
+// merged, so a plan that sets one of them never wipes the others. The
+// address and the MAC come last: after a new MAC the terminal answers only
+// there.
+struct Step {
+    enum Kind { SetName, SetAccount, SetVolume, SetSip, SetRtp, SetIp, SetMac };
+    Kind kind;
+    Values merged;
+};
+QList<Step> steps(const Item &item);
+// "name", "SIP accounts", ... for results and progress.
+QString stepName(Step::Kind kind);
+
+// Sends one step (the job thread): 0 when the terminal accepted.
+int runStep(FenwaSDK *sdk, FenwaDevice *device, const Step &step);
+// What the accepted step changes in the record: run it where the records
+// are owned (the interface thread in the workbench).
+void stepAccepted(FenwaDevice *device, const Step &step);
+
+// A terminal's steps in order: it stops at the first that fails or when
+// stopped() turns true. results gets one entry per step: 0 accepted, -1
+// failed (with *failure the link's reason), 1 not tried. Returns 0 when
+// every step was accepted.
+int applyTerminal(FenwaSDK *sdk, FenwaDevice *device, const QList<Step> &steps, const std::function<bool()> &stopped,
+                  QList<int> *results, QString *failure);
+// The outcome column's text for a terminal: "done", "unchanged", or which
+// step failed and why and which were not tried.
+QString outcomeText(const QList<Step> &steps, const QList<int> &results, const QString &failure);
+
+} // namespace FenwaPlan

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Any bytes as a site plan (a sheet or a site file): read or refused, never
+// a crash; a plan that reads has one valid MAC per row, and its result
+// sheet reads back to the same rows and values.
+#include "link/FenwaTerminal.h"
+#include "site/FenwaPlan.h"
+
+#include <QSet>
+#include <cstdlib>
+
+using namespace FenwaPlan;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Plan plan;
+    QString error;
+    if (!read(QByteArray(reinterpret_cast<const char *>(data), int(size)), &plan, &error)) {
+        if (error.isEmpty())
+            std::abort(); // a refusal always says why
+        return 0;
+    }
+    QSet<QString> macs;
+    for (const Row &row : plan.rows) {
+        if (!FenwaTerminal::macRefusal(row.mac).isEmpty() || macs.contains(row.mac))
+            std::abort();
+        macs.insert(row.mac);
+    }
+    Plan again;
+    if (!read(resultSheet(plan, {}), &again, &error) || again.rows.size() != plan.rows.size())
+        std::abort();
+    for (int i = 0; i < plan.rows.size(); ++i) {
+        const Row &a = plan.rows[i], &b = again.rows[i];
+        if (a.mac != b.mac)
+            std::abort();
+        if (!a.problems.isEmpty())
+            continue;
+        for (auto it = a.values.constBegin(); it != a.values.constEnd(); ++it)
+            if (!it.value().isEmpty() && b.values.value(it.key()) != it.value())
+                std::abort();
+    }
+    return 0;
+}

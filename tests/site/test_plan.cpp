@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "link/FenwaDevice.h"
+#include "site/FenwaPlanRun.h"
+
+#include <cJSON.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+using namespace FenwaPlan;
+
+namespace {
+
+struct ReadCase {
+    const char *name;
+    QByteArray file;
+    const char *error;    // a refusal holds this, or nullptr: read
+    const char *expected = nullptr; // "line|mac|column=value|problems" of the last row
+};
+void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
+
+QString described(const Row &r, const char *column)
+{
+    return QStringLiteral("%1|%2|%3=%4|%5")
+        .arg(r.line)
+        .arg(r.mac, QLatin1String(column), r.values.value(fieldOf(QLatin1String(column))))
+        .arg(r.problems.size());
+}
+
+class PlanRead : public ::testing::TestWithParam<ReadCase> {};
+TEST_P(PlanRead, RefusesWholeOrKeepsRowProblems)
+{
+    const ReadCase &c = GetParam();
+    Plan plan;
+    QString error;
+    const bool ok = read(c.file, &plan, &error);
+    if (c.error) {
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(error.contains(QLatin1String(c.error))) << error.toStdString();
+        return;
+    }
+    ASSERT_TRUE(ok) << error.toStdString();
+    const QString want = QString::fromUtf8(c.expected);
+    const QString column = want.section(QLatin1Char('|'), 2, 2).section(QLatin1Char('='), 0, 0);
+    EXPECT_EQ(described(plan.rows.last(), column.toUtf8().constData()).toStdString(), want.toStdString());
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlanRead,
+    ::testing::Values(
+        ReadCase{"bomSemicolons", "\xEF\xBB\xBFmac;name\r\n02-FE-00-00-00-01;Hall\r\n", nullptr,
+                 "2|02:fe:00:00:00:01|name=Hall|0"},
+        ReadCase{"quotedSeparatorQuoteNewline", "mac,name\n02:fe:00:00:00:01,\"A, \"\"b\"\"\nc\"\n", nullptr,
+                 "2|02:fe:00:00:00:01|name=A, \"b\"\nc|0"},
+        ReadCase{"rowAfterQuotedNewlineKeepsItsLine", "mac,name\n02:fe:00:00:00:01,\"a\nb\"\n02:fe:00:00:00:02,c\n",
+                 nullptr, "4|02:fe:00:00:00:02|name=c|0"},
+        ReadCase{"emptyCellLeavesField", "mac,name,mic_volume\n02:fe:00:00:00:01,,7\n", nullptr,
+                 "2|02:fe:00:00:00:01|name=|0"},
+        ReadCase{"clearWebPasswordKeptAsDigest", "mac,web_password\n02:fe:00:00:00:01,admin\n", nullptr,
+                 "2|02:fe:00:00:00:01|web_password_md5=21232f297a57a5a743894a0e4a801fc3|0"},
+        ReadCase{"channelOff", "mac,rtp2\n02:fe:00:00:00:01,239.1.1.1:6000 off\n", nullptr,
+                 "2|02:fe:00:00:00:01|rtp2=239.1.1.1:6000 off|0"},
+        ReadCase{"badValueIsARowProblem", "mac,ip,mic_volume,rtp1\n02:fe:00:00:00:01,10.0.0.300,101,1.2.3.4:70000\n",
+                 nullptr, "2|02:fe:00:00:00:01|ip=10.0.0.300|3"},
+        ReadCase{"siteFile",
+                 "{\"version\":1,\"terminals\":[{\"mac\":\"02:fe:00:00:00:05\",\"found\":{\"sn\":\"x\"},"
+                 "\"sip2_account\":\"\",\"mic_volume\":40}]}",
+                 nullptr, "1|02:fe:00:00:00:05|mic_volume=40|0"},
+        ReadCase{"unknownColumn", "mac,name,nmae\n02:fe:00:00:00:01,a,b\n", "line 1: unknown column \"nmae\""},
+        ReadCase{"noMacColumn", "name\nHall\n", "no column \"mac\""},
+        ReadCase{"malformedMac", "mac,name\n02:fe:00:00:00:01,a\n02:fe:00:00:01,b\n", "line 3: mac \"02:fe:00:00:01\""},
+        ReadCase{"groupMac", "mac\n03:fe:00:00:00:01\n", "line 2: mac"},
+        ReadCase{"missingMac", "mac,name\n,Hall\n", "line 2: mac \"\""},
+        ReadCase{"duplicateMac", "mac\n02:fe:00:00:00:01\n02-FE-00-00-00-01\n", "line 3: mac 02:fe:00:00:00:01 is planned twice (also line 2)"},
+        ReadCase{"unclosedQuote", "mac,name\n02:fe:00:00:00:01,\"Hall\n", "line 2:"},
+        ReadCase{"notUtf8", "mac,name\n02:fe:00:00:00:01,H\xE9llo\n", "line 2: not UTF-8"},
+        ReadCase{"siteFileUnknownKey", "{\"version\":1,\"terminals\":[{\"mac\":\"02:fe:00:00:00:05\",\"nmae\":\"x\"}]}",
+                 "terminal 1: unknown column \"nmae\""},
+        ReadCase{"siteFileOtherVersion", "{\"version\":2,\"terminals\":[]}", "version 1"}),
+    [](const ::testing::TestParamInfo<ReadCase> &info) { return std::string(info.param.name); });
+
+FenwaDevice *terminal(int last, const char *ip)
+{
+    const uint8_t mac[6] = {0x02, 0xfe, 0, 0, 0, uint8_t(last)};
+    const uint8_t address[4] = {192, 168, 1, uint8_t(last)};
+    cJSON *json = cJSON_Parse("{\"type\":\"VQ40\",\"ipMode\":\"static\",\"netmask\":\"255.255.255.0\","
+                              "\"gateway\":\"192.168.1.1\",\"dns1\":\"192.168.1.1\",\"name\":\"T\","
+                              "\"micVolume\":50,\"outVolume\":60,\"autoMute\":0}");
+    FenwaDevice *d = FenwaDevice::fromSearchReply(mac, address, json);
+    d->ip = QLatin1String(ip);
+    cJSON_Delete(json);
+    return d;
+}
+
+struct PreviewCase {
+    const char *name;
+    QByteArray plan; // terminals 1 to 3 are found at .11 to .13, the PC is .2
+    const char *changes;  // the first row's "column:current>planned" joined by ' '
+    const char *problem;  // in the first row's problems, or nullptr: none
+};
+void PrintTo(const PreviewCase &c, std::ostream *os) { *os << c.name; }
+
+class PlanPreview : public ::testing::TestWithParam<PreviewCase> {};
+TEST_P(PlanPreview, ShowsChangesAndSiteProblems)
+{
+    const PreviewCase &c = GetParam();
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(read(c.plan, &plan, &error)) << error.toStdString();
+    QList<Found> found;
+    for (int i = 1; i <= 3; ++i) {
+        FenwaDevice *d = terminal(i, QStringLiteral("192.168.1.1%1").arg(i).toLatin1().constData());
+        found << Found{d, currentValues(d)};
+    }
+    // This PC is .2; something that is no terminal answers ARP for .60, and
+    // terminal 2 answers for its own .12.
+    const Preview p = preview(plan, found,
+                              FenwaTerminal::addressHolders({}, {QStringLiteral("192.168.1.2")})
+                                  << FenwaTerminal::probeAnswer(QStringLiteral("192.168.1.60"), QStringLiteral("3c:00:00:00:00:01"))
+                                  << FenwaTerminal::probeAnswer(QStringLiteral("192.168.1.12"), QStringLiteral("02:fe:00:00:00:02")));
+    QStringList changes;
+    for (const Change &ch : p.items.first().changes)
+        changes << QStringLiteral("%1:%2>%3").arg(columnName(ch.field), ch.current, ch.planned);
+    EXPECT_EQ(changes.join(QLatin1Char(' ')).toStdString(), c.changes);
+    const QString problems = p.items.first().problems.join(QLatin1Char('|'));
+    if (c.problem) {
+        EXPECT_TRUE(problems.contains(QLatin1String(c.problem))) << problems.toStdString();
+    } else {
+        EXPECT_TRUE(problems.isEmpty()) << problems.toStdString();
+    }
+    // A row is one batch step per command, merged, the MAC last.
+    const QList<Step> list = steps(p.items.first());
+    if (!list.isEmpty() && p.items.first().merged.contains(NewMac)) {
+        EXPECT_EQ(list.last().kind, Step::SetMac);
+    }
+    for (const Found &f : found)
+        f.device->release();
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlanPreview,
+    ::testing::Values(
+        PreviewCase{"unchangedLeftOut", "mac,name,mic_volume\n02:fe:00:00:00:01,T,50\n", "", nullptr},
+        PreviewCase{"oneVolumeKeepsTheOthers", "mac,speaker_volume\n02:fe:00:00:00:01,80\n",
+                    "speaker_volume:60>80", nullptr},
+        PreviewCase{"addressAloneMeansStatic", "mac,ip\n02:fe:00:00:00:01,192.168.1.50\n",
+                    "ip:192.168.1.11>192.168.1.50", nullptr},
+        PreviewCase{"dhcpIgnoresAddress", "mac,ip_mode,ip\n02:fe:00:00:00:01,dhcp,192.168.1.50\n",
+                    "ip_mode:static>dhcp", nullptr},
+        PreviewCase{"sameAddressTwiceInPlan", "mac,ip\n02:fe:00:00:00:01,192.168.1.50\n02:fe:00:00:00:02,192.168.1.50\n",
+                    "ip:192.168.1.11>192.168.1.50", "192.168.1.50 is planned for line 3 too"},
+        PreviewCase{"addressOfTerminalOutsidePlan", "mac,ip\n02:fe:00:00:00:01,192.168.1.13\n",
+                    "ip:192.168.1.11>192.168.1.13", "192.168.1.13 is not free: in use by T (02:fe:00:00:00:03)"},
+        PreviewCase{"addressSwapInsidePlan", "mac,ip\n02:fe:00:00:00:01,192.168.1.12\n02:fe:00:00:00:02,192.168.1.11\n",
+                    "ip:192.168.1.11>192.168.1.12", nullptr},
+        PreviewCase{"thePcsAddress", "mac,ip\n02:fe:00:00:00:01,192.168.1.2\n", "ip:192.168.1.11>192.168.1.2",
+                    "192.168.1.2 is not free: this PC"},
+        PreviewCase{"answersArp", "mac,ip\n02:fe:00:00:00:01,192.168.1.60\n", "ip:192.168.1.11>192.168.1.60",
+                    "answers ARP from 3c:00:00:00:00:01"},
+        PreviewCase{"gatewayAsAddress", "mac,ip\n02:fe:00:00:00:01,192.168.1.1\n", "ip:192.168.1.11>192.168.1.1",
+                    "gateway's"},
+        PreviewCase{"macOfTerminalOutsidePlan", "mac,new_mac\n02:fe:00:00:00:01,02:fe:00:00:00:03\n",
+                    "new_mac:02:fe:00:00:00:01>02:fe:00:00:00:03", "MAC 02:fe:00:00:00:03 is held by"},
+        PreviewCase{"sipNotRead", "mac,sip1_account\n02:fe:00:00:00:01,1001\n", "", "SIP accounts: the terminal's current values were not read"}),
+    [](const ::testing::TestParamInfo<PreviewCase> &info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "CliPlan.h"
+
+#include "link/FenwaAddressProbe.h"
+#include "link/FenwaDevice.h"
+#include "link/FenwaSDK.h"
+#include "link/FenwaTerminal.h"
+#include "site/FenwaPlanRun.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QVector>
+#include <cJSON.h>
+
+namespace {
+using namespace FenwaPlan;
+
+QString printJson(cJSON *obj)
+{
+    char *text = cJSON_PrintUnformatted(obj);
+    const QString line = QString::fromUtf8(text ? text : "{}");
+    cJSON_free(text);
+    cJSON_Delete(obj);
+    return line;
+}
+
+void addText(cJSON *obj, const char *key, const QString &value)
+{
+    cJSON_AddStringToObject(obj, key, value.toUtf8().constData());
+}
+
+// A value as printed: secrets never in clear, on stdout as anywhere.
+QString printed(int field, const QString &value)
+{
+    return isSecret(field) && !value.isEmpty() ? QStringLiteral("***") : value;
+}
+
+// One terminal's settings read for a backup or a preview.
+struct Reading {
+    FenwaDevice *device = nullptr;
+    SipSettings sip[2];
+    RtpSettings rtp[FENWA_RTP_CHANNELS];
+    bool sipRead = false, rtpRead = false;
+};
+
+bool readTerminal(FenwaSDK *sdk, Reading *r, bool sip, bool rtp, QString *why)
+{
+    if (sip) {
+        r->sipRead = sdk->getSipSettings(r->device, &r->sip[0], &r->sip[1]) == 0;
+        if (!r->sipRead) {
+            *why = QStringLiteral("SIP accounts not read: %1").arg(sdk->lastFailure());
+            return false;
+        }
+    }
+    if (rtp) {
+        r->rtpRead = sdk->getRtpSettings(r->device, r->rtp, FENWA_RTP_CHANNELS) == 0;
+        if (!r->rtpRead) {
+            *why = QStringLiteral("RTP channels not read: %1").arg(sdk->lastFailure());
+            return false;
+        }
+    }
+    return true;
+}
+
+cJSON *itemJson(const Plan &plan, const Item &item)
+{
+    cJSON *o = cJSON_CreateObject();
+    cJSON_AddNumberToObject(o, plan.siteFile ? "terminal" : "line", plan.rows[item.row].line);
+    addText(o, "mac", item.mac);
+    if (item.device)
+        addText(o, "name", item.device->name);
+    addText(o, "status", !item.problems.isEmpty() ? QStringLiteral("refused")
+                         : !item.device           ? QStringLiteral("not found")
+                         : item.changes.isEmpty() ? QStringLiteral("unchanged")
+                                                  : QStringLiteral("ok"));
+    cJSON *changes = cJSON_AddObjectToObject(o, "changes");
+    for (const Change &c : item.changes) {
+        cJSON *pair = cJSON_AddObjectToObject(changes, columnName(c.field).toUtf8().constData());
+        addText(pair, "current", printed(c.field, c.current));
+        addText(pair, "planned", printed(c.field, c.planned));
+    }
+    if (!item.problems.isEmpty()) {
+        cJSON *problems = cJSON_AddArrayToObject(o, "problems");
+        for (const QString &p : item.problems)
+            cJSON_AddItemToArray(problems, cJSON_CreateString(p.toUtf8().constData()));
+    }
+    return o;
+}
+
+int backup(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> &devices, QTextStream &out,
+           QTextStream &err)
+{
+    int status = 0;
+    QStringList missing = r.macs;
+    QList<Reading> readings;
+    for (FenwaDevice *d : devices) {
+        const QString mac = FenwaTerminal::normalizeMac(d->macText);
+        if (r.all ? !FenwaTerminal::isSupportedType(d->type) : !r.macs.contains(mac))
+            continue;
+        missing.removeAll(mac);
+        Reading reading;
+        reading.device = d;
+        QString why;
+        if (readTerminal(sdk, &reading, true, true, &why)) {
+            readings << reading;
+        } else {
+            err << "fenwa-cli: backup: " << d->name << " (" << d->macText << "): " << why << "\n";
+            status = 1;
+        }
+    }
+    for (const QString &mac : missing) {
+        err << "fenwa-cli: backup: " << mac << ": not found by the search\n";
+        status = 1;
+    }
+    QList<SiteTerminal> terminals;
+    for (const Reading &reading : readings)
+        terminals << SiteTerminal{reading.device, reading.sip, reading.rtp};
+    out << QString::fromUtf8(siteFile(terminals, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)));
+    err << "fenwa-cli: backup: " << readings.size() << " terminals written\n";
+    if (readings.isEmpty())
+        status = 1;
+    return status;
+}
+} // namespace
+
+bool loadCliPlan(const CliRequest &r, Plan *plan, QString *error)
+{
+    if (!readFile(r.args.value(1), plan, error))
+        return false;
+    if (!r.restoreFrom.isEmpty())
+        return restoreOnto(plan, r.restoreFrom, r.restoreOnto, r.takeMac, error);
+    return true;
+}
+
+int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream &out, QTextStream &err)
+{
+    if (r.timeoutMs >= 0)
+        sdk->setReplyTimeout(r.timeoutMs);
+    QList<FenwaDevice *> devices;
+    sdk->search(&devices, r.searchMs);
+    FenwaTerminal::keepOnePerTerminal(&devices);
+    if (devices.isEmpty())
+        err << "fenwa-cli: no terminal answered the search on "
+            << (sdk->currentAdapter() ? sdk->currentAdapter()->name : "no interface") << " within " << r.searchMs
+            << " ms\n";
+    int status = 0;
+    if (r.command == QLatin1String("backup")) {
+        status = backup(sdk, r, devices, out, err);
+    } else {
+        // The terminals' SIP accounts and channels are read only where the
+        // plan sets any of them.
+        QList<Found> found;
+        for (FenwaDevice *d : devices) {
+            Reading reading;
+            reading.device = d;
+            bool sip = false, rtp = false;
+            for (const Row &row : plan.rows)
+                if (rowIsFor(row, d))
+                    sip = sip || needsSip(row), rtp = rtp || needsRtp(row);
+            QString why;
+            if ((sip || rtp) && !readTerminal(sdk, &reading, sip, rtp, &why))
+                err << "fenwa-cli: plan: " << d->name << " (" << d->macText << "): " << why << "\n";
+            found << Found{d, currentValues(d, reading.sipRead ? reading.sip : nullptr,
+                                            reading.rtpRead ? reading.rtp : nullptr)};
+        }
+        // This PC's addresses, then whatever answers a probe for the
+        // addresses the plan hands out anew.
+        QList<FenwaTerminal::AddressHolder> held =
+            FenwaTerminal::addressHolders({}, thisPcAddresses(sdk->currentAdapter()));
+        Preview p = preview(plan, found, held);
+        const QStringList fresh = newAddresses(p);
+        if (!r.noProbe && !fresh.isEmpty()) {
+            FenwaAddressProbe probe(sdk);
+            QList<FenwaTerminal::AddressHolder> answers;
+            if (probe.probe(fresh, &answers) != 0) {
+                err << "fenwa-cli: plan: the addresses could not be probed (--no-probe skips the probe)\n";
+                for (FenwaDevice *d : devices)
+                    d->release();
+                return 1;
+            }
+            p = preview(plan, found, held + answers);
+        }
+        const bool apply = r.args.value(0) == QLatin1String("apply") && !r.dryRun;
+        const bool blocked = apply && p.problemRows() > 0 && !r.skipRefused;
+        QStringList outcomes;
+        for (const Item &item : p.items) {
+            cJSON *o = itemJson(plan, item);
+            const QList<Step> list = steps(item);
+            QString outcome;
+            if (!item.problems.isEmpty() || !item.device) {
+                outcome = item.device ? QStringLiteral("refused: ") + item.problems.join(QStringLiteral("; "))
+                                      : QStringLiteral("not found");
+                status = 1;
+            } else if (!apply || blocked) {
+                cJSON *commands = cJSON_AddArrayToObject(o, "commands");
+                for (const Step &s : list)
+                    cJSON_AddItemToArray(commands, cJSON_CreateString(stepName(s.kind).toUtf8().constData()));
+            } else {
+                QList<int> results;
+                QString failure;
+                const int rc = applyTerminal(sdk, item.device, list, [] { return false; }, &results, &failure);
+                cJSON *commands = cJSON_AddArrayToObject(o, "commands");
+                for (int i = 0; i < list.size(); ++i) {
+                    cJSON *c = cJSON_CreateObject();
+                    addText(c, "command", stepName(list[i].kind));
+                    if (results[i] <= 0)
+                        cJSON_AddNumberToObject(c, "result", results[i]);
+                    else
+                        addText(c, "result", QStringLiteral("not tried"));
+                    cJSON_AddItemToArray(commands, c);
+                    if (results[i] == 0)
+                        stepAccepted(item.device, list[i]);
+                }
+                cJSON_AddNumberToObject(o, "result", rc);
+                outcome = outcomeText(list, results, failure);
+                addText(o, "outcome", outcome);
+                if (rc != 0)
+                    status = 1;
+            }
+            outcomes << outcome;
+            out << printJson(o) << '\n';
+            out.flush();
+        }
+        for (const FenwaDevice *d : p.notInPlan) {
+            cJSON *o = cJSON_CreateObject();
+            addText(o, "mac", d->macText);
+            addText(o, "name", d->name);
+            addText(o, "status", QStringLiteral("not in the plan"));
+            out << printJson(o) << '\n';
+        }
+        if (blocked)
+            err << "fenwa-cli: plan: " << p.problemRows()
+                << " rows have problems: nothing was sent (--skip-refused applies the others)\n";
+        if (!apply && (p.problemRows() > 0 || p.notFound() > 0))
+            status = 1;
+        if (apply && !blocked && !r.resultFile.isEmpty()) {
+            QFile file(r.resultFile);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                || file.write(resultSheet(plan, outcomes)) < 0 || !file.flush()) {
+                err << "fenwa-cli: cannot write " << r.resultFile << ": " << file.errorString() << "\n";
+                status = 1;
+            }
+        }
+    }
+    out.flush();
+    err.flush();
+    for (FenwaDevice *d : devices)
+        d->release();
+    return status;
+}
