@@ -24,6 +24,9 @@ struct FenwaBatch::Entry {
     uint8_t address[4];
     FenwaRequest request;
     Result result;
+    int after = -1; // sent once this one is accepted
+    int next = -1;  // the one that waits for this one
+    bool done = false;
 };
 
 struct FenwaBatch::Flight {
@@ -68,14 +71,33 @@ FenwaBatch::FenwaBatch(FenwaSDK *sdk) : sdk(sdk) {}
 
 FenwaBatch::~FenwaBatch() = default;
 
-int FenwaBatch::add(const FenwaDevice *device, const FenwaRequest &request)
+int FenwaBatch::add(const FenwaDevice *device, const FenwaRequest &request, int after)
 {
+    if (after >= entries.size() || (after >= 0 && entries[after].next >= 0) || ran)
+        return -1;
     Entry e;
+    e.after = std::max(after, -1);
     std::memcpy(e.mac, device->mac, 6);
     std::memcpy(e.address, device->address, 4);
     e.request = request;
     entries.append(e);
+    if (e.after >= 0)
+        entries[e.after].next = entries.size() - 1;
     return entries.size() - 1;
+}
+
+QVector<QVector<int>> FenwaBatch::addEach(const QList<FenwaDevice *> &devices,
+                                           const QVector<QList<FenwaRequest>> &requests)
+{
+    QVector<QVector<int>> out(devices.size());
+    int steps = 0;
+    for (const QList<FenwaRequest> &r : requests)
+        steps = std::max(steps, int(r.size()));
+    for (int s = 0; s < steps; ++s)
+        for (int i = 0; i < devices.size() && i < requests.size(); ++i)
+            if (s < requests[i].size())
+                out[i] << add(devices[i], requests[i][s], s ? out[i].last() : -1);
+    return out;
 }
 
 int FenwaBatch::size() const
@@ -110,25 +132,34 @@ void FenwaBatch::cancel()
 
 void FenwaBatch::settle(int index, State state)
 {
-    entries[index].result.state = state;
-    ++settledCount;
-    if (onSettled)
-        onSettled(index);
+    // What waits for a command that was not accepted is not sent: the
+    // chain behind it ends NotTried.
+    for (; index >= 0 && !entries[index].done; index = entries[index].next, state = NotTried) {
+        Entry &e = entries[index];
+        e.result.state = state;
+        e.done = true;
+        ++settledCount;
+        if (onSettled)
+            onSettled(index);
+        if (e.result.accepted())
+            break;
+    }
 }
 
 int FenwaBatch::nextSendable()
 {
-    // Entries before the cursor have all been sent; behind it, the first
-    // one whose MAC has nothing in flight.
-    while (unsent < entries.size() &&
-           (entries[unsent].result.sends > 0 || entries[unsent].result.state != NotTried))
+    // Entries before the cursor have all been sent or settled; behind it,
+    // the first whose MAC has nothing in flight and whose predecessor, if
+    // it has one, was accepted.
+    while (unsent < entries.size() && (entries[unsent].result.sends > 0 || entries[unsent].done))
         ++unsent;
     QSet<quint64> busy;
     for (const Flight &f : flights)
         busy.insert(macKey(entries[f.index].mac));
     for (int i = unsent; i < entries.size(); ++i) {
         const Entry &e = entries[i];
-        if (e.result.state == NotTried && e.result.sends == 0 && !busy.contains(macKey(e.mac)))
+        if (!e.done && e.result.sends == 0 && !busy.contains(macKey(e.mac))
+            && (e.after < 0 || entries[e.after].result.accepted()))
             return i;
     }
     return -1;
@@ -252,7 +283,7 @@ int FenwaBatch::run(const std::function<bool()> &stop)
         settle(f.index, InFlight);
     flights.clear();
     for (int i = 0; i < entries.size(); ++i)
-        if (entries[i].result.state == NotTried)
+        if (!entries[i].done)
             settle(i, NotTried);
     return accepted();
 }

@@ -23,6 +23,10 @@
 //   counted by the SDK.
 // - One result per entry, and Answered only when the terminal answered;
 //   what its answer said is the caller's to read (accepted() is "success").
+// - An entry may wait for an earlier one (add's after): it goes out once
+//   that one is accepted, and is NotTried when that one ends any other way.
+//   A terminal's several commands chained so run in order while every
+//   other terminal's go on beside them.
 // - cancel() or the stop test ends the run within a few milliseconds: the
 //   commands in flight are InFlight ("unknown: may have changed": the
 //   terminal may have acted on a copy whose answer never came), the ones not
@@ -60,15 +64,23 @@ public:
     explicit FenwaBatch(FenwaSDK *sdk);
     ~FenwaBatch();
 
-    // Adds a command for device and returns its index.
-    int add(const FenwaDevice *device, const FenwaRequest &request);
+    // Adds a command for device and returns its index; with after (an index
+    // add returned before, which no other entry waits for yet) the command
+    // waits for that one to be accepted. -1 for an after that cannot be.
+    int add(const FenwaDevice *device, const FenwaRequest &request, int after = -1);
+    // Adds each terminal's commands, every one waiting for the one before
+    // it, and returns their indexes per terminal. They are added every
+    // terminal's first command first, then every second one: the order in
+    // which the batch looks for the next to send.
+    QVector<QVector<int>> addEach(const QList<FenwaDevice *> &devices, const QVector<QList<FenwaRequest>> &requests);
     int size() const;
 
     // Commands in flight at once (WINDOW unless changed; 1 and no resends
     // is the one-after-the-other way of old, for comparisons).
     void setWindow(int commands);
     void setResends(bool on) { resends = on; }
-    // Told, on the running thread, of each entry as its result is final.
+    // Told, on the running thread, of each entry as its result is final
+    // (those left NotTried by a failure before them included).
     void setSettled(std::function<void(int index)> settled) { onSettled = std::move(settled); }
 
     // Runs every entry; stop is polled at least every STOP_POLL_MS. Returns

@@ -383,6 +383,44 @@ TEST_F(LinkE2e, LossyBatchReportsOnlyWhatTheTerminalsDidOnceEach)
     EXPECT_LT(lastFirst, firstSecond) << "terminal 1's second command waited for its first";
 }
 
+// Each terminal's two commands chained under loss: the second goes out only
+// after the first was accepted, a refused first leaves the second unsent,
+// and every terminal's chain runs beside the others.
+TEST_F(LinkE2e, ChainedCommandsRunInOrderAndStopAtARefusal)
+{
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "24", "--drop", "20", "--drop-commands", "20", "--seed", "3"}));
+    ASSERT_NO_FATAL_FAILURE(openSdk(3000));
+    FenwaBatch batch(&sdk);
+    QList<FenwaDevice *> devices;
+    QVector<QList<FenwaRequest>> requests;
+    for (int i = 0; i < 24; ++i) {
+        devices << record(i);
+        requests << QList<FenwaRequest>{FenwaRequest::setDeviceVolume(i % 8 == 3 ? 200 : 40, 40, 0),
+                                        FenwaRequest::setName(QString("n%1").arg(i))};
+    }
+    const QVector<QVector<int>> chain = batch.addEach(devices, requests);
+    EXPECT_EQ(batch.add(record(0), FenwaRequest::setName("twice"), chain[0][0]), -1) << "one waits for each";
+    batch.run();
+    const QList<QByteArray> log = sim.commands();
+    for (int i = 0; i < 24; ++i) {
+        const FenwaBatch::Result &first = batch.result(chain[i][0]), &second = batch.result(chain[i][1]);
+        const bool named = sim.terminal(i).value("name").toString() == QString("n%1").arg(i);
+        if (i % 8 == 3) {
+            EXPECT_EQ(first.state, FenwaBatch::Answered) << i;
+            EXPECT_EQ(second.state, FenwaBatch::NotTried) << i;
+        }
+        EXPECT_EQ(second.accepted(), named) << i;
+        EXPECT_TRUE(!named || first.accepted()) << i << " named before its volume was accepted";
+        int lastFirst = -1, firstSecond = log.size();
+        for (int k = 0; k < log.size(); ++k) {
+            lastFirst = JsonId(log[k]) == first.id ? k : lastFirst;
+            firstSecond = JsonId(log[k]) == second.id ? std::min(firstSecond, k) : firstSecond;
+        }
+        EXPECT_LT(lastFirst, firstSecond) << i;
+    }
+    EXPECT_GE(batch.accepted(), 36) << "resends make up for the loss";
+}
+
 TEST_F(LinkE2e, CancelledBatchEndsWithin100MsAndSaysWhatMayHaveChanged)
 {
     ASSERT_NO_FATAL_FAILURE(startSim({"--count", "40", "--process-ms", "5000"}));
