@@ -65,9 +65,11 @@ bool FenwaSiteActions::exportTo(const QString &path, QString *error)
 int FenwaSiteActions::backupTo(const QString &path, QString *error)
 {
     const QList<FenwaDevice *> checked = model->checkedDevices();
-    const QList<FenwaDevice *> targets = checked.isEmpty() ? model->allDevices() : checked;
+    // As every page: the ticked rows, else every row the filter shows.
+    const QList<FenwaDevice *> targets = checked.isEmpty() ? model->shownDevices() : checked;
     if (targets.isEmpty()) {
-        *error = translate("No terminal in the table: search first");
+        *error = model->allDevices().isEmpty() ? translate("No terminal in the table: search first")
+                                               : translate("No terminal shown: clear the filter");
         return -1;
     }
     FenwaSettingsReadDialog read(window, sdk, true, true);
@@ -115,11 +117,10 @@ bool FenwaSiteActions::previewPlan(const Plan &plan)
         QString why;
         read.runRead(&why);
         for (int i = 0; i < targets.size(); ++i) {
-            if (!read.results().value(i).accepted)
-                continue;
+            const Reading &r = read.read(i);
             for (Found &f : found)
                 if (f.device == targets[i])
-                    f.current = currentValues(f.device, read.read(i).sip, read.read(i).rtp);
+                    f.current = currentValues(f.device, r.sipRead ? r.sip : nullptr, r.rtpRead ? r.rtp : nullptr);
         }
     }
     // This PC's addresses, then whatever answers a probe for the addresses

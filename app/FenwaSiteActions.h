@@ -27,7 +27,7 @@ public:
 
     // The table's rows as fenwa-cli search --csv writes them.
     bool exportTo(const QString &path, QString *error);
-    // Reads the ticked terminals (all when none is ticked) in one batch and
+    // Reads the ticked terminals (every shown one when none is ticked) in one batch and
     // writes those that answered. Returns how many were written, -1 when
     // the file could not be written or nothing was read.
     int backupTo(const QString &path, QString *error);

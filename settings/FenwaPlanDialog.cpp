@@ -22,26 +22,23 @@ FenwaSettingsReadDialog::FenwaSettingsReadDialog(QWidget *parent, FenwaSDK *sdk,
 {
 }
 
-void FenwaSettingsReadDialog::runJobs()
-{
-    runEachInTurn([this](int i, QString *detail) { return sendTo(i, detail); });
-}
-
-int FenwaSettingsReadDialog::sendTo(int i, QString *detail)
+QList<FenwaRequest> FenwaSettingsReadDialog::requestsFor(int i)
 {
     if (reads.size() != devices().size())
-        reads.resize(devices().size()); // first call, before any slot is written
-    Read &r = reads[i];
-    FenwaDevice *d = devices().at(i);
-    if (sip && sdk->getSipSettings(d, &r.sip[0], &r.sip[1]) != 0) {
-        *detail = translate("SIP accounts not read: %1").arg(sdk->lastFailure());
-        return -1;
-    }
-    if (rtp && sdk->getRtpSettings(d, r.rtp, FENWA_RTP_CHANNELS) != 0) {
-        *detail = translate("RTP channels not read: %1").arg(sdk->lastFailure());
-        return -1;
-    }
-    return 0;
+        reads.resize(devices().size()); // first call, before the job
+    reads[i].wantSip = sip;
+    reads[i].wantRtp = rtp;
+    return reads[i].requests();
+}
+
+void FenwaSettingsReadDialog::replied(int i, int step, const FenwaReply &)
+{
+    reads[i].take(step, stepResult(i, step));
+}
+
+QString FenwaSettingsReadDialog::failureOf(int i, int step, const FenwaBatch::Result &result) const
+{
+    return reads[i].failure(step, result);
 }
 
 FenwaPlanProbeDialog::FenwaPlanProbeDialog(QWidget *parent, FenwaSDK *sdk, const QStringList &addresses)
@@ -77,35 +74,41 @@ void FenwaPlanProbeDialog::interrupt()
 }
 
 FenwaPlanApplyDialog::FenwaPlanApplyDialog(QWidget *parent, FenwaSDK *sdk, const QList<QList<Step>> &steps)
-    : FenwaSettingDialog(parent, sdk, translate("Applying the plan")), steps(steps), stepResults(steps.size()),
-      failures(steps.size())
+    : FenwaSettingDialog(parent, sdk, translate("Applying the plan")), steps(steps)
 {
 }
 
-void FenwaPlanApplyDialog::runJobs()
+QList<FenwaRequest> FenwaPlanApplyDialog::requestsFor(int i)
 {
-    runEachInTurn([this](int i, QString *detail) { return sendTo(i, detail); });
+    QList<FenwaRequest> out;
+    for (const Step &s : steps.at(i))
+        out << stepRequest(s);
+    return out;
 }
 
-int FenwaPlanApplyDialog::sendTo(int i, QString *detail)
+QList<FenwaBatch::Result> FenwaPlanApplyDialog::stepResults(int i) const
 {
-    const int rc = applyTerminal(sdk, devices().at(i), steps[i], [this] { return isStopped(); }, &stepResults[i],
-                                 &failures[i]);
-    *detail = outcome(i);
-    return rc;
+    QList<FenwaBatch::Result> out;
+    for (int s = 0; s < stepCount(i); ++s)
+        out << stepResult(i, s);
+    return out;
+}
+
+QString FenwaPlanApplyDialog::failureOf(int i, int, const FenwaBatch::Result &) const
+{
+    return outcome(i);
 }
 
 QString FenwaPlanApplyDialog::outcome(int i) const
 {
-    return stepResults[i].isEmpty() && !steps[i].isEmpty() ? translate("not tried")
-                                                             : outcomeText(steps[i], stepResults[i], failures[i]);
+    return outcomeText(steps.at(i), stepResults(i));
 }
 
 void FenwaPlanApplyDialog::writeBack()
 {
     for (int i = 0; i < steps.size(); ++i)
-        for (int s = 0; s < stepResults[i].size(); ++s)
-            if (stepResults[i][s] == 0)
+        for (int s = 0; s < stepCount(i); ++s)
+            if (stepResult(i, s).accepted())
                 stepAccepted(devices().at(i), steps[i][s]);
 }
 

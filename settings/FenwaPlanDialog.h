@@ -16,28 +16,23 @@ class QTableWidget;
 
 // Reads the SIP accounts and/or RTP channels of each terminal of the batch,
 // for a backup or for a plan that sets any of them. Results stay in the
-// dialog; sendTo runs on the job thread, terminal after terminal, and writes
-// only its own slot.
+// dialog.
 class FenwaSettingsReadDialog : public FenwaSettingDialog
 {
     Q_OBJECT
 public:
     FenwaSettingsReadDialog(QWidget *parent, FenwaSDK *sdk, bool sip, bool rtp);
-    struct Read {
-        SipSettings sip[2];
-        RtpSettings rtp[FENWA_RTP_CHANNELS];
-    };
     // Valid once the batch is over, for the terminals that answered.
-    const Read &read(int i) const { return reads[i]; }
+    const FenwaPlan::Reading &read(int i) const { return reads[i]; }
 
 protected:
-    FenwaRequest requestFor(int) override { return FenwaRequest(); }
-    void runJobs() override;
+    QList<FenwaRequest> requestsFor(int i) override;
+    void replied(int i, int step, const FenwaReply &reply) override;
+    QString failureOf(int i, int step, const FenwaBatch::Result &result) const override;
 
 private:
-    int sendTo(int i, QString *detail);
     bool sip, rtp;
-    QVector<Read> reads;
+    QVector<FenwaPlan::Reading> reads;
 };
 
 // "Checking addresses...": the address probe of the addresses a plan hands
@@ -64,8 +59,8 @@ private:
 };
 
 // One batch over the plan's terminals: each gets its steps in order, as the
-// preview listed them. Steps a terminal accepted are written into its
-// record after the batch, also when a later step failed.
+// preview listed them, beside the others. Steps a terminal accepted are
+// written into its record after the batch, also when a later step failed.
 class FenwaPlanApplyDialog : public FenwaSettingDialog
 {
     Q_OBJECT
@@ -76,14 +71,12 @@ public:
     void writeBack();
 
 protected:
-    FenwaRequest requestFor(int) override { return FenwaRequest(); }
-    void runJobs() override;
+    QList<FenwaRequest> requestsFor(int i) override;
+    QString failureOf(int i, int step, const FenwaBatch::Result &result) const override;
 
 private:
-    int sendTo(int i, QString *detail);
+    QList<FenwaBatch::Result> stepResults(int i) const;
     QList<QList<FenwaPlan::Step>> steps;
-    QVector<QList<int>> stepResults;
-    QVector<QString> failures;
 };
 
 // The preview of a plan: one row per plan terminal with each change as

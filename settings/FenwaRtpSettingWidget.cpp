@@ -69,7 +69,7 @@ FenwaRequest FenwaRtpSettingReadDialog::requestFor(int)
     return FenwaRequest::getRtpSettings();
 }
 
-void FenwaRtpSettingReadDialog::replied(int, const FenwaReply &reply)
+void FenwaRtpSettingReadDialog::replied(int, int, const FenwaReply &reply)
 {
     FenwaRequest::readRtp(reply, channels, FENWA_RTP_CHANNELS);
 }

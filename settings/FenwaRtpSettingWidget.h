@@ -36,7 +36,7 @@ public:
 
 protected:
     FenwaRequest requestFor(int i) override;
-    void replied(int i, const FenwaReply &reply) override;
+    void replied(int i, int step, const FenwaReply &reply) override;
 };
 
 // SetRtpSettings with the channels; an accepted write shows in the table's

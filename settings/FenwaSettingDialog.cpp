@@ -67,7 +67,27 @@ int FenwaSettingDialog::acceptedCount() const
     return n;
 }
 
-void FenwaSettingDialog::replied(int, const FenwaReply &) {}
+FenwaRequest FenwaSettingDialog::requestFor(int)
+{
+    return FenwaRequest(); // a dialog supplies this or requestsFor
+}
+
+QList<FenwaRequest> FenwaSettingDialog::requestsFor(int i)
+{
+    return {requestFor(i)};
+}
+
+void FenwaSettingDialog::replied(int, int, const FenwaReply &) {}
+
+QString FenwaSettingDialog::failureOf(int, int, const FenwaBatch::Result &result) const
+{
+    return result.failure();
+}
+
+const FenwaBatch::Result &FenwaSettingDialog::stepResult(int i, int step) const
+{
+    return linkBatch->result(entries.at(i).at(step));
+}
 
 void FenwaSettingDialog::acceptedBy(int) {}
 
@@ -88,10 +108,6 @@ void FenwaSettingDialog::interrupt()
     OrbProgressDialog::interrupt();
     if (linkBatch)
         linkBatch->cancel();
-    // A command of work done terminal after terminal (runEachInTurn) is cut
-    // short too; with the batch under way this ends the same batch.
-    if (sdk)
-        sdk->cancel();
 }
 
 void FenwaSettingDialog::prepare()
@@ -99,8 +115,10 @@ void FenwaSettingDialog::prepare()
     // Built here, before the job starts: a close that comes before the
     // first send cancels a batch that already exists.
     linkBatch = std::make_unique<FenwaBatch>(sdk);
+    QVector<QList<FenwaRequest>> requests;
     for (int i = 0; i < batch.size(); ++i)
-        linkBatch->add(batch.at(i), requestFor(i));
+        requests << requestsFor(i);
+    entries = linkBatch->addEach(batch, requests);
 }
 
 void FenwaSettingDialog::reportDone(int done, const QString &under, float partial)
@@ -120,37 +138,36 @@ void FenwaSettingDialog::reportDone(int done, const QString &under, float partia
 void FenwaSettingDialog::runJobs()
 {
     FenwaBatch &b = *linkBatch;
-    b.setSettled([this, &b](int) { reportDone(b.settled()); });
-    reportDone(0);
+    // A terminal is done when its last command is settled: accepted, or
+    // left untried by one before it that was not.
+    QVector<bool> isLast(b.size(), false);
+    int done = 0;
+    for (const QVector<int> &e : qAsConst(entries))
+        if (e.isEmpty())
+            ++done;
+        else
+            isLast[e.last()] = true;
+    b.setSettled([this, &isLast, &done](int index) {
+        if (isLast[index])
+            reportDone(++done);
+    });
+    reportDone(done);
     b.run([this] { return isStopped(); });
     for (int i = 0; i < outcome.size(); ++i) {
-        const FenwaBatch::Result &result = b.result(i);
         FenwaBatchResult &r = outcome[i];
-        r.reached = result.state != FenwaBatch::NotTried;
-        r.accepted = result.accepted();
-        r.unknown = result.state == FenwaBatch::InFlight;
-        r.detail = result.failure();
-        if (result.reply)
-            replied(i, *result.reply);
-    }
-}
-
-void FenwaSettingDialog::runEachInTurn(const std::function<int(int, QString *)> &step)
-{
-    reportDone(0);
-    for (int i = 0; i < outcome.size() && !isStopped(); ++i) {
-        FenwaBatchResult &r = outcome[i];
-        QString detail;
-        const int rc = step(i, &detail);
-        r.reached = true;
-        r.accepted = rc == 0;
-        r.unknown = !r.accepted && isStopped();
-        if (r.unknown)
-            detail = translate("unknown: may have changed");
-        else if (!r.accepted && detail.isEmpty() && sdk)
-            detail = sdk->lastFailure(); // read on the thread that sent, before the next command
-        r.detail = detail;
-        reportDone(i + 1);
+        const QVector<int> &e = entries.at(i);
+        r.reached = e.isEmpty() || b.result(e.first()).state != FenwaBatch::NotTried;
+        r.accepted = true;
+        for (int s = 0; s < e.size(); ++s) {
+            const FenwaBatch::Result &result = b.result(e[s]);
+            if (result.reply)
+                replied(i, s, *result.reply);
+            r.unknown = r.unknown || result.state == FenwaBatch::InFlight;
+            if (r.accepted && !result.accepted()) {
+                r.accepted = false;
+                r.detail = failureOf(i, s, result);
+            }
+        }
     }
 }
 

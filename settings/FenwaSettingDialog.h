@@ -3,6 +3,7 @@
 
 #include "OrbUtils/widgets/OrbDialog.h"
 #include "OrbUtils/widgets/OrbProgressDialog.h"
+#include "link/FenwaBatch.h"
 #include "link/FenwaSDK.h"
 
 #include <QElapsedTimer>
@@ -11,7 +12,6 @@
 #include <QVector>
 #include <memory>
 
-class FenwaBatch;
 class FenwaDevice;
 class FenwaDeviceModel;
 
@@ -25,13 +25,14 @@ struct FenwaBatchResult {
     QString detail;       // why it failed, or what a step with several parts did
 };
 
-// The base of every batch dialog: one command per terminal through the
-// link's windowed batch (FenwaBatch: many in flight, resent while
-// unanswered), from the dialog's job thread, under a bar that shows how
-// many are done. A subclass supplies only the command (requestFor), what an
-// answer holds when it reads (replied), and what an accepted command writes
-// into the record (acceptedBy). Work that is not a link command (firmware
-// over HTTP) replaces runJobs and fills the results itself.
+// The base of every batch dialog: the terminals' commands through the link's
+// windowed batch (FenwaBatch: many in flight, resent while unanswered), from
+// the dialog's job thread, under a bar that shows how many terminals are
+// done. A subclass supplies only the command (requestFor; or requestsFor,
+// several per terminal, each sent once the one before it was accepted),
+// what an answer holds when it reads (replied), and what an accepted command
+// writes into the record (acceptedBy). Work that is not a link command
+// (firmware over HTTP) replaces runJobs and fills the results itself.
 //
 // Threads: requestFor runs on the interface thread before the job starts;
 // replied and runJobs on the job thread, which may read the records but
@@ -86,21 +87,23 @@ public:
 
 protected:
     // The command for devices()[i].
-    virtual FenwaRequest requestFor(int i) = 0;
-    // What terminal i answered, whatever its result (reads take their
-    // values here).
-    virtual void replied(int i, const FenwaReply &reply);
+    virtual FenwaRequest requestFor(int i);
+    // Its commands in order, when it takes several: a terminal stops at the
+    // first that is not accepted, and is accepted when all of them are.
+    virtual QList<FenwaRequest> requestsFor(int i);
+    // What terminal i answered to its command step, whatever its result
+    // (reads take their values here).
+    virtual void replied(int i, int step, const FenwaReply &reply);
+    // Why terminal i is not done, its command step having ended as result.
+    virtual QString failureOf(int i, int step, const FenwaBatch::Result &result) const;
     // What the accepted command changes in devices()[i].
     virtual void acceptedBy(int i);
     // The job: the link batch over every terminal. An override fills
     // results() through outcomes() and reports with reportDone.
     virtual void runJobs();
-    // A job for work of several commands per terminal (a plan's steps, a
-    // read of SIP and RTP): terminal after terminal, each through step(i,
-    // &detail), 0 when all of it was accepted, until the end or a stop; the
-    // terminal the stop cut short is "unknown: may have changed". Such a
-    // dialog's requestFor is never asked.
-    void runEachInTurn(const std::function<int(int i, QString *detail)> &step);
+    // After the job: how terminal i's command step ended.
+    const FenwaBatch::Result &stepResult(int i, int step) const;
+    int stepCount(int i) const { return entries.value(i).size(); }
     QVector<FenwaBatchResult> &outcomes() { return outcome; }
     // From the job: done of N are over, what shows under the count (one
     // line per terminal being worked on, or nothing), and how far those
@@ -117,6 +120,7 @@ private:
     QList<FenwaDevice *> batch;
     QVector<FenwaBatchResult> outcome;
     std::unique_ptr<FenwaBatch> linkBatch;
+    QVector<QVector<int>> entries; // per terminal, its commands' entries in linkBatch
     QElapsedTimer sinceReport; // the job, or its workers one at a time
     QStringList note;
     bool quiet = false;

@@ -97,7 +97,7 @@ FenwaRequest FenwaSipSettingReadDialog::requestFor(int)
     return FenwaRequest::getSipSettings();
 }
 
-void FenwaSipSettingReadDialog::replied(int, const FenwaReply &reply)
+void FenwaSipSettingReadDialog::replied(int, int, const FenwaReply &reply)
 {
     FenwaRequest::readSip(reply, &sip[0], &sip[1]);
 }

@@ -43,7 +43,7 @@ public:
 
 protected:
     FenwaRequest requestFor(int i) override;
-    void replied(int i, const FenwaReply &reply) override;
+    void replied(int i, int step, const FenwaReply &reply) override;
 };
 
 // SetSipSettings with both accounts; an accepted write shows in the

@@ -272,37 +272,35 @@ QString stepName(Step::Kind kind)
     return QString();
 }
 
-int runStep(FenwaSDK *sdk, FenwaDevice *d, const Step &s)
+FenwaRequest stepRequest(const Step &s)
 {
     const Values &m = s.merged;
     switch (s.kind) {
     case Step::SetName:
-        return sdk->setName(d, m.value(Name));
+        return FenwaRequest::setName(m.value(Name));
     case Step::SetAccount:
-        return sdk->setAccountPassword(d, m.value(WebAccount), m.value(WebPasswordMd5));
+        return FenwaRequest::setAccountPassword(m.value(WebAccount), m.value(WebPasswordMd5));
     case Step::SetVolume: {
         const Volume v = volume(m);
-        return sdk->setDeviceVolume(d, v.mic, v.out, v.autoMute);
+        return FenwaRequest::setDeviceVolume(v.mic, v.out, v.autoMute);
     }
     case Step::SetSip: {
         SipSettings sip[2];
         sipPair(m, sip);
-        return sdk->setSipSettings(d, sip[0], sip[1]);
+        return FenwaRequest::setSipSettings(sip[0], sip[1]);
     }
-    case Step::SetRtp: {
-        const QVector<RtpSettings> list = channels(m).toVector();
-        return sdk->setRtpSettings(d, list.constData(), list.size());
-    }
+    case Step::SetRtp:
+        return FenwaRequest::setRtpSettings(channels(m).toVector());
     case Step::SetIp: {
         if (!isStatic(m))
-            return sdk->setIpDhcp(d);
+            return FenwaRequest::setIpDhcp();
         const IpConfig c = ipConfig(m);
-        return sdk->setIpStatic(d, c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
+        return FenwaRequest::setIpStatic(c.ip, c.gateway, c.netmask, c.dns1, c.dns2);
     }
     case Step::SetMac:
-        return sdk->setMac(d, m.value(NewMac));
+        return FenwaRequest::setMac(m.value(NewMac));
     }
-    return -1;
+    return FenwaRequest();
 }
 
 void stepAccepted(FenwaDevice *d, const Step &s)
@@ -339,38 +337,17 @@ void stepAccepted(FenwaDevice *d, const Step &s)
     }
 }
 
-int applyTerminal(FenwaSDK *sdk, FenwaDevice *device, const QList<Step> &list, const std::function<bool()> &stopped,
-                  QList<int> *results, QString *failure)
-{
-    results->clear();
-    int rc = 0;
-    for (const Step &s : list) {
-        if (rc != 0 || stopped()) {
-            results->append(1);
-            rc = -1;
-            continue;
-        }
-        rc = runStep(sdk, device, s);
-        results->append(rc);
-        if (rc != 0)
-            *failure = stopped() ? translate("stopped") : sdk->lastFailure();
-    }
-    if (rc != 0 && failure->isEmpty())
-        *failure = translate("stopped");
-    return rc;
-}
-
-QString outcomeText(const QList<Step> &list, const QList<int> &results, const QString &failure)
+QString outcomeText(const QList<Step> &list, const QList<FenwaBatch::Result> &results)
 {
     if (list.isEmpty())
         return translate("unchanged");
     QStringList failed, untried;
     for (int i = 0; i < list.size(); ++i) {
-        const int r = results.value(i, 1);
-        if (r < 0)
-            failed << QStringLiteral("%1: %2").arg(stepName(list[i].kind), failure);
-        else if (r > 0)
+        const FenwaBatch::Result r = results.value(i);
+        if (r.state == FenwaBatch::NotTried)
             untried << stepName(list[i].kind);
+        else if (!r.accepted())
+            failed << QStringLiteral("%1: %2").arg(stepName(list[i].kind), r.failure());
     }
     if (failed.isEmpty() && untried.isEmpty())
         return translate("done");
@@ -378,6 +355,35 @@ QString outcomeText(const QList<Step> &list, const QList<int> &results, const QS
     if (!untried.isEmpty())
         text += translate("; not tried: %1").arg(untried.join(QStringLiteral(", ")));
     return text;
+}
+
+QList<FenwaRequest> Reading::requests() const
+{
+    QList<FenwaRequest> out;
+    if (wantSip)
+        out << FenwaRequest::getSipSettings();
+    if (wantRtp)
+        out << FenwaRequest::getRtpSettings();
+    return out;
+}
+
+void Reading::take(int step, const FenwaBatch::Result &result)
+{
+    if (!result.accepted())
+        return;
+    if (step == 0 && wantSip) {
+        FenwaRequest::readSip(*result.reply, &sip[0], &sip[1]);
+        sipRead = true;
+    } else {
+        FenwaRequest::readRtp(*result.reply, rtp, FENWA_RTP_CHANNELS);
+        rtpRead = true;
+    }
+}
+
+QString Reading::failure(int step, const FenwaBatch::Result &result) const
+{
+    return (step == 0 && wantSip ? translate("SIP accounts not read: %1") : translate("RTP channels not read: %1"))
+        .arg(result.failure());
 }
 
 } // namespace FenwaPlan

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FenwaPlan.h"
+#include "link/FenwaBatch.h"
 #include "link/FenwaTerminal.h"
 
 #include <functional>
@@ -71,20 +72,27 @@ QList<Step> steps(const Item &item);
 // "name", "SIP accounts", ... for results and progress.
 QString stepName(Step::Kind kind);
 
-// Sends one step (the job thread): 0 when the terminal accepted.
-int runStep(FenwaSDK *sdk, FenwaDevice *device, const Step &step);
+// The command that sends one step.
+FenwaRequest stepRequest(const Step &step);
 // What the accepted step changes in the record: run it where the records
 // are owned (the interface thread in the workbench).
 void stepAccepted(FenwaDevice *device, const Step &step);
+// The outcome column's text for a terminal from how each of its steps
+// ended: "done", "unchanged", or which step failed and why and which were
+// not tried.
+QString outcomeText(const QList<Step> &steps, const QList<FenwaBatch::Result> &results);
 
-// A terminal's steps in order: it stops at the first that fails or when
-// stopped() turns true. results gets one entry per step: 0 accepted, -1
-// failed (with *failure the link's reason), 1 not tried. Returns 0 when
-// every step was accepted.
-int applyTerminal(FenwaSDK *sdk, FenwaDevice *device, const QList<Step> &steps, const std::function<bool()> &stopped,
-                  QList<int> *results, QString *failure);
-// The outcome column's text for a terminal: "done", "unchanged", or which
-// step failed and why and which were not tried.
-QString outcomeText(const QList<Step> &steps, const QList<int> &results, const QString &failure);
+// A read of one terminal's SIP accounts and/or RTP channels, for a backup or
+// for a plan that sets any of them: its commands (requests), what an answer
+// to each fills in (take), and why a read that failed did (failure).
+struct Reading {
+    bool wantSip = false, wantRtp = false;
+    SipSettings sip[2];
+    RtpSettings rtp[FENWA_RTP_CHANNELS];
+    bool sipRead = false, rtpRead = false;
+    QList<FenwaRequest> requests() const;
+    void take(int step, const FenwaBatch::Result &result);
+    QString failure(int step, const FenwaBatch::Result &result) const;
+};
 
 } // namespace FenwaPlan

@@ -16,6 +16,7 @@ struct CliRequest
     int timeoutMs = -1;     // how long a terminal may stay silent; parseCli puts the command's default
                             // in when --timeout is not given
     int parallel = 4;       // firmware: uploads at once
+    int window = 0;         // plan and backup: commands in flight at once (0: the batch's own; benchmarks set 1)
     bool csv = false;       // search: CSV instead of JSON lines
     bool all = false;       // every terminal of a supported type
     bool verbose = false;   // echo every text sent and received on stderr

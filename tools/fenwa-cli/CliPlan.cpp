@@ -2,6 +2,7 @@
 #include "CliPlan.h"
 
 #include "link/FenwaAddressProbe.h"
+#include "link/FenwaBatch.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
@@ -10,6 +11,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QVector>
+#include <algorithm>
 #include <cJSON.h>
 
 namespace {
@@ -35,31 +37,42 @@ QString printed(int field, const QString &value)
     return isSecret(field) && !value.isEmpty() ? QStringLiteral("***") : value;
 }
 
-// One terminal's settings read for a backup or a preview.
-struct Reading {
-    FenwaDevice *device = nullptr;
-    SipSettings sip[2];
-    RtpSettings rtp[FENWA_RTP_CHANNELS];
-    bool sipRead = false, rtpRead = false;
-};
-
-bool readTerminal(FenwaSDK *sdk, Reading *r, bool sip, bool rtp, QString *why)
+// Window 1 is the one-after-the-other way, with no resends: a benchmark's
+// baseline.
+void useWindow(FenwaBatch *batch, int window)
 {
-    if (sip) {
-        r->sipRead = sdk->getSipSettings(r->device, &r->sip[0], &r->sip[1]) == 0;
-        if (!r->sipRead) {
-            *why = QStringLiteral("SIP accounts not read: %1").arg(sdk->lastFailure());
-            return false;
+    if (window > 0)
+        batch->setWindow(window);
+    if (window == 1)
+        batch->setResends(false);
+}
+
+// Reads every terminal's SIP accounts and/or channels, as readings[i] asks,
+// in one batch. Returns 0 when every read was accepted; why[i] says what
+// was not.
+int readAll(FenwaSDK *sdk, int window, const QList<FenwaDevice *> &devices, QVector<Reading> *readings,
+            QStringList *why)
+{
+    FenwaBatch batch(sdk);
+    useWindow(&batch, window);
+    QVector<QList<FenwaRequest>> requests;
+    for (const Reading &r : qAsConst(*readings))
+        requests << r.requests();
+    const QVector<QVector<int>> entries = batch.addEach(devices, requests);
+    batch.run();
+    int status = 0;
+    for (int i = 0; i < devices.size(); ++i) {
+        why->append(QString());
+        for (int s = 0; s < entries[i].size(); ++s) {
+            const FenwaBatch::Result &result = batch.result(entries[i][s]);
+            (*readings)[i].take(s, result);
+            if (!result.accepted() && why->last().isEmpty()) {
+                why->last() = (*readings)[i].failure(s, result);
+                status = -1;
+            }
         }
     }
-    if (rtp) {
-        r->rtpRead = sdk->getRtpSettings(r->device, r->rtp, FENWA_RTP_CHANNELS) == 0;
-        if (!r->rtpRead) {
-            *why = QStringLiteral("RTP channels not read: %1").arg(sdk->lastFailure());
-            return false;
-        }
-    }
-    return true;
+    return status;
 }
 
 cJSON *itemJson(const Plan &plan, const Item &item)
@@ -92,19 +105,25 @@ int backup(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> &devic
 {
     int status = 0;
     QStringList missing = r.macs;
-    QList<Reading> readings;
+    QList<FenwaDevice *> targets;
     for (FenwaDevice *d : devices) {
         const QString mac = FenwaTerminal::normalizeMac(d->macText);
         if (r.all ? !FenwaTerminal::isSupportedType(d->type) : !r.macs.contains(mac))
             continue;
         missing.removeAll(mac);
-        Reading reading;
-        reading.device = d;
-        QString why;
-        if (readTerminal(sdk, &reading, true, true, &why)) {
-            readings << reading;
+        targets << d;
+    }
+    Reading both;
+    both.wantSip = both.wantRtp = true;
+    QVector<Reading> readings(targets.size(), both);
+    QStringList why;
+    readAll(sdk, r.window, targets, &readings, &why);
+    QList<SiteTerminal> terminals;
+    for (int i = 0; i < targets.size(); ++i) {
+        if (why[i].isEmpty()) {
+            terminals << SiteTerminal{targets[i], readings[i].sip, readings[i].rtp};
         } else {
-            err << "fenwa-cli: backup: " << d->name << " (" << d->macText << "): " << why << "\n";
+            err << "fenwa-cli: backup: " << targets[i]->name << " (" << targets[i]->macText << "): " << why[i] << "\n";
             status = 1;
         }
     }
@@ -112,12 +131,9 @@ int backup(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> &devic
         err << "fenwa-cli: backup: " << mac << ": not found by the search\n";
         status = 1;
     }
-    QList<SiteTerminal> terminals;
-    for (const Reading &reading : readings)
-        terminals << SiteTerminal{reading.device, reading.sip, reading.rtp};
     out << QString::fromUtf8(siteFile(terminals, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)));
-    err << "fenwa-cli: backup: " << readings.size() << " terminals written\n";
-    if (readings.isEmpty())
+    err << "fenwa-cli: backup: " << terminals.size() << " terminals written\n";
+    if (terminals.isEmpty())
         status = 1;
     return status;
 }
@@ -149,19 +165,22 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
     } else {
         // The terminals' SIP accounts and channels are read only where the
         // plan sets any of them.
-        QList<Found> found;
-        for (FenwaDevice *d : devices) {
-            Reading reading;
-            reading.device = d;
-            bool sip = false, rtp = false;
+        QVector<Reading> readings(devices.size());
+        for (int i = 0; i < devices.size(); ++i)
             for (const Row &row : plan.rows)
-                if (rowIsFor(row, d))
-                    sip = sip || needsSip(row), rtp = rtp || needsRtp(row);
-            QString why;
-            if ((sip || rtp) && !readTerminal(sdk, &reading, sip, rtp, &why))
-                err << "fenwa-cli: plan: " << d->name << " (" << d->macText << "): " << why << "\n";
-            found << Found{d, currentValues(d, reading.sipRead ? reading.sip : nullptr,
-                                            reading.rtpRead ? reading.rtp : nullptr)};
+                if (rowIsFor(row, devices[i])) {
+                    readings[i].wantSip = readings[i].wantSip || needsSip(row);
+                    readings[i].wantRtp = readings[i].wantRtp || needsRtp(row);
+                }
+        QStringList why;
+        readAll(sdk, r.window, devices, &readings, &why);
+        QList<Found> found;
+        for (int i = 0; i < devices.size(); ++i) {
+            FenwaDevice *d = devices[i];
+            if (!why[i].isEmpty())
+                err << "fenwa-cli: plan: " << d->name << " (" << d->macText << "): " << why[i] << "\n";
+            const Reading &r = readings[i];
+            found << Found{d, currentValues(d, r.sipRead ? r.sip : nullptr, r.rtpRead ? r.rtp : nullptr)};
         }
         // This PC's addresses, then whatever answers a probe for the
         // addresses the plan hands out anew.
@@ -182,8 +201,30 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
         }
         const bool apply = r.args.value(0) == QLatin1String("apply") && !r.dryRun;
         const bool blocked = apply && p.problemRows() > 0 && !r.skipRefused;
+        // Every terminal's steps in one batch, before anything is printed.
+        QList<FenwaDevice *> sent;
+        QVector<QList<FenwaRequest>> requests;
+        QVector<int> sentAs(p.items.size(), -1);
+        if (apply && !blocked) {
+            for (int k = 0; k < p.items.size(); ++k) {
+                const Item &item = p.items[k];
+                if (!item.problems.isEmpty() || !item.device)
+                    continue;
+                QList<FenwaRequest> list;
+                for (const Step &s : steps(item))
+                    list << stepRequest(s);
+                sentAs[k] = sent.size();
+                sent << item.device;
+                requests << list;
+            }
+        }
+        FenwaBatch batch(sdk);
+        useWindow(&batch, r.window);
+        const QVector<QVector<int>> entries = batch.addEach(sent, requests);
+        batch.run();
         QStringList outcomes;
-        for (const Item &item : p.items) {
+        for (int k = 0; k < p.items.size(); ++k) {
+            const Item &item = p.items[k];
             cJSON *o = itemJson(plan, item);
             const QList<Step> list = steps(item);
             QString outcome;
@@ -196,23 +237,25 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
                 for (const Step &s : list)
                     cJSON_AddItemToArray(commands, cJSON_CreateString(stepName(s.kind).toUtf8().constData()));
             } else {
-                QList<int> results;
-                QString failure;
-                const int rc = applyTerminal(sdk, item.device, list, [] { return false; }, &results, &failure);
+                QList<FenwaBatch::Result> results;
+                for (int e : entries[sentAs[k]])
+                    results << batch.result(e);
+                const int rc = std::all_of(results.cbegin(), results.cend(),
+                                           [](const FenwaBatch::Result &x) { return x.accepted(); }) ? 0 : -1;
                 cJSON *commands = cJSON_AddArrayToObject(o, "commands");
                 for (int i = 0; i < list.size(); ++i) {
                     cJSON *c = cJSON_CreateObject();
                     addText(c, "command", stepName(list[i].kind));
-                    if (results[i] <= 0)
-                        cJSON_AddNumberToObject(c, "result", results[i]);
+                    if (results[i].state != FenwaBatch::NotTried)
+                        cJSON_AddNumberToObject(c, "result", results[i].accepted() ? 0 : -1);
                     else
                         addText(c, "result", QStringLiteral("not tried"));
                     cJSON_AddItemToArray(commands, c);
-                    if (results[i] == 0)
+                    if (results[i].accepted())
                         stepAccepted(item.device, list[i]);
                 }
                 cJSON_AddNumberToObject(o, "result", rc);
-                outcome = outcomeText(list, results, failure);
+                outcome = outcomeText(list, results);
                 addText(o, "outcome", outcome);
                 if (rc != 0)
                     status = 1;
