@@ -134,6 +134,7 @@ void SimSegment::receiveLoop()
 {
     uint8_t frame[2048];
     struct pollfd fds[2] = {{sock, POLLIN, 0}, {stopEvent, POLLIN, 0}};
+    std::vector<SimResponse> answers;
     for (;;) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
@@ -143,38 +144,51 @@ void SimSegment::receiveLoop()
         }
         if (fds[1].revents != 0)
             return;
-        struct sockaddr_ll from;
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(sock, frame, sizeof frame, MSG_TRUNC | MSG_DONTWAIT,
-                                     reinterpret_cast<struct sockaddr *>(&from), &fromLength);
-        if (n < 0) {
-            if (errno != EAGAIN && errno != EINTR)
-                complain("cannot receive on", options.interfaceName.constData());
-            continue;
+        // Every frame waiting, up to a bound, is answered together: the
+        // terminals work side by side, and one state write covers them all.
+        answers.clear();
+        bool changed = false;
+        for (int k = 0; k < kFramesPerTurn; ++k) {
+            struct sockaddr_ll from;
+            socklen_t fromLength = sizeof from;
+            const ssize_t n = ::recvfrom(sock, frame, sizeof frame, MSG_TRUNC | MSG_DONTWAIT,
+                                         reinterpret_cast<struct sockaddr *>(&from), &fromLength);
+            if (n < 0) {
+                if (errno != EAGAIN && errno != EINTR)
+                    complain("cannot receive on", options.interfaceName.constData());
+                break;
+            }
+            // MSG_TRUNC gives the wire length: a frame over the limit is
+            // dropped as a whole, never read in part.
+            if (from.sll_pkttype == PACKET_OUTGOING || size_t(n) > sizeof frame)
+                continue;
+            answers.emplace_back();
+            respond(frame, static_cast<size_t>(n), &answers.back());
+            changed = changed || answers.back().stateChanged;
         }
-        // MSG_TRUNC gives the wire length: a frame over the limit is dropped
-        // as a whole, never read in part.
-        if (from.sll_pkttype == PACKET_OUTGOING || size_t(n) > sizeof frame)
-            continue;
-        handle(frame, static_cast<size_t>(n));
+        // The state is on disk before any reply leaves: whoever got the
+        // reply reads the new state.
+        if (changed)
+            writeState();
+        for (SimResponse &r : answers)
+            send(&r);
     }
 }
 
-void SimSegment::handle(const uint8_t *frame, size_t length)
+void SimSegment::respond(const uint8_t *frame, size_t length, SimResponse *r)
 {
-    SimResponse r;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
-        responder.respond(frame, length, &r);
+        responder.respond(frame, length, r);
     }
-    if (r.isCommand)
-        logCommand(r.commandText);
-    // The state is on disk before any reply leaves: whoever got the reply
-    // reads the new state.
-    if (r.stateChanged)
-        writeState();
+    if (r->isCommand)
+        logCommand(r->commandText);
+}
+
+void SimSegment::send(SimResponse *r)
+{
     const auto now = SimReplyScheduler::Clock::now();
-    for (SimOutFrame &f : r.frames) {
+    for (SimOutFrame &f : r->frames) {
         if (f.delayUs <= 0) {
             transmit(f.bytes, !f.arp);
             continue;

@@ -42,7 +42,9 @@ public:
 private:
     int openSocket();
     void receiveLoop();
-    void handle(const uint8_t *frame, size_t length);
+    void respond(const uint8_t *frame, size_t length, SimResponse *r);
+    void send(SimResponse *r);
+    enum { kFramesPerTurn = 64 };
     void logCommand(const std::string &text);
     void transmit(const std::vector<uint8_t> &frame, bool countAsReply);
     long kernelDrops();
