@@ -42,6 +42,27 @@ void buildCommandHeader(uint8_t header[18], int textLength)
     putBigEndian16(header + 16, static_cast<uint16_t>(total));
 }
 
+namespace {
+// An Ethernet header and an ARP request: who holds targetIp? asks
+// senderIp at senderMac. The frame goes to toMac, the request to targetMac.
+void putArpRequest(uint8_t *f, const uint8_t toMac[6], const uint8_t senderMac[6], const uint8_t senderIp[4],
+                   const uint8_t targetMac[6], const uint8_t targetIp[4])
+{
+    std::memcpy(f + 0, toMac, 6);
+    std::memcpy(f + 6, senderMac, 6);
+    putBigEndian16(f + 12, QPCAP_ETHERTYPE_ARP);
+    putBigEndian16(f + 14, 1);      // Ethernet
+    putBigEndian16(f + 16, 0x0800); // IPv4
+    f[18] = 6;
+    f[19] = 4;
+    putBigEndian16(f + 20, 1); // request
+    std::memcpy(f + 22, senderMac, 6);
+    std::memcpy(f + 28, senderIp, 4);
+    std::memcpy(f + 32, targetMac, 6);
+    std::memcpy(f + 38, targetIp, 4);
+}
+} // namespace
+
 int buildFrame(QPcapPacket *packet, const uint8_t srcMac[6], const uint8_t srcIp[4],
                const uint8_t dstMac[6], const uint8_t dstIp[4], const uint8_t *header,
                int headerLength, const uint8_t *text, int textLength)
@@ -51,18 +72,7 @@ int buildFrame(QPcapPacket *packet, const uint8_t srcMac[6], const uint8_t srcIp
         return -1;
     uint8_t *f = packet->frame();
     std::memset(f, 0, QPCAP_FRAME_MAX);
-    std::memcpy(f + 0, dstMac, 6);
-    std::memcpy(f + 6, srcMac, 6);
-    putBigEndian16(f + 12, QPCAP_ETHERTYPE_ARP);
-    putBigEndian16(f + 14, 1);      // Ethernet
-    putBigEndian16(f + 16, 0x0800); // IPv4
-    f[18] = 6;
-    f[19] = 4;
-    putBigEndian16(f + 20, 1); // request
-    std::memcpy(f + 22, srcMac, 6);
-    std::memcpy(f + 28, srcIp, 4);
-    std::memcpy(f + 32, dstMac, 6);
-    std::memcpy(f + 38, dstIp, 4);
+    putArpRequest(f, dstMac, srcMac, srcIp, dstMac, dstIp);
     if (headerLength > 0)
         std::memcpy(f + QPCAP_ARP_END, header, static_cast<size_t>(headerLength));
     if (textLength > 0)
@@ -77,20 +87,11 @@ void buildArpProbe(QPcapPacket *packet, const uint8_t srcMac[6], uint32_t target
 {
     static const uint8_t broadcast[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
     static const uint8_t unknown[6] = {0, 0, 0, 0, 0, 0};
-    uint8_t *f = packet->frame();
-    std::memcpy(f + 0, broadcast, 6);
-    std::memcpy(f + 6, srcMac, 6);
-    putBigEndian16(f + 12, QPCAP_ETHERTYPE_ARP);
-    putBigEndian16(f + 14, 1);      // Ethernet
-    putBigEndian16(f + 16, 0x0800); // IPv4
-    f[18] = 6;
-    f[19] = 4;
-    putBigEndian16(f + 20, 1); // who holds targetIp?
-    std::memcpy(f + 22, srcMac, 6);
-    putBigEndian32(f + 28, 0); // a probe claims no address
-    std::memcpy(f + 32, unknown, 6);
-    putBigEndian32(f + 38, targetIp);
-    f[QPCAP_ARP_END] = 0;
+    static const uint8_t noAddress[4] = {0, 0, 0, 0}; // a probe claims no address
+    uint8_t target[4];
+    putBigEndian32(target, targetIp);
+    putArpRequest(packet->frame(), broadcast, srcMac, noAddress, unknown, target);
+    packet->frame()[QPCAP_ARP_END] = 0;
     packet->setLength(QPCAP_ARP_END);
 }
 
