@@ -29,6 +29,13 @@ F = [
  ("cli-time", "tools/fenwa-cli/CliOptions.h", "int searchMs = 2000;", "int searchMs = 1000;"),
  ("arp-opcode", "link/QPcapFrame.cpp", "putBigEndian16(f + 20, 1); // request", "putBigEndian16(f + 20, 2); // request"),
  ("read-keeps-fields", "settings/FenwaReadSettingWidget.cpp", "    for (QLineEdit *e : edits)\n        e->clear();\n    showToast(", "    showToast("),
+ ("batch-chain", "link/FenwaBatch.cpp", "\n            && (e.after < 0 || entries[e.after].result.accepted()))", ")"),
+ ("batch-no-resend", "link/FenwaBatch.cpp", "if (resends && now - f.lastSent", "if (false && now - f.lastSent"),
+ ("plan-same-ip", "site/FenwaPlanRun.cpp", "if (!ip.isEmpty() && finalIp(other) == ip)", "if (false && finalIp(other) == ip)"),
+ ("plan-mac-first", "site/FenwaPlanRun.cpp", "Step::SetRtp,    Step::SetIp,      Step::SetMac}", "Step::SetMac,    Step::SetRtp,     Step::SetIp}"),
+ ("helper-arp-sender", "tools/fenwa-capture/capture-messages.c", "&& memcmp(f + 22, interface->mac, 6) == 0 && isInterfaceAddress(f + 28, interface)", "&& memcmp(f + 22, interface->mac, 6) == 0"),
+ ("http-body-cap", "OrbUtils/OrbHttpUtils.cpp", "if (state != Failed && body.size() > OrbHttpUtils::kBodyMax)", "if (false)"),
+ ("address-held", "link/FenwaTerminal.cpp", "if ((h->mac.isEmpty() || h->mac != mac) && !why.contains(h->why))", "if (h->mac.isEmpty() && !why.contains(h->why))"),
  ("cn-placeholder", "resources/language/cn.txt", '="%2 台终端中有 %1 台已接受"', '="%2 台终端中有 %2 台已接受"'),
 ]
 results = []
@@ -45,7 +52,7 @@ for name, path, old, new in F:
         if b.returncode != 0:
             res = "build failed"
         else:
-            r = subprocess.run(["ctest", "--test-dir", "build", "--timeout", "240"], cwd=root, capture_output=True, text=True)
+            r = subprocess.run(["ctest", "--test-dir", "build", "-j2", "--timeout", "240"], cwd=root, capture_output=True, text=True)
             tail = r.stdout.split("The following tests FAILED:")[-1] if r.returncode else ""
             failed = [l.split(" - ", 1)[1].split(" (")[0].split("  #")[0] for l in tail.splitlines() if " - " in l]
             res = "caught" if r.returncode != 0 else "SURVIVED"
