@@ -153,6 +153,7 @@ void FenwaSettingDialog::runJobs()
     });
     reportDone(done);
     b.run([this] { return isStopped(); });
+    b.setSettled({}); // it held this function's counters
     for (int i = 0; i < outcome.size(); ++i) {
         FenwaBatchResult &r = outcome[i];
         const QVector<int> &e = entries.at(i);
