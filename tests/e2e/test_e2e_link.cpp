@@ -388,7 +388,7 @@ TEST_F(LinkE2e, LossyBatchReportsOnlyWhatTheTerminalsDidOnceEach)
 // and every terminal's chain runs beside the others.
 TEST_F(LinkE2e, ChainedCommandsRunInOrderAndStopAtARefusal)
 {
-    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "24", "--drop", "20", "--drop-commands", "20", "--seed", "3"}));
+    ASSERT_NO_FATAL_FAILURE(startSim({"--count", "25", "--drop", "20", "--drop-commands", "20", "--seed", "3"}));
     ASSERT_NO_FATAL_FAILURE(openSdk(3000));
     FenwaBatch batch(&sdk);
     QList<FenwaDevice *> devices;
@@ -400,7 +400,11 @@ TEST_F(LinkE2e, ChainedCommandsRunInOrderAndStopAtARefusal)
     }
     const QVector<QVector<int>> chain = batch.addEach(devices, requests);
     EXPECT_EQ(batch.add(record(0), FenwaRequest::setName("twice"), chain[0][0]), -1) << "one waits for each";
+    // A command may wait for another terminal's: this one for a chain that ends at a refusal.
+    const int waiter = batch.add(record(24), FenwaRequest::setName("waited"), chain[3][1]);
     batch.run();
+    EXPECT_EQ(batch.result(waiter).state, FenwaBatch::NotTried);
+    EXPECT_NE(sim.terminal(24).value("name").toString(), "waited");
     const QList<QByteArray> log = sim.commands();
     for (int i = 0; i < 24; ++i) {
         const FenwaBatch::Result &first = batch.result(chain[i][0]), &second = batch.result(chain[i][1]);

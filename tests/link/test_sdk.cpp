@@ -262,8 +262,11 @@ TEST_F(OfflineSdk, UnansweredCommandGoesOutAgainAsItWasAndItsAnswersCountOnce)
     setting.join();
     EXPECT_EQ(rc, 0);
     QMutexLocker lock(&script.mutex);
-    ASSERT_EQ(script.sent.size(), 2);
-    EXPECT_EQ(script.sent[1], first) << "same frame, same id";
+    // A loaded machine may be slow to take the answers: a third copy is
+    // no fault, a copy that differs is.
+    ASSERT_GE(script.sent.size(), 2);
+    for (const QByteArray &copy : qAsConst(script.sent))
+        EXPECT_EQ(copy, first) << "same frame, same id";
     lock.unlock();
     QElapsedTimer timer;
     timer.start();
