@@ -8,7 +8,8 @@
 
 class QSettings;
 
-// Typed front over configure.ini in the per-user configure directory. Short
+// Typed front over configure.ini in the per-user configure directory, every
+// value a text (typed QSettings values in the file read as absent). Short
 // lived: create one, read or write a few keys, drop it. Several may exist at
 // once; each writes its own changes, which QSettings merges on sync. A file
 // over kFileMax bytes, or a path that is not a regular file, is neither read

@@ -132,6 +132,10 @@ private slots:
 
     void everyKeyAsQSettingsWritesIt_data();
     void everyKeyAsQSettingsWritesIt();
+    void textsAsQSettingsWritesThem_data();
+    void textsAsQSettingsWritesThem();
+    void aDamagedConfigurationReadsWhatItCan_data();
+    void aDamagedConfigurationReadsWhatItCan();
     void anOversizedConfigurationIsNeitherReadNorWritten_data();
     void anOversizedConfigurationIsNeitherReadNorWritten();
 
@@ -352,6 +356,34 @@ void CoreTest::everyKeyAsQSettingsWritesIt_data()
         QTest::newRow(kConfigKeys[row].key) << row;
 }
 
+// QSettings shares one parsed copy of a file between every QSettings of the
+// process that opens that path: each side of these round trips gets a file of
+// its own, so that each really parses what the other wrote.
+namespace {
+QByteArray asQSettingsWrites(const QTemporaryDir &tmp, const QString &key, const QVariant &value)
+{
+    static int n = 0;
+    const QString path = tmp.filePath(QStringLiteral("written-%1.ini").arg(++n));
+    QSettings(path, QSettings::IniFormat).setValue(key, value);
+    return readAll(path);
+}
+
+QVariant asQSettingsReads(const QTemporaryDir &tmp, const QByteArray &file, const QString &key)
+{
+    static int n = 0;
+    const QString path = tmp.filePath(QStringLiteral("read-%1.ini").arg(++n));
+    writeFile(path, file);
+    return QSettings(path, QSettings::IniFormat).value(key);
+}
+
+void writeConfigure(const QByteArray &bytes)
+{
+    QVERIFY(QDir().mkpath(OrbFileUtils::configureDirectory()));
+    QFile::remove(OrbConfigure::filePath());
+    writeFile(OrbConfigure::filePath(), bytes);
+}
+} // namespace
+
 void CoreTest::everyKeyAsQSettingsWritesIt()
 {
     QFETCH(int, row);
@@ -359,8 +391,7 @@ void CoreTest::everyKeyAsQSettingsWritesIt()
     const QString file = tmp.filePath(QStringLiteral("song.mp3"));
     writeFile(file, "x"); // the play list keeps only files that exist
     const QString value = QString::fromUtf8(k.value).replace(QStringLiteral("FILE"), file);
-    QVERIFY(QDir().mkpath(OrbFileUtils::configureDirectory()));
-    QSettings(OrbConfigure::filePath(), QSettings::IniFormat).setValue(QLatin1String(k.key), value);
+    writeConfigure(asQSettingsWrites(tmp, QLatin1String(k.key), value));
     QCOMPARE(k.read(OrbConfigure()), value);
 
     QFile::remove(OrbConfigure::filePath());
@@ -368,7 +399,61 @@ void CoreTest::everyKeyAsQSettingsWritesIt()
         OrbConfigure store;
         k.write(store, value);
     }
-    QCOMPARE(QSettings(OrbConfigure::filePath(), QSettings::IniFormat).value(QLatin1String(k.key)).toString(), value);
+    QCOMPARE(asQSettingsReads(tmp, readAll(OrbConfigure::filePath()), QLatin1String(k.key)).toString(), value);
+}
+
+void CoreTest::textsAsQSettingsWritesThem_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("separators") << "a, b; c=d";
+    QTest::newRow("blanks at both ends") << "  x\t ";
+    QTest::newRow("leading @") << "@x";
+    QTest::newRow("leading @@") << "@@x";
+    QTest::newRow("looks typed") << "@Variant(x)";
+    QTest::newRow("quotes, backslashes") << "say \"hi\" C:\\dir";
+    QTest::newRow("controls, digits after") << QStringLiteral("t\tn\nz") + QChar(0) + QStringLiteral("1f") + QChar(1) + "a";
+    QTest::newRow("beyond ASCII") << QStringLiteral("Zentrale Süd 中文 \U0001F600");
+    QTest::newRow("empty") << "";
+}
+
+// What QSettings wrote reads the same here, and what is written here reads
+// the same in QSettings: files of earlier versions and of other tools stay good.
+void CoreTest::textsAsQSettingsWritesThem()
+{
+    QFETCH(QString, value);
+    writeConfigure(asQSettingsWrites(tmp, QStringLiteral("device id"), value));
+    QCOMPARE(OrbConfigure().deviceId(), value);
+    QFile::remove(OrbConfigure::filePath());
+    OrbConfigure().setDeviceId(value);
+    QCOMPARE(asQSettingsReads(tmp, readAll(OrbConfigure::filePath()), QStringLiteral("device id")).toString(), value);
+}
+
+void CoreTest::aDamagedConfigurationReadsWhatItCan_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("language");
+    // "cn" as QSettings' typed values carry it: QDataStream data, which a
+    // damaged file turns into a length of gigabytes.
+    const QByteArray typed("@Variant(\\0\\0\\0\\n\\0\\0\\0\\x4\\0c\\0n)");
+    QTest::newRow("typed value") << "[General]\nlangage=" + typed + "\n" << "";
+    QTest::newRow("typed value as escapes") << "[General]\nlangage=\\x40" + typed.mid(1) + "\n" << "";
+    QTest::newRow("typed item in a list") << "[General]\nnetwork=a, " + typed + "\nlangage=cn\n" << "cn";
+    QTest::newRow("comments, quotes across lines, BOM")
+        << QByteArray("\xEF\xBB\xBF; note\n[General]\nnetwork=\"a\nb\" ; rest\nlangage = cn\n") << "cn";
+    QTest::newRow("unclosed section, key without value")
+        << QByteArray("[Gen\nlangage\n[General]\nlangage=cn\n[x]\n") << "cn";
+}
+
+void CoreTest::aDamagedConfigurationReadsWhatItCan()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, language);
+    writeConfigure(file);
+    QCOMPARE(OrbConfigure().language(), language);
+    OrbConfigure().setRtpServer(QStringLiteral("239.1.1.1:6000")); // a write keeps what was read
+    OrbConfigure store;
+    QCOMPARE(store.language(), language);
+    QCOMPARE(store.rtpServer(), QStringLiteral("239.1.1.1:6000"));
 }
 
 void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten_data()
