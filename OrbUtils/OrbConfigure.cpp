@@ -440,7 +440,7 @@ QStringList OrbConfigure::rtpFileList() const
     QStringList files;
     const QStringList parts = text(kRtpFileList).split(QLatin1Char('\n'), Qt::KeepEmptyParts);
     for (const QString &part : parts) {
-        if (!part.isEmpty() && QFileInfo(part).isFile())
+        if (!part.isEmpty() && !part.contains(QChar(0)) && QFileInfo(part).isFile())
             files.append(part);
     }
     return files;

@@ -36,6 +36,7 @@ F = [
  ("helper-arp-sender", "tools/fenwa-capture/capture-messages.c", "&& memcmp(f + 22, interface->mac, 6) == 0 && isInterfaceAddress(f + 28, interface)", "&& memcmp(f + 22, interface->mac, 6) == 0"),
  ("http-body-cap", "OrbUtils/OrbHttpUtils.cpp", "if (state != Failed && body.size() > OrbHttpUtils::kBodyMax)", "if (false)"),
  ("address-held", "link/FenwaTerminal.cpp", "if ((h->mac.isEmpty() || h->mac != mac) && !why.contains(h->why))", "if ((h->mac.isEmpty() || h->mac == mac) && !why.contains(h->why))"),
+ ("configure-typed", "OrbUtils/OrbConfigure.cpp", "if (!s.startsWith(QLatin1String(\"@String(\")) || !s.endsWith(QLatin1Char(')')))", "if (false)"),
  ("cn-placeholder", "resources/language/cn.txt", '="%2 台终端中有 %1 台已接受"', '="%2 台终端中有 %2 台已接受"'),
 ]
 results = []
