@@ -19,16 +19,15 @@ const char kRtpFileList[] = "rtp file list";
 const char kRtpSourceIndex[] = "rtp source index";
 const char kRtpInterface[] = "rtp interface";
 const char kWindowGeometry[] = "window geometry";
-} // namespace
 
-namespace {
 // configure.ini is read and written in the INI dialect QSettings writes, so
 // that files of earlier versions read the same, but every value is text.
 // QSettings' own reader decodes "@Variant(...)" values with QDataStream from
 // whatever the file holds, and a damaged or planted file then makes it
 // allocate gigabytes and abort at start. This program never writes a typed
 // value: one found ("@Rect(...)", "@Variant(...)", ...) reads as absent.
-// "@@" stands for a text's leading "@", as QSettings writes it.
+// "@@" stands for a text's leading "@" and "@String(...)" for a text holding
+// a NUL, as QSettings writes them.
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
