@@ -6,6 +6,8 @@
 # TREE is a checkout with a release build in build/ (scripts/build.sh
 # release); the end-to-end tests need root. Each fault is a small edit a
 # developer could make by mistake; a fault no test catches is a test to write.
+# Run it alone: a build beside it (a fuzz run's, say) may compile a planted
+# file and leave the object in ccache under the name of the good one.
 # docs/test-faults.md has the last figures.
 import subprocess, sys, time
 root = sys.argv[1]
