@@ -431,7 +431,7 @@ QByteArray OrbConfigure::windowGeometry() const
 
 void OrbConfigure::setWindowGeometry(const QByteArray &value)
 {
-    settings->setValue(QLatin1String(kWindowGeometry), QString::fromLatin1(value.toBase64()));
+    put(QLatin1String(kWindowGeometry), QString::fromLatin1(value.toBase64()));
 }
 
 QStringList OrbConfigure::rtpFileList() const
@@ -467,7 +467,9 @@ void OrbConfigure::setRtpSourceIndex(int index)
 
 void OrbConfigure::put(const QString &key, const QVariant &value)
 {
-    if (settings)
+    // A file that could not be read (it grew past the limit since it was
+    // looked at) is not written over either.
+    if (settings && settings->status() != QSettings::FormatError)
         settings->setValue(key, value);
 }
 
