@@ -256,6 +256,16 @@ TEST_F(OfflineSdk, UnansweredCommandGoesOutAgainAsItWasAndItsAnswersCountOnce)
             script.changed.wait(&script.mutex);
         first = script.sent.first();
     }
+    // The frame is on the wire before the listener hears of its text.
+    QElapsedTimer heard;
+    heard.start();
+    while (sent().isEmpty() && heard.elapsed() < 2000)
+        QThread::msleep(1);
+    if (sent().isEmpty()) {
+        ADD_FAILURE() << "the listener never heard of the command";
+        setting.join();
+        return;
+    }
     const QByteArray id = QByteArray::number(JsonDoc(sent().value(0)).item("id")->valueint);
     answer("{\"id\":" + id + ",\"result\":\"success\"}"); // both answer the copy
     answer("{\"id\":" + id + ",\"result\":\"success\"}");
