@@ -308,14 +308,13 @@ void OrbRtpSession::runSend(const OrbThread *thread)
             continue;
         }
         // Sleep until the period allows the next packet, or until the
-        // observer said it could take one, whichever is later; capped so a
-        // stop request is seen promptly.
-        qint64 delay = now < due ? due - now : 10;
-        if (observer) {
-            const qint64 hint = observer->retryDelay(this);
-            if (hint > delay)
-                delay = hint;
-        }
+        // observer said it could take one (a live source's next frame may be
+        // due in less than a period), whichever is later; capped so a stop
+        // request is seen promptly.
+        qint64 delay = now < due ? due - now : 0;
+        const qint64 hint = observer ? observer->retryDelay(this) : 10;
+        if (hint > delay)
+            delay = hint;
         OrbThread::msleep((unsigned long)(delay < 1 ? 1 : delay > 100 ? 100 : delay));
     }
 }

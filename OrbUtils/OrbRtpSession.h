@@ -28,8 +28,9 @@ public:
                                  const uint8_t *payload, int32_t payloadLength, uint32_t timestamp) = 0;
     virtual void onReceiveTimeout(OrbRtpSession *session) = 0;
     // How many ms from now until onWantPacket could next send, when the
-    // observer knows (a paced file knows when its media-time gate opens).
-    // The send thread sleeps that long instead of polling every 10 ms.
+    // observer knows (a paced source knows when its next frame is due). The
+    // send thread sleeps that long (at least 1 ms, at most 100 ms, never
+    // before the packet period allows) instead of polling every 10 ms.
     virtual int32_t retryDelay(OrbRtpSession *) { return 10; }
 };
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Capture end to end: a PulseAudio server of the test's own with a null sink,
-// a tone played into it, its monitor streamed to a group and decoded again.
+// a tone played into it, its monitor streamed to a group and decoded again;
+// and pipe sources fed in blocks of every size, at real time, slower and
+// faster.
 #include "OrbUtils/CoreAudio.h"
 #include "OrbUtils/rtp/MpegAudioFrame.h"
 #include "OrbUtils/rtp/RTPMulticast.h"
@@ -19,58 +21,7 @@ namespace {
 
 const int CapturePort = 19000;
 const char SinkName[] = "fenwa_test_sink";
-
-// A server in a private runtime directory, never the user's; the test
-// process and its children reach it through PULSE_SERVER.
-class PrivatePulseServer
-{
-public:
-    PrivatePulseServer()
-    {
-        const QString socket = dir.filePath(QStringLiteral("native"));
-        server.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "HOME"})
-            env.insert(QLatin1String(name), dir.path());
-        server.setProcessEnvironment(env);
-        // -n: no system configuration; as root it still runs (with a warning).
-        server.start(QStringLiteral("pulseaudio"),
-                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes", "-L",
-                      "module-native-protocol-unix auth-anonymous=1 socket=" + socket, "-L",
-                      QStringLiteral("module-null-sink sink_name=%1 rate=48000").arg(QLatin1String(SinkName))});
-        if (!server.waitForStarted(5000)) {
-            problem = "pulseaudio is not installed (scripts/setup.sh installs it)";
-            return;
-        }
-        previous = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
-        for (int i = 0; i < 50 && !reached; ++i) {
-            getAudioDevices(&reached);
-            if (!reached)
-                server.waitForFinished(100);
-        }
-        if (!reached)
-            problem = "pulseaudio did not start: " + server.readAll().toStdString();
-    }
-    ~PrivatePulseServer()
-    {
-        server.terminate();
-        if (!server.waitForFinished(3000))
-            server.kill();
-        server.waitForFinished(3000);
-        if (previous.isNull())
-            qunsetenv("PULSE_SERVER");
-        else
-            qputenv("PULSE_SERVER", previous);
-    }
-    bool reached = false;
-    std::string problem;
-
-private:
-    QTemporaryDir dir;
-    QProcess server;
-    QByteArray previous;
-};
+const double FrameMs = 1152 * 1000.0 / 44100;
 
 TEST(CaptureEndToEnd, ToneIntoTheSinkReachesTheGroupAsTheSameTone)
 {
@@ -132,6 +83,57 @@ TEST(CaptureEndToEnd, ToneIntoTheSinkReachesTheGroupAsTheSameTone)
                 1000.0, 5.0);
 }
 
+class CapturePacing : public ::testing::TestWithParam<int> {}; // the source's block, ms
+
+// Whatever the block size, the frames leave one by one at their play time:
+// never two closer than half a frame (the pacer's floor, less 3 ms for this
+// test's scheduling), as many in three seconds as real time holds, in
+// sequence, with timestamps that step by one frame; and the source is not
+// said to fall behind or to overflow.
+TEST_P(CapturePacing, FramesLeaveAtTheirPlayTimeWhateverTheBlockSize)
+{
+    const int blockMs = GetParam();
+    QTemporaryDir scratch;
+    const QString fifo = scratch.filePath(QStringLiteral("blocks"));
+    PrivatePulseServer pulse({PipeSourceWriter::module(QStringLiteral("blocks"), fifo)});
+    if (!pulse.reached)
+        GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
+    UdpReceiver receiver(testDestination(), CapturePort);
+    ASSERT_TRUE(receiver.isOpen());
+    const PipeSourceWriter writer(fifo, blockMs, 1.0);
+    auto *reader = new RTPPulseAudioReader();
+    reader->setDevice({QStringLiteral("blocks"), QString(), AudioDeviceInfo::Capture});
+    RTPMulticast multicast;
+    multicast.setReader(reader);
+    ASSERT_EQ(multicast.start(testDestination(), CapturePort), 0);
+    ASSERT_GE(multicast.localPort(), 0) << "the capture did not start";
+
+    std::vector<ReceivedPacket> packets(1);
+    ASSERT_TRUE(receiver.receive(&packets[0], blockMs + 3000)) << "nothing reached the group";
+    const int64_t end = packets[0].arrivalUs + 3000000;
+    for (ReceivedPacket packet; receiver.receive(&packet, 1000) && packet.arrivalUs < end;)
+        packets.push_back(packet);
+    const RTPMulticast::Shortfall shortfall = multicast.shortfall();
+    multicast.stop();
+
+    EXPECT_NEAR(double(packets.size()), 3000.0 / FrameMs + 1, 3.0);
+    double closest = 1e9;
+    for (size_t i = 1; i < packets.size(); ++i) {
+        RtpHeader previous, header;
+        ASSERT_TRUE(parseRtp(packets[i - 1].bytes, &previous) && parseRtp(packets[i].bytes, &header));
+        ASSERT_EQ(uint16_t(header.sequence - previous.sequence), 1u) << "packet " << i;
+        const uint32_t step = header.timestamp - previous.timestamp;
+        ASSERT_TRUE(step == 208 || step == 209) << "packet " << i << " step " << step;
+        closest = std::min(closest, double(packets[i].arrivalUs - packets[i - 1].arrivalUs) / 1000.0);
+    }
+    EXPECT_GE(closest, FrameMs / 2 - 3.0);
+    EXPECT_EQ(shortfall.episodes, 0) << shortfall.recentLateMs << " ms late within 10 s";
+    EXPECT_EQ(shortfall.droppedMs, 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, CapturePacing, ::testing::Values(10, 100, 2000),
+                         [](const ::testing::TestParamInfo<int> &info) { return std::to_string(info.param) + "ms"; });
+
 #ifdef FENWA_CLI_PATH
 class CaptureStreamStop : public ::testing::TestWithParam<bool> {}; // the source removed, or Ctrl+C
 
@@ -165,6 +167,41 @@ TEST_P(CaptureStreamStop, EndsAsItShould)
 
 INSTANTIATE_TEST_SUITE_P(Stops, CaptureStreamStop, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "SourceRemoved" : "Interrupt"; });
+
+struct ShortCase {
+    const char *name;
+    double speed; // of the source against real time
+    const char *said;
+};
+void PrintTo(const ShortCase &c, std::ostream *os) { *os << c.name; }
+
+class CaptureShortfall : public ::testing::TestWithParam<ShortCase> {};
+
+// A source that delivers half of real time, or three times it, streams on
+// but is said to on stderr while it runs, and the stream ends with exit 1.
+TEST_P(CaptureShortfall, IsSaidAndEndsTheStreamWithExit1)
+{
+    const ShortCase c = GetParam();
+    QTemporaryDir scratch;
+    const QString fifo = scratch.filePath(QStringLiteral("blocks"));
+    PrivatePulseServer pulse({PipeSourceWriter::module(QStringLiteral("blocks"), fifo)});
+    if (!pulse.reached)
+        GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
+    const PipeSourceWriter writer(fifo, 100, c.speed);
+    QProcess cli;
+    cli.start(QStringLiteral(FENWA_CLI_PATH), {"stream", "--group", QStringLiteral("%1:%2").arg(testDestination()).arg(CapturePort),
+                                               "--duration", "5", "--source", "blocks"});
+    ASSERT_TRUE(cli.waitForFinished(15000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+    EXPECT_TRUE(err.contains(QLatin1String(c.said))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QLatin1String("the stream went out short"))) << err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, CaptureShortfall,
+                         ::testing::Values(ShortCase{"HalfRealTime", 0.5, "falls behind real time"},
+                                           ShortCase{"ThreeTimesRealTime", 3.0, "delivers more audio than real time"}),
+                         [](const ::testing::TestParamInfo<ShortCase> &info) { return info.param.name; });
 #endif
 
 } // namespace
