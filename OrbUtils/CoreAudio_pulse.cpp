@@ -227,6 +227,12 @@ bool startCapture(CoreAudioCapture *capture, const QByteArray &id, CoreAudioForm
     ORB_LOG("capture format samplerate = %u, channels = %u, format = %s (delivered as %s)\n", spec.rate,
             unsigned(spec.channels), pa_sample_format_to_string(capture->native.format),
             pa_sample_format_to_string(spec.format));
+    // Known before the stream connects: its first block may come while
+    // this thread still waits for it to be ready.
+    format->sampleRate = int(spec.rate);
+    format->channels = spec.channels;
+    format->sampleFormat = sampleFormat;
+    format->bytesPerFrame = int(pa_frame_size(&spec));
     capture->stream = pa_stream_new(capture->context, "RTP multicast", &spec, nullptr);
     if (capture->stream == nullptr)
         return false;
@@ -244,10 +250,6 @@ bool startCapture(CoreAudioCapture *capture, const QByteArray &id, CoreAudioForm
         ORB_LOG("cannot record from %s: %s\n", id.constData(), pa_strerror(pa_context_errno(capture->context)));
         return false;
     }
-    format->sampleRate = int(spec.rate);
-    format->channels = spec.channels;
-    format->sampleFormat = sampleFormat;
-    format->bytesPerFrame = int(pa_frame_size(&spec));
     return true;
 }
 

@@ -149,7 +149,7 @@ bool RTPMulticast::wantLivePacket(OrbRtpSession *session)
     int64_t due = started ? anchorUs + mediaUs() : firstCallUs + FirstAudioGraceMs * 1000LL;
     if (held == nullptr) {
         updateBehind(now, now - due);
-        retryMs = started && now < due ? sleepMs(due - now) : LatePollMs;
+        retryMs = started && now < due - EarlyUs ? sleepMs(due - EarlyUs - now) : LatePollMs;
         return false;
     }
     if (!started) {
@@ -157,9 +157,9 @@ bool RTPMulticast::wantLivePacket(OrbRtpSession *session)
         startUs = anchorUs = due = now;
         windowStartUs = now;
     }
-    if (now < due) {
+    if (now < due - EarlyUs) {
         updateBehind(now, 0);
-        retryMs = sleepMs(due - now);
+        retryMs = sleepMs(due - EarlyUs - now);
         return false;
     }
     if (held->readyUs > due + LateToleranceUs) {
@@ -197,8 +197,8 @@ bool RTPMulticast::wantLivePacket(OrbRtpSession *session)
             windowBlocks = 0;
         }
     } else if (now - windowStartUs >= SlackWindowMs * 1000LL && windowBlocks >= SlackWindowBlocks) {
-        if (windowMinSlackUs != std::numeric_limits<int64_t>::max() && windowMinSlackUs > SlackMarginUs)
-            pullbackUs = windowMinSlackUs - SlackMarginUs;
+        if (windowMinSlackUs != std::numeric_limits<int64_t>::max() && windowMinSlackUs > 0)
+            pullbackUs = windowMinSlackUs;
         windowStartUs = now;
         windowMinSlackUs = std::numeric_limits<int64_t>::max();
         windowBlocks = 0;
@@ -206,10 +206,10 @@ bool RTPMulticast::wantLivePacket(OrbRtpSession *session)
     // A late wake-up here (this machine was busy) is caught up with, but
     // never by two frames closer than half a frame apart.
     const int64_t minimumNext = now + int64_t(duration * 500.0);
-    if (anchorUs + mediaUs() < minimumNext)
-        anchorUs = minimumNext - mediaUs();
+    if (anchorUs + mediaUs() - EarlyUs < minimumNext)
+        anchorUs = minimumNext - mediaUs() + EarlyUs;
     updateBehind(now, 0);
-    retryMs = sleepMs(anchorUs + mediaUs() - rtpClockUs());
+    retryMs = sleepMs(anchorUs + mediaUs() - EarlyUs - rtpClockUs());
     return true;
 }
 

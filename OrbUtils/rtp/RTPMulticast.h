@@ -18,18 +18,22 @@ class RTPAudioReader;
 // never accumulates (the gate compares absolute times).
 //
 // A live source (a capture) delivers in blocks of its own size, from 10 ms
-// to whole seconds at once. Its frames wait in the source's send queue and
-// leave at anchor + media time sent before them, so a two-second block goes
-// out over two seconds, never as a burst. The anchor is the first frame's
-// arrival; a frame that is not there at its play time (the source late, or
-// this machine) is sent the moment it is, and the anchor moves by its
-// lateness: late audio is played late, nothing is dropped for being late,
-// and the frames after it keep their spacing. When every frame of a window
-// (SlackWindowMs and SlackWindowBlocks of the source's blocks at least)
-// waited longer than SlackMarginUs for its play time (the first block came
-// late, the source sped up, a stall has passed), the anchor is drawn back
-// by the excess, at most a tenth of a frame per frame, so latency returns
-// to what the source's block size needs without a burst.
+// to whole seconds at once. Its frames wait in the source's send queue for
+// their play time, anchor + media time sent before them, so a two-second
+// block goes out over two seconds, never as a burst; a frame that is ready
+// up to EarlyUs before its play time leaves at once, so that the small
+// blocks of a sound card wait for nothing but scheduling noise. The anchor
+// is the first frame's arrival. A frame that comes more than
+// LateToleranceUs after its play time (the source late) is sent the moment
+// it is, and the anchor moves by its lateness: late audio is played late,
+// nothing is dropped for being late, and the frames after it keep their
+// spacing. When every frame of a window (SlackWindowMs and SlackWindowBlocks
+// of the source's blocks at least) was ready before its play time (the
+// first block came late, the source sped up, a stall has passed), the
+// anchor is drawn back by the least of those leads, at most a tenth of a
+// frame per frame, so latency returns to what the source's block size needs
+// without a burst. Whatever happens, two frames never leave closer than
+// half a frame apart.
 //
 // A live source falls behind when it delivers less audio than real time:
 // more than BehindLimitMs of its audio came after its play time within the
@@ -47,11 +51,11 @@ class RTPMulticast : public OrbRtpSessionObserver
 public:
     enum { ClockRate = 8000, PacketPeriod = 10, ReportInterval = 10000 };
     enum {
-        LateToleranceUs = 10000, // a frame this late keeps the schedule
+        EarlyUs = 5000,
+        LateToleranceUs = 5000, // a frame this late keeps the schedule
         LatePollMs = 2,         // waiting for a frame past its play time
-        SlackWindowMs = 2000,   // at least, and
-        SlackWindowBlocks = 4,  // at least as many of the source's blocks
-        SlackMarginUs = 3000,
+        SlackWindowMs = 500,    // at least, and
+        SlackWindowBlocks = 8,  // at least as many of the source's blocks
         BehindWindowMs = 10000,
         BehindLimitMs = 250,
         FirstAudioGraceMs = 3000,

@@ -83,57 +83,6 @@ TEST(CaptureEndToEnd, ToneIntoTheSinkReachesTheGroupAsTheSameTone)
                 1000.0, 5.0);
 }
 
-class CapturePacing : public ::testing::TestWithParam<int> {}; // the source's block, ms
-
-// Whatever the block size, the frames leave one by one at their play time:
-// never two closer than half a frame (the pacer's floor, less 3 ms for this
-// test's scheduling), as many in three seconds as real time holds, in
-// sequence, with timestamps that step by one frame; and the source is not
-// said to fall behind or to overflow.
-TEST_P(CapturePacing, FramesLeaveAtTheirPlayTimeWhateverTheBlockSize)
-{
-    const int blockMs = GetParam();
-    QTemporaryDir scratch;
-    const QString fifo = scratch.filePath(QStringLiteral("blocks"));
-    PrivatePulseServer pulse({PipeSourceWriter::module(QStringLiteral("blocks"), fifo)});
-    if (!pulse.reached)
-        GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
-    UdpReceiver receiver(testDestination(), CapturePort);
-    ASSERT_TRUE(receiver.isOpen());
-    const PipeSourceWriter writer(fifo, blockMs, 1.0);
-    auto *reader = new RTPPulseAudioReader();
-    reader->setDevice({QStringLiteral("blocks"), QString(), AudioDeviceInfo::Capture});
-    RTPMulticast multicast;
-    multicast.setReader(reader);
-    ASSERT_EQ(multicast.start(testDestination(), CapturePort), 0);
-    ASSERT_GE(multicast.localPort(), 0) << "the capture did not start";
-
-    std::vector<ReceivedPacket> packets(1);
-    ASSERT_TRUE(receiver.receive(&packets[0], blockMs + 3000)) << "nothing reached the group";
-    const int64_t end = packets[0].arrivalUs + 3000000;
-    for (ReceivedPacket packet; receiver.receive(&packet, 1000) && packet.arrivalUs < end;)
-        packets.push_back(packet);
-    const RTPMulticast::Shortfall shortfall = multicast.shortfall();
-    multicast.stop();
-
-    EXPECT_NEAR(double(packets.size()), 3000.0 / FrameMs + 1, 3.0);
-    double closest = 1e9;
-    for (size_t i = 1; i < packets.size(); ++i) {
-        RtpHeader previous, header;
-        ASSERT_TRUE(parseRtp(packets[i - 1].bytes, &previous) && parseRtp(packets[i].bytes, &header));
-        ASSERT_EQ(uint16_t(header.sequence - previous.sequence), 1u) << "packet " << i;
-        const uint32_t step = header.timestamp - previous.timestamp;
-        ASSERT_TRUE(step == 208 || step == 209) << "packet " << i << " step " << step;
-        closest = std::min(closest, double(packets[i].arrivalUs - packets[i - 1].arrivalUs) / 1000.0);
-    }
-    EXPECT_GE(closest, FrameMs / 2 - 3.0);
-    EXPECT_EQ(shortfall.episodes, 0) << shortfall.recentLateMs << " ms late within 10 s";
-    EXPECT_EQ(shortfall.droppedMs, 0.0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Blocks, CapturePacing, ::testing::Values(10, 100, 2000),
-                         [](const ::testing::TestParamInfo<int> &info) { return std::to_string(info.param) + "ms"; });
-
 #ifdef FENWA_CLI_PATH
 class CaptureStreamStop : public ::testing::TestWithParam<bool> {}; // the source removed, or Ctrl+C
 
@@ -168,40 +117,68 @@ TEST_P(CaptureStreamStop, EndsAsItShould)
 INSTANTIATE_TEST_SUITE_P(Stops, CaptureStreamStop, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "SourceRemoved" : "Interrupt"; });
 
-struct ShortCase {
+struct BlockCase {
     const char *name;
-    double speed; // of the source against real time
-    const char *said;
+    int blockMs;      // the source's
+    double speed;     // of the source against real time
+    const char *said; // on stderr; none for a clean stream
 };
-void PrintTo(const ShortCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const BlockCase &c, std::ostream *os) { *os << c.name; }
 
-class CaptureShortfall : public ::testing::TestWithParam<ShortCase> {};
+class CapturePacing : public ::testing::TestWithParam<BlockCase> {};
 
-// A source that delivers half of real time, or three times it, streams on
-// but is said to on stderr while it runs, and the stream ends with exit 1.
-TEST_P(CaptureShortfall, IsSaidAndEndsTheStreamWithExit1)
+// fenwa-cli streams a pipe source fed in blocks of the row's size. At real
+// time the frames leave one by one at their play time whatever the block
+// size: never two closer than half a frame (the pacer's floor, less 3 ms for
+// this test's scheduling), as many within three seconds as real time holds
+// (none lost), in sequence, timestamps a frame apart, and exit 0. A source at half or at
+// three times real time streams on, is named on stderr, and exits 1.
+TEST_P(CapturePacing, FramesLeaveAtTheirPlayTimeOrTheShortfallIsSaid)
 {
-    const ShortCase c = GetParam();
+    const BlockCase c = GetParam();
     QTemporaryDir scratch;
     const QString fifo = scratch.filePath(QStringLiteral("blocks"));
     PrivatePulseServer pulse({PipeSourceWriter::module(QStringLiteral("blocks"), fifo)});
     if (!pulse.reached)
         GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
-    const PipeSourceWriter writer(fifo, 100, c.speed);
+    UdpReceiver receiver(testDestination(), CapturePort);
+    const PipeSourceWriter writer(fifo, c.blockMs, c.speed);
     QProcess cli;
     cli.start(QStringLiteral(FENWA_CLI_PATH), {"stream", "--group", QStringLiteral("%1:%2").arg(testDestination()).arg(CapturePort),
-                                               "--duration", "5", "--source", "blocks"});
-    ASSERT_TRUE(cli.waitForFinished(15000));
-    EXPECT_EQ(cli.exitCode(), 1);
-    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
-    EXPECT_TRUE(err.contains(QLatin1String(c.said))) << err.toStdString();
-    EXPECT_TRUE(err.contains(QLatin1String("the stream went out short"))) << err.toStdString();
+                                               "--duration", QString::number(c.blockMs / 1000.0 + 4), "--source", "blocks"});
+    std::vector<ReceivedPacket> packets(1);
+    ASSERT_TRUE(receiver.receive(&packets[0], c.blockMs + 3000)) << "nothing reached the group";
+    for (ReceivedPacket packet; receiver.receive(&packet, 1000) && packet.arrivalUs < packets[0].arrivalUs + 3000000;)
+        packets.push_back(packet);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), c.said ? 1 : 0) << err;
+    if (c.said) {
+        EXPECT_TRUE(err.find(c.said) != err.npos && err.find("the stream went out short") != err.npos) << err;
+        return;
+    }
+    // Real time, or up to a tenth faster while the pacer draws back what a
+    // late start or a stall of this machine added to the latency.
+    EXPECT_GE(double(packets.size()), 3000.0 / FrameMs - 2);
+    EXPECT_LE(double(packets.size()), 3000.0 / FrameMs * 1.1 + 2);
+    double closest = 1e9;
+    for (size_t i = 1; i < packets.size(); ++i) {
+        RtpHeader previous, header;
+        ASSERT_TRUE(parseRtp(packets[i - 1].bytes, &previous) && parseRtp(packets[i].bytes, &header));
+        ASSERT_EQ(uint16_t(header.sequence - previous.sequence), 1u) << "packet " << i;
+        const uint32_t step = header.timestamp - previous.timestamp;
+        ASSERT_TRUE(step == 208 || step == 209) << "packet " << i << " step " << step;
+        closest = std::min(closest, double(packets[i].arrivalUs - packets[i - 1].arrivalUs) / 1000.0);
+    }
+    EXPECT_GE(closest, FrameMs / 2 - 3.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, CaptureShortfall,
-                         ::testing::Values(ShortCase{"HalfRealTime", 0.5, "falls behind real time"},
-                                           ShortCase{"ThreeTimesRealTime", 3.0, "delivers more audio than real time"}),
-                         [](const ::testing::TestParamInfo<ShortCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Sources, CapturePacing,
+                         ::testing::Values(BlockCase{"Blocks10ms", 10, 1.0, nullptr}, BlockCase{"Blocks100ms", 100, 1.0, nullptr},
+                                           BlockCase{"Blocks2s", 2000, 1.0, nullptr},
+                                           BlockCase{"HalfRealTime", 100, 0.5, "falls behind real time"},
+                                           BlockCase{"ThreeTimesRealTime", 100, 3.0, "delivers more audio than real time"}),
+                         [](const ::testing::TestParamInfo<BlockCase> &info) { return info.param.name; });
 #endif
 
 } // namespace

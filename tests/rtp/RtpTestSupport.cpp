@@ -10,8 +10,6 @@ extern "C" {
 }
 
 #include <arpa/inet.h>
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -315,35 +313,23 @@ QString PipeSourceWriter::module(const QString &name, const QString &fifo)
 }
 
 PipeSourceWriter::PipeSourceWriter(const QString &fifo, int blockMs, double speed)
+    : thread([this, path = fifo.toLocal8Bit(), blockMs, speed] {
+          // The source has held the pipe open for reading since it loaded.
+          const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+          const std::vector<uint8_t> block(size_t(Rate) * size_t(blockMs) / 1000 * FrameBytes, 0);
+          for (int64_t n = 1, start = steadyUs(); fd >= 0 && !stopping.load(); ++n) {
+              while (!stopping.load() && steadyUs() < start + int64_t(double(n) * blockMs * 1000 / speed))
+                  ::usleep(1000);
+              for (size_t at = 0; at < block.size() && !stopping.load();) {
+                  pollfd p{fd, POLLOUT, 0};
+                  const ssize_t written = ::poll(&p, 1, 100) > 0 ? ::write(fd, &block[at], block.size() - at) : 0;
+                  at += written > 0 ? size_t(written) : 0;
+              }
+          }
+          if (fd >= 0)
+              ::close(fd);
+      })
 {
-    thread = std::thread([this, path = fifo.toLocal8Bit(), blockMs, speed] {
-        // The source holds the pipe open for reading from its start.
-        int fd = -1;
-        for (int i = 0; i < 100 && fd < 0 && !stopping.load(); ++i) {
-            fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0)
-                ::usleep(20000);
-        }
-        const std::vector<uint8_t> block(size_t(Rate) * blockMs / 1000 * FrameBytes, 0);
-        const int64_t start = steadyUs();
-        const double periodUs = blockMs * 1000.0 / speed;
-        for (int64_t n = 1; fd >= 0 && !stopping.load(); ++n) {
-            for (int64_t wait = start + int64_t(n * periodUs) - steadyUs(); wait > 0 && !stopping.load();
-                 wait = start + int64_t(n * periodUs) - steadyUs())
-                ::usleep(useconds_t(std::min<int64_t>(wait, 20000)));
-            for (size_t at = 0; at < block.size() && !stopping.load();) {
-                pollfd p{fd, POLLOUT, 0};
-                if (::poll(&p, 1, 100) <= 0)
-                    continue;
-                const ssize_t written = ::write(fd, block.data() + at, block.size() - at);
-                if (written < 0 && errno != EAGAIN)
-                    stopping.store(true);
-                at += written > 0 ? size_t(written) : 0;
-            }
-        }
-        if (fd >= 0)
-            ::close(fd);
-    });
 }
 
 PipeSourceWriter::~PipeSourceWriter()

@@ -98,15 +98,14 @@ private:
     QByteArray previous;
 };
 
-// Feeds a pipe source (module-pipe-source, s16le stereo 44.1 kHz) from a
-// thread of its own: blocks of blockMs of silence, one every blockMs / speed
-// (speed 1: real time), until destroyed. Every wait has a deadline.
+// Feeds a pipe source (s16le stereo 44.1 kHz) from a thread of its own: a
+// block of blockMs of silence every blockMs / speed (1: real time) until
+// destroyed; no write waits more than 100 ms.
 class PipeSourceWriter
 {
 public:
     enum { Rate = 44100, FrameBytes = 4 };
-    // The module line of a pipe source named name that reads fifo in this
-    // format.
+    // The module line of such a source named name, reading fifo.
     static QString module(const QString &name, const QString &fifo);
     PipeSourceWriter(const QString &fifo, int blockMs, double speed);
     ~PipeSourceWriter();
