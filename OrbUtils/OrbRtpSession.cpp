@@ -67,6 +67,12 @@ void OrbRtpSendThread::run()
     session->runSend(this);
 }
 
+void OrbRtpSendThread::stop()
+{
+    OrbThread::stop();
+    session->wakeSender();
+}
+
 void OrbRtpRecvThread::run()
 {
     session->runReceive(this);
@@ -315,8 +321,20 @@ void OrbRtpSession::runSend(const OrbThread *thread)
         const qint64 hint = observer ? observer->retryDelay(this) : 10;
         if (hint > delay)
             delay = hint;
-        OrbThread::msleep((unsigned long)(delay < 1 ? 1 : delay > 100 ? 100 : delay));
+        std::unique_lock<std::mutex> guard(senderWaitLock);
+        senderWait.wait_for(guard, std::chrono::milliseconds(delay < 1 ? 1 : delay > 100 ? 100 : delay),
+                            [this] { return senderWoken; });
+        senderWoken = false;
     }
+}
+
+void OrbRtpSession::wakeSender()
+{
+    {
+        std::lock_guard<std::mutex> guard(senderWaitLock);
+        senderWoken = true;
+    }
+    senderWait.notify_one();
 }
 
 void OrbRtpSession::runReceive(const OrbThread *thread)

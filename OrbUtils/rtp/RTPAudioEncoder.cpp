@@ -185,15 +185,19 @@ void RTPAudioEncoder::takeFrames()
 
 void RTPAudioEncoder::push(RTPAudioPacket *packet)
 {
-    std::lock_guard<std::mutex> guard(queueLock);
-    queue.push_back(packet);
-    queuedMs += packet->duration;
-    while (queuedMs > MaxQueuedMs && queue.size() > 1) {
-        queuedMs -= queue.front()->duration;
-        dropped += queue.front()->duration;
-        delete queue.front();
-        queue.pop_front();
+    {
+        std::lock_guard<std::mutex> guard(queueLock);
+        queue.push_back(packet);
+        queuedMs += packet->duration;
+        while (queuedMs > MaxQueuedMs && queue.size() > 1) {
+            queuedMs -= queue.front()->duration;
+            dropped += queue.front()->duration;
+            delete queue.front();
+            queue.pop_front();
+        }
     }
+    if (readyHandler)
+        readyHandler(readyContext);
 }
 
 void RTPAudioEncoder::flush()

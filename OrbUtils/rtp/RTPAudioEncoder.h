@@ -65,6 +65,13 @@ public:
     int startDelay() const { return delay; }
     // Play time (ms) of the frames the full queue dropped; from any thread.
     double droppedMs();
+    // Called on the feeding thread after each packet is queued; set before
+    // the first feed.
+    void setReadyHandler(void (*handler)(void *), void *context)
+    {
+        readyHandler = handler;
+        readyContext = context;
+    }
 
 private:
     void encode(const float *const *planes, int samples);
@@ -89,6 +96,8 @@ private:
     std::deque<RTPAudioPacket *> queue;
     double queuedMs = 0;
     double dropped = 0;
+    void (*readyHandler)(void *) = nullptr;
+    void *readyContext = nullptr;
 
     RTPAudioEncoder(const RTPAudioEncoder &) = delete;
     RTPAudioEncoder &operator=(const RTPAudioEncoder &) = delete;

@@ -36,4 +36,8 @@ public:
     // were full: it delivered more than the stream could take. On the
     // owner's thread.
     virtual double droppedMs() { return 0; }
+    // A live source calls ready(context) on its own thread each time a
+    // packet becomes ready; set before start.
+    using ReadyHandler = void (*)(void *context);
+    virtual void setReadyHandler(ReadyHandler, void *) {}
 };

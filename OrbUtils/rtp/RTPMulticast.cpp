@@ -42,6 +42,7 @@ int RTPMulticast::start(const QString &address, int port)
     lateTotalUs.store(0);
     recentLateUs.store(0);
     finalDroppedMs = 0;
+    reader->setReadyHandler(&RTPMulticast::onSourceReady, this);
     if (!reader->start())
         return 0;
     session = new OrbRtpSession();
@@ -49,7 +50,21 @@ int RTPMulticast::start(const QString &address, int port)
     session->setMulticastInterface(interfaceName.toUtf8());
     const QByteArray host = address.toUtf8();
     const int result = session->start(host.constData(), 0, port, clockRate, reader->payloadType(), PacketPeriod);
-    return result < 0 ? result : 0;
+    if (result < 0)
+        return result;
+    std::lock_guard<std::mutex> guard(wakeLock);
+    wakeTarget = session;
+    return 0;
+}
+
+void RTPMulticast::onSourceReady(void *self)
+{
+    auto *multicast = static_cast<RTPMulticast *>(self);
+    if (!multicast->waitingForFrame.load())
+        return;
+    std::lock_guard<std::mutex> guard(multicast->wakeLock);
+    if (multicast->wakeTarget)
+        multicast->wakeTarget->wakeSender();
 }
 
 void RTPMulticast::stop()
@@ -63,6 +78,10 @@ void RTPMulticast::stop()
             OrbThread::msleep(PacketPeriod);
     }
     if (session) {
+        {
+            std::lock_guard<std::mutex> guard(wakeLock);
+            wakeTarget = nullptr;
+        }
         session->stop();
         delete session;
         session = nullptr;
@@ -141,12 +160,17 @@ bool RTPMulticast::wantLivePacket(OrbRtpSession *session)
     const int64_t now = rtpClockUs();
     if (firstCallUs == 0)
         firstCallUs = now;
+    // Before the first frame the source has a grace for its first block.
+    int64_t due = started ? anchorUs + mediaUs() : firstCallUs + FirstAudioGraceMs * 1000LL;
     if (held == nullptr) {
+        // Raised first: a frame that comes after the look finds it raised
+        // and wakes this thread.
+        waitingForFrame.store(!started || now >= due - EarlyUs);
         held = reader->readPacket();
         holding.store(held != nullptr);
     }
-    // Before the first frame the source has a grace for its first block.
-    int64_t due = started ? anchorUs + mediaUs() : firstCallUs + FirstAudioGraceMs * 1000LL;
+    if (held)
+        waitingForFrame.store(false);
     if (held == nullptr) {
         updateBehind(now, now - due);
         retryMs = started && now < due - EarlyUs ? sleepMs(due - EarlyUs - now) : LatePollMs;

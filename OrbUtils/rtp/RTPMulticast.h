@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 
 class RTPAudioPacket;
 class RTPAudioReader;
@@ -53,7 +54,7 @@ public:
     enum {
         EarlyUs = 5000,
         LateToleranceUs = 5000, // a frame this late keeps the schedule
-        LatePollMs = 2,         // waiting for a frame past its play time
+        LatePollMs = 10,        // waiting for a frame past its play time, unless woken
         SlackWindowMs = 500,    // at least, and
         SlackWindowBlocks = 8,  // at least as many of the source's blocks
         BehindWindowMs = 10000,
@@ -122,6 +123,9 @@ private:
     // with pendingUs of lateness of a frame still missing.
     void noteLate(int64_t nowUs, int64_t lateUs);
     void updateBehind(int64_t nowUs, int64_t pendingUs);
+    // The source's ready handler: wakes the send thread when it waits for
+    // the frame that came.
+    static void onSourceReady(void *self);
 
     OrbRtpSession *session = nullptr;
     RTPAudioReader *reader = nullptr;
@@ -138,6 +142,9 @@ private:
     // Live pacing, on the send thread.
     RTPAudioPacket *held = nullptr; // taken from the source, waiting for its play time
     std::atomic<bool> holding{false};
+    std::atomic<bool> waitingForFrame{false};
+    std::mutex wakeLock; // guards wakeTarget against stop()
+    OrbRtpSession *wakeTarget = nullptr;
     int64_t firstCallUs = 0;
     int64_t anchorUs = 0;
     int64_t pullbackUs = 0;

@@ -61,6 +61,7 @@ void RTPPulseAudioReader::onDeviceOpened(CoreAudioDevice *opened)
         return;
     const CoreAudioFormat &format = opened->format();
     encoder = std::make_unique<RTPAudioEncoder>();
+    encoder->setReadyHandler(readyHandler, readyContext);
     if (!encoder->init(format.sampleRate, 0, format.channels, format.sampleFormat, OutputRate, 0, OutputChannels,
                        RTPAudioEncoder::MpegAudioPayloadType)) {
         ORB_LOG("no encoder for %s\n", device.id.toUtf8().constData());
@@ -106,6 +107,12 @@ int RTPPulseAudioReader::pending()
 double RTPPulseAudioReader::droppedMs()
 {
     return captureDroppedMs + (capture ? captureDropped(*capture) : 0) + (encoder ? encoder->droppedMs() : 0);
+}
+
+void RTPPulseAudioReader::setReadyHandler(ReadyHandler handler, void *context)
+{
+    readyHandler = handler;
+    readyContext = context;
 }
 
 int32_t RTPPulseAudioReader::payloadType()

@@ -43,6 +43,7 @@ public:
     void finish() override;
     int pending() override;
     double droppedMs() override;
+    void setReadyHandler(ReadyHandler handler, void *context) override;
 
     void onDeviceOpened(CoreAudioDevice *device) override;
     void onDeviceData(CoreAudioDevice *device, const uint8_t *data, int32_t frames, int32_t bytes) override;
@@ -54,4 +55,6 @@ private:
     std::unique_ptr<CoreAudioDevice> capture;
     std::unique_ptr<RTPAudioEncoder> encoder;
     double captureDroppedMs = 0; // of captures already closed
+    ReadyHandler readyHandler = nullptr;
+    void *readyContext = nullptr;
 };
