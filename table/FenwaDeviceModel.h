@@ -49,8 +49,9 @@ public:
         LastResultColumn,
         ColumnCount
     };
-    // The check flag travels through the user role.
-    enum { CheckRole = Qt::UserRole };
+    // The check flag travels through the user role; what a column sorts by
+    // (its value, not its text) through the sort role.
+    enum { CheckRole = Qt::UserRole, SortRole };
 
     // Builds the delegate and the header and installs them and itself on
     // view.
@@ -84,6 +85,11 @@ public:
     void clearDevices();
     // Shows field values a batch has written into the records.
     void refresh();
+    // Says that these terminals may hold other values than their page shows
+    // (a batch, a plan's apply or a restore wrote to them): the page in the
+    // panel shows (or reads) its terminal again when it is one of them.
+    // Every batch that writes calls it once its results are in the records.
+    void announceChanged(const QList<FenwaDevice *> &devices);
 
     QCheckBoxHeaderView *checkBoxHeader() const { return header; }
     FenwaDeviceModelDelegate *checkBoxDelegate() const { return delegate; }
