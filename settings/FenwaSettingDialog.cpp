@@ -36,7 +36,7 @@ FenwaSettingDialog::FenwaSettingDialog(QWidget *parent, FenwaSDK *sdk, const QSt
 {
     setWindowTitle(title);
     setBusy(false);
-    resize(420, 60);
+    resize(420, 60 + buttonRowHeight);
 }
 
 FenwaSettingDialog::~FenwaSettingDialog()

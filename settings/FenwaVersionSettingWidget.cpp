@@ -94,7 +94,7 @@ FenwaVersionSettingDialog::FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *
     : FenwaSettingDialog(parent, sdk, translate("Upgrading firmware")), path(path), parallel(parallel)
 {
     // A line per upload under way under the count, each with its bytes.
-    resize(600, 70 + 20 * parallel);
+    resize(600, 70 + 20 * parallel + buttonRowHeight);
 }
 
 FenwaRequest FenwaVersionSettingDialog::requestFor(int)
