@@ -287,10 +287,8 @@ bool FenwaPlanDialog::apply()
         d->checked = false;
     FenwaPlanApplyDialog batch(this, sdk, list);
     batch.setDevices(devices);
+    // Writes back every step accepted and tells the page in the panel.
     batch.runBatch(model, parentWidget(), true);
-    // Every step a terminal accepted, also where a later one failed.
-    batch.writeBack();
-    model->refresh();
     for (int i = 0; i < rows.size(); ++i) {
         const Item &item = preview.items[rows[i]];
         outcomes[item.row] = batch.results().at(i).reached ? batch.outcome(i) : translate("not tried");

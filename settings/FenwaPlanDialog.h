@@ -29,6 +29,7 @@ protected:
     QList<FenwaRequest> requestsFor(int i) override;
     void replied(int i, int step, const FenwaReply &reply) override;
     QString failureOf(int i, int step, const FenwaBatch::Result &result) const override;
+    bool changesTerminals() const override { return false; }
 
 private:
     bool sip, rtp;
@@ -68,7 +69,8 @@ public:
     FenwaPlanApplyDialog(QWidget *parent, FenwaSDK *sdk, const QList<QList<FenwaPlan::Step>> &steps);
     // Per terminal, after the batch: the outcome column's text.
     QString outcome(int i) const;
-    void writeBack();
+    // Every step a terminal accepted, also where a later one failed.
+    void writeBack() override;
 
 protected:
     QList<FenwaRequest> requestsFor(int i) override;

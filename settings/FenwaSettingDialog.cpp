@@ -91,6 +91,26 @@ const FenwaBatch::Result &FenwaSettingDialog::stepResult(int i, int step) const
 
 void FenwaSettingDialog::acceptedBy(int) {}
 
+void FenwaSettingDialog::writeBack()
+{
+    for (int i = 0; i < outcome.size(); ++i)
+        if (outcome[i].accepted)
+            acceptedBy(i);
+}
+
+bool FenwaSettingDialog::mayHaveChanged(int i) const
+{
+    const FenwaBatchResult &r = outcome.at(i);
+    if (r.accepted || r.unknown)
+        return true;
+    for (int s = 0; s < stepCount(i); ++s) {
+        const FenwaBatch::Result &step = stepResult(i, s);
+        if (step.accepted() || step.state == FenwaBatch::InFlight)
+            return true;
+    }
+    return false;
+}
+
 FenwaSettingDialog *FenwaSettingDialog::running()
 {
     return runningBatch;
@@ -236,10 +256,12 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
     runningBatch = outer;
 
     // The job is over: the records are ours to write.
-    for (int i = 0; i < outcome.size(); ++i)
-        if (outcome[i].accepted)
-            acceptedBy(i);
+    writeBack();
     const bool stopped = result != QDialog::Accepted;
+    QList<FenwaDevice *> changed;
+    for (int i = 0; i < outcome.size(); ++i)
+        if (changesTerminals() && mayHaveChanged(i))
+            changed << outcome[i].device;
     if (setAll) {
         // What is left ticked is what "Set All" will retry: also after a
         // stop, the rows that did not accept, in doubt or untried included.
@@ -251,17 +273,21 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
             model->setLastResult(r.device, r.accepted ? translate("accepted") : r.detail);
         model->refresh();
     }
-    if (quiet)
+    if (quiet) // the window is closing: no page reads again
         return result;
     if (!stopped && acceptedCount() == outcome.size() && note.isEmpty()) {
         showNotice(noticeOn, report(false));
-        return result;
+    } else {
+        FenwaBatchResultDialog box(parentWidget(), report(stopped));
+        box.setWindowTitle(windowTitle());
+        if (parentWidget())
+            box.moveToCenter(parentWidget()->window());
+        box.exec();
     }
-    FenwaBatchResultDialog box(parentWidget(), report(stopped));
-    box.setWindowTitle(windowTitle());
-    if (parentWidget())
-        box.moveToCenter(parentWidget()->window());
-    box.exec();
+    // Last: a page that reads its terminal again does so once the operator
+    // has seen the outcome.
+    if (model)
+        model->announceChanged(changed);
     return result;
 }
 

@@ -21,6 +21,7 @@ FenwaSettingWidget::FenwaSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDevi
     connect(model, &QAbstractItemModel::modelReset, this, &FenwaSettingWidget::showTargets);
     connect(model, &QAbstractItemModel::layoutChanged, this, &FenwaSettingWidget::showTargets);
     connect(model, &QAbstractItemModel::dataChanged, this, &FenwaSettingWidget::showTargets);
+    connect(model, &FenwaDeviceModel::terminalsChanged, this, &FenwaSettingWidget::onTerminalsChanged);
     showTargets();
 }
 
@@ -44,6 +45,19 @@ void FenwaSettingWidget::showDevice(FenwaDevice *device)
 {
     currentLabel->setText(device ? QStringLiteral("%1 %2-%3").arg(translate("Current Device"), device->name, device->uid)
                                  : QString());
+}
+
+void FenwaSettingWidget::onTerminalsChanged(const QList<FenwaDevice *> &devices)
+{
+    // Only the page in the panel: a hidden page shows its terminal afresh
+    // when its column is clicked.
+    if (!isHidden() && current && devices.contains(current))
+        followTerminal();
+}
+
+void FenwaSettingWidget::followTerminal()
+{
+    showDevice(current);
 }
 
 QList<FenwaDevice *> FenwaSettingWidget::targetDevices() const
@@ -103,10 +117,10 @@ int FenwaSettingWidget::runBatch(const QList<FenwaDevice *> &devices, const Batc
         return -1;
     }
     dialog->setDevices(devices);
+    // When the current terminal took the change, the page shows (or reads)
+    // it again; otherwise the fields keep what was typed, so that a "Set
+    // All" that failed somewhere can be run again as it is.
     dialog->runBatch(model, this, setAll);
-    // A new name shows in the title; the fields keep what was typed, so a
-    // "Set All" that failed somewhere can be run again as it is.
-    FenwaSettingWidget::showDevice(current);
     return dialog->acceptedCount();
 }
 

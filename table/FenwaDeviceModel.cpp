@@ -436,6 +436,12 @@ void FenwaDeviceModel::refresh()
     announceAllRows();
 }
 
+void FenwaDeviceModel::announceChanged(const QList<FenwaDevice *> &devices)
+{
+    if (!devices.isEmpty())
+        emit terminalsChanged(devices);
+}
+
 void FenwaDeviceModel::allCheckBoxChecked(bool)
 {
     // The box's state, not the signal's argument: a click that Qt reports

@@ -97,6 +97,12 @@ public:
     static int columnWidth(int column);
     // Whether sort() orders the rows by this column.
     static bool isSortable(int column);
+    // What a sortable column's text sorts by, compared as plain text: IPv4
+    // addresses and MACs by their numbers, other texts without regard to
+    // case and with their digit runs by value (2.9 before 2.10, Terminal-9
+    // before Terminal-10). Texts that are not an address come after those
+    // that are.
+    static QString sortKey(int column, const QString &text);
 
     // How many rows share a MAC with another, and how many an address.
     int sharingMac() const { return macShared; }
@@ -107,6 +113,8 @@ signals:
     void modifyData(const QModelIndex &index, const QVariant &value, int role);
     // The counts of sharingMac() and sharingIp() may have changed.
     void conflictsChanged();
+    // See announceChanged.
+    void terminalsChanged(const QList<FenwaDevice *> &devices);
 
 public slots:
     // Sets every row's check flag to the header box's current state.
