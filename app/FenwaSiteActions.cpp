@@ -154,7 +154,9 @@ void FenwaSiteActions::askExport()
     if (path.isEmpty())
         return;
     if (exportTo(path, &error))
-        tell(translate("%1 terminals written to %2").arg(model->allDevices().size()).arg(path));
+        tell(translate("%1 terminal written to %2", "%1 terminals written to %2", model->allDevices().size())
+                 .arg(model->allDevices().size())
+                 .arg(path));
     else
         QMessageBox::warning(window, translate("Export..."), error);
 }
@@ -168,7 +170,7 @@ void FenwaSiteActions::askBackup()
         return;
     const int written = backupTo(path, &error);
     if (written > 0)
-        tell(translate("%1 terminals written to %2").arg(written).arg(path));
+        tell(translate("%1 terminal written to %2", "%1 terminals written to %2", written).arg(written).arg(path));
     else
         QMessageBox::warning(window, translate("Backup..."), error);
 }

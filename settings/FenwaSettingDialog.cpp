@@ -217,11 +217,14 @@ QString FenwaSettingDialog::report(bool stopped) const
     int untried = 0;
     for (const FenwaBatchResult &r : outcome)
         untried += r.reached ? 0 : 1;
-    QStringList lines{stopped ? translate("Stopped: %1 of %2 terminals accepted, %3 not tried")
+    QStringList lines{stopped ? translate("Stopped: %1 of %2 terminal accepted, %3 not tried",
+                                          "Stopped: %1 of %2 terminals accepted, %3 not tried", n)
                                     .arg(accepted)
                                     .arg(n)
                                     .arg(untried)
-                              : translate("%1 of %2 terminals accepted").arg(accepted).arg(n)};
+                              : translate("%1 of %2 terminal accepted", "%1 of %2 terminals accepted", n)
+                                    .arg(accepted)
+                                    .arg(n)};
     QStringList notDone;
     int more = 0;
     // Those that may have changed first: they are what a stop leaves in doubt.

@@ -70,10 +70,12 @@ QString FenwaSettingWidget::targetText() const
 {
     const int shown = model->shownDevices().size(), hidden = model->allDevices().size() - shown;
     const int ticked = model->checkedDevices().size();
-    QString text = ticked > 0 ? translate("Set All: the %1 ticked rows shown").arg(ticked)
+    QString text = ticked > 0 ? translate("Set All: the %1 ticked row shown", "Set All: the %1 ticked rows shown", ticked)
+                                    .arg(ticked)
                               : translate("Set All: every row shown (%1)").arg(shown);
     if (hidden > 0)
-        text += QStringLiteral("; ") + translate("%1 rows hidden by the filter").arg(hidden);
+        text += QStringLiteral("; ")
+              + translate("%1 row hidden by the filter", "%1 rows hidden by the filter", hidden).arg(hidden);
     return text;
 }
 

@@ -303,7 +303,8 @@ void SettingsTest::destructiveWorkAsksFirst_data()
     QTest::newRow("one factory reset declined") << 1 << false << restore;
     QTest::newRow("one factory reset accepted") << 1 << true << restore;
     QTest::newRow("firmware to every terminal declined")
-        << 2 << false << QStringLiteral("Upgrade the firmware of 5 terminals? Each restarts once it has the file.");
+        << 2 << false
+        << QStringLiteral("Upgrade the firmware of 5 terminals with fw-2.5.0.bin (1.14 MiB)? Each restarts once it has the file.");
 }
 
 void SettingsTest::destructiveWorkAsksFirst()
@@ -315,7 +316,10 @@ void SettingsTest::destructiveWorkAsksFirst()
     FenwaTestSettingWidget page(window, sdk, model);
     page.setDevice(model->deviceAt(0));
     FenwaVersionSettingWidget firmware(window, sdk, model);
-    firmware.pathEdit()->setText(QStringLiteral(FENWA_SOURCE_DIR "/README.md"));
+    QTemporaryDir dir;
+    QFile image(dir.filePath(QStringLiteral("fw-2.5.0.bin")));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(1200000));
+    firmware.pathEdit()->setText(image.fileName());
     std::unique_ptr<QString> asked(answerNextModal(accept));
     if (action == 2)
         firmware.onClickSetAllButton(false);

@@ -132,7 +132,8 @@ int backup(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> &devic
         status = 1;
     }
     out << QString::fromUtf8(siteFile(terminals, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)));
-    err << "fenwa-cli: backup: " << terminals.size() << " terminals written\n";
+    err << "fenwa-cli: backup: " << terminals.size() << (terminals.size() == 1 ? " terminal" : " terminals")
+        << " written\n";
     if (terminals.isEmpty())
         status = 1;
     return status;
@@ -272,8 +273,8 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
             out << printJson(o) << '\n';
         }
         if (blocked)
-            err << "fenwa-cli: plan: " << p.problemRows()
-                << " rows have problems: nothing was sent (--skip-refused applies the others)\n";
+            err << "fenwa-cli: plan: " << p.problemRows() << (p.problemRows() == 1 ? " row has" : " rows have")
+                << " problems: nothing was sent (--skip-refused applies the others)\n";
         if (!apply && (p.problemRows() > 0 || p.notFound() > 0))
             status = 1;
         if (apply && !blocked && !r.resultFile.isEmpty()) {
