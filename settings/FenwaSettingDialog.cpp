@@ -192,6 +192,15 @@ bool FenwaSettingDialog::runRead(QString *why)
     return answered;
 }
 
+bool FenwaSettingDialog::runQuietly()
+{
+    if (parentWidget())
+        moveToCenter(parentWidget()->window());
+    prepare();
+    startJob();
+    return exec() == QDialog::Accepted;
+}
+
 QString FenwaSettingDialog::report(bool stopped) const
 {
     const int n = outcome.size(), accepted = acceptedCount();

@@ -69,6 +69,9 @@ public:
     // write-back, no notice. True when the terminal answered "success";
     // otherwise *why says what happened instead.
     bool runRead(QString *why);
+    // Runs the batch modally with no write-back, no notice and no report
+    // (reads whose results the caller takes): false when it was stopped.
+    bool runQuietly();
 
     // The batch whose runBatch is under way, if any (interface thread).
     static FenwaSettingDialog *running();
