@@ -367,7 +367,7 @@ FenwaPlanDialog::FenwaPlanDialog(QWidget *parent, FenwaSDK *sdk, FenwaDeviceMode
     table->verticalHeader()->hide();
     // One line a terminal: a thousand rows scroll as one list.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     const QFontMetrics fm = table->fontMetrics();
     table->setColumnWidth(FenwaPlanModel::TickColumn, 28);
     table->setColumnWidth(FenwaPlanModel::LineColumn, fm.horizontalAdvance(QStringLiteral("000000")) + 24);
@@ -376,7 +376,7 @@ FenwaPlanDialog::FenwaPlanDialog(QWidget *parent, FenwaSDK *sdk, FenwaDeviceMode
     table->setColumnWidth(FenwaPlanModel::StatusColumn, fm.horizontalAdvance(QLatin1Char('M')) * 20);
     table->horizontalHeader()->setStretchLastSection(true);
     details->setReadOnly(true);
-    details->setMaximumHeight(fm.lineSpacing() * 7 + 12);
+    details->setMaximumHeight(fm.lineSpacing() * 5 + 12);
     details->setPlaceholderText(translate("Select a row to see its changes and problems"));
 
     connect(applyButton, &QPushButton::clicked, this, [this] { apply(); });
@@ -413,7 +413,7 @@ FenwaPlanDialog::FenwaPlanDialog(QWidget *parent, FenwaSDK *sdk, FenwaDeviceMode
     for (FenwaDevice *d : preview.notInPlan)
         d->addRef();
     updateButtons();
-    resize(1000, 560);
+    resize(1000, 640);
 }
 
 FenwaPlanDialog::~FenwaPlanDialog()
