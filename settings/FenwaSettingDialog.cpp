@@ -105,7 +105,7 @@ bool FenwaSettingDialog::mayHaveChanged(int i) const
         return true;
     for (int s = 0; s < stepCount(i); ++s) {
         const FenwaBatch::Result &step = stepResult(i, s);
-        if (step.accepted() || step.state == FenwaBatch::InFlight)
+        if (step.accepted() || step.mayHaveChanged())
             return true;
     }
     return false;
