@@ -3,6 +3,7 @@
 
 #include "FenwaCsv.h"
 #include "link/FenwaDevice.h"
+#include "link/FenwaTerminal.h"
 
 #include <QStringList>
 #include <cstring>
@@ -12,8 +13,7 @@ namespace FenwaExport {
 namespace {
 QString linkMac(const FenwaDevice *d)
 {
-    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", d->mac[0], d->mac[1], d->mac[2], d->mac[3], d->mac[4],
-                             d->mac[5]);
+    return FenwaTerminal::linkMacText(d);
 }
 
 QString linkAddress(const FenwaDevice *d)
@@ -59,20 +59,38 @@ QString recordValue(const FenwaDevice *d, const char *key)
     return d->extra(QLatin1String(key));
 }
 
-QString searchCsvHeader()
+QStringList searchColumns()
 {
     QStringList cols;
     for (const char *c : kCsvColumns)
         cols << QLatin1String(c);
-    return FenwaCsv::line(cols);
+    return cols;
 }
 
-QString searchCsvLine(const FenwaDevice *d)
+QStringList searchRow(const FenwaDevice *d)
 {
     QStringList cols;
     for (const char *c : kCsvColumns)
         cols << recordValue(d, c);
-    return FenwaCsv::line(cols);
+    return cols;
+}
+
+QString searchCsvHeader()
+{
+    return FenwaCsv::line(searchColumns());
+}
+
+QString searchCsvLine(const FenwaDevice *d)
+{
+    return FenwaCsv::line(searchRow(d));
+}
+
+QList<QStringList> searchSheet(const QList<FenwaDevice *> &devices)
+{
+    QList<QStringList> rows{searchColumns()};
+    for (const FenwaDevice *d : devices)
+        rows << searchRow(d);
+    return rows;
 }
 
 } // namespace FenwaExport

@@ -30,14 +30,14 @@ bool intArg(const QString &text, const char *name, int *value, QString *error)
     return ok;
 }
 
-// length is what a command text builder returned for the longest id.
-bool fitsCommand(int length, const char *what, QString *error)
+bool fitsCommand(const FenwaRequest &request, const char *what, QString *error)
 {
-    if (length < 0)
+    const bool fits = request.fits();
+    if (!fits)
         *error = QStringLiteral("%1 is too long to send: a command holds at most %2 bytes")
                      .arg(QLatin1String(what))
-                     .arg(FenwaSDK::COMMAND_BUFFER - 1);
-    return length >= 0;
+                     .arg(FenwaRequest::COMMAND_BUFFER - 1);
+    return fits;
 }
 
 // A setting as get-sip and get-rtp print it: its one JSON form.
@@ -229,10 +229,10 @@ CliPlan setRtp(const QStringList &a, int, QString *error)
 
 CliPlan setSn(const QStringList &a, int, QString *error)
 {
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (!fitsCommand(FenwaSDK::setSnText(text, FenwaSDK::LONGEST_ID, a[0]), "SN", error))
+    const FenwaRequest request = FenwaRequest::setSn(a[0]);
+    if (!fitsCommand(request, "SN", error))
         return {};
-    return same(FenwaRequest::setSn(a[0]));
+    return same(request);
 }
 
 CliPlan setServer(const QStringList &a, int, QString *error)
@@ -244,10 +244,10 @@ CliPlan setServer(const QStringList &a, int, QString *error)
         *error = QStringLiteral("PORT must be a number from 0 to 65535, not \"%1\"").arg(a[1]);
         return {};
     }
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (!fitsCommand(FenwaSDK::setServerText(text, FenwaSDK::LONGEST_ID, a[0], port), "IP", error))
+    const FenwaRequest request = FenwaRequest::setServer(a[0], port);
+    if (!fitsCommand(request, "IP", error))
         return {};
-    return same(FenwaRequest::setServer(a[0], port));
+    return same(request);
 }
 
 CliPlan setDeviceInfo(const QStringList &a, int, QString *error)
@@ -255,12 +255,10 @@ CliPlan setDeviceInfo(const QStringList &a, int, QString *error)
     int power = 0;
     if (!intArg(a[3], "POWERLEVEL", &power, error))
         return {};
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (!fitsCommand(FenwaSDK::setDeviceInfoText(text, FenwaSDK::LONGEST_ID, a[0], a[1], a[2], power, a[4], a[5], a[6],
-                                                 a[7]),
-                     "The device info", error))
+    const FenwaRequest request = FenwaRequest::setDeviceInfo(a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]);
+    if (!fitsCommand(request, "The device info", error))
         return {};
-    return same(FenwaRequest::setDeviceInfo(a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]));
+    return same(request);
 }
 
 // The file is checked here; the uploads themselves go over the web side
@@ -273,7 +271,9 @@ CliPlan firmware(const QStringList &a, int, QString *error)
 }
 
 const CliCommand kCommands[] = {
-    {"search", "", 0, nullptr, "lists every terminal that answers, one JSON line each (--csv: CSV with a header)",
+    {"search", "", 0, nullptr,
+     "lists every terminal that answers, one JSON line each (--csv: CSV with a header; --xlsx FILE: also\n"
+     "writes the sheet as a workbook)",
      "fenwa-cli search --csv"},
     {"set-name", "NAME", 1, setName, "names the targets", "fenwa-cli set-name \"Hall A\" --mac 02:fe:00:00:00:01"},
     {"set-mac", "MAC", 1, setMac,
@@ -318,13 +318,16 @@ const CliCommand kCommands[] = {
      "fenwa-cli set-device-info 0571 8001 Hall 1 01 02 03 04 --mac 02:fe:00:00:00:01"},
     {"backup", "", 0, nullptr,
      "prints the targets' settings, SIP accounts and RTP channels included, as one site file (JSON;\n"
-     "per-terminal failures on stderr)",
-     "fenwa-cli backup --all"},
+     "per-terminal failures on stderr); --output FILE writes it there, readable by you alone; the file\n"
+     "holds the SIP passwords in clear unless --no-passwords leaves them out",
+     "fenwa-cli backup --all --output site.json"},
     {"plan", "check|apply FILE", 2, nullptr,
      "a site plan (a sheet, or a site file of backup): check shows per terminal what would change and\n"
      "every problem (exit 1 on any); apply sends each terminal only what changes (--dry-run: nothing),\n"
-     "--skip-refused leaves rows with problems out, --result FILE saves the plan with an outcome column,\n"
-     "--from MAC --onto MAC puts one backed-up terminal onto its replacement (--take-mac: its MAC too)",
+     "--skip-refused leaves rows with problems out, --as-written sends values a spreadsheet may have\n"
+     "rewritten (0801 read as 801, a formula's value), --result FILE saves the plan with an outcome column\n"
+     "(.xlsx: a workbook; readable by you alone), --from MAC|UID --onto MAC puts one backed-up terminal\n"
+     "onto its replacement (--take-mac: its MAC too). FILE: CSV, a workbook (.xlsx) or a site file",
      "fenwa-cli plan apply site-plan.csv --result site-result.csv"},
     {"firmware", "FILE", 1, firmware,
      "logs in to each target's web side with the account it reported and uploads FILE, several targets at\n"
