@@ -80,7 +80,7 @@ shot() { # name [panel|status]: the table with the dialogs over it, only the
 }
 # Table geometry: the columns' widths, a 21-pixel header under y = 50 and
 # rows of 31 pixels.
-widths=(30 40 30 200 130 200 150 150 150 150 150 150 80 150 200)
+widths=(30 40 30 200 130 200 150 150 150 170 170 150 80 150 200)
 cell() { # row column: clicks the middle of a cell
   local x=2 i
   for ((i = 0; i < $2; i++)); do x=$((x + widths[i])); done
