@@ -14,11 +14,14 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTranslator>
 #include <QtDebug>
 #include <csignal>
 #include <cstdio>
@@ -62,6 +65,15 @@ void loadInterfaceLanguage(const QString &appDir)
     const QString file = languageFileFor(store.language());
     loadLanguage(file);
     qDebug() << (file == QLatin1String("cn.txt") ? "install cn language" : "install en language");
+    // Qt's own texts (file dialogs, standard buttons, a field's menu) in the
+    // same language, from Debian's translations of Qt where installed.
+    auto *qtTexts = new QTranslator(qApp);
+    if (file == QLatin1String("cn.txt")
+        && qtTexts->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qtTexts);
+    else
+        delete qtTexts;
     // The run's first line: when start-up reached it tells where the time went.
     ORB_LOG("interface language %s\n", qPrintable(file));
 }

@@ -29,7 +29,8 @@ QString openRunLog();
 QString languageFileFor(const QString &stored);
 
 // Makes sure a language is stored ("en" on the first start) and loads its
-// table from appDir/language, or the installed copy.
+// table from appDir/language, or the installed copy; Chinese also loads
+// Qt's own Chinese texts.
 void loadInterfaceLanguage(const QString &appDir);
 
 // Tells the operator, when this program can capture neither itself nor
