@@ -77,6 +77,9 @@ protected:
 
     void startSim(const QStringList &args)
     {
+        // Command replies are ARP frames: the tool side's kernel learns from
+        // them where an address was, and a new simulator may put it elsewhere.
+        runCommand({"ip", "-n", segment->toolNs, "neigh", "flush", "dev", segment->toolIf});
         const QByteArray error = sim.start(*segment, args);
         ASSERT_TRUE(error.isEmpty()) << error.constData();
     }
