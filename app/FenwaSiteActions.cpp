@@ -167,7 +167,9 @@ void FenwaSiteActions::askExport()
     if (path.isEmpty())
         return;
     if (exportTo(path, &error))
-        tell(translate("%1 terminals written to %2").arg(model->allDevices().size()).arg(path));
+        tell(translate("%1 terminal written to %2", "%1 terminals written to %2", model->allDevices().size())
+                 .arg(model->allDevices().size())
+                 .arg(path));
     else
         QMessageBox::warning(window, translate("Export..."), error);
 }
@@ -198,7 +200,7 @@ void FenwaSiteActions::askBackup()
         QMessageBox::warning(window, title, error);
         return;
     }
-    tell(translate("%1 terminals written to %2").arg(written).arg(path));
+    tell(translate("%1 terminal written to %2", "%1 terminals written to %2", written).arg(written).arg(path));
     if (!shared.isEmpty())
         QMessageBox::information(window, title,
                                  translate("These terminals share a MAC; the file tells them apart by their UID, and each can be restored onto a replacement:")

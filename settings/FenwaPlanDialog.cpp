@@ -560,10 +560,8 @@ bool FenwaPlanDialog::apply()
         d->checked = false;
     FenwaPlanApplyDialog batch(this, sdk, list);
     batch.setDevices(devices);
+    // Writes back every step accepted and tells the page in the panel.
     batch.runBatch(model, parentWidget(), true);
-    // Every step a terminal accepted, also where a later one failed.
-    batch.writeBack();
-    model->refresh();
     QList<Status> outcomes;
     for (int k = 0; k < sent.size(); ++k)
         outcomes << batch.outcome(k);

@@ -30,6 +30,7 @@ protected:
     QList<FenwaRequest> requestsFor(int i) override;
     void replied(int i, int step, const FenwaReply &reply) override;
     QString failureOf(int i, int step, const FenwaBatch::Result &result) const override;
+    bool changesTerminals() const override { return false; }
 
 private:
     QVector<FenwaPlan::Reading> reads;
@@ -88,8 +89,9 @@ public:
     FenwaPlanApplyDialog(QWidget *parent, FenwaSDK *sdk, const QList<QList<FenwaPlan::Step>> &steps);
     // Per terminal, after the batch.
     FenwaPlan::Status outcome(int i) const;
-    // Steps a terminal accepted go into its record, also when a later one failed.
-    void writeBack();
+    // Steps a terminal accepted go into its record, also when a later one
+    // failed (runBatch calls it before it announces the change).
+    void writeBack() override;
 
 protected:
     QList<FenwaRequest> requestsFor(int i) override;

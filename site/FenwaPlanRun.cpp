@@ -238,7 +238,10 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Address
                 if (!rewritten.isEmpty())
                     item.doubts << rewritten;
             }
-            item.problems << mergedProblems(item);
+            // A cell the reader refused is named already; the pages' rules
+            // over it would only say so again ("...; IP error").
+            if (row.problems.isEmpty())
+                item.problems << mergedProblems(item);
         }
         out.items << item;
     }

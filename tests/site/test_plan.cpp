@@ -150,6 +150,17 @@ TEST_P(PlanPreview, ShowsChangesAndSiteProblems)
     for (const Found &f : found)
         f.device->release();
 }
+TEST(PlanPreview, ARefusedCellIsNamedOnce)
+{
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(read("mac,ip\n02:fe:00:00:00:01,192.168.1.300\n", &plan, &error)) << error.toStdString();
+    FenwaDevice *d = terminal(1, "192.168.1.11");
+    const Preview p = preview(plan, {Found{d, currentValues(d)}}, {});
+    EXPECT_EQ(p.items.first().problems.join(QLatin1Char('|')).toStdString(), "ip: 192.168.1.300 is not an IPv4 address");
+    d->release();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlanPreview,
     ::testing::Values(

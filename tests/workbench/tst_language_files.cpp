@@ -29,10 +29,12 @@ void LanguageFilesTest::everyTextHasAnEntryInBothFilesAndEveryLineLoads()
 {
     QFETCH(QString, name);
     const QString root = QStringLiteral(FENWA_SOURCE_DIR);
-    // translate("...") with one plain literal; a text split over adjacent
-    // literals would be looked up whole but found here in part.
+    // translate("...") with one plain literal, or translate("one", "many",
+    // n) with two; a text split over adjacent literals would be looked up
+    // whole but found here in part.
     static const QRegularExpression call(
-        QStringLiteral("\\btranslate\\(\\s*(?:QStringLiteral\\(|QLatin1String\\()?\\s*\"((?:[^\"\\\\]|\\\\.)*)\"(\\s*\")?"));
+        QStringLiteral("\\btranslate\\(\\s*(?:QStringLiteral\\(|QLatin1String\\()?\\s*\"((?:[^\"\\\\]|\\\\.)*)\"(\\s*\")?"
+                       "(?:\\s*,\\s*\"((?:[^\"\\\\]|\\\\.)*)\")?"));
     QSet<QString> texts;
     QStringList split;
     for (const char *dir : {"app", "table", "settings", "multicast", "OrbUtils", "link", "site"}) {
@@ -46,6 +48,8 @@ void LanguageFilesTest::everyTextHasAnEntryInBothFilesAndEveryLineLoads()
                 // Looked up as the program holds it: \" and \\ unescaped.
                 static const QRegularExpression escape(QStringLiteral("\\\\([\"\\\\])"));
                 texts.insert(found.captured(1).replace(escape, QStringLiteral("\\1")));
+                if (found.capturedLength(3))
+                    texts.insert(found.captured(3).replace(escape, QStringLiteral("\\1")));
                 if (found.capturedLength(2))
                     split << file.fileName();
             }

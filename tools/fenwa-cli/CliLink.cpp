@@ -266,7 +266,8 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         err << "fenwa-cli: no terminal answered the search on " << where << " within " << r.searchMs << " ms\n";
     if (report.repeatOnly > 0)
         err << "fenwa-cli: " << report.repeatOnly << " of " << devices.size()
-            << " terminals answered only a repeat of the search frame (frames lost, or slow terminals, on " << where
+            << (devices.size() == 1 ? " terminal" : " terminals")
+            << " answered only a repeat of the search frame (frames lost, or slow terminals, on " << where
             << ")\n";
     int status = 0;
     if (r.command == QLatin1String("search")) {

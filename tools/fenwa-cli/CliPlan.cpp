@@ -167,7 +167,7 @@ int backup(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> &devic
         err << "fenwa-cli: backup: " << error << "\n";
         return 1;
     }
-    err << "fenwa-cli: backup: " << terminals.size() << " terminals written"
+    err << "fenwa-cli: backup: " << terminals.size() << (terminals.size() == 1 ? " terminal" : " terminals") << " written"
         << (r.outputFile.isEmpty() ? QString() : QStringLiteral(" to ") + r.outputFile) << "\n";
     if (terminals.isEmpty())
         status = 1;
@@ -287,8 +287,8 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
             out << printJson(o) << '\n';
         }
         if (blocked)
-            err << "fenwa-cli: plan: " << held
-                << " rows have problems or values a spreadsheet may have rewritten: nothing was sent "
+            err << "fenwa-cli: plan: " << held << (held == 1 ? " row has" : " rows have")
+                << " problems or values a spreadsheet may have rewritten: nothing was sent "
                    "(--skip-refused applies the others, --as-written sends such values as they stand)\n";
         if (!apply && p.notFound() > 0)
             status = 1;
