@@ -15,7 +15,7 @@ PACKAGES=(
   googletest libgtest-dev
   iproute2 libcap2-bin ffmpeg lighttpd curl
   dpkg-dev lintian desktop-file-utils adduser
-  xvfb xauth x11-apps imagemagick fonts-noto-cjk xdotool
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk qttranslations5-l10n xdotool
 )
 
 missing=()
