@@ -12,7 +12,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libmp3lame-dev
   libpulse-dev pulseaudio pulseaudio-utils
   googletest libgtest-dev
-  iproute2 libcap2-bin ffmpeg
+  iproute2 libcap2-bin ffmpeg python3
   dpkg-dev lintian desktop-file-utils adduser
   xvfb xauth x11-apps imagemagick fonts-noto-cjk xdotool
 )
