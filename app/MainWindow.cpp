@@ -57,6 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
     rtpButton->setText(translate("RTP Multicast"));
     settingButton->setText(translate("Settings"));
     siteButton->setText(translate("Site"));
+    filter->setPlaceholderText(translate("Filter by name, MAC, IP address or version")); // before the first layout
     siteButton->setMenu(site->menu());
     // A status bar spans the window: the line is not cut beside the buttons,
     // and takes a second row rather than being cut when the window is narrow.
@@ -85,7 +86,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
     connect(model, &FenwaDeviceModel::conflictsChanged, this,
             [this] { status->setConflicts(model->sharingMac(), model->sharingIp()); });
-    filter->setPlaceholderText(translate("Filter by name, MAC, IP address or version"));
     filter->setClearButtonEnabled(true);
     connect(filter, &QLineEdit::textChanged, model, &FenwaDeviceModel::setFilter);
     auto *ignoredTimer = new QTimer(this);
@@ -140,13 +140,20 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     QMainWindow::resizeEvent(event);
     QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton, siteButton};
     const int count = int(sizeof buttons / sizeof buttons[0]);
+    // 130 wide, 10 apart; narrower on a narrow window (at 640 wide every
+    // button still shows), never narrower than a text needs.
+    int widest = 0;
+    for (QPushButton *b : buttons)
+        widest = std::max(widest, b->sizeHint().width());
+    const int step = std::max(widest + 10, std::min(140, (width() - 10) / count));
     for (int i = 0; i < count; ++i)
-        buttons[i]->setGeometry(10 + 140 * i, 10, 130, 30);
+        buttons[i]->setGeometry(10 + step * i, 10, step - 10, 30);
     // The filter box above the table: beside the buttons when they leave it
-    // room, else on a row of its own.
-    const int room = width() - 20 - 140 * count;
-    if (room >= 200) {
-        filter->setGeometry(10 + 140 * count, 12, std::min(420, room), 26);
+    // room for its whole hint, else on a row of its own.
+    const int room = width() - 20 - step * count;
+    const int hint = filter->fontMetrics().horizontalAdvance(filter->placeholderText()) + 50; // frame, clear button
+    if (room >= std::max(200, hint)) {
+        filter->setGeometry(10 + step * count, 12, std::min(std::max(420, hint), room), 26);
         tableTop = 50;
     } else {
         filter->setGeometry(10, 46, std::max(0, std::min(420, width() - 20)), 26);

@@ -36,7 +36,7 @@ FenwaSettingDialog::FenwaSettingDialog(QWidget *parent, FenwaSDK *sdk, const QSt
 {
     setWindowTitle(title);
     setBusy(false);
-    resize(420, 60);
+    resize(420, 60 + buttonRowHeight);
 }
 
 FenwaSettingDialog::~FenwaSettingDialog()
@@ -90,6 +90,26 @@ const FenwaBatch::Result &FenwaSettingDialog::stepResult(int i, int step) const
 }
 
 void FenwaSettingDialog::acceptedBy(int) {}
+
+void FenwaSettingDialog::writeBack()
+{
+    for (int i = 0; i < outcome.size(); ++i)
+        if (outcome[i].accepted)
+            acceptedBy(i);
+}
+
+bool FenwaSettingDialog::mayHaveChanged(int i) const
+{
+    const FenwaBatchResult &r = outcome.at(i);
+    if (r.accepted || r.unknown)
+        return true;
+    for (int s = 0; s < stepCount(i); ++s) {
+        const FenwaBatch::Result &step = stepResult(i, s);
+        if (step.accepted() || step.state == FenwaBatch::InFlight)
+            return true;
+    }
+    return false;
+}
 
 FenwaSettingDialog *FenwaSettingDialog::running()
 {
@@ -191,17 +211,29 @@ bool FenwaSettingDialog::runRead(QString *why)
     return answered;
 }
 
+bool FenwaSettingDialog::runQuietly()
+{
+    if (parentWidget())
+        moveToCenter(parentWidget()->window());
+    prepare();
+    startJob();
+    return exec() == QDialog::Accepted;
+}
+
 QString FenwaSettingDialog::report(bool stopped) const
 {
     const int n = outcome.size(), accepted = acceptedCount();
     int untried = 0;
     for (const FenwaBatchResult &r : outcome)
         untried += r.reached ? 0 : 1;
-    QStringList lines{stopped ? translate("Stopped: %1 of %2 terminals accepted, %3 not tried")
+    QStringList lines{stopped ? translate("Stopped: %1 of %2 terminal accepted, %3 not tried",
+                                          "Stopped: %1 of %2 terminals accepted, %3 not tried", n)
                                     .arg(accepted)
                                     .arg(n)
                                     .arg(untried)
-                              : translate("%1 of %2 terminals accepted").arg(accepted).arg(n)};
+                              : translate("%1 of %2 terminal accepted", "%1 of %2 terminals accepted", n)
+                                    .arg(accepted)
+                                    .arg(n)};
     QStringList notDone;
     int more = 0;
     // Those that may have changed first: they are what a stop leaves in doubt.
@@ -236,10 +268,12 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
     runningBatch = outer;
 
     // The job is over: the records are ours to write.
-    for (int i = 0; i < outcome.size(); ++i)
-        if (outcome[i].accepted)
-            acceptedBy(i);
+    writeBack();
     const bool stopped = result != QDialog::Accepted;
+    QList<FenwaDevice *> changed;
+    for (int i = 0; i < outcome.size(); ++i)
+        if (changesTerminals() && mayHaveChanged(i))
+            changed << outcome[i].device;
     if (setAll) {
         // What is left ticked is what "Set All" will retry: also after a
         // stop, the rows that did not accept, in doubt or untried included.
@@ -251,17 +285,21 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
             model->setLastResult(r.device, r.accepted ? translate("accepted") : r.detail);
         model->refresh();
     }
-    if (quiet)
+    if (quiet) // the window is closing: no page reads again
         return result;
     if (!stopped && acceptedCount() == outcome.size() && note.isEmpty()) {
         showNotice(noticeOn, report(false));
-        return result;
+    } else {
+        FenwaBatchResultDialog box(parentWidget(), report(stopped));
+        box.setWindowTitle(windowTitle());
+        if (parentWidget())
+            box.moveToCenter(parentWidget()->window());
+        box.exec();
     }
-    FenwaBatchResultDialog box(parentWidget(), report(stopped));
-    box.setWindowTitle(windowTitle());
-    if (parentWidget())
-        box.moveToCenter(parentWidget()->window());
-    box.exec();
+    // Last: a page that reads its terminal again does so once the operator
+    // has seen the outcome.
+    if (model)
+        model->announceChanged(changed);
     return result;
 }
 

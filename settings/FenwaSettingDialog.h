@@ -68,6 +68,9 @@ public:
     // write-back, no notice. True when the terminal answered "success";
     // otherwise *why says what happened instead.
     bool runRead(QString *why);
+    // Runs the batch modally with no write-back, no notice and no report
+    // (reads whose results the caller takes): false when it was stopped.
+    bool runQuietly();
 
     // The batch whose runBatch is under way, if any (interface thread).
     static FenwaSettingDialog *running();
@@ -98,6 +101,11 @@ protected:
     virtual QString failureOf(int i, int step, const FenwaBatch::Result &result) const;
     // What the accepted command changes in devices()[i].
     virtual void acceptedBy(int i);
+    // Writes what the terminals accepted into their records once the job is
+    // over: acceptedBy for each terminal that accepted.
+    virtual void writeBack();
+    // False for a batch that only reads: it changes no terminal.
+    virtual bool changesTerminals() const { return true; }
     // The job: the link batch over every terminal. An override fills
     // results() through outcomes() and reports with reportDone.
     virtual void runJobs();
@@ -116,6 +124,9 @@ protected:
 private:
     void prepare();
     QString report(bool stopped) const;
+    // Whether terminal i may hold other values now: it accepted a command
+    // of the batch, or one was in flight when the batch stopped.
+    bool mayHaveChanged(int i) const;
 
     QList<FenwaDevice *> batch;
     QVector<FenwaBatchResult> outcome;

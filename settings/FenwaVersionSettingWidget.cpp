@@ -5,6 +5,7 @@
 #include "link/FenwaDevice.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -56,9 +57,14 @@ void FenwaVersionSettingWidget::onClickSetAllButton(bool)
     const int count = targetDevices().size();
     offerSearch(runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
                     std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
+                    // The file as the operator knows it: its name (which
+                    // carries the version where its maker put one there;
+                    // the file itself names none) and its size.
+                    const QFileInfo file(path->text());
                     if (batch && d.size() > 1
-                        && !confirm(translate("Upgrade the firmware of %1 terminals? Each restarts once it has the file.")
-                                        .arg(d.size()),
+                        && !confirm(translate("Upgrade the firmware of %1 terminals with %2 (%3)? Each restarts once it has the file.")
+                                        .arg(d.size())
+                                        .arg(file.fileName(), QLocale().formattedDataSize(file.size())),
                                     translate("Upgrade")))
                         return nullptr;
                     return batch;
@@ -70,7 +76,9 @@ void FenwaVersionSettingWidget::offerSearch(int uploaded, int count)
 {
     if (uploaded <= 0)
         return;
-    if (confirm(translate("%1 of %2 terminals took the firmware and restart with it. Search again once they are back?")
+    if (confirm(translate("%1 of %2 terminal took the firmware and restarts with it. Search again once it is back?",
+                          "%1 of %2 terminals took the firmware and restart with it. Search again once they are back?",
+                          count)
                     .arg(uploaded)
                     .arg(count),
                 translate("Search again")))
@@ -94,7 +102,7 @@ FenwaVersionSettingDialog::FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *
     : FenwaSettingDialog(parent, sdk, translate("Upgrading firmware")), path(path), parallel(parallel)
 {
     // A line per upload under way under the count, each with its bytes.
-    resize(600, 70 + 20 * parallel);
+    resize(600, 70 + 20 * parallel + buttonRowHeight);
 }
 
 FenwaRequest FenwaVersionSettingDialog::requestFor(int)
