@@ -475,8 +475,17 @@ def map_sources(tree, build, runners):
 # ---------------------------------------------------------------- running
 
 
-def run_program(r, limit, nice):
-    cmd = r.command + (['--gtest_fail_fast'] if r.gtest else [])
+FAILED_CASE = re.compile(r'^\[  FAILED  \] ([\w/.]+)|^FAIL!  : (\S+?)\(|^FAIL: (.*)', re.M)
+
+
+def failed_cases(out):
+    """The cases a run's output names as failed (GoogleTest, QtTest, the
+    CLI's script)."""
+    return sorted({next(g for g in m.groups() if g) for m in FAILED_CASE.finditer(out)})
+
+
+def run_program(r, limit, nice, whole=False):
+    cmd = r.command + (['--gtest_fail_fast'] if r.gtest and not whole else [])
     if nice:
         cmd = ['nice', '-n', '19'] + cmd
     env = dict(os.environ)
@@ -574,6 +583,9 @@ def main():
     ap.add_argument('--baseline', choices=('run', 'ctest'), default='run',
                     help='run: each program once on the unchanged tree (default); ctest: take the times of '
                          'ctest\'s last run of the tree, where every case passed, and run only the others')
+    ap.add_argument('--every-case', action='store_true',
+                    help='run every program that sees a mutant whole and log every case that failed '
+                         '(slow: for finding cases that catch nothing other cases do not)')
     ap.add_argument('--allow-dirty', action='store_true', help='draw from files that differ from the commit')
     args = ap.parse_args()
 
@@ -709,11 +721,16 @@ def main():
                             rec.update(result='did not build', by='')
                             break
                         limit = 3 * r.baseline + 30
-                        code, took, _ = run_program(r, limit, args.nice)
+                        code, took, out = run_program(r, limit, args.nice, whole=args.every_case)
                         rec['test_s'] += time.time() - t2
                         if code != 0:
-                            rec.update(result='caught', by=r.name + (' (time limit %d s)' % limit if code is None else ''))
-                            break
+                            if args.every_case:
+                                rec.setdefault('cases', []).extend(
+                                    '%s: %s' % (r.name, c) for c in failed_cases(out) or ['(time limit)' if code is None else '(exit %d)' % code])
+                            if rec['result'] != 'caught':
+                                rec.update(result='caught', by=r.name + (' (time limit %d s)' % limit if code is None else ''))
+                            if not args.every_case:
+                                break
                     rec['build_s'], rec['test_s'] = round(rec['build_s'], 1), round(rec['test_s'], 1)
                 finally:
                     # A new modification time: whatever was built from the
