@@ -17,11 +17,6 @@ namespace {
 // the last one handed out each round probes as well (doubling each round).
 constexpr int kMostRounds = 4;
 constexpr int kLookahead = 8;
-
-QString macText(const uint8_t mac[6])
-{
-    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-}
 } // namespace
 
 FenwaAddressProbe::~FenwaAddressProbe()
@@ -40,7 +35,7 @@ void FenwaAddressProbe::cancel()
 void FenwaAddressProbe::onArpReply(const QPcapArpBody &arp)
 {
     QMutexLocker lock(&mutex);
-    const QPair<quint32, QString> answer(arp.senderIp, macText(arp.senderMac));
+    const QPair<quint32, QString> answer(arp.senderIp, linkMacText(arp.senderMac));
     if (asked.contains(arp.senderIp) && !heard.contains(answer))
         heard << answer;
 }

@@ -119,6 +119,8 @@ struct SkippedAddress {
 QString terminalLabel(const FenwaDevice *device);
 // The link MAC (where commands go) in lower case with colons.
 QString linkMacText(const FenwaDevice *device);
+// Six bytes of a MAC the same way.
+QString linkMacText(const uint8_t mac[6]);
 
 // This PC's addresses on the adapter and the address each terminal of the
 // table reports (none for an empty or all-zero one).

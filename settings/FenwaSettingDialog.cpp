@@ -105,7 +105,7 @@ bool FenwaSettingDialog::mayHaveChanged(int i) const
         return true;
     for (int s = 0; s < stepCount(i); ++s) {
         const FenwaBatch::Result &step = stepResult(i, s);
-        if (step.accepted() || step.state == FenwaBatch::InFlight)
+        if (step.accepted() || step.mayHaveChanged())
             return true;
     }
     return false;
@@ -183,7 +183,8 @@ void FenwaSettingDialog::runJobs()
             const FenwaBatch::Result &result = b.result(e[s]);
             if (result.reply)
                 replied(i, s, *result.reply);
-            r.unknown = r.unknown || result.state == FenwaBatch::InFlight;
+            r.unknown = r.unknown || result.mayHaveChanged();
+            r.seen = r.seen || result.state == FenwaBatch::Seen;
             if (r.accepted && !result.accepted()) {
                 r.accepted = false;
                 r.detail = failureOf(i, s, result);
@@ -282,7 +283,9 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
     }
     if (model) {
         for (const FenwaBatchResult &r : outcome)
-            model->setLastResult(r.device, r.accepted ? translate("accepted") : r.detail);
+            model->setLastResult(r.device, !r.accepted ? r.detail
+                                           : r.seen    ? translate("accepted (seen in search)")
+                                                       : translate("accepted"));
         model->refresh();
     }
     if (quiet) // the window is closing: no page reads again

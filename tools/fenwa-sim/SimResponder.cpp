@@ -181,6 +181,7 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
         return;
     }
     const bool apply = options.result == "success";
+    const bool answered = !options.unanswered.contains(QString::fromStdString(method));
     int order = 0;
     for (size_t i = broadcast ? 0 : static_cast<size_t>(addressed); i < all.size(); ++i) {
         SimTerminal &t = all[i];
@@ -194,7 +195,10 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
         cJSON *reply = cJSON_CreateObject();
         cJSON_AddNumberToObject(reply, "id", id);
         out->stateChanged = t.handle(method, command, apply, reply) || out->stateChanged;
-        addReply(from, in.sender, reply, broadcast ? static_cast<int>(i) : order++, options.processMsOf(int(i)), out);
+        if (answered)
+            addReply(from, in.sender, reply, broadcast ? static_cast<int>(i) : order++, options.processMsOf(int(i)), out);
+        else
+            ++dropped;
         cJSON_Delete(reply);
     }
     cJSON_Delete(command);
