@@ -579,6 +579,8 @@ def main():
                     help='exit 1 when fewer than PERCENT of the mutants that built were caught')
     ap.add_argument('--log', help='append each result to this file (JSON lines); results already in it are reused')
     ap.add_argument('--list', action='store_true', help='count the candidate sites and stop')
+    ap.add_argument('--summary', action='store_true',
+                    help='print the survivors and figures of the results in --log (of --seed, if given) and stop')
     ap.add_argument('--nice', action='store_true', help='build and test at nice 19')
     ap.add_argument('--baseline', choices=('run', 'ctest'), default='run',
                     help='run: each program once on the unchanged tree (default); ctest: take the times of '
@@ -586,9 +588,16 @@ def main():
     ap.add_argument('--every-case', action='store_true',
                     help='run every program that sees a mutant whole and log every case that failed '
                          '(slow: for finding cases that catch nothing other cases do not)')
+    ap.add_argument('--time-budget', type=float, metavar='SECONDS',
+                    help='start no mutant after this long (the ones left are counted as not run)')
     ap.add_argument('--allow-dirty', action='store_true', help='draw from files that differ from the commit')
     args = ap.parse_args()
 
+    if args.summary:
+        records = [json.loads(line) for line in open(args.log, encoding='utf-8')]
+        records = [r for r in records if args.seed is None or r['seed'] == args.seed]
+        report(records, args.fail_under)
+        return 0
     tree = os.path.abspath(args.tree)
     build = os.path.join(tree, args.build)
     pending = os.path.join(build, 'mutate-pending.json')
@@ -688,6 +697,9 @@ def main():
             head = '[%d/%d] %s:%d %s %r -> %r' % (number, len(drawn), site.file, line, site.op,
                                                   original if len(original) < 40 else original[:37] + '...',
                                                   text if len(text) < 40 else text[:37] + '...')
+            if args.time_budget is not None and time.time() - started > args.time_budget:
+                print('time budget of %d s spent: %d mutants not run' % (args.time_budget, len(drawn) - number + 1))
+                break
             if mid in previous:
                 rec = previous[mid]
                 print('%s: %s (from the log)' % (head, rec['result']), flush=True)
@@ -760,6 +772,10 @@ def main():
         print('\n%d mutants in %d s; per mutant: build %.0f s, tests %.0f s on average' % (
             len(fresh), time.time() - started, sum(r['build_s'] for r in fresh) / len(fresh),
             sum(r['test_s'] for r in fresh) / len(fresh)))
+    return report(records, args.fail_under)
+
+
+def report(records, fail_under):
     survivors = [r for r in records if r['result'] == 'survived']
     if survivors:
         print('\nsurvivors:')
@@ -767,10 +783,12 @@ def main():
             print('%s:%d %s%s\n%s' % (r['file'], r['line'], r['op'],
                                       ' (' + r['by'] + ')' if r['by'] else '', r['diff']))
     c, s, d = summary(records)
+    seeds = sorted({r['seed'] for r in records})
+    commits = sorted({r['commit'][:12] for r in records})
     print('\nseed %s, commit %s: caught %d, survived %d, did not build %d; score %s' % (
-        seed, commit[:12], c, s, d, score_text(c, s)))
-    if args.fail_under is not None and c + s and 100.0 * c / (c + s) < args.fail_under:
-        print('fewer than %g%% of the mutants that built were caught' % args.fail_under)
+        ', '.join(seeds), ', '.join(commits), c, s, d, score_text(c, s)))
+    if fail_under is not None and c + s and 100.0 * c / (c + s) < fail_under:
+        print('fewer than %g%% of the mutants that built were caught' % fail_under)
         return 1
     return 0
 
