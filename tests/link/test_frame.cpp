@@ -47,3 +47,21 @@ TEST(Frame, CommandTextStopsAtTheFirstZeroAndNeverReadsPastTheFrame)
     EXPECT_EQ(commandText(shortFrame.get(), &length), nullptr);
     EXPECT_EQ(length, 0);
 }
+
+TEST(Frame, ArpReplyCountsOnlyWhenItIsOneToOurMac)
+{
+    // A terminal's frame turned into a reply, then one byte changed.
+    const struct {
+        int at;
+        uint8_t value;
+        bool reply;
+    } cases[] = {{-1, 0, true}, {21, 1, false}, {0, 0x03, false}, {13, 0x00, false}, {15, 2, false}, {19, 6, false}};
+    for (const auto &c : cases) {
+        const PacketPtr f = craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{}");
+        f->frame()[21] = 2;
+        if (c.at >= 0)
+            f->frame()[c.at] = c.value;
+        QPcapArpBody arp{};
+        EXPECT_EQ(isArpReplyTo(f->frame(), f->length(), kToolMac, &arp), c.reply) << "byte " << c.at;
+    }
+}
