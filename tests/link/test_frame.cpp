@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 // The layout itself is what the simulator, written apart from this code,
@@ -48,20 +49,25 @@ TEST(Frame, CommandTextStopsAtTheFirstZeroAndNeverReadsPastTheFrame)
     EXPECT_EQ(length, 0);
 }
 
-TEST(Frame, ArpReplyCountsOnlyWhenItIsOneToOurMac)
+TEST(Frame, ArpCountsOnlyWhenItIsARequestOrReplyToUsOrEveryone)
 {
     // A terminal's frame turned into a reply, then one byte changed.
     const struct {
         int at;
         uint8_t value;
-        bool reply;
-    } cases[] = {{-1, 0, true}, {21, 1, false}, {0, 0x03, false}, {13, 0x00, false}, {15, 2, false}, {19, 6, false}};
+        bool counts;
+    } cases[] = {{-1, 0, true},     {21, 1, true},    {21, 3, false},  {0, 0x03, false},
+                 {13, 0x00, false}, {15, 2, false},   {19, 6, false}};
     for (const auto &c : cases) {
         const PacketPtr f = craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{}");
         f->frame()[21] = 2;
         if (c.at >= 0)
             f->frame()[c.at] = c.value;
         QPcapArpBody arp{};
-        EXPECT_EQ(isArpReplyTo(f->frame(), f->length(), kToolMac, &arp), c.reply) << "byte " << c.at;
+        EXPECT_EQ(isArpFor(f->frame(), f->length(), kToolMac, &arp), c.counts) << "byte " << c.at;
     }
+    const PacketPtr announced = craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{}");
+    std::memset(announced->frame(), 0xff, 6);
+    QPcapArpBody arp{};
+    EXPECT_TRUE(isArpFor(announced->frame(), announced->length(), kToolMac, &arp));
 }
