@@ -726,11 +726,11 @@ def main():
                     rec.update(result='survived', by='', build_s=0.0, test_s=0.0)
                     for r in sorted(seers, key=lambda r: r.baseline):
                         t1 = time.time()
-                        ok, _ = build_targets(build, r.targets, args.nice, mutant=True)
+                        ok, log = build_targets(build, r.targets, args.nice, mutant=True)
                         t2 = time.time()
                         rec['build_s'] += t2 - t1
                         if not ok:
-                            rec.update(result='did not build', by='')
+                            rec.update(result='did not build', by='', build_log=log[-1500:])
                             break
                         limit = 3 * r.baseline + 30
                         code, took, out = run_program(r, limit, args.nice, whole=args.every_case)
