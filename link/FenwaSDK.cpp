@@ -259,10 +259,10 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
         return; // our own transmission
     if (!isCommandFrame(packet->frame(), packet->length())) {
         QPcapArpBody arp;
-        if (hasAdapter && isArpReplyTo(packet->frame(), packet->length(), adapter.hardwareAddress, &arp)) {
+        if (hasAdapter && isArpFor(packet->frame(), packet->length(), adapter.hardwareAddress, &arp)) {
             QMutexLocker lock(&arpMutex);
             if (arpListener)
-                arpListener->onArpReply(arp);
+                arpListener->onArp(arp);
         }
         return;
     }

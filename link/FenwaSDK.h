@@ -37,13 +37,14 @@ public:
     virtual void onRecvCommand(FenwaSDK *sdk, const char *text) = 0;
 };
 
-// Told of the ARP replies addressed to the adapter (answers to address
-// probes), on the capture thread.
+// Told of the plain ARP frames (requests and replies, not commands) that
+// other hosts address to the adapter or to everyone, on the capture thread:
+// what an address probe listens to.
 class FenwaArpListener
 {
 public:
     virtual ~FenwaArpListener() = default;
-    virtual void onArpReply(const QPcapArpBody &arp) = 0;
+    virtual void onArp(const QPcapArpBody &arp) = 0;
 };
 
 // The link's round trip as RFC 6298 estimates it (smoothed time and its
@@ -121,7 +122,7 @@ public:
 
     void setCommandObserver(FenwaCommandObserver *observer) { commandObserver = observer; }
     // From any thread; once it returns, a listener it replaced is not called
-    // any more. nullptr: ARP replies are dropped.
+    // any more. nullptr: plain ARP frames are dropped.
     void setArpListener(FenwaArpListener *listener);
 
     // Sends text to one terminal (or the broadcast addresses). Returns 0 once

@@ -276,9 +276,12 @@ QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QSt
     return held;
 }
 
-AddressHolder probeAnswer(const QString &ip, const QString &mac)
+AddressHolder probeAnswer(const QString &ip, const QString &mac, ArpHeard how)
 {
-    return AddressHolder{ip, mac, translate("answers ARP from %1").arg(mac)};
+    const QString why = how == ArpHeard::Answers ? translate("answers ARP from %1")
+        : how == ArpHeard::Sends                 ? translate("sends ARP from %1")
+                                                 : translate("probes for it from %1");
+    return AddressHolder{ip, mac, why.arg(mac)};
 }
 
 QString addressRefusal(const QString &ip, const QString &mac, const QList<AddressHolder> &held)

@@ -3,6 +3,7 @@
 // another, a veth pair between them. Every test starts its own simulator with
 // the faults it needs and reads back what the simulator received (command
 // log) and what it became (state file).
+#include "FenwaAddressProbe.h"
 #include "FenwaBatch.h"
 #include "FenwaFirmware.h"
 #include "FenwaSDK.h"
@@ -16,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
+#include <QProcess>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -63,6 +65,10 @@ protected:
         for (FenwaDevice *d : owned)
             d->release();
         sim.stop();
+        // A terminal moved to another MAC leaves its address pointing at the
+        // old one in this side's kernel: the next test's HTTP would wait out
+        // the neighbour's probes.
+        runCommand({"ip", "-n", segment->toolNs, "neigh", "flush", "all"});
         if (mtuChanged)
             segment->setMtu(1500);
         if (interfaceDown)
@@ -694,6 +700,72 @@ TEST_F(LinkE2e, RefusedSendIsFollowedByAReopenAndWorkingCommands)
     EXPECT_EQ(run(d, FenwaRequest::playVolume()), 0);
     EXPECT_EQ(run(d, FenwaRequest::setName("after")), 0);
     EXPECT_EQ(sim.terminal(0).value("name").toString(), "after");
+}
+
+// Plain kernel hosts on the far side, no simulator: one uses .245 and sends
+// ARP from it but answers no probe, one probes for .246 as it is about to
+// take it, one answers for .247 as a host holding it does. Each keeps its
+// address from a terminal; .248 is free.
+TEST_F(LinkE2e, AddressProbeHearsHostsThatUseClaimOrAnswerForAnAddress)
+{
+    QByteArray version;
+    ASSERT_EQ(runCommand({"arping", "-V"}, &version), 0) << "arping is missing (iputils-arping: scripts/setup.sh)";
+    const QString ns = segment->simNs, dev = segment->simIf;
+    const auto sh = [&](const QString &command) { return runCommand({"ip", "netns", "exec", ns, "sh", "-c", command}); };
+    const auto macOf = [&](const QString &name) {
+        QByteArray link;
+        runCommand({"ip", "-n", ns, "-o", "link", "show", name}, &link);
+        return QString::fromLatin1(link.mid(link.indexOf("link/ether ") + 11, 17));
+    };
+    struct Cleanup {
+        std::function<void()> run;
+        ~Cleanup() { run(); }
+    } cleanup{[&] {
+        sh(QStringLiteral("ip link del fwans; ip addr flush dev %1; sysctl -qw net.ipv4.conf.%1.arp_ignore=0").arg(dev));
+    }};
+    ASSERT_EQ(sh(QStringLiteral("sysctl -qw net.ipv4.conf.%1.arp_ignore=8 && ip addr add 192.168.1.245/24 dev %1"
+                                " && ip link add fwans link %1 type macvlan mode bridge"
+                                " && sysctl -qw net.ipv4.conf.fwans.arp_ignore=1"
+                                " && ip addr add 192.168.1.247/24 dev fwans && ip link set fwans up")
+                     .arg(dev)),
+              0);
+    // arping waits a second for an answer: cut short, every 50 ms or so.
+    QList<QProcess *> hosts;
+    for (const QString &args : {QStringLiteral("-s 192.168.1.245 192.168.1.1"), QStringLiteral("-D 192.168.1.246")}) {
+        hosts << new QProcess;
+        hosts.last()->start("ip", {"netns", "exec", ns, "sh", "-c",
+                                   QStringLiteral("while :; do timeout -s KILL 0.05 arping -q -c 1 -I %1 %2; done")
+                                       .arg(dev, args)});
+        ASSERT_TRUE(hosts.last()->waitForStarted());
+    }
+    ASSERT_NO_FATAL_FAILURE(openSdk(3000));
+    sleepMs(100);
+    FenwaAddressProbe probe(&sdk);
+    QList<FenwaTerminal::AddressHolder> answers;
+    ASSERT_EQ(probe.probe({"192.168.1.245", "192.168.1.246", "192.168.1.247", "192.168.1.248"}, &answers), 0);
+    for (QProcess *p : hosts) {
+        p->kill();
+        p->waitForFinished();
+        delete p;
+    }
+    QStringList heard;
+    for (const FenwaTerminal::AddressHolder &h : answers)
+        heard << h.ip + " " + h.why;
+    heard.sort();
+    const QString host = macOf(dev), answering = macOf("fwans");
+    EXPECT_EQ(heard.join(", ").toStdString(), QStringList({"192.168.1.245 sends ARP from " + host,
+                                                           "192.168.1.246 probes for it from " + host,
+                                                           "192.168.1.247 answers ARP from " + answering})
+                                                  .join(", ")
+                                                  .toStdString());
+    // The rule that hands out addresses steps past all three.
+    QList<FenwaTerminal::SkippedAddress> skipped;
+    QString notice;
+    const QList<FenwaTerminal::IpConfig> values = FenwaTerminal::staticIpValues(
+        {"192.168.1.245", "192.168.1.1", "255.255.255.0", "192.168.1.1", ""}, {"02:fe:00:00:00:01", "02:fe:00:00:00:02"},
+        answers, &skipped, &notice);
+    ASSERT_EQ(values.size(), 2) << notice.toStdString();
+    EXPECT_EQ((values[0].ip + " " + values[1].ip).toStdString(), "192.168.1.248 192.168.1.249");
 }
 
 TEST_F(LinkE2e, AdapterListCarriesTheInterfacesMacAddressMaskAndGateway)

@@ -382,38 +382,53 @@ TEST_F(OfflineSdk, SetRtpSettingsWritesAtMostTenChannelsAndRefusesNone)
 
 namespace {
 // An ARP frame written out byte by byte, apart from the link's own builder.
-QByteArray arpFrame(int op, const uint8_t dst[6], const uint8_t sender[6], const uint8_t senderIp[4])
+QByteArray arpFrame(int op, const uint8_t dst[6], const uint8_t sender[6], const uint8_t senderIp[4],
+                    const uint8_t targetIp[4] = nullptr)
 {
     QByteArray f;
     f.append(reinterpret_cast<const char *>(dst), 6).append(reinterpret_cast<const char *>(sender), 6);
     f.append("\x08\x06\x00\x01\x08\x00\x06\x04\x00", 9).append(char(op));
     f.append(reinterpret_cast<const char *>(sender), 6).append(reinterpret_cast<const char *>(senderIp), 4);
-    f.append(reinterpret_cast<const char *>(dst), 6).append(4, '\0');
+    f.append(reinterpret_cast<const char *>(dst), 6);
+    f.append(targetIp ? QByteArray(reinterpret_cast<const char *>(targetIp), 4) : QByteArray(4, '\0'));
     return f;
 }
 } // namespace
 
-TEST_F(OfflineSdk, AddressProbesAreBareRequestsFromNoAddressAndOnlyRepliesToUsAboutThemCount)
+// As RFC 5227 has it: whoever sends ARP from a candidate address, answering
+// or not, holds it, and so does another host probing for it; frames for
+// other hosts, about other addresses or from this PC say nothing.
+TEST_F(OfflineSdk, AddressProbesAreBareRequestsFromNoAddressAndAnyArpFromOrProbeForACandidateCounts)
 {
-    const uint8_t held[4] = {192, 168, 1, 50}, other[4] = {192, 168, 1, 77};
+    const uint8_t a50[4] = {192, 168, 1, 50}, a51[4] = {192, 168, 1, 51}, a52[4] = {192, 168, 1, 52},
+                  a77[4] = {192, 168, 1, 77}, none[4] = {0, 0, 0, 0};
+    const uint8_t everyone[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
     {
         QMutexLocker lock(&script.mutex);
-        script.answers << arpFrame(2, kToolMac, kTermMac, held) << arpFrame(2, kOtherMac, kOtherMac, held)
-                       << arpFrame(2, kToolMac, kOtherMac, other) << arpFrame(1, kToolMac, kOtherMac, held)
-                       << arpFrame(2, kToolMac, kTermMac, held);
+        script.answers << arpFrame(2, kToolMac, kTermMac, a50)         // answers the probe
+                       << arpFrame(2, kOtherMac, kOtherMac, a51)       // a reply to another host
+                       << arpFrame(2, kToolMac, kOtherMac, a77)        // not a candidate
+                       << arpFrame(1, everyone, kOtherMac, a51, a77)   // uses .51, answers nothing
+                       << arpFrame(1, everyone, kToolMac, a52, a52)    // this PC
+                       << arpFrame(1, everyone, kTermMac, none, a52)   // probes for .52
+                       << arpFrame(1, everyone, kOtherMac, none, a77)  // probes for another address
+                       << arpFrame(2, kToolMac, kTermMac, a50);        // again: one holder per MAC
     }
     FenwaAddressProbe probe(&sdk);
     QList<FenwaTerminal::AddressHolder> answers;
-    ASSERT_EQ(probe.probe({"192.168.1.50", "192.168.1.51"}, &answers), 0);
-    ASSERT_EQ(answers.size(), 1);
-    EXPECT_EQ(answers[0].ip, "192.168.1.50");
-    EXPECT_EQ(answers[0].mac, "02:fe:00:00:00:01");
+    ASSERT_EQ(probe.probe({"192.168.1.50", "192.168.1.51", "192.168.1.52"}, &answers), 0);
+    QStringList heard;
+    for (const FenwaTerminal::AddressHolder &h : answers)
+        heard << h.ip + " " + h.why;
+    EXPECT_EQ(heard, QStringList({"192.168.1.50 answers ARP from 02:fe:00:00:00:01",
+                                  "192.168.1.51 sends ARP from 02:fe:00:00:00:02",
+                                  "192.168.1.52 probes for it from 02:fe:00:00:00:01"}));
     QMutexLocker lock(&script.mutex);
-    ASSERT_EQ(script.sent.size(), 4) << "every address, twice";
+    ASSERT_EQ(script.sent.size(), 3 * FenwaAddressProbe::ROUNDS) << "every address, each round";
     const QByteArray probe51 = QByteArray::fromHex("ffffffffffff020000000002080600010800060400010200000000020000000000000000"
                                                    "0000c0a80133");
     EXPECT_EQ(script.sent[1].toHex(), probe51.toHex());
-    EXPECT_EQ(script.sent[3], probe51);
+    EXPECT_EQ(script.sent[4], probe51);
 }
 
 // What may go out again: only what a terminal can take twice without a
