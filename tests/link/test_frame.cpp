@@ -31,6 +31,7 @@ TEST(Frame, CommandFrameNeedsArpAndTheMagicBytes)
         if (c.first >= 0)
             f->frame()[c.first] ^= 0x01;
         EXPECT_EQ(isCommandFrame(f->frame(), f->length()), c.second) << "byte " << c.first;
+        EXPECT_FALSE(isCommandFrame(f->frame(), QPCAP_ARP_END + 1)); // cut before the second magic byte
     }
 }
 
