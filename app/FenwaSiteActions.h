@@ -37,12 +37,19 @@ public:
     bool openPlan(const QString &path, QString *error);
     bool previewPlan(const FenwaPlan::Plan &plan);
     FenwaPlanDialog *planDialog() const;
+    // The handover report of the table, as PDF or (for a path ending in
+    // .html or .htm) HTML: the SIP accounts and RTP channels of every row
+    // that answers are read in one batch first; offline rows are listed as
+    // the live view marks them, each row with its last batch result. The
+    // site's name and the author are the remembered ones. False with *error.
+    bool reportTo(const QString &path, QString *error);
 
 private:
     void askExport();
     void askBackup();
     void askPlan();
     void askRestore();
+    void askReport();
     void tell(const QString &text);
 
     QWidget *window;

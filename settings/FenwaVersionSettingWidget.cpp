@@ -48,33 +48,21 @@ std::unique_ptr<FenwaSettingDialog> FenwaVersionSettingWidget::makeBatch(QString
 
 void FenwaVersionSettingWidget::onClickSetButton(bool)
 {
-    offerSearch(runSet([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }), 1);
+    runSet([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); });
 }
 
 void FenwaVersionSettingWidget::onClickSetAllButton(bool)
 {
-    const int count = targetDevices().size();
-    offerSearch(runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
-                    std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
-                    if (batch && d.size() > 1
-                        && !confirm(translate("Upgrade the firmware of %1 terminals? Each restarts once it has the file.")
-                                        .arg(d.size()),
-                                    translate("Upgrade")))
-                        return nullptr;
-                    return batch;
-                }),
-                count);
-}
-
-void FenwaVersionSettingWidget::offerSearch(int uploaded, int count)
-{
-    if (uploaded <= 0)
-        return;
-    if (confirm(translate("%1 of %2 terminals took the firmware and restart with it. Search again once they are back?")
-                    .arg(uploaded)
-                    .arg(count),
-                translate("Search again")))
-        emit searchRequested();
+    // The result box offers to wait for the terminals that took the file.
+    runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
+        std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
+        if (batch && d.size() > 1
+            && !confirm(translate("Upgrade the firmware of %1 terminals? Each restarts once it has the file.")
+                            .arg(d.size()),
+                        translate("Upgrade")))
+            return nullptr;
+        return batch;
+    });
 }
 
 void FenwaVersionSettingWidget::resizeEvent(QResizeEvent *event)
