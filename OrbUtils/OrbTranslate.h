@@ -15,6 +15,10 @@ QString currentLanguage();
 // The translation of text, or text itself when the table has no entry.
 QString translate(const QString &text);
 inline QString translate(const char *text) { return translate(QString::fromUtf8(text)); }
+// The translation of the form a count n takes: one when n is 1, many
+// otherwise. Both are keys of the language files; a language with a single
+// form gives both the same value.
+inline QString translate(const char *one, const char *many, qint64 n) { return translate(n == 1 ? one : many); }
 
 // Parses one line of a language file into key and value; false when the line
 // is not a key=value pair. Exposed for tests.

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaAboutDialog.h"
 
-#include "OrbUtils/widgets/OrbAlertDialog.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QComboBox>
 #include <QLabel>
+
+#include <algorithm>
 
 namespace {
 QLabel *caption(QWidget *parent, const QString &text)
@@ -28,8 +29,12 @@ FenwaAboutDialog::FenwaAboutDialog(QWidget *parent)
     : OrbDialog(parent), versionCaption(caption(this, translate("System Version"))),
       versionValue(value(this, QStringLiteral(FENWA_VERSION))),
       dateCaption(caption(this, translate("Build Date"))), dateValue(value(this, QStringLiteral(FENWA_BUILD_DATE))),
-      languageCaption(caption(this, translate("Language"))), languageComboBox(new QComboBox(this))
+      languageCaption(caption(this, translate("Language"))), languageComboBox(new QComboBox(this)),
+      note(new QLabel(translate("Language settings will take effect after restart"), this))
 {
+    note->setAlignment(Qt::AlignCenter);
+    note->setWordWrap(true);
+    note->hide();
     setWindowTitle(translate("Settings"));
     languageComboBox->addItem(translate("English"));
     languageComboBox->addItem(translate("Simple Chinese"));
@@ -44,13 +49,7 @@ FenwaAboutDialog::FenwaAboutDialog(QWidget *parent)
 void FenwaAboutDialog::onLanguageComboBoxIndexChanged(int index)
 {
     OrbConfigure().setLanguage(index == 1 ? QStringLiteral("cn") : QStringLiteral("en"));
-    QWidget *window = parentWidget();
-    OrbAlertDialog alert(window);
-    alert.setWindowTitle(translate("Language"));
-    alert.resize(350, 100);
-    alert.moveToCenter(window);
-    alert.setText(translate("Language settings will take effect after restart"));
-    alert.exec();
+    note->show();
 }
 
 void FenwaAboutDialog::resizeEvent(QResizeEvent *event)
@@ -62,5 +61,6 @@ void FenwaAboutDialog::resizeEvent(QResizeEvent *event)
     dateCaption->setGeometry(0, 70, half, 30);
     dateValue->setGeometry(half, 70, half, 30);
     languageCaption->setGeometry(0, 110, half, 30);
-    languageComboBox->setGeometry(half, 115, 120, 20);
+    languageComboBox->setGeometry(half, 112, std::max(120, languageComboBox->sizeHint().width()), 26);
+    note->setGeometry(20, 160, width() - 40, 60);
 }

@@ -7,7 +7,8 @@ class QComboBox;
 class QLabel;
 
 // The small settings panel: version, build date and the interface language.
-// A language change is stored at once and takes effect at the next start.
+// A language change is stored at once and takes effect at the next start,
+// which a line under the language row then says (covering nothing).
 class FenwaAboutDialog : public OrbDialog
 {
     Q_OBJECT
@@ -15,6 +16,7 @@ public:
     explicit FenwaAboutDialog(QWidget *parent = nullptr);
 
     QComboBox *languageBox() const { return languageComboBox; }
+    QLabel *restartNote() const { return note; }
 
 public slots:
     void onLanguageComboBoxIndexChanged(int index);
@@ -29,4 +31,5 @@ private:
     QLabel *dateValue;
     QLabel *languageCaption;
     QComboBox *languageComboBox;
+    QLabel *note;
 };

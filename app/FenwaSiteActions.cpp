@@ -9,6 +9,8 @@
 #include "link/FenwaSDK.h"
 #include "settings/FenwaPlanDialog.h"
 #include "site/FenwaExport.h"
+#include "site/FenwaPlanCheck.h"
+#include "site/FenwaSheet.h"
 #include "site/FenwaReport.h"
 #include "site/pdf/FenwaReportPdf.h"
 #include "settings/OrbNetworkDialog.h"
@@ -31,15 +33,45 @@
 using namespace FenwaPlan;
 
 namespace {
-bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
+// The segment as the workbench reaches it: each read and probe under its
+// dialog, which the operator may close to stop it.
+class GuiSegment : public Segment
 {
-    // Whole or not at all: a sheet cut short by a full disk reads as a
-    // smaller site.
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+public:
+    GuiSegment(QWidget *window, FenwaSDK *sdk) : window(window), sdk(sdk) {}
+    bool read(const QList<FenwaDevice *> &devices, QVector<Reading> *readings, QStringList *why) override
+    {
+        FenwaSettingsReadDialog dialog(window, sdk, *readings);
+        dialog.setDevices(devices);
+        const bool finished = dialog.runQuietly();
+        for (int i = 0; i < devices.size(); ++i) {
+            (*readings)[i] = dialog.read(i);
+            const FenwaBatchResult &r = dialog.results().at(i);
+            *why << (r.accepted ? QString() : r.detail);
+        }
+        return finished;
+    }
+    bool probe(const QStringList &addresses, QList<FenwaTerminal::AddressHolder> *answers) override
+    {
+        FenwaPlanProbeDialog dialog(window, sdk, addresses);
+        if (!dialog.runProbe())
+            return false;
+        *answers = dialog.answers();
         return true;
-    *error = translate("Cannot write %1: %2").arg(path, file.errorString());
-    return false;
+    }
+
+private:
+    QWidget *window;
+    FenwaSDK *sdk;
+};
+
+// The file name asked for, with the extension of the filter chosen when it
+// has none.
+QString withSuffix(const QString &path, const QString &filter, const QString &xlsxFilter)
+{
+    if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty())
+        return path;
+    return path + (filter == xlsxFilter ? QStringLiteral(".xlsx") : QStringLiteral(".csv"));
 }
 } // namespace
 
@@ -68,13 +100,12 @@ void FenwaSiteActions::tell(const QString &text)
 
 bool FenwaSiteActions::exportTo(const QString &path, QString *error)
 {
-    QByteArray sheet = FenwaExport::searchCsvHeader().toUtf8() + "\r\n";
-    for (const FenwaDevice *d : model->allDevices())
-        sheet += FenwaExport::searchCsvLine(d).toUtf8() + "\r\n";
-    return writeFile(path, sheet, error);
+    QByteArray sheet;
+    return FenwaSheet::bytes(FenwaExport::searchSheet(model->allDevices()), FenwaSheet::formFor(path), &sheet, error)
+           && FenwaSheet::writeFile(path, sheet, false, error);
 }
 
-int FenwaSiteActions::backupTo(const QString &path, QString *error)
+int FenwaSiteActions::backupTo(const QString &path, QString *error, bool withPasswords, QStringList *shared)
 {
     const QList<FenwaDevice *> checked = model->checkedDevices();
     // As every page: the ticked rows, else every row the filter shows.
@@ -84,7 +115,9 @@ int FenwaSiteActions::backupTo(const QString &path, QString *error)
                                                : translate("No terminal shown: clear the filter");
         return -1;
     }
-    FenwaSettingsReadDialog read(window, sdk, true, true);
+    Reading both;
+    both.wantSip = both.wantRtp = true;
+    FenwaSettingsReadDialog read(window, sdk, QVector<Reading>(targets.size(), both));
     read.setWindowTitle(translate("Backup"));
     read.setDevices(targets);
     read.runBatch(model, window, true);
@@ -96,8 +129,11 @@ int FenwaSiteActions::backupTo(const QString &path, QString *error)
         *error = translate("No terminal answered: nothing was written");
         return -1;
     }
-    if (!writeFile(path, siteFile(terminals, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)), error))
+    const QByteArray file = siteFile(terminals, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), withPasswords);
+    if (!FenwaSheet::writeFile(path, file, true, error))
         return -1;
+    if (shared)
+        *shared = sharedMacs(terminals);
     ORB_LOG("backup of %d terminals written\n", int(terminals.size()));
     return terminals.size();
 }
@@ -105,53 +141,25 @@ int FenwaSiteActions::backupTo(const QString &path, QString *error)
 bool FenwaSiteActions::openPlan(const QString &path, QString *error)
 {
     Plan plan;
-    if (!readFile(path, &plan, error))
+    FenwaPlanReadDialog read(window, path);
+    if (!read.readPlan(&plan, error))
         return false;
     return previewPlan(plan);
 }
 
-bool FenwaSiteActions::previewPlan(const Plan &plan)
+bool FenwaSiteActions::previewPlan(const Plan &plan, bool restore)
 {
-    // The current SIP accounts and channels, read only for the terminals
-    // whose row sets any of them.
-    QList<FenwaDevice *> targets;
-    QList<Found> found;
-    for (FenwaDevice *d : model->allDevices()) {
-        found << Found{d, currentValues(d)};
-        for (const Row &row : plan.rows)
-            if (rowIsFor(row, d) && (needsSip(row) || needsRtp(row)) && !targets.contains(d))
-                targets << d;
-    }
-    if (!targets.isEmpty()) {
-        // Both in one batch: a row that sets one of them is rare enough.
-        FenwaSettingsReadDialog read(window, sdk, true, true);
-        read.setDevices(targets);
-        QString why;
-        read.runRead(&why);
-        for (int i = 0; i < targets.size(); ++i) {
-            const Reading &r = read.read(i);
-            for (Found &f : found)
-                if (f.device == targets[i])
-                    f.current = currentValues(f.device, r.sipRead ? r.sip : nullptr, r.rtpRead ? r.rtp : nullptr);
-        }
-    }
-    // This PC's addresses, then whatever answers a probe for the addresses
-    // the plan hands out anew.
-    const QList<FenwaTerminal::AddressHolder> held =
-        FenwaTerminal::addressHolders({}, thisPcAddresses(sdk->currentAdapter()));
-    Preview shown = preview(plan, found, held);
-    const QStringList fresh = newAddresses(shown);
-    if (!fresh.isEmpty()) {
-        FenwaPlanProbeDialog probe(window, sdk, fresh);
-        if (!probe.runProbe()) {
-            tell(translate("The addresses could not be checked: nothing was sent"));
-            return false;
-        }
-        shown = preview(plan, found, held + probe.answers());
-    }
+    GuiSegment segment(window, sdk);
+    Check check;
+    const CheckResult result =
+        FenwaPlan::check(plan, model->allDevices(), thisPcAddresses(sdk->currentAdapter()), &segment, true, &check);
+    if (result == CheckResult::ProbeFailed)
+        tell(translate("The addresses could not be checked: nothing was sent"));
+    if (result != CheckResult::Done)
+        return false;
     if (dialog)
         dialog->deleteLater();
-    dialog = new FenwaPlanDialog(window, sdk, model, plan, shown);
+    dialog = new FenwaPlanDialog(window, sdk, model, plan, check.preview, restore);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->moveToCenter(window);
     dialog->open();
@@ -177,13 +185,13 @@ bool FenwaSiteActions::reportTo(const QString &path, QString *error)
     QHash<const FenwaDevice *, QString> results;
     for (const FenwaDevice *d : rows)
         results.insert(d, model->lastResult(d));
-    FenwaSettingsReadDialog read(window, sdk, true, true);
+    Reading both;
+    both.wantSip = both.wantRtp = true;
+    FenwaSettingsReadDialog read(window, sdk, QVector<Reading>(answering.size(), both));
     read.setWindowTitle(translate("Reading the terminals for the report"));
     read.setDevices(answering);
-    if (!answering.isEmpty()) {
-        QString why;
-        read.runRead(&why);
-    }
+    if (!answering.isEmpty())
+        read.runQuietly();
     FenwaReport::Data data;
     OrbConfigure store;
     data.siteName = store.siteName();
@@ -213,7 +221,7 @@ bool FenwaSiteActions::reportTo(const QString &path, QString *error)
     }
     data.terminals = FenwaReport::terminalsOf(sources);
     if (path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) || path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive))
-        return writeFile(path, FenwaReport::html(data, FenwaReport::Form::Browser).toUtf8(), error);
+        return FenwaSheet::writeFile(path, FenwaReport::html(data, FenwaReport::Form::Browser).toUtf8(), false, error);
     QString why;
     if (FenwaReportPdf::write(FenwaReport::pdfJob(data), path, &why))
         return true;
@@ -264,44 +272,72 @@ void FenwaSiteActions::askReport()
         path += QStringLiteral(".pdf");
     QString error;
     if (reportTo(path, &error))
-        tell(translate("Report of %1 terminals written to %2").arg(model->allDevices().size()).arg(path));
+        tell(translate("Report of %1 terminal written to %2", "Report of %1 terminals written to %2",
+                       model->allDevices().size())
+                 .arg(model->allDevices().size())
+                 .arg(path));
     else
         QMessageBox::warning(window, title, error);
 }
 
 void FenwaSiteActions::askExport()
 {
-    const QString path = QFileDialog::getSaveFileName(window, translate("Export..."), QStringLiteral("terminals.csv"),
-                                                      translate("CSV files (*.csv)"));
+    const QString csv = translate("CSV files (*.csv)"), xlsx = translate("Workbooks (*.xlsx)");
+    QString filter = csv;
+    const QString path = withSuffix(QFileDialog::getSaveFileName(window, translate("Export..."),
+                                                                 QStringLiteral("terminals.csv"),
+                                                                 csv + QStringLiteral(";;") + xlsx, &filter),
+                                    filter, xlsx);
     QString error;
     if (path.isEmpty())
         return;
     if (exportTo(path, &error))
-        tell(translate("%1 terminals written to %2").arg(model->allDevices().size()).arg(path));
+        tell(translate("%1 terminal written to %2", "%1 terminals written to %2", model->allDevices().size())
+                 .arg(model->allDevices().size())
+                 .arg(path));
     else
         QMessageBox::warning(window, translate("Export..."), error);
 }
 
 void FenwaSiteActions::askBackup()
 {
-    const QString path = QFileDialog::getSaveFileName(window, translate("Backup..."), QStringLiteral("site.json"),
+    const QString title = translate("Backup...");
+    const QString path = QFileDialog::getSaveFileName(window, title, QStringLiteral("site.json"),
                                                       translate("Site files (*.json)"));
-    QString error;
     if (path.isEmpty())
         return;
-    const int written = backupTo(path, &error);
-    if (written > 0)
-        tell(translate("%1 terminals written to %2").arg(written).arg(path));
-    else
-        QMessageBox::warning(window, translate("Backup..."), error);
+    // What a replacement needs to work at once, and what anyone who gets
+    // hold of the file may read.
+    QMessageBox ask(QMessageBox::Question, title,
+                    translate("A backup holds the terminals' SIP passwords in clear (and the web password's digest); only you may read the file. Keep the passwords in it?"),
+                    QMessageBox::NoButton, window);
+    QPushButton *keep = ask.addButton(translate("Keep the passwords"), QMessageBox::AcceptRole);
+    ask.addButton(translate("Leave the passwords out"), QMessageBox::RejectRole);
+    QPushButton *cancel = ask.addButton(translate("Cancel"), QMessageBox::DestructiveRole);
+    ask.setDefaultButton(keep);
+    ask.exec();
+    if (ask.clickedButton() == cancel)
+        return;
+    QString error;
+    QStringList shared;
+    const int written = backupTo(path, &error, ask.clickedButton() == keep, &shared);
+    if (written <= 0) {
+        QMessageBox::warning(window, title, error);
+        return;
+    }
+    tell(translate("%1 terminal written to %2", "%1 terminals written to %2", written).arg(written).arg(path));
+    if (!shared.isEmpty())
+        QMessageBox::information(window, title,
+                                 translate("These terminals share a MAC; the file tells them apart by their UID, and each can be restored onto a replacement:")
+                                     + QStringLiteral("\n\n") + shared.join(QLatin1Char('\n')));
 }
 
 void FenwaSiteActions::askPlan()
 {
     const QString path = QFileDialog::getOpenFileName(window, translate("Open plan..."), QString(),
-                                                      translate("Plans (*.csv *.json)"));
+                                                      translate("Plans (*.csv *.xlsx *.json)"));
     QString error;
-    if (!path.isEmpty() && !openPlan(path, &error))
+    if (!path.isEmpty() && !openPlan(path, &error) && !error.isEmpty())
         QMessageBox::warning(window, translate("Open plan..."), error);
 }
 
@@ -322,22 +358,25 @@ void FenwaSiteActions::askRestore()
         QMessageBox::warning(window, title, error.isEmpty() ? translate("%1 is not a site file").arg(path) : error);
         return;
     }
+    // Terminals that shared a MAC are told apart by their UID.
     QStringList choices;
     for (const Row &row : plan.rows)
-        choices << QStringLiteral("%1 (%2)").arg(row.values.value(Name), row.mac);
+        choices << (row.sameMac.isEmpty() ? QStringLiteral("%1 (%2)").arg(row.values.value(Name), row.mac)
+                                          : QStringLiteral("%1 (%2, UID %3)").arg(row.values.value(Name), row.mac, row.uid));
     bool ok = false;
     const QString choice = QInputDialog::getItem(window, title, translate("The terminal it replaces:"), choices, 0,
                                                  false, &ok);
     if (!ok)
         return;
-    const QString from = plan.rows.at(choices.indexOf(choice)).mac;
+    const int index = choices.indexOf(choice);
+    const QString from = plan.rows.at(index).mac;
     const bool takeMac = QMessageBox::question(window, title,
                                                translate("Give the replacement the old MAC %1 as well?").arg(from),
                                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                          == QMessageBox::Yes;
-    if (!restoreOnto(&plan, from, checked.first()->macText, takeMac, &error)) {
+    if (!restoreRow(&plan, index, checked.first()->macText, takeMac, &error)) {
         QMessageBox::warning(window, title, error);
         return;
     }
-    previewPlan(plan);
+    previewPlan(plan, true);
 }

@@ -25,17 +25,22 @@ public:
     FenwaSiteActions(QWidget *window, FenwaSDK *sdk, FenwaDeviceModel *model);
     QMenu *menu() const { return siteMenu; }
 
-    // The table's rows as fenwa-cli search --csv writes them.
+    // The table's rows as fenwa-cli search --csv writes them: a workbook
+    // for a path ending in .xlsx, else CSV.
     bool exportTo(const QString &path, QString *error);
-    // Reads the ticked terminals (every shown one when none is ticked) in one batch and
-    // writes those that answered. Returns how many were written, -1 when
-    // the file could not be written or nothing was read.
-    int backupTo(const QString &path, QString *error);
-    // Reads the plan, the current SIP accounts and channels it needs, and
-    // shows the preview (not modal: planDialog()). False with *error when
-    // the plan is refused.
+    // Reads the ticked terminals (every shown one when none is ticked) in
+    // one batch and writes those that answered into a site file only its
+    // owner may read (withPasswords false: without the SIP passwords and
+    // the web password's digest). Returns how many were written, -1 when
+    // the file could not be written or nothing was read. *shared names the
+    // terminals that share a MAC, if any.
+    int backupTo(const QString &path, QString *error, bool withPasswords = true, QStringList *shared = nullptr);
+    // Reads the plan (on a job thread, under a progress dialog), the
+    // current SIP accounts and channels its rows set, and shows the preview
+    // (not modal: planDialog()). False with *error when the plan is refused.
     bool openPlan(const QString &path, QString *error);
-    bool previewPlan(const FenwaPlan::Plan &plan);
+    // restore: the plan is one backed-up terminal put onto its replacement.
+    bool previewPlan(const FenwaPlan::Plan &plan, bool restore = false);
     FenwaPlanDialog *planDialog() const;
     // The handover report of the table, as PDF or (for a path ending in
     // .html or .htm) HTML: the SIP accounts and RTP channels of every row

@@ -61,6 +61,7 @@ MainWindow::MainWindow(QWidget *parent)
     rtpButton->setText(translate("RTP Multicast"));
     settingButton->setText(translate("Settings"));
     siteButton->setText(translate("Site"));
+    filter->setPlaceholderText(translate("Filter by name, MAC, IP address or version")); // before the first layout
     siteButton->setMenu(site->menu());
     keepSearching->setText(translate("Keep searching"));
     keepSearching->setToolTip(
@@ -108,7 +109,6 @@ MainWindow::MainWindow(QWidget *parent)
         status->setLive(on, rows.online(), rows.offline(), rows.fresh());
     });
     live->setEnabled(keepSearching->isChecked());
-    filter->setPlaceholderText(translate("Filter by name, MAC, IP address or version"));
     filter->setClearButtonEnabled(true);
     connect(filter, &QLineEdit::textChanged, model, &FenwaDeviceModel::setFilter);
     auto *ignoredTimer = new QTimer(this);
@@ -162,19 +162,31 @@ void MainWindow::showPage(FenwaSettingWidget *widget)
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    // The buttons in a row, "Keep searching" right after Search.
+    QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton, siteButton};
+    const int count = int(sizeof buttons / sizeof buttons[0]);
+    // 130 wide, 10 apart; narrower on a narrow window (at 640 wide every
+    // button still shows), never narrower than a text needs. "Keep
+    // searching" right after Search.
+    int widest = 0;
+    for (QPushButton *b : buttons)
+        widest = std::max(widest, b->sizeHint().width());
+    const int box = keepSearching->sizeHint().width() + 10;
+    const int step = std::max(widest + 10, std::min(140, (width() - 10 - box) / count));
     int x = 10;
-    for (QWidget *w : std::initializer_list<QWidget *>{networkButton, searchButton, keepSearching, rtpButton,
-                                                        settingButton, siteButton}) {
-        const int wide = w == keepSearching ? keepSearching->sizeHint().width() + 10 : 130;
-        w->setGeometry(x, 10, wide, 30);
-        x += wide + 10;
+    for (QPushButton *b : buttons) {
+        b->setGeometry(x, 10, step - 10, 30);
+        x += step;
+        if (b == searchButton) {
+            keepSearching->setGeometry(x, 10, box - 10, 30);
+            x += box;
+        }
     }
     // The filter box above the table: beside the buttons when they leave it
-    // room, else on a row of its own.
+    // room for its whole hint, else on a row of its own.
     const int room = width() - 10 - x;
-    if (room >= 200) {
-        filter->setGeometry(x, 12, std::min(420, room), 26);
+    const int hint = filter->fontMetrics().horizontalAdvance(filter->placeholderText()) + 50; // frame, clear button
+    if (room >= std::max(200, hint)) {
+        filter->setGeometry(x, 12, std::min(std::max(420, hint), room), 26);
         tableTop = 50;
     } else {
         filter->setGeometry(10, 46, std::max(0, std::min(420, width() - 20)), 26);

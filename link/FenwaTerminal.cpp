@@ -391,7 +391,8 @@ QList<IpConfig> staticIpValues(const IpConfig &typed, const QStringList &targetM
         values << c;
     }
     if (values.size() < count) {
-        *notice = translate("The subnet of %1 has free addresses for %2 of the %3 terminals; nothing was sent")
+        *notice = translate("The subnet of %1 has free addresses for %2 of the %3 terminal; nothing was sent",
+                            "The subnet of %1 has free addresses for %2 of the %3 terminals; nothing was sent", count)
                       .arg(typed.ip)
                       .arg(values.size())
                       .arg(count);

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Pictures of a site plan as an installer sees it: the preview with a row
-# refused (it asks for this PC's address) and the result of the apply (one
-# terminal answers every change with "busy"). Brings up a demo segment,
-# starts the workbench under Xvfb inside the tool-side namespace and drives
-# "Site" -> "Open plan..." with xdotool.
+# refused (it asks for this PC's address) and a row to check (its SIP
+# account is the terminal's 0802 as a spreadsheet saves it, 802), with that
+# row's details below, and the result of the apply (one terminal answers
+# every change with "busy"). Brings up a demo segment, starts the workbench
+# under Xvfb inside the tool-side namespace and drives "Site" -> "Open
+# plan..." with xdotool.
 #
 #   scripts/screenshot-plan.sh [en|cn] [OUTPUT_DIR]   # default: en, docs/
 #
@@ -39,12 +41,17 @@ ip netns exec "$SIM_NS" "$bin/fenwa-sim" --interface fwsim0 --count 1 --base-mac
   --base-ip 192.168.1.109 --result busy >"$scratch/refuser.out" 2>&1 &
 refuser_pid=$!
 
+# The result of an earlier apply gave terminal 2 the account 0802.
+printf 'mac,sip1_account,sip1_server_host\n02:fe:00:00:00:02,0802,10.0.0.5\n' >"$scratch/earlier.csv"
+ip netns exec "$TOOL_NS" "$bin/fenwa-cli" --interface fwtool0 --time 1000 plan apply "$scratch/earlier.csv" >/dev/null
+
 cat >"$scratch/site-plan.csv" <<'PLAN'
 mac;name;ip;sip1_account;sip1_password;sip1_server_host;mic_volume
 02:fe:00:00:00:01;Hall A;192.168.1.21;1001;s3cret;10.0.0.5;60
-02:fe:00:00:00:02;Gate north;192.168.1.22;1002;s3cret;10.0.0.5;
+02:fe:00:00:00:02;Gate north;192.168.1.22;802;;;
 02:fe:00:00:00:03;Lobby;192.168.1.2;1003;s3cret;10.0.0.5;
-02:fe:00:00:00:09;Stairs;;;;;
+02:fe:00:00:00:04;Stairs;;;;;
+02:fe:00:00:00:09;Roof;;;;;
 PLAN
 
 display=99
@@ -64,7 +71,7 @@ sleep 4 # the first search takes two seconds
 shot() { # name: the middle of the screen, where the dialogs open
   sleep 0.8
   import -window root "$scratch/shot.png"
-  convert "$scratch/shot.png" -crop 1100x640+410+220 +repage -colors 64 "PNG8:$out/$1-$lang.png"
+  convert "$scratch/shot.png" -crop 1000x640+460+220 +repage -colors 64 "PNG8:$out/$1-$lang.png"
   echo "screenshot-plan: $out/$1-$lang.png"
 }
 
@@ -75,6 +82,7 @@ sleep 1
 xdotool type "$scratch/site-plan.csv"
 xdotool key Return
 sleep 2 # the SIP accounts are read first
+xdotool mousemove 760 296 click 1 # the second row: the one to check
 shot plan-preview
 xdotool key Return # "Apply"
 sleep 5 # the busy terminal answers every command at once

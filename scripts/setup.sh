@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build
   clang libclang-rt-dev shellcheck
   qtbase5-dev qtbase5-dev-tools libqt5network5 qttools5-dev-tools libxcb1-dev
-  libcjson-dev libcsv-dev libpcap-dev libortp-dev libbctoolbox-dev
+  libcjson-dev libcsv-dev libxlsxwriter-dev libminizip-dev libpcap-dev libortp-dev libbctoolbox-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libmp3lame-dev
   libpulse-dev pulseaudio pulseaudio-utils
   googletest libgtest-dev

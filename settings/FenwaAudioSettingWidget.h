@@ -67,4 +67,5 @@ public:
 
 protected:
     FenwaRequest requestFor(int i) override;
+    bool changesTerminals() const override { return false; } // a sound, no setting
 };

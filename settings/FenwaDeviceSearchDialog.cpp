@@ -10,7 +10,7 @@ FenwaDeviceSearchDialog::FenwaDeviceSearchDialog(QWidget *parent, FenwaSDK *sdk)
     : OrbProgressDialog(parent), sdk(sdk)
 {
     setWindowTitle(translate("Searching for terminals"));
-    resize(300, 100);
+    resize(300, 100 + buttonRowHeight);
 }
 
 FenwaDeviceSearchDialog::~FenwaDeviceSearchDialog()

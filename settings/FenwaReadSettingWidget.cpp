@@ -93,9 +93,28 @@ std::unique_ptr<FenwaSettingDialog> FenwaReadSettingWidget::checkedWrite(QString
     return makeWrite(notice);
 }
 
+void FenwaReadSettingWidget::followTerminal()
+{
+    FenwaDevice *device = currentDevice();
+    if (edited && !writing) {
+        // Not what the terminal holds, nor what it held when it was read.
+        readFrom.clear();
+        readTexts.clear();
+        FenwaSettingWidget::showDevice(device);
+        showToast(translate("%1 has changed; your typed values are kept: press Read to load its settings")
+                      .arg(device->name));
+        return;
+    }
+    edited = false;
+    read(device);
+}
+
 void FenwaReadSettingWidget::onClickSetButton(bool)
 {
-    if (runSet([this](const QList<FenwaDevice *> &, QString *n) { return checkedWrite(n); }) >= 0)
+    writing = true;
+    const int accepted = runSet([this](const QList<FenwaDevice *> &, QString *n) { return checkedWrite(n); });
+    writing = false;
+    if (accepted >= 0)
         edited = false;
 }
 
@@ -109,7 +128,10 @@ void FenwaReadSettingWidget::onClickSetAllButton(bool)
             return std::unique_ptr<FenwaSettingDialog>();
         return write;
     };
-    if (runSetAll(make) >= 0)
+    writing = true;
+    const int accepted = runSetAll(make);
+    writing = false;
+    if (accepted >= 0)
         edited = false;
 }
 

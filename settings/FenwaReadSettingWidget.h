@@ -18,7 +18,8 @@ class QPushButton;
 // click on another cell of a row shows that terminal, except that fields
 // the operator edited are kept ("Read" loads the current terminal's
 // settings over them). "Set All" writes exactly what the page shows, after
-// asking once whose values go to how many terminals.
+// asking once whose values go to how many terminals. When a batch (this
+// page's or any other) changed the current terminal, the page reads it again.
 class FenwaReadSettingWidget : public FenwaSettingWidget
 {
     Q_OBJECT
@@ -48,6 +49,9 @@ protected:
     // terminals.
     virtual QString setAllQuestion(const QString &from, int count) const = 0;
     void placeButtons(int y);
+    // Reads the terminal again; fields the operator typed and has not
+    // written yet are kept, but no longer count as read from it.
+    void followTerminal() override;
 
 private:
     QStringList texts() const;
@@ -63,4 +67,5 @@ private:
     QStringList readTexts; // the fields as that read left them
     bool edited = false;
     bool reading = false;
+    bool writing = false; // this page's own Set or Set All is under way
 };

@@ -56,8 +56,8 @@ QString FenwaReturnDialog::resultText(int i) const
 QString FenwaReturnDialog::summaryLine(bool stopped, int accepted, int) const
 {
     const int n = results().size();
-    return stopped ? translate("Stopped: %1 of %2 terminals back").arg(accepted).arg(n)
-                   : translate("%1 of %2 terminals back").arg(accepted).arg(n);
+    return stopped ? translate("Stopped: %1 of %2 terminal back", "Stopped: %1 of %2 terminals back", n).arg(accepted).arg(n)
+                   : translate("%1 of %2 terminal back", "%1 of %2 terminals back", n).arg(accepted).arg(n);
 }
 
 void FenwaReturnDialog::runJobs()

@@ -33,8 +33,13 @@ void FenwaRtpSettingWidget::takeRead(FenwaSettingDialog *read)
 
 QString FenwaRtpSettingWidget::setAllQuestion(const QString &from, int count) const
 {
-    return from.isEmpty() ? translate("Write the RTP channels shown on this page to %1 terminals?").arg(count)
-                          : translate("Write the RTP channels read from %1 to %2 terminals?").arg(from).arg(count);
+    return from.isEmpty() ? translate("Write the RTP channels shown on this page to %1 terminal?",
+                                      "Write the RTP channels shown on this page to %1 terminals?", count)
+                                .arg(count)
+                          : translate("Write the RTP channels read from %1 to %2 terminal?",
+                                      "Write the RTP channels read from %1 to %2 terminals?", count)
+                                .arg(from)
+                                .arg(count);
 }
 
 std::unique_ptr<FenwaSettingDialog> FenwaRtpSettingWidget::makeWrite(QString *notice)

@@ -39,7 +39,7 @@ FenwaSettingDialog::FenwaSettingDialog(QWidget *parent, FenwaSDK *sdk, const QSt
 {
     setWindowTitle(title);
     setBusy(false);
-    resize(420, 60);
+    resize(420, 60 + buttonRowHeight);
 }
 
 FenwaSettingDialog::~FenwaSettingDialog()
@@ -94,6 +94,26 @@ const FenwaBatch::Result &FenwaSettingDialog::stepResult(int i, int step) const
 
 void FenwaSettingDialog::acceptedBy(int) {}
 
+void FenwaSettingDialog::writeBack()
+{
+    for (int i = 0; i < outcome.size(); ++i)
+        if (outcome[i].accepted)
+            acceptedBy(i);
+}
+
+bool FenwaSettingDialog::mayHaveChanged(int i) const
+{
+    const FenwaBatchResult &r = outcome.at(i);
+    if (r.accepted || r.unknown)
+        return true;
+    for (int s = 0; s < stepCount(i); ++s) {
+        const FenwaBatch::Result &step = stepResult(i, s);
+        if (step.accepted() || step.state == FenwaBatch::InFlight)
+            return true;
+    }
+    return false;
+}
+
 QString FenwaSettingDialog::resultText(int i) const
 {
     return outcome.at(i).accepted ? translate("accepted") : outcome.at(i).detail;
@@ -102,8 +122,12 @@ QString FenwaSettingDialog::resultText(int i) const
 QString FenwaSettingDialog::summaryLine(bool stopped, int accepted, int untried) const
 {
     const int n = outcome.size();
-    return stopped ? translate("Stopped: %1 of %2 terminals accepted, %3 not tried").arg(accepted).arg(n).arg(untried)
-                   : translate("%1 of %2 terminals accepted").arg(accepted).arg(n);
+    return stopped ? translate("Stopped: %1 of %2 terminal accepted, %3 not tried",
+                               "Stopped: %1 of %2 terminals accepted, %3 not tried", n)
+                         .arg(accepted)
+                         .arg(n)
+                         .arg(untried)
+                   : translate("%1 of %2 terminal accepted", "%1 of %2 terminals accepted", n).arg(accepted).arg(n);
 }
 
 FenwaSettingDialog *FenwaSettingDialog::running()
@@ -206,6 +230,15 @@ bool FenwaSettingDialog::runRead(QString *why)
     return answered;
 }
 
+bool FenwaSettingDialog::runQuietly()
+{
+    if (parentWidget())
+        moveToCenter(parentWidget()->window());
+    prepare();
+    startJob();
+    return exec() == QDialog::Accepted;
+}
+
 QString FenwaSettingDialog::report(bool stopped) const
 {
     const int accepted = acceptedCount();
@@ -247,10 +280,12 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
     runningBatch = outer;
 
     // The job is over: the records are ours to write.
-    for (int i = 0; i < outcome.size(); ++i)
-        if (outcome[i].accepted)
-            acceptedBy(i);
+    writeBack();
     const bool stopped = result != QDialog::Accepted;
+    QList<FenwaDevice *> changed;
+    for (int i = 0; i < outcome.size(); ++i)
+        if (changesTerminals() && mayHaveChanged(i))
+            changed << outcome[i].device;
     if (setAll) {
         // What is left ticked is what "Set All" will retry: also after a
         // stop, the rows that did not accept, in doubt or untried included.
@@ -264,7 +299,7 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
                                                          QDateTime::currentDateTime().toString(QStringLiteral("HH:mm"))));
         model->refresh();
     }
-    if (quiet)
+    if (quiet) // the window is closing: no page reads again
         return result;
     FenwaReturnWait::Kind kind = FenwaReturnWait::Restart;
     QList<FenwaDevice *> restarting;
@@ -272,24 +307,32 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
         for (int i = 0; i < outcome.size(); ++i)
             if (restarted(i))
                 restarting << outcome[i].device;
+    bool waitAsked = false;
     if (!stopped && acceptedCount() == outcome.size() && note.isEmpty() && restarting.isEmpty()) {
         showNotice(noticeOn, report(false));
-        return result;
+    } else {
+        QString text = report(stopped);
+        if (!restarting.isEmpty())
+            text += QStringLiteral("\n\n")
+                    + translate("%1 of them restarts. Wait until it answers again, to see whether it comes back and with which version?",
+                                "%1 of them restart. Wait until they answer again, to see which come back and with which version?",
+                                restarting.size())
+                          .arg(restarting.size());
+        FenwaBatchResultDialog box(parentWidget(), text);
+        box.setWindowTitle(windowTitle());
+        if (!restarting.isEmpty())
+            box.offer(translate("Wait for them"));
+        if (parentWidget())
+            box.moveToCenter(parentWidget()->window());
+        box.exec();
+        waitAsked = box.taken();
     }
-    QString text = report(stopped);
-    if (!restarting.isEmpty())
-        text += QStringLiteral("\n\n")
-                + translate("%1 of them restart. Wait until they answer again, to see which come back and with which version?")
-                      .arg(restarting.size());
-    FenwaBatchResultDialog box(parentWidget(), text);
-    box.setWindowTitle(windowTitle());
-    if (!restarting.isEmpty())
-        box.offer(translate("Wait for them"));
-    if (parentWidget())
-        box.moveToCenter(parentWidget()->window());
-    box.exec();
-    if (box.taken())
+    if (waitAsked)
         waitForReturn(model, noticeOn, kind, restarting);
+    // Last: a page that reads its terminal again does so once the operator
+    // has seen the outcome (and the terminals are back).
+    if (model)
+        model->announceChanged(changed);
     return result;
 }
 

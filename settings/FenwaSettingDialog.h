@@ -71,6 +71,9 @@ public:
     // write-back, no notice. True when the terminal answered "success";
     // otherwise *why says what happened instead.
     bool runRead(QString *why);
+    // Runs the batch modally with no write-back, no notice and no report
+    // (reads whose results the caller takes): false when it was stopped.
+    bool runQuietly();
 
     // The batch whose runBatch is under way, if any (interface thread).
     static FenwaSettingDialog *running();
@@ -101,6 +104,11 @@ protected:
     virtual QString failureOf(int i, int step, const FenwaBatch::Result &result) const;
     // What the accepted command changes in devices()[i].
     virtual void acceptedBy(int i);
+    // Writes what the terminals accepted into their records once the job is
+    // over: acceptedBy for each terminal that accepted.
+    virtual void writeBack();
+    // False for a batch that only reads: it changes no terminal.
+    virtual bool changesTerminals() const { return true; }
     // A batch after which its terminals restart (a reboot, a factory reset,
     // firmware) says so, and of what kind the wait for them is.
     virtual bool restartsTerminals(FenwaReturnWait::Kind *) const { return false; }
@@ -129,6 +137,9 @@ protected:
 private:
     void prepare();
     QString report(bool stopped) const;
+    // Whether terminal i may hold other values now: it accepted a command
+    // of the batch, or one was in flight when the batch stopped.
+    bool mayHaveChanged(int i) const;
     // The offer's answer: a modal wait for terminals to come back.
     void waitForReturn(FenwaDeviceModel *model, QWidget *noticeOn, FenwaReturnWait::Kind kind,
                        const QList<FenwaDevice *> &restarting);

@@ -21,6 +21,7 @@ FenwaSettingWidget::FenwaSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDevi
     connect(model, &QAbstractItemModel::modelReset, this, &FenwaSettingWidget::showTargets);
     connect(model, &QAbstractItemModel::layoutChanged, this, &FenwaSettingWidget::showTargets);
     connect(model, &QAbstractItemModel::dataChanged, this, &FenwaSettingWidget::showTargets);
+    connect(model, &FenwaDeviceModel::terminalsChanged, this, &FenwaSettingWidget::onTerminalsChanged);
     showTargets();
 }
 
@@ -46,6 +47,19 @@ void FenwaSettingWidget::showDevice(FenwaDevice *device)
                                  : QString());
 }
 
+void FenwaSettingWidget::onTerminalsChanged(const QList<FenwaDevice *> &devices)
+{
+    // Only the page in the panel: a hidden page shows its terminal afresh
+    // when its column is clicked.
+    if (!isHidden() && current && devices.contains(current))
+        followTerminal();
+}
+
+void FenwaSettingWidget::followTerminal()
+{
+    showDevice(current);
+}
+
 QList<FenwaDevice *> FenwaSettingWidget::targetDevices() const
 {
     const QList<FenwaDevice *> checked = model->checkedDevices();
@@ -56,10 +70,12 @@ QString FenwaSettingWidget::targetText() const
 {
     const int shown = model->shownDevices().size(), hidden = model->allDevices().size() - shown;
     const int ticked = model->checkedDevices().size();
-    QString text = ticked > 0 ? translate("Set All: the %1 ticked rows shown").arg(ticked)
+    QString text = ticked > 0 ? translate("Set All: the %1 ticked row shown", "Set All: the %1 ticked rows shown", ticked)
+                                    .arg(ticked)
                               : translate("Set All: every row shown (%1)").arg(shown);
     if (hidden > 0)
-        text += QStringLiteral("; ") + translate("%1 rows hidden by the filter").arg(hidden);
+        text += QStringLiteral("; ")
+              + translate("%1 row hidden by the filter", "%1 rows hidden by the filter", hidden).arg(hidden);
     return text;
 }
 
@@ -103,10 +119,10 @@ int FenwaSettingWidget::runBatch(const QList<FenwaDevice *> &devices, const Batc
         return -1;
     }
     dialog->setDevices(devices);
+    // When the current terminal took the change, the page shows (or reads)
+    // it again; otherwise the fields keep what was typed, so that a "Set
+    // All" that failed somewhere can be run again as it is.
     dialog->runBatch(model, this, setAll);
-    // A new name shows in the title; the fields keep what was typed, so a
-    // "Set All" that failed somewhere can be run again as it is.
-    FenwaSettingWidget::showDevice(current);
     return dialog->acceptedCount();
 }
 

@@ -67,6 +67,10 @@ protected:
     int runSetAll(const BatchFactory &make);
     // Asks before a batch that resets or reboots several terminals.
     bool confirm(const QString &question, const QString &action);
+    // The current terminal may hold other values than the page shows (a
+    // batch wrote to it): the base shows it again from its record; pages
+    // whose fields were read from the terminal read it again.
+    virtual void followTerminal();
     // Hides what edit holds behind dots and adds a "Show" box (the page
     // places it) that shows it while ticked.
     QCheckBox *maskWithShowToggle(QLineEdit *edit);
@@ -79,6 +83,7 @@ protected:
 
 private:
     void showTargets();
+    void onTerminalsChanged(const QList<FenwaDevice *> &devices);
 
     int runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll);
 

@@ -60,8 +60,13 @@ void FenwaSipSettingWidget::takeRead(FenwaSettingDialog *read)
 
 QString FenwaSipSettingWidget::setAllQuestion(const QString &from, int count) const
 {
-    return from.isEmpty() ? translate("Write the SIP accounts shown on this page to %1 terminals?").arg(count)
-                          : translate("Write the SIP accounts read from %1 to %2 terminals?").arg(from).arg(count);
+    return from.isEmpty() ? translate("Write the SIP accounts shown on this page to %1 terminal?",
+                                      "Write the SIP accounts shown on this page to %1 terminals?", count)
+                                .arg(count)
+                          : translate("Write the SIP accounts read from %1 to %2 terminal?",
+                                      "Write the SIP accounts read from %1 to %2 terminals?", count)
+                                .arg(from)
+                                .arg(count);
 }
 
 std::unique_ptr<FenwaSettingDialog> FenwaSipSettingWidget::makeWrite(QString *notice)

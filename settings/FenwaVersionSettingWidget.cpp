@@ -5,6 +5,7 @@
 #include "link/FenwaDevice.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -56,9 +57,14 @@ void FenwaVersionSettingWidget::onClickSetAllButton(bool)
     // The result box offers to wait for the terminals that took the file.
     runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
         std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
+        // The file as the operator knows it: its name (which carries the
+        // version where its maker put one there; the file itself names
+        // none) and its size.
+        const QFileInfo file(path->text());
         if (batch && d.size() > 1
-            && !confirm(translate("Upgrade the firmware of %1 terminals? Each restarts once it has the file.")
-                            .arg(d.size()),
+            && !confirm(translate("Upgrade the firmware of %1 terminals with %2 (%3)? Each restarts once it has the file.")
+                            .arg(d.size())
+                            .arg(file.fileName(), QLocale().formattedDataSize(file.size())),
                         translate("Upgrade")))
             return nullptr;
         return batch;
@@ -82,7 +88,7 @@ FenwaVersionSettingDialog::FenwaVersionSettingDialog(QWidget *parent, FenwaSDK *
     : FenwaSettingDialog(parent, sdk, translate("Upgrading firmware")), path(path), parallel(parallel)
 {
     // A line per upload under way under the count, each with its bytes.
-    resize(600, 70 + 20 * parallel);
+    resize(600, 70 + 20 * parallel + buttonRowHeight);
 }
 
 FenwaRequest FenwaVersionSettingDialog::requestFor(int)

@@ -27,7 +27,7 @@ void onField(void *data, size_t length, void *context)
         c->recordLine = c->line;
         c->started = true;
     }
-    c->fields << QString::fromUtf8(static_cast<const char *>(data), int(length));
+    c->fields << unguarded(QString::fromUtf8(static_cast<const char *>(data), int(length)));
 }
 
 void onRecord(int, void *context)
@@ -37,7 +37,7 @@ void onRecord(int, void *context)
     for (const QString &f : c->fields)
         blank = blank && f.isEmpty();
     if (!blank)
-        c->records->append({c->recordLine, c->fields});
+        c->records->append({c->recordLine, c->fields, {}});
     c->fields.clear();
     c->started = false;
 }
@@ -77,14 +77,17 @@ int badUtf8Line(const QByteArray &text)
 }
 } // namespace
 
-bool read(const QByteArray &bytes, QList<Record> *records, char *separator, QString *error)
+const char BOM[] = "\xEF\xBB\xBF";
+
+bool read(const QByteArray &bytes, QList<Record> *records, char *separator, QString *error, bool *bom)
 {
     if (bytes.size() > MAX_BYTES) {
         *error = translate("the file is larger than %1 MiB").arg(MAX_BYTES / (1024 * 1024));
         return false;
     }
     QByteArray text = bytes;
-    if (text.startsWith("\xEF\xBB\xBF"))
+    const bool marked = text.startsWith(BOM);
+    if (marked)
         text.remove(0, 3);
     if (const int bad = badUtf8Line(text)) {
         *error = translate("line %1: not UTF-8 text (save the sheet as \"CSV UTF-8\")").arg(bad);
@@ -123,18 +126,46 @@ bool read(const QByteArray &bytes, QList<Record> *records, char *separator, QStr
         return false;
     *records = out;
     *separator = sep;
+    if (bom)
+        *bom = marked;
     return true;
+}
+
+namespace {
+// Whether a spreadsheet would run the text as a formula, with any number of
+// guards before it.
+bool runs(const QString &text)
+{
+    int i = 0;
+    while (i < text.size() && text[i] == QLatin1Char('\''))
+        ++i;
+    if (i == text.size())
+        return false;
+    const QChar c = text[i];
+    return c == QLatin1Char('=') || c == QLatin1Char('+') || c == QLatin1Char('-') || c == QLatin1Char('@')
+           || c == QLatin1Char('\t') || c == QLatin1Char('\r');
+}
+} // namespace
+
+QString guarded(const QString &value)
+{
+    return runs(value) ? QLatin1Char('\'') + value : value;
+}
+
+QString unguarded(const QString &cell)
+{
+    return cell.startsWith(QLatin1Char('\'')) && runs(cell.mid(1)) ? cell.mid(1) : cell;
 }
 
 QString field(const QString &value, char separator)
 {
-    const QByteArray utf8 = value.toUtf8();
+    const QByteArray utf8 = guarded(value).toUtf8();
     // Readers drop blanks around an unquoted field.
     const bool edges = !utf8.isEmpty() && (std::isspace(uchar(utf8.front())) || std::isspace(uchar(utf8.back())));
     const bool plain = !utf8.contains(separator) && !utf8.contains('"') && !utf8.contains('\n') && !utf8.contains('\r')
                        && !edges;
     if (plain)
-        return value;
+        return QString::fromUtf8(utf8);
     // csv_write quotes the field and doubles its quotes.
     QByteArray quoted(utf8.size() * 2 + 2, '\0');
     const size_t n = csv_write(quoted.data(), size_t(quoted.size()), utf8.constData(), size_t(utf8.size()));

@@ -59,20 +59,38 @@ QString recordValue(const FenwaDevice *d, const char *key)
     return d->extra(QLatin1String(key));
 }
 
-QString searchCsvHeader()
+QStringList searchColumns()
 {
     QStringList cols;
     for (const char *c : kCsvColumns)
         cols << QLatin1String(c);
-    return FenwaCsv::line(cols);
+    return cols;
 }
 
-QString searchCsvLine(const FenwaDevice *d)
+QStringList searchRow(const FenwaDevice *d)
 {
     QStringList cols;
     for (const char *c : kCsvColumns)
         cols << recordValue(d, c);
-    return FenwaCsv::line(cols);
+    return cols;
+}
+
+QString searchCsvHeader()
+{
+    return FenwaCsv::line(searchColumns());
+}
+
+QString searchCsvLine(const FenwaDevice *d)
+{
+    return FenwaCsv::line(searchRow(d));
+}
+
+QList<QStringList> searchSheet(const QList<FenwaDevice *> &devices)
+{
+    QList<QStringList> rows{searchColumns()};
+    for (const FenwaDevice *d : devices)
+        rows << searchRow(d);
+    return rows;
 }
 
 } // namespace FenwaExport

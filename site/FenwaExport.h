@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 class FenwaDevice;
 
@@ -21,8 +23,15 @@ const RecordField *recordFields(int *count);
 // A field of the record by its key, else the reply item of that name.
 QString recordValue(const FenwaDevice *device, const char *key);
 
+// The sheet's columns, and one terminal's row of them.
+QStringList searchColumns();
+QStringList searchRow(const FenwaDevice *device);
 // The CSV form: a header, then one line per terminal (UTF-8, no line end).
+// A value that a spreadsheet would run as a formula (a name "=1+1") is
+// written as text (FenwaCsv::field).
 QString searchCsvHeader();
 QString searchCsvLine(const FenwaDevice *device);
+// The whole sheet: the header and a row per terminal.
+QList<QStringList> searchSheet(const QList<FenwaDevice *> &devices);
 
 } // namespace FenwaExport

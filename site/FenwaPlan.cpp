@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
+#include <QVector>
+#include <algorithm>
 #include <cJSON.h>
 
 namespace FenwaPlan {
@@ -119,18 +121,57 @@ bool checkValue(int f, const QString &given, QString *value, QString *why)
     return why->isEmpty();
 }
 
-// The fields of one row, given by column name; shared by both file forms.
-// where names the row for a refusal ("line 4", "terminal 2").
-bool rowFrom(const QList<QPair<QString, QString>> &cells, const QString &where, bool emptyIsValue, Row *row,
-             QString *error)
+// What a column of a sheet (or a key of a site file) holds.
+struct Column {
+    enum Kind { Field, Mac, WebPassword, Ignored, Unknown };
+    Kind kind = Unknown;
+    int field = -1;
+    QString name; // as written
+};
+
+Column columnOf(const QString &written)
+{
+    Column c;
+    c.name = written;
+    const QString key = written.trimmed().toLower();
+    c.field = fieldOf(key);
+    c.kind = c.field >= 0                           ? Column::Field
+             : key == QLatin1String(kMac)           ? Column::Mac
+             : key == QLatin1String(kWebPassword)   ? Column::WebPassword
+             : key == QLatin1String(kOutcome)       ? Column::Ignored
+             : key == QLatin1String(kFound)         ? Column::Ignored
+                                                    : Column::Unknown;
+    if (c.kind == Column::WebPassword)
+        c.field = WebPasswordMd5;
+    return c;
+}
+
+// Where the text holds a control character (NUL, CR, LF, tab...), or -1: a
+// terminal would take it, or cut the value there, and show it garbled.
+int controlAt(const QString &text)
+{
+    for (int i = 0; i < text.size(); ++i)
+        if (text[i].category() == QChar::Other_Control)
+            return i;
+    return -1;
+}
+
+// The fields of one row, by column; shared by both file forms. where names
+// the row for a refusal ("line 4", "terminal 2").
+bool rowFrom(const QVector<Column> &columns, const QStringList &texts, const QString &where, bool emptyIsValue,
+             Row *row, QString *error)
 {
     bool haveMac = false;
-    for (const auto &cell : cells) {
-        const QString key = cell.first.trimmed().toLower();
-        const QString &text = cell.second;
-        if (key == QLatin1String(kOutcome) || key == QLatin1String(kFound))
+    for (int i = 0; i < columns.size() && i < texts.size(); ++i) {
+        const Column &column = columns[i];
+        const QString &text = texts[i];
+        if (column.kind == Column::Ignored)
             continue;
-        if (key == QLatin1String(kMac)) {
+        if (column.kind == Column::Unknown) {
+            *error = translate("%1: unknown column \"%2\"").arg(where, column.name);
+            return false;
+        }
+        if (column.kind == Column::Mac) {
             const QString why = macRefusal(text.trimmed());
             if (!why.isEmpty()) {
                 *error = translate("%1: mac \"%2\": %3").arg(where, text, why);
@@ -140,21 +181,20 @@ bool rowFrom(const QList<QPair<QString, QString>> &cells, const QString &where, 
             haveMac = true;
             continue;
         }
-        int f = fieldOf(key);
-        QString given = text;
-        if (key == QLatin1String(kWebPassword)) {
-            f = WebPasswordMd5;
-            given = text.isEmpty() ? QString() : passwordDigest(text);
-        }
-        if (f < 0) {
-            *error = translate("%1: unknown column \"%2\"").arg(where, cell.first);
-            return false;
-        }
+        const int f = column.field;
         // An empty cell leaves the field as it is. A site file's empty
         // values are kept where empty is something a terminal holds.
         const bool emptyHeld = f == Dns2 || isSipField(f) || isRtpField(f);
         if (text.isEmpty() && !(emptyIsValue && emptyHeld))
             continue;
+        const int control = controlAt(text);
+        if (control >= 0) {
+            row->problems << translate("%1, column %2: a control character (U+%3) cannot be sent")
+                                 .arg(where, column.name)
+                                 .arg(text[control].unicode(), 4, 16, QLatin1Char('0'));
+            continue;
+        }
+        const QString given = column.kind == Column::WebPassword ? passwordDigest(text) : text;
         QString value, why;
         if (!checkValue(f, given, &value, &why))
             row->problems << why;
@@ -170,49 +210,75 @@ bool rowFrom(const QList<QPair<QString, QString>> &cells, const QString &where, 
 bool readSheet(const QByteArray &bytes, Plan *plan, QString *error)
 {
     QList<FenwaCsv::Record> records;
-    char separator = ',';
-    if (!FenwaCsv::read(bytes, &records, &separator, error))
+    if (!FenwaSheet::read(bytes, &records, &plan->form, error))
         return false;
     if (records.isEmpty()) {
         *error = translate("the plan is empty: it needs a header line and a row per terminal");
         return false;
     }
-    const QStringList header = records.takeFirst().fields;
-    for (const QString &name : header) {
-        const QString key = name.trimmed().toLower();
-        if (fieldOf(key) < 0 && key != QLatin1String(kMac) && key != QLatin1String(kWebPassword)
-            && key != QLatin1String(kOutcome)) {
-            *error = translate("line %1: unknown column \"%2\"").arg(1).arg(name);
+    const FenwaCsv::Record head = records.takeFirst();
+    plan->header = head.fields;
+    QVector<Column> columns;
+    for (const QString &name : plan->header) {
+        columns << columnOf(name);
+        if (columns.last().kind == Column::Unknown) {
+            *error = translate("line %1: unknown column \"%2\"").arg(head.line).arg(name);
             return false;
         }
     }
-    if (!header.contains(QLatin1String(kMac), Qt::CaseInsensitive)) {
-        *error = translate("line 1: no column \"mac\"");
+    if (std::none_of(columns.cbegin(), columns.cend(), [](const Column &c) { return c.kind == Column::Mac; })) {
+        *error = translate("line %1: no column \"mac\"").arg(head.line);
         return false;
     }
-    for (const FenwaCsv::Record &r : records) {
-        QList<QPair<QString, QString>> cells;
-        for (int i = 0; i < r.fields.size(); ++i) {
-            if (i >= header.size()) {
-                if (!r.fields[i].isEmpty()) {
-                    *error = translate("line %1: more fields than the header has columns").arg(r.line);
-                    return false;
-                }
-                continue;
+    plan->rows.reserve(records.size());
+    const QString lineWord = translate("line %1");
+    for (FenwaCsv::Record &r : records) {
+        for (int i = plan->header.size(); i < r.fields.size(); ++i)
+            if (!r.fields[i].isEmpty()) {
+                *error = translate("line %1: more fields than the header has columns").arg(r.line);
+                return false;
             }
-            cells << qMakePair(header[i], r.fields[i]);
-        }
+        while (r.fields.size() > plan->header.size())
+            r.fields.removeLast();
+        while (r.fields.size() < plan->header.size())
+            r.fields << QString();
         Row row;
         row.line = r.line;
-        if (!rowFrom(cells, translate("line %1").arg(r.line), false, &row, error))
+        const QString where = lineWord.arg(r.line);
+        if (!rowFrom(columns, r.fields, where, false, &row, error))
             return false;
+        for (auto it = r.notes.constBegin(); it != r.notes.constEnd(); ++it)
+            if (it.key() < columns.size())
+                row.doubts << translate("%1, column %2: %3").arg(where, columns[it.key()].name, it.value());
+        row.cells = std::move(r.fields);
         plan->rows << row;
     }
     return true;
 }
 
+// cJSON ends its texts at a NUL, so "a\u0000b" would read as "a": the line of
+// the first such escape in a text, or 0.
+int nulEscapeLine(const QByteArray &text)
+{
+    int line = 1;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n')
+            ++line;
+        else if (text[i] == '\\' && i + 1 < text.size()) {
+            if (text.mid(i + 1, 5).toLower() == "u0000")
+                return line;
+            ++i; // the escaped character, a backslash among them
+        }
+    }
+    return 0;
+}
+
 bool readSiteFile(const QByteArray &bytes, Plan *plan, QString *error)
 {
+    if (const int line = nulEscapeLine(bytes)) {
+        *error = translate("line %1: a text holds a NUL character (\\u0000)").arg(line);
+        return false;
+    }
     cJSON *root = cJSON_ParseWithLengthOpts(bytes.constData(), size_t(bytes.size()), nullptr, false);
     const cJSON *terminals = cJSON_GetObjectItemCaseSensitive(root, "terminals");
     const cJSON *version = cJSON_GetObjectItemCaseSensitive(root, "version");
@@ -231,21 +297,28 @@ bool readSiteFile(const QByteArray &bytes, Plan *plan, QString *error)
             ok = false;
             break;
         }
-        QList<QPair<QString, QString>> cells;
+        QVector<Column> columns;
+        QStringList texts;
         for (const cJSON *item = t->child; item && ok; item = item->next) {
             const QString key = QString::fromUtf8(item->string ? item->string : "");
+            columns << columnOf(key);
             if (cJSON_IsString(item))
-                cells << qMakePair(key, QString::fromUtf8(item->valuestring));
+                texts << QString::fromUtf8(item->valuestring);
             else if (cJSON_IsNumber(item))
-                cells << qMakePair(key, jsonNumberText(item->valuedouble));
-            else if (key != QLatin1String(kFound)) {
+                texts << jsonNumberText(item->valuedouble);
+            else if (key == QLatin1String(kFound))
+                texts << QString();
+            else {
                 *error = translate("%1: \"%2\" must be a text or a number").arg(where, key);
                 ok = false;
             }
         }
         Row row;
         row.line = index;
-        ok = ok && rowFrom(cells, where, true, &row, error);
+        const cJSON *uid = cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(t, kFound), "uid");
+        if (cJSON_IsString(uid))
+            row.uid = QString::fromUtf8(uid->valuestring);
+        ok = ok && rowFrom(columns, texts, where, true, &row, error);
         if (ok)
             plan->rows << row;
     }
@@ -262,10 +335,13 @@ QString columnName(int field)
 
 int fieldOf(const QString &name)
 {
-    for (int f = 0; f < FieldCount; ++f)
-        if (name == QLatin1String(kColumns[f]))
-            return f;
-    return -1;
+    static const QHash<QString, int> fields = [] {
+        QHash<QString, int> h;
+        for (int f = 0; f < FieldCount; ++f)
+            h.insert(QLatin1String(kColumns[f]), f);
+        return h;
+    }();
+    return fields.value(name, -1);
 }
 
 bool isSecret(int field)
@@ -285,17 +361,31 @@ bool read(const QByteArray &bytes, Plan *plan, QString *error)
     if (!ok)
         return false;
     // One row per terminal: which of two rows would win is anyone's guess.
+    // A site file's terminals that shared a MAC were two terminals, told
+    // apart by UID: only their own rows cannot be used on the segment.
     QHash<QString, int> seen;
-    for (const Row &row : out.rows) {
-        if (seen.contains(row.mac)) {
+    seen.reserve(out.rows.size());
+    for (int i = 0; i < out.rows.size(); ++i) {
+        Row &row = out.rows[i];
+        const auto first = seen.constFind(row.mac);
+        if (first == seen.constEnd()) {
+            seen.insert(row.mac, i);
+            continue;
+        }
+        if (!out.siteFile) {
             *error = translate("%1 %2: mac %3 is planned twice (also %1 %4)")
-                         .arg(out.siteFile ? translate("terminal") : translate("line"))
+                         .arg(translate("line"))
                          .arg(row.line)
                          .arg(row.mac)
-                         .arg(seen.value(row.mac));
+                         .arg(out.rows[*first].line);
             return false;
         }
-        seen.insert(row.mac, row.line);
+        Row &earlier = out.rows[*first];
+        for (int other : earlier.sameMac)
+            out.rows[other - 1].sameMac << row.line;
+        row.sameMac = earlier.sameMac;
+        row.sameMac << earlier.line;
+        earlier.sameMac << row.line;
     }
     *plan = out;
     return true;
@@ -313,28 +403,49 @@ bool readFile(const QString &path, Plan *plan, QString *error)
         *error = QStringLiteral("%1: %2").arg(path, *error);
         return false;
     }
+    plan->path = path;
+    return true;
+}
+
+bool restoreRow(Plan *plan, int index, const QString &onto, bool takeMac, QString *error)
+{
+    const QString target = normalizeMac(onto);
+    if (target.isEmpty() || index < 0 || index >= plan->rows.size()) {
+        *error = translate("not a MAC: %1").arg(onto);
+        return false;
+    }
+    Row moved = plan->rows[index];
+    const QString source = moved.mac;
+    moved.mac = target;
+    moved.values.remove(NewMac);
+    moved.sameMac.clear(); // the replacement answers on a MAC of its own
+    moved.cells.clear();
+    if (takeMac && source != target)
+        moved.values.insert(NewMac, source);
+    plan->rows = {moved};
+    plan->header.clear(); // the result names what the row sets
     return true;
 }
 
 bool restoreOnto(Plan *plan, const QString &from, const QString &onto, bool takeMac, QString *error)
 {
-    const QString source = normalizeMac(from), target = normalizeMac(onto);
-    if (source.isEmpty() || target.isEmpty()) {
-        *error = translate("not a MAC: %1").arg(source.isEmpty() ? from : onto);
+    const QString source = normalizeMac(from);
+    QList<int> matches;
+    for (int i = 0; i < plan->rows.size(); ++i)
+        if (source.isEmpty() ? plan->rows[i].uid == from.trimmed() : plan->rows[i].mac == source)
+            matches << i;
+    if (matches.size() == 1)
+        return restoreRow(plan, matches.first(), onto, takeMac, error);
+    if (matches.isEmpty()) {
+        *error = translate("the file holds no terminal %1").arg(source.isEmpty() ? from : source);
         return false;
     }
-    for (const Row &row : plan->rows) {
-        if (row.mac != source)
-            continue;
-        Row moved = row;
-        moved.mac = target;
-        moved.values.remove(NewMac);
-        if (takeMac && source != target)
-            moved.values.insert(NewMac, source);
-        plan->rows = {moved};
-        return true;
-    }
-    *error = translate("the file holds no terminal %1").arg(source);
+    QStringList uids;
+    for (int i : matches)
+        uids << plan->rows[i].uid;
+    *error = translate("%1 terminals of the file share mac %2: name the one to restore by its UID (%3)")
+                 .arg(matches.size())
+                 .arg(source, uids.join(QStringLiteral(", ")));
     return false;
 }
 
@@ -398,8 +509,23 @@ QString shownValue(int field, const QString &value)
     return isSecret(field) ? QStringLiteral("***") : value;
 }
 
-QByteArray siteFile(const QList<SiteTerminal> &terminals, const QString &createdAt)
+QStringList sharedMacs(const QList<SiteTerminal> &terminals)
 {
+    QMap<QString, QStringList> byMac;
+    for (const SiteTerminal &t : terminals)
+        byMac[normalizeMac(t.device->macText)] << QStringLiteral("%1 (UID %2)").arg(t.device->name, t.device->uid);
+    QStringList out;
+    for (auto it = byMac.constBegin(); it != byMac.constEnd(); ++it)
+        if (it.value().size() > 1)
+            out << QStringLiteral("%1: %2").arg(it.key(), it.value().join(QStringLiteral(", ")));
+    return out;
+}
+
+QByteArray siteFile(const QList<SiteTerminal> &terminals, const QString &createdAt, bool withPasswords)
+{
+    QHash<QString, QStringList> uidsByMac;
+    for (const SiteTerminal &t : terminals)
+        uidsByMac[normalizeMac(t.device->macText)] << t.device->uid;
     cJSON *root = cJSON_CreateObject();
     cJSON_AddStringToObject(root, "format", "fenwa-site");
     cJSON_AddNumberToObject(root, "version", SITE_FILE_VERSION);
@@ -407,16 +533,25 @@ QByteArray siteFile(const QList<SiteTerminal> &terminals, const QString &created
     cJSON *list = cJSON_AddArrayToObject(root, "terminals");
     for (const SiteTerminal &t : terminals) {
         cJSON *o = cJSON_CreateObject();
-        cJSON_AddStringToObject(o, kMac, normalizeMac(t.device->macText).toUtf8().constData());
+        const QString mac = normalizeMac(t.device->macText);
+        cJSON_AddStringToObject(o, kMac, mac.toUtf8().constData());
         // What identifies the terminal that was backed up: not set by a restore.
         cJSON *found = cJSON_AddObjectToObject(o, kFound);
         cJSON_AddStringToObject(found, "type", t.device->type.toUtf8().constData());
         cJSON_AddStringToObject(found, "version", t.device->version.toUtf8().constData());
         cJSON_AddStringToObject(found, "sn", t.device->sn.toUtf8().constData());
         cJSON_AddStringToObject(found, "uid", t.device->uid.toUtf8().constData());
+        QStringList others = uidsByMac.value(mac);
+        others.removeOne(t.device->uid);
+        if (!others.isEmpty()) {
+            cJSON *shared = cJSON_AddArrayToObject(found, "mac_shared_with");
+            for (const QString &uid : others)
+                cJSON_AddItemToArray(shared, cJSON_CreateString(uid.toUtf8().constData()));
+        }
         const Values v = currentValues(t.device, t.sip, t.rtp);
         for (auto it = v.constBegin(); it != v.constEnd(); ++it)
-            cJSON_AddStringToObject(o, kColumns[it.key()], it.value().toUtf8().constData());
+            if (withPasswords || !isSecret(it.key()))
+                cJSON_AddStringToObject(o, kColumns[it.key()], it.value().toUtf8().constData());
         cJSON_AddItemToArray(list, o);
     }
     char *text = cJSON_Print(root);
@@ -426,8 +561,30 @@ QByteArray siteFile(const QList<SiteTerminal> &terminals, const QString &created
     return out;
 }
 
-QByteArray resultSheet(const Plan &plan, const QStringList &outcomes)
+QList<QStringList> resultRows(const Plan &plan, const QStringList &outcomes)
 {
+    QList<QStringList> out;
+    if (!plan.header.isEmpty()) {
+        // The sheet as it came, every column in its place.
+        QStringList header = plan.header;
+        int at = -1;
+        for (int i = 0; i < header.size() && at < 0; ++i)
+            if (header[i].trimmed().toLower() == QLatin1String(kOutcome))
+                at = i;
+        if (at < 0) {
+            at = header.size();
+            header << QLatin1String(kOutcome);
+        }
+        out << header;
+        for (int i = 0; i < plan.rows.size(); ++i) {
+            QStringList cells = plan.rows[i].cells;
+            while (cells.size() < header.size())
+                cells << QString();
+            cells[at] = outcomes.value(i);
+            out << cells;
+        }
+        return out;
+    }
     QList<int> used;
     for (int f = 0; f < FieldCount; ++f)
         for (const Row &row : plan.rows)
@@ -439,15 +596,29 @@ QByteArray resultSheet(const Plan &plan, const QStringList &outcomes)
     for (int f : used)
         header << columnName(f);
     header << QLatin1String(kOutcome);
-    QByteArray out = FenwaCsv::line(header).toUtf8() + "\r\n";
+    out << header;
     for (int i = 0; i < plan.rows.size(); ++i) {
         const Row &row = plan.rows[i];
         QStringList cells{row.mac};
         for (int f : used)
             cells << row.values.value(f);
         cells << outcomes.value(i);
-        out += FenwaCsv::line(cells).toUtf8() + "\r\n";
+        out << cells;
     }
+    return out;
+}
+
+bool resultSheet(const Plan &plan, const QStringList &outcomes, const FenwaSheet::Form &form, QByteArray *out,
+                 QString *error)
+{
+    return FenwaSheet::bytes(resultRows(plan, outcomes), form, out, error);
+}
+
+QByteArray resultSheet(const Plan &plan, const QStringList &outcomes)
+{
+    QByteArray out;
+    QString error;
+    resultSheet(plan, outcomes, plan.siteFile ? FenwaSheet::Form() : plan.form, &out, &error);
     return out;
 }
 

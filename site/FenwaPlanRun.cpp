@@ -6,6 +6,8 @@
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QVector>
 
@@ -128,6 +130,14 @@ int Preview::problemRows() const
     return n;
 }
 
+int Preview::doubtRows() const
+{
+    int n = 0;
+    for (const Item &i : items)
+        n += statusOf(i).outcome == Outcome::Doubtful ? 1 : 0;
+    return n;
+}
+
 int Preview::notFound() const
 {
     int n = 0;
@@ -136,31 +146,67 @@ int Preview::notFound() const
     return n;
 }
 
+QString numberRewritten(int field, const QString &current, const QString &planned)
+{
+    static const QRegularExpression number(QStringLiteral("^[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][+-]?[0-9]+)?$"));
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+([.][0-9]+)?$"));
+    if (current == planned || !digits.match(current).hasMatch() || !number.match(planned).hasMatch())
+        return QString();
+    // Zeros put in front on purpose are the planner's.
+    if (planned.startsWith(QLatin1Char('0')) && !planned.contains(QLatin1Char('.')) && !planned.contains(QLatin1Char('e'))
+        && !planned.contains(QLatin1Char('E')))
+        return QString();
+    if (current.toDouble() != planned.toDouble())
+        return QString();
+    return isSecret(field)
+               ? translate("%1: the planned value is the terminal's own as a spreadsheet rewrites a number (lost zeros?)")
+                     .arg(columnName(field))
+               : translate("%1: \"%2\" is the terminal's \"%3\" as a spreadsheet rewrites a number (lost zeros?)")
+                     .arg(columnName(field), planned, current);
+}
+
 Preview preview(const Plan &plan, const QList<Found> &found, const QList<AddressHolder> &held)
 {
     Preview out;
-    QList<bool> inPlan;
-    for (int k = 0; k < found.size(); ++k)
-        inPlan << false;
+    // The found terminals by the MACs a row may name them by: the one they
+    // report and the one their replies come from (rowIsFor).
+    QHash<QString, QVector<int>> byMac;
+    for (int k = 0; k < found.size(); ++k) {
+        const QString reported = normalizeMac(found[k].device->macText), link = linkMacText(found[k].device);
+        byMac[reported] << k;
+        if (link != reported)
+            byMac[link] << k;
+    }
+    QVector<bool> inPlan(found.size(), false);
+    auto line = [&plan](int row) {
+        return (plan.siteFile ? translate("terminal %1") : translate("line %1")).arg(plan.rows[row].line);
+    };
+    const QString notRead = translate("%1: the terminal's current values were not read");
+    out.items.reserve(plan.rows.size());
     for (int r = 0; r < plan.rows.size(); ++r) {
         const Row &row = plan.rows[r];
         Item item;
         item.row = r;
         item.mac = row.mac;
         item.problems = row.problems;
+        item.doubts = row.doubts;
+        if (!row.sameMac.isEmpty()) {
+            QStringList others;
+            for (int l : row.sameMac)
+                others << QString::number(l);
+            item.problems << translate("terminals %1 of the file shared this MAC: no command can tell them apart (restore it onto a replacement by its UID %2)")
+                                 .arg(others.join(QStringLiteral(", ")), row.uid);
+        }
         const Found *match = nullptr;
-        for (int k = 0; k < found.size(); ++k) {
+        for (int k : byMac.value(row.mac)) {
             const FenwaDevice *d = found[k].device;
-            if (!rowIsFor(row, d))
-                continue;
+            inPlan[k] = true;
             if (match) {
                 item.problems << translate("%1 and %2 both answer with this MAC: the plan cannot tell them apart")
                                      .arg(who(match->device), who(d));
-                inPlan[k] = true;
                 continue;
             }
             match = &found[k];
-            inPlan[k] = true;
         }
         Values planned = row.values;
         // An address without a mode asks for that static address.
@@ -176,8 +222,7 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Address
             for (auto it = planned.constBegin(); it != planned.constEnd(); ++it) {
                 const int f = it.key();
                 if (!match->current.contains(f) && f != NewMac && f != Dns2) {
-                    const QString problem =
-                        translate("%1: the terminal's current values were not read").arg(stepName(kindOf(f)));
+                    const QString problem = notRead.arg(stepName(kindOf(f)));
                     if (!item.problems.contains(problem))
                         item.problems << problem;
                     continue;
@@ -186,10 +231,17 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Address
                 if (isIpField(f) && f != IpMode && !staticAfter)
                     continue;
                 const QString now = f == NewMac ? row.mac : match->current.value(f);
-                if (now != it.value())
-                    item.changes << Change{f, now, it.value()};
+                if (now == it.value())
+                    continue;
+                item.changes << Change{f, now, it.value()};
+                const QString rewritten = numberRewritten(f, now, it.value());
+                if (!rewritten.isEmpty())
+                    item.doubts << rewritten;
             }
-            item.problems << mergedProblems(item);
+            // A cell the reader refused is named already; the pages' rules
+            // over it would only say so again ("...; IP error").
+            if (row.problems.isEmpty())
+                item.problems << mergedProblems(item);
         }
         out.items << item;
     }
@@ -197,37 +249,68 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Address
         if (!inPlan[k])
             out.notInPlan << found[k].device;
 
-    // Site rules, over where every terminal ends.
+    // Site rules, over where every terminal ends: who ends with each address
+    // and each MAC, once, then each row against those.
     QSet<QString> planMacs;
     for (const Item &item : out.items)
         if (item.device)
             planMacs.insert(linkMacText(item.device));
-    QList<AddressHolder> holders = addressHolders(out.notInPlan, {});
+    QHash<QString, QList<AddressHolder>> holders;
+    for (const AddressHolder &h : addressHolders(out.notInPlan, {}))
+        holders[h.ip] << h;
     for (const AddressHolder &h : held)
         if (h.mac.isEmpty() || !planMacs.contains(h.mac))
-            holders << h;
+            holders[h.ip] << h;
+    QHash<QString, const FenwaDevice *> outsideMacs;
+    for (const FenwaDevice *d : out.notInPlan) {
+        outsideMacs.insert(normalizeMac(d->macText), d);
+        outsideMacs.insert(linkMacText(d), d);
+    }
     auto finalIp = [](const Item &i) { return isStatic(i.merged) ? i.merged.value(Ip) : QString(); };
     auto finalMac = [](const Item &i) { return i.merged.value(NewMac, i.mac); };
-    auto line = [&plan](const Item &i) {
-        return (plan.siteFile ? translate("terminal %1") : translate("line %1")).arg(plan.rows[i.row].line);
+    QHash<QString, QVector<int>> byIp, macUsers;
+    for (int i = 0; i < out.items.size(); ++i) {
+        const Item &item = out.items[i];
+        const QString ip = finalIp(item);
+        if (!ip.isEmpty())
+            byIp[ip] << i;
+        macUsers[finalMac(item)] << i;
+        if (finalMac(item) != item.mac)
+            macUsers[item.mac] << i;
+    }
+    // "line 3", or "line 3, line 9, line 12 and 40 more": a planner's copy
+    // error can give every row one address.
+    auto others = [&](const QVector<int> &users, int self) {
+        QStringList named;
+        int more = 0;
+        for (int i : users) {
+            if (i == self)
+                continue;
+            if (named.size() < 3)
+                named << line(out.items[i].row);
+            else
+                ++more;
+        }
+        QString text = named.join(QStringLiteral(", "));
+        if (more)
+            text += QLatin1Char(' ') + translate("and %1 more").arg(more);
+        return text;
     };
-    for (Item &item : out.items) {
+    for (int i = 0; i < out.items.size(); ++i) {
+        Item &item = out.items[i];
         const QString ip = finalIp(item);
         const QString mac = finalMac(item);
-        const bool newMac = mac != item.mac;
-        for (const Item &other : out.items) {
-            if (&other == &item)
-                continue;
-            if (!ip.isEmpty() && finalIp(other) == ip)
-                item.problems << translate("%1 is planned for %2 too").arg(ip, line(other));
-            if (newMac && (finalMac(other) == mac || other.mac == mac))
-                item.problems << translate("MAC %1 is planned for %2 too").arg(mac, line(other));
-        }
-        for (const FenwaDevice *d : out.notInPlan)
-            if (newMac && (normalizeMac(d->macText) == mac || linkMacText(d) == mac))
+        if (!ip.isEmpty() && byIp.value(ip).size() > 1)
+            item.problems << translate("%1 is planned for %2 too").arg(ip, others(byIp.value(ip), i));
+        if (mac != item.mac) {
+            if (macUsers.value(mac).size() > 1)
+                item.problems << translate("MAC %1 is planned for %2 too").arg(mac, others(macUsers.value(mac), i));
+            if (const FenwaDevice *d = outsideMacs.value(mac))
                 item.problems << translate("MAC %1 is held by %2, which is not in the plan").arg(mac, terminalLabel(d));
+        }
         if (isNewAddress(item)) {
-            const QString why = addressRefusal(ip, item.device ? linkMacText(item.device) : item.mac, holders);
+            const QString why =
+                addressRefusal(ip, item.device ? linkMacText(item.device) : item.mac, holders.value(ip));
             if (!why.isEmpty())
                 item.problems << translate("%1 is not free: %2").arg(ip, why);
         }
@@ -238,9 +321,12 @@ Preview preview(const Plan &plan, const QList<Found> &found, const QList<Address
 QStringList newAddresses(const Preview &preview)
 {
     QStringList out;
+    QSet<QString> seen;
     for (const Item &item : preview.items)
-        if (item.device && isNewAddress(item) && !out.contains(item.merged.value(Ip)))
+        if (item.device && isNewAddress(item) && !seen.contains(item.merged.value(Ip))) {
+            seen.insert(item.merged.value(Ip));
             out << item.merged.value(Ip);
+        }
     return out;
 }
 
@@ -337,10 +423,55 @@ void stepAccepted(FenwaDevice *d, const Step &s)
     }
 }
 
-QString outcomeText(const QList<Step> &list, const QList<FenwaBatch::Result> &results)
+Status statusOf(const Item &item)
+{
+    if (!item.problems.isEmpty())
+        return {Outcome::Refused, item.problems.join(QStringLiteral("; "))};
+    if (!item.device)
+        return {Outcome::NotFound, QString()};
+    if (item.changes.isEmpty())
+        return {Outcome::Unchanged, QString()};
+    if (!item.doubts.isEmpty())
+        return {Outcome::Doubtful, item.doubts.join(QStringLiteral("; "))};
+    return {Outcome::Ready, QString()};
+}
+
+QString statusText(const Status &s)
+{
+    switch (s.outcome) {
+    case Outcome::Ready: return translate("ready");
+    case Outcome::Unchanged: return translate("unchanged");
+    case Outcome::Refused: return translate("refused: %1").arg(s.detail);
+    case Outcome::Doubtful: return translate("check: %1").arg(s.detail);
+    case Outcome::NotFound: return translate("not found");
+    case Outcome::LeftOut: return translate("left out");
+    case Outcome::Done: return translate("done");
+    case Outcome::Failed: return translate("failed: %1").arg(s.detail);
+    case Outcome::NotTried: return translate("not tried");
+    }
+    return QString();
+}
+
+const char *outcomeKey(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ready: return "ok";
+    case Outcome::Unchanged: return "unchanged";
+    case Outcome::Refused: return "refused";
+    case Outcome::Doubtful: return "doubtful";
+    case Outcome::NotFound: return "not found";
+    case Outcome::LeftOut: return "left out";
+    case Outcome::Done: return "done";
+    case Outcome::Failed: return "failed";
+    case Outcome::NotTried: return "not tried";
+    }
+    return "";
+}
+
+Status applied(const QList<Step> &list, const QList<FenwaBatch::Result> &results)
 {
     if (list.isEmpty())
-        return translate("unchanged");
+        return {Outcome::Unchanged, QString()};
     QStringList failed, untried;
     for (int i = 0; i < list.size(); ++i) {
         const FenwaBatch::Result r = results.value(i);
@@ -350,11 +481,28 @@ QString outcomeText(const QList<Step> &list, const QList<FenwaBatch::Result> &re
             failed << QStringLiteral("%1: %2").arg(stepName(list[i].kind), r.failure());
     }
     if (failed.isEmpty() && untried.isEmpty())
-        return translate("done");
-    QString text = translate("failed: %1").arg(failed.isEmpty() ? translate("stopped") : failed.join(QStringLiteral("; ")));
+        return {Outcome::Done, QString()};
+    if (untried.size() == list.size())
+        return {Outcome::NotTried, QString()};
+    QString text = failed.isEmpty() ? translate("stopped") : failed.join(QStringLiteral("; "));
     if (!untried.isEmpty())
         text += translate("; not tried: %1").arg(untried.join(QStringLiteral(", ")));
-    return text;
+    return {Outcome::Failed, text};
+}
+
+QList<FenwaRequest> requests(const QList<Step> &list)
+{
+    QList<FenwaRequest> out;
+    for (const Step &s : list)
+        out << stepRequest(s);
+    return out;
+}
+
+void settle(FenwaDevice *device, const QList<Step> &list, const QList<FenwaBatch::Result> &results)
+{
+    for (int i = 0; i < list.size() && i < results.size(); ++i)
+        if (results[i].accepted())
+            stepAccepted(device, list[i]);
 }
 
 QList<FenwaRequest> Reading::requests() const

@@ -34,15 +34,51 @@ struct Item {
     FenwaDevice *device = nullptr; // the terminal; nullptr when not found
     QList<Change> changes;         // field order; empty when nothing changes
     QStringList problems;          // nothing is sent to a row with problems
+    // Why the row may not be what the planner meant: a value that is the
+    // terminal's current one as a spreadsheet rewrites numbers (0801 become
+    // 801, 1000 become 1e+03 or 1000.0), a formula's last value. Sent only
+    // when the operator asks for it on purpose.
+    QStringList doubts;
     Values merged;                 // what the terminal holds after the plan
 };
+
+// Where a row stands, before and after an apply: a value, whatever the
+// words that show it.
+enum class Outcome {
+    Ready,     // changes to send
+    Unchanged, // nothing to send
+    Refused,   // problems: never sent
+    Doubtful,  // doubts: sent only when asked for on purpose
+    NotFound,  // the search did not find its terminal
+    LeftOut,   // could have been sent, was not asked for
+    Done,      // every change accepted
+    Failed,    // a change was not accepted (or some were not tried)
+    NotTried,  // in the apply, but it stopped before this terminal
+};
+struct Status {
+    Outcome outcome = Outcome::Ready;
+    QString detail; // the problems, doubts or what failed
+};
+// Before an apply.
+Status statusOf(const Item &item);
+// The outcome column's and the preview's words for a status.
+QString statusText(const Status &status);
+// A word for scripts, the same in every language: "ok", "unchanged",
+// "refused", "doubtful", "not found", "left out", "done", "failed",
+// "not tried".
+const char *outcomeKey(Outcome outcome);
 
 struct Preview {
     QList<Item> items;               // plan order
     QList<FenwaDevice *> notInPlan;  // found, but not in the plan
     int problemRows() const;
+    int doubtRows() const;
     int notFound() const;
 };
+
+// The preview's check of one value against what the terminal holds now:
+// why planned looks like current rewritten by a spreadsheet, or empty.
+QString numberRewritten(int field, const QString &current, const QString &planned);
 
 // Compares every row with its terminal and checks it. Site rules: no two
 // rows end with one address or one MAC, and no row's new MAC is held by a
@@ -77,10 +113,14 @@ FenwaRequest stepRequest(const Step &step);
 // What the accepted step changes in the record: run it where the records
 // are owned (the interface thread in the workbench).
 void stepAccepted(FenwaDevice *device, const Step &step);
-// The outcome column's text for a terminal from how each of its steps
-// ended: "done", "unchanged", or which step failed and why and which were
-// not tried.
-QString outcomeText(const QList<Step> &steps, const QList<FenwaBatch::Result> &results);
+// A terminal's status from how each of its steps ended: Done, Unchanged
+// (no steps), NotTried (none went out), or Failed with which step failed
+// and why and which were not tried.
+Status applied(const QList<Step> &steps, const QList<FenwaBatch::Result> &results);
+// Every step's command, in order.
+QList<FenwaRequest> requests(const QList<Step> &steps);
+// Writes what the accepted steps changed into the record (see stepAccepted).
+void settle(FenwaDevice *device, const QList<Step> &steps, const QList<FenwaBatch::Result> &results);
 
 // A read of one terminal's SIP accounts and/or RTP channels, for a backup or
 // for a plan that sets any of them: its commands (requests), what an answer

@@ -228,13 +228,16 @@ QString html(const Data &data, Form form)
 
     h += QStringLiteral("<h2>%1</h2>").arg(esc(translate("Summary")));
     h += QStringLiteral("<p>%1</p>")
-             .arg(esc(translate("%1 terminals: %2 answering, %3 offline.")
+             .arg(esc(translate("%1 terminal: %2 answering, %3 offline.", "%1 terminals: %2 answering, %3 offline.",
+                                data.terminals.size())
                           .arg(data.terminals.size())
                           .arg(data.terminals.size() - offline)
                           .arg(offline)));
     if (data.settingsUnread > 0)
         h += QStringLiteral("<p class=\"note\">%1</p>")
-                 .arg(esc(translate("The SIP accounts and RTP channels of %1 terminals could not be read.")
+                 .arg(esc(translate("The SIP accounts and RTP channels of %1 terminal could not be read.",
+                                    "The SIP accounts and RTP channels of %1 terminals could not be read.",
+                                    data.settingsUnread)
                               .arg(data.settingsUnread)));
     h += QStringLiteral("<table width=\"100%\"><tr>");
     h += chartCell(translate("By type"), byType(data), QStringLiteral("chart:types"), form);

@@ -57,6 +57,52 @@ int FenwaDeviceModel::columnWidth(int column)
     return column >= 0 && column < ColumnCount ? widths[column] : 0;
 }
 
+namespace {
+// Case folded, each run of decimal digits led by its length without leading
+// zeros: compared as plain text, numbers order by value.
+QString naturalKey(const QString &text)
+{
+    const QString folded = text.toCaseFolded();
+    QString key;
+    key.reserve(folded.size() + 8);
+    const auto isDigit = [&folded](int i) { return folded.at(i) >= QLatin1Char('0') && folded.at(i) <= QLatin1Char('9'); };
+    for (int i = 0; i < folded.size();) {
+        if (!isDigit(i)) {
+            key += folded.at(i++);
+            continue;
+        }
+        int end = i;
+        while (end < folded.size() && isDigit(end))
+            ++end;
+        while (i < end - 1 && folded.at(i) == QLatin1Char('0'))
+            ++i;
+        // Below every printable character; a run of more than 31 digits
+        // compares by its first ones, which no field of a terminal needs.
+        key += QChar(ushort(std::min(end - i, 31)));
+        key += folded.midRef(i, end - i);
+        i = end;
+    }
+    return key;
+}
+} // namespace
+
+QString FenwaDeviceModel::sortKey(int column, const QString &text)
+{
+    if (column == MacColumn) {
+        const QString mac = FenwaTerminal::normalizeMac(text); // fixed width: as text is as a number
+        if (!mac.isEmpty())
+            return QLatin1Char('0') + mac;
+    } else if (column == IpColumn && FenwaTerminal::isIpv4Text(text)) {
+        quint32 value = 0;
+        for (const QStringRef &part : text.splitRef(QLatin1Char('.')))
+            value = (value << 8) | part.toUInt();
+        return QStringLiteral("0%1").arg(value, 8, 16, QLatin1Char('0'));
+    } else if (column != MacColumn && column != IpColumn) {
+        return naturalKey(text);
+    }
+    return QLatin1Char('1') + naturalKey(text);
+}
+
 int FenwaDeviceModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : rows.size();
@@ -74,6 +120,8 @@ QVariant FenwaDeviceModel::data(const QModelIndex &index, int role) const
     const FenwaDevice *device = rows.at(index.row());
 
     switch (role) {
+    case SortRole:
+        return isSortable(index.column()) ? QVariant(sortKey(index.column(), data(index).toString())) : QVariant();
     case Qt::TextAlignmentRole:
         return int(Qt::AlignCenter);
     case CheckRole:
@@ -230,31 +278,33 @@ void FenwaDeviceModel::sort(int column, Qt::SortOrder order)
     QHash<const FenwaDevice *, QString> keys;
     keys.reserve(records.size());
     for (const FenwaDevice *d : records) {
+        QString text;
         switch (column) {
         case UidColumn:
-            keys.insert(d, d->uid);
+            text = d->uid;
             break;
         case NameColumn:
-            keys.insert(d, d->name);
+            text = d->name;
             break;
         case MacColumn:
-            keys.insert(d, d->macText);
+            text = d->macText;
             break;
         case IpColumn:
-            keys.insert(d, d->ip); // as text: 10.0.0.10 comes before 10.0.0.9
+            text = d->ip;
             break;
         case VersionColumn:
-            keys.insert(d, d->version);
+            text = d->version;
             break;
         default:
-            keys.insert(d, lastResults.value(d));
+            text = lastResults.value(d);
         }
+        keys.insert(d, sortKey(column, text));
     }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     const QVector<FenwaDevice *> old = rows;
     std::stable_sort(records.begin(), records.end(), [&keys, order](const FenwaDevice *a, const FenwaDevice *b) {
-        const int c = keys.value(a).compare(keys.value(b), Qt::CaseInsensitive);
+        const int c = keys.value(a).compare(keys.value(b));
         return order == Qt::AscendingOrder ? c < 0 : c > 0;
     });
     pickRows();
@@ -499,6 +549,12 @@ void FenwaDeviceModel::refresh()
     // A batch may have moved a terminal onto, or off, another's address.
     findConflicts();
     announceAllRows();
+}
+
+void FenwaDeviceModel::announceChanged(const QList<FenwaDevice *> &devices)
+{
+    if (!devices.isEmpty())
+        emit terminalsChanged(devices);
 }
 
 void FenwaDeviceModel::allCheckBoxChecked(bool)

@@ -58,8 +58,9 @@ public:
         StatusColumn, // shown after the play icon (the view moves it)
         ColumnCount
     };
-    // The check flag travels through the user role.
-    enum { CheckRole = Qt::UserRole };
+    // The check flag travels through the user role; what a column sorts by
+    // (its value, not its text) through the sort role.
+    enum { CheckRole = Qt::UserRole, SortRole };
 
     // Builds the delegate and the header and installs them and itself on
     // view.
@@ -101,6 +102,11 @@ public:
     const FenwaLiveList &live() const { return liveRows; }
     // Shows field values a batch has written into the records.
     void refresh();
+    // Says that these terminals may hold other values than their page shows
+    // (a batch, a plan's apply or a restore wrote to them): the page in the
+    // panel shows (or reads) its terminal again when it is one of them.
+    // Every batch that writes calls it once its results are in the records.
+    void announceChanged(const QList<FenwaDevice *> &devices);
 
     QCheckBoxHeaderView *checkBoxHeader() const { return header; }
     FenwaDeviceModelDelegate *checkBoxDelegate() const { return delegate; }
@@ -108,6 +114,12 @@ public:
     static int columnWidth(int column);
     // Whether sort() orders the rows by this column.
     static bool isSortable(int column);
+    // What a sortable column's text sorts by, compared as plain text: IPv4
+    // addresses and MACs by their numbers, other texts without regard to
+    // case and with their digit runs by value (2.9 before 2.10, Terminal-9
+    // before Terminal-10). Texts that are not an address come after those
+    // that are.
+    static QString sortKey(int column, const QString &text);
 
     // How many rows share a MAC with another, and how many an address.
     int sharingMac() const { return macShared; }
@@ -118,6 +130,8 @@ signals:
     void modifyData(const QModelIndex &index, const QVariant &value, int role);
     // The counts of sharingMac() and sharingIp() may have changed.
     void conflictsChanged();
+    // See announceChanged.
+    void terminalsChanged(const QList<FenwaDevice *> &devices);
     // The counts of live() may have changed.
     void liveChanged();
 

@@ -204,12 +204,12 @@ bool E2eSegment::setMtu(int mtu)
 
 // ---- simulator --------------------------------------------------------------
 
-QByteArray SimProcess::start(const E2eSegment &segment, const QStringList &extraArgs)
+QByteArray SimProcess::start(const E2eSegment &segment, const QStringList &extraArgs, const QByteArray &tag)
 {
     stop();
-    stateFile = segment.dir + "/state.json";
-    commandLog = segment.dir + "/commands.log";
-    outFile = segment.dir + "/sim.out";
+    stateFile = segment.dir + "/state" + tag + ".json";
+    commandLog = segment.dir + "/commands" + tag + ".log";
+    outFile = segment.dir + "/sim" + tag + ".out";
     QFile::remove(QString::fromLocal8Bit(stateFile));
     QFile::remove(QString::fromLocal8Bit(commandLog));
     const int out = ::open(outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);

@@ -50,8 +50,9 @@ class SimProcess
 public:
     ~SimProcess() { stop(); }
     // Starts the simulator and waits for its state file. Returns an empty
-    // text on success, else what went wrong.
-    QByteArray start(const E2eSegment &segment, const QStringList &extraArgs);
+    // text on success, else what went wrong. tag names its files, for a
+    // second simulator on the same segment.
+    QByteArray start(const E2eSegment &segment, const QStringList &extraArgs, const QByteArray &tag = QByteArray());
     void stop();
 
     QJsonObject state() const;

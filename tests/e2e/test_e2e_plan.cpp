@@ -9,7 +9,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "site/FenwaPlan.h"
+#include "site/FenwaXlsx.h"
 
 namespace {
 
@@ -111,6 +115,85 @@ TEST_F(PlanE2e, BackupRestoresOntoAReplacement)
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(replaced.value(QStringLiteral("rtp%1").arg(i)), original.value(QStringLiteral("rtp%1").arg(i))) << i;
     EXPECT_EQ(replaced.value("mac").toString(), QStringLiteral("02:fe:00:00:00:07"));
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+// planner -> workbook -> tool -> result -> the same tool again: no value
+// changes, no cell runs, and a number the spreadsheet rewrote is caught.
+TEST_F(PlanE2e, AWorkbookPlanRoundTripsAndLostZerosAreCaught)
+{
+    startSim({"--count", "2"});
+    QByteArray book, out;
+    QString error;
+    ASSERT_TRUE(FenwaXlsx::write({{"mac", "name", "sip1_account", "sip1_server_host"},
+                                  {"02:fe:00:00:00:01", "=1+1", "0801", "10.0.0.5"},
+                                  {"02:fe:00:00:00:02", "Hall B", "0802", "10.0.0.5"}},
+                                 &book, &error));
+    const QString plan = write("plan.xlsx", book), result = segment->dir + QStringLiteral("/result.xlsx");
+    ASSERT_EQ(cli({"plan", "apply", plan, "--result", result}, &out), 0) << out.constData();
+    EXPECT_EQ(sim.terminal(0).value("name").toString(), QStringLiteral("=1+1"));
+    EXPECT_EQ(sim.terminal(0).value("sip0").toObject().value("account").toString(), QStringLiteral("0801"));
+    EXPECT_EQ(modeOf(result), 0600u);
+    QFile file(result);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QList<FenwaCsv::Record> records;
+    ASSERT_TRUE(FenwaXlsx::read(file.readAll(), &records, &error)) << error.toStdString();
+    ASSERT_EQ(records.size(), 3);
+    EXPECT_EQ(records[0].fields.join(QLatin1Char(',')), QStringLiteral("mac,name,sip1_account,sip1_server_host,outcome"));
+    EXPECT_EQ(records[1].fields.join(QLatin1Char(',')), QStringLiteral("02:fe:00:00:00:01,=1+1,0801,10.0.0.5,done"));
+    const int sets = setCommands();
+    ASSERT_EQ(cli({"plan", "check", result}, &out), 0) << out.constData();
+
+    // The result as a spreadsheet saves it back without types: 0801 is 801.
+    const QString rewritten = write("rewritten.csv", "mac,name,sip1_account\r\n02:fe:00:00:00:01,Hall A,801\r\n");
+    EXPECT_EQ(cli({"plan", "check", rewritten}, &out), 1);
+    EXPECT_TRUE(out.contains("\"status\":\"doubtful\"")) << out.constData();
+    EXPECT_EQ(cli({"plan", "apply", rewritten}, &out), 1);
+    EXPECT_EQ(setCommands(), sets) << "a value in doubt was sent";
+    ASSERT_EQ(cli({"plan", "apply", rewritten, "--as-written"}, &out), 0) << out.constData();
+    EXPECT_EQ(sim.terminal(0).value("sip0").toObject().value("account").toString(), QStringLiteral("801"));
+}
+
+// A site where two terminals share a MAC: the backup notes it, and every
+// terminal of it can be restored onto a replacement, the clones by UID.
+TEST_F(PlanE2e, ABackupWithAClonedMacRestoresAnyTerminal)
+{
+    startSim({"--count", "3"});
+    SimProcess clone;
+    ASSERT_EQ(clone.start(*segment, {"--count", "1", "--base-mac", "02:fe:00:00:00:02", "--base-ip", "192.168.1.150",
+                                     "--number-from", "50"},
+                          "-clone"),
+              QByteArray());
+    const QString site = segment->dir + QStringLiteral("/site.json");
+    QByteArray out;
+    ASSERT_EQ(cli({"backup", "--all", "--output", site}, &out), 0) << out.constData();
+    EXPECT_TRUE(out.contains("share a MAC")) << out.constData();
+    EXPECT_EQ(modeOf(site), 0600u);
+    FenwaPlan::Plan plan;
+    QString error;
+    ASSERT_TRUE(FenwaPlan::readFile(site, &plan, &error)) << error.toStdString();
+    ASSERT_EQ(plan.rows.size(), 4);
+    QString cloneUid, cloneName;
+    for (const FenwaPlan::Row &row : plan.rows)
+        if (row.mac == QLatin1String("02:fe:00:00:00:02") && row.values.value(FenwaPlan::Ip) == QLatin1String("192.168.1.150")) {
+            cloneUid = row.uid;
+            cloneName = row.values.value(FenwaPlan::Name);
+        }
+    ASSERT_FALSE(cloneUid.isEmpty());
+    // The clone fails and goes; the others are still there, unchanged.
+    clone.stop();
+    EXPECT_EQ(cli({"plan", "check", site}, &out), 1);
+    EXPECT_EQ(out.count("\"status\":\"refused\""), 2) << out.constData();
+    EXPECT_EQ(out.count("\"status\":\"unchanged\""), 2) << out.constData();
+    EXPECT_EQ(cli({"plan", "apply", site, "--from", "02:fe:00:00:00:02", "--onto", "02:fe:00:00:00:03"}, &out), 2);
+    ASSERT_EQ(cli({"plan", "apply", site, "--from", cloneUid, "--onto", "02:fe:00:00:00:03"}, &out), 0) << out.constData();
+    EXPECT_EQ(sim.terminal(2).value("name").toString(), cloneName);
+    EXPECT_EQ(sim.terminal(2).value("ip").toString(), QStringLiteral("192.168.1.150"));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes as a site plan (a sheet or a site file): read or refused, never
-// a crash; a plan that reads has one valid MAC per row, and its result
-// sheet reads back to the same rows and values.
+// a crash; a plan that reads has a valid MAC per row, one per row unless a
+// site file's terminals shared it (those rows are marked), no value with a
+// control character, and its result sheet reads back to the same rows and
+// values.
 #include "link/FenwaTerminal.h"
 #include "site/FenwaPlan.h"
 
@@ -21,9 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     QSet<QString> macs;
     for (const Row &row : plan.rows) {
-        if (!FenwaTerminal::macRefusal(row.mac).isEmpty() || macs.contains(row.mac))
+        if (!FenwaTerminal::macRefusal(row.mac).isEmpty() || (macs.contains(row.mac) && row.sameMac.isEmpty()))
             std::abort();
         macs.insert(row.mac);
+        for (const QString &v : row.values)
+            for (const QChar c : v)
+                if (c.category() == QChar::Other_Control)
+                    std::abort();
     }
     Plan again;
     if (!read(resultSheet(plan, {}), &again, &error) || again.rows.size() != plan.rows.size())

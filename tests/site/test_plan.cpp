@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/FenwaDevice.h"
+#include "link/FenwaSDK.h"
 #include "site/FenwaPlanRun.h"
 
 #include <cJSON.h>
@@ -49,8 +50,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReadCase{"bomSemicolons", "\xEF\xBB\xBFmac;name\r\n02-FE-00-00-00-01;Hall\r\n", nullptr,
                  "2|02:fe:00:00:00:01|name=Hall|0"},
-        ReadCase{"quotedSeparatorQuoteNewline", "mac,name\n02:fe:00:00:00:01,\"A, \"\"b\"\"\nc\"\n", nullptr,
-                 "2|02:fe:00:00:00:01|name=A, \"b\"\nc|0"},
+        ReadCase{"quotedSeparatorAndQuote", "mac,name\n02:fe:00:00:00:01,\"A, \"\"b\"\"\"\n", nullptr,
+                 "2|02:fe:00:00:00:01|name=A, \"b\"|0"},
+        // Control characters are refused where they stand; the rest of the row reads.
+        ReadCase{"lineBreakInName", "mac,name,mic_volume\n02:fe:00:00:00:01,\"A\r\nc\",7\n", nullptr,
+                 "2|02:fe:00:00:00:01|mic_volume=7|1"},
+        ReadCase{"nulInName", QByteArray("mac,name\n02:fe:00:00:00:01,ab\0cd\n", 31), nullptr,
+                 "2|02:fe:00:00:00:01|name=|1"},
+        ReadCase{"siteFileNul", "{\"version\":1,\n\"terminals\":[{\"mac\":\"02:fe:00:00:00:05\",\"name\":\"a\\u0000b\"}]}",
+                 "line 2: a text holds a NUL character"},
+        ReadCase{"siteFileEscapedBackslashIsNoNul",
+                 "{\"version\":1,\"terminals\":[{\"mac\":\"02:fe:00:00:00:05\",\"name\":\"a\\\\u0000b\"}]}", nullptr,
+                 "1|02:fe:00:00:00:05|name=a\\u0000b|0"},
+        ReadCase{"guardTakenOff", "mac,name\n02:fe:00:00:00:01,'=1+1\n", nullptr, "2|02:fe:00:00:00:01|name==1+1|0"},
         ReadCase{"rowAfterQuotedNewlineKeepsItsLine", "mac,name\n02:fe:00:00:00:01,\"a\nb\"\n02:fe:00:00:00:02,c\n",
                  nullptr, "4|02:fe:00:00:00:02|name=c|0"},
         ReadCase{"emptyCellLeavesField", "mac,name,mic_volume\n02:fe:00:00:00:01,,7\n", nullptr,
@@ -71,6 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"groupMac", "mac\n03:fe:00:00:00:01\n", "line 2: mac"},
         ReadCase{"missingMac", "mac,name\n,Hall\n", "line 2: mac \"\""},
         ReadCase{"duplicateMac", "mac\n02:fe:00:00:00:01\n02-FE-00-00-00-01\n", "line 3: mac 02:fe:00:00:00:01 is planned twice (also line 2)"},
+        ReadCase{"siteFileSharedMacReads",
+                 "{\"version\":1,\"terminals\":[{\"mac\":\"02:fe:00:00:00:05\"},{\"mac\":\"02:fe:00:00:00:05\",\"name\":\"B\"}]}",
+                 nullptr, "2|02:fe:00:00:00:05|name=B|0"},
         ReadCase{"unclosedQuote", "mac,name\n02:fe:00:00:00:01,\"Hall\n", "line 2:"},
         ReadCase{"notUtf8", "mac,name\n02:fe:00:00:00:01,H\xE9llo\n", "line 2: not UTF-8"},
         ReadCase{"siteFileUnknownKey", "{\"version\":1,\"terminals\":[{\"mac\":\"02:fe:00:00:00:05\",\"nmae\":\"x\"}]}",
@@ -134,6 +149,17 @@ TEST_P(PlanPreview, ShowsChangesAndSiteProblems)
     for (const Found &f : found)
         f.device->release();
 }
+TEST(PlanPreview, ARefusedCellIsNamedOnce)
+{
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(read("mac,ip\n02:fe:00:00:00:01,192.168.1.300\n", &plan, &error)) << error.toStdString();
+    FenwaDevice *d = terminal(1, "192.168.1.11");
+    const Preview p = preview(plan, {Found{d, currentValues(d)}}, {});
+    EXPECT_EQ(p.items.first().problems.join(QLatin1Char('|')).toStdString(), "ip: 192.168.1.300 is not an IPv4 address");
+    d->release();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlanPreview,
     ::testing::Values(
@@ -160,7 +186,133 @@ INSTANTIATE_TEST_SUITE_P(
                     "ip:192.168.1.11>192.168.1.50 new_mac:02:fe:00:00:00:01>02:fe:00:00:00:09", nullptr},
         PreviewCase{"macOfTerminalOutsidePlan", "mac,new_mac\n02:fe:00:00:00:01,02:fe:00:00:00:03\n",
                     "new_mac:02:fe:00:00:00:01>02:fe:00:00:00:03", "MAC 02:fe:00:00:00:03 is held by"},
-        PreviewCase{"sipNotRead", "mac,sip1_account\n02:fe:00:00:00:01,1001\n", "", "SIP accounts: the terminal's current values were not read"}),
+        PreviewCase{"sipNotRead", "mac,sip1_account\n02:fe:00:00:00:01,1001\n", "", "SIP accounts: the terminal's current values were not read"},
+        PreviewCase{"oneAddressForEveryRow",
+                    "mac,ip\n02:fe:00:00:00:01,192.168.1.50\n02:fe:00:00:00:02,192.168.1.50\n02:fe:00:00:00:03,192.168.1.50\n"
+                    "02:fe:00:00:00:04,192.168.1.50\n02:fe:00:00:00:05,192.168.1.50\n",
+                    "ip:192.168.1.11>192.168.1.50", "192.168.1.50 is planned for line 3, line 4, line 5 and 1 more too"}),
     [](const ::testing::TestParamInfo<PreviewCase> &info) { return std::string(info.param.name); });
+
+TEST(PlanDoubts, ANumberASpreadsheetRewroteIsCaught)
+{
+    const struct {
+        const char *current, *planned;
+        bool caught;
+    } cases[] = {
+        {"0801", "801", true},   {"1000", "1e+03", true}, {"1000", "1E3", true},   {"801", "801.0", true},
+        {"0060", "60", true},    {"801", "0801", false},  {"0801", "00801", false}, {"801", "802", false},
+        {"0801", "0801", false}, {"Hall", "Hall", false}, {"", "0", false},        {"08a", "8", false},
+    };
+    for (const auto &c : cases) {
+        const QString why = numberRewritten(Sip1Account, QLatin1String(c.current), QLatin1String(c.planned));
+        EXPECT_EQ(!why.isEmpty(), c.caught) << c.current << " -> " << c.planned;
+    }
+    // A password's values stay out of the reason.
+    EXPECT_FALSE(numberRewritten(Sip1Password, QStringLiteral("0801"), QStringLiteral("801")).contains(QLatin1String("801")));
+
+    // In the preview: the row is in doubt, not refused, and nothing else of it changes.
+    FenwaDevice *d = terminal(1, "192.168.1.11");
+    d->name = QStringLiteral("0801");
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(read("mac,name,mic_volume\n02:fe:00:00:00:01,801,50\n", &plan, &error));
+    const Preview p = preview(plan, {Found{d, currentValues(d)}}, {});
+    EXPECT_EQ(statusOf(p.items[0]).outcome, Outcome::Doubtful);
+    EXPECT_EQ(p.problemRows(), 0);
+    EXPECT_EQ(p.doubtRows(), 1);
+    d->release();
+}
+
+TEST(PlanOutcome, ATerminalPartlyTried)
+{
+    auto answered = [](const char *result) {
+        FenwaBatch::Result r;
+        r.state = FenwaBatch::Answered;
+        auto reply = std::make_shared<FenwaReply>();
+        reply->json = cJSON_Parse(result);
+        r.reply = reply;
+        return r;
+    };
+    FenwaBatch::Result noAnswer, notTried;
+    noAnswer.state = FenwaBatch::NoAnswer;
+    const FenwaBatch::Result ok = answered("{\"result\":\"success\"}"), busy = answered("{\"result\":\"busy\"}");
+    const QList<Step> three{{Step::SetName, {}}, {Step::SetSip, {}}, {Step::SetIp, {}}};
+    const struct {
+        QList<FenwaBatch::Result> results;
+        Outcome outcome;
+        const char *text;
+    } cases[] = {
+        {{ok, ok, ok}, Outcome::Done, "done"},
+        {{ok, noAnswer, notTried}, Outcome::Failed, "failed: SIP accounts: no answer; not tried: address"},
+        {{ok, busy, notTried}, Outcome::Failed, "failed: SIP accounts: refused: busy; not tried: address"},
+        {{ok, ok, notTried}, Outcome::Failed, "failed: stopped; not tried: address"},
+        {{notTried, notTried, notTried}, Outcome::NotTried, "not tried"},
+    };
+    for (const auto &c : cases) {
+        const Status s = applied(three, c.results);
+        EXPECT_EQ(s.outcome, c.outcome) << c.text;
+        EXPECT_EQ(statusText(s).toStdString(), c.text);
+    }
+    EXPECT_EQ(applied({}, {}).outcome, Outcome::Unchanged);
+}
+
+// Two terminals of a site shared a MAC when it was backed up.
+TEST(SiteFile, ASharedMacRefusesOnlyItsOwnRows)
+{
+    FenwaDevice *a = terminal(5, "192.168.1.15"), *b = terminal(5, "192.168.1.16"), *c = terminal(7, "192.168.1.17");
+    a->uid = QStringLiteral("UID-A");
+    b->uid = QStringLiteral("UID-B");
+    c->uid = QStringLiteral("UID-C");
+    SipSettings sip[2];
+    sip[0].account = QStringLiteral("0801");
+    sip[0].password = QStringLiteral("pw");
+    QStringList shared = sharedMacs({{a, sip, nullptr}, {b, sip, nullptr}, {c, sip, nullptr}});
+    ASSERT_EQ(shared.size(), 1);
+    EXPECT_TRUE(shared[0].contains(QLatin1String("UID-A")) && shared[0].contains(QLatin1String("UID-B")));
+    const QByteArray file = siteFile({{a, sip, nullptr}, {b, sip, nullptr}, {c, sip, nullptr}}, QStringLiteral("now"));
+    EXPECT_FALSE(siteFile({{a, sip, nullptr}}, QStringLiteral("now"), false).contains("password"));
+    Plan site;
+    QString error;
+    ASSERT_TRUE(read(file, &site, &error)) << error.toStdString();
+    const Preview p = preview(site, {Found{c, currentValues(c, sip)}}, {});
+    EXPECT_EQ(statusOf(p.items[0]).outcome, Outcome::Refused);
+    EXPECT_TRUE(p.items[1].problems.join(QLatin1Char(' ')).contains(QLatin1String("UID-B")));
+    EXPECT_EQ(statusOf(p.items[2]).outcome, Outcome::Unchanged);
+
+    const struct {
+        const char *from;
+        bool takeMac;
+        const char *error;   // or nullptr
+        const char *newMac;  // the restored row's new_mac, "" for none
+    } cases[] = {
+        {"02:fe:00:00:00:05", false, "2 terminals of the file share mac 02:fe:00:00:00:05", ""},
+        {"UID-B", false, nullptr, ""},
+        {"UID-B", true, nullptr, "02:fe:00:00:00:05"},
+        {"02:FE:00:00:00:07", false, nullptr, ""},
+        {"02:fe:00:00:00:07", true, nullptr, "02:fe:00:00:00:07"},
+        {"UID-X", false, "no terminal UID-X", ""},
+    };
+    for (const auto &k : cases) {
+        Plan plan = site;
+        const bool ok = restoreOnto(&plan, QLatin1String(k.from), QStringLiteral("02:fe:00:00:00:09"), k.takeMac, &error);
+        if (k.error) {
+            EXPECT_FALSE(ok) << k.from;
+            EXPECT_TRUE(error.contains(QLatin1String(k.error))) << error.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(ok) << k.from << ": " << error.toStdString();
+        ASSERT_EQ(plan.rows.size(), 1);
+        EXPECT_EQ(plan.rows[0].mac, QStringLiteral("02:fe:00:00:00:09"));
+        EXPECT_EQ(plan.rows[0].values.value(NewMac).toStdString(), k.newMac) << k.from;
+        EXPECT_EQ(plan.rows[0].values.value(Sip1Account), QStringLiteral("0801"));
+        // The replacement is found, and nothing stands against it.
+        FenwaDevice *replacement = terminal(9, "192.168.1.19");
+        const Preview r = preview(plan, {Found{replacement, currentValues(replacement, sip)}}, {});
+        EXPECT_TRUE(r.items[0].problems.isEmpty()) << k.from << ": " << r.items[0].problems.join(QLatin1Char(' ')).toStdString();
+        replacement->release();
+    }
+    for (FenwaDevice *d : {a, b, c})
+        d->release();
+}
 
 } // namespace

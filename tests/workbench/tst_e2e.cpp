@@ -466,7 +466,8 @@ void WorkbenchE2e::firmwareBatchReportsEachTerminalAndWaitsForItsReturn()
                 if (b->text() == translate("Wait for them"))
                     b->click();
         } else if (auto *question = qobject_cast<QMessageBox *>(w)) {
-            if (question->text() == QStringLiteral("Upgrade the firmware of 4 terminals? Each restarts once it has the file."))
+            if (question->text() == QStringLiteral("Upgrade the firmware of 4 terminals with fw-2.5.0.bin (195.34 KiB)? "
+                                                          "Each restarts once it has the file."))
                 question->buttons().first()->click();
         }
     });

@@ -29,13 +29,15 @@ void LanguageFilesTest::everyTextHasAnEntryInBothFilesAndEveryLineLoads()
 {
     QFETCH(QString, name);
     const QString root = QStringLiteral(FENWA_SOURCE_DIR);
-    // translate("...") with one plain literal; a text split over adjacent
-    // literals would be looked up whole but found here in part.
+    // translate("...") with one plain literal, or translate("one", "many",
+    // n) with two; a text split over adjacent literals would be looked up
+    // whole but found here in part.
     static const QRegularExpression call(
-        QStringLiteral("\\btranslate\\(\\s*(?:QStringLiteral\\(|QLatin1String\\()?\\s*\"((?:[^\"\\\\]|\\\\.)*)\"(\\s*\")?"));
+        QStringLiteral("\\btranslate\\(\\s*(?:QStringLiteral\\(|QLatin1String\\()?\\s*\"((?:[^\"\\\\]|\\\\.)*)\"(\\s*\")?"
+                       "(?:\\s*,\\s*\"((?:[^\"\\\\]|\\\\.)*)\")?"));
     QSet<QString> texts;
     QStringList split;
-    for (const char *dir : {"app", "table", "settings", "multicast", "OrbUtils", "link"}) {
+    for (const char *dir : {"app", "table", "settings", "multicast", "OrbUtils", "link", "site"}) {
         QDirIterator it(root + QLatin1Char('/') + QLatin1String(dir), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
                         QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
@@ -43,7 +45,11 @@ void LanguageFilesTest::everyTextHasAnEntryInBothFilesAndEveryLineLoads()
             QVERIFY(file.open(QIODevice::ReadOnly));
             for (auto m = call.globalMatch(QString::fromUtf8(file.readAll())); m.hasNext();) {
                 const QRegularExpressionMatch found = m.next();
-                texts.insert(found.captured(1));
+                // Looked up as the program holds it: \" and \\ unescaped.
+                static const QRegularExpression escape(QStringLiteral("\\\\([\"\\\\])"));
+                texts.insert(found.captured(1).replace(escape, QStringLiteral("\\1")));
+                if (found.capturedLength(3))
+                    texts.insert(found.captured(3).replace(escape, QStringLiteral("\\1")));
                 if (found.capturedLength(2))
                     split << file.fileName();
             }

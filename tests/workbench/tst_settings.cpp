@@ -93,7 +93,10 @@ private slots:
     void cleanup();
 
     void silentTerminalIsReportedAndStaysTicked();
+    void stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked_data();
     void stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked();
+    void pageFollowsItsTerminalAfterABatch_data();
+    void pageFollowsItsTerminalAfterABatch();
     void failedCheckShowsItsNoticeAndSendsNothing_data();
     void failedCheckShowsItsNoticeAndSendsNothing();
     void destructiveWorkAsksFirst_data();
@@ -161,8 +164,16 @@ void SettingsTest::silentTerminalIsReportedAndStaysTicked()
     QCOMPARE(macTexts(model->checkedDevices()), QStringList{"02:fe:00:00:00:02"});
 }
 
+void SettingsTest::stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked_data()
+{
+    QTest::addColumn<bool>("stopButton");
+    QTest::newRow("the dialog closed") << false;
+    QTest::newRow("its Stop button") << true;
+}
+
 void SettingsTest::stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked()
 {
+    QFETCH(bool, stopButton);
     // Every row shares one link MAC, so the commands go one at a time; the
     // second terminal never answers and the wait has no end of its own: only
     // the close ends it.
@@ -171,7 +182,10 @@ void SettingsTest::stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked(
     FenwaNameSettingWidget page(window, sdk, model);
     page.lineEdit()->setText(QStringLiteral("Hall"));
     QSignalSpy refreshed(model, &QAbstractItemModel::dataChanged);
-    QTimer::singleShot(300, [] { QApplication::activeModalWidget()->close(); });
+    QTimer::singleShot(300, [stopButton] {
+        auto *dialog = qobject_cast<OrbProgressDialog *>(QApplication::activeModalWidget());
+        stopButton ? QTest::mouseClick(dialog->stopButton(), Qt::LeftButton) : (void)dialog->close();
+    });
     std::unique_ptr<QString> report(answerNextModal(true));
     page.onClickSetAllButton(false);
     QCOMPARE(terminals.sent.size(), 2);
@@ -186,6 +200,62 @@ void SettingsTest::stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked(
     for (int row = 0; row < 3; ++row)
         last << model->index(row, FenwaDeviceModel::LastResultColumn).data().toString();
     QCOMPARE(last, QStringList({"accepted", "unknown: may have changed", "not tried"}));
+}
+
+void SettingsTest::pageFollowsItsTerminalAfterABatch_data()
+{
+    QTest::addColumn<int>("how"); // SIP page: 0 shown, 1 hidden, 2 typed over; 3 MAC page's own Set All
+    QTest::addColumn<int>("commands");
+    QTest::addColumn<QString>("shown"); // the first field afterwards
+    QTest::newRow("SIP page reads its terminal again after another batch wrote it") << 0 << 3 << "301";
+    QTest::newRow("a hidden page reads nothing") << 1 << 2 << "101";
+    QTest::newRow("typed values are kept, no longer as read") << 2 << 2 << "typed";
+    QTest::newRow("MAC page shows its terminal's new MAC after its own Set All") << 3 << 5 << "02:fe:00:00:10:01";
+}
+
+void SettingsTest::pageFollowsItsTerminalAfterABatch()
+{
+    QFETCH(int, how);
+    QFETCH(int, commands);
+    QFETCH(QString, shown);
+    const auto accounts = [](int first) {
+        QString answer = QStringLiteral("success");
+        for (int i = 0; i < 2; ++i)
+            answer += QStringLiteral(",\"sip%1\":{\"serverHost\":\"pbx\",\"serverPort\":\"5060\",\"account\":\"%2\","
+                                     "\"password\":\"pw\",\"displayName\":\"Desk\"}")
+                          .arg(i)
+                          .arg(first + i);
+        return answer;
+    };
+    terminals.script = QStringList{accounts(101), "success", accounts(301)};
+    if (how == 3) {
+        FenwaMacSettingWidget page(window, sdk, model);
+        page.setDevice(model->deviceAt(1));
+        page.lineEdit()->setText(QStringLiteral("02:fe:00:00:10:00"));
+        page.onClickSetAllButton(false);
+        QCOMPARE(terminals.sent.size(), commands);
+        QCOMPARE(page.lineEdit()->text(), shown);
+        return;
+    }
+    FenwaSipSettingWidget page(window, sdk, model);
+    page.setDevice(model->deviceAt(0));
+    QCOMPARE(page.fields().at(0)->text(), QStringLiteral("101"));
+    if (how == 1)
+        page.hide();
+    if (how == 2) {
+        page.fields().at(0)->clear();
+        QTest::keyClicks(page.fields().at(0), QStringLiteral("typed"));
+    }
+    // Another batch (a plan's apply, a restore) writes the page's terminal.
+    SipSettings sip;
+    sip.account = QStringLiteral("201");
+    FenwaSipSettingDialog write(window, sdk, sip, SipSettings());
+    write.setDevices({model->deviceAt(0)});
+    write.runBatch(model, window, false);
+    QCOMPARE(terminals.sent.size(), commands);
+    QCOMPARE(page.fields().at(0)->text(), shown);
+    const OrbToastView *notice = page.findChild<OrbToastView *>();
+    QCOMPARE(notice && notice->text().contains(QStringLiteral("T1 has changed")), how == 2);
 }
 
 void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing_data()
@@ -233,7 +303,8 @@ void SettingsTest::destructiveWorkAsksFirst_data()
     QTest::newRow("one factory reset declined") << 1 << false << restore;
     QTest::newRow("one factory reset accepted") << 1 << true << restore;
     QTest::newRow("firmware to every terminal declined")
-        << 2 << false << QStringLiteral("Upgrade the firmware of 5 terminals? Each restarts once it has the file.");
+        << 2 << false
+        << QStringLiteral("Upgrade the firmware of 5 terminals with fw-2.5.0.bin (1.14 MiB)? Each restarts once it has the file.");
 }
 
 void SettingsTest::destructiveWorkAsksFirst()
@@ -245,7 +316,10 @@ void SettingsTest::destructiveWorkAsksFirst()
     FenwaTestSettingWidget page(window, sdk, model);
     page.setDevice(model->deviceAt(0));
     FenwaVersionSettingWidget firmware(window, sdk, model);
-    firmware.pathEdit()->setText(QStringLiteral(FENWA_SOURCE_DIR "/README.md"));
+    QTemporaryDir dir;
+    QFile image(dir.filePath(QStringLiteral("fw-2.5.0.bin")));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(1200000));
+    firmware.pathEdit()->setText(image.fileName());
     std::unique_ptr<QString> asked(answerNextModal(accept));
     if (action == 2)
         firmware.onClickSetAllButton(false);

@@ -67,6 +67,8 @@ private slots:
     void selectAllFromTheHeaderBox();
     void sortable_data();
     void sortable();
+    void sortsByValue_data();
+    void sortsByValue();
     void sortArrowOnlyWhereTheRowsAreInItsOrder();
     void editingNameOrMacEmitsModifyData_data();
     void editingNameOrMacEmitsModifyData();
@@ -203,8 +205,8 @@ void TableTest::sortable_data()
     QTest::addColumn<QStringList>("macs");
     QTest::newRow("uid up, case ignored") << int(Model::UidColumn) << 0 << QStringList{kB, kA, kC};
     QTest::newRow("mac up, case ignored") << int(Model::MacColumn) << 0 << QStringList{kC, kA, kB};
-    QTest::newRow("ip up, as text") << int(Model::IpColumn) << 0 << QStringList{kC, kB, kA};
-    QTest::newRow("ip down") << int(Model::IpColumn) << 1 << QStringList{kA, kB, kC};
+    QTest::newRow("ip up, by value") << int(Model::IpColumn) << 0 << QStringList{kC, kA, kB};
+    QTest::newRow("ip down") << int(Model::IpColumn) << 1 << QStringList{kB, kA, kC};
     QTest::newRow("other columns keep the order") << int(Model::VolumeColumn) << 0 << QStringList{kA, kB, kC};
 }
 
@@ -217,6 +219,50 @@ void TableTest::sortable()
     model->sort(col, Qt::SortOrder(order));
     QCOMPARE(column(*model, Model::MacColumn), macs);
     QCOMPARE(column(*model, Model::NumberColumn), QStringList({"1", "2", "3"}));
+}
+
+void TableTest::sortsByValue_data()
+{
+    QTest::addColumn<int>("col");
+    QTest::addColumn<QStringList>("texts");  // in the rows' order
+    QTest::addColumn<QStringList>("sorted"); // ascending
+    QTest::newRow("addresses by their numbers; other texts after them")
+        << int(Model::IpColumn) << QStringList{"192.168.1.100", "dhcp", "10.0.0.10", "192.168.1.20", "10.0.0.9", ""}
+        << QStringList{"10.0.0.9", "10.0.0.10", "192.168.1.20", "192.168.1.100", "", "dhcp"};
+    QTest::newRow("versions by their numeric parts")
+        << int(Model::VersionColumn) << QStringList{"2.10.0", "V2.9", "10.0", "2.9.10", "2.9.1", "2.09.2"}
+        << QStringList{"2.9.1", "2.09.2", "2.9.10", "2.10.0", "10.0", "V2.9"};
+    QTest::newRow("MACs as numbers, case and separator aside")
+        << int(Model::MacColumn) << QStringList{"02:fe:00:00:01:00", "02-FE-00-00-00-0A", "02:fe:00:00:00:09", "none"}
+        << QStringList{"02:fe:00:00:00:09", "02-FE-00-00-00-0A", "02:fe:00:00:01:00", "none"};
+    QTest::newRow("names: numbers by value, case ignored")
+        << int(Model::NameColumn) << QStringList{"Terminal-10", "terminal-9", "Hall 2", "Terminal-100", "hall 10"}
+        << QStringList{"Hall 2", "hall 10", "terminal-9", "Terminal-10", "Terminal-100"};
+}
+
+void TableTest::sortsByValue()
+{
+    QFETCH(int, col);
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, sorted);
+    QList<FenwaDevice *> devices;
+    for (const QString &text : texts) {
+        auto *d = new FenwaDevice;
+        (col == Model::IpColumn ? d->ip : col == Model::VersionColumn ? d->version
+                                    : col == Model::MacColumn        ? d->macText
+                                                                      : d->name) = text;
+        devices << d;
+    }
+    model->setDevices(devices);
+    for (FenwaDevice *d : devices)
+        d->release();
+    model->sort(col);
+    QCOMPARE(column(*model, col), sorted);
+    // The view sorts by the same keys as the model, and reverses them.
+    QCOMPARE(model->index(0, col).data(Model::SortRole).toString(), Model::sortKey(col, sorted.first()));
+    model->sort(col, Qt::DescendingOrder);
+    std::reverse(sorted.begin(), sorted.end());
+    QCOMPARE(column(*model, col), sorted);
 }
 
 void TableTest::sortArrowOnlyWhereTheRowsAreInItsOrder()

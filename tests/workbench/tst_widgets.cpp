@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QtTest>
@@ -95,20 +96,26 @@ void WidgetsTest::jobFinishedBeforeExecIsAccepted()
 
 void WidgetsTest::escapeOrCloseCutsTheCurrentStepAndStops_data()
 {
-    QTest::addColumn<bool>("escape");
-    QTest::newRow("escape") << true;
-    QTest::newRow("close") << false;
+    QTest::addColumn<int>("how");
+    QTest::newRow("escape") << 0;
+    QTest::newRow("close") << 1;
+    QTest::newRow("the Stop button") << 2;
 }
 
 void WidgetsTest::escapeOrCloseCutsTheCurrentStepAndStops()
 {
-    QFETCH(bool, escape);
+    QFETCH(int, how);
     StepDialog dialog;
     dialog.steps = 3;
     dialog.stepMs = 60000;
     bool returnedWhenRejected = false;
     QTimer::singleShot(100, &dialog, [&] {
-        escape ? QTest::keyClick(&dialog, Qt::Key_Escape) : (void)dialog.close();
+        if (how == 0)
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        else if (how == 1)
+            dialog.close();
+        else
+            QTest::mouseClick(dialog.stopButton(), Qt::LeftButton);
         returnedWhenRejected = dialog.returned.load();
     });
     dialog.startJob();

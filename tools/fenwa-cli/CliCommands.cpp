@@ -273,7 +273,9 @@ CliPlan firmware(const QStringList &a, int, QString *error)
 }
 
 const CliCommand kCommands[] = {
-    {"search", "", 0, nullptr, "lists every terminal that answers, one JSON line each (--csv: CSV with a header)",
+    {"search", "", 0, nullptr,
+     "lists every terminal that answers, one JSON line each (--csv: CSV with a header; --xlsx FILE: also\n"
+     "writes the sheet as a workbook)",
      "fenwa-cli search --csv"},
     {"watch", "", 0, nullptr,
      "searches, then again every --interval seconds, and prints a JSON line per event: appeared, changed\n"
@@ -330,13 +332,16 @@ const CliCommand kCommands[] = {
      "fenwa-cli set-device-info 0571 8001 Hall 1 01 02 03 04 --mac 02:fe:00:00:00:01"},
     {"backup", "", 0, nullptr,
      "prints the targets' settings, SIP accounts and RTP channels included, as one site file (JSON;\n"
-     "per-terminal failures on stderr)",
-     "fenwa-cli backup --all"},
+     "per-terminal failures on stderr); --output FILE writes it there, readable by you alone; the file\n"
+     "holds the SIP passwords in clear unless --no-passwords leaves them out",
+     "fenwa-cli backup --all --output site.json"},
     {"plan", "check|apply FILE", 2, nullptr,
      "a site plan (a sheet, or a site file of backup): check shows per terminal what would change and\n"
      "every problem (exit 1 on any); apply sends each terminal only what changes (--dry-run: nothing),\n"
-     "--skip-refused leaves rows with problems out, --result FILE saves the plan with an outcome column,\n"
-     "--from MAC --onto MAC puts one backed-up terminal onto its replacement (--take-mac: its MAC too)",
+     "--skip-refused leaves rows with problems out, --as-written sends values a spreadsheet may have\n"
+     "rewritten (0801 read as 801, a formula's value), --result FILE saves the plan with an outcome column\n"
+     "(.xlsx: a workbook; readable by you alone), --from MAC|UID --onto MAC puts one backed-up terminal\n"
+     "onto its replacement (--take-mac: its MAC too). FILE: CSV, a workbook (.xlsx) or a site file",
      "fenwa-cli plan apply site-plan.csv --result site-result.csv"},
     {"firmware", "FILE", 1, firmware,
      "logs in to each target's web side with the account it reported and uploads FILE, several targets at\n"

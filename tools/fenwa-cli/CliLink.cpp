@@ -8,6 +8,7 @@
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
 #include "site/FenwaExport.h"
+#include "site/FenwaSheet.h"
 
 #include <QVector>
 #include <algorithm>
@@ -329,12 +330,23 @@ int runCliRequest(FenwaSDK *sdk, const CliRequest &r, QTextStream &out, QTextStr
         err << "fenwa-cli: no terminal answered the search on " << where << " within " << r.searchMs << " ms\n";
     if (report.repeatOnly > 0)
         err << "fenwa-cli: " << report.repeatOnly << " of " << devices.size()
-            << " terminals answered only a repeat of the search frame (frames lost, or slow terminals, on " << where
+            << (devices.size() == 1 ? " terminal" : " terminals")
+            << " answered only a repeat of the search frame (frames lost, or slow terminals, on " << where
             << ")\n";
     int status = 0;
-    if (r.command == QLatin1String("search"))
+    if (r.command == QLatin1String("search")) {
         printSearch(devices, r.csv, out, err);
-    else
+        QByteArray sheet;
+        QString why;
+        FenwaSheet::Form workbook;
+        workbook.workbook = true;
+        if (!r.xlsxFile.isEmpty()
+            && !(FenwaSheet::bytes(FenwaExport::searchSheet(devices), workbook, &sheet, &why)
+                 && FenwaSheet::writeFile(r.xlsxFile, sheet, false, &why))) {
+            err << "fenwa-cli: " << why << "\n";
+            status = 1;
+        }
+    } else
         status = runOnTargets(sdk, r, devices, where, out, err);
     err.flush();
     for (FenwaDevice *d : devices)

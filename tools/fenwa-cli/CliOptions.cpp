@@ -191,6 +191,14 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
             r.noProbe = true;
         } else if (option && a == QLatin1String("--csv")) {
             r.csv = true;
+        } else if (option && a == QLatin1String("--xlsx")) {
+            ok = value(a, &r.xlsxFile);
+        } else if (option && a == QLatin1String("--output")) {
+            ok = value(a, &r.outputFile);
+        } else if (option && a == QLatin1String("--no-passwords")) {
+            r.noPasswords = true;
+        } else if (option && a == QLatin1String("--as-written")) {
+            r.asWritten = true;
         } else if (option && a == QLatin1String("--all")) {
             r.all = true;
         } else if (option && (a == QLatin1String("--verbose") || a == QLatin1String("-v"))) {
@@ -203,14 +211,23 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
             r.takeMac = true;
         } else if (option && a == QLatin1String("--result")) {
             ok = value(a, &r.resultFile);
-        } else if (option && (a == QLatin1String("--from") || a == QLatin1String("--onto"))) {
+        } else if (option && a == QLatin1String("--from")) {
+            // A MAC, or the UID of one of the terminals that shared a MAC.
+            ok = value(a, &r.restoreFrom);
+            if (ok && r.restoreFrom.trimmed().isEmpty()) {
+                *error = QStringLiteral("--from takes a MAC or a UID");
+                ok = false;
+            }
+            if (FenwaTerminal::isMacText(r.restoreFrom))
+                r.restoreFrom = FenwaTerminal::normalizeMac(r.restoreFrom);
+        } else if (option && a == QLatin1String("--onto")) {
             QString mac;
             ok = value(a, &mac);
             if (ok && !FenwaTerminal::isMacText(mac)) {
                 *error = QStringLiteral("%1 takes a MAC such as 02:fe:00:00:00:01, not \"%2\"").arg(a, mac);
                 ok = false;
             }
-            (a == QLatin1String("--from") ? r.restoreFrom : r.restoreOnto) = FenwaTerminal::normalizeMac(mac);
+            r.restoreOnto = FenwaTerminal::normalizeMac(mac);
         } else if (option && a == QLatin1String("--mac")) {
             QString mac;
             ok = value(a, &mac);
@@ -259,14 +276,20 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("%1 takes no targets").arg(r.command);
         return false;
     }
-    const bool planOptions = r.dryRun || r.skipRefused || r.takeMac || !r.resultFile.isEmpty()
+    const bool planOptions = r.dryRun || r.skipRefused || r.takeMac || r.asWritten || !r.resultFile.isEmpty()
                              || !r.restoreFrom.isEmpty() || !r.restoreOnto.isEmpty();
     if (isPlan && r.args[0] != QLatin1String("check") && r.args[0] != QLatin1String("apply")) {
         *error = QStringLiteral("plan takes check FILE or apply FILE");
         return false;
     }
     if (planOptions && !(isPlan && r.args[0] == QLatin1String("apply"))) {
-        *error = QStringLiteral("--dry-run, --skip-refused, --result, --from, --onto and --take-mac go with plan apply");
+        *error = QStringLiteral(
+            "--dry-run, --skip-refused, --as-written, --result, --from, --onto and --take-mac go with plan apply");
+        return false;
+    }
+    const bool isBackup = r.command == QLatin1String("backup");
+    if (!isBackup && (!r.outputFile.isEmpty() || r.noPasswords)) {
+        *error = QStringLiteral("--output and --no-passwords go with backup");
         return false;
     }
     if (r.restoreFrom.isEmpty() != r.restoreOnto.isEmpty() || (r.takeMac && r.restoreFrom.isEmpty())) {
@@ -291,8 +314,8 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("report writes FILE.pdf or FILE.html, not \"%1\"").arg(r.args[0]);
         return false;
     }
-    if (!isSearch && r.csv) {
-        *error = QStringLiteral("--csv goes with search only");
+    if (!isSearch && (r.csv || !r.xlsxFile.isEmpty())) {
+        *error = QStringLiteral("--csv and --xlsx go with search only");
         return false;
     }
     if (!c->overWeb && parallelGiven) {
@@ -316,13 +339,14 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
 QString cliSynopsis()
 {
     return QStringLiteral(
-        "usage: fenwa-cli [OPTIONS] search [--csv]\n"
+        "usage: fenwa-cli [OPTIONS] search [--csv] [--xlsx FILE]\n"
         "       fenwa-cli [OPTIONS] watch [--interval SECONDS] [--for SECONDS]\n"
         "       fenwa-cli [OPTIONS] report FILE.pdf|FILE.html [--site NAME] [--by NAME] [--language en|cn]\n"
         "       fenwa-cli [OPTIONS] COMMAND (--mac MAC ... | --all) [ARGS]\n"
+        "       fenwa-cli [OPTIONS] backup (--mac MAC ... | --all) [--output FILE] [--no-passwords]\n"
         "       fenwa-cli [OPTIONS] plan check FILE\n"
-        "       fenwa-cli [OPTIONS] plan apply FILE [--dry-run] [--skip-refused] [--result FILE]\n"
-        "                                 [--from MAC --onto MAC [--take-mac]]\n"
+        "       fenwa-cli [OPTIONS] plan apply FILE [--dry-run] [--skip-refused] [--as-written] [--result FILE]\n"
+        "                                 [--from MAC|UID --onto MAC [--take-mac]]\n"
         "       fenwa-cli stream --group ADDRESS:PORT [--duration SECONDS] [--interface NAME] (--source ID | FILE...)\n"
         "       fenwa-cli sources\n");
 }

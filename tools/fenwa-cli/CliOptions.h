@@ -18,6 +18,9 @@ struct CliRequest
     int parallel = 4;       // firmware: uploads at once
     int window = 0;         // plan and backup: commands in flight at once (0: the batch's own; benchmarks set 1)
     bool csv = false;       // search: CSV instead of JSON lines
+    QString xlsxFile;       // search: the sheet also written as a workbook there
+    QString outputFile;     // backup: the site file goes there (owner-only), not to standard output
+    bool noPasswords = false; // backup: the SIP passwords and the web password's digest left out
     bool all = false;       // every terminal of a supported type
     bool verbose = false;   // echo every text sent and received on stderr
     bool help = false;      // -h or --help stood where an option may: nothing else is checked
@@ -28,10 +31,12 @@ struct CliRequest
     QStringList macs;       // --mac targets, as typed
     QStringList args;       // the command's positional arguments
     // plan: apply sends nothing (--dry-run); rows with problems are left out
-    // instead of stopping it all (--skip-refused); where the result sheet
-    // goes (--result); a backup row put onto another terminal (--from,
-    // --onto), which also gets the old MAC with --take-mac.
-    bool dryRun = false, skipRefused = false, takeMac = false;
+    // instead of stopping it all (--skip-refused); values a spreadsheet may
+    // have rewritten (lost zeros, formulas) are sent as they stand
+    // (--as-written); where the result sheet goes (--result); a backup row
+    // (by MAC or UID) put onto another terminal (--from, --onto), which also
+    // gets the old MAC with --take-mac.
+    bool dryRun = false, skipRefused = false, takeMac = false, asWritten = false;
     QString resultFile, restoreFrom, restoreOnto;
     // watch: seconds between rounds, and how long to watch (0: until a signal).
     int intervalS = 10, forS = 0;

@@ -6,10 +6,10 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
-#include "site/FenwaPlanRun.h"
+#include "site/FenwaPlanCheck.h"
+#include "site/FenwaSheet.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QVector>
 #include <algorithm>
 #include <cJSON.h>
@@ -75,6 +75,36 @@ int readAll(FenwaSDK *sdk, int window, const QList<FenwaDevice *> &devices, QVec
     return status;
 }
 
+// The segment as fenwa-cli reaches it: straight on the link.
+class CliSegment : public Segment
+{
+public:
+    CliSegment(FenwaSDK *sdk, int window) : sdk(sdk), window(window) {}
+    bool read(const QList<FenwaDevice *> &devices, QVector<Reading> *readings, QStringList *why) override
+    {
+        readAll(sdk, window, devices, readings, why);
+        return true;
+    }
+    bool probe(const QStringList &addresses, QList<FenwaTerminal::AddressHolder> *answers) override
+    {
+        FenwaAddressProbe probe(sdk);
+        return probe.probe(addresses, answers) == 0;
+    }
+
+private:
+    FenwaSDK *sdk;
+    int window;
+};
+
+void addList(cJSON *o, const char *key, const QStringList &texts)
+{
+    if (texts.isEmpty())
+        return;
+    cJSON *list = cJSON_AddArrayToObject(o, key);
+    for (const QString &t : texts)
+        cJSON_AddItemToArray(list, cJSON_CreateString(t.toUtf8().constData()));
+}
+
 cJSON *itemJson(const Plan &plan, const Item &item)
 {
     cJSON *o = cJSON_CreateObject();
@@ -82,21 +112,15 @@ cJSON *itemJson(const Plan &plan, const Item &item)
     addText(o, "mac", item.mac);
     if (item.device)
         addText(o, "name", item.device->name);
-    addText(o, "status", !item.problems.isEmpty() ? QStringLiteral("refused")
-                         : !item.device           ? QStringLiteral("not found")
-                         : item.changes.isEmpty() ? QStringLiteral("unchanged")
-                                                  : QStringLiteral("ok"));
+    addText(o, "status", QLatin1String(outcomeKey(statusOf(item).outcome)));
     cJSON *changes = cJSON_AddObjectToObject(o, "changes");
     for (const Change &c : item.changes) {
         cJSON *pair = cJSON_AddObjectToObject(changes, columnName(c.field).toUtf8().constData());
         addText(pair, "current", printed(c.field, c.current));
         addText(pair, "planned", printed(c.field, c.planned));
     }
-    if (!item.problems.isEmpty()) {
-        cJSON *problems = cJSON_AddArrayToObject(o, "problems");
-        for (const QString &p : item.problems)
-            cJSON_AddItemToArray(problems, cJSON_CreateString(p.toUtf8().constData()));
-    }
+    addList(o, "problems", item.problems);
+    addList(o, "doubts", item.doubts);
     return o;
 }
 
@@ -131,8 +155,20 @@ int backup(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> &devic
         err << "fenwa-cli: backup: " << mac << ": not found by the search\n";
         status = 1;
     }
-    out << QString::fromUtf8(siteFile(terminals, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)));
-    err << "fenwa-cli: backup: " << terminals.size() << " terminals written\n";
+    for (const QString &shared : sharedMacs(terminals))
+        err << "fenwa-cli: backup: warning: these terminals share a MAC, the file tells them apart by UID "
+               "(plan apply FILE --from UID --onto MAC restores one): "
+            << shared << "\n";
+    const QByteArray file = siteFile(terminals, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), !r.noPasswords);
+    QString error;
+    if (r.outputFile.isEmpty()) {
+        out << QString::fromUtf8(file);
+    } else if (!FenwaSheet::writeFile(r.outputFile, file, true, &error)) {
+        err << "fenwa-cli: backup: " << error << "\n";
+        return 1;
+    }
+    err << "fenwa-cli: backup: " << terminals.size() << (terminals.size() == 1 ? " terminal" : " terminals") << " written"
+        << (r.outputFile.isEmpty() ? QString() : QStringLiteral(" to ") + r.outputFile) << "\n";
     if (terminals.isEmpty())
         status = 1;
     return status;
@@ -163,86 +199,65 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
     if (r.command == QLatin1String("backup")) {
         status = backup(sdk, r, devices, out, err);
     } else {
-        // The terminals' SIP accounts and channels are read only where the
-        // plan sets any of them.
-        QVector<Reading> readings(devices.size());
-        for (int i = 0; i < devices.size(); ++i)
-            for (const Row &row : plan.rows)
-                if (rowIsFor(row, devices[i])) {
-                    readings[i].wantSip = readings[i].wantSip || needsSip(row);
-                    readings[i].wantRtp = readings[i].wantRtp || needsRtp(row);
-                }
-        QStringList why;
-        readAll(sdk, r.window, devices, &readings, &why);
-        QList<Found> found;
-        for (int i = 0; i < devices.size(); ++i) {
-            FenwaDevice *d = devices[i];
-            if (!why[i].isEmpty())
-                err << "fenwa-cli: plan: " << d->name << " (" << d->macText << "): " << why[i] << "\n";
-            const Reading &r = readings[i];
-            found << Found{d, currentValues(d, r.sipRead ? r.sip : nullptr, r.rtpRead ? r.rtp : nullptr)};
+        CliSegment segment(sdk, r.window);
+        Check check;
+        if (FenwaPlan::check(plan, devices, thisPcAddresses(sdk->currentAdapter()), &segment, !r.noProbe, &check)
+            != CheckResult::Done) {
+            err << "fenwa-cli: plan: the addresses could not be probed (--no-probe skips the probe)\n";
+            for (FenwaDevice *d : devices)
+                d->release();
+            return 1;
         }
-        // This PC's addresses, then whatever answers a probe for the
-        // addresses the plan hands out anew.
-        QList<FenwaTerminal::AddressHolder> held =
-            FenwaTerminal::addressHolders({}, thisPcAddresses(sdk->currentAdapter()));
-        Preview p = preview(plan, found, held);
-        const QStringList fresh = newAddresses(p);
-        if (!r.noProbe && !fresh.isEmpty()) {
-            FenwaAddressProbe probe(sdk);
-            QList<FenwaTerminal::AddressHolder> answers;
-            if (probe.probe(fresh, &answers) != 0) {
-                err << "fenwa-cli: plan: the addresses could not be probed (--no-probe skips the probe)\n";
-                for (FenwaDevice *d : devices)
-                    d->release();
-                return 1;
-            }
-            p = preview(plan, found, held + answers);
+        for (const QString &unread : check.unread)
+            err << "fenwa-cli: plan: " << unread << "\n";
+        const Preview &p = check.preview;
+        // What may go out: ready rows, rows with nothing to change, and
+        // with --as-written the rows in doubt.
+        auto sendable = [&r](const Item &item) {
+            const Outcome o = statusOf(item).outcome;
+            return o == Outcome::Ready || o == Outcome::Unchanged || (o == Outcome::Doubtful && r.asWritten);
+        };
+        int held = 0;
+        for (const Item &item : p.items) {
+            const Outcome o = statusOf(item).outcome;
+            held += o == Outcome::Refused || (o == Outcome::Doubtful && !r.asWritten) ? 1 : 0;
         }
         const bool apply = r.args.value(0) == QLatin1String("apply") && !r.dryRun;
-        const bool blocked = apply && p.problemRows() > 0 && !r.skipRefused;
+        const bool blocked = apply && held > 0 && !r.skipRefused;
         // Every terminal's steps in one batch, before anything is printed.
         QList<FenwaDevice *> sent;
-        QVector<QList<FenwaRequest>> requests;
+        QVector<QList<FenwaRequest>> commands;
         QVector<int> sentAs(p.items.size(), -1);
-        if (apply && !blocked) {
-            for (int k = 0; k < p.items.size(); ++k) {
-                const Item &item = p.items[k];
-                if (!item.problems.isEmpty() || !item.device)
-                    continue;
-                QList<FenwaRequest> list;
-                for (const Step &s : steps(item))
-                    list << stepRequest(s);
-                sentAs[k] = sent.size();
-                sent << item.device;
-                requests << list;
-            }
+        for (int k = 0; apply && !blocked && k < p.items.size(); ++k) {
+            if (!sendable(p.items[k]))
+                continue;
+            sentAs[k] = sent.size();
+            sent << p.items[k].device;
+            commands << requests(steps(p.items[k]));
         }
         FenwaBatch batch(sdk);
         useWindow(&batch, r.window);
-        const QVector<QVector<int>> entries = batch.addEach(sent, requests);
+        const QVector<QVector<int>> entries = batch.addEach(sent, commands);
         batch.run();
         QStringList outcomes;
         for (int k = 0; k < p.items.size(); ++k) {
             const Item &item = p.items[k];
             cJSON *o = itemJson(plan, item);
             const QList<Step> list = steps(item);
-            QString outcome;
-            if (!item.problems.isEmpty() || !item.device) {
-                outcome = item.device ? QStringLiteral("refused: ") + item.problems.join(QStringLiteral("; "))
-                                      : QStringLiteral("not found");
-                status = 1;
-            } else if (!apply || blocked) {
-                cJSON *commands = cJSON_AddArrayToObject(o, "commands");
+            Status result = statusOf(item);
+            if (sentAs[k] < 0) {
+                if (result.outcome != Outcome::Ready && result.outcome != Outcome::Unchanged)
+                    status = 1;
+                QStringList names;
                 for (const Step &s : list)
-                    cJSON_AddItemToArray(commands, cJSON_CreateString(stepName(s.kind).toUtf8().constData()));
+                    names << stepName(s.kind);
+                if (sendable(item))
+                    addList(o, "commands", names);
             } else {
                 QList<FenwaBatch::Result> results;
                 for (int e : entries[sentAs[k]])
                     results << batch.result(e);
-                const int rc = std::all_of(results.cbegin(), results.cend(),
-                                           [](const FenwaBatch::Result &x) { return x.accepted(); }) ? 0 : -1;
-                cJSON *commands = cJSON_AddArrayToObject(o, "commands");
+                cJSON *list_ = cJSON_AddArrayToObject(o, "commands");
                 for (int i = 0; i < list.size(); ++i) {
                     cJSON *c = cJSON_CreateObject();
                     addText(c, "command", stepName(list[i].kind));
@@ -250,17 +265,17 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
                         cJSON_AddNumberToObject(c, "result", results[i].accepted() ? 0 : -1);
                     else
                         addText(c, "result", QStringLiteral("not tried"));
-                    cJSON_AddItemToArray(commands, c);
-                    if (results[i].accepted())
-                        stepAccepted(item.device, list[i]);
+                    cJSON_AddItemToArray(list_, c);
                 }
-                cJSON_AddNumberToObject(o, "result", rc);
-                outcome = outcomeText(list, results);
-                addText(o, "outcome", outcome);
-                if (rc != 0)
+                settle(item.device, list, results);
+                result = applied(list, results);
+                const bool ok = result.outcome == Outcome::Done || result.outcome == Outcome::Unchanged;
+                cJSON_AddNumberToObject(o, "result", ok ? 0 : -1);
+                addText(o, "outcome", statusText(result));
+                if (!ok)
                     status = 1;
             }
-            outcomes << outcome;
+            outcomes << statusText(result);
             out << printJson(o) << '\n';
             out.flush();
         }
@@ -272,15 +287,19 @@ int runCliSite(FenwaSDK *sdk, const CliRequest &r, const Plan &plan, QTextStream
             out << printJson(o) << '\n';
         }
         if (blocked)
-            err << "fenwa-cli: plan: " << p.problemRows()
-                << " rows have problems: nothing was sent (--skip-refused applies the others)\n";
-        if (!apply && (p.problemRows() > 0 || p.notFound() > 0))
+            err << "fenwa-cli: plan: " << held << (held == 1 ? " row has" : " rows have")
+                << " problems or values a spreadsheet may have rewritten: nothing was sent "
+                   "(--skip-refused applies the others, --as-written sends such values as they stand)\n";
+        if (!apply && p.notFound() > 0)
             status = 1;
         if (apply && !blocked && !r.resultFile.isEmpty()) {
-            QFile file(r.resultFile);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                || file.write(resultSheet(plan, outcomes)) < 0 || !file.flush()) {
-                err << "fenwa-cli: cannot write " << r.resultFile << ": " << file.errorString() << "\n";
+            QByteArray sheet;
+            QString error;
+            const FenwaSheet::Form form =
+                FenwaSheet::formFor(r.resultFile, plan.siteFile || plan.form.workbook ? FenwaSheet::Form() : plan.form);
+            if (!resultSheet(plan, outcomes, form, &sheet, &error)
+                || !FenwaSheet::writeFile(r.resultFile, sheet, true, &error)) {
+                err << "fenwa-cli: " << error << "\n";
                 status = 1;
             }
         }

@@ -100,9 +100,10 @@ int main(int argc, char **argv)
     const bool site = request.command == QLatin1String("plan") || request.command == QLatin1String("backup");
     // A site file holds the terminals' SIP passwords as they hand them out:
     // into a file, not onto a screen someone may be looking at.
-    if (request.command == QLatin1String("backup") && isatty(STDOUT_FILENO))
-        return usageError(err, QStringLiteral("backup writes a site file with the SIP passwords in it: redirect it "
-                                              "to a file (fenwa-cli backup --all > site.json)"));
+    if (request.command == QLatin1String("backup") && request.outputFile.isEmpty() && !request.noPasswords
+        && isatty(STDOUT_FILENO))
+        return usageError(err, QStringLiteral("backup writes a site file with the SIP passwords in it: give it a "
+                                              "file (fenwa-cli backup --all --output site.json)"));
     FenwaPlan::Plan plan;
     if (request.command == QLatin1String("plan") && !loadCliPlan(request, &plan, &error))
         return usageError(err, error);
