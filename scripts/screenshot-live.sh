@@ -42,8 +42,8 @@ sim() { # extra simulator options: a simulator of its own on the segment
   ip netns exec "$SIM_NS" "$bin/fenwa-sim" --interface fwsim0 "$@" >>"$scratch/sims.out" 2>&1 &
 }
 
-# Six terminals restart for 6 to 14 s after an upload.
-FENWA_SIM_ARGS="--reboot-ms 6000:1,2 --reboot-ms 10000:3,4 --reboot-ms 14000:5,6" \
+# Six terminals restart for 10 to 30 s after an upload.
+FENWA_SIM_ARGS="--reboot-ms 10000:1,2 --reboot-ms 20000:3,4 --reboot-ms 30000:5,6" \
   "$root/scripts/demo-segment.sh" up 6 >/dev/null
 sim --count 2 --base-mac 02:fe:00:00:00:07 --base-ip 192.168.1.106 --number-from 7
 leaving_pid=$!
@@ -69,10 +69,13 @@ shot() { # name: the table and what is over it, with the status bar under it
     -delete 0 -append -colors 64 "PNG8:$out/$1-$lang.png"
   echo "screenshot-live: $out/$1-$lang.png"
 }
-dialog() { # name: only the dialog in front, as large as it is
+dialog() { # name: only the dialog in front (the last window shown that is not the main one)
   sleep 0.6
-  local id
-  id=$(xdotool getactivewindow)
+  local id="" w
+  for w in $(xdotool search --onlyvisible --name '.'); do
+    case $(xdotool getwindowname "$w") in *Fenwa*) ;; *) id=$w ;; esac
+  done
+  [ -n "$id" ] || die "no dialog for $1"
   import -window "$id" -colors 64 "PNG8:$out/$1-$lang.png"
   echo "screenshot-live: $out/$1-$lang.png"
 }
@@ -99,10 +102,10 @@ panel_top=$((1080 - 22 - 300))
 xdotool mousemove 400 $((panel_top + 50)) click 1 && xdotool type "$scratch/fw-2.5.0.bin"
 xdotool mousemove 450 $((panel_top + 165)) click 1 # Set All
 sleep 1 && xdotool key shift+Tab space # the confirmation: "Upgrade" (Cancel is the default)
-sleep 6 && dialog firmware-wait-offer
+sleep 4 && dialog firmware-wait-offer
 xdotool key Return # "Wait for them"
-sleep 13 && dialog firmware-wait-progress
-sleep 14 && dialog firmware-wait-result
+sleep 20 && dialog firmware-wait-progress
+sleep 15 && dialog firmware-wait-result
 xdotool key Return
 kill "$wb_pid" && wait "$wb_pid" 2>/dev/null || true
 wb_pid=""

@@ -382,8 +382,10 @@ QAbstractButton *FenwaBatchResultDialog::offer(const QString &action)
     });
     auto *buttons = findChild<QHBoxLayout *>(QStringLiteral("buttons"));
     buttons->insertWidget(1, button); // before OK
-    button->setDefault(true);
+    // What the box is there for: Return takes it, Escape closes the box.
     findChild<QPushButton *>(QStringLiteral("ok"))->setDefault(false);
+    button->setDefault(true);
+    button->setFocus();
     adjustSize();
     return button;
 }

@@ -77,7 +77,7 @@ const char kCss[] = "body{font-size:10pt;color:#1a1a1a}"
                     "h3{font-size:10.5pt;margin:8pt 0 2pt 0}"
                     "table.grid{border-collapse:collapse}"
                     "table.grid th{background:#e4ebf2;text-align:left}"
-                    "table.grid th,table.grid td{border:1px solid #9aa7b4;vertical-align:top;font-size:8pt}"
+                    "table.grid th,table.grid td{border:1px solid #9aa7b4;vertical-align:top;font-size:7.5pt}"
                     "tr.offline td{color:#888888}.note{color:#555555}";
 
 QString chartCell(const QString &title, const QList<Count> &counts, const QString &image, Form form)
@@ -247,18 +247,18 @@ QString html(const Data &data, Form form)
     h += QStringLiteral("<h3>%1</h3>").arg(esc(translate("Offline"))) + list(offlineLines);
 
     h += QStringLiteral("<h2>%1</h2>").arg(esc(translate("Terminals")));
-    // A browser pads the cells by the style sheet; the PDF writer's pixels are small.
-    h += QStringLiteral("<table class=\"grid\" width=\"100%\" border=\"1\" cellspacing=\"0\" cellpadding=\"%1\"><thead><tr>")
-             .arg(form == Form::Pdf ? 5 : 3);
+    // A browser pads the cells by the style sheet, the PDF writer by the
+    // attribute (in its pixels, 300 to the inch).
+    h += QStringLiteral("<table class=\"grid\" width=\"100%\" border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><thead><tr>");
     // Widths in percent; MACs and addresses are never broken.
     const struct {
         QString head;
         int width;
-    } columns[] = {{translate("No."), 4},           {translate("Name"), 13},
+    } columns[] = {{translate("No."), 4},           {translate("Name"), 12},
                    {translate("MAC"), 12},          {translate("IP address / netmask / gateway"), 11},
                    {translate("Addressing"), 8},    {translate("Version"), 7},
-                   {translate("SIP accounts"), 15}, {translate("RTP channels"), 13},
-                   {translate("Volume mic / speaker"), 8}, {translate("Status"), 9}};
+                   {translate("SIP accounts"), 13}, {translate("RTP channels"), 11},
+                   {translate("Volume mic / speaker"), 8}, {translate("Status"), 14}};
     for (const auto &c : columns)
         h += QStringLiteral("<th bgcolor=\"#e4ebf2\"%1>%2</th>")
                  .arg(c.width > 0 ? QStringLiteral(" width=\"%1%\"").arg(c.width) : QString(), esc(c.head));
