@@ -48,11 +48,11 @@ void FenwaLiveList::start(const QList<FenwaDevice *> &devices, const QDateTime &
     }
 }
 
-int FenwaLiveList::searchRound(FenwaSDK *sdk, QList<FenwaDevice *> *found)
+int FenwaLiveList::searchRound(FenwaSDK *sdk, QList<FenwaDevice *> *found, int collectMs)
 {
     QList<FenwaDevice *> replies;
     sdk->setSearchFrames(ROUND_FRAMES);
-    const int sent = sdk->search(&replies, ROUND_MS);
+    const int sent = sdk->search(&replies, collectMs);
     sdk->setSearchFrames(FenwaSDK::SEARCH_FRAMES);
     found->clear();
     FenwaTerminal::keepSupported(&replies, found);

@@ -100,7 +100,7 @@ public:
     // flooding it. Fills found with the supported terminals, one record each
     // (the caller's), and returns what FenwaSDK::search returned (-1: not
     // sent). Call it on the link's issuing thread; FenwaSDK::cancel ends it.
-    static int searchRound(FenwaSDK *sdk, QList<FenwaDevice *> *found);
+    static int searchRound(FenwaSDK *sdk, QList<FenwaDevice *> *found, int collectMs = ROUND_MS);
     enum { ROUND_MS = 1000, ROUND_FRAMES = 4 };
 
 private:

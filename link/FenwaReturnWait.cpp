@@ -105,7 +105,7 @@ int FenwaReturnWait::run(int deadlineMs, const std::function<bool()> &stop,
             break;
         QList<FenwaDevice *> found;
         const qint64 roundStart = clock.elapsed();
-        const int sent = FenwaLiveList::searchRound(sdk, &found);
+        const int sent = FenwaLiveList::searchRound(sdk, &found, roundMs);
         // A round cut short, or one that could not go out, says nothing
         // about who is there.
         if (sent == 0 && !isStopped()) {
@@ -115,7 +115,7 @@ int FenwaReturnWait::run(int deadlineMs, const std::function<bool()> &stop,
         }
         for (FenwaDevice *d : found)
             d->release();
-        for (qint64 rest = ROUND_GAP_MS; rest > 0 && !isStopped() && !allSettled() && clock.elapsed() < deadlineMs;
+        for (qint64 rest = restMs; rest > 0 && !isStopped() && !allSettled() && clock.elapsed() < deadlineMs;
              rest -= STOP_POLL_MS)
             QThread::msleep(STOP_POLL_MS);
     }

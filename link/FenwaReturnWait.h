@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FenwaLiveList.h"
+
 #include <QList>
 #include <QString>
 #include <QVector>
@@ -70,6 +72,13 @@ public:
     // "12 of 41 back".
     QString progress() const;
     bool wasStopped() const { return stopped; }
+    // How long a round collects and rests (FenwaLiveList::ROUND_MS and
+    // ROUND_GAP_MS unless changed; tests make them short).
+    void setRounds(int collectMs, int gapMs)
+    {
+        roundMs = collectMs;
+        restMs = gapMs;
+    }
 
     // A round: a light search (FenwaLiveList::searchRound), then
     // ROUND_GAP_MS of rest, so that a terminal silent for a few seconds
@@ -84,6 +93,7 @@ private:
     QVector<Target> targets;
     QVector<FenwaDevice *> identities; // copies of the targets' identities (link MAC, uid, serial)
     int deadlineS = 0;
+    int roundMs = FenwaLiveList::ROUND_MS, restMs = ROUND_GAP_MS;
     bool stopped = false;
     bool ran = false;
     std::atomic<bool> cancelled{false};

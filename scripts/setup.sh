@@ -14,7 +14,7 @@ PACKAGES=(
   googletest libgtest-dev
   iproute2 libcap2-bin ffmpeg
   dpkg-dev lintian desktop-file-utils adduser
-  xvfb xauth x11-apps imagemagick fonts-noto-cjk xdotool
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core xdotool poppler-utils
 )
 
 missing=()

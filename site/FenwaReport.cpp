@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QMap>
 #include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
@@ -137,11 +138,23 @@ QList<Terminal> terminalsOf(const QList<Source> &sources)
                 if (s.rtp[i].enable && s.rtp[i].isSet())
                     t.rtp << FenwaTerminal::rtpChannelText(s.rtp[i]);
         }
+        // One line for each kind, however many share: a site where dozens
+        // share one MAC must not grow a list of every pair.
         const FenwaTerminal::Conflicts c = conflicts.value(d);
+        QStringList names;
         for (const FenwaDevice *other : c.sameMac)
-            t.conflicts << translate("shares its MAC with %1 (UID %2)").arg(other->name, other->uid);
+            names << QStringLiteral("%1 (UID %2)").arg(other->name, other->uid);
+        if (!names.isEmpty()) {
+            t.conflicts << translate("shares its MAC with %1").arg(names.join(QStringLiteral(", ")));
+            t.sharedMac = FenwaTerminal::linkMacText(d);
+        }
+        names.clear();
         for (const FenwaDevice *other : c.sameIp)
-            t.conflicts << translate("reports the address of %1 too").arg(FenwaTerminal::terminalLabel(other));
+            names << FenwaTerminal::terminalLabel(other);
+        if (!names.isEmpty()) {
+            t.conflicts << translate("reports the address of %1 too").arg(names.join(QStringLiteral(", ")));
+            t.sharedIp = d->ip;
+        }
         out << t;
     }
     return out;
@@ -189,18 +202,28 @@ QString html(const Data &data, Form form)
 {
     const QLocale locale = reportLocale();
     int offline = 0;
-    QStringList conflictLines, offlineLines, batchLines;
+    QStringList offlineLines, batchLines;
+    // Each shared MAC or address once, with every terminal on it.
+    QMap<QString, QStringList> onMac, onIp;
     for (const Terminal &t : data.terminals) {
         const QString label = QStringLiteral("%1 (%2)").arg(t.name, t.mac);
         if (t.offline) {
             ++offline;
             offlineLines << QStringLiteral("%1: %2").arg(label, t.status);
         }
-        for (const QString &c : t.conflicts)
-            conflictLines << QStringLiteral("%1: %2").arg(label, c);
+        if (!t.sharedMac.isEmpty())
+            onMac[t.sharedMac] << t.name;
+        if (!t.sharedIp.isEmpty())
+            onIp[t.sharedIp] << label;
         if (!t.lastResult.isEmpty())
             batchLines << QStringLiteral("%1: %2").arg(label, t.lastResult);
     }
+    QStringList conflictLines;
+    for (auto it = onMac.constBegin(); it != onMac.constEnd(); ++it)
+        conflictLines << translate("MAC %1 is shared by %2: a command to one reaches all")
+                             .arg(it.key(), it.value().join(QStringLiteral(", ")));
+    for (auto it = onIp.constBegin(); it != onIp.constEnd(); ++it)
+        conflictLines << translate("Address %1 is reported by %2").arg(it.key(), it.value().join(QStringLiteral(", ")));
     const auto list = [](const QStringList &items) {
         if (items.isEmpty())
             return QStringLiteral("<p class=\"note\">%1</p>").arg(esc(translate("none")));

@@ -31,7 +31,8 @@ struct Terminal {
     QString volumes;           // "mic 50, speaker 60", auto mute added when on
     bool offline = false;
     QString status;            // the live view's mark: "offline since 10:42:13", "new", ...
-    QStringList conflicts;     // "shares its MAC with Terminal-002 (uid ...)", ...
+    QStringList conflicts;     // "shares its MAC with Terminal-002 (UID ...), ...", "reports the address of ..."
+    QString sharedMac, sharedIp; // the MAC or address it shares, if it does
     QString lastResult;        // of the last batch, when it took part
 };
 
