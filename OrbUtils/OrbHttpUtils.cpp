@@ -4,36 +4,22 @@
 #include "OrbTranslate.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkProxy>
-#include <QTcpSocket>
-#include <QTimer>
 #include <QtDebug>
+#include <cerrno>
+#include <cstring>
+#include <curl/curl.h>
+#include <linux/tcp.h>
+#include <memory>
+#include <netinet/in.h>
+#include <unistd.h>
 
 const char OrbHttpUtils::kBoundary[] = "window-iptool-upload";
 
 namespace {
 // How often a running request looks at the stop predicate and the clock.
 const int kTickMs = 20;
-// What is handed to the socket ahead of what the kernel has taken.
-const qint64 kWriteAhead = 256 * 1024;
-const qint64 kFileChunk = 64 * 1024;
-
-QString socketError(const QTcpSocket &socket)
-{
-    switch (socket.error()) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return translate("connection refused");
-    case QAbstractSocket::RemoteHostClosedError:
-        return translate("the terminal closed the connection");
-    case QAbstractSocket::HostNotFoundError:
-        return translate("host not found");
-    default:
-        return socket.errorString();
-    }
-}
 
 // A boundary that does not occur in the file: the fixed one unless the file
 // holds it, which would cut the part short on the terminal's side.
@@ -58,149 +44,188 @@ QByteArray boundaryFor(QFile *file)
     }
 }
 
-// The reply as it arrives: a head (1xx heads skipped), then a body delimited
-// by Content-Length, by chunks, or by the end of the connection.
-struct Reply {
-    enum State { Head, Body, Done, Failed };
-    State state = Head;
-    int status = 0;
-    QByteArray setCookie;
-    qint64 length = -1; // Content-Length; -1: none
-    bool chunked = false;
-    QByteArray in;   // bytes not yet taken apart
-    QByteArray body; // decoded
-    QString error;
-
-    void fail(const QString &why)
-    {
-        state = Failed;
-        error = why;
-    }
-
-    void take(const QByteArray &bytes)
-    {
-        in += bytes;
-        while (state == Head && readHead()) {
-        }
-        if (state == Body)
-            readBody();
-    }
-
-    // At the end of the connection: a body without length ends here.
-    void closed()
-    {
-        if (state == Body && length < 0 && !chunked)
-            state = Done;
-    }
-
-    bool readHead()
-    {
-        const int end = in.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (in.size() > OrbHttpUtils::kHeadMax)
-                fail(translate("the reply head is longer than %1 KiB").arg(OrbHttpUtils::kHeadMax / 1024));
-            return false;
-        }
-        if (end + 4 > OrbHttpUtils::kHeadMax) {
-            fail(translate("the reply head is longer than %1 KiB").arg(OrbHttpUtils::kHeadMax / 1024));
-            return false;
-        }
-        const QList<QByteArray> lines = in.left(end).split('\n');
-        in.remove(0, end + 4);
-        const QByteArray statusLine = lines.first().trimmed();
-        bool number = false;
-        status = statusLine.mid(9, 3).toInt(&number);
-        if (!statusLine.startsWith("HTTP/1.") || statusLine.size() < 12 || !number || status < 100 || status > 999) {
-            fail(translate("the terminal's reply is not HTTP"));
-            return false;
-        }
-        setCookie.clear();
-        length = -1;
-        chunked = false;
-        for (int i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines[i].trimmed();
-            const int colon = line.indexOf(':');
-            if (colon <= 0)
-                continue;
-            const QByteArray name = line.left(colon).trimmed().toLower(), value = line.mid(colon + 1).trimmed();
-            if (name == "set-cookie") {
-                setCookie += (setCookie.isEmpty() ? "" : "\n") + value;
-            } else if (name == "transfer-encoding") {
-                chunked = value.toLower().contains("chunked");
-            } else if (name == "content-length") {
-                bool ok = false;
-                const qint64 n = value.toLongLong(&ok);
-                if (!ok || n < 0 || (length >= 0 && n != length)) {
-                    fail(translate("the terminal's reply is not HTTP"));
-                    return false;
-                }
-                length = n;
-            }
-        }
-        if (status < 200)
-            return true; // an interim answer; the real one follows
-        if (!chunked && length > OrbHttpUtils::kBodyMax) {
-            fail(translate("the reply body is longer than %1 KiB").arg(OrbHttpUtils::kBodyMax / 1024));
-            return false;
-        }
-        state = status == 204 || status == 304 || length == 0 ? Done : Body;
-        return false;
-    }
-
-    void readBody()
-    {
-        if (!chunked) {
-            body += in;
-            in.clear();
-            if (length >= 0 && body.size() >= length) {
-                body.truncate(int(length));
-                state = Done;
-            }
-        } else {
-            readChunks();
-        }
-        if (state != Failed && body.size() > OrbHttpUtils::kBodyMax)
-            fail(translate("the reply body is longer than %1 KiB").arg(OrbHttpUtils::kBodyMax / 1024));
-    }
-
-    void readChunks()
-    {
-        for (;;) {
-            const int eol = in.indexOf("\r\n");
-            if (eol < 0) {
-                if (in.size() > 1024)
-                    fail(translate("the terminal's reply is not HTTP"));
-                return;
-            }
-            bool ok = false;
-            const qint64 size = in.left(eol).split(';').first().trimmed().toLongLong(&ok, 16);
-            if (!ok || size < 0 || size > OrbHttpUtils::kBodyMax) {
-                fail(ok ? translate("the reply body is longer than %1 KiB").arg(OrbHttpUtils::kBodyMax / 1024)
-                        : translate("the terminal's reply is not HTTP"));
-                return;
-            }
-            if (size == 0) { // trailers are not read
-                state = Done;
-                return;
-            }
-            if (in.size() < eol + 2 + size + 2)
-                return;
-            body += in.mid(eol + 2, int(size));
-            in.remove(0, eol + 2 + int(size) + 2);
-            if (body.size() > OrbHttpUtils::kBodyMax)
-                return;
-        }
-    }
-};
-} // namespace
-
-// What goes after the head: a prefix, the file if any, a suffix.
-struct OrbHttpUtils::Body {
+// One request under way: what it sends, what came back, and why it ended
+// early when it did. The callbacks below fill it in on the calling thread.
+struct Transfer {
+    CURL *easy = nullptr;
+    // The body: prefix, the file's first fileSize bytes, suffix.
     QByteArray prefix, suffix;
     QFile *file = nullptr;
     qint64 fileSize = 0;
-    qint64 size() const { return prefix.size() + fileSize + suffix.size(); }
+    qint64 handedOut = 0; // body bytes given to libcurl
+    int idleMs = 0;
+    const std::function<bool()> *stop = nullptr;
+    const std::function<void(qint64, qint64)> *progress = nullptr;
+
+    curl_socket_t fd = CURL_SOCKET_BAD; // the connection's, while it is open
+    bool connected = false;
+    QElapsedTimer quiet;     // since a byte last moved, from the connection on
+    quint64 wireBytes = 0;   // taken by the terminal and taken from it, as the kernel counts
+    curl_off_t up = 0;       // body bytes sent, as libcurl last told
+    qint64 headBytes = 0;
+    int status = 0;        // of the final reply
+    bool early = false;    // its head came before the whole body had gone out
+    bool headDone = false; // its head was read whole
+    QByteArray body, setCookie;
+    QString why; // set by the callback that ended the transfer
+    bool stopped = false;
+
+    qint64 bodySize() const { return prefix.size() + fileSize + suffix.size(); }
+    qint64 fileSent() const { return qBound<qint64>(0, up - prefix.size(), fileSize); }
+    void end(const QString &reason)
+    {
+        if (why.isEmpty())
+            why = reason;
+    }
 };
+
+size_t sendBody(char *out, size_t size, size_t count, void *data)
+{
+    auto *t = static_cast<Transfer *>(data);
+    const qint64 room = qint64(size * count), fileEnd = t->prefix.size() + t->fileSize;
+    qint64 n = 0;
+    while (n < room && t->handedOut < t->bodySize()) {
+        const qint64 at = t->handedOut;
+        qint64 got;
+        if (at < t->prefix.size()) {
+            got = qMin(room - n, t->prefix.size() - at);
+            std::memcpy(out + n, t->prefix.constData() + at, size_t(got));
+        } else if (at < fileEnd) {
+            // A file that grew still ends where it was measured.
+            got = t->file->read(out + n, qMin(room - n, fileEnd - at));
+            if (got <= 0) {
+                t->end(translate("cannot read %1: %2").arg(t->file->fileName(), t->file->errorString()));
+                return CURL_READFUNC_ABORT;
+            }
+        } else {
+            got = qMin(room - n, t->bodySize() - at);
+            std::memcpy(out + n, t->suffix.constData() + (at - fileEnd), size_t(got));
+        }
+        n += got;
+        t->handedOut += got;
+    }
+    return size_t(n);
+}
+
+// Every head line, 1xx heads included.
+size_t readHead(char *in, size_t size, size_t count, void *data)
+{
+    auto *t = static_cast<Transfer *>(data);
+    const size_t n = size * count;
+    t->headBytes += qint64(n);
+    if (t->headBytes > OrbHttpUtils::kHeadMax) {
+        t->end(translate("the reply head is longer than %1 KiB").arg(OrbHttpUtils::kHeadMax / 1024));
+        return 0;
+    }
+    const QByteArray line = QByteArray(in, int(n)).trimmed();
+    if (line.startsWith("HTTP/")) { // libcurl has read the status (three digits, no more)
+        long status = 0;
+        curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 200) {
+            t->status = int(status);
+            curl_easy_getinfo(t->easy, CURLINFO_SIZE_UPLOAD_T, &t->up);
+            t->early = t->up < t->bodySize();
+        }
+        t->setCookie.clear(); // the final head's only
+    } else if (line.isEmpty()) {
+        t->headDone = t->status != 0;
+    } else if (line.toLower().startsWith("set-cookie:")) {
+        t->setCookie += (t->setCookie.isEmpty() ? "" : "\n") + line.mid(11).trimmed();
+    }
+    return n;
+}
+
+size_t readBody(char *in, size_t size, size_t count, void *data)
+{
+    auto *t = static_cast<Transfer *>(data);
+    const size_t n = size * count;
+    if (t->body.size() + qint64(n) > OrbHttpUtils::kBodyMax) {
+        t->end(translate("the reply body is longer than %1 KiB").arg(OrbHttpUtils::kBodyMax / 1024));
+        return 0;
+    }
+    t->body.append(in, int(n));
+    return n;
+}
+
+// The connection's socket, so that the kernel can say what moved on it.
+int opened(void *data, curl_socket_t fd, curlsocktype)
+{
+    static_cast<Transfer *>(data)->fd = fd;
+    return CURL_SOCKOPT_OK;
+}
+
+int closing(void *data, curl_socket_t fd)
+{
+    auto *t = static_cast<Transfer *>(data);
+    if (fd == t->fd)
+        t->fd = CURL_SOCKET_BAD;
+    return ::close(fd);
+}
+
+// Whether a byte moved since the last look: one the terminal acknowledged
+// or one it sent, part of a head line included. Counting what the kernel
+// took would call a terminal that still reads a large upload silent.
+bool moved(Transfer *t)
+{
+    struct tcp_info info;
+    socklen_t size = sizeof info;
+    if (t->fd == CURL_SOCKET_BAD || getsockopt(t->fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0
+        || size < offsetof(struct tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
+        return false;
+    const quint64 bytes = info.tcpi_bytes_acked + info.tcpi_bytes_received;
+    const bool changed = bytes != t->wireBytes;
+    t->wireBytes = bytes;
+    return changed;
+}
+
+int connected(void *data, char *, char *, int, int)
+{
+    auto *t = static_cast<Transfer *>(data);
+    t->connected = true;
+    t->quiet.restart();
+    return CURL_PREREQFUNC_OK;
+}
+
+// Called on every turn of the transfer: the operator's stop, the silence
+// limit and the progress of an upload.
+int onProgress(void *data, curl_off_t, curl_off_t, curl_off_t, curl_off_t up)
+{
+    auto *t = static_cast<Transfer *>(data);
+    if (*t->stop && (*t->stop)()) {
+        t->stopped = true;
+        t->end(translate("stopped"));
+        return 1;
+    }
+    if (up != t->up) {
+        t->up = up;
+        if (t->file && *t->progress)
+            (*t->progress)(t->fileSent(), t->fileSize);
+    }
+    if (moved(t))
+        t->quiet.restart();
+    if (t->connected && t->quiet.elapsed() > t->idleMs) {
+        t->end(translate("no answer for %1 s").arg(t->idleMs / 1000.0));
+        return 1;
+    }
+    return 0;
+}
+
+bool curlReady()
+{
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+struct EasyDeleter {
+    void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
+struct ListDeleter {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+} // namespace
 
 qint64 OrbHttpUtils::deadlineMs(int connectMs, int idleMs, qint64 bodyBytes)
 {
@@ -208,8 +233,6 @@ qint64 OrbHttpUtils::deadlineMs(int connectMs, int idleMs, qint64 bodyBytes)
 }
 
 OrbHttpUtils::OrbHttpUtils(std::function<bool()> stopRequested) : stopRequested(std::move(stopRequested)) {}
-
-OrbHttpUtils::~OrbHttpUtils() = default;
 
 void OrbHttpUtils::setTimeouts(int connect, int idle)
 {
@@ -224,9 +247,7 @@ void OrbHttpUtils::setUploadProgress(std::function<void(qint64, qint64)> p)
 
 OrbHttpUtils::Result OrbHttpUtils::post(const QUrl &url, const QByteArray &form)
 {
-    Body body;
-    body.prefix = form;
-    Result result = exchange(url, "application/x-www-form-urlencoded", body);
+    Result result = exchange(url, "application/x-www-form-urlencoded", form, nullptr, 0, QByteArray());
     QString session;
     if (result.error.isEmpty() && sessionFromSetCookie(result.setCookie, &session)) {
         sessionValue = session;
@@ -245,147 +266,137 @@ OrbHttpUtils::Result OrbHttpUtils::upload(const QUrl &url, const QString &path)
         return result;
     }
     const QByteArray boundary = boundaryFor(&file);
-    Body body;
-    body.prefix = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\""
+    const QByteArray prefix = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\""
         + quotedFileName(path) + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
-    body.file = &file;
-    body.fileSize = file.size();
-    body.suffix = "\r\n--" + boundary + "--\r\n";
-    result = exchange(url, "multipart/form-data; boundary=" + boundary, body);
+    result = exchange(url, "multipart/form-data; boundary=" + boundary, prefix, &file, file.size(),
+                      "\r\n--" + boundary + "--\r\n");
     qDebug() << "response ->" << result.body;
     return result;
 }
 
-OrbHttpUtils::Result OrbHttpUtils::exchange(const QUrl &url, const QByteArray &contentType, Body &body)
+OrbHttpUtils::Result OrbHttpUtils::exchange(const QUrl &url, const QByteArray &contentType, const QByteArray &prefix,
+                                            QFile *file, qint64 fileSize, const QByteArray &suffix)
 {
-    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
-    if (target.isEmpty())
-        target = "/";
-    if (url.hasQuery())
-        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
-    const int port = url.port(80);
-    QByteArray head = "POST " + target + " HTTP/1.1\r\nHost: " + url.host(QUrl::FullyEncoded).toLatin1()
-        + (port != 80 ? ':' + QByteArray::number(port) : QByteArray()) + "\r\nContent-Type: " + contentType
-        + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n";
-    // The session travels only to the host that set it.
-    if (!sessionValue.isEmpty() && sessionHost == url.host())
-        head += "Cookie: session=" + sessionValue.toUtf8() + "\r\n";
-    head += "\r\n";
-    const qint64 requestSize = head.size() + body.size();
-    const qint64 deadline = deadlineMs(connectMs, idleMs, body.size());
-
     Result result;
-    Reply reply;
-    QTcpSocket socket;
-    socket.setProxy(QNetworkProxy::NoProxy);
-    // Qt reads no further ahead than this; the caps bound the rest.
-    socket.setReadBufferSize(kFileChunk);
-    QEventLoop loop;
-    QElapsedTimer quiet, total;
-    quiet.start();
-    total.start();
-    bool connected = false, finished = false;
-    qint64 queued = 0, flushed = 0; // request bytes handed to the socket, taken by the kernel
-    QString why;
+    Transfer t;
+    t.prefix = prefix;
+    t.suffix = suffix;
+    t.file = file;
+    t.fileSize = fileSize;
+    t.idleMs = idleMs;
+    t.stop = &stopRequested;
+    t.progress = &progress;
+    const qint64 deadline = deadlineMs(connectMs, idleMs, t.bodySize());
 
-    auto finish = [&](const QString &error) {
-        if (finished)
-            return;
-        finished = true;
-        why = error;
-        loop.quit();
-    };
-    auto fileSent = [&] { return qBound<qint64>(0, flushed - head.size() - body.prefix.size(), body.fileSize); };
-    auto feed = [&] {
-        while (queued < requestSize && socket.bytesToWrite() < kWriteAhead) {
-            QByteArray chunk;
-            if (queued == 0)
-                chunk = head + body.prefix;
-            else if (const qint64 fileLeft = head.size() + body.prefix.size() + body.fileSize - queued; body.file && fileLeft > 0)
-                chunk = body.file->read(qMin(kFileChunk, fileLeft)); // a file that grew still ends where it was measured
-            else
-                chunk = body.suffix;
-            if (chunk.isEmpty() && queued < requestSize) {
-                finish(translate("cannot read %1: %2").arg(body.file->fileName(), body.file->errorString()));
-                return;
-            }
-            socket.write(chunk);
-            queued += chunk.size();
-        }
-    };
-    connect(&socket, &QTcpSocket::connected, &loop, [&] {
-        connected = true;
-        quiet.restart();
-        feed();
-    });
-    connect(&socket, &QTcpSocket::bytesWritten, &loop, [&](qint64 n) {
-        quiet.restart();
-        flushed += n;
-        if (progress && body.file)
-            progress(fileSent(), body.fileSize);
-        feed();
-    });
-    connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
-        quiet.restart();
-        while (socket.bytesAvailable() > 0 && reply.state != Reply::Done && reply.state != Reply::Failed)
-            reply.take(socket.read(kFileChunk));
-        if (reply.state == Reply::Done)
-            finish(QString());
-        else if (reply.state == Reply::Failed)
-            finish(reply.error);
-    });
-    auto ended = [&] {
-        if (finished)
-            return;
-        reply.take(socket.readAll());
-        reply.closed();
-        if (reply.state == Reply::Done)
-            finish(QString());
-        else if (reply.state == Reply::Failed)
-            finish(reply.error);
-        else if (reply.state == Reply::Body)
-            finish(translate("the reply was cut short"));
-        else if (body.file) // what went out, as the kernel took it; never sent again
-            finish(translate("connection closed after %1 of %2 kB").arg(fileSent() / 1024).arg(body.fileSize / 1024));
-        else
-            finish(socketError(socket));
-    };
-    connect(&socket, &QTcpSocket::disconnected, &loop, ended);
-    connect(&socket, &QAbstractSocket::errorOccurred, &loop, [&](QAbstractSocket::SocketError) {
-        if (connected)
-            ended();
-        else
-            finish(socketError(socket));
-    });
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (finished)
-            loop.quit();
-        else if (stopRequested && stopRequested())
-            result.stopped = true, finish(translate("stopped"));
-        else if (!connected && quiet.elapsed() > connectMs)
-            finish(translate("no connection within %1 s").arg(connectMs / 1000.0));
-        else if (connected && quiet.elapsed() > idleMs)
-            finish(translate("no answer for %1 s").arg(idleMs / 1000.0));
-        else if (total.elapsed() > deadline)
-            finish(translate("no complete answer within %1 s").arg(deadline / 1000.0));
-    });
-    tick.start(kTickMs);
-    socket.connectToHost(url.host(), quint16(port));
-    if (!finished)
-        loop.exec();
-    tick.stop();
-    socket.disconnect(&loop);
-    socket.abort();
-
-    result.error = why;
-    if (reply.state == Reply::Done) {
-        result.status = reply.status;
-        result.body = reply.body;
-        result.setCookie = reply.setCookie;
+    // Only what the terminal's CGI expects: no Accept, no Expect (a request
+    // body goes out at once, as it always has), and the connection closes.
+    std::unique_ptr<curl_slist, ListDeleter> headers(curl_slist_append(nullptr, ("Content-Type: " + contentType).constData()));
+    for (const char *h : {"Accept:", "Expect:", "Connection: close"})
+        if (headers && !curl_slist_append(headers.get(), h))
+            headers.reset();
+    std::unique_ptr<CURL, EasyDeleter> easy(headers && curlReady() ? curl_easy_init() : nullptr);
+    std::unique_ptr<CURLM, MultiDeleter> multi(easy ? curl_multi_init() : nullptr);
+    if (!multi) {
+        result.error = translate("cannot start an HTTP request");
+        return result;
     }
+    t.easy = easy.get();
+    const QByteArray target = url.toEncoded();
+    char errorText[CURL_ERROR_SIZE] = "";
+    CURL *e = easy.get();
+    curl_easy_setopt(e, CURLOPT_URL, target.constData());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText);
+    // Made once: a connection of its own, closed after, and no way for
+    // libcurl to send the body a second time (it cannot rewind it).
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(connectMs));
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, long(deadline));
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(e, CURLOPT_POST, 1L);
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t.bodySize()));
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, sendBody);
+    curl_easy_setopt(e, CURLOPT_READDATA, &t);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, readHead);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, readBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, opened);
+    curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &t);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, closing);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &t);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, connected);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
+    // The session travels only to the host that set it.
+    const QByteArray cookie = "session=" + sessionValue.toUtf8();
+    if (!sessionValue.isEmpty() && sessionHost == url.host())
+        curl_easy_setopt(e, CURLOPT_COOKIE, cookie.constData());
+
+    // Driven here rather than by curl_easy_perform, so that the transfer is
+    // called back (stop, silence) every tick, connecting included, not only
+    // once a second while nothing moves.
+    CURLcode code = CURLE_OK;
+    curl_multi_add_handle(multi.get(), e);
+    for (int running = 1; running;) {
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running)
+            curl_multi_poll(multi.get(), nullptr, 0, kTickMs, nullptr);
+    }
+    int left = 0;
+    while (const CURLMsg *m = curl_multi_info_read(multi.get(), &left))
+        if (m->msg == CURLMSG_DONE)
+            code = m->data.result;
+    long osErrno = 0;
+    curl_easy_getinfo(e, CURLINFO_OS_ERRNO, &osErrno);
+    curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &t.up);
+    curl_multi_remove_handle(multi.get(), e);
+
+    result.status = t.status;
+    result.body = t.body;
+    result.setCookie = t.setCookie;
+    result.stopped = t.stopped;
+    const bool whole = t.up >= t.bodySize();
+    if (!t.why.isEmpty())
+        result.error = t.why;
+    else if (code == CURLE_OPERATION_TIMEDOUT)
+        result.error = t.connected ? translate("no complete answer within %1 s").arg(deadline / 1000.0)
+                                   : translate("no connection within %1 s").arg(connectMs / 1000.0);
+    else if (t.status >= 300 && t.headDone) // refused, whenever it said so
+        result.error.clear();
+    else if (t.status && (t.early || !whole)) // heard, but not what it answered to
+        result.error = file ? translate("answered before the whole file was sent")
+                            : translate("answered before the whole request was sent");
+    else if (code == CURLE_OK)
+        result.error.clear();
+    else if (code == CURLE_COULDNT_CONNECT && osErrno == ECONNREFUSED)
+        result.error = translate("connection refused");
+    else if (code == CURLE_COULDNT_RESOLVE_HOST)
+        result.error = translate("host not found");
+    else if (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_UNSUPPORTED_PROTOCOL)
+        result.error = translate("the terminal's reply is not HTTP");
+    else if (code == CURLE_OUT_OF_MEMORY && !t.headDone) // a head line beyond libcurl's cap, far beyond ours
+        result.error = translate("the reply head is longer than %1 KiB").arg(kHeadMax / 1024);
+    else if (t.status)
+        result.error = translate("the reply was cut short");
+    else if (file && t.connected) // what went out, as the kernel took it; never sent again
+        result.error = translate("connection closed after %1 of %2 kB").arg(t.fileSent() / 1024).arg(fileSize / 1024);
+    else if (code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR)
+        result.error = translate("the terminal closed the connection");
+    else
+        result.error = QString::fromUtf8(*errorText ? errorText : curl_easy_strerror(code));
     if (!result.error.isEmpty())
-        qDebug() << "request error ->" << result.error;
+        qDebug() << "request error ->" << result.error << "(" << curl_easy_strerror(code) << errorText << ")";
     return result;
 }
 

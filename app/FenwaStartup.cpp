@@ -14,17 +14,36 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTranslator>
 #include <QtDebug>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+void scaleWithTheDesktop()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // Not rounded: at 125% a scale of 1 would leave the font 25% larger
+    // than every box, at 150% a scale of 2 the window a third too large.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
+void useInterfaceFont()
+{
+    QFont font(QApplication::font().family());
+    font.setPointSize(9);
+    QApplication::setFont(font);
+}
 
 QString openRunLog()
 {
@@ -46,6 +65,15 @@ void loadInterfaceLanguage(const QString &appDir)
     const QString file = languageFileFor(store.language());
     loadLanguage(file);
     qDebug() << (file == QLatin1String("cn.txt") ? "install cn language" : "install en language");
+    // Qt's own texts (file dialogs, standard buttons, a field's menu) in the
+    // same language, from Debian's translations of Qt where installed.
+    auto *qtTexts = new QTranslator(qApp);
+    if (file == QLatin1String("cn.txt")
+        && qtTexts->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qtTexts);
+    else
+        delete qtTexts;
     // The run's first line: when start-up reached it tells where the time went.
     ORB_LOG("interface language %s\n", qPrintable(file));
 }

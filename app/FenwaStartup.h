@@ -11,6 +11,15 @@ class QPushButton;
 
 // Start-up steps of the workbench, in the order main() runs them.
 
+// Before the application object: the windows scale with the desktop (a
+// 150% or 200% desktop, Xft.dpi or QT_FONT_DPI 144 to 192, gets its pixel
+// geometry scaled by 1.5 or 2, exactly, so that text set in the desktop's
+// font fits the boxes made for it), and images are drawn from their larger
+// pixmaps.
+void scaleWithTheDesktop();
+// The interface font: the desktop's family at 9 points.
+void useInterfaceFont();
+
 // Opens this run's log file in the per-user data directory's log/, readable
 // by its owner only. Returns the file's path, empty when it could not be
 // opened (lines then go to the debug channel only).
@@ -20,7 +29,8 @@ QString openRunLog();
 QString languageFileFor(const QString &stored);
 
 // Makes sure a language is stored ("en" on the first start) and loads its
-// table from appDir/language, or the installed copy.
+// table from appDir/language, or the installed copy; Chinese also loads
+// Qt's own Chinese texts.
 void loadInterfaceLanguage(const QString &appDir);
 
 // Tells the operator, when this program can capture neither itself nor

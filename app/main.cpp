@@ -7,12 +7,12 @@
 #include "resources/FenwaResources.h"
 
 #include <QApplication>
-#include <QFont>
 #include <QIcon>
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
+    scaleWithTheDesktop();
     QApplication app(argc, argv);
     bool verbose = false;
     for (const QString &argument : app.arguments().mid(1)) {
@@ -29,9 +29,7 @@ int main(int argc, char **argv)
     // Fixed, so that the configuration and log directories do not depend on
     // what the executable was renamed to.
     QCoreApplication::setApplicationName(QStringLiteral("fenwa-workbench"));
-    QFont font(QApplication::font().family());
-    font.setPointSize(9);
-    QApplication::setFont(font);
+    useInterfaceFont();
     initFenwaResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/fenwa-workbench.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("fenwa-workbench"));

@@ -7,6 +7,7 @@
 #include "QPcapAdapterList.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <QHostAddress>
 #include <cstring>
 
@@ -17,11 +18,6 @@ namespace {
 // the last one handed out each round probes as well (doubling each round).
 constexpr int kMostRounds = 4;
 constexpr int kLookahead = 8;
-
-QString macText(const uint8_t mac[6])
-{
-    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-}
 } // namespace
 
 FenwaAddressProbe::~FenwaAddressProbe()
@@ -37,12 +33,25 @@ void FenwaAddressProbe::cancel()
     woken.wakeAll();
 }
 
-void FenwaAddressProbe::onArpReply(const QPcapArpBody &arp)
+void FenwaAddressProbe::onArp(const QPcapArpBody &arp)
 {
     QMutexLocker lock(&mutex);
-    const QPair<quint32, QString> answer(arp.senderIp, macText(arp.senderMac));
-    if (asked.contains(arp.senderIp) && !heard.contains(answer))
-        heard << answer;
+    if (std::memcmp(arp.senderMac, ownMac, 6) == 0)
+        return; // this PC's own ARP, or our probe
+    quint32 ip = arp.senderIp;
+    ArpHeard how = arp.operation == 2 && std::memcmp(arp.targetMac, ownMac, 6) == 0 ? ArpHeard::Answers
+                                                                                     : ArpHeard::Sends;
+    if (ip == 0 && arp.operation == 1) {
+        ip = arp.targetIp; // another host's probe
+        how = ArpHeard::Probes;
+    }
+    if (!asked.contains(ip))
+        return;
+    const QString mac = linkMacText(arp.senderMac);
+    const bool known = std::any_of(heard.cbegin(), heard.cend(),
+                                   [&](const Heard &h) { return h.ip == ip && h.mac == mac; });
+    if (!known)
+        heard << Heard{ip, mac, how};
 }
 
 int FenwaAddressProbe::probe(const QStringList &addresses, QList<AddressHolder> *answers)
@@ -63,11 +72,13 @@ int FenwaAddressProbe::probe(const QStringList &addresses, QList<AddressHolder> 
     {
         QMutexLocker lock(&mutex);
         asked = QSet<quint32>(targets.cbegin(), targets.cend());
+        asked.remove(0);
+        std::memcpy(ownMac, adapter->hardwareAddress, 6);
         heard.clear();
     }
     ORB_LOG("probing %d addresses\n", int(targets.size()));
     sdk->setArpListener(this);
-    for (int round = 0; round < 2 && !cancelled.load(); ++round) {
+    for (int round = 0; round < ROUNDS && !cancelled.load(); ++round) {
         for (quint32 target : targets) {
             auto *packet = new QPcapPacket;
             buildArpProbe(packet, adapter->hardwareAddress, target);
@@ -81,10 +92,9 @@ int FenwaAddressProbe::probe(const QStringList &addresses, QList<AddressHolder> 
     }
     sdk->setArpListener(nullptr);
     QMutexLocker lock(&mutex);
-    for (const auto &answer : heard) {
-        const QString ip = QHostAddress(answer.first).toString();
-        ORB_LOG("%s answers ARP for %s\n", qPrintable(answer.second), qPrintable(ip));
-        answers->append(probeAnswer(ip, answer.second));
+    for (const Heard &h : qAsConst(heard)) {
+        answers->append(probeAnswer(QHostAddress(h.ip).toString(), h.mac, h.how));
+        ORB_LOG("%s is in use: %s\n", qPrintable(answers->last().ip), qPrintable(answers->last().why));
     }
     asked.clear();
     return cancelled.load() ? -1 : 0;

@@ -16,14 +16,25 @@
 // given it: the probe a host sends before it takes an address (RFC 5227), a
 // broadcast ARP request from the adapter's MAC with sender address 0.0.0.0,
 // so that no cache learns anything from it. Every address goes out at once,
-// and again after WAIT_MS; whatever holds one answers with an ARP reply to
-// the adapter's MAC from that address. The probes go through the link that
-// carries the commands, so they leave where the commands leave.
+// ROUNDS times WAIT_MS apart. While it runs, an address is in use when any
+// other host sends ARP from it, request or reply (a holder answering the
+// probe, or a host using the address that answers no probe), and when
+// another host probes for it (one about to take it), as RFC 5227 section
+// 2.1.1 has it. The probes go through the link that carries the commands,
+// so they leave where the commands leave.
+//
+// RFC 5227 waits up to a second, then sends three probes one to two seconds
+// apart and listens two seconds more, some five seconds per address; an
+// installer waits for this each time the candidates change, so the probe
+// sends all of them at once, three rounds in 0.45 s. A holder on a LAN
+// answers within milliseconds; what the short wait can miss is a host that
+// neither answers ARP nor sends any for half a second.
 //
 // Threads: probe() runs on one job thread at a time, which it blocks for
-// about twice WAIT_MS; cancel() may come from any thread and cuts it short.
-// The answers arrive on the link's capture thread (onArpReply) and are kept
-// under a mutex; the probe is the SDK's ARP listener only while probe() runs.
+// about ROUNDS times WAIT_MS; cancel() may come from any thread and cuts it
+// short. What is heard arrives on the link's capture thread (onArp) and is
+// kept under a mutex; the probe is the SDK's ARP listener only while
+// probe() runs.
 class FenwaAddressProbe : public FenwaArpListener
 {
 public:
@@ -37,12 +48,12 @@ public:
     void cancel();
     bool isCancelled() const { return cancelled.load(); }
 
-    void onArpReply(const QPcapArpBody &arp) override;
+    void onArp(const QPcapArpBody &arp) override;
 
-    // How long each of the two rounds waits for answers: holders on a busy
-    // segment answer within a few milliseconds, and an installer waits for
-    // the pair of rounds each time the candidates change.
-    enum { WAIT_MS = 200 };
+    // How many probes go out for each address, and how long each round
+    // waits: holders on a busy segment answer within a few milliseconds,
+    // and three rounds make up for a lost probe or answer.
+    enum { ROUNDS = 3, WAIT_MS = 150 };
 
 private:
     FenwaSDK *sdk;
@@ -50,7 +61,13 @@ private:
     QMutex mutex;
     QWaitCondition woken;
     QSet<quint32> asked;
-    QList<QPair<quint32, QString>> heard; // (address, MAC) in the order they came
+    uint8_t ownMac[6] = {0, 0, 0, 0, 0, 0};
+    struct Heard {
+        quint32 ip;
+        QString mac;
+        FenwaTerminal::ArpHeard how;
+    };
+    QList<Heard> heard; // one per address and MAC, in the order they came
 };
 
 // This PC's addresses on the adapter: the one it was listed with and every

@@ -22,6 +22,7 @@ quint64 macKey(const uint8_t mac[6])
 struct FenwaBatch::Entry {
     uint8_t mac[6];
     uint8_t address[4];
+    QString uid; // what a search tells the terminal by, beside its MAC
     FenwaRequest request;
     Result result;
     int after = -1; // sent once this one is accepted
@@ -40,7 +41,7 @@ struct FenwaBatch::Flight {
 
 bool FenwaBatch::Result::accepted() const
 {
-    return state == Answered && reply && reply->result() == 0;
+    return state == Seen || (state == Answered && reply && FenwaRequest::accepts(*reply));
 }
 
 QString FenwaBatch::Result::failure() const
@@ -49,6 +50,7 @@ QString FenwaBatch::Result::failure() const
     case NotTried:
         return translate("not tried");
     case InFlight:
+    case Unknown:
         return translate("unknown: may have changed");
     case NoAnswer:
         return translate("no answer");
@@ -56,6 +58,7 @@ QString FenwaBatch::Result::failure() const
         return translate("not sent");
     case Refused:
         return translate("too long to send");
+    case Seen:
     case Answered:
         break;
     }
@@ -63,6 +66,25 @@ QString FenwaBatch::Result::failure() const
         return QString();
     const char *text = reply ? reply->resultText() : nullptr;
     return translate("refused: %1").arg(text ? QString::fromUtf8(text) : translate("no result"));
+}
+
+QString FenwaBatch::Result::outcome() const
+{
+    if (state == Seen)
+        return translate("accepted (seen in search)");
+    return accepted() ? translate("accepted") : failure();
+}
+
+FenwaBatch::Result FenwaBatch::runOne(FenwaSDK *sdk, const FenwaDevice *device, const FenwaRequest &request)
+{
+    FenwaBatch batch(sdk);
+    if (device == nullptr || batch.add(device, request) < 0) {
+        Result r;
+        r.state = NotSent;
+        return r;
+    }
+    batch.run();
+    return batch.result(0);
 }
 
 // ---- the batch ---------------------------------------------------------------
@@ -79,6 +101,7 @@ int FenwaBatch::add(const FenwaDevice *device, const FenwaRequest &request, int 
     e.after = std::max(after, -1);
     std::memcpy(e.mac, device->mac, 6);
     std::memcpy(e.address, device->address, 4);
+    e.uid = device->uid;
     e.request = request;
     entries.append(e);
     if (e.after >= 0)
@@ -165,23 +188,22 @@ int FenwaBatch::nextSendable()
     return -1;
 }
 
-void FenwaBatch::launch(int index, qint64 now)
+void FenwaBatch::launch(FenwaSDK::Operation &operation, int index, qint64 now)
 {
     Entry &e = entries[index];
-    const int id = sdk->takeId();
+    const int id = operation.takeId();
     e.result.id = id;
-    char text[FenwaSDK::COMMAND_BUFFER];
+    char text[FenwaRequest::COMMAND_BUFFER];
     const int length = e.request.textFor(text, id);
     if (length < 0) {
         ORB_LOG("%s (id %d) refused: its text would not fit in %d bytes; nothing sent\n", e.request.method(), id,
-                FenwaSDK::COMMAND_BUFFER - 1);
+                FenwaRequest::COMMAND_BUFFER - 1);
         settle(index, Refused);
         return;
     }
-    // Awaited before it leaves: an answer may come before send() returns.
-    sdk->await(id, e.mac, e.request.alsoFrom());
+    operation.await(id, e.mac, e.request.alsoFrom());
     if (sdk->send(e.mac, e.address, text, length) != 0) {
-        sdk->forget(id);
+        operation.forget(id);
         settle(index, NotSent);
         return;
     }
@@ -189,42 +211,45 @@ void FenwaBatch::launch(int index, qint64 now)
     flights.append(Flight{index, QByteArray(text, length), now, now});
 }
 
-void FenwaBatch::take(FenwaReply *reply, qint64 now)
+void FenwaBatch::take(FenwaSDK::Operation &operation, FenwaReply *reply, qint64 now)
 {
     const int id = reply->id();
     const auto it = std::find_if(flights.begin(), flights.end(),
                                  [this, id](const Flight &f) { return entries[f.index].result.id == id; });
     if (it == flights.end()) {
         // A second answer that came before its id was forgotten.
-        sdk->countIgnored();
+        operation.ignore();
         delete reply;
         return;
     }
     const int index = it->index;
     Entry &e = entries[index];
     if (e.result.sends == 1)
-        sdk->roundTrip.sample(double(now - it->firstSent));
-    sdk->forget(id);
+        operation.roundTrip().sample(double(now - it->firstSent));
+    operation.forget(id);
     flights.erase(it);
-    sdk->tell(reply);
+    operation.tell(reply);
     e.result.reply.reset(reply);
     settle(index, Answered);
 }
 
-void FenwaBatch::sweep(qint64 now)
+void FenwaBatch::sweep(FenwaSDK::Operation &operation, qint64 now)
 {
     const int replyMs = sdk->replyTimeout();
     for (int k = 0; k < flights.size();) {
         Flight &f = flights[k];
         Entry &e = entries[f.index];
         if (replyMs >= 0 && now - f.firstSent >= replyMs) {
-            sdk->forget(e.result.id);
+            operation.forget(e.result.id);
             const int index = f.index;
             flights.removeAt(k);
-            settle(index, NoAnswer);
+            if (checks && e.request.isCheckable())
+                unchecked.append(index);
+            else
+                settle(index, e.request.mayResend() ? NoAnswer : Unknown);
             continue;
         }
-        if (resends && now - f.lastSent >= sdk->roundTrip.waitAfter(e.result.sends)) {
+        if (resends && e.request.mayResend() && now - f.lastSent >= operation.roundTrip().waitAfter(e.result.sends)) {
             // The same text with the same id: whichever copy is answered,
             // the answer is this command's. A copy the link will not take
             // now is tried again at the next turn.
@@ -236,14 +261,67 @@ void FenwaBatch::sweep(qint64 now)
     }
 }
 
-qint64 FenwaBatch::nextWake() const
+void FenwaBatch::check(FenwaSDK::Operation &operation, const std::function<bool()> &stopping)
+{
+    QList<FenwaDevice *> found;
+    const bool searched = operation.search(&found, CHECK_SEARCH_MS, nullptr, stopping) == 0;
+    if (stopping()) {
+        for (FenwaDevice *d : found)
+            d->release();
+        return; // the run ends: they stay unknown
+    }
+    QMultiHash<quint64, const FenwaDevice *> byMac;
+    for (const FenwaDevice *d : found)
+        byMac.insert(macKey(d->mac), d);
+    // Whether the terminal answered the search from mac (the same uid, or
+    // any when it reports none) and holds what the command set; two
+    // terminals on one MAC and uid cannot be told apart, so both must.
+    const auto look = [&byMac](const Entry &e, const uint8_t *mac, bool *there) {
+        bool holds = true;
+        *there = false;
+        const quint64 key = macKey(mac);
+        for (auto it = byMac.constFind(key); it != byMac.constEnd() && it.key() == key; ++it) {
+            if (!e.uid.isEmpty() && (*it)->uid != e.uid)
+                continue;
+            *there = true;
+            holds = holds && e.request.heldBy(**it);
+        }
+        return *there && holds;
+    };
+    if (searched)
+        ORB_LOG("searched for the effect of %d unanswered commands: %d terminals answered\n", int(unchecked.size()),
+                int(found.size()));
+    for (int index : qAsConst(unchecked)) {
+        const Entry &e = entries[index];
+        bool there = false;
+        State state = e.request.mayResend() ? NoAnswer : Unknown;
+        if (!searched) {
+            // No search could be sent: what it would have told stays open.
+        } else if (const uint8_t *moved = e.request.movesTo()) {
+            bool stayed = false;
+            look(e, e.mac, &stayed);
+            state = look(e, moved, &there) ? Seen : stayed ? NoAnswer : Unknown;
+        } else if (look(e, e.mac, &there)) {
+            state = Seen;
+        } else if (there) {
+            state = NoAnswer; // found, without the value: it did not take it
+        }
+        settle(index, state);
+    }
+    unchecked.clear();
+    for (FenwaDevice *d : found)
+        d->release();
+}
+
+qint64 FenwaBatch::nextWake(FenwaSDK::Operation &operation) const
 {
     const int replyMs = sdk->replyTimeout();
     qint64 wake = -1;
     for (const Flight &f : flights) {
+        const Entry &e = entries[f.index];
         qint64 due = -1;
-        if (resends)
-            due = f.lastSent + sdk->roundTrip.waitAfter(entries[f.index].result.sends);
+        if (resends && e.request.mayResend())
+            due = f.lastSent + operation.roundTrip().waitAfter(e.result.sends);
         if (replyMs >= 0)
             due = due < 0 ? f.firstSent + replyMs : std::min(due, f.firstSent + replyMs);
         if (due >= 0)
@@ -259,29 +337,40 @@ int FenwaBatch::run(const std::function<bool()> &stop)
     ran = true;
     FenwaSDK::Operation operation(sdk);
     running.store(true);
-    const auto stopping = [&] { return cancelled.load() || sdk->isCancelled() || (stop && stop()); };
+    const std::function<bool()> stopping = [&] {
+        return cancelled.load() || operation.isCancelled() || (stop && stop());
+    };
     std::vector<FenwaReply *> replies;
     while (!stopping()) {
         qint64 now = QPcapPacketQueue::now();
         for (int next; flights.size() < window && (next = nextSendable()) >= 0 && !stopping();)
-            launch(next, now);
-        if (flights.isEmpty() && nextSendable() < 0)
-            break; // everything settled
-        qint64 wake = nextWake();
+            launch(operation, next, now);
+        if (flights.isEmpty() && nextSendable() < 0) {
+            if (unchecked.isEmpty())
+                break; // everything settled
+            // Nothing else is in flight: the search has the link to itself,
+            // and what it settles may let commands waiting on them go.
+            check(operation, stopping);
+            continue;
+        }
+        qint64 wake = nextWake(operation);
         if (stop)
             wake = wake < 0 ? now + STOP_POLL_MS : std::min(wake, now + STOP_POLL_MS);
-        sdk->waitReplies(&replies, wake);
+        operation.waitReplies(&replies, wake);
         now = QPcapPacketQueue::now();
         for (FenwaReply *reply : replies)
-            take(reply, now);
+            take(operation, reply, now);
         replies.clear();
-        sweep(now);
+        sweep(operation, now);
     }
     running.store(false);
     // Stopped: what was sent may have been acted on, the rest was not.
     for (const Flight &f : flights)
         settle(f.index, InFlight);
     flights.clear();
+    for (int index : qAsConst(unchecked))
+        settle(index, InFlight);
+    unchecked.clear();
     for (int i = 0; i < entries.size(); ++i)
         if (!entries[i].done)
             settle(i, NotTried);

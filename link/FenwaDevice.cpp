@@ -2,6 +2,7 @@
 #include "FenwaDevice.h"
 
 #include "FenwaJson.h"
+#include "FenwaTerminal.h"
 #include "OrbUtils/OrbTranslate.h"
 
 #include <cJSON.h>
@@ -31,8 +32,7 @@ FenwaDevice *FenwaDevice::fromSearchReply(const uint8_t mac[6], const uint8_t ad
     std::memcpy(d->address, address, 4);
     d->ip = QString::asprintf("%d.%d.%d.%d", address[0], address[1], address[2], address[3]);
     std::memcpy(d->mac, mac, 6);
-    d->macText = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
-                                   mac[4], mac[5]);
+    d->macText = FenwaTerminal::linkMacText(mac);
     if (json == nullptr || !cJSON_IsObject(json))
         return d;
 

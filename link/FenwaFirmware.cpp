@@ -8,11 +8,10 @@
 
 #include <QFileInfo>
 #include <QMutex>
-#include <QThread>
 #include <QUrl>
 #include <algorithm>
 #include <atomic>
-#include <memory>
+#include <thread>
 #include <vector>
 #include <cJSON.h>
 
@@ -56,26 +55,53 @@ bool targetOf(const FenwaDevice *device, Target *out, QString *why)
     return true;
 }
 
+namespace {
+// A reply as the JSON the login answers with: false when it is no JSON
+// object; else *has tells whether it holds a "result" (key in any case) and
+// *result is its value, 0 when the item is not a number.
+bool jsonResult(const QByteArray &body, bool *has, int *result)
+{
+    cJSON *json = body.isEmpty() ? nullptr : cJSON_ParseWithLength(body.constData(), static_cast<size_t>(body.size()));
+    const cJSON *item = cJSON_IsObject(json) ? cJSON_GetObjectItem(json, "result") : nullptr;
+    const bool object = cJSON_IsObject(json);
+    *has = item != nullptr;
+    *result = cJSON_IsNumber(item) ? item->valueint : 0;
+    cJSON_Delete(json);
+    return object;
+}
+} // namespace
+
 bool loginAccepted(const QByteArray &body)
 {
-    if (body.isEmpty())
-        return false;
-    cJSON *json = cJSON_ParseWithLength(body.constData(), static_cast<size_t>(body.size()));
-    const cJSON *result = cJSON_IsObject(json) ? cJSON_GetObjectItem(json, "result") : nullptr;
-    const bool accepted = result && (!cJSON_IsNumber(result) || result->valueint == 0);
-    cJSON_Delete(json);
-    return accepted;
+    bool has = false;
+    int result = -1;
+    return jsonResult(body, &has, &result) && has && result == 0;
+}
+
+bool uploadAccepted(const QByteArray &body, QString *why)
+{
+    if (!body.trimmed().startsWith('{'))
+        return true;
+    bool has = false;
+    int result = 0;
+    if (!jsonResult(body, &has, &result))
+        *why = translate("its answer is cut short or not JSON");
+    else if (has && result != 0)
+        *why = translate("result %1").arg(result);
+    return why->isEmpty();
 }
 
 QString describe(const Outcome &o)
 {
     if (!o.loggedIn) {
-        return o.status ? translate("login refused (HTTP %1)").arg(o.status)
-                        : translate("not logged in: %1").arg(o.error);
+        return o.error.isEmpty() && o.status ? translate("login refused (HTTP %1)").arg(o.status)
+                                             : translate("not logged in: %1").arg(o.error);
     }
     if (!o.uploaded) {
-        return o.status ? translate("logged in; upload refused (HTTP %1)").arg(o.status)
-                        : translate("logged in; upload failed: %1").arg(o.error);
+        if (!o.error.isEmpty())
+            return translate("logged in; upload failed: %1").arg(o.error);
+        return o.refusal.isEmpty() ? translate("logged in; upload refused (HTTP %1)").arg(o.status)
+                                   : translate("logged in; upload refused: %1").arg(o.refusal);
     }
     return translate("logged in; uploaded (HTTP %1)").arg(o.status);
 }
@@ -94,14 +120,14 @@ Outcome upgrade(const Target &t, const QString &path, const Limits &limits, cons
     o.status = login.status;
     o.error = login.error;
     o.stopped = login.stopped;
-    o.loggedIn = login.status >= 200 && login.status < 300 && loginAccepted(login.body);
+    o.loggedIn = login.ok() && loginAccepted(login.body);
     if (!o.loggedIn)
         return o;
     const OrbHttpUtils::Result sent = http.upload(url(t, QStringLiteral("/cgi-bin/upload")), path);
     o.status = sent.status;
     o.error = sent.error;
     o.stopped = sent.stopped;
-    o.uploaded = sent.ok();
+    o.uploaded = sent.ok() && uploadAccepted(sent.body, &o.refusal);
     return o;
 }
 
@@ -135,14 +161,11 @@ int upgradeAll(const QVector<Target> &targets, const QString &path, const Limits
                 ended(i, o);
         }
     };
-    // Threads of Qt's own: each HTTP client runs a local event loop.
-    std::vector<std::unique_ptr<QThread>> workers;
-    for (int w = 0; w < std::min(std::max(parallel, 1), n); ++w) {
-        workers.emplace_back(QThread::create(work));
-        workers.back()->start();
-    }
-    for (auto &worker : workers)
-        worker->wait();
+    std::vector<std::thread> workers;
+    for (int w = 0; w < std::min(std::max(parallel, 1), n); ++w)
+        workers.emplace_back(work);
+    for (std::thread &worker : workers)
+        worker.join();
     if (started)
         *started = begun;
     return upgraded.load();

@@ -37,21 +37,30 @@ bool targetOf(const FenwaDevice *device, Target *out, QString *why);
 // The login reply accepts when it is a JSON object whose "result" (key in
 // any case) is the number 0; an item that is not a number counts as 0.
 bool loginAccepted(const QByteArray &body);
+// The reply to a whole upload, already 2xx: where it is the login's JSON (it
+// starts with "{") it must parse and its "result", if any, read as the
+// login's does; any other reply is the status's word. Otherwise *why says
+// what the terminal answered.
+bool uploadAccepted(const QByteArray &body, QString *why);
 
 struct Limits {
     int connectMs = 5000; // until the connection carries its first byte
     int idleMs = 10000;   // with no byte moving either way
 };
 
+// An upload is made when the whole file went out, the terminal answered 2xx
+// after it and its answer does not say otherwise.
 struct Outcome {
     bool loggedIn = false;
     bool uploaded = false;
     bool stopped = false; // the caller's stop ended it
     int status = 0;       // HTTP status of the last request made; 0: no response
-    QString error;        // why the last request got no response
+    QString error;        // why the last request failed short of a whole answer
+    QString refusal;      // what a 2xx answer to the upload said against it
     bool ok() const { return loggedIn && uploaded; }
 };
-// For the operator: logged in or not, uploaded or not, and the HTTP status.
+// For the operator: logged in or not, uploaded or not, the HTTP status, and
+// why not.
 QString describe(const Outcome &outcome);
 
 // Logs in and uploads the file. stop is polled while a request runs;

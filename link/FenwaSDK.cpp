@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaSDK.h"
 
-#include "FenwaBatch.h"
 #include "FenwaJson.h"
 #include "FenwaTerminal.h"
 #include "OrbUtils/OrbLog.h"
-#include "OrbUtils/OrbTranslate.h"
 
 #include <QRandomGenerator>
 #include <QtDebug>
@@ -19,9 +17,11 @@
 namespace {
 const uint8_t kBroadcastMac[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 const uint8_t kBroadcastIp[4] = {0xff, 0xff, 0xff, 0xff};
+// How often a search within a batch looks at the batch's stop test.
+constexpr int kStopPollMs = 50;
 // Ids stay within what every reader of a JSON number as an int can hold.
 constexpr int kIdLimit = INT_MAX;
-static_assert(kIdLimit - 1 < 10LL * FenwaSDK::LONGEST_ID, "an id with more digits than LONGEST_ID");
+static_assert(kIdLimit - 1 < 10LL * FenwaRequest::LONGEST_ID, "an id with more digits than LONGEST_ID");
 
 bool sameMac(const uint8_t *a, const uint8_t *b)
 {
@@ -43,79 +43,7 @@ quint64 macKey(const uint8_t mac[6])
     return key;
 }
 
-// Text arguments are JSON-escaped before they meet a template.
-struct Esc {
-    explicit Esc(const QString &s) : bytes(jsonEscape(s)) {}
-    const char *c() const { return bytes.constData(); }
-    QByteArray bytes;
-};
 } // namespace
-
-// ---- FenwaReply -------------------------------------------------------------
-
-FenwaReply *FenwaReply::fromPacket(const QPcapPacket *packet)
-{
-    if (packet == nullptr)
-        return nullptr;
-    FenwaReply *reply = new FenwaReply;
-    QPcapArpBody arp;
-    if (parseArpBody(packet->frame(), packet->length(), &arp)) {
-        std::memcpy(reply->mac, arp.senderMac, 6);
-        putBigEndian32(reply->address, arp.senderIp);
-    }
-    int length = 0;
-    const char *text = commandText(packet, &length);
-    if (text && length > 0) {
-        reply->text = QByteArray(text, length);
-        reply->json = cJSON_ParseWithLength(text, static_cast<size_t>(length));
-    }
-    return reply;
-}
-
-FenwaReply::~FenwaReply()
-{
-    if (json)
-        cJSON_Delete(json);
-}
-
-int FenwaReply::id() const
-{
-    if (!json)
-        return -1;
-    const cJSON *item = cJSON_GetObjectItem(json, "id");
-    if (cJSON_IsNumber(item))
-        return item->valueint;
-    if (cJSON_IsString(item) && item->valuestring) {
-        int value;
-        if (std::sscanf(item->valuestring, "%d", &value) == 1)
-            return value;
-    }
-    return -1;
-}
-
-int FenwaReply::result() const
-{
-    if (!json)
-        return -1;
-    const cJSON *item = cJSON_GetObjectItem(json, "result");
-    if (cJSON_IsString(item) && item->valuestring && std::strcmp(item->valuestring, "success") == 0)
-        return 0;
-    return -1;
-}
-
-const char *FenwaReply::resultText() const
-{
-    const cJSON *item = json ? cJSON_GetObjectItem(json, "result") : nullptr;
-    return cJSON_IsString(item) ? item->valuestring : nullptr;
-}
-
-const char *FenwaReply::method() const
-{
-    if (!json)
-        return nullptr;
-    const cJSON *item = cJSON_GetObjectItem(json, "method");
-    return cJSON_IsString(item) ? item->valuestring : nullptr;
-}
 
 // ---- FenwaRoundTrip ------------------------------------------------------------
 
@@ -147,187 +75,6 @@ int FenwaRoundTrip::waitAfter(int sends) const
     for (int i = 1; i < sends && wait < most; ++i)
         wait *= 2;
     return int(std::min<qint64>(wait, most));
-}
-
-// ---- FenwaRequest: the command texts ---------------------------------------------
-
-int FenwaRequest::textFor(char *buf, int id) const
-{
-    if (!build) {
-        buf[0] = 0;
-        return -1;
-    }
-    return build(buf, id);
-}
-
-namespace {
-// A command that carries nothing but its method.
-FenwaRequest bare(const char *method)
-{
-    return FenwaRequest(method, [method](char *buf, int id) {
-        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER, "{\"id\":%d,\"method\":\"%s\"}", id, method);
-    });
-}
-} // namespace
-
-FenwaRequest FenwaRequest::getRtpSettings()
-{
-    return bare("GetRtpSettings");
-}
-
-FenwaRequest FenwaRequest::getSipSettings()
-{
-    return bare("GetSipSettings");
-}
-
-FenwaRequest FenwaRequest::reboot()
-{
-    return bare("reboot");
-}
-
-FenwaRequest FenwaRequest::resetDefault()
-{
-    return bare("ResetDefault");
-}
-
-FenwaRequest FenwaRequest::playVolume()
-{
-    return bare("PlayVolume");
-}
-
-FenwaRequest FenwaRequest::setIpDhcp()
-{
-    return FenwaRequest("SetIp", [](char *buf, int id) {
-        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetIp\",\"IpMode\":\"dhcp\"}",
-                             id);
-    });
-}
-
-FenwaRequest FenwaRequest::setIpStatic(const QString &ip, const QString &gateway, const QString &netmask,
-                                       const QString &dns1, const QString &dns2)
-{
-    return FenwaRequest("SetIp", [=](char *buf, int id) {
-        return formatBounded(
-            buf, FenwaSDK::COMMAND_BUFFER,
-            "{\"id\":%d,\"method\":\"SetIp\",\"IpMode\":\"static\",\"ip\":\"%s\",\"gateway\":\"%s\","
-            "\"netmask\":\"%s\",\"dns1\":\"%s\",\"dns2\":\"%s\"}",
-            id, Esc(ip).c(), Esc(gateway).c(), Esc(netmask).c(), Esc(dns1).c(), Esc(dns2).c());
-    });
-}
-
-FenwaRequest FenwaRequest::setName(const QString &name)
-{
-    return FenwaRequest("SetName", [name](char *buf, int id) { return FenwaSDK::setNameText(buf, id, name); });
-}
-
-FenwaRequest FenwaRequest::setMac(const QString &mac)
-{
-    FenwaRequest r("SetMac", [mac](char *buf, int id) {
-        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetMac\",\"mac\":\"%s\"}", id,
-                             Esc(mac).c());
-    });
-    // The terminal may already answer from the MAC it was given.
-    r.hasAlsoFrom = FenwaDevice::parseMac(mac, r.also);
-    return r;
-}
-
-FenwaRequest FenwaRequest::setSn(const QString &sn)
-{
-    return FenwaRequest("SetSN", [sn](char *buf, int id) { return FenwaSDK::setSnText(buf, id, sn); });
-}
-
-FenwaRequest FenwaRequest::setAccountPassword(const QString &account, const QString &password)
-{
-    return FenwaRequest("SetAccountPassword", [=](char *buf, int id) {
-        return FenwaSDK::setAccountPasswordText(buf, id, account, password);
-    });
-}
-
-FenwaRequest FenwaRequest::setServer(const QString &serverIp, int serverPort)
-{
-    return FenwaRequest("SetServer", [=](char *buf, int id) {
-        return FenwaSDK::setServerText(buf, id, serverIp, serverPort);
-    });
-}
-
-FenwaRequest FenwaRequest::setDeviceVolume(int micVolume, int outVolume, int autoMute)
-{
-    return FenwaRequest("SetDeviceVolume", [=](char *buf, int id) {
-        return formatBounded(
-            buf, FenwaSDK::COMMAND_BUFFER,
-            "{\"id\":%d,\"method\":\"SetDeviceVolume\", \"micVolume\":%d, \"outVolume\":%d, \"autoMute\":%d}", id,
-            micVolume, outVolume, autoMute);
-    });
-}
-
-FenwaRequest FenwaRequest::setDeviceInfo(const QString &areaCode, const QString &number, const QString &name,
-                                         int powerLevel, const QString &resourceTypeSequenceCode,
-                                         const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
-                                         const QString &resourceSonTypeCode)
-{
-    return FenwaRequest("SetDeviceInfo", [=](char *buf, int id) {
-        return FenwaSDK::setDeviceInfoText(buf, id, areaCode, number, name, powerLevel, resourceTypeSequenceCode,
-                                           resourceSonTypeSequenceCode, resourceTypeCode, resourceSonTypeCode);
-    });
-}
-
-FenwaRequest FenwaRequest::setSipSettings(const SipSettings &sip0, const SipSettings &sip1)
-{
-    return FenwaRequest("SetSipSettings", [=](char *buf, int id) {
-        char json0[FENWA_SIP_JSON_MAX];
-        char json1[FENWA_SIP_JSON_MAX];
-        if (sip0.toJson(json0, sizeof json0) < 0 || sip1.toJson(json1, sizeof json1) < 0) {
-            buf[0] = 0;
-            return -1;
-        }
-        return formatBounded(buf, FenwaSDK::COMMAND_BUFFER,
-                             "{\"id\":%d,\"method\":\"SetSipSettings\",\"sip0\":%s,\"sip1\":%s}", id, json0, json1);
-    });
-}
-
-FenwaRequest FenwaRequest::setRtpSettings(const QVector<RtpSettings> &list)
-{
-    return FenwaRequest("SetRtpSettings", [list](char *buf, int id) {
-        const int size = FenwaSDK::COMMAND_BUFFER;
-        const int entries = std::min<int>(list.size(), FENWA_RTP_CHANNELS);
-        // No channel would leave "...\"SetRtpSettings\",}": not JSON.
-        int length = entries > 0 ? formatBounded(buf, size, "{\"id\":%d,\"method\":\"SetRtpSettings\",", id) : -1;
-        for (int i = 0; length >= 0 && i < entries; ++i) {
-            char json[FENWA_RTP_JSON_MAX];
-            if (list[i].toJson(json, sizeof json) < 0) {
-                length = -1;
-                break;
-            }
-            // Commas only between entries, whatever the list's length.
-            const int n = formatBounded(buf + length, size - length, "\"rtp%d\":%s%s", i, json,
-                                        i + 1 < entries ? "," : "");
-            length = n < 0 ? -1 : length + n;
-        }
-        if (length >= 0) {
-            const int n = formatBounded(buf + length, size - length, "}");
-            length = n < 0 ? -1 : length + n;
-        }
-        if (length < 0)
-            buf[0] = 0;
-        return length;
-    });
-}
-
-void FenwaRequest::readSip(const FenwaReply &reply, SipSettings *sip0, SipSettings *sip1)
-{
-    if (sip0)
-        sip0->fromJson(cJSON_GetObjectItem(reply.json, "sip0"));
-    if (sip1)
-        sip1->fromJson(cJSON_GetObjectItem(reply.json, "sip1"));
-}
-
-void FenwaRequest::readRtp(const FenwaReply &reply, RtpSettings *list, int count)
-{
-    for (int i = 0; i < FENWA_RTP_CHANNELS && i < count && list; ++i) {
-        char key[16];
-        std::snprintf(key, sizeof key, "rtp%d", i);
-        list[i].fromJson(cJSON_GetObjectItem(reply.json, key));
-    }
 }
 
 // ---- FenwaSDK: lifecycle and raw access --------------------------------------
@@ -408,13 +155,23 @@ void FenwaSDK::cancel()
     replyTaken.wakeAll();
 }
 
-bool FenwaSDK::isCancelled()
+FenwaSDK::Operation::Operation(FenwaSDK *sdk) : owner(sdk)
 {
-    QMutexLocker lock(&awaitMutex);
-    return cancelled;
+    owner->beginOperation();
 }
 
-void FenwaSDK::await(int id, const uint8_t *from, const uint8_t *alsoFrom)
+FenwaSDK::Operation::~Operation()
+{
+    owner->endOperation();
+}
+
+bool FenwaSDK::Operation::isCancelled() const
+{
+    QMutexLocker lock(&owner->awaitMutex);
+    return owner->cancelled;
+}
+
+void FenwaSDK::Operation::await(int id, const uint8_t *from, const uint8_t *alsoFrom)
 {
     Awaited a;
     std::memset(&a, 0, sizeof a);
@@ -424,34 +181,34 @@ void FenwaSDK::await(int id, const uint8_t *from, const uint8_t *alsoFrom)
     a.hasAlsoFrom = alsoFrom != nullptr;
     if (alsoFrom)
         std::memcpy(a.alsoFrom, alsoFrom, 6);
-    QMutexLocker lock(&awaitMutex);
-    awaited.insert(id, a);
-    awaiting.store(true);
+    QMutexLocker lock(&owner->awaitMutex);
+    owner->awaited.insert(id, a);
+    owner->awaiting.store(true);
 }
 
-void FenwaSDK::forget(int id)
+void FenwaSDK::Operation::forget(int id)
 {
-    QMutexLocker lock(&awaitMutex);
-    awaited.remove(id);
-    awaiting.store(!awaited.isEmpty());
+    QMutexLocker lock(&owner->awaitMutex);
+    owner->awaited.remove(id);
+    owner->awaiting.store(!owner->awaited.isEmpty());
 }
 
-bool FenwaSDK::waitReplies(std::vector<FenwaReply *> *out, qint64 deadline)
+bool FenwaSDK::Operation::waitReplies(std::vector<FenwaReply *> *out, qint64 deadline)
 {
-    QMutexLocker lock(&awaitMutex);
-    while (taken.empty() && !cancelled) {
+    QMutexLocker lock(&owner->awaitMutex);
+    while (owner->taken.empty() && !owner->cancelled) {
         if (deadline < 0) {
-            replyTaken.wait(&awaitMutex);
+            owner->replyTaken.wait(&owner->awaitMutex);
             continue;
         }
         const qint64 left = deadline - QPcapPacketQueue::now();
         if (left <= 0)
             break;
-        replyTaken.wait(&awaitMutex, static_cast<unsigned long>(left));
+        owner->replyTaken.wait(&owner->awaitMutex, static_cast<unsigned long>(left));
     }
-    out->insert(out->end(), taken.begin(), taken.end());
-    taken.clear();
-    return !cancelled;
+    out->insert(out->end(), owner->taken.begin(), owner->taken.end());
+    owner->taken.clear();
+    return !owner->cancelled;
 }
 
 void FenwaSDK::tell(const FenwaReply *reply)
@@ -502,10 +259,10 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
         return; // our own transmission
     if (!isCommandFrame(packet->frame(), packet->length())) {
         QPcapArpBody arp;
-        if (hasAdapter && isArpReplyTo(packet->frame(), packet->length(), adapter.hardwareAddress, &arp)) {
+        if (hasAdapter && isArpFor(packet->frame(), packet->length(), adapter.hardwareAddress, &arp)) {
             QMutexLocker lock(&arpMutex);
             if (arpListener)
-                arpListener->onArpReply(arp);
+                arpListener->onArp(arp);
         }
         return;
     }
@@ -536,17 +293,26 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
 
 int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *report)
 {
+    Operation operation(this);
+    return operation.search(out, timeMs, report);
+}
+
+int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *report,
+                                const std::function<bool()> &stop)
+{
     if (out)
         out->clear();
     FenwaSearchReport counts;
     const int id = takeId();
-    char text[COMMAND_BUFFER];
+    char text[FenwaRequest::COMMAND_BUFFER];
     const int length = formatBounded(text, sizeof text,
                                      "{\"id\":%d,\"method\":\"search\",\"user\":\"Windows Wendtix\"}", id);
-    const Operation operation(this);
-    await(id, nullptr, nullptr);
-    if (send(kBroadcastMac, kBroadcastIp, text, length) != 0)
+    await(id, nullptr);
+    FenwaSDK *const sdk = owner;
+    if (sdk->send(kBroadcastMac, kBroadcastIp, text, length) != 0) {
+        forget(id);
         return -1;
+    }
     const qint64 start = QPcapPacketQueue::now();
     const qint64 deadline = timeMs < 0 ? -1 : start + timeMs;
     counts.frames = 1;
@@ -559,17 +325,19 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
         if (deadline >= 0 && now >= deadline)
             break;
         const qint64 nextFrame = start + SEARCH_FIRST_GAP_MS + qint64(due - 1) * SEARCH_GAP_MS;
-        const bool more = due < searchFrames && (timeMs < 0 || nextFrame + SEARCH_TAIL_MS <= start + timeMs);
+        const bool more = due < sdk->searchFrames && (timeMs < 0 || nextFrame + SEARCH_TAIL_MS <= start + timeMs);
         if (more && now >= nextFrame) {
             ++due;
-            if (send(kBroadcastMac, kBroadcastIp, text, length) == 0)
+            if (sdk->send(kBroadcastMac, kBroadcastIp, text, length) == 0)
                 ++counts.frames;
             continue;
         }
         qint64 wake = more ? nextFrame : deadline;
         if (deadline >= 0 && (wake < 0 || wake > deadline))
             wake = deadline;
-        const bool goOn = waitReplies(&replies, wake);
+        if (stop && (wake < 0 || wake > now + kStopPollMs))
+            wake = now + kStopPollMs;
+        const bool goOn = waitReplies(&replies, wake) && !(stop && stop());
         for (FenwaReply *reply : replies) {
             FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json);
             QList<FenwaDevice *> &sameMac = byMac[macKey(reply->mac)];
@@ -578,7 +346,7 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
             });
             if (known || out == nullptr || out->size() >= SEARCH_MAX) {
                 counts.overLimit += known || out == nullptr ? 0 : 1;
-                countIgnored();
+                ignore();
                 device->release();
             } else {
                 // A first answer after the second frame left, which goes
@@ -594,157 +362,9 @@ int FenwaSDK::search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *r
         if (!goOn)
             break; // cancelled: what came with the cancel is kept
     }
+    forget(id);
     if (report)
         *report = counts;
     return 0;
 }
 
-// ---- commands: each a batch of one ------------------------------------------------
-
-int FenwaSDK::run(FenwaDevice *device, const FenwaRequest &request,
-                  const std::function<void(const FenwaReply &)> &read)
-{
-    failure = translate("not sent");
-    if (device == nullptr)
-        return -1;
-    FenwaBatch batch(this);
-    batch.add(device, request);
-    batch.run();
-    const FenwaBatch::Result &r = batch.result(0);
-    if (r.reply && read)
-        read(*r.reply);
-    failure = r.failure();
-    return r.accepted() ? 0 : -1;
-}
-
-int FenwaSDK::getRtpSettings(FenwaDevice *device, RtpSettings *list, int count)
-{
-    return run(device, FenwaRequest::getRtpSettings(),
-               [&](const FenwaReply &reply) { FenwaRequest::readRtp(reply, list, count); });
-}
-
-int FenwaSDK::getSipSettings(FenwaDevice *device, SipSettings *sip0, SipSettings *sip1)
-{
-    return run(device, FenwaRequest::getSipSettings(),
-               [&](const FenwaReply &reply) { FenwaRequest::readSip(reply, sip0, sip1); });
-}
-
-int FenwaSDK::reboot(FenwaDevice *device)
-{
-    return run(device, FenwaRequest::reboot());
-}
-
-int FenwaSDK::resetDefault(FenwaDevice *device)
-{
-    return run(device, FenwaRequest::resetDefault());
-}
-
-int FenwaSDK::playVolume(FenwaDevice *device)
-{
-    return run(device, FenwaRequest::playVolume());
-}
-
-int FenwaSDK::setIpDhcp(FenwaDevice *device)
-{
-    return run(device, FenwaRequest::setIpDhcp());
-}
-
-int FenwaSDK::setIpStatic(FenwaDevice *device, const QString &ip, const QString &gateway, const QString &netmask,
-                          const QString &dns1, const QString &dns2)
-{
-    return run(device, FenwaRequest::setIpStatic(ip, gateway, netmask, dns1, dns2));
-}
-
-int FenwaSDK::setName(FenwaDevice *device, const QString &name)
-{
-    return run(device, FenwaRequest::setName(name));
-}
-
-int FenwaSDK::setMac(FenwaDevice *device, const QString &mac)
-{
-    return run(device, FenwaRequest::setMac(mac));
-}
-
-int FenwaSDK::setSn(FenwaDevice *device, const QString &sn)
-{
-    return run(device, FenwaRequest::setSn(sn));
-}
-
-int FenwaSDK::setAccountPassword(FenwaDevice *device, const QString &account, const QString &password)
-{
-    return run(device, FenwaRequest::setAccountPassword(account, password));
-}
-
-int FenwaSDK::setServer(FenwaDevice *device, const QString &serverIp, int serverPort)
-{
-    return run(device, FenwaRequest::setServer(serverIp, serverPort));
-}
-
-int FenwaSDK::setDeviceVolume(FenwaDevice *device, int micVolume, int outVolume, int autoMute)
-{
-    return run(device, FenwaRequest::setDeviceVolume(micVolume, outVolume, autoMute));
-}
-
-int FenwaSDK::setDeviceInfo(FenwaDevice *device, const QString &areaCode, const QString &number,
-                            const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
-                            const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
-                            const QString &resourceSonTypeCode)
-{
-    return run(device, FenwaRequest::setDeviceInfo(areaCode, number, name, powerLevel, resourceTypeSequenceCode,
-                                                   resourceSonTypeSequenceCode, resourceTypeCode,
-                                                   resourceSonTypeCode));
-}
-
-int FenwaSDK::setSipSettings(FenwaDevice *device, const SipSettings &sip0, const SipSettings &sip1)
-{
-    return run(device, FenwaRequest::setSipSettings(sip0, sip1));
-}
-
-int FenwaSDK::setRtpSettings(FenwaDevice *device, const RtpSettings *list, int count)
-{
-    QVector<RtpSettings> channels;
-    for (int i = 0; list && i < count && i < FENWA_RTP_CHANNELS; ++i)
-        channels.append(list[i]);
-    return run(device, FenwaRequest::setRtpSettings(channels));
-}
-
-// ---- texts checked by front ends before anything is sent ------------------------------
-
-int FenwaSDK::setNameText(char *buf, int id, const QString &name)
-{
-    return formatBounded(buf, COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetName\",\"name\":\"%s\"}", id,
-                         Esc(name).c());
-}
-
-int FenwaSDK::setSnText(char *buf, int id, const QString &sn)
-{
-    return formatBounded(buf, COMMAND_BUFFER, "{\"id\":%d,\"method\":\"SetSN\",\"sn\":\"%s\"}", id, Esc(sn).c());
-}
-
-int FenwaSDK::setAccountPasswordText(char *buf, int id, const QString &account, const QString &password)
-{
-    return formatBounded(buf, COMMAND_BUFFER,
-                         "{\"id\":%d,\"method\":\"SetAccountPassword\", \"account\":\"%s\", \"password\":\"%s\"}", id,
-                         Esc(account).c(), Esc(password).c());
-}
-
-int FenwaSDK::setServerText(char *buf, int id, const QString &serverIp, int serverPort)
-{
-    return formatBounded(buf, COMMAND_BUFFER,
-                         "{\"id\":%d,\"method\":\"SetServer\",\"serverIp\":\"%s\",\"serverPort\":%d}", id,
-                         Esc(serverIp).c(), serverPort);
-}
-
-int FenwaSDK::setDeviceInfoText(char *buf, int id, const QString &areaCode, const QString &number,
-                                 const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
-                                 const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
-                                 const QString &resourceSonTypeCode)
-{
-    return formatBounded(
-        buf, COMMAND_BUFFER,
-        "{\"id\":%d,\"method\":\"SetDeviceInfo\",\"areaCode\":\"%s\",\"number\":\"%s\",\"name\":\"%s\","
-        "\"powerLevel\":%d,\"resourceTypeSequenceCode\":\"%s\",\"resourceSonTypeSequenceCode\":\"%s\","
-        "\"resourceTypeCode\":\"%s\",\"resourceSonTypeCode\":\"%s\"}",
-        id, Esc(areaCode).c(), Esc(number).c(), Esc(name).c(), powerLevel, Esc(resourceTypeSequenceCode).c(),
-        Esc(resourceSonTypeSequenceCode).c(), Esc(resourceTypeCode).c(), Esc(resourceSonTypeCode).c());
-}

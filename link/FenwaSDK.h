@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FenwaCommand.h"
 #include "FenwaDevice.h"
 #include "QPcap.h"
 #include "QPcapAdapterList.h"
@@ -36,90 +37,14 @@ public:
     virtual void onRecvCommand(FenwaSDK *sdk, const char *text) = 0;
 };
 
-// Told of the ARP replies addressed to the adapter (answers to address
-// probes), on the capture thread.
+// Told of the plain ARP frames (requests and replies, not commands) that
+// other hosts address to the adapter or to everyone, on the capture thread:
+// what an address probe listens to.
 class FenwaArpListener
 {
 public:
     virtual ~FenwaArpListener() = default;
-    virtual void onArpReply(const QPcapArpBody &arp) = 0;
-};
-
-// One parsed reply frame.
-class FenwaReply
-{
-public:
-    // Parses the ARP sender fields and the text behind the command header;
-    // json stays nullptr when the text is not JSON.
-    static FenwaReply *fromPacket(const QPcapPacket *packet);
-    ~FenwaReply();
-
-    // The "id" item: a number, or a text holding a decimal number; else -1.
-    int id() const;
-    // 0 when "result" is the string "success" exactly; else -1.
-    int result() const;
-    // The "result" item when it is a string, else nullptr.
-    const char *resultText() const;
-    // The "method" item when it is a string, else nullptr.
-    const char *method() const;
-
-    uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
-    uint8_t address[4] = {0, 0, 0, 0};
-    struct cJSON *json = nullptr;
-    QByteArray text; // as it came, for the log
-};
-
-// One command as it goes to any terminal: the text for whatever id it gets,
-// and the one other MAC its answer may come from (the new one of SetMac,
-// which a terminal may already answer from). The factories build the texts
-// the FenwaSDK commands of the same name send.
-class FenwaRequest
-{
-public:
-    // Writes the text for id into buf (FenwaSDK::COMMAND_BUFFER bytes) and
-    // returns its length, or -1 (buf empty) when it would not fit.
-    using Text = std::function<int(char *buf, int id)>;
-
-    FenwaRequest() = default;
-    FenwaRequest(const char *method, Text text) : name(method), build(std::move(text)) {}
-
-    const char *method() const { return name; }
-    int textFor(char *buf, int id) const;
-    // nullptr when only the addressed MAC may answer.
-    const uint8_t *alsoFrom() const { return hasAlsoFrom ? also : nullptr; }
-
-    static FenwaRequest getRtpSettings();
-    static FenwaRequest getSipSettings();
-    static FenwaRequest reboot();
-    static FenwaRequest resetDefault();
-    static FenwaRequest playVolume();
-    static FenwaRequest setIpDhcp();
-    static FenwaRequest setIpStatic(const QString &ip, const QString &gateway, const QString &netmask,
-                                    const QString &dns1, const QString &dns2);
-    static FenwaRequest setName(const QString &name);
-    static FenwaRequest setMac(const QString &mac);
-    static FenwaRequest setSn(const QString &sn);
-    static FenwaRequest setAccountPassword(const QString &account, const QString &password);
-    static FenwaRequest setServer(const QString &serverIp, int serverPort);
-    static FenwaRequest setDeviceVolume(int micVolume, int outVolume, int autoMute);
-    static FenwaRequest setDeviceInfo(const QString &areaCode, const QString &number, const QString &name,
-                                      int powerLevel, const QString &resourceTypeSequenceCode,
-                                      const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
-                                      const QString &resourceSonTypeCode);
-    static FenwaRequest setSipSettings(const SipSettings &sip0, const SipSettings &sip1);
-    // At most FENWA_RTP_CHANNELS of them; none is a text that cannot be built.
-    static FenwaRequest setRtpSettings(const QVector<RtpSettings> &list);
-
-    // What the reading commands' replies hold; an account or channel the
-    // reply lacks is emptied.
-    static void readSip(const FenwaReply &reply, SipSettings *sip0, SipSettings *sip1);
-    static void readRtp(const FenwaReply &reply, RtpSettings *list, int count);
-
-private:
-    const char *name = "";
-    Text build;
-    bool hasAlsoFrom = false;
-    uint8_t also[6] = {0, 0, 0, 0, 0, 0};
+    virtual void onArp(const QPcapArpBody &arp) = 0;
 };
 
 // The link's round trip as RFC 6298 estimates it (smoothed time and its
@@ -159,8 +84,10 @@ struct FenwaSearchReport {
 
 // The one way to talk to terminals: one JSON command per frame, a reply
 // matched by id and sender within the reply time. Every command, one or a
-// thousand, runs through FenwaBatch (several in flight, each resent while
-// unanswered); a single command is a batch of one.
+// thousand, runs through FenwaBatch (several in flight, resent while
+// unanswered where a second copy does no harm); a single command is a batch
+// of one (FenwaBatch::runOne). What a command is lives in FenwaCommand.h;
+// a batch works through the SDK's Operation.
 //
 // Ids start at a random value in each instance and count on across adapter
 // changes, wrapping to 0 before they would leave int, so that two programs on
@@ -195,7 +122,7 @@ public:
 
     void setCommandObserver(FenwaCommandObserver *observer) { commandObserver = observer; }
     // From any thread; once it returns, a listener it replaced is not called
-    // any more. nullptr: ARP replies are dropped.
+    // any more. nullptr: plain ARP frames are dropped.
     void setArpListener(FenwaArpListener *listener);
 
     // Sends text to one terminal (or the broadcast addresses). Returns 0 once
@@ -218,38 +145,6 @@ public:
     // 1 is the single-frame search of old, which benchmarks compare with).
     void setSearchFrames(int frames) { searchFrames = frames < 1 ? 1 : frames; }
 
-    // Every command returns 0 for "success", -1 otherwise (no reply in time,
-    // another result, cancel, or a text refused for its length).
-    int getRtpSettings(FenwaDevice *device, RtpSettings *list, int count);
-    int getSipSettings(FenwaDevice *device, SipSettings *sip0, SipSettings *sip1);
-    int reboot(FenwaDevice *device);
-    int resetDefault(FenwaDevice *device);
-    int playVolume(FenwaDevice *device);
-    int setIpDhcp(FenwaDevice *device);
-    int setIpStatic(FenwaDevice *device, const QString &ip, const QString &gateway, const QString &netmask,
-                    const QString &dns1, const QString &dns2);
-    int setName(FenwaDevice *device, const QString &name);
-    int setMac(FenwaDevice *device, const QString &mac);
-    int setSn(FenwaDevice *device, const QString &sn);
-    int setAccountPassword(FenwaDevice *device, const QString &account, const QString &password);
-    int setServer(FenwaDevice *device, const QString &serverIp, int serverPort);
-    int setDeviceVolume(FenwaDevice *device, int micVolume, int outVolume, int autoMute);
-    int setDeviceInfo(FenwaDevice *device, const QString &areaCode, const QString &number, const QString &name,
-                      int powerLevel, const QString &resourceTypeSequenceCode,
-                      const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
-                      const QString &resourceSonTypeCode);
-    int setSipSettings(FenwaDevice *device, const SipSettings &sip0, const SipSettings &sip1);
-    int setRtpSettings(FenwaDevice *device, const RtpSettings *list, int count);
-    // Any request to one terminal, as a batch of one; read hears of its
-    // reply whatever the result.
-    int run(FenwaDevice *device, const FenwaRequest &request,
-            const std::function<void(const FenwaReply &)> &read = {});
-
-    // Why the last command failed, for an operator: "no answer", or the
-    // result the terminal gave instead of "success"; empty after success.
-    // Read it on the thread that issued the command, before the next one.
-    QString lastFailure() const { return failure; }
-
     // How long a command waits for its reply, resends included
     // (REPLY_TIMEOUT_MS unless changed; negative: until cancel).
     void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
@@ -263,27 +158,9 @@ public:
 
     void onPcapPacket(QPcapPacket *packet) override;
 
-    // Command text buffer: at most 1023 bytes of text.
-    enum { COMMAND_BUFFER = 1024 };
     // A terminal's answer may take this long (the workbench's batches and
     // fenwa-cli's commands alike).
     enum { REPLY_TIMEOUT_MS = 3000 };
-    // Ids never have more digits than this one: texts checked with it fit
-    // whatever id they go out with.
-    enum { LONGEST_ID = 1000000000 };
-
-    // The texts of the commands that carry free text, built into buf
-    // (COMMAND_BUFFER bytes): their length, or -1 (buf empty) when the text
-    // would not fit. Front ends check typed texts with LONGEST_ID before
-    // anything is sent; the commands use the same builders.
-    static int setNameText(char *buf, int id, const QString &name);
-    static int setSnText(char *buf, int id, const QString &sn);
-    static int setAccountPasswordText(char *buf, int id, const QString &account, const QString &password);
-    static int setServerText(char *buf, int id, const QString &serverIp, int serverPort);
-    static int setDeviceInfoText(char *buf, int id, const QString &areaCode, const QString &number,
-                                 const QString &name, int powerLevel, const QString &resourceTypeSequenceCode,
-                                 const QString &resourceSonTypeSequenceCode, const QString &resourceTypeCode,
-                                 const QString &resourceSonTypeCode);
     // Replies held at most for the waiting thread: a search of a thousand
     // terminals fits four times over, a flood does not grow the process.
     enum { REPLY_QUEUE_MAX = 4096 };
@@ -307,35 +184,53 @@ public:
         SEARCH_MAX = 20000
     };
 
-private:
-    friend class FenwaBatch;
-    // One command, batch or search under way: while it lives, replies are
-    // sorted for it and cancel() ends it. It starts with nothing awaited and
-    // drops whatever it leaves.
+    // One exchange under way, a batch or a search: while it lives, the
+    // replies to the ids it awaits are sorted for it on the capture thread
+    // and cancel() ends it. It begins with nothing awaited and drops whatever
+    // it leaves. One at a time, on the issuing thread: this is all a batch
+    // needs of the SDK.
     class Operation
     {
     public:
-        explicit Operation(FenwaSDK *sdk) : sdk(sdk) { sdk->beginOperation(); }
-        ~Operation() { sdk->endOperation(); }
-        Operation(const Operation &) = delete;
-        Operation &operator=(const Operation &) = delete;
+        explicit Operation(FenwaSDK *sdk);
+        ~Operation();
+
+        FenwaSDK *sdk() const { return owner; }
+        // The id of the next command.
+        int takeId() { return owner->takeId(); }
+        // Who may answer id: from (or alsoFrom) for a command; anyone, with
+        // the method "search", when from is nullptr. Awaited before the
+        // frame leaves: an answer may come before send() returns.
+        void await(int id, const uint8_t *from, const uint8_t *alsoFrom = nullptr);
+        void forget(int id);
+        // Waits until replies have been taken, the deadline passes (a time
+        // of QPcapPacketQueue::now(); negative: none) or the operation is
+        // cancelled, and moves the replies into out (the caller deletes
+        // them). False once cancelled.
+        bool waitReplies(std::vector<FenwaReply *> *out, qint64 deadline);
+        bool isCancelled() const;
+        // A reply taken as an answer: the debug channel and the observer.
+        void tell(const FenwaReply *reply) { owner->tell(reply); }
+        // A frame that answered nothing after all (a second answer that came
+        // before its id was forgotten): counted with the ignored ones.
+        void ignore() { owner->countIgnored(); }
+        // The link's round trip, for the resend wait and its samples.
+        FenwaRoundTrip &roundTrip() { return owner->roundTrip; }
+        // A search as FenwaSDK::search runs it, as part of this exchange;
+        // stop, when given, is polled at least every 50 ms.
+        int search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *report = nullptr,
+                   const std::function<bool()> &stop = {});
 
     private:
-        FenwaSDK *sdk;
+        FenwaSDK *owner;
+        Operation(const Operation &) = delete;
+        Operation &operator=(const Operation &) = delete;
     };
+
+private:
     void beginOperation();
     void endOperation();
     int takeId();
-    // Who may answer id: from (or alsoFrom) for a command; anyone, with the
-    // method "search", when from is nullptr.
-    void await(int id, const uint8_t *from, const uint8_t *alsoFrom);
-    void forget(int id);
-    // Waits until replies have been taken, the deadline passes (a time of
-    // QPcapPacketQueue::now(); negative: none) or the operation is
-    // cancelled, and moves the replies into out (the caller deletes them).
-    // False once cancelled.
-    bool waitReplies(std::vector<FenwaReply *> *out, qint64 deadline);
-    bool isCancelled();
     void countIgnored(long frames = 1) { ignored.fetch_add(frames); }
     void dropTakenLocked();
     // A reply taken as an answer: the debug channel and the observer.
@@ -350,7 +245,6 @@ private:
     FenwaArpListener *arpListener = nullptr;
     int replyTimeoutMs = REPLY_TIMEOUT_MS;
     int searchFrames = SEARCH_FRAMES;
-    QString failure;
 
     struct Awaited {
         uint8_t from[6];
@@ -358,7 +252,7 @@ private:
         bool anyone;
         bool hasAlsoFrom;
     };
-    QMutex awaitMutex; // guards the five below
+    mutable QMutex awaitMutex; // guards the five below
     QWaitCondition replyTaken;
     QHash<int, Awaited> awaited;
     std::deque<FenwaReply *> taken;

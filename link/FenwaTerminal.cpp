@@ -212,8 +212,7 @@ QStringList nameValues(const QString &typed, int count, QString *notice)
         *notice = translate("Please input device name");
         return {};
     }
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (FenwaSDK::setNameText(text, FenwaSDK::LONGEST_ID, typed) < 0) {
+    if (!FenwaRequest::setName(typed).fits()) {
         *notice = translate("The name is too long to send: shorten it");
         return {};
     }
@@ -259,9 +258,14 @@ QString terminalLabel(const FenwaDevice *device)
 
 QString linkMacText(const FenwaDevice *device)
 {
+    return linkMacText(device->mac);
+}
+
+QString linkMacText(const uint8_t mac[6])
+{
     quint64 v = 0;
     for (int i = 0; i < 6; ++i)
-        v = (v << 8) | device->mac[i];
+        v = (v << 8) | mac[i];
     return macText(v);
 }
 
@@ -279,9 +283,12 @@ QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QSt
     return held;
 }
 
-AddressHolder probeAnswer(const QString &ip, const QString &mac)
+AddressHolder probeAnswer(const QString &ip, const QString &mac, ArpHeard how)
 {
-    return AddressHolder{ip, mac, translate("answers ARP from %1").arg(mac)};
+    const QString why = how == ArpHeard::Answers ? translate("answers ARP from %1")
+        : how == ArpHeard::Sends                 ? translate("sends ARP from %1")
+                                                 : translate("probes for it from %1");
+    return AddressHolder{ip, mac, why.arg(mac)};
 }
 
 QString addressRefusal(const QString &ip, const QString &mac, const QList<AddressHolder> &held)
@@ -454,8 +461,7 @@ bool accountValue(const QString &account, const QString &password, Account *out,
     if (!notice->isEmpty())
         return false;
     const Account value{account, passwordDigest(password)};
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (FenwaSDK::setAccountPasswordText(text, FenwaSDK::LONGEST_ID, value.account, value.digest) < 0) {
+    if (!FenwaRequest::setAccountPassword(value.account, value.digest).fits()) {
         *notice = translate("The account is too long to send: shorten it");
         return false;
     }

@@ -122,12 +122,17 @@ struct SkippedAddress {
 QString terminalLabel(const FenwaDevice *device);
 // The link MAC (where commands go) in lower case with colons.
 QString linkMacText(const FenwaDevice *device);
+// Six bytes of a MAC the same way.
+QString linkMacText(const uint8_t mac[6]);
 
 // This PC's addresses on the adapter and the address each terminal of the
 // table reports (none for an empty or all-zero one).
 QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QStringList &ownAddresses);
-// A reply to an address probe: mac answered for ip.
-AddressHolder probeAnswer(const QString &ip, const QString &mac);
+// What an address probe heard of ip from the host at mac: an answer to the
+// probe, ARP sent from the address (a host that uses it, answering or not),
+// or another host's probe for it (a host about to take it).
+enum class ArpHeard { Answers, Sends, Probes };
+AddressHolder probeAnswer(const QString &ip, const QString &mac, ArpHeard how = ArpHeard::Answers);
 // Why ip cannot go to the terminal whose link MAC is mac: the reasons of
 // every holder but that terminal itself, joined; empty when it is free.
 QString addressRefusal(const QString &ip, const QString &mac, const QList<AddressHolder> &held);

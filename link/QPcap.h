@@ -69,8 +69,10 @@ private:
 
 // Moves raw Ethernet frames between the tool and one adapter, through
 // libpcap in this process when it may capture, else through the capture
-// helper (see QPcapDevice.h). Either way only command frames and ARP replies
-// addressed to the adapter's MAC (answers to an address probe) come back.
+// helper (see QPcapDevice.h). Either way only ARP frames other hosts address
+// to the adapter's MAC or to everyone come back (commands' replies, answers
+// to an address probe, the requests an address probe listens for), and
+// frames leave no faster than the send budget (QPcapHelperProtocol.h).
 //
 // Threads: open/close/setObserver/setDeviceFactory come from the owner's
 // thread and never concurrently; send() and the state queries may come from

@@ -9,8 +9,9 @@
 
 // One opened capture on one adapter: what QPcap's workers drive. Two kinds:
 // libpcap in this process (when it may capture: root, or CAP_NET_RAW), and
-// the capture helper (fenwa-capture) otherwise. Both pass on only command
-// frames and ARP replies to the adapter's MAC (the link's capture filter).
+// the capture helper (fenwa-capture) otherwise. Both capture without
+// promiscuous mode, pass on only ARP frames addressed to the adapter's MAC or
+// to everyone (the link's capture filter), and send within the send budget.
 //
 // Threads: open() and the destructor on the supervisor; send() on the send
 // worker; capture() on the capture worker; stopCapture() from the supervisor

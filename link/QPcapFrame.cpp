@@ -95,13 +95,15 @@ void buildArpProbe(QPcapPacket *packet, const uint8_t srcMac[6], uint32_t target
     packet->setLength(QPCAP_ARP_END);
 }
 
-bool isArpReplyTo(const uint8_t *frame, int length, const uint8_t mac[6], QPcapArpBody *out)
+bool isArpFor(const uint8_t *frame, int length, const uint8_t mac[6], QPcapArpBody *out)
 {
+    static const uint8_t everyone[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
     QPcapArpBody arp;
     if (!parseArpBody(frame, length, &arp) || getBigEndian16(frame + 12) != QPCAP_ETHERTYPE_ARP)
         return false;
     if (arp.hardwareType != 1 || arp.protocolType != 0x0800 || arp.hardwareLength != 6 || arp.protocolLength != 4
-        || arp.operation != 2 || std::memcmp(frame, mac, 6) != 0)
+        || (arp.operation != 1 && arp.operation != 2)
+        || (std::memcmp(frame, mac, 6) != 0 && std::memcmp(frame, everyone, 6) != 0))
         return false;
     *out = arp;
     return true;

@@ -58,9 +58,10 @@ int buildFrame(QPcapPacket *packet, const uint8_t srcMac[6], const uint8_t srcIp
 // all-zero target MAC, which asks who holds the address without teaching
 // any cache an address for srcMac.
 void buildArpProbe(QPcapPacket *packet, const uint8_t srcMac[6], uint32_t targetIp);
-// True when the frame is an Ethernet/IPv4 ARP reply addressed to mac (the
-// answer a holder gives a probe); the ARP fields go to *out.
-bool isArpReplyTo(const uint8_t *frame, int length, const uint8_t mac[6], QPcapArpBody *out);
+// True when the frame is an Ethernet/IPv4 ARP request or reply addressed to
+// mac or to everyone: a host asking, answering a probe or announcing itself.
+// The ARP fields go to *out. Command frames are ARP too: tell them first.
+bool isArpFor(const uint8_t *frame, int length, const uint8_t mac[6], QPcapArpBody *out);
 
 // Parsers return false when the frame is too short for the part asked for.
 bool parseEthernetHeader(const uint8_t *frame, int length, QPcapEthernetHeader *out);

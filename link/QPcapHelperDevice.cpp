@@ -19,6 +19,7 @@
 namespace {
 constexpr int kReadyTimeoutMs = 5000;
 constexpr int kExitWaitMs = 1000;
+constexpr int kSendStallMs = 2000;
 
 class HelperDevice : public QPcapDevice
 {
@@ -100,9 +101,18 @@ public:
             std::memset(&out, 0, sizeof out);
             out.msg_iov = parts;
             out.msg_iovlen = 2;
-            const ssize_t n = ::sendmsg(socketFd, &out, MSG_NOSIGNAL);
+            const ssize_t n = ::sendmsg(socketFd, &out, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && errno == EINTR)
                 continue;
+            if (n < 0 && errno == EAGAIN) {
+                // The helper holds back what is beyond its send budget;
+                // one that takes nothing for this long is stuck.
+                struct pollfd p = {socketFd, POLLOUT, 0};
+                const int ready = ::poll(&p, 1, kSendStallMs);
+                if (ready == 0)
+                    return fail(Failed, "capture helper takes no frames");
+                continue;
+            }
             if (n <= 0)
                 return fail(Failed, "capture helper gone", std::strerror(errno));
             left -= size_t(n);

@@ -15,10 +15,14 @@
  * the interface's MAC and whose ARP sender address is one of the interface's
  * IPv4 addresses or 0.0.0.0, and address probes (an ARP request as RFC 5227
  * makes it: broadcast, from the interface's MAC, sender address 0.0.0.0,
- * target MAC zero, nothing behind it but zero padding). What it passes back:
- * command frames, and ARP replies addressed to the interface's MAC (the
- * answers to a probe). So it cannot be used to sniff, or to forge traffic
- * or anyone's address. Anything else from the parent ends it. */
+ * target MAC zero, nothing behind it but zero padding), at most
+ * QPCAP_SEND_RATE a second after a burst of QPCAP_SEND_BURST: a parent that
+ * writes faster waits, as the helper stops reading until it may send again.
+ * What it passes back: ARP frames, commands among them, that other hosts
+ * address to the interface's MAC or to everyone; the capture is not
+ * promiscuous. So it cannot be used to read other hosts' traffic, to flood
+ * the segment, or to forge traffic or anyone's address. Anything else from
+ * the parent ends it. */
 #ifndef QPCAP_HELPER_PROTOCOL_H
 #define QPCAP_HELPER_PROTOCOL_H
 
@@ -46,13 +50,57 @@ enum {
 };
 
 /* The capture filter of the link, in process and in the helper alike: ARP
- * frames that carry the command header and fit the link's largest frame, and
- * ARP replies to the adapter's MAC. A load past the end of a frame makes a
- * filter refuse it whole, so the length is tested before offset 42 is read:
- * a reply to a probe is 42 bytes long on a veth. */
+ * frames that fit the link's largest frame, addressed to the adapter's MAC
+ * or to everyone (commands' replies, answers to a probe, and the requests
+ * other hosts broadcast, which an address probe must hear). Only frames
+ * coming in: the link's own are not read back. */
 #define QPCAP_CAPTURE_FILTER_FORMAT                                                                              \
-    "arp and ((ether[20:2] = 2 and ether dst %02x:%02x:%02x:%02x:%02x:%02x)"                                    \
-    " or (len >= 60 and len <= 1514 and ether[42:2] = 0x8888))"
+    "arp and len >= 42 and len <= 1514 and (ether dst %02x:%02x:%02x:%02x:%02x:%02x or ether broadcast)"
 enum { QPCAP_CAPTURE_FILTER_MAX = 160 };
+
+/* What the link may put on the wire, through the helper or in process: a
+ * token bucket of QPCAP_SEND_BURST frames, refilled at QPCAP_SEND_RATE a
+ * second. A probe of 256 addresses leaves in under 40 ms of its 150 ms
+ * round, the 32 commands a batch keeps in flight and a search's broadcast go
+ * out at once, and a thousand terminals' batch with its resends (some 1,500
+ * frames at 10% loss each way) is held back by a third of a second at most;
+ * a segment is never sent more than some 7.5 MB/s of 1514-byte frames. */
+enum { QPCAP_SEND_RATE = 5000, QPCAP_SEND_BURST = 64 };
+
+/* The bucket's content in nanoseconds of sending time saved up. */
+struct QPcapSendBudget {
+    unsigned long long credit, last;
+};
+#define QPCAP_SEND_COST_NS (1000000000ULL / QPCAP_SEND_RATE)
+
+static inline void qpcapBudgetStart(struct QPcapSendBudget *b, unsigned long long nowNs)
+{
+    b->credit = QPCAP_SEND_BURST * QPCAP_SEND_COST_NS;
+    b->last = nowNs;
+}
+
+/* Refills the bucket for the time since the last call; the frames it allows now. */
+static inline unsigned long long qpcapBudgetFrames(struct QPcapSendBudget *b, unsigned long long nowNs)
+{
+    const unsigned long long most = QPCAP_SEND_BURST * QPCAP_SEND_COST_NS;
+    if (nowNs > b->last)
+        b->credit += nowNs - b->last;
+    b->last = nowNs;
+    if (b->credit > most)
+        b->credit = most;
+    return b->credit / QPCAP_SEND_COST_NS;
+}
+
+static inline void qpcapBudgetSpend(struct QPcapSendBudget *b, unsigned long long frames)
+{
+    const unsigned long long cost = frames * QPCAP_SEND_COST_NS;
+    b->credit = cost < b->credit ? b->credit - cost : 0;
+}
+
+/* Nanoseconds until the next frame is allowed (0: now). */
+static inline unsigned long long qpcapBudgetWaitNs(const struct QPcapSendBudget *b)
+{
+    return b->credit >= QPCAP_SEND_COST_NS ? 0 : QPCAP_SEND_COST_NS - b->credit;
+}
 
 #endif

@@ -6,6 +6,8 @@
 #include "QPcapHelperProtocol.h"
 
 #include <QFile>
+#include <chrono>
+#include <thread>
 #include <QtDebug>
 #include <cstdio>
 #include <cstring>
@@ -40,7 +42,8 @@ public:
         if (handle == nullptr)
             return fail(Failed, errbuf);
         pcap_set_snaplen(handle, kSnapLength);
-        pcap_set_promisc(handle, 1);
+        // What the link needs is addressed to the adapter or broadcast.
+        pcap_set_promisc(handle, 0);
         pcap_set_timeout(handle, kReadTimeoutMs);
         // Without immediate mode the kernel holds small frames back until the
         // read timeout, which would delay every reply by up to a second.
@@ -66,12 +69,21 @@ public:
         pcap_freecode(&program);
         if (set != 0)
             return fail(Failed, "capture filter", pcap_geterr(handle));
+        // Our own frames are not read back (where the driver cannot tell,
+        // the protocol object drops them).
+        pcap_setdirection(handle, PCAP_D_IN);
+        qpcapBudgetStart(&budget, nowNs());
         qDebug("listening on %s...", adapter.description);
         return 0;
     }
 
     int send(const uint8_t *frame, int length) override
     {
+        // The helper's budget holds here too: the send worker waits, the
+        // frames behind it wait in the send queue.
+        while (qpcapBudgetFrames(&budget, nowNs()) == 0)
+            std::this_thread::sleep_for(std::chrono::nanoseconds(qpcapBudgetWaitNs(&budget)));
+        qpcapBudgetSpend(&budget, 1);
         if (pcap_sendpacket(handle, frame, length) == 0)
             return 0;
         return fail(Failed, "send refused", pcap_geterr(handle));
@@ -106,7 +118,15 @@ private:
             target->deliver(target->user, bytes, static_cast<int>(header->len));
     }
 
+    static unsigned long long nowNs()
+    {
+        return static_cast<unsigned long long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
+    }
+
     pcap_t *handle = nullptr;
+    QPcapSendBudget budget{0, 0};
 };
 } // namespace
 

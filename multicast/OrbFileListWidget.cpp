@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QPixmap>
@@ -87,7 +88,8 @@ OrbFileListTailWidget::OrbFileListTailWidget(QWidget *parent) : QFrame(parent)
     auto *icon = new QLabel(this);
     icon->setFixedSize(20, 20);
     icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(QPixmap(QStringLiteral(":/resources/add.png")).scaledToWidth(18, Qt::SmoothTransformation));
+    // From the icon: at the screen's pixel ratio (36 pixels on a 200% desktop).
+    icon->setPixmap(QIcon(QStringLiteral(":/resources/add.png")).pixmap(18, 18));
     icon->setCursor(Qt::PointingHandCursor);
     icon->setToolTip(translate("Add"));
     layout->addWidget(icon, 0, Qt::AlignCenter);

@@ -36,7 +36,7 @@ F = [
  ("plan-same-ip", "site/FenwaPlanRun.cpp", "if (!ip.isEmpty() && finalIp(other) == ip)", "if (false && finalIp(other) == ip)"),
  ("plan-mac-first", "site/FenwaPlanRun.cpp", "Step::SetRtp,    Step::SetIp,      Step::SetMac}", "Step::SetMac,    Step::SetRtp,     Step::SetIp}"),
  ("helper-arp-sender", "tools/fenwa-capture/capture-messages.c", "&& memcmp(f + 22, interface->mac, 6) == 0 && isInterfaceAddress(f + 28, interface)", "&& memcmp(f + 22, interface->mac, 6) == 0"),
- ("http-body-cap", "OrbUtils/OrbHttpUtils.cpp", "if (state != Failed && body.size() > OrbHttpUtils::kBodyMax)", "if (false)"),
+ ("http-body-cap", "OrbUtils/OrbHttpUtils.cpp", "if (t->body.size() + qint64(n) > OrbHttpUtils::kBodyMax)", "if (false)"),
  ("address-held", "link/FenwaTerminal.cpp", "if ((h->mac.isEmpty() || h->mac != mac) && !why.contains(h->why))", "if ((h->mac.isEmpty() || h->mac == mac) && !why.contains(h->why))"),
  ("configure-typed", "OrbUtils/OrbConfigure.cpp", "if (!s.startsWith(QLatin1String(\"@String(\")) || !s.endsWith(QLatin1Char(')')))", "if (false)"),
  ("cn-placeholder", "resources/language/cn.txt", '="%2 台终端中有 %1 台已接受"', '="%2 台终端中有 %2 台已接受"'),

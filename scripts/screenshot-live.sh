@@ -96,7 +96,7 @@ shot live-table
 head -c 300000 /dev/zero >"$scratch/fw-2.5.0.bin"
 for row in 0 1 2 3 4 5; do xdotool mousemove 17 $((72 + 31 * row + 15)) click 1; sleep 0.1; done
 # Version column, visually after the check, number, play and status columns.
-xdotool mousemove $((2 + 30 + 40 + 30 + 150 + 200 + 130 + 200 + 150 + 150 + 150 + 150 + 150 + 75)) 87 click 1
+xdotool mousemove $((2 + 30 + 40 + 30 + 150 + 200 + 130 + 200 + 150 + 150 + 150 + 170 + 170 + 75)) 87 click 1
 sleep 0.5
 panel_top=$((1080 - 22 - 300))
 xdotool mousemove 400 $((panel_top + 50)) click 1 && xdotool type "$scratch/fw-2.5.0.bin"

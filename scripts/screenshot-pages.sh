@@ -59,7 +59,8 @@ export DISPLAY=":$display"
 
 mkdir -p "$scratch/data/fenwa-workbench/configure" "$out"
 printf '[General]\nlangage=%s\n' "$lang" >"$scratch/data/fenwa-workbench/configure/configure.ini"
-ip netns exec "$TOOL_NS" env DISPLAY="$DISPLAY" XDG_DATA_HOME="$scratch/data" QT_QPA_PLATFORM=xcb \
+# QT_FONT_DPI: a 100% desktop's Xft.dpi, which Xvfb does not set (Qt would scale by its screen's 100 dpi).
+ip netns exec "$TOOL_NS" env DISPLAY="$DISPLAY" XDG_DATA_HOME="$scratch/data" QT_QPA_PLATFORM=xcb QT_FONT_DPI=96 \
   "$bin/fenwa-workbench" -geometry 1920x1080+0+0 >"$scratch/workbench.out" 2>&1 &
 wb_pid=$!
 sleep 4 # the first search takes two seconds
@@ -80,7 +81,7 @@ shot() { # name [panel|status]: the table with the dialogs over it, only the
 }
 # Table geometry: the columns' widths as they are seen (the status column
 # after the play icon), a 21-pixel header under y = 50 and rows of 31 pixels.
-widths=(30 40 30 150 200 130 200 150 150 150 150 150 150 80 150 200)
+widths=(30 40 30 150 200 130 200 150 150 150 170 170 150 80 150 200)
 cell() { # row column: clicks the middle of a cell
   local x=2 i
   for ((i = 0; i < $2; i++)); do x=$((x + widths[i])); done

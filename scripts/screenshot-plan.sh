@@ -63,7 +63,8 @@ export DISPLAY=":$display"
 
 mkdir -p "$scratch/data/fenwa-workbench/configure" "$out"
 printf '[General]\nlangage=%s\n' "$lang" >"$scratch/data/fenwa-workbench/configure/configure.ini"
-ip netns exec "$TOOL_NS" env DISPLAY="$DISPLAY" XDG_DATA_HOME="$scratch/data" QT_QPA_PLATFORM=xcb \
+# QT_FONT_DPI: a 100% desktop's Xft.dpi, which Xvfb does not set (Qt would scale by its screen's 100 dpi).
+ip netns exec "$TOOL_NS" env DISPLAY="$DISPLAY" XDG_DATA_HOME="$scratch/data" QT_QPA_PLATFORM=xcb QT_FONT_DPI=96 \
   "$bin/fenwa-workbench" -geometry 1920x1080+0+0 >"$scratch/workbench.out" 2>&1 &
 wb_pid=$!
 sleep 4 # the first search takes two seconds

@@ -54,7 +54,8 @@ logdir="$scratch/data/fenwa-workbench/log"
 # The X server's socket is a file, reachable from any network namespace.
 # Xvfb has no window manager to maximise the window; Qt's own -geometry
 # option gives it the whole screen, as an installer's desktop would.
-ip netns exec "$TOOL_NS" env DISPLAY=":$display" XDG_DATA_HOME="$scratch/data" QT_QPA_PLATFORM=xcb \
+# QT_FONT_DPI: a 100% desktop's Xft.dpi, which Xvfb does not set (Qt would scale by its screen's 100 dpi).
+ip netns exec "$TOOL_NS" env DISPLAY=":$display" XDG_DATA_HOME="$scratch/data" QT_QPA_PLATFORM=xcb QT_FONT_DPI=96 \
   "$workbench" -geometry 1920x1080+0+0 >"$scratch/workbench.out" 2>&1 &
 wb_pid=$!
 

@@ -9,12 +9,13 @@ PACKAGES=(
   clang libclang-rt-dev shellcheck
   qtbase5-dev qtbase5-dev-tools libqt5network5 qttools5-dev-tools libxcb1-dev
   libcjson-dev libcsv-dev libxlsxwriter-dev libminizip-dev libpcap-dev libortp-dev libbctoolbox-dev
+  libcurl4-openssl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libmp3lame-dev
   libpulse-dev pulseaudio pulseaudio-utils
   googletest libgtest-dev
-  iproute2 libcap2-bin ffmpeg
+  iproute2 iputils-arping libcap2-bin ffmpeg lighttpd curl
   dpkg-dev lintian desktop-file-utils adduser
-  xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core xdotool poppler-utils
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core qttranslations5-l10n xdotool poppler-utils
 )
 
 missing=()
@@ -27,5 +28,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # lighttpd is for the firmware test, which starts its own in a network
+  # namespace: the package's service must not start on this machine's
+  # interfaces, neither now (policy-rc.d refuses every start during the
+  # install) nor at boot.
+  policy=/usr/sbin/policy-rc.d
+  held=""
+  if [[ " ${missing[*]} " == *" lighttpd "* ]] && [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+    $SUDO chmod 755 "$policy"
+    held=$policy
+  fi
+  installed=0
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" || installed=$?
+  if [ -n "$held" ]; then
+    $SUDO rm -f "$held"
+    $SUDO systemctl disable lighttpd >/dev/null 2>&1 || true
+    $SUDO update-rc.d lighttpd disable >/dev/null 2>&1 || true
+  fi
+  exit "$installed"
 fi

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 enum { Dhcp, Static };
 } // namespace
@@ -20,7 +22,7 @@ FenwaIpSettingWidget::FenwaIpSettingWidget(QWidget *parent, FenwaSDK *sdk, Fenwa
       modeBox(new QComboBox(this)), setButton(new QPushButton(translate("Set"), this)),
       setAllButton(new QPushButton(translate("Set All"), this))
 {
-    setMinimumSize(670, 190);
+    setMinimumSize(730, 190);
     modeBox->addItem(translate("DHCP"));
     modeBox->addItem(translate("Static"));
     const QString titles[5] = {translate("IP address"), translate("Gateway"), translate("Netmask"), translate("Dns1"),
@@ -111,12 +113,13 @@ void FenwaIpSettingWidget::resizeEvent(QResizeEvent *event)
 {
     FenwaSettingWidget::resizeEvent(event);
     promptLabel->setGeometry(10, 40, 200, 20);
-    modeBox->setGeometry(220, 40, 100, 20);
+    modeBox->setGeometry(220, 40, std::max(100, modeBox->sizeHint().width()), 20);
     // Three to a row, as label and field: IP, gateway, netmask; DNS 1, DNS 2.
+    // A field holds 255.255.255.255 whole.
     for (int i = 0; i < 5; ++i) {
-        const int x = 10 + 220 * (i % 3), y = 70 + 30 * (i / 3);
+        const int x = 10 + 240 * (i % 3), y = 70 + 30 * (i / 3);
         labels[i]->setGeometry(x, y, 100, 20);
-        edits[i]->setGeometry(x + 110, y, 100, 20);
+        edits[i]->setGeometry(x + 110, y, 120, 20);
     }
     setButton->setGeometry(100, 150, 100, 30);
     setAllButton->setGeometry(400, 150, 100, 30);

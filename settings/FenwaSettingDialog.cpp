@@ -108,7 +108,7 @@ bool FenwaSettingDialog::mayHaveChanged(int i) const
         return true;
     for (int s = 0; s < stepCount(i); ++s) {
         const FenwaBatch::Result &step = stepResult(i, s);
-        if (step.accepted() || step.state == FenwaBatch::InFlight)
+        if (step.accepted() || step.mayHaveChanged())
             return true;
     }
     return false;
@@ -116,7 +116,8 @@ bool FenwaSettingDialog::mayHaveChanged(int i) const
 
 QString FenwaSettingDialog::resultText(int i) const
 {
-    return outcome.at(i).accepted ? translate("accepted") : outcome.at(i).detail;
+    const FenwaBatchResult &r = outcome.at(i);
+    return !r.accepted ? r.detail : r.seen ? translate("accepted (seen in search)") : translate("accepted");
 }
 
 QString FenwaSettingDialog::summaryLine(bool stopped, int accepted, int untried) const
@@ -202,7 +203,8 @@ void FenwaSettingDialog::runJobs()
             const FenwaBatch::Result &result = b.result(e[s]);
             if (result.reply)
                 replied(i, s, *result.reply);
-            r.unknown = r.unknown || result.state == FenwaBatch::InFlight;
+            r.unknown = r.unknown || result.mayHaveChanged();
+            r.seen = r.seen || result.state == FenwaBatch::Seen;
             if (r.accepted && !result.accepted()) {
                 r.accepted = false;
                 r.detail = failureOf(i, s, result);

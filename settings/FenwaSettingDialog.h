@@ -23,7 +23,8 @@ struct FenwaBatchResult {
     QString label;                 // its name and MAC when the batch started
     bool reached = false;          // something went out to it before the batch ended
     bool accepted = false;
-    bool unknown = false; // in flight when the batch was stopped: may have changed
+    bool unknown = false; // in flight when the batch was stopped, or sent once unanswered: may have changed
+    bool seen = false;    // accepted as a search showed, its answers lost
     QString detail;       // why it failed, or what a step with several parts did
 };
 

@@ -13,6 +13,17 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+namespace {
+// The whole text where it fits, else its start and "…" with the whole text
+// in the tooltip: a long name must not push into the next control.
+void showElided(QLabel *label, const QString &text)
+{
+    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, label->width());
+    label->setText(shown);
+    label->setToolTip(shown == text ? QString() : text);
+}
+} // namespace
+
 FenwaSettingWidget::FenwaSettingWidget(QWidget *parent, FenwaSDK *sdk, FenwaDeviceModel *model)
     : OrbWidget(parent), sdk(sdk), model(model), currentLabel(new QLabel(this)), targetLabel(new QLabel(this))
 {
@@ -43,8 +54,9 @@ void FenwaSettingWidget::setDevice(FenwaDevice *device)
 
 void FenwaSettingWidget::showDevice(FenwaDevice *device)
 {
-    currentLabel->setText(device ? QStringLiteral("%1 %2-%3").arg(translate("Current Device"), device->name, device->uid)
-                                 : QString());
+    currentText = device ? QStringLiteral("%1 %2-%3").arg(translate("Current Device"), device->name, device->uid)
+                         : QString();
+    showElided(currentLabel, currentText);
 }
 
 void FenwaSettingWidget::onTerminalsChanged(const QList<FenwaDevice *> &devices)
@@ -81,7 +93,7 @@ QString FenwaSettingWidget::targetText() const
 
 void FenwaSettingWidget::showTargets()
 {
-    targetLabel->setText(targetText());
+    showElided(targetLabel, targetText());
 }
 
 void FenwaSettingWidget::showToast(const QString &text)
@@ -151,4 +163,6 @@ void FenwaSettingWidget::resizeEvent(QResizeEvent *event)
     // right of the same line: no page's controls sit there.
     currentLabel->setGeometry(10, 10, width() / 2 - 10, 20);
     targetLabel->setGeometry(width() / 2, 10, width() / 2 - 10, 20);
+    showElided(currentLabel, currentText);
+    showTargets();
 }

@@ -88,6 +88,7 @@ private:
     int runBatch(const QList<FenwaDevice *> &devices, const BatchFactory &make, bool setAll);
 
     FenwaDevice *current = nullptr;
+    QString currentText; // the current-terminal line, before eliding
     OrbToast *toast = nullptr;
     QLabel *targetLabel;
 };

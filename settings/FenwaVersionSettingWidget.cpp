@@ -78,7 +78,7 @@ void FenwaVersionSettingWidget::resizeEvent(QResizeEvent *event)
     path->setGeometry(250, 40, 300, 20);
     selectButton->setGeometry(560, 40, 80, 20);
     parallelLabel->setGeometry(10, 80, 230, 20);
-    parallel->setGeometry(250, 80, 60, 20);
+    parallel->setGeometry(250, 78, 70, 24);
     setButton->setGeometry(100, 150, 100, 30);
     setAllButton->setGeometry(400, 150, 100, 30);
 }

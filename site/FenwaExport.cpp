@@ -3,6 +3,7 @@
 
 #include "FenwaCsv.h"
 #include "link/FenwaDevice.h"
+#include "link/FenwaTerminal.h"
 
 #include <QStringList>
 #include <cstring>
@@ -12,8 +13,7 @@ namespace FenwaExport {
 namespace {
 QString linkMac(const FenwaDevice *d)
 {
-    return QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", d->mac[0], d->mac[1], d->mac[2], d->mac[3], d->mac[4],
-                             d->mac[5]);
+    return FenwaTerminal::linkMacText(d);
 }
 
 QString linkAddress(const FenwaDevice *d)

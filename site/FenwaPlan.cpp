@@ -481,9 +481,7 @@ Values currentValues(const FenwaDevice *d, const SipSettings *sip, const RtpSett
 
 bool rowIsFor(const Row &row, const FenwaDevice *d)
 {
-    const QString link = QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", d->mac[0], d->mac[1], d->mac[2], d->mac[3],
-                                           d->mac[4], d->mac[5]);
-    return row.mac == normalizeMac(d->macText) || row.mac == link;
+    return row.mac == normalizeMac(d->macText) || row.mac == linkMacText(d);
 }
 
 bool needsSip(const Row &row)

@@ -91,12 +91,9 @@ QStringList mergedProblems(const Item &item)
     if (kinds.contains(Step::SetIp) && isStatic(m) && staticIpValues(ipConfig(m), 1, &notice).isEmpty())
         out << notice;
     if (kinds.contains(Step::SetAccount)) {
-        char text[FenwaSDK::COMMAND_BUFFER];
         if (m.value(WebAccount).isEmpty())
             out << translate("Please input account");
-        else if (FenwaSDK::setAccountPasswordText(text, FenwaSDK::LONGEST_ID, m.value(WebAccount),
-                                                  m.value(WebPasswordMd5))
-                 < 0)
+        else if (!FenwaRequest::setAccountPassword(m.value(WebAccount), m.value(WebPasswordMd5)).fits())
             out << translate("The account is too long to send: shorten it");
     }
     SipSettings sip[2];

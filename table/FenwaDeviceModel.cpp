@@ -53,7 +53,8 @@ FenwaDeviceModel::~FenwaDeviceModel()
 
 int FenwaDeviceModel::columnWidth(int column)
 {
-    static const int widths[ColumnCount] = {30, 40, 30, 200, 130, 200, 150, 150, 150, 150, 150, 150, 80, 150, 200, 150};
+    // The SIP and RTP columns hold 2001@192.168.100.250 and 239.255.100.100:60000 whole.
+    static const int widths[ColumnCount] = {30, 40, 30, 200, 130, 200, 150, 150, 150, 170, 170, 150, 80, 150, 200, 150};
     return column >= 0 && column < ColumnCount ? widths[column] : 0;
 }
 

@@ -7,6 +7,7 @@
 //      transport sending a command frame that the simulator, in echo mode,
 //      sends straight back), and their ratio.
 // Usage: bench_link [--terminals N] [--commands N] [--rounds N]
+#include "FenwaBatch.h"
 #include "FenwaSDK.h"
 #include "QPcap.h"
 #include "QPcapAdapterList.h"
@@ -223,7 +224,7 @@ int main(int argc, char **argv)
             const QString name = QString::asprintf("bench-name-%04d", i);
             QElapsedTimer t;
             t.start();
-            const int rc = sdk.setName(device, name);
+            const int rc = FenwaBatch::runOne(&sdk, device, FenwaRequest::setName(name)).accepted() ? 0 : -1;
             const double us = double(t.nsecsElapsed()) / 1000.0;
             if (rc == 0)
                 commandUs.push_back(us);

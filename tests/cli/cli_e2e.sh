@@ -207,6 +207,19 @@ start_sim --result busy
 cli play-volume --all
 check "a result other than success gives -1 and exit 1" eval '[ $rc -eq 1 ] && has "\"result\":-1" "$out"'
 
+# Every answer lost: the MAC change and the name are found by a search, the
+# reboot went out once and may have happened.
+start_sim --unanswered SetMac,SetName,reboot
+cli set-mac 02:fe:00:00:00:61 --mac 02:fe:00:00:00:01
+check "set-mac whose answer was lost: the line carries the new MAC, seen in a search" \
+  eval '[ $rc -eq 0 ] && has "{\"mac\":\"02:fe:00:00:00:61\",\"result\":0,\"newMac\":\"02:fe:00:00:00:61\",\"seenInSearch\":true}" "$out"'
+cli set-name Quiet --mac 02:fe:00:00:00:02
+check "a name whose answers were lost is accepted as the search shows it" \
+  eval '[ $rc -eq 0 ] && has "\"seenInSearch\":true" "$out"'
+cli reboot --mac 02:fe:00:00:00:02
+check "a reboot without answer went out once and may have happened" \
+  eval '[ $rc -eq 1 ] && has "\"error\":\"unknown: may have changed\"" "$out" && [ "$(grep -c "\"reboot\"" "$work/commands.log")" -eq 1 ]'
+
 start_sim --drop 100
 cli reboot --mac 02:fe:00:00:00:01 --time 300
 check "no reply at all: nothing found, exit 1" eval '[ $rc -eq 1 ]'

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes from the capture helper's parent: only whole frames go out, in
 // order, each either a command frame from the interface's MAC and one of its
-// addresses (or 0.0.0.0) or an address probe from that MAC; nothing is read
-// twice or outside the buffer.
+// addresses (or 0.0.0.0) or an address probe from that MAC, never more than
+// the send budget allows; nothing is read twice or outside the buffer, and
+// a whole message is left only when the budget ran out. What is passed back
+// is ARP addressed to the interface or to everyone.
 #include "capture-messages.h"
 #include "QPcapHelperProtocol.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,12 +46,25 @@ int send(void *user, const uint8_t *frame, size_t length)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    // The budget: unlimited for inputs of even length, else a few frames.
+    const size_t most = size % 2 == 0 ? SIZE_MAX : 1 + size % 7;
     Seen seen{data};
     const char *refusal = nullptr;
-    const ssize_t used = takeMessages(data, size, &kInterface, send, &seen, &refusal);
+    size_t sent = 0;
+    const ssize_t used = takeMessages(data, size, &kInterface, most, send, &seen, &sent, &refusal);
     if (used == -1 ? refusal == nullptr : (used < 0 || data + used != seen.next))
         std::abort();
-    if (used >= 0 && size - size_t(used) >= QPCAP_HELPER_HEADER + QPCAP_HELPER_FRAME_MAX)
-        std::abort(); // a whole message left unread
+    if (sent > most)
+        std::abort();
+    const size_t left = used >= 0 ? size - size_t(used) : 0;
+    if (sent < most && left >= QPCAP_HELPER_HEADER
+        && left >= QPCAP_HELPER_HEADER + ((size_t(data[used + 1]) << 8) | data[used + 2]))
+        std::abort(); // a whole message left unread with budget to spare
+    // Whatever the bytes, only ARP to the interface or everyone goes back.
+    static const uint8_t broadcast[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+    if (mayPassBack(data, size, kInterface.mac)
+        && (size < 42 || size > 1514 || data[12] != 0x08 || data[13] != 0x06
+            || (std::memcmp(data, kInterface.mac, 6) != 0 && std::memcmp(data, broadcast, 6) != 0)))
+        std::abort();
     return 0;
 }

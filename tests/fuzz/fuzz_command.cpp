@@ -2,6 +2,7 @@
 // Any texts an operator can type, through the commands that carry them: a
 // command either goes out as one JSON object of at most 1023 bytes holding
 // every text whole, or is refused and sends nothing.
+#include "FenwaBatch.h"
 #include "FenwaSDK.h"
 #include "FenwaTerminal.h"
 #include "crafted_frames.h"
@@ -84,19 +85,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *const methods[] = {"SetIp", "SetName", "SetMac", "SetAccountPassword", "SetDeviceInfo",
                                    "SetSipSettings", "SetRtpSettings"};
     const int which = in.ConsumeIntegralInRange(0, 6);
-    if (which == 0)
-        sdk->setIpStatic(device, text("ip"), text("gateway"), text("netmask"), text("dns1"), text("dns2"));
-    else if (which == 1)
-        sdk->setName(device, text("name"));
-    else if (which == 2)
-        sdk->setMac(device, text("mac"));
-    else if (which == 3)
-        sdk->setAccountPassword(device, text("account"), text("password"));
-    else if (which == 4)
-        sdk->setDeviceInfo(device, text("areaCode"), text("number"), text("name"), in.ConsumeIntegral<int>(),
-                           text("resourceTypeSequenceCode"), text("resourceSonTypeSequenceCode"),
-                           text("resourceTypeCode"), text("resourceSonTypeCode"));
-    else if (which == 5) {
+    FenwaRequest request;
+    if (which == 0) {
+        request = FenwaRequest::setIpStatic(text("ip"), text("gateway"), text("netmask"), text("dns1"), text("dns2"));
+    } else if (which == 1) {
+        request = FenwaRequest::setName(text("name"));
+    } else if (which == 2) {
+        request = FenwaRequest::setMac(text("mac"));
+    } else if (which == 3) {
+        request = FenwaRequest::setAccountPassword(text("account"), text("password"));
+    } else if (which == 4) {
+        request = FenwaRequest::setDeviceInfo(text("areaCode"), text("number"), text("name"), in.ConsumeIntegral<int>(),
+                                              text("resourceTypeSequenceCode"), text("resourceSonTypeSequenceCode"),
+                                              text("resourceTypeCode"), text("resourceSonTypeCode"));
+    } else if (which == 5) {
         SipSettings sip[2];
         for (int i = 0; i < 2; ++i) {
             const QByteArray p = "sip" + QByteArray::number(i) + ".";
@@ -104,29 +106,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             sip[i].displayName = text(p + "displayName"), sip[i].serverHost = text(p + "serverHost");
             sip[i].serverPort = text(p + "serverPort");
         }
-        sdk->setSipSettings(device, sip[0], sip[1]);
+        request = FenwaRequest::setSipSettings(sip[0], sip[1]);
     } else {
-        RtpSettings rtp[FENWA_RTP_CHANNELS];
-        const int count = in.ConsumeIntegralInRange<int>(1, FENWA_RTP_CHANNELS);
-        for (int i = 0; i < count; ++i) {
+        QVector<RtpSettings> rtp(in.ConsumeIntegralInRange<int>(1, FENWA_RTP_CHANNELS));
+        for (int i = 0; i < rtp.size(); ++i) {
             rtp[i].enable = in.ConsumeIntegral<int>();
             rtp[i].rtpPort = in.ConsumeIntegral<int>();
             rtp[i].rtpIP = text("rtp" + QByteArray::number(i) + ".rtpIP");
         }
-        sdk->setRtpSettings(device, rtp, count);
+        request = FenwaRequest::setRtpSettings(rtp);
     }
+    // No reply comes: the text is what is looked at, not the search that
+    // would look for its effect.
+    FenwaBatch batch(sdk);
+    batch.setChecks(false);
+    batch.add(device, request);
+    batch.run();
 
     {
         QMutexLocker lock(&script.mutex); // frames reach the device on the sender thread
         script.sent.clear();
     }
     if (recorder.sent.isEmpty()) {
-        if (sdk->lastFailure() != translate("too long to send"))
+        if (batch.result(0).failure() != translate("too long to send"))
             std::abort(); // not sent, yet not refused either
         return 0;
     }
     const QByteArray sent = recorder.sent.takeFirst();
-    cJSON *json = sent.size() <= FenwaSDK::COMMAND_BUFFER - 1 && recorder.sent.isEmpty()
+    cJSON *json = sent.size() <= FenwaRequest::COMMAND_BUFFER - 1 && recorder.sent.isEmpty()
         ? cJSON_ParseWithOpts(sent.constData(), nullptr, true)
         : nullptr;
     const cJSON *m = cJSON_GetObjectItemCaseSensitive(json, "method");

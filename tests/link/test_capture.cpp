@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <arpa/inet.h>
 #include <csignal>
@@ -30,6 +31,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -241,17 +243,39 @@ TEST_F(CaptureHelper, SendsCommandFramesAndProbesAndPassesBackNothingElseWithout
     }
     EXPECT_EQ(system("ip addr del 10.9.0.7/24 dev fwa"), 0);
 
-    // What the far end sends: only the command frame and the ARP reply to
-    // the helper's MAC may come back.
-    const QByteArray command = commandFrame(QByteArray("\x02\x00\x00\x00\x00\x09", 6));
-    far.send(withByte(command, 13, 0x00)); // IPv4
-    far.send(withByte(command, 42, 0x11)); // no command header
-    far.send(arpReply(QByteArray("\x02\x00\x00\x00\x00\x08", 6)));
-    far.send(withByte(arpReply(helper.mac), 21, 0x01)); // a request, not a reply
-    far.send(command);
-    far.send(arpReply(helper.mac));
-    EXPECT_EQ(readSome(helper.fd, 3 + command.size() + 3 + 42, 1000), message('F', command) + message('F', arpReply(helper.mac)));
+    // What the far end sends: ARP to the helper's MAC or to everyone comes
+    // back, commands among them; nothing addressed to another host does,
+    // however interesting (another terminal's SIP password).
+    const QByteArray other("\x02\xaa\xbb\xcc\xdd\xee", 6);
+    const QByteArray setSip = commandFrame(QByteArray("\x02\x00\x00\x00\x00\x09", 6),
+                                           "{\"id\":9,\"method\":\"SetSipSettings\",\"sip0\":{\"password\":\"secret\"}}");
+    const QByteArray toOther = QByteArray(setSip).replace(0, 6, other), toUs = QByteArray(setSip).replace(0, 6, helper.mac);
+    const struct {
+        QByteArray frame;
+        bool back;
+    } frames[] = {
+        {toOther, false},                                   // a command to another terminal
+        {arpReply(other), false},                           // an ARP reply to another host
+        {withByte(setSip, 13, 0x00), false},                // IPv4, not ARP
+        {toUs, true},                                       // a reply to us
+        {setSip, true},                                     // a broadcast command (another tool's search)
+        {withByte(setSip, 42, 0x11), true},                 // plain ARP to everyone: a host asking
+        {withByte(arpReply(helper.mac), 21, 0x01), true},   // a request to us
+        {arpReply(helper.mac), true},                       // an answer to a probe
+    };
+    QByteArray expected;
+    for (const auto &f : frames) {
+        far.send(f.frame);
+        expected += f.back ? message('F', f.frame) : QByteArray();
+    }
+    EXPECT_EQ(readSome(helper.fd, expected.size(), 1000), expected);
     EXPECT_TRUE(readSome(helper.fd, 1, 200).isEmpty());
+    FILE *link = popen("ip -d -o link show fwa", "r");
+    char details[4096] = {0};
+    const size_t got = link ? fread(details, 1, sizeof details - 1, link) : 0;
+    if (link)
+        pclose(link);
+    EXPECT_TRUE(got > 0 && std::strstr(details, " promiscuity 0 ")) << "the capture is not promiscuous: " << details;
 
     QFile status(QStringLiteral("/proc/%1/status").arg(helper.pid));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly | QIODevice::Text));
@@ -259,6 +283,33 @@ TEST_F(CaptureHelper, SendsCommandFramesAndProbesAndPassesBackNothingElseWithout
     EXPECT_TRUE(text.contains("CapPrm:\t0000000000000000") && text.contains("CapEff:\t0000000000000000"))
         << text.constData();
     EXPECT_EQ(helper.finish(true), 0) << "the end of its input ends it";
+}
+
+// A caller that writes as fast as it can: every frame goes out, none faster
+// than the budget, and the caller's writes are held back meanwhile.
+TEST_F(CaptureHelper, AFloodIsHeldToTheSendBudgetAndNothingIsDropped)
+{
+    const int frames = 1500;
+    const QByteArray out = message('S', probe(helper.mac));
+    std::thread writer([&] {
+        for (int i = 0; i < frames; ++i)
+            if (write(helper.fd, out.constData(), size_t(out.size())) != out.size())
+                return;
+    });
+    QElapsedTimer sinceFirst;
+    int received = 0, inFirstTenth = 0;
+    for (QByteArray f; received < frames && !(f = far.receive(2000)).isEmpty();) {
+        if (f != probe(helper.mac))
+            continue; // the far end's own traffic (IPv6 is off, but be sure)
+        if (received++ == 0)
+            sinceFirst.start();
+        inFirstTenth += sinceFirst.elapsed() < 100 ? 1 : 0;
+    }
+    const qint64 ms = sinceFirst.elapsed();
+    writer.join();
+    EXPECT_EQ(received, frames) << "a frame beyond the budget waits, it is not dropped";
+    EXPECT_LE(inFirstTenth, QPCAP_SEND_BURST + QPCAP_SEND_RATE / 10 + 1);
+    EXPECT_GE(ms, 1000 * (frames - QPCAP_SEND_BURST) / QPCAP_SEND_RATE - 5);
 }
 
 TEST_F(CaptureHelper, EndsWhenItsParentDiesEvenWithItsInputStillOpen)

@@ -3,6 +3,7 @@
 // scripted device that puts nothing on a wire, records what it is given and
 // answers each send with the frames the test scripted, on the capture thread.
 #include "FenwaAddressProbe.h"
+#include "FenwaBatch.h"
 #include "FenwaSDK.h"
 #include "QPcapFrame.h"
 #include "crafted_frames.h"
@@ -91,6 +92,13 @@ protected:
         answer(QString::asprintf(format, sdk.peekNextId()).toUtf8(), src);
     }
     QList<QByteArray> sent() { return recorder.texts(recorder.sent); }
+    // A command to the terminal, as a batch of one: 0 when accepted.
+    int run(const FenwaRequest &request)
+    {
+        last = FenwaBatch::runOne(&sdk, device, request);
+        return last.accepted() ? 0 : -1;
+    }
+    FenwaBatch::Result last;
 
     QPcapAdapter adapter;
     DeviceScript script;
@@ -134,7 +142,7 @@ TEST_P(ReplyMatching, OtherFramesAreSkippedAndTheMatchingReplyDecidesAtOnce)
     answerReply(GetParam().reply);
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(sdk.reboot(device), GetParam().expected);
+    EXPECT_EQ(run(FenwaRequest::reboot()), GetParam().expected);
     EXPECT_LT(timer.elapsed(), 1500) << "the wait ended on the reply, not at the time-out";
 }
 
@@ -164,7 +172,7 @@ TEST_F(OfflineSdk, AReplyThatCameWhileNothingWaitedAnswersNothingAndIsOnlyCounte
     while ((ignored += sdk.takeIgnoredFrames()) == 0 && timer.elapsed() < 2000)
         QThread::msleep(5);
     EXPECT_EQ(ignored, 1);
-    EXPECT_EQ(sdk.reboot(device), -1);
+    EXPECT_EQ(run(FenwaRequest::reboot()), -1);
     EXPECT_TRUE(recorder.texts(recorder.received).isEmpty()) << "the observer hears only of answers";
 }
 
@@ -172,7 +180,7 @@ TEST_F(OfflineSdk, SetMacReplyMayComeFromTheNewMacAndACancelWithNoWaitSpoilsNoth
 {
     sdk.cancel();
     answerReply("{\"id\":%d,\"result\":\"success\"}", kOtherMac);
-    EXPECT_EQ(sdk.setMac(device, "02:fe:00:00:00:02"), 0);
+    EXPECT_EQ(run(FenwaRequest::setMac("02:fe:00:00:00:02")), 0);
 }
 
 TEST_F(OfflineSdk, SearchKeepsRepliesWithItsIdAndExactMethodOnceForEachTerminal)
@@ -239,16 +247,16 @@ TEST_F(OfflineSdk, CancelRightAfterTheSendEndsTheCommandAtOnce)
     recorder.afterSend = [this] { sdk.cancel(); };
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(sdk.reboot(device), -1);
+    EXPECT_EQ(run(FenwaRequest::reboot()), -1);
     EXPECT_LT(timer.elapsed(), 100);
-    EXPECT_EQ(sdk.lastFailure(), "unknown: may have changed");
+    EXPECT_EQ(last.failure(), "unknown: may have changed");
 }
 
 TEST_F(OfflineSdk, UnansweredCommandGoesOutAgainAsItWasAndItsAnswersCountOnce)
 {
     sdk.takeIgnoredFrames();
     int rc = -2;
-    std::thread setting([&] { rc = sdk.setName(device, "x"); });
+    std::thread setting([&] { rc = run(FenwaRequest::setName("x")); });
     QByteArray first;
     {
         QMutexLocker lock(&script.mutex);
@@ -297,8 +305,8 @@ TEST_F(OfflineSdk, FloodOfWrongIdRepliesIsCountedNotLoggedAndDecidesNothing)
         answer(QString::asprintf("{\"id\":%d,\"result\":\"success\"}", id + (k % 2 ? k : -k)).toUtf8());
     answerReply("{\"id\":%d,\"result\":\"busy\"}");
     sdk.takeIgnoredFrames();
-    EXPECT_EQ(sdk.reboot(device), -1);
-    EXPECT_EQ(sdk.lastFailure(), "refused: busy");
+    EXPECT_EQ(run(FenwaRequest::reboot()), -1);
+    EXPECT_EQ(last.failure(), "refused: busy");
     EXPECT_EQ(recorder.texts(recorder.received).size(), 1);
     EXPECT_EQ(sdk.takeIgnoredFrames(), 3000);
 }
@@ -310,7 +318,9 @@ TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
         r = channel(1, "1.1.1.1", 1);
     answerReply("{\"id\":%d,\"result\":\"busy\",\"rtp0\":{\"enable\":1,\"rtpIP\":\"239.0.0.9\",\"rtpPort\":7000},"
                 "\"rtp2\":{\"enable\":0,\"rtpIP\":\"239.0.0.3\",\"rtpPort\":7004}}");
-    EXPECT_EQ(sdk.getRtpSettings(device, rtp, 10), -1);
+    EXPECT_EQ(run(FenwaRequest::getRtpSettings()), -1);
+    ASSERT_TRUE(last.reply);
+    FenwaRequest::readRtp(*last.reply, rtp, 10);
     EXPECT_EQ(rtp[0].rtpIP, "239.0.0.9");
     EXPECT_EQ(rtp[0].rtpPort, 7000);
     EXPECT_TRUE(rtp[1].rtpIP.isEmpty() && rtp[1].enable == 0) << "a missing channel is reset";
@@ -319,30 +329,30 @@ TEST_F(OfflineSdk, ReadingCommandsFillRecordsWhateverTheResult)
     sdk.setReplyTimeout(50);
     RtpSettings untouched[2];
     untouched[0].rtpIP = "x";
-    EXPECT_EQ(sdk.getRtpSettings(device, untouched, 2), -1);
-    EXPECT_EQ(untouched[0].rtpIP, "x") << "no reply: nothing is read";
+    EXPECT_EQ(run(FenwaRequest::getRtpSettings()), -1);
+    EXPECT_FALSE(last.reply) << "no reply: nothing to read";
 }
 
 TEST_F(OfflineSdk, TextFillingTheBufferExactlyIsSentOneMoreByteIsRefused)
 {
     // The room a name has beside the template and the next command's id.
     const auto room = [this] {
-        return FenwaSDK::COMMAND_BUFFER - 1
+        return FenwaRequest::COMMAND_BUFFER - 1
             - QString::asprintf("{\"id\":%d,\"method\":\"SetName\",\"name\":\"\"}", sdk.peekNextId()).size();
     };
     answerReply();
-    EXPECT_EQ(sdk.setName(device, QString(room(), 'n')), 0);
+    EXPECT_EQ(run(FenwaRequest::setName(QString(room(), 'n'))), 0);
     ASSERT_EQ(sent().size(), 1);
-    EXPECT_EQ(sent()[0].size(), FenwaSDK::COMMAND_BUFFER - 1);
+    EXPECT_EQ(sent()[0].size(), FenwaRequest::COMMAND_BUFFER - 1);
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(sdk.setName(device, QString(room() + 1, 'n')), -1);
+    EXPECT_EQ(run(FenwaRequest::setName(QString(room() + 1, 'n'))), -1);
     EXPECT_LT(timer.elapsed(), 1000) << "refused at once, no reply wait";
     // Escaping counts towards the limit: 600 quotes fit unescaped, not escaped.
-    EXPECT_EQ(sdk.setName(device, QString(600, '"')), -1);
+    EXPECT_EQ(run(FenwaRequest::setName(QString(600, '"'))), -1);
     SipSettings longSip;
     longSip.serverHost = QString(250, 'h');
-    EXPECT_EQ(sdk.setSipSettings(device, longSip, longSip), -1);
+    EXPECT_EQ(run(FenwaRequest::setSipSettings(longSip, longSip)), -1);
     EXPECT_EQ(sent().size(), 1) << "nothing of a refused command leaves";
 }
 
@@ -362,47 +372,109 @@ TEST_F(OfflineSdk, SetRtpSettingsWritesAtMostTenChannelsAndRefusesNone)
     for (int i = 0; i < 12; ++i)
         list[i] = channel(1, QString::asprintf("239.0.0.%d", i + 1), 6000 + i);
     answerReply();
-    ASSERT_EQ(sdk.setRtpSettings(device, list, 12), 0);
+    ASSERT_EQ(run(FenwaRequest::setRtpSettings(QVector<RtpSettings>(list, list + 12))), 0);
     const JsonDoc json(sent().value(0));
     EXPECT_EQ(cJSON_GetArraySize(json.j), 12) << "id, method and ten channels";
     EXPECT_EQ(json.str("rtp9.rtpIP"), "239.0.0.10");
-    EXPECT_EQ(sdk.setRtpSettings(device, list, 0), -1);
-    EXPECT_EQ(sdk.setRtpSettings(device, nullptr, 10), -1);
+    EXPECT_EQ(run(FenwaRequest::setRtpSettings({})), -1);
     EXPECT_EQ(sent().size(), 1);
 }
 
 namespace {
 // An ARP frame written out byte by byte, apart from the link's own builder.
-QByteArray arpFrame(int op, const uint8_t dst[6], const uint8_t sender[6], const uint8_t senderIp[4])
+QByteArray arpFrame(int op, const uint8_t dst[6], const uint8_t sender[6], const uint8_t senderIp[4],
+                    const uint8_t targetIp[4] = nullptr)
 {
     QByteArray f;
     f.append(reinterpret_cast<const char *>(dst), 6).append(reinterpret_cast<const char *>(sender), 6);
     f.append("\x08\x06\x00\x01\x08\x00\x06\x04\x00", 9).append(char(op));
     f.append(reinterpret_cast<const char *>(sender), 6).append(reinterpret_cast<const char *>(senderIp), 4);
-    f.append(reinterpret_cast<const char *>(dst), 6).append(4, '\0');
+    f.append(reinterpret_cast<const char *>(dst), 6);
+    f.append(targetIp ? QByteArray(reinterpret_cast<const char *>(targetIp), 4) : QByteArray(4, '\0'));
     return f;
 }
 } // namespace
 
-TEST_F(OfflineSdk, AddressProbesAreBareRequestsFromNoAddressAndOnlyRepliesToUsAboutThemCount)
+// As RFC 5227 has it: whoever sends ARP from a candidate address, answering
+// or not, holds it, and so does another host probing for it; frames for
+// other hosts, about other addresses or from this PC say nothing.
+TEST_F(OfflineSdk, AddressProbesAreBareRequestsFromNoAddressAndAnyArpFromOrProbeForACandidateCounts)
 {
-    const uint8_t held[4] = {192, 168, 1, 50}, other[4] = {192, 168, 1, 77};
+    const uint8_t a50[4] = {192, 168, 1, 50}, a51[4] = {192, 168, 1, 51}, a52[4] = {192, 168, 1, 52},
+                  a77[4] = {192, 168, 1, 77}, none[4] = {0, 0, 0, 0};
+    const uint8_t everyone[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
     {
         QMutexLocker lock(&script.mutex);
-        script.answers << arpFrame(2, kToolMac, kTermMac, held) << arpFrame(2, kOtherMac, kOtherMac, held)
-                       << arpFrame(2, kToolMac, kOtherMac, other) << arpFrame(1, kToolMac, kOtherMac, held)
-                       << arpFrame(2, kToolMac, kTermMac, held);
+        script.answers << arpFrame(2, kToolMac, kTermMac, a50)         // answers the probe
+                       << arpFrame(2, kOtherMac, kOtherMac, a51)       // a reply to another host
+                       << arpFrame(2, kToolMac, kOtherMac, a77)        // not a candidate
+                       << arpFrame(1, everyone, kOtherMac, a51, a77)   // uses .51, answers nothing
+                       << arpFrame(1, everyone, kToolMac, a52, a52)    // this PC
+                       << arpFrame(1, everyone, kTermMac, none, a52)   // probes for .52
+                       << arpFrame(1, everyone, kOtherMac, none, a77)  // probes for another address
+                       << arpFrame(2, kToolMac, kTermMac, a50);        // again: one holder per MAC
     }
     FenwaAddressProbe probe(&sdk);
     QList<FenwaTerminal::AddressHolder> answers;
-    ASSERT_EQ(probe.probe({"192.168.1.50", "192.168.1.51"}, &answers), 0);
-    ASSERT_EQ(answers.size(), 1);
-    EXPECT_EQ(answers[0].ip, "192.168.1.50");
-    EXPECT_EQ(answers[0].mac, "02:fe:00:00:00:01");
+    ASSERT_EQ(probe.probe({"192.168.1.50", "192.168.1.51", "192.168.1.52"}, &answers), 0);
+    QStringList heard;
+    for (const FenwaTerminal::AddressHolder &h : answers)
+        heard << h.ip + " " + h.why;
+    EXPECT_EQ(heard, QStringList({"192.168.1.50 answers ARP from 02:fe:00:00:00:01",
+                                  "192.168.1.51 sends ARP from 02:fe:00:00:00:02",
+                                  "192.168.1.52 probes for it from 02:fe:00:00:00:01"}));
     QMutexLocker lock(&script.mutex);
-    ASSERT_EQ(script.sent.size(), 4) << "every address, twice";
+    ASSERT_EQ(script.sent.size(), 3 * FenwaAddressProbe::ROUNDS) << "every address, each round";
     const QByteArray probe51 = QByteArray::fromHex("ffffffffffff020000000002080600010800060400010200000000020000000000000000"
                                                    "0000c0a80133");
     EXPECT_EQ(script.sent[1].toHex(), probe51.toHex());
-    EXPECT_EQ(script.sent[3], probe51);
+    EXPECT_EQ(script.sent[4], probe51);
+}
+
+// What may go out again: only what a terminal can take twice without a
+// second effect; and what a search can show of a command whose answers
+// were all lost.
+TEST(CommandRules, ResentOnlyWhenActingTwiceChangesNothingCheckedWhereASearchShowsIt)
+{
+    SipSettings sip;
+    const struct {
+        FenwaRequest request;
+        bool resend, checkable;
+    } cases[] = {
+        {FenwaRequest::getRtpSettings(), true, false},
+        {FenwaRequest::getSipSettings(), true, false},
+        {FenwaRequest::setIpDhcp(), true, true},
+        {FenwaRequest::setIpStatic("10.0.0.2", "10.0.0.1", "255.0.0.0", "10.0.0.1", ""), true, true},
+        {FenwaRequest::setName("n"), true, true},
+        {FenwaRequest::setSn("s"), true, true},
+        {FenwaRequest::setAccountPassword("a", "p"), true, true},
+        {FenwaRequest::setDeviceVolume(1, 2, 0), true, true},
+        {FenwaRequest::setServer("10.0.0.9", 1), true, false},
+        {FenwaRequest::setDeviceInfo("a", "b", "c", 1, "d", "e", "f", "g"), true, false},
+        {FenwaRequest::setSipSettings(sip, sip), true, false},
+        {FenwaRequest::setRtpSettings({RtpSettings()}), true, false},
+        {FenwaRequest::reboot(), false, false},
+        {FenwaRequest::resetDefault(), false, false},
+        {FenwaRequest::playVolume(), false, false},
+        {FenwaRequest::setMac("02:fe:00:00:00:09"), false, true},
+        {FenwaRequest("SomethingNew", {}), false, false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.request.mayResend(), c.resend) << c.request.method();
+        EXPECT_EQ(c.request.isCheckable(), c.checkable) << c.request.method();
+    }
+    FenwaDevice *seen = FenwaDevice::fromSearchReply(kTermMac, kTermIp, nullptr);
+    seen->setExtraInt("micVolume", 1), seen->setExtraInt("outVolume", 2), seen->setExtraInt("autoMute", 0);
+    EXPECT_TRUE(FenwaRequest::setDeviceVolume(1, 2, 0).heldBy(*seen));
+    EXPECT_FALSE(FenwaRequest::setDeviceVolume(1, 3, 0).heldBy(*seen));
+    EXPECT_FALSE(FenwaRequest::setName("n").heldBy(*seen));
+    seen->release();
+}
+
+TEST_F(OfflineSdk, AnActionWithoutAnswerWentOutOnceAndMayHaveActed)
+{
+    sdk.setReplyTimeout(400);
+    EXPECT_EQ(run(FenwaRequest::playVolume()), -1);
+    EXPECT_EQ(sent().size(), 1);
+    EXPECT_EQ(last.failure(), "unknown: may have changed");
 }

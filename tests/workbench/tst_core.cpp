@@ -1,22 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Log line format and cut, language file parsing, configuration round trips,
-// HTTP to a terminal's web side against a loopback peer.
+// Log line format and cut, language file parsing, configuration round trips.
 #include "OrbUtils/OrbConfigure.h"
-#include "OrbUtils/OrbHttpUtils.h"
-#include "link/FenwaFirmware.h"
 #include "OrbUtils/OrbFileUtils.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/stat.h>
@@ -33,83 +27,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
-}
-
-// A terminal's web side on loopback: keeps every whole request (head and
-// Content-Length body) and answers it with `answer`, or never when empty;
-// or misbehaves as a hostile one would.
-class LoopbackPeer : public QObject
-{
-public:
-    enum Fault { None, Drip, EndlessBody, EndlessHead, CloseMidRequest, Silent };
-    QByteArray answer;
-    Fault fault = None;
-    QList<QByteArray> requests;
-    int connections = 0;
-    explicit LoopbackPeer(const char *address = "127.0.0.1")
-    {
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *s = server.nextPendingConnection();
-            ++connections;
-            connect(s, &QTcpSocket::readyRead, this, [this, s] {
-                QByteArray &in = pending[s];
-                in += s->readAll();
-                if (fault == CloseMidRequest && in.size() > 100 * 1024)
-                    return s->abort();
-                const int end = in.indexOf("\r\n\r\n");
-                static const QRegularExpression length(QStringLiteral("content-length: *(\\d+)"),
-                                                       QRegularExpression::CaseInsensitiveOption);
-                if (end < 0 || in.size() < end + 4 + length.match(QString::fromLatin1(in.left(end))).captured(1).toInt())
-                    return;
-                requests << in;
-                in.clear();
-                if (fault == Silent)
-                    return;
-                if (fault != None)
-                    misbehave(s);
-                else if (!answer.isEmpty()) {
-                    s->write(answer);
-                    s->disconnectFromHost();
-                }
-            });
-        });
-        server.listen(QHostAddress(QLatin1String(address)));
-    }
-    void misbehave(QTcpSocket *s)
-    {
-        if (fault == Drip) {
-            auto *timer = new QTimer(s);
-            connect(timer, &QTimer::timeout, s, [s, this, sent = 0]() mutable { s->write(answer.mid(sent++, 1)); });
-            timer->start(1000);
-            return;
-        }
-        s->write(fault == EndlessBody ? "HTTP/1.1 200 OK\r\n\r\n" : "HTTP/1.1 200 OK\r\nX: ");
-        connect(s, &QTcpSocket::bytesWritten, s, [s] {
-            if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() == 0)
-                s->write(QByteArray(65536, 'a'));
-        });
-    }
-    QUrl url(const QString &path) const
-    {
-        return QUrl(QStringLiteral("http://%1:%2%3").arg(server.serverAddress().toString()).arg(server.serverPort()).arg(path));
-    }
-    QByteArray header(int i, const QByteArray &name) const
-    {
-        for (const QByteArray &line : requests.value(i).split('\n'))
-            if (line.toLower().startsWith(name + ':'))
-                return line.mid(name.size() + 1).trimmed();
-        return QByteArray();
-    }
-
-private:
-    QTcpServer server;
-    QHash<QTcpSocket *, QByteArray> pending;
-};
-
-QByteArray httpAnswer(int status, const QByteArray &extraHeaders, const QByteArray &body)
-{
-    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + extraHeaders + "Content-Length: " +
-           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 } // namespace
 
@@ -139,14 +56,6 @@ private slots:
     void anOversizedConfigurationIsNeitherReadNorWritten_data();
     void anOversizedConfigurationIsNeitherReadNorWritten();
 
-    void sessionFromSetCookie_data();
-    void sessionFromSetCookie();
-    void sessionGoesBackOnlyToItsHost();
-    void loginAccepted_data();
-    void loginAccepted();
-    void quoteInAFileNameCannotBreakThePartHead();
-    void hostileWebSideEndsInTime_data();
-    void hostileWebSideEndsInTime();
 
 private:
     QTemporaryDir tmp;
@@ -482,113 +391,6 @@ void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten()
     closeLogFile();
     QCOMPARE(readAll(OrbConfigure::filePath()) == bytes, !read);
     QCOMPARE(readAll(logPath).contains("not read, and left as it is"), !read);
-}
-
-void CoreTest::sessionFromSetCookie_data()
-{
-    QTest::addColumn<QByteArray>("header");
-    QTest::addColumn<QString>("session"); // empty: none found
-    QTest::newRow("first piece") << QByteArray("session=abc; Path=/") << "abc";
-    QTest::newRow("after another piece, no blank") << QByteArray("Path=/;session=abc") << "abc";
-    QTest::newRow("a blank before the name does not match") << QByteArray("Path=/; session=abc") << "";
-    QTest::newRow("name in capitals") << QByteArray("SESSION=abc") << "abc";
-    QTest::newRow("no session piece") << QByteArray("id=7; Path=/") << "";
-    QTest::newRow("empty value") << QByteArray("session=; Path=/") << "";
-    QTest::newRow("second of two Set-Cookie headers") << QByteArray("lang=en; Path=/\nsession=xyz; Path=/") << "xyz";
-}
-
-void CoreTest::sessionFromSetCookie()
-{
-    QFETCH(QByteArray, header);
-    QFETCH(QString, session);
-    QString found = QStringLiteral("earlier");
-    QCOMPARE(OrbHttpUtils::sessionFromSetCookie(header, &found), !session.isEmpty());
-    QCOMPARE(found, session.isEmpty() ? QStringLiteral("earlier") : session);
-}
-
-// One device's credential must never reach the next terminal.
-void CoreTest::sessionGoesBackOnlyToItsHost()
-{
-    LoopbackPeer first, second("127.0.0.2");
-    first.answer = httpAnswer(200, "Set-Cookie: session=abc; Path=/\r\n", "{\"result\":0}");
-    second.answer = httpAnswer(200, "", "{}");
-    OrbHttpUtils http;
-    QCOMPARE(http.post(first.url("/cgi-bin/CGI?login"), "username=a&password=b").status, 200);
-    QCOMPARE(http.session(), QStringLiteral("abc"));
-    QVERIFY(http.post(second.url("/cgi-bin/CGI?login"), "x").ok());
-    QVERIFY(http.post(first.url("/cgi-bin/CGI?login"), "x").ok());
-    QCOMPARE(second.header(0, "cookie"), QByteArray());
-    QCOMPARE(first.header(0, "cookie"), QByteArray());
-    QCOMPARE(first.header(1, "cookie"), QByteArray("session=abc"));
-    QCOMPARE(first.header(0, "content-type"), QByteArray("application/x-www-form-urlencoded"));
-}
-
-void CoreTest::loginAccepted_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("result 0") << QByteArray("{\"result\":0}") << true;
-    QTest::newRow("result 1") << QByteArray("{\"result\":1}") << false;
-    QTest::newRow("RESULT in capitals") << QByteArray("{\"RESULT\":0}") << true;
-    QTest::newRow("a text counts as 0") << QByteArray("{\"result\":\"ok\"}") << true;
-    QTest::newRow("no result") << QByteArray("{\"id\":0}") << false;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("not JSON") << QByteArray("<html>result 0</html>") << false;
-    QTest::newRow("not an object") << QByteArray("[0]") << false;
-}
-
-void CoreTest::loginAccepted()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(bool, accepted);
-    QCOMPARE(FenwaFirmware::loginAccepted(body), accepted);
-}
-
-// The bytes, and a boundary inside them, are checked end to end against the
-// simulator's terminals; a quote in the name is not.
-void CoreTest::quoteInAFileNameCannotBreakThePartHead()
-{
-    const QString path = tmp.filePath(QStringLiteral("we\"ird.bin"));
-    writeFile(path, "x");
-    LoopbackPeer peer;
-    peer.answer = httpAnswer(200, "", "{\"result\":0}");
-    QVERIFY(OrbHttpUtils().upload(peer.url("/cgi-bin/upload"), path).ok());
-    QVERIFY2(peer.requests.value(0).contains("; filename=\"we%22ird.bin\"\r\n"), peer.requests.value(0).constData());
-}
-
-void CoreTest::hostileWebSideEndsInTime_data()
-{
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<QString>("error"); // a regular expression
-    QTest::newRow("a login reply dripping a byte a second") << int(LoopbackPeer::Drip) << "no complete answer within 2 s";
-    QTest::newRow("an endless body") << int(LoopbackPeer::EndlessBody) << "the reply body is longer than 64 KiB";
-    QTest::newRow("an endless head") << int(LoopbackPeer::EndlessHead) << "the reply head is longer than 16 KiB";
-    QTest::newRow("closed mid-upload") << int(LoopbackPeer::CloseMidRequest) << "connection closed after \\d+ of 4096 kB";
-    QTest::newRow("silence, the operator stops") << int(LoopbackPeer::Silent) << "stopped";
-}
-
-// Each ends within its limit, with what it read bounded, and is made once.
-void CoreTest::hostileWebSideEndsInTime()
-{
-    QFETCH(int, fault);
-    QFETCH(QString, error);
-    LoopbackPeer peer;
-    peer.fault = LoopbackPeer::Fault(fault);
-    peer.answer = httpAnswer(200, "", "{\"result\":0}");
-    const QString path = tmp.filePath(QStringLiteral("fw.bin"));
-    writeFile(path, QByteArray(4 << 20, 'f'));
-    QElapsedTimer clock;
-    clock.start();
-    OrbHttpUtils http([&clock, fault] { return fault == LoopbackPeer::Silent && clock.elapsed() > 200; });
-    http.setTimeouts(500, 1500); // a login's deadline: 2 s
-    const OrbHttpUtils::Result r = fault == LoopbackPeer::CloseMidRequest
-        ? http.upload(peer.url(QStringLiteral("/cgi-bin/upload")), path)
-        : http.post(peer.url(QStringLiteral("/cgi-bin/CGI?login")), "username=a&password=b");
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(error)).match(r.error).hasMatch(), qPrintable(r.error));
-    QVERIFY(r.body.size() <= OrbHttpUtils::kBodyMax && r.stopped == (fault == LoopbackPeer::Silent));
-    QTest::qWait(300);
-    QCOMPARE(peer.connections, 1);
 }
 
 QTEST_GUILESS_MAIN(CoreTest)

@@ -6,7 +6,6 @@
 #include <string.h>
 
 static const uint8_t kArpRequest[8] = {0, 1, 8, 0, 6, 4, 0, 1};
-static const uint8_t kArpReply[8] = {0, 1, 8, 0, 6, 4, 0, 2};
 static const uint8_t kZero[QPCAP_COMMAND_FRAME_MIN] = {0};
 
 static int isArp(const uint8_t *f, const uint8_t header[8])
@@ -47,16 +46,28 @@ int isAddressProbe(const uint8_t *f, size_t length, const uint8_t mac[6])
 
 int mayPassBack(const uint8_t *f, size_t length, const uint8_t mac[6])
 {
-    if (isCommandFrame(f, length))
-        return 1;
-    return length >= QPCAP_HELPER_FRAME_MIN && length <= QPCAP_HELPER_FRAME_MAX && isArp(f, kArpReply)
-        && memcmp(f, mac, 6) == 0;
+    static const uint8_t broadcast[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+    return length >= QPCAP_HELPER_FRAME_MIN && length <= QPCAP_HELPER_FRAME_MAX && f[12] == 0x08 && f[13] == 0x06
+        && (memcmp(f, mac, 6) == 0 || memcmp(f, broadcast, 6) == 0);
 }
 
-ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInterface *interface, SendFrame send,
-                     void *user, const char **refusal)
+size_t wholeMessages(const uint8_t *buffer, size_t have)
 {
     size_t used = 0;
+    while (have - used >= QPCAP_HELPER_HEADER) {
+        const size_t length = ((size_t)buffer[used + 1] << 8) | buffer[used + 2];
+        if (have - used < QPCAP_HELPER_HEADER + length)
+            break;
+        used += QPCAP_HELPER_HEADER + length;
+    }
+    return used;
+}
+
+ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInterface *interface, size_t most,
+                     SendFrame send, void *user, size_t *sent, const char **refusal)
+{
+    size_t used = 0;
+    *sent = 0;
     while (have - used >= QPCAP_HELPER_HEADER) {
         const uint8_t *m = buffer + used;
         const size_t length = ((size_t)m[1] << 8) | m[2];
@@ -68,7 +79,7 @@ ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInt
             *refusal = "frame length out of range";
             return -1;
         }
-        if (have - used < QPCAP_HELPER_HEADER + length)
+        if (have - used < QPCAP_HELPER_HEADER + length || *sent == most)
             break;
         const uint8_t *frame = m + QPCAP_HELPER_HEADER;
         if (!isOwnCommandFrame(frame, length, interface) && !isAddressProbe(frame, length, interface->mac)) {
@@ -80,6 +91,7 @@ ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInt
         }
         if (send(user, frame, length) != 0)
             return -2;
+        ++*sent;
         used += QPCAP_HELPER_HEADER + length;
     }
     return (ssize_t)used;

@@ -32,16 +32,22 @@ int isCommandFrame(const uint8_t *frame, size_t length);
 int isOwnCommandFrame(const uint8_t *frame, size_t length, const struct CaptureInterface *interface);
 /* An RFC 5227 address probe from mac: 42 bytes, or up to 60 with zero padding. */
 int isAddressProbe(const uint8_t *frame, size_t length, const uint8_t mac[6]);
-/* What the helper passes back: a command frame, or an ARP reply to mac. */
+/* What the helper passes back: an ARP frame (a command is one too) of a
+ * length the link can carry, addressed to mac or to everyone. */
 int mayPassBack(const uint8_t *frame, size_t length, const uint8_t mac[6]);
 
-/* Hands the frame of every complete SEND message in buffer to send, in
- * order. Returns the bytes consumed (the rest is the start of a message),
- * or -1 with *refusal set when the parent broke the protocol or asked for a
- * frame the helper does not send, or -2 when send returned non-zero. */
+/* Hands the frames of the complete SEND messages in buffer to send, in
+ * order, at most `most` of them, and counts them in *sent. Returns the bytes
+ * consumed (the rest is the start of a message, or messages beyond `most`),
+ * or -1 with *refusal set when the parent broke the protocol (a message
+ * header is judged as soon as it is there, whatever the budget) or asked for
+ * a frame the helper does not send, or -2 when send returned non-zero. */
 typedef int (*SendFrame)(void *user, const uint8_t *frame, size_t length);
-ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInterface *interface, SendFrame send,
-                     void *user, const char **refusal);
+ssize_t takeMessages(const uint8_t *buffer, size_t have, const struct CaptureInterface *interface, size_t most,
+                     SendFrame send, void *user, size_t *sent, const char **refusal);
+/* The bytes at the start of buffer that make whole messages (of any type
+ * and length: takeMessages judges them). */
+size_t wholeMessages(const uint8_t *buffer, size_t have);
 
 #ifdef __cplusplus
 }

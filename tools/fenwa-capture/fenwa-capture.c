@@ -10,12 +10,15 @@
  * open the capture and drops every capability before it reads a byte from
  * its parent. It sends only command frames from the interface's own MAC and
  * one of its own IPv4 addresses (or 0.0.0.0), read from the kernel when the
- * frame is asked for, and RFC 5227 address probes from that MAC; it reports
- * only captured command frames and ARP replies addressed to that MAC.
- * Anything else from the parent ends it: it cannot be used to sniff, nor to
- * poison a neighbour's ARP cache with another host's address. It ends with
- * its parent (end of input, or the parent-death signal). The messages are
- * described in link/QPcapHelperProtocol.h. */
+ * frame is asked for, and RFC 5227 address probes from that MAC, no faster
+ * than the send budget allows (the parent's writes wait meanwhile); it
+ * captures without promiscuous mode and reports only ARP frames, commands
+ * among them, that other hosts address to that MAC or to everyone.
+ * Anything else from the parent ends it: it cannot be used to read other
+ * hosts' traffic, to flood the segment, nor to poison a neighbour's ARP
+ * cache with another host's address. It ends with its parent (end of input,
+ * or the parent-death signal). The messages and the budget are described in
+ * link/QPcapHelperProtocol.h. */
 #define _GNU_SOURCE
 #include "QPcapHelperProtocol.h"
 #include "capture-messages.h"
@@ -36,6 +39,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 enum {
@@ -189,7 +193,8 @@ static pcap_t *openCapture(const char *name)
         return NULL;
     }
     pcap_set_snaplen(handle, SNAP_LENGTH);
-    pcap_set_promisc(handle, 1);
+    /* What the link needs is addressed to the interface or broadcast. */
+    pcap_set_promisc(handle, 0);
     pcap_set_timeout(handle, READ_TIMEOUT_MS);
     pcap_set_immediate_mode(handle, 1);
     pcap_set_buffer_size(handle, CAPTURE_BUFFER_BYTES);
@@ -224,6 +229,9 @@ static pcap_t *openCapture(const char *name)
         return NULL;
     }
     pcap_freecode(&program);
+    /* Its own frames are not read back (where the driver cannot tell, the
+     * parent drops them). */
+    pcap_setdirection(handle, PCAP_D_IN);
     if (pcap_setnonblock(handle, 1, errbuf) != 0 || pcap_get_selectable_fd(handle) < 0) {
         fail(QPCAP_HELPER_FAILED, name, "cannot wait for frames");
         pcap_close(handle);
@@ -238,13 +246,49 @@ static int sendFrame(void *user, const uint8_t *frame, size_t length)
     return pcap_sendpacket((pcap_t *)user, frame, (int)length);
 }
 
+static unsigned long long nowNs(void)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (unsigned long long)t.tv_sec * 1000000000ULL + (unsigned long long)t.tv_nsec;
+}
+
+/* Captured frames go back as they come; the parent's frames go out as the
+ * budget allows, and while a whole message waits for it nothing more is
+ * read, so a parent that writes faster waits in its write. */
 static int serve(pcap_t *handle)
 {
     uint8_t buffer[2 * MESSAGE_MAX];
     size_t have = 0;
+    struct QPcapSendBudget budget;
+    qpcapBudgetStart(&budget, nowNs());
     struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {pcap_get_selectable_fd(handle), POLLIN, 0}};
     for (;;) {
-        if (poll(fds, 2, -1) < 0) {
+        size_t whole = wholeMessages(buffer, have);
+        if (have > 0) {
+            const unsigned long long allowed = whole > 0 ? qpcapBudgetFrames(&budget, nowNs()) : 0;
+            size_t sent = 0;
+            const char *refusal = NULL;
+            const ssize_t used =
+                takeMessages(buffer, have, &interface, (size_t)allowed, sendFrame, handle, &sent, &refusal);
+            if (used == -1)
+                return refuse(refusal);
+            if (used < 0)
+                return fail(QPCAP_HELPER_FAILED, "send", pcap_geterr(handle));
+            qpcapBudgetSpend(&budget, sent);
+            memmove(buffer, buffer + used, have - (size_t)used);
+            have -= (size_t)used;
+            whole -= (size_t)used;
+        }
+        int timeout = -1;
+        fds[0].events = POLLIN;
+        if (whole > 0) {
+            fds[0].events = 0;
+            timeout = (int)((qpcapBudgetWaitNs(&budget) + 999999ULL) / 1000000ULL);
+            if (timeout < 1)
+                timeout = 1;
+        }
+        if (poll(fds, 2, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             return fail(QPCAP_HELPER_FAILED, "poll", strerror(errno));
@@ -254,21 +298,15 @@ static int serve(pcap_t *handle)
                 return fail(QPCAP_HELPER_NO_DEVICE, "capture", pcap_geterr(handle));
         }
         if (fds[0].revents) {
-            const ssize_t n = read(STDIN_FILENO, buffer + have, sizeof buffer - have);
+            const ssize_t n = fds[0].events ? read(STDIN_FILENO, buffer + have, sizeof buffer - have) : 0;
             if (n < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
-            if (n <= 0) /* the parent is gone; half a message means it died mid-way */
-                return have == 0 ? 0 : refuse("input ended inside a message");
+            /* The parent is gone: what it left unsent goes nowhere, and half
+             * a message means it died mid-way. */
+            if (n <= 0)
+                return wholeMessages(buffer, have) == have ? 0 : refuse("input ended inside a message");
             have += (size_t)n;
             readAddresses();
-            const char *refusal = NULL;
-            const ssize_t used = takeMessages(buffer, have, &interface, sendFrame, handle, &refusal);
-            if (used == -1)
-                return refuse(refusal);
-            if (used < 0)
-                return fail(QPCAP_HELPER_FAILED, "send", pcap_geterr(handle));
-            memmove(buffer, buffer + used, have - (size_t)used);
-            have -= (size_t)used;
         }
     }
 }

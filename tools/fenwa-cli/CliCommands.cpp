@@ -30,14 +30,14 @@ bool intArg(const QString &text, const char *name, int *value, QString *error)
     return ok;
 }
 
-// length is what a command text builder returned for the longest id.
-bool fitsCommand(int length, const char *what, QString *error)
+bool fitsCommand(const FenwaRequest &request, const char *what, QString *error)
 {
-    if (length < 0)
+    const bool fits = request.fits();
+    if (!fits)
         *error = QStringLiteral("%1 is too long to send: a command holds at most %2 bytes")
                      .arg(QLatin1String(what))
-                     .arg(FenwaSDK::COMMAND_BUFFER - 1);
-    return length >= 0;
+                     .arg(FenwaRequest::COMMAND_BUFFER - 1);
+    return fits;
 }
 
 // A setting as get-sip and get-rtp print it: its one JSON form.
@@ -229,10 +229,10 @@ CliPlan setRtp(const QStringList &a, int, QString *error)
 
 CliPlan setSn(const QStringList &a, int, QString *error)
 {
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (!fitsCommand(FenwaSDK::setSnText(text, FenwaSDK::LONGEST_ID, a[0]), "SN", error))
+    const FenwaRequest request = FenwaRequest::setSn(a[0]);
+    if (!fitsCommand(request, "SN", error))
         return {};
-    return same(FenwaRequest::setSn(a[0]));
+    return same(request);
 }
 
 CliPlan setServer(const QStringList &a, int, QString *error)
@@ -244,10 +244,10 @@ CliPlan setServer(const QStringList &a, int, QString *error)
         *error = QStringLiteral("PORT must be a number from 0 to 65535, not \"%1\"").arg(a[1]);
         return {};
     }
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (!fitsCommand(FenwaSDK::setServerText(text, FenwaSDK::LONGEST_ID, a[0], port), "IP", error))
+    const FenwaRequest request = FenwaRequest::setServer(a[0], port);
+    if (!fitsCommand(request, "IP", error))
         return {};
-    return same(FenwaRequest::setServer(a[0], port));
+    return same(request);
 }
 
 CliPlan setDeviceInfo(const QStringList &a, int, QString *error)
@@ -255,12 +255,10 @@ CliPlan setDeviceInfo(const QStringList &a, int, QString *error)
     int power = 0;
     if (!intArg(a[3], "POWERLEVEL", &power, error))
         return {};
-    char text[FenwaSDK::COMMAND_BUFFER];
-    if (!fitsCommand(FenwaSDK::setDeviceInfoText(text, FenwaSDK::LONGEST_ID, a[0], a[1], a[2], power, a[4], a[5], a[6],
-                                                 a[7]),
-                     "The device info", error))
+    const FenwaRequest request = FenwaRequest::setDeviceInfo(a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]);
+    if (!fitsCommand(request, "The device info", error))
         return {};
-    return same(FenwaRequest::setDeviceInfo(a[0], a[1], a[2], power, a[4], a[5], a[6], a[7]));
+    return same(request);
 }
 
 // The file is checked here; the uploads themselves go over the web side

@@ -32,7 +32,7 @@ void addText(cJSON *obj, const char *key, const QString &value)
 
 QString linkMac(const FenwaDevice *d)
 {
-    return FenwaExport::recordValue(d, "linkMac");
+    return FenwaTerminal::linkMacText(d);
 }
 
 } // namespace
@@ -168,6 +168,8 @@ int runOnLink(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliPlan 
         cJSON *data = cJSON_CreateObject();
         if (steps[i].after)
             steps[i].after(targets.at(i), result.reply.get(), result.accepted(), data);
+        if (result.state == FenwaBatch::Seen)
+            cJSON_AddTrueToObject(data, "seenInSearch"); // every answer lost, the value found held
         failed += result.accepted() ? 0 : 1;
         (*reached)[i] = result.sends > 0;
         lines.put(i, targetLine(targets.at(i), result.accepted(), result.failure(), data));

@@ -27,6 +27,7 @@ const char kUsage[] =
     "  --process-ms MS[:N,...]  terminals N (from 1; default all) answer MS later\n"
     "                       (repeatable; the last one naming a terminal counts)\n"
     "  --delay MS           wait before each reply\n"
+    "  --unanswered M,...   carry out commands of methods M but lose every reply to them\n"
     "  --result TEXT        answer with this result instead of \"success\" (nothing changes)\n"
     "  --duplicate          answer twice\n"
     "  --wrong-id           answer with the command's id + 1000\n"
@@ -232,6 +233,8 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
         } else if (!std::strcmp(a, "--delay")) {
             if (!toInt(v, 0, 600000, &o->delayMs))
                 return fail("--delay wants milliseconds", v);
+        } else if (!std::strcmp(a, "--unanswered")) {
+            o->unanswered += QString::fromUtf8(v).split(QLatin1Char(','), Qt::SkipEmptyParts);
         } else if (!std::strcmp(a, "--result")) {
             o->result = v;
         } else if (!std::strcmp(a, "--seed")) {

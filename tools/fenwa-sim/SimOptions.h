@@ -50,6 +50,9 @@ struct SimOptions
     // answers): terminals that take their time, busy or slow.
     std::vector<std::pair<int, int>> processMs;
     int processMsOf(int index) const;
+    // Methods whose commands are carried out but whose every reply is lost
+    // on the way back, as a lossy segment can have it.
+    QStringList unanswered;
     QByteArray result = "success";
     bool duplicate = false;
     bool wrongId = false;

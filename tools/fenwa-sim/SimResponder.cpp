@@ -178,6 +178,7 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
         return;
     }
     const bool apply = options.result == "success";
+    const bool answered = !options.unanswered.contains(QString::fromStdString(method));
     int order = 0;
     for (size_t i = broadcast ? 0 : static_cast<size_t>(addressed); i < all.size(); ++i) {
         SimTerminal &t = all[i];
@@ -192,11 +193,15 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
         cJSON_AddNumberToObject(reply, "id", id);
         const bool changed = t.handle(method, command, apply, reply);
         // A reboot or factory reset restarts the terminal once its answer
-        // has left: it hears nothing for a while, then answers again.
+        // has left (or would have): it hears nothing for a while, then
+        // answers again.
         if (changed && (method == "reboot" || method == "ResetDefault"))
             t.restart(nowMs, options.rebootMsOf(int(i)));
         out->stateChanged = changed || out->stateChanged;
-        addReply(from, in.sender, reply, broadcast ? static_cast<int>(i) : order++, options.processMsOf(int(i)), out);
+        if (answered)
+            addReply(from, in.sender, reply, broadcast ? static_cast<int>(i) : order++, options.processMsOf(int(i)), out);
+        else
+            ++dropped;
         cJSON_Delete(reply);
     }
     cJSON_Delete(command);
