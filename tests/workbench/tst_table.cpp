@@ -65,6 +65,8 @@ private slots:
     void delegateEvents();
     void clickOnTheViewTogglesOnce();
     void selectAllFromTheHeaderBox();
+    void filterNarrowsWhatTheBoxAndThePagesTouch_data();
+    void filterNarrowsWhatTheBoxAndThePagesTouch();
     void sortable_data();
     void sortable();
     void sortsByValue_data();
@@ -198,6 +200,46 @@ void TableTest::selectAllFromTheHeaderBox()
     QVERIFY(!box->isChecked());
 }
 
+void TableTest::filterNarrowsWhatTheBoxAndThePagesTouch_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("tickedFirst"); // a name, ticked before the filter
+    QTest::addColumn<bool>("clickBox");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("checked"); // what the pages would work on
+    QTest::newRow("name, case ignored") << "HALL" << "" << false << QStringList{"Hall"} << QStringList{};
+    QTest::newRow("box ticks the rows shown") << "192.168" << "" << true << QStringList{"Hall", "gate"}
+                                              << QStringList{"Hall", "gate"};
+    QTest::newRow("a hidden tick is kept, not worked on") << "192.168" << "Annex" << false
+                                                          << QStringList{"Hall", "gate"} << QStringList{};
+}
+
+void TableTest::filterNarrowsWhatTheBoxAndThePagesTouch()
+{
+    QFETCH(QString, filter);
+    QFETCH(QString, tickedFirst);
+    QFETCH(bool, clickBox);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, checked);
+    const auto names = [](const QList<FenwaDevice *> &devices) {
+        QStringList out;
+        for (const FenwaDevice *d : devices)
+            out << d->name;
+        return out;
+    };
+    fill(model);
+    for (FenwaDevice *d : model->allDevices())
+        d->checked = d->name == tickedFirst;
+    model->setFilter(filter);
+    if (clickBox)
+        model->checkBoxHeader()->checkBox()->click();
+    QCOMPARE(column(*model, Model::NameColumn), shown);
+    QCOMPARE(names(model->shownDevices()), shown);
+    QCOMPARE(names(model->checkedDevices()), checked);
+    model->setFilter(QString()); // every row again, each with the tick it had
+    QCOMPARE(names(model->checkedDevices()), tickedFirst.isEmpty() ? checked : QStringList{tickedFirst});
+}
+
 void TableTest::sortable_data()
 {
     QTest::addColumn<int>("col");
@@ -281,6 +323,7 @@ void TableTest::sortArrowOnlyWhereTheRowsAreInItsOrder()
     QVERIFY(QTest::qWaitForWindowExposed(view));
     QWidget *box = model->checkBoxHeader()->checkBox();
     const int before = box->mapTo(header, QPoint()).x();
+    QVERIFY(before >= 0 && before + box->width() <= header->sectionSize(0)); // over its own column
     view->resize(300, 200);
     view->horizontalScrollBar()->setValue(3);
     QVERIFY(header->offset() > 0);
