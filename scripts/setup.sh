@@ -15,7 +15,7 @@ PACKAGES=(
   googletest libgtest-dev
   iproute2 iputils-arping libcap2-bin ffmpeg lighttpd curl python3
   dpkg-dev lintian desktop-file-utils adduser
-  xvfb xauth x11-apps imagemagick fonts-noto-cjk qttranslations5-l10n xdotool
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core qttranslations5-l10n xdotool poppler-utils
 )
 
 missing=()
