@@ -66,6 +66,9 @@ TEST(Frame, ArpCountsOnlyWhenItIsARequestOrReplyToUsOrEveryone)
             f->frame()[c.at] = c.value;
         QPcapArpBody arp{};
         EXPECT_EQ(isArpFor(f->frame(), f->length(), kToolMac, &arp), c.counts) << "byte " << c.at;
+        if (c.counts) { // who asks for whom: 192.168.1.100 and 192.168.1.2
+            EXPECT_TRUE(arp.senderIp == 0xC0A80164 && arp.targetIp == 0xC0A80102) << "byte " << c.at;
+        }
     }
     const PacketPtr announced = craftFrame(kTermMac, kTermIp, kToolMac, kToolIp, "{}");
     std::memset(announced->frame(), 0xff, 6);
