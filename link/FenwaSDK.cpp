@@ -339,7 +339,8 @@ int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSear
             wake = now + kStopPollMs;
         const bool goOn = waitReplies(&replies, wake) && !(stop && stop());
         for (FenwaReply *reply : replies) {
-            FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json);
+            bool cut = false;
+            FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json, &cut);
             QList<FenwaDevice *> &sameMac = byMac[macKey(reply->mac)];
             const bool known = std::any_of(sameMac.cbegin(), sameMac.cend(), [device](const FenwaDevice *d) {
                 return FenwaTerminal::sameTerminal(d, device);
@@ -352,6 +353,7 @@ int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSear
                 // A first answer after the second frame left, which goes
                 // SEARCH_FIRST_GAP_MS after the first, answers a repeat.
                 counts.repeatOnly += due > 1 ? 1 : 0;
+                counts.cut += cut ? 1 : 0;
                 sameMac.append(device);
                 out->append(device);
                 tell(reply);
@@ -363,6 +365,10 @@ int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSear
             break; // cancelled: what came with the cancel is kept
     }
     forget(id);
+    if (counts.cut > 0 || counts.overLimit > 0)
+        ORB_LOG("search: %d terminals listed; %d of their replies cut to what a record keeps, %d replies refused "
+                "beyond the %d a search lists\n",
+                out ? int(out->size()) : 0, counts.cut, counts.overLimit, int(SEARCH_MAX));
     if (report)
         *report = counts;
     return 0;

@@ -80,6 +80,7 @@ struct FenwaSearchReport {
     int frames = 0;     // search frames sent (one text, one id)
     int repeatOnly = 0; // terminals first heard after the second frame had left
     int overLimit = 0;  // replies dropped because SEARCH_MAX terminals were listed
+    int cut = 0;        // terminals listed with a reply cut to what a record keeps
 };
 
 // The one way to talk to terminals: one JSON command per frame, a reply
@@ -138,8 +139,10 @@ public:
     // burst of loss does not hide a terminal, and the replies are merged
     // per terminal (FenwaTerminal::sameTerminal). out is emptied first and
     // gets one record per terminal in the order they first answered; its
-    // records are the caller's. Returns -1 at once when the search could not
-    // be sent.
+    // records are the caller's, each no bigger than a terminal can make it
+    // (FenwaDevice::fromSearchReply), at most SEARCH_MAX of them. The log
+    // says how many replies were cut to that or refused beyond it. Returns
+    // -1 at once when the search could not be sent.
     int search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *report = nullptr);
     // How many frames a search sends at most (SEARCH_FRAMES unless changed;
     // 1 is the single-frame search of old, which benchmarks compare with).
