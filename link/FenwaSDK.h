@@ -3,6 +3,7 @@
 
 #include "FenwaCommand.h"
 #include "FenwaDevice.h"
+#include "FenwaSignal.h"
 #include "QPcap.h"
 #include "QPcapAdapterList.h"
 
@@ -12,7 +13,6 @@
 #include <QMutex>
 #include <QString>
 #include <QVector>
-#include <QWaitCondition>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -23,7 +23,9 @@ class FenwaSDK;
 
 // Told of every frame the link sends and of every reply it takes as an
 // answer: a command's reply, and each search reply that brings a terminal
-// the search had not heard from yet. Replies to repeated frames after the
+// the search had not heard from yet. This is the only way the texts leave
+// the link (the workbench's log, fenwa-cli --verbose): with no observer
+// they cost nothing. Replies to repeated frames after the
 // first, late replies, other programs' replies and strangers' frames are
 // only counted (FenwaSDK::takeIgnoredFrames), so that nobody on the segment
 // can fill a log. Both calls run on the thread that issued the command or
@@ -209,8 +211,9 @@ public:
         // Waits until replies have been taken, the deadline passes (a time
         // of QPcapPacketQueue::now(); negative: none) or the operation is
         // cancelled, and moves the replies into out (the caller deletes
-        // them). False once cancelled.
-        bool waitReplies(std::vector<FenwaReply *> *out, qint64 deadline);
+        // them). False once cancelled. Woken by each reply, unless pollMs
+        // is given: then it looks every pollMs and takes what gathered.
+        bool waitReplies(std::vector<FenwaReply *> *out, qint64 deadline, int pollMs = 0);
         bool isCancelled() const;
         // A reply taken as an answer: the debug channel and the observer.
         void tell(const FenwaReply *reply) { owner->tell(reply); }
@@ -255,8 +258,8 @@ private:
         bool anyone;
         bool hasAlsoFrom;
     };
-    mutable QMutex awaitMutex; // guards the five below
-    QWaitCondition replyTaken;
+    mutable QMutex awaitMutex; // guards the four below
+    FenwaSignal replyTaken;    // woken after a reply is taken or a cancel
     QHash<int, Awaited> awaited;
     std::deque<FenwaReply *> taken;
     bool operating = false;

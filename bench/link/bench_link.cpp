@@ -5,12 +5,15 @@
 //  (b) 1000 sequential SetName commands to one terminal: median and p99 per
 //      command, beside the raw frame round trip of the same segment (the same
 //      transport sending a command frame that the simulator, in echo mode,
-//      sends straight back), and their ratio.
+//      sends straight back), and their ratio. Both loops start a round trip
+//      at most QPCAP_SEND_RATE times a second, so the link's send budget
+//      never holds a frame back. The simulator's state file is on tmpfs.
 // Usage: bench_link [--terminals N] [--commands N] [--rounds N]
 #include "FenwaBatch.h"
 #include "FenwaSDK.h"
 #include "QPcap.h"
 #include "QPcapAdapterList.h"
+#include "QPcapHelperProtocol.h"
 #include "e2e_segment.h"
 
 #include <QCoreApplication>
@@ -57,6 +60,22 @@ QByteArray cpuModel()
                 return line.mid(line.indexOf(':') + 1).trimmed();
     return "unknown";
 }
+
+// Starts each round trip no sooner than the link's send budget refills one
+// frame: a loop faster than that would measure the budget, not the link.
+struct Pace {
+    QElapsedTimer clock;
+    qint64 lastNs = -1;
+    void next()
+    {
+        if (!clock.isValid())
+            clock.start();
+        const qint64 gap = 1000000000LL / QPCAP_SEND_RATE;
+        while (lastNs >= 0 && clock.nsecsElapsed() < lastNs + gap)
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        lastNs = clock.nsecsElapsed();
+    }
+};
 
 QByteArray loadAverage()
 {
@@ -204,7 +223,9 @@ int main(int argc, char **argv)
         const QByteArray text = "{\"id\":0,\"method\":\"SetName\",\"name\":\"bench-name-0000\"}";
         uint8_t header[QPCAP_HEADER_SIZE];
         buildCommandHeader(header, text.size());
+        Pace pace;
         for (int i = 0; i < commands; ++i) {
+            pace.next();
             QPcapPacket *packet = new QPcapPacket;
             buildFrame(packet, adapter.hardwareAddress, adapter.address, termMac, termIp, header, QPCAP_HEADER_SIZE,
                        reinterpret_cast<const uint8_t *>(text.constData()), text.size());
@@ -237,7 +258,9 @@ int main(int argc, char **argv)
         const uint8_t termMac[6] = {0x02, 0xfe, 0x00, 0x00, 0x00, 0x01};
         const uint8_t termIp[4] = {192, 168, 1, 100};
         FenwaDevice *device = FenwaDevice::fromSearchReply(termMac, termIp, nullptr);
+        Pace pace;
         for (int i = 0; i < commands; ++i) {
+            pace.next();
             const QString name = QString::asprintf("bench-name-%04d", i);
             QElapsedTimer t;
             t.start();
