@@ -227,26 +227,29 @@ bool startCapture(CoreAudioCapture *capture, const QByteArray &id, CoreAudioForm
     ORB_LOG("capture format samplerate = %u, channels = %u, format = %s (delivered as %s)\n", spec.rate,
             unsigned(spec.channels), pa_sample_format_to_string(capture->native.format),
             pa_sample_format_to_string(spec.format));
+    // Known before the stream connects: its first block may come while
+    // this thread still waits for it to be ready.
+    format->sampleRate = int(spec.rate);
+    format->channels = spec.channels;
+    format->sampleFormat = sampleFormat;
+    format->bytesPerFrame = int(pa_frame_size(&spec));
     capture->stream = pa_stream_new(capture->context, "RTP multicast", &spec, nullptr);
     if (capture->stream == nullptr)
         return false;
     pa_stream_set_state_callback(capture->stream, onStreamState, capture);
     pa_stream_set_read_callback(capture->stream, onRead, capture);
-    // 20 ms blocks: half the wake-ups of 10 ms for 10 ms more latency, well
-    // inside the budget (capture_bench).
+    // 10 ms blocks: a sound card's source then hands over audio every 10 ms,
+    // which beside the 26 ms of an MP3 frame is about the latency floor (a
+    // monitor delivers as its output renders either way).
     pa_buffer_attr attributes;
     attributes.maxlength = uint32_t(-1);
     attributes.tlength = attributes.prebuf = attributes.minreq = uint32_t(-1);
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(20000, &spec));
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(10000, &spec));
     if (pa_stream_connect_record(capture->stream, id.constData(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0
         || !waitFor(capture, [capture] { return pa_stream_get_state(capture->stream) == PA_STREAM_READY; })) {
         ORB_LOG("cannot record from %s: %s\n", id.constData(), pa_strerror(pa_context_errno(capture->context)));
         return false;
     }
-    format->sampleRate = int(spec.rate);
-    format->channels = spec.channels;
-    format->sampleFormat = sampleFormat;
-    format->bytesPerFrame = int(pa_frame_size(&spec));
     return true;
 }
 

@@ -19,6 +19,9 @@ const char kRtpFileList[] = "rtp file list";
 const char kRtpSourceIndex[] = "rtp source index";
 const char kRtpInterface[] = "rtp interface";
 const char kWindowGeometry[] = "window geometry";
+const char kKeepSearching[] = "keep searching";
+const char kSiteName[] = "site name";
+const char kReportAuthor[] = "report author";
 
 // configure.ini is read and written in the INI dialect QSettings writes, so
 // that files of earlier versions read the same, but every value is text.
@@ -414,6 +417,14 @@ void OrbConfigure::ensureLanguage()
 
 QString OrbConfigure::network() const { return text(kNetwork); }
 void OrbConfigure::setNetwork(const QString &value) { put(QLatin1String(kNetwork), value); }
+
+bool OrbConfigure::keepSearching() const { return text(kKeepSearching) == QLatin1String("1"); }
+void OrbConfigure::setKeepSearching(bool on) { put(QLatin1String(kKeepSearching), on ? QStringLiteral("1") : QStringLiteral("0")); }
+
+QString OrbConfigure::siteName() const { return text(kSiteName); }
+void OrbConfigure::setSiteName(const QString &value) { put(QLatin1String(kSiteName), value); }
+QString OrbConfigure::reportAuthor() const { return text(kReportAuthor); }
+void OrbConfigure::setReportAuthor(const QString &value) { put(QLatin1String(kReportAuthor), value); }
 
 QString OrbConfigure::rtpServer() const { return text(kRtpServer); }
 void OrbConfigure::setRtpServer(const QString &value) { put(QLatin1String(kRtpServer), value); }

@@ -52,6 +52,17 @@ public:
     QString rtpInterface() const;
     void setRtpInterface(const QString &value);
 
+    // "Keep searching" beside the Search button; off when never written.
+    bool keepSearching() const;
+    void setKeepSearching(bool on);
+
+    // The site the handover report is about, and who makes it; empty when
+    // never written.
+    QString siteName() const;
+    void setSiteName(const QString &value);
+    QString reportAuthor() const;
+    void setReportAuthor(const QString &value);
+
     // The main window's size, place and state as QWidget::saveGeometry
     // gives them; empty when never written.
     QByteArray windowGeometry() const;

@@ -50,8 +50,8 @@ void CoreAudioDevice::close()
         queue.clear();
         queuedBytes = 0;
     }
-    if (dropped)
-        ORB_LOG("capture dropped %llu bytes\n", (unsigned long long)dropped);
+    if (dropped.load())
+        ORB_LOG("capture dropped %llu bytes\n", (unsigned long long)dropped.load());
     if (observer)
         observer->onDeviceClosed(this);
 }
@@ -59,7 +59,8 @@ void CoreAudioDevice::close()
 void CoreAudioDevice::deliver(void *context, const uint8_t *data, int bytes)
 {
     auto *self = static_cast<CoreAudioDevice *>(context);
-    const size_t limit = size_t(self->captureFormat.sampleRate) * size_t(self->captureFormat.bytesPerFrame);
+    const size_t limit =
+        size_t(MaxQueuedSeconds) * size_t(self->captureFormat.sampleRate) * size_t(self->captureFormat.bytesPerFrame);
     QMutexLocker guard(&self->queueLock);
     self->queue.emplace_back(reinterpret_cast<const char *>(data), bytes);
     self->queuedBytes += size_t(bytes);

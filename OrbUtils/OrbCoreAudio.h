@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <deque>
 
 class CoreAudioDevice;
@@ -59,6 +60,8 @@ private:
 class CoreAudioDevice
 {
 public:
+    enum { MaxQueuedSeconds = 4 };
+
     CoreAudioDevice() = default;
     ~CoreAudioDevice() { close(); }
 
@@ -75,8 +78,9 @@ public:
     bool isLost() const { return capture != nullptr && isCoreAudioCaptureLost(capture); }
 
     const CoreAudioFormat &format() const { return captureFormat; }
-    // Bytes dropped because the dispatch thread fell a second behind.
-    uint64_t droppedBytes() const { return dropped; }
+    // Bytes dropped because the dispatch thread fell MaxQueuedSeconds
+    // behind; from any thread.
+    uint64_t droppedBytes() const { return dropped.load(); }
 
 private:
     friend class CoreAudioDeviceDispatchThread;
@@ -94,7 +98,7 @@ private:
     QWaitCondition queueReady;
     std::deque<QByteArray> queue;
     size_t queuedBytes = 0;
-    uint64_t dropped = 0;
+    std::atomic<uint64_t> dropped{0};
 
     CoreAudioDevice(const CoreAudioDevice &) = delete;
     CoreAudioDevice &operator=(const CoreAudioDevice &) = delete;

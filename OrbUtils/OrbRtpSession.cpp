@@ -67,6 +67,12 @@ void OrbRtpSendThread::run()
     session->runSend(this);
 }
 
+void OrbRtpSendThread::stop()
+{
+    OrbThread::stop();
+    session->wakeSender();
+}
+
 void OrbRtpRecvThread::run()
 {
     session->runReceive(this);
@@ -308,16 +314,27 @@ void OrbRtpSession::runSend(const OrbThread *thread)
             continue;
         }
         // Sleep until the period allows the next packet, or until the
-        // observer said it could take one, whichever is later; capped so a
-        // stop request is seen promptly.
-        qint64 delay = now < due ? due - now : 10;
-        if (observer) {
-            const qint64 hint = observer->retryDelay(this);
-            if (hint > delay)
-                delay = hint;
-        }
-        OrbThread::msleep((unsigned long)(delay < 1 ? 1 : delay > 100 ? 100 : delay));
+        // observer said it could take one (a live source's next frame may be
+        // due in less than a period), whichever is later; capped so a stop
+        // request is seen promptly.
+        qint64 delay = now < due ? due - now : 0;
+        const qint64 hint = observer ? observer->retryDelay(this) : 10;
+        if (hint > delay)
+            delay = hint;
+        std::unique_lock<std::mutex> guard(senderWaitLock);
+        senderWait.wait_for(guard, std::chrono::milliseconds(delay < 1 ? 1 : delay > 100 ? 100 : delay),
+                            [this] { return senderWoken; });
+        senderWoken = false;
     }
+}
+
+void OrbRtpSession::wakeSender()
+{
+    {
+        std::lock_guard<std::mutex> guard(senderWaitLock);
+        senderWoken = true;
+    }
+    senderWait.notify_one();
 }
 
 void OrbRtpSession::runReceive(const OrbThread *thread)

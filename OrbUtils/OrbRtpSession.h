@@ -6,7 +6,9 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 class OrbRtpSession;
 struct _RtpSession;
@@ -28,8 +30,9 @@ public:
                                  const uint8_t *payload, int32_t payloadLength, uint32_t timestamp) = 0;
     virtual void onReceiveTimeout(OrbRtpSession *session) = 0;
     // How many ms from now until onWantPacket could next send, when the
-    // observer knows (a paced file knows when its media-time gate opens).
-    // The send thread sleeps that long instead of polling every 10 ms.
+    // observer knows (a paced source knows when its next frame is due). The
+    // send thread sleeps that long (at least 1 ms, at most 100 ms, never
+    // before the packet period allows) instead of polling every 10 ms.
     virtual int32_t retryDelay(OrbRtpSession *) { return 10; }
 };
 
@@ -37,6 +40,8 @@ class OrbRtpSendThread : public OrbThread
 {
 public:
     explicit OrbRtpSendThread(OrbRtpSession *session) : session(session) {}
+    // Also ends the wait between packets.
+    void stop() override;
 
 protected:
     void run() override;
@@ -66,8 +71,9 @@ private:
 //
 // Threading contract: construction, setObserver, start, stop and destruction
 // happen on one owner thread. start() launches a send thread, which polls the
-// observer's onWantPacket at the packet period (the observer calls sendPacket
-// from inside it), and a receive thread, which drains what arrives on the local
+// observer's onWantPacket at the packet period or when the observer says
+// (retryDelay, wakeSender; the observer calls sendPacket from inside it), and
+// a receive thread, which drains what arrives on the local
 // port and hands it to onReceivePacket (it sleeps in poll() on the sockets
 // rather than waking every 10 ms, since a stream may run for hours and the
 // sender should cost less CPU than ffmpeg's). oRTP sessions are not thread-safe, so
@@ -111,6 +117,11 @@ public:
     void sendPacket(const uint8_t *data, int length, uint32_t timestampIncrement);
 
     void stop();
+
+    // Ends the send thread's wait for the next slot early, so that
+    // onWantPacket is asked again at once: the observer has something to
+    // send sooner than it said. From any thread.
+    void wakeSender();
 
     int localPort() const { return boundPort; }
     bool isActive() const { return active; }
@@ -161,6 +172,9 @@ private:
     OrbThread *sendThread = nullptr;
     OrbThread *recvThread = nullptr;
     int wakeFd = -1; // eventfd that ends the receive thread's wait
+    std::mutex senderWaitLock;
+    std::condition_variable senderWait;
+    bool senderWoken = false;
     OrbRtpSessionObserver *observer = nullptr;
     OrbThreadLocker libraryLock;
     // Header room plus the largest payload sendPacket puts in one packet.

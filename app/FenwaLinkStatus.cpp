@@ -63,6 +63,15 @@ void FenwaLinkStatus::setConflicts(int macs, int ips)
     refresh();
 }
 
+void FenwaLinkStatus::setLive(bool running, int online, int offline, int fresh)
+{
+    liveRunning = running;
+    liveOnline = online;
+    liveOffline = offline;
+    liveNew = fresh;
+    refresh();
+}
+
 void FenwaLinkStatus::adapterChanged()
 {
     lastSearch = QDateTime();
@@ -111,7 +120,10 @@ void FenwaLinkStatus::refresh()
                                                   : translate("no network adapter"));
     parts << translate("Link: %1").arg(stateText(sdk->transport()->linkState()));
     if (lastSearch.isValid()) {
-        parts << translate("Terminals: %1").arg(found);
+        if (liveRunning || liveOffline > 0 || liveNew > 0)
+            parts << translate("Online: %1, offline: %2, new: %3").arg(liveOnline).arg(liveOffline).arg(liveNew);
+        else
+            parts << translate("Terminals: %1").arg(found);
         if (repeatOnly > 0)
             parts << translate("Answered only to a repeat: %1").arg(repeatOnly);
         parts << translate("Other types ignored: %1").arg(otherTypes);

@@ -33,6 +33,9 @@ public:
     // How many terminals of the table share a MAC, and how many an address,
     // with another: said only when there are any.
     void setConflicts(int sharingMac, int sharingIp);
+    // The live view's counts: said while it runs, or while any terminal is
+    // marked offline or new.
+    void setLive(bool running, int online, int offline, int fresh);
 
     QSize minimumSizeHint() const override;
 
@@ -58,6 +61,8 @@ private:
     int otherTypes = 0;
     int repeatOnly = 0;
     int sharingMac = 0, sharingIp = 0;
+    bool liveRunning = false;
+    int liveOnline = 0, liveOffline = 0, liveNew = 0;
     bool cancelled = false;
     QPcap::LinkState stateAtSearch = QPcap::Opening;
 };

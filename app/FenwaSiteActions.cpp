@@ -11,15 +11,24 @@
 #include "site/FenwaExport.h"
 #include "site/FenwaPlanCheck.h"
 #include "site/FenwaSheet.h"
+#include "site/FenwaReport.h"
+#include "site/pdf/FenwaReportPdf.h"
+#include "settings/OrbNetworkDialog.h"
+#include "OrbUtils/OrbConfigure.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMenu>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 
 using namespace FenwaPlan;
 
@@ -73,6 +82,8 @@ FenwaSiteActions::FenwaSiteActions(QWidget *window, FenwaSDK *sdk, FenwaDeviceMo
     siteMenu->addAction(translate("Backup..."), this, &FenwaSiteActions::askBackup);
     siteMenu->addAction(translate("Open plan..."), this, &FenwaSiteActions::askPlan);
     siteMenu->addAction(translate("Restore onto replacement..."), this, &FenwaSiteActions::askRestore);
+    siteMenu->addSeparator();
+    siteMenu->addAction(translate("Report..."), this, &FenwaSiteActions::askReport);
 }
 
 FenwaPlanDialog *FenwaSiteActions::planDialog() const
@@ -153,6 +164,120 @@ bool FenwaSiteActions::previewPlan(const Plan &plan, bool restore)
     dialog->moveToCenter(window);
     dialog->open();
     return true;
+}
+
+bool FenwaSiteActions::reportTo(const QString &path, QString *error)
+{
+    const QList<FenwaDevice *> rows = model->allDevices();
+    if (rows.isEmpty()) {
+        *error = translate("No terminal in the table: search first");
+        return false;
+    }
+    const auto isOffline = [this](const FenwaDevice *d) {
+        const FenwaLiveList::Row *row = model->live().rowOf(d);
+        return row && !row->online;
+    };
+    QList<FenwaDevice *> answering;
+    for (FenwaDevice *d : rows)
+        if (!isOffline(d))
+            answering << d;
+    // The last results before the read adds its own.
+    QHash<const FenwaDevice *, QString> results;
+    for (const FenwaDevice *d : rows)
+        results.insert(d, model->lastResult(d));
+    Reading both;
+    both.wantSip = both.wantRtp = true;
+    FenwaSettingsReadDialog read(window, sdk, QVector<Reading>(answering.size(), both));
+    read.setWindowTitle(translate("Reading the terminals for the report"));
+    read.setDevices(answering);
+    if (!answering.isEmpty())
+        read.runQuietly();
+    FenwaReport::Data data;
+    OrbConfigure store;
+    data.siteName = store.siteName();
+    data.author = store.reportAuthor();
+    data.made = QDateTime::currentDateTime();
+    data.adapter = sdk->currentAdapter() ? OrbNetworkDialog::itemText(*sdk->currentAdapter()) : QString();
+    data.lastBatch = model->lastBatch();
+    QList<FenwaReport::Source> sources;
+    for (FenwaDevice *d : rows) {
+        FenwaReport::Source s;
+        s.device = d;
+        s.offline = isOffline(d);
+        const int at = answering.indexOf(d);
+        if (at >= 0 && read.results().value(at).accepted) {
+            s.sip = read.read(at).sip;
+            s.rtp = read.read(at).rtp;
+        } else {
+            ++data.settingsUnread;
+        }
+        s.lastResult = results.value(d);
+        const FenwaLiveList::Row *row = model->live().rowOf(d);
+        const int shown = model->shownDevices().indexOf(d);
+        s.status = shown >= 0 ? model->index(shown, FenwaDeviceModel::StatusColumn).data().toString()
+                   : row && !row->online ? translate("offline since %1").arg(row->offlineSince.toString(QStringLiteral("HH:mm:ss")))
+                                         : QString();
+        sources << s;
+    }
+    data.terminals = FenwaReport::terminalsOf(sources);
+    if (path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) || path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive))
+        return FenwaSheet::writeFile(path, FenwaReport::html(data, FenwaReport::Form::Browser).toUtf8(), false, error);
+    QString why;
+    if (FenwaReportPdf::write(FenwaReport::pdfJob(data), path, &why))
+        return true;
+    *error = translate("Cannot write %1: %2").arg(path, why);
+    return false;
+}
+
+void FenwaSiteActions::askReport()
+{
+    const QString title = translate("Report...");
+    if (model->allDevices().isEmpty()) {
+        QMessageBox::information(window, title, translate("No terminal in the table: search first"));
+        return;
+    }
+    // The site and the author are asked with what was remembered filled in:
+    // one click on the same site, a new name on the next.
+    OrbConfigure store;
+    QDialog ask(window);
+    ask.setWindowTitle(title);
+    auto *site = new QLineEdit(store.siteName(), &ask);
+    auto *author = new QLineEdit(store.reportAuthor().isEmpty() ? FenwaReport::defaultAuthor() : store.reportAuthor(),
+                                 &ask);
+    site->setMinimumWidth(260);
+    auto *form = new QFormLayout(&ask);
+    form->addRow(translate("Site"), site);
+    form->addRow(translate("Made by"), author);
+    auto *buttons = new QDialogButtonBox(&ask);
+    buttons->addButton(translate("Save..."), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(translate("Cancel"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, &ask, [&] {
+        if (site->text().trimmed().isEmpty())
+            tell(translate("Please name the site"));
+        else
+            ask.accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, &ask, &QDialog::reject);
+    form->addRow(buttons);
+    if (ask.exec() != QDialog::Accepted)
+        return;
+    store.setSiteName(site->text().trimmed());
+    store.setReportAuthor(author->text().trimmed());
+    store.sync();
+    QString path = QFileDialog::getSaveFileName(window, title, site->text().trimmed() + QStringLiteral(".pdf"),
+                                                translate("PDF files (*.pdf);;HTML files (*.html)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".pdf");
+    QString error;
+    if (reportTo(path, &error))
+        tell(translate("Report of %1 terminal written to %2", "Report of %1 terminals written to %2",
+                       model->allDevices().size())
+                 .arg(model->allDevices().size())
+                 .arg(path));
+    else
+        QMessageBox::warning(window, title, error);
 }
 
 void FenwaSiteActions::askExport()

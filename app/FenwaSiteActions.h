@@ -42,12 +42,19 @@ public:
     // restore: the plan is one backed-up terminal put onto its replacement.
     bool previewPlan(const FenwaPlan::Plan &plan, bool restore = false);
     FenwaPlanDialog *planDialog() const;
+    // The handover report of the table, as PDF or (for a path ending in
+    // .html or .htm) HTML: the SIP accounts and RTP channels of every row
+    // that answers are read in one batch first; offline rows are listed as
+    // the live view marks them, each row with its last batch result. The
+    // site's name and the author are the remembered ones. False with *error.
+    bool reportTo(const QString &path, QString *error);
 
 private:
     void askExport();
     void askBackup();
     void askPlan();
     void askRestore();
+    void askReport();
     void tell(const QString &text);
 
     QWidget *window;

@@ -4,11 +4,13 @@
 #include "FenwaAboutDialog.h"
 #include "FenwaCloseRequest.h"
 #include "FenwaLinkStatus.h"
+#include "FenwaLiveSearch.h"
 #include "FenwaSiteActions.h"
 #include "OrbUtils/OrbConfigure.h"
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/widgets/OrbTableView.h"
 #include "OrbUtils/widgets/OrbToast.h"
+#include "OrbUtils/widgets/OrbWaitDialog.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "multicast/OrbRtpMulticastDialog.h"
 #include "settings/FenwaAudioSettingWidget.h"
@@ -20,6 +22,7 @@
 #include "link/FenwaTerminal.h"
 #include "table/FenwaDeviceModel.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QHeaderView>
@@ -35,10 +38,11 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), link(new FenwaSDK), networkButton(new QPushButton(this)),
       searchButton(new QPushButton(this)), rtpButton(new QPushButton(this)), settingButton(new QPushButton(this)),
-      siteButton(new QPushButton(this)), filter(new QLineEdit(this)), table(new OrbTableView(this)),
+      siteButton(new QPushButton(this)), keepSearching(new QCheckBox(this)), filter(new QLineEdit(this)),
+      table(new OrbTableView(this)),
       model(new FenwaDeviceModel(table)), status(new FenwaLinkStatus(this, link.get())),
       panelScroll(new QScrollArea(this)), pages(new FenwaSettingPages(this, link.get(), model)),
-      site(new FenwaSiteActions(this, link.get(), model))
+      site(new FenwaSiteActions(this, link.get(), model)), live(new FenwaLiveSearch(this, link.get(), model))
 {
     qRegisterMetaType<FenwaDevice *>();
     // The link first: the capture (or its helper) opens on the link's own
@@ -59,6 +63,14 @@ MainWindow::MainWindow(QWidget *parent)
     siteButton->setText(translate("Site"));
     filter->setPlaceholderText(translate("Filter by name, MAC, IP address or version")); // before the first layout
     siteButton->setMenu(site->menu());
+    keepSearching->setText(translate("Keep searching"));
+    keepSearching->setToolTip(
+        translate("Search again every %1 s and mark the terminals that appear, change or stop answering")
+            .arg(FenwaLiveSearch::INTERVAL_MS / 1000));
+    keepSearching->setChecked(OrbConfigure().keepSearching());
+    // Every job of a dialog (a batch, a search by hand) ends the round under
+    // way first: the link has one issuing thread at a time.
+    OrbWaitDialog::setBeforeJob([this] { live->stopRound(); });
     // A status bar spans the window: the line is not cut beside the buttons,
     // and takes a second row rather than being cut when the window is narrow.
     statusBar()->addWidget(status, 1);
@@ -86,6 +98,17 @@ MainWindow::MainWindow(QWidget *parent)
     connect(model, &FenwaDeviceModel::modifyData, this, &MainWindow::onModelModifyData);
     connect(model, &FenwaDeviceModel::conflictsChanged, this,
             [this] { status->setConflicts(model->sharingMac(), model->sharingIp()); });
+    connect(model, &FenwaDeviceModel::liveChanged, this, [this] {
+        const FenwaLiveList &rows = model->live();
+        status->setLive(live->isEnabled(), rows.online(), rows.offline(), rows.fresh());
+    });
+    connect(keepSearching, &QCheckBox::toggled, this, [this](bool on) {
+        OrbConfigure().setKeepSearching(on);
+        live->setEnabled(on);
+        const FenwaLiveList &rows = model->live();
+        status->setLive(on, rows.online(), rows.offline(), rows.fresh());
+    });
+    live->setEnabled(keepSearching->isChecked());
     filter->setClearButtonEnabled(true);
     connect(filter, &QLineEdit::textChanged, model, &FenwaDeviceModel::setFilter);
     auto *ignoredTimer = new QTimer(this);
@@ -100,6 +123,10 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // No round may use the link once it goes.
+    OrbWaitDialog::setBeforeJob(nullptr);
+    live->setEnabled(false);
+    live->stopRound();
     // Stops the link threads before the observer (this window) goes.
     link.reset();
     ORB_LOG("link closed\n");
@@ -125,9 +152,6 @@ void MainWindow::showPage(FenwaSettingWidget *widget)
     }
     page = widget;
     if (page) {
-        // After the page's own slot has returned: a search hides the page.
-        connect(page, &FenwaSettingWidget::searchRequested, this, &MainWindow::autoSearch,
-                Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         panelScroll->setWidget(page);
         page->show();
     }
@@ -141,19 +165,28 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     QPushButton *buttons[] = {networkButton, searchButton, rtpButton, settingButton, siteButton};
     const int count = int(sizeof buttons / sizeof buttons[0]);
     // 130 wide, 10 apart; narrower on a narrow window (at 640 wide every
-    // button still shows), never narrower than a text needs.
+    // button still shows), never narrower than a text needs. "Keep
+    // searching" right after Search.
     int widest = 0;
     for (QPushButton *b : buttons)
         widest = std::max(widest, b->sizeHint().width());
-    const int step = std::max(widest + 10, std::min(140, (width() - 10) / count));
-    for (int i = 0; i < count; ++i)
-        buttons[i]->setGeometry(10 + step * i, 10, step - 10, 30);
+    const int box = keepSearching->sizeHint().width() + 10;
+    const int step = std::max(widest + 10, std::min(140, (width() - 10 - box) / count));
+    int x = 10;
+    for (QPushButton *b : buttons) {
+        b->setGeometry(x, 10, step - 10, 30);
+        x += step;
+        if (b == searchButton) {
+            keepSearching->setGeometry(x, 10, box - 10, 30);
+            x += box;
+        }
+    }
     // The filter box above the table: beside the buttons when they leave it
     // room for its whole hint, else on a row of its own.
-    const int room = width() - 20 - step * count;
+    const int room = width() - 10 - x;
     const int hint = filter->fontMetrics().horizontalAdvance(filter->placeholderText()) + 50; // frame, clear button
     if (room >= std::max(200, hint)) {
-        filter->setGeometry(10 + step * count, 12, std::min(std::max(420, hint), room), 26);
+        filter->setGeometry(x, 12, std::min(std::max(420, hint), room), 26);
         tableTop = 50;
     } else {
         filter->setGeometry(10, 46, std::max(0, std::min(420, width() - 20)), 26);
@@ -203,6 +236,7 @@ void MainWindow::search()
             devices.append(device);
     }
     model->setDevices(devices); // takes its references; the dialog drops its own
+    live->restartInterval();
     ORB_LOG("search found %d terminals, %d of other types, %d heard only on a repeat\n", int(devices.size()),
             dialog.otherTypes(), dialog.repeatOnly());
     status->searchEnded(devices.size(), dialog.otherTypes(), false);
@@ -227,6 +261,7 @@ void MainWindow::onClickNetworkButton(bool)
     dialog.setAdapters(FenwaSDK::adapters());
     if (dialog.exec() != QDialog::Accepted)
         return;
+    live->stopRound();
     link->close();
     openAdapter(dialog.selectedAdapter());
     // The rows came from the old adapter: search the new one instead.
@@ -392,12 +427,16 @@ void MainWindow::showNotice(const QString &text)
 
 void MainWindow::onSendCommand(FenwaSDK *, const char *text)
 {
+    if (live->inRound())
+        return; // a round every few seconds would bury the log; its events are logged instead
     const QByteArray line = "send " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onSendCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }
 
 void MainWindow::onRecvCommand(FenwaSDK *, const char *text)
 {
+    if (live->inRound())
+        return;
     const QByteArray line = "recv " + FenwaTerminal::maskedText(text);
     writeLog(__FILE__, "MainWindow::onRecvCommand", __LINE__, ORB_LOG_LEVEL, "%s\n", line.constData());
 }

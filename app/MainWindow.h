@@ -13,11 +13,13 @@ Q_DECLARE_METATYPE(FenwaDevice *)
 
 class FenwaDeviceModel;
 class FenwaLinkStatus;
+class FenwaLiveSearch;
 class FenwaSettingPages;
 class FenwaSettingWidget;
 class FenwaSiteActions;
 class OrbTableView;
 class OrbToast;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
@@ -49,6 +51,9 @@ public:
     QScrollArea *panelArea() const { return panelScroll; }
     FenwaSettingWidget *currentPage() const { return page; }
     FenwaSiteActions *siteActions() const { return site; }
+    // "Keep searching" beside Search, and the rounds it runs.
+    QCheckBox *keepSearchingBox() const { return keepSearching; }
+    FenwaLiveSearch *liveSearch() const { return live; }
     // Shows a page in the panel (nullptr empties it); the page shown before
     // is hidden and kept.
     void showPage(FenwaSettingWidget *widget);
@@ -96,6 +101,7 @@ private:
     QPushButton *rtpButton;
     QPushButton *settingButton;
     QPushButton *siteButton;
+    QCheckBox *keepSearching;
     QLineEdit *filter;
     OrbTableView *table;
     FenwaDeviceModel *model;
@@ -106,6 +112,7 @@ private:
     FenwaSettingWidget *page = nullptr;
     OrbToast *notice = nullptr;
     FenwaSiteActions *site;
+    FenwaLiveSearch *live;
     bool askingToClose = false;
     int tableTop = 50; // under the buttons, or under the filter's own row
 };

@@ -94,6 +94,13 @@ bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b)
     return a && b && std::memcmp(a->mac, b->mac, 6) == 0 && a->uid == b->uid && a->sn == b->sn;
 }
 
+QString terminalKey(const FenwaDevice *device)
+{
+    // The uid's length keeps "ab"+"c" and "a"+"bc" apart.
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(device->mac), 6).toHex()) +
+           QString::number(device->uid.size()) + QLatin1Char(':') + device->uid + device->sn;
+}
+
 void keepOnePerTerminal(QList<FenwaDevice *> *devices)
 {
     QList<FenwaDevice *> kept;
@@ -619,6 +626,20 @@ void rtpAccepted(FenwaDevice *device, const QList<RtpSettings> &channels)
         }
     }
     device->setExtra(QStringLiteral("rtpInfo"), info);
+}
+
+void reportedAgain(FenwaDevice *device, const FenwaDevice *fresh)
+{
+    if (device == fresh)
+        return;
+    std::memcpy(device->address, fresh->address, 4);
+    for (QString FenwaDevice::*field : {&FenwaDevice::macText, &FenwaDevice::name, &FenwaDevice::type,
+                                        &FenwaDevice::ipMode, &FenwaDevice::version, &FenwaDevice::ip,
+                                        &FenwaDevice::gateway, &FenwaDevice::netmask, &FenwaDevice::dns1,
+                                        &FenwaDevice::dns2})
+        device->*field = fresh->*field;
+    for (auto it = fresh->extras.constBegin(); it != fresh->extras.constEnd(); ++it)
+        device->extras.insert(it.key(), it.value());
 }
 
 } // namespace FenwaTerminal

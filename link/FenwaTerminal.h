@@ -36,6 +36,9 @@ int compareMacText(const QString &a, const QString &b);
 // answers a repeated search frame, is one terminal; two terminals that share
 // a MAC (a cloned or mistyped address) are two, and both must be seen.
 bool sameTerminal(const FenwaDevice *a, const FenwaDevice *b);
+// A text that two records share exactly when sameTerminal holds for them:
+// a hash key, for matching a thousand terminals of a search at once.
+QString terminalKey(const FenwaDevice *device);
 
 // One record per terminal (sameTerminal), in MAC order: a terminal that
 // answered twice is listed once, its first answer kept, while two terminals
@@ -220,5 +223,10 @@ void accountAccepted(FenwaDevice *device, const Account &account);
 void sipAccepted(FenwaDevice *device, const SipSettings &first, const SipSettings &second);
 // "rtpInfo": address:port of the first channel that is set, else empty.
 void rtpAccepted(FenwaDevice *device, const QList<RtpSettings> &channels);
+// A later search's record of the same terminal (sameTerminal): what it
+// reports now (texts, the address its replies come from, every reply item)
+// goes into device; what only this tool knows (the tick, the SIP and RTP
+// summaries written after a batch) stays.
+void reportedAgain(FenwaDevice *device, const FenwaDevice *fresh);
 
 } // namespace FenwaTerminal

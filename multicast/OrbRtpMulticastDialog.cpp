@@ -229,11 +229,28 @@ void OrbRtpMulticastDialog::checkSending()
                   .arg(QString::fromLocal8Bit(std::strerror(multicast->lastSendError())));
         break;
     case RTPMulticast::NoFailure:
+        showShortfall();
         return;
     }
     ORB_LOG("multicast to %s stopped: %s\n", qPrintable(address->text().trimmed()), qPrintable(why));
     onStop();
     status->setText(why);
+}
+
+// A capture source that cannot keep real time streams on, with gaps; the
+// line says so for the rest of the run.
+void OrbRtpMulticastDialog::showShortfall()
+{
+    const RTPMulticast::Shortfall shortfall = multicast->shortfall();
+    QStringList lines;
+    if (shortfall.episodes > 0)
+        lines << translate("The audio source falls behind real time: %1 s of its audio came late, so the terminals hear gaps")
+                     .arg(shortfall.lateMs / 1000.0, 0, 'f', 1);
+    if (shortfall.droppedMs > 0)
+        lines << translate("The audio source delivers more audio than real time: %1 s of it dropped")
+                     .arg(shortfall.droppedMs / 1000.0, 0, 'f', 1);
+    if (!lines.isEmpty())
+        status->setText(lines.join(QLatin1Char('\n')));
 }
 
 void OrbRtpMulticastDialog::stopRun()

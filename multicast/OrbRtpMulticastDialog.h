@@ -56,7 +56,8 @@ public:
     QPushButton *stopButton() const { return stop; }
     OrbToast *toast() const { return notice; }
     // Why the last stream stopped by itself (the source is gone, nothing can
-    // be sent to the group); empty while it runs or after the operator's Stop.
+    // be sent to the group), or while it runs that its capture source falls
+    // behind real time or overflows; empty after the operator's Stop.
     QLabel *statusLine() const { return status; }
 
     void onFileOpened(RTPFileAudioReader *reader, int32_t index, const QString &path) override;
@@ -84,6 +85,7 @@ private:
     void stopRun();
     void setIdle(bool idle);
     void checkSending();
+    void showShortfall();
 
     QLabel *title;
     QLabel *addressLabel;

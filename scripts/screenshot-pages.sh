@@ -79,22 +79,22 @@ shot() { # name [panel|status]: the table with the dialogs over it, only the
   convert "$scratch/shot.png" "${geometry[@]}" -colors 64 "PNG8:$out/$1-$lang.png"
   echo "screenshot-pages: $out/$1-$lang.png"
 }
-# Table geometry: the columns' widths, a 21-pixel header under y = 50 and
-# rows of 31 pixels.
-widths=(30 40 30 200 130 200 150 150 150 170 170 150 80 150 200)
+# Table geometry: the columns' widths as they are seen (the status column
+# after the play icon), a 21-pixel header under y = 50 and rows of 31 pixels.
+widths=(30 40 30 150 200 130 200 150 150 150 170 170 150 80 150 200)
 cell() { # row column: clicks the middle of a cell
   local x=2 i
   for ((i = 0; i < $2; i++)); do x=$((x + widths[i])); done
   xdotool mousemove $((x + widths[$2] / 2)) $((72 + 31 * $1 + 15)) click 1
 }
 panel() { xdotool mousemove "$1" $((panel_top + $2)) click 1; } # x, y inside the page
-CHECK=0 IP=6 NAME=4 MAC=5 SIP=9 RTP=10 VERSION=11 VOLUME=12 SYSTEM=13
+CHECK=0 IP=7 NAME=5 MAC=6 SIP=10 RTP=11 VERSION=12 VOLUME=13 SYSTEM=14
 
 # The two terminals on the third MAC, and the two on .105, marked; the
 # tooltip of a marked MAC names the other terminal.
 # (A tooltip shows in the active window only: a click on the empty table first.)
 xdotool mousemove 1100 700 click 1 && sleep 0.3
-xdotool mousemove 530 $((72 + 31 * 2 + 10)) && sleep 0.3 && xdotool mousemove 532 $((72 + 31 * 2 + 15)) && sleep 1.5
+xdotool mousemove 680 $((72 + 31 * 2 + 10)) && sleep 0.3 && xdotool mousemove 682 $((72 + 31 * 2 + 15)) && sleep 1.5
 shot conflicts status
 cell 0 $IP && shot page-ip panel
 cell 1 $NAME && shot page-name panel
@@ -138,5 +138,5 @@ panel 400 50 && xdotool type "$scratch/fw-2.5.0.bin"
 shot page-version panel
 panel 150 165 # "Set": the slow terminal takes about 15 s
 sleep 1.5 && shot firmware-progress
-sleep 17 && shot firmware-search-again # the offer once the upload is through
+sleep 17 # the upload is through: the result box offers to wait (screenshot-live.sh shows it)
 xdotool key Escape

@@ -76,14 +76,14 @@ shot() { # name: the middle of the screen, where the dialogs open
   echo "screenshot-plan: $out/$1-$lang.png"
 }
 
-xdotool mousemove 635 25 click 1 # "Site", the fifth button
+xdotool mousemove 760 25 click 1 # "Site", after "Settings"
 sleep 0.5
 xdotool key Down Down Down Return # "Open plan..."
 sleep 1
 xdotool type "$scratch/site-plan.csv"
 xdotool key Return
 sleep 2 # the SIP accounts are read first
-xdotool mousemove 760 296 click 1 # the second row: the one to check
+xdotool mousemove 760 285 click 1 # the second row: the one to check
 shot plan-preview
 xdotool key Return # "Apply"
 sleep 5 # the busy terminal answers every command at once

@@ -13,9 +13,9 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libmp3lame-dev
   libpulse-dev pulseaudio pulseaudio-utils
   googletest libgtest-dev
-  iproute2 iputils-arping libcap2-bin ffmpeg lighttpd curl
+  iproute2 iputils-arping libcap2-bin ffmpeg lighttpd curl python3
   dpkg-dev lintian desktop-file-utils adduser
-  xvfb xauth x11-apps imagemagick fonts-noto-cjk qttranslations5-l10n xdotool
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk fonts-dejavu-core qttranslations5-l10n xdotool poppler-utils
 )
 
 missing=()

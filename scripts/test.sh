@@ -3,11 +3,13 @@
 # Everything CI runs (.ci/run), one stage per line; docs/ci.md says why each
 # is there. End-to-end tests make their own network namespaces and need root;
 # as a normal user they skip, and so does the package test (it installs).
-#   scripts/test.sh [FUZZ_SECONDS]      (each fuzz harness runs 60 s unless told)
+#   scripts/test.sh [FUZZ_SECONDS]      (each fuzz harness runs 60 s unless told;
+#                                        FENWA_MUTANTS=N draws N mutants, 15 unless told)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 fuzz_seconds=${1:-60}
+mutants=${FENWA_MUTANTS:-15}
 
 export QT_QPA_PLATFORM=offscreen
 # Leaks fail the sanitized runs; only the third-party caches listed in
@@ -37,6 +39,10 @@ stage "setup: the Debian packages for building and testing" bash scripts/setup.s
 stage "shellcheck: every shell script" shellcheck -x scripts/*.sh tests/*.sh tests/cli/*.sh .ci/run resources/package/post*.in
 stage "release build: gcc, warnings as errors" bash scripts/build.sh release
 stage "release tests" ctest --test-dir build --output-on-failure
+# A few mutants over what the last commits changed, drawn from the commit;
+# the tree is rebuilt unchanged afterwards (the package stage packages it).
+stage "sampled mutants: ${mutants} over the last commits' files" \
+  scripts/mutate.py . --touched-by 20 --count "$mutants" --fail-under 70 --baseline ctest --time-budget 600
 stage "ASan+UBSan build" bash scripts/build.sh asan
 stage "ASan+UBSan tests, leaks checked" ctest --test-dir build-asan --output-on-failure
 stage "GUI-off build: clang, sanitized, fuzz harnesses" bash scripts/build.sh nogui

@@ -7,7 +7,10 @@
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
 #include "table/FenwaDeviceModel.h"
+#include "FenwaReturnDialog.h"
 
+#include <QDateTime>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -109,6 +112,23 @@ bool FenwaSettingDialog::mayHaveChanged(int i) const
             return true;
     }
     return false;
+}
+
+QString FenwaSettingDialog::resultText(int i) const
+{
+    const FenwaBatchResult &r = outcome.at(i);
+    return !r.accepted ? r.detail : r.seen ? translate("accepted (seen in search)") : translate("accepted");
+}
+
+QString FenwaSettingDialog::summaryLine(bool stopped, int accepted, int untried) const
+{
+    const int n = outcome.size();
+    return stopped ? translate("Stopped: %1 of %2 terminal accepted, %3 not tried",
+                               "Stopped: %1 of %2 terminals accepted, %3 not tried", n)
+                         .arg(accepted)
+                         .arg(n)
+                         .arg(untried)
+                   : translate("%1 of %2 terminal accepted", "%1 of %2 terminals accepted", n).arg(accepted).arg(n);
 }
 
 FenwaSettingDialog *FenwaSettingDialog::running()
@@ -223,18 +243,11 @@ bool FenwaSettingDialog::runQuietly()
 
 QString FenwaSettingDialog::report(bool stopped) const
 {
-    const int n = outcome.size(), accepted = acceptedCount();
+    const int accepted = acceptedCount();
     int untried = 0;
     for (const FenwaBatchResult &r : outcome)
         untried += r.reached ? 0 : 1;
-    QStringList lines{stopped ? translate("Stopped: %1 of %2 terminal accepted, %3 not tried",
-                                          "Stopped: %1 of %2 terminals accepted, %3 not tried", n)
-                                    .arg(accepted)
-                                    .arg(n)
-                                    .arg(untried)
-                              : translate("%1 of %2 terminal accepted", "%1 of %2 terminals accepted", n)
-                                    .arg(accepted)
-                                    .arg(n)};
+    QStringList lines{summaryLine(stopped, accepted, untried)};
     QStringList notDone;
     int more = 0;
     // Those that may have changed first: they are what a stop leaves in doubt.
@@ -282,28 +295,55 @@ int FenwaSettingDialog::runBatch(FenwaDeviceModel *model, QWidget *noticeOn, boo
             r.device->checked = !r.accepted;
     }
     if (model) {
-        for (const FenwaBatchResult &r : outcome)
-            model->setLastResult(r.device, !r.accepted ? r.detail
-                                           : r.seen    ? translate("accepted (seen in search)")
-                                                       : translate("accepted"));
+        for (int i = 0; i < outcome.size(); ++i)
+            model->setLastResult(outcome[i].device, resultText(i));
+        model->setLastBatch(QStringLiteral("%1, %2").arg(windowTitle(),
+                                                         QDateTime::currentDateTime().toString(QStringLiteral("HH:mm"))));
         model->refresh();
     }
     if (quiet) // the window is closing: no page reads again
         return result;
-    if (!stopped && acceptedCount() == outcome.size() && note.isEmpty()) {
+    FenwaReturnWait::Kind kind = FenwaReturnWait::Restart;
+    QList<FenwaDevice *> restarting;
+    if (restartsTerminals(&kind))
+        for (int i = 0; i < outcome.size(); ++i)
+            if (restarted(i))
+                restarting << outcome[i].device;
+    bool waitAsked = false;
+    if (!stopped && acceptedCount() == outcome.size() && note.isEmpty() && restarting.isEmpty()) {
         showNotice(noticeOn, report(false));
     } else {
-        FenwaBatchResultDialog box(parentWidget(), report(stopped));
+        QString text = report(stopped);
+        if (!restarting.isEmpty())
+            text += QStringLiteral("\n\n")
+                    + translate("%1 of them restarts. Wait until it answers again, to see whether it comes back and with which version?",
+                                "%1 of them restart. Wait until they answer again, to see which come back and with which version?",
+                                restarting.size())
+                          .arg(restarting.size());
+        FenwaBatchResultDialog box(parentWidget(), text);
         box.setWindowTitle(windowTitle());
+        if (!restarting.isEmpty())
+            box.offer(translate("Wait for them"));
         if (parentWidget())
             box.moveToCenter(parentWidget()->window());
         box.exec();
+        waitAsked = box.taken();
     }
+    if (waitAsked)
+        waitForReturn(model, noticeOn, kind, restarting);
     // Last: a page that reads its terminal again does so once the operator
-    // has seen the outcome.
+    // has seen the outcome (and the terminals are back).
     if (model)
         model->announceChanged(changed);
     return result;
+}
+
+void FenwaSettingDialog::waitForReturn(FenwaDeviceModel *model, QWidget *noticeOn, FenwaReturnWait::Kind kind,
+                                       const QList<FenwaDevice *> &restarting)
+{
+    FenwaReturnDialog wait(parentWidget(), sdk, kind, model);
+    wait.setDevices(restarting);
+    wait.runBatch(model, noticeOn, false);
 }
 
 FenwaBatchResultDialog::FenwaBatchResultDialog(QWidget *parent, const QString &text) : OrbDialog(parent)
@@ -311,13 +351,19 @@ FenwaBatchResultDialog::FenwaBatchResultDialog(QWidget *parent, const QString &t
     auto *label = new QLabel(text, this);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse); // names and MACs to copy
     auto *ok = new QPushButton(translate("OK"), this);
+    ok->setObjectName(QStringLiteral("ok"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 16, 20, 12);
     layout->setSpacing(12);
     layout->addWidget(label);
-    layout->addWidget(ok, 0, Qt::AlignHCenter);
+    auto *buttons = new QHBoxLayout;
+    buttons->setObjectName(QStringLiteral("buttons"));
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addStretch();
+    layout->addLayout(buttons);
     ok->setMinimumWidth(100);
     adjustSize();
     setMinimumWidth(360);
@@ -326,4 +372,22 @@ FenwaBatchResultDialog::FenwaBatchResultDialog(QWidget *parent, const QString &t
 QString FenwaBatchResultDialog::text() const
 {
     return findChild<QLabel *>()->text();
+}
+
+QAbstractButton *FenwaBatchResultDialog::offer(const QString &action)
+{
+    auto *button = new QPushButton(action, this);
+    button->setMinimumWidth(100);
+    connect(button, &QPushButton::clicked, this, [this] {
+        offerTaken = true;
+        accept();
+    });
+    auto *buttons = findChild<QHBoxLayout *>(QStringLiteral("buttons"));
+    buttons->insertWidget(1, button); // before OK
+    // What the box is there for: Return takes it, Escape closes the box.
+    findChild<QPushButton *>(QStringLiteral("ok"))->setDefault(false);
+    button->setDefault(true);
+    button->setFocus();
+    adjustSize();
+    return button;
 }

@@ -4,6 +4,7 @@
 #include "OrbUtils/widgets/OrbDialog.h"
 #include "OrbUtils/widgets/OrbProgressDialog.h"
 #include "link/FenwaBatch.h"
+#include "link/FenwaReturnWait.h"
 #include "link/FenwaSDK.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 
 class FenwaDevice;
 class FenwaDeviceModel;
+class QAbstractButton;
 
 // What one terminal of a batch did.
 struct FenwaBatchResult {
@@ -62,7 +64,8 @@ public:
     // accepted and which did not (by name and MAC, with the reason). After a
     // stop the report also says how many were not tried and names every
     // terminal whose command was in flight as "unknown: may have changed".
-    // Returns exec()'s result.
+    // After a batch that restarts its terminals the report is a box that
+    // offers to wait for them (FenwaReturnDialog). Returns exec()'s result.
     int runBatch(FenwaDeviceModel *model, QWidget *noticeOn, bool setAll);
 
     // A read of one terminal (setDevices with it first): runs modally, no
@@ -107,6 +110,16 @@ protected:
     virtual void writeBack();
     // False for a batch that only reads: it changes no terminal.
     virtual bool changesTerminals() const { return true; }
+    // A batch after which its terminals restart (a reboot, a factory reset,
+    // firmware) says so, and of what kind the wait for them is.
+    virtual bool restartsTerminals(FenwaReturnWait::Kind *) const { return false; }
+    // Whether terminal i may be restarting: every one the batch reached (an
+    // answer may be lost after the terminal acted on the command).
+    virtual bool restarted(int i) const { return outcome.at(i).reached; }
+    // What the table's last column shows for terminal i, and the report's
+    // first line.
+    virtual QString resultText(int i) const;
+    virtual QString summaryLine(bool stopped, int accepted, int untried) const;
     // The job: the link batch over every terminal. An override fills
     // results() through outcomes() and reports with reportDone.
     virtual void runJobs();
@@ -128,6 +141,9 @@ private:
     // Whether terminal i may hold other values now: it accepted a command
     // of the batch, or one was in flight when the batch stopped.
     bool mayHaveChanged(int i) const;
+    // The offer's answer: a modal wait for terminals to come back.
+    void waitForReturn(FenwaDeviceModel *model, QWidget *noticeOn, FenwaReturnWait::Kind kind,
+                       const QList<FenwaDevice *> &restarting);
 
     QList<FenwaDevice *> batch;
     QVector<FenwaBatchResult> outcome;
@@ -146,4 +162,11 @@ class FenwaBatchResultDialog : public OrbDialog
 public:
     FenwaBatchResultDialog(QWidget *parent, const QString &text);
     QString text() const;
+    // A second way to close the box, beside OK: a button that takes what
+    // the text offers. taken() tells whether it closed the box.
+    QAbstractButton *offer(const QString &action);
+    bool taken() const { return offerTaken; }
+
+private:
+    bool offerTaken = false;
 };

@@ -57,11 +57,6 @@ public slots:
     // terminal is current; pages add their fields.
     virtual void showDevice(FenwaDevice *device);
 
-signals:
-    // The operator wants the table searched again (the terminals now report
-    // something new, such as a firmware version).
-    void searchRequested();
-
 protected:
     // Builds the batch for devices, or returns nullptr: with *notice set when
     // a check failed (the page shows it), empty when the operator declined.

@@ -65,6 +65,11 @@ public:
 
 protected:
     FenwaRequest requestFor(int i) override;
+    bool restartsTerminals(FenwaReturnWait::Kind *kind) const override
+    {
+        *kind = FenwaReturnWait::Restart;
+        return true;
+    }
 };
 
 // reboot per terminal.
@@ -76,4 +81,9 @@ public:
 
 protected:
     FenwaRequest requestFor(int i) override;
+    bool restartsTerminals(FenwaReturnWait::Kind *kind) const override
+    {
+        *kind = FenwaReturnWait::Restart;
+        return true;
+    }
 };

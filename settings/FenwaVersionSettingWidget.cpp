@@ -49,40 +49,26 @@ std::unique_ptr<FenwaSettingDialog> FenwaVersionSettingWidget::makeBatch(QString
 
 void FenwaVersionSettingWidget::onClickSetButton(bool)
 {
-    offerSearch(runSet([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); }), 1);
+    runSet([this](const QList<FenwaDevice *> &, QString *n) { return makeBatch(n); });
 }
 
 void FenwaVersionSettingWidget::onClickSetAllButton(bool)
 {
-    const int count = targetDevices().size();
-    offerSearch(runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
-                    std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
-                    // The file as the operator knows it: its name (which
-                    // carries the version where its maker put one there;
-                    // the file itself names none) and its size.
-                    const QFileInfo file(path->text());
-                    if (batch && d.size() > 1
-                        && !confirm(translate("Upgrade the firmware of %1 terminals with %2 (%3)? Each restarts once it has the file.")
-                                        .arg(d.size())
-                                        .arg(file.fileName(), QLocale().formattedDataSize(file.size())),
-                                    translate("Upgrade")))
-                        return nullptr;
-                    return batch;
-                }),
-                count);
-}
-
-void FenwaVersionSettingWidget::offerSearch(int uploaded, int count)
-{
-    if (uploaded <= 0)
-        return;
-    if (confirm(translate("%1 of %2 terminal took the firmware and restarts with it. Search again once it is back?",
-                          "%1 of %2 terminals took the firmware and restart with it. Search again once they are back?",
-                          count)
-                    .arg(uploaded)
-                    .arg(count),
-                translate("Search again")))
-        emit searchRequested();
+    // The result box offers to wait for the terminals that took the file.
+    runSetAll([this](const QList<FenwaDevice *> &d, QString *n) -> std::unique_ptr<FenwaSettingDialog> {
+        std::unique_ptr<FenwaSettingDialog> batch = makeBatch(n);
+        // The file as the operator knows it: its name (which carries the
+        // version where its maker put one there; the file itself names
+        // none) and its size.
+        const QFileInfo file(path->text());
+        if (batch && d.size() > 1
+            && !confirm(translate("Upgrade the firmware of %1 terminals with %2 (%3)? Each restarts once it has the file.")
+                            .arg(d.size())
+                            .arg(file.fileName(), QLocale().formattedDataSize(file.size())),
+                        translate("Upgrade")))
+            return nullptr;
+        return batch;
+    });
 }
 
 void FenwaVersionSettingWidget::resizeEvent(QResizeEvent *event)

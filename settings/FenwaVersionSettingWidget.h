@@ -36,7 +36,6 @@ private:
     std::unique_ptr<FenwaSettingDialog> makeBatch(QString *notice);
     // After terminals took a new firmware: they restart, and only a new
     // search shows what they report.
-    void offerSearch(int uploaded, int count);
 
     QLabel *prompt;
     QLineEdit *path;
@@ -61,6 +60,13 @@ public:
 protected:
     FenwaRequest requestFor(int i) override;
     void runJobs() override;
+    // The terminals that took the file (or may have) restart with it.
+    bool restartsTerminals(FenwaReturnWait::Kind *kind) const override
+    {
+        *kind = FenwaReturnWait::Firmware;
+        return true;
+    }
+    bool restarted(int i) const override { return results().at(i).accepted || results().at(i).unknown; }
 
 private:
     const QString path;

@@ -198,11 +198,28 @@ QString unescaped(const QString &text)
     return out + text.midRef(from);
 }
 
+// The text as a cell holds it: what XML cannot carry (control characters,
+// U+FFFE, U+FFFF, a surrogate without its pair) and what would read as such
+// an escape written as _xHHHH_.
 QString escaped(const QString &text)
 {
     static const QRegularExpression literal(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
-    QString out = text;
-    return out.replace(literal, QStringLiteral("_x005F_x\\1_"));
+    QString replaced = text;
+    const QString in = replaced.replace(literal, QStringLiteral("_x005F_x\\1_"));
+    QString out;
+    out.reserve(in.size());
+    for (int i = 0; i < in.size(); ++i) {
+        const QChar c = in[i];
+        const bool pair = c.isHighSurrogate() && i + 1 < in.size() && in[i + 1].isLowSurrogate();
+        const bool paired = pair || (c.isLowSurrogate() && i > 0 && in[i - 1].isHighSurrogate());
+        const bool bad = (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n'))
+                         || c.unicode() == 0xfffe || c.unicode() == 0xffff || (c.isSurrogate() && !paired);
+        if (bad)
+            out += QString::asprintf("_x%04X_", c.unicode());
+        else
+            out += c;
+    }
+    return out;
 }
 
 // A part named by a relationship, from the folder of the part that names it.

@@ -8,6 +8,7 @@
 #include "resources/FenwaResources.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QColor>
 #include <QIcon>
 #include <QTableView>
@@ -24,6 +25,9 @@ FenwaDeviceModel::FenwaDeviceModel(QTableView *view)
     view->setHorizontalHeader(header);
     for (int column = 0; column < ColumnCount; ++column)
         view->setColumnWidth(column, columnWidth(column));
+    // The live marks beside the terminal's number, where they are seen;
+    // the column itself comes last, so no page's column moves.
+    header->moveSection(StatusColumn, PlayColumn + 1);
     header->checkBox()->show();
     connect(header->checkBox(), &QCheckBox::clicked, this, &FenwaDeviceModel::allCheckBoxChecked);
     connect(header, &QHeaderView::sectionResized, header, &QCheckBoxHeaderView::onSectionResized);
@@ -50,7 +54,7 @@ FenwaDeviceModel::~FenwaDeviceModel()
 int FenwaDeviceModel::columnWidth(int column)
 {
     // The SIP and RTP columns hold 2001@192.168.100.250 and 239.255.100.100:60000 whole.
-    static const int widths[ColumnCount] = {30, 40, 30, 200, 130, 200, 150, 150, 150, 170, 170, 150, 80, 150, 200};
+    static const int widths[ColumnCount] = {30, 40, 30, 200, 130, 200, 150, 150, 150, 170, 170, 150, 80, 150, 200, 150};
     return column >= 0 && column < ColumnCount ? widths[column] : 0;
 }
 
@@ -125,9 +129,19 @@ QVariant FenwaDeviceModel::data(const QModelIndex &index, int role) const
         return index.column() == CheckColumn ? QVariant(device->checked) : QVariant();
     case Qt::DecorationRole:
         return index.column() == PlayColumn ? QVariant(QIcon(QStringLiteral(":/resources/play.png"))) : QVariant();
-    case Qt::BackgroundRole:
-    case Qt::ToolTipRole:
-        return conflictData(device, index.column(), role);
+    case Qt::ForegroundRole:
+        return liveData(device, index.column(), role);
+    case Qt::BackgroundRole: {
+        const QVariant conflict = conflictData(device, index.column(), role);
+        return conflict.isValid() ? conflict : liveData(device, index.column(), role);
+    }
+    case Qt::ToolTipRole: {
+        QStringList tips;
+        for (const QVariant &tip : {conflictData(device, index.column(), role), liveData(device, index.column(), role)})
+            if (!tip.toString().isEmpty())
+                tips << tip.toString();
+        return tips.isEmpty() ? QVariant() : QVariant(tips.join(QLatin1Char('\n')));
+    }
     case Qt::DisplayRole:
     case Qt::EditRole:
         break;
@@ -167,6 +181,8 @@ QVariant FenwaDeviceModel::data(const QModelIndex &index, int role) const
         return device->account();
     case LastResultColumn:
         return lastResults.value(device);
+    case StatusColumn:
+        return liveData(device, StatusColumn, Qt::DisplayRole);
     }
     return QVariant();
 }
@@ -206,6 +222,8 @@ QVariant FenwaDeviceModel::headerData(int section, Qt::Orientation orientation, 
         return translate("System");
     case LastResultColumn:
         return translate("Last result");
+    case StatusColumn:
+        return translate("Status");
     case ColumnCount:
         break;
     }
@@ -365,6 +383,7 @@ void FenwaDeviceModel::releaseAll()
     records.clear();
     rows.clear();
     lastResults.clear(); // a new search: results of the last batch no longer hold
+    lastBatchText.clear();
 }
 
 QVariant FenwaDeviceModel::conflictData(const FenwaDevice *device, int column, int role) const
@@ -389,6 +408,98 @@ QVariant FenwaDeviceModel::conflictData(const FenwaDevice *device, int column, i
                                : translate("%1 reports this address too").arg(list);
 }
 
+namespace {
+// The watched fields each column shows.
+QStringList fieldsOf(int column)
+{
+    switch (column) {
+    case FenwaDeviceModel::NameColumn:
+        return {QStringLiteral("name")};
+    case FenwaDeviceModel::IpColumn:
+        return {QStringLiteral("ip"), QStringLiteral("ipMode")};
+    case FenwaDeviceModel::NetmaskColumn:
+        return {QStringLiteral("netmask")};
+    case FenwaDeviceModel::GatewayColumn:
+        return {QStringLiteral("gateway")};
+    case FenwaDeviceModel::VersionColumn:
+        return {QStringLiteral("version")};
+    default:
+        return {};
+    }
+}
+
+QString clock(const QDateTime &at)
+{
+    return at.toString(QStringLiteral("HH:mm:ss"));
+}
+} // namespace
+
+QVariant FenwaDeviceModel::liveData(const FenwaDevice *device, int column, int role) const
+{
+    const FenwaLiveList::Row *row = liveRows.rowOf(device);
+    if (row == nullptr)
+        return QVariant();
+    QStringList was;
+    for (const QString &field : fieldsOf(column))
+        if (row->was.contains(field))
+            was << translate("Was: %1").arg(row->was.value(field));
+    switch (role) {
+    case Qt::ForegroundRole:
+        return row->online ? QVariant() : QVariant(QColor(150, 150, 150));
+    case Qt::BackgroundRole:
+        if (!was.isEmpty())
+            return QColor(255, 232, 150);
+        if (column == StatusColumn && row->isNew)
+            return QColor(200, 238, 200);
+        return QVariant();
+    case Qt::ToolTipRole:
+        if (!was.isEmpty())
+            return was.join(QLatin1Char('\n'));
+        if (!row->online)
+            return translate("Offline since %1; last answered at %2").arg(clock(row->offlineSince), clock(row->lastSeen));
+        if (column == StatusColumn && row->isNew)
+            return translate("Not in the last search by hand: appeared at %1").arg(clock(row->lastSeen));
+        return QVariant();
+    case Qt::DisplayRole:
+        if (!row->online)
+            return translate("offline since %1").arg(clock(row->offlineSince));
+        if (row->isNew)
+            return translate("new");
+        if (row->cameBack)
+            return translate("back at %1").arg(clock(row->backAt));
+        return row->was.isEmpty() ? QString() : translate("changed");
+    default:
+        return QVariant();
+    }
+}
+
+QList<FenwaLiveEvent> FenwaDeviceModel::mergeRound(const QList<FenwaDevice *> &found, const QDateTime &at)
+{
+    const int before = liveRows.rows().size();
+    const QList<FenwaLiveEvent> events = liveRows.round(found, at);
+    // Terminals not seen before go at the end, shown or not as the filter
+    // says; no row already there moves.
+    QVector<FenwaDevice *> shownAdded;
+    for (int i = before; i < liveRows.rows().size(); ++i) {
+        FenwaDevice *device = liveRows.rows().at(i).device;
+        device->addRef();
+        records.append(device);
+        if (shows(device))
+            shownAdded.append(device);
+    }
+    if (!shownAdded.isEmpty()) {
+        beginInsertRows(QModelIndex(), rows.size(), rows.size() + shownAdded.size() - 1);
+        rows += shownAdded;
+        endInsertRows();
+    }
+    if (!events.isEmpty()) {
+        findConflicts(); // a terminal may have moved onto another's address
+        announceAllRows();
+    }
+    emit liveChanged();
+    return events;
+}
+
 void FenwaDeviceModel::findConflicts()
 {
     conflicts = FenwaTerminal::conflictsOf(allDevices());
@@ -404,19 +515,23 @@ void FenwaDeviceModel::setDevices(const QList<FenwaDevice *> &devices)
         device->addRef();
     releaseAll();
     records = QVector<FenwaDevice *>(devices.cbegin(), devices.cend());
+    liveRows.start(devices, QDateTime::currentDateTime());
     pickRows();
     findConflicts();
     endResetModel();
     startOver();
+    emit liveChanged();
 }
 
 void FenwaDeviceModel::clearDevices()
 {
     beginResetModel();
     releaseAll();
+    liveRows.clear();
     findConflicts();
     endResetModel();
     startOver();
+    emit liveChanged();
 }
 
 void FenwaDeviceModel::startOver()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "link/FenwaLiveList.h"
 #include "link/FenwaTerminal.h"
 
 #include <QAbstractTableModel>
@@ -22,6 +23,13 @@ class QTableView;
 // Terminals that share a MAC or an address with another record are marked:
 // the MAC or IP cell coloured, a tooltip naming the others (worked out again
 // whenever the records change).
+//
+// Later search rounds (mergeRound: the live view, or a wait for restarting
+// terminals) go through a FenwaLiveList: they update rows in place and
+// append terminals not seen before, never remove, reorder or untick a row.
+// The Status column says which rows are new, offline (greyed) or back;
+// changed names, addresses and versions are coloured, the old value in the
+// tooltip. setDevices (a search by hand) starts afresh.
 //
 // The model holds one reference to every record in it: setDevices takes it
 // and the model drops it when the row goes; the caller keeps its own. It never changes a record's fields itself: in-cell edits
@@ -47,6 +55,7 @@ public:
         VolumeColumn,
         SystemColumn,
         LastResultColumn,
+        StatusColumn, // shown after the play icon (the view moves it)
         ColumnCount
     };
     // The check flag travels through the user role; what a column sorts by
@@ -79,10 +88,18 @@ public:
     QString filter() const { return filterText; }
     // What the last column shows for device until the next search.
     void setLastResult(const FenwaDevice *device, const QString &text);
+    QString lastResult(const FenwaDevice *device) const { return lastResults.value(device); }
+    // The batch those results are of ("Rebooting, 10:42"), until the next search.
+    void setLastBatch(const QString &text) { lastBatchText = text; }
+    QString lastBatch() const { return lastBatchText; }
     // Both start a new table: every row unchecked, the header box unticked
     // and no sort arrow (the rows come in the search's MAC order).
     void setDevices(const QList<FenwaDevice *> &devices);
     void clearDevices();
+    // A later search round's terminals (supported ones, one record each; the
+    // caller keeps its references), begun at at. Returns what it changed.
+    QList<FenwaLiveEvent> mergeRound(const QList<FenwaDevice *> &found, const QDateTime &at);
+    const FenwaLiveList &live() const { return liveRows; }
     // Shows field values a batch has written into the records.
     void refresh();
     // Says that these terminals may hold other values than their page shows
@@ -115,6 +132,8 @@ signals:
     void conflictsChanged();
     // See announceChanged.
     void terminalsChanged(const QList<FenwaDevice *> &devices);
+    // The counts of live() may have changed.
+    void liveChanged();
 
 public slots:
     // Sets every row's check flag to the header box's current state.
@@ -128,12 +147,15 @@ private:
     void pickRows();
     void findConflicts();
     QVariant conflictData(const FenwaDevice *device, int column, int role) const;
+    QVariant liveData(const FenwaDevice *device, int column, int role) const;
 
     QVector<FenwaDevice *> records; // every record, in the table's order
     QVector<FenwaDevice *> rows;    // the ones the filter shows
     QString filterText;
     QHash<const FenwaDevice *, QString> lastResults;
+    QString lastBatchText;
     QHash<const FenwaDevice *, FenwaTerminal::Conflicts> conflicts;
+    FenwaLiveList liveRows;
     int macShared = 0, ipShared = 0;
     FenwaDeviceModelDelegate *delegate;
     QCheckBoxHeaderView *header;

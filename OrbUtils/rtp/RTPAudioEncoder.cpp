@@ -1,19 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RTPAudioEncoder.h"
 
+#include "MpegAudioFrame.h"
 #include "OrbUtils/OrbLog.h"
 #include "RTPAudioPacket.h"
 
+#include <lame/lame.h>
+
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
+#include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
 namespace {
+
+// Input is converted and encoded in pieces of at most this many frames, so
+// a two-second block needs no two-second buffers and its first frames are
+// queued while the rest is still being encoded.
+const int MaxPieceFrames = 4096;
 
 AVChannelLayout layoutFor(uint64_t mask, int channels)
 {
@@ -23,115 +34,78 @@ AVChannelLayout layoutFor(uint64_t mask, int channels)
     return layout;
 }
 
-// The requested value when the encoder lists it (or lists nothing), else its first.
-int supportedRate(const AVCodec *codec, int rate)
+// The rates of MPEG-1, MPEG-2 and MPEG-2.5 layer III; the first is taken
+// for any other.
+int supportedRate(int rate)
 {
-    if (codec->supported_samplerates == nullptr)
-        return rate;
-    for (const int *r = codec->supported_samplerates; *r; ++r)
-        if (*r == rate)
+    for (int r : {44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000})
+        if (r == rate)
             return rate;
-    return codec->supported_samplerates[0];
+    return 44100;
 }
 
-// The input's format, else its planar twin (what lame takes), else the
-// encoder's first: the conversion then only reorders samples.
-AVSampleFormat supportedFormat(const AVCodec *codec, AVSampleFormat format)
+// lame writes its complaints to stderr unless told otherwise.
+void lameError(const char *format, va_list args)
 {
-    if (codec->sample_fmts == nullptr)
-        return format;
-    for (AVSampleFormat wanted : {format, av_get_planar_sample_fmt(format)})
-        for (const AVSampleFormat *f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
-            if (*f == wanted)
-                return wanted;
-    return codec->sample_fmts[0];
+    char text[256];
+    std::vsnprintf(text, sizeof(text), format, args);
+    ORB_LOG("lame: %s", text);
 }
-
-AVChannelLayout supportedLayout(const AVCodec *codec, const AVChannelLayout &layout)
-{
-    AVChannelLayout chosen{};
-    if (codec->ch_layouts == nullptr) {
-        av_channel_layout_copy(&chosen, &layout);
-        return chosen;
-    }
-    for (const AVChannelLayout *l = codec->ch_layouts; l->nb_channels; ++l) {
-        if (av_channel_layout_compare(l, &layout) == 0) {
-            av_channel_layout_copy(&chosen, &layout);
-            return chosen;
-        }
-    }
-    av_channel_layout_copy(&chosen, &codec->ch_layouts[0]);
-    return chosen;
-}
+void lameQuiet(const char *, va_list) {}
 
 } // namespace
 
 bool RTPAudioEncoder::init(int inRate, uint64_t inLayout, int inChannels, int inFormat, int requestedRate,
-                           uint64_t requestedLayout, int requestedChannels, int payloadType)
+                           uint64_t, int requestedChannels, int payloadType)
 {
     close();
-    const AVCodec *codec = payloadType == MpegAudioPayloadType ? avcodec_find_encoder(AV_CODEC_ID_MP3) : nullptr;
     const AVSampleFormat input = AVSampleFormat(inFormat);
-    if (codec == nullptr || inRate <= 0 || inChannels <= 0 || av_get_bytes_per_sample(input) <= 0) {
+    if (payloadType != MpegAudioPayloadType || inRate <= 0 || inChannels <= 0 || av_get_bytes_per_sample(input) <= 0) {
         ORB_LOG("cannot encode: payload type %d, input %d Hz, %d channels, format %d\n", payloadType, inRate,
                 inChannels, inFormat);
         return false;
     }
-    AVChannelLayout inputLayout = layoutFor(inLayout, inChannels);
-    const int channels = requestedChannels > 0 ? requestedChannels : inChannels;
-    AVChannelLayout wanted = layoutFor(requestedLayout, channels);
-    AVChannelLayout outputLayout = supportedLayout(codec, wanted);
-    av_channel_layout_uninit(&wanted);
-    const AVSampleFormat output = supportedFormat(codec, input);
+    outRate = supportedRate(requestedRate > 0 ? requestedRate : inRate);
+    outChannels = std::min(requestedChannels > 0 ? requestedChannels : inChannels, 2);
 
-    context = avcodec_alloc_context3(codec);
-    bool ok = context != nullptr;
+    lame = lame_init();
+    bool ok = lame != nullptr;
     if (ok) {
-        context->sample_rate = supportedRate(codec, requestedRate > 0 ? requestedRate : inRate);
-        context->sample_fmt = output;
-        context->bit_rate = BitRate;
-        context->time_base = AVRational{1, context->sample_rate};
-        av_channel_layout_copy(&context->ch_layout, &outputLayout);
-        // Without the bit reservoir lame hands each frame out as soon as it
-        // is encoded instead of holding about four back: capture latency
-        // fell from 122 to 67 ms (median, capture_bench) for a few kbit/s of
-        // coding headroom a live test stream does not need.
-        av_opt_set_int(context->priv_data, "reservoir", 0, 0);
-        ok = avcodec_open2(context, codec, nullptr) == 0 && context->frame_size > 0;
+        lame_set_errorf(lame, lameError);
+        lame_set_debugf(lame, lameQuiet);
+        lame_set_msgf(lame, lameQuiet);
+        lame_set_in_samplerate(lame, outRate);
+        lame_set_out_samplerate(lame, outRate);
+        lame_set_num_channels(lame, outChannels);
+        lame_set_mode(lame, outChannels == 1 ? MONO : JOINT_STEREO);
+        lame_set_brate(lame, BitRate / 1000);
+        // Without the bit reservoir each frame is complete when it leaves
+        // lame instead of waiting for the frames that borrow its room: a
+        // few kbit/s of coding headroom a live test stream does not need.
+        lame_set_disable_reservoir(lame, 1);
+        // A stream has no file whose first frame could hold a VBR tag.
+        lame_set_bWriteVbrTag(lame, 0);
+        ok = lame_init_params(lame) >= 0 && lame_get_framesize(lame) > 0;
     }
     if (ok) {
-        outRate = context->sample_rate;
-        outChannels = context->ch_layout.nb_channels;
-        outFormat = output;
-        blockSamples = context->frame_size;
-        delay = context->initial_padding;
+        blockSamples = lame_get_framesize(lame);
+        delay = lame_get_encoder_delay(lame) + 528 + 1;
         inBytesPerFrame = av_get_bytes_per_sample(input) * inChannels;
-        // One converter for every case: with equal formats it only copies,
-        // and the encoder wants planar samples either way.
-        ok = swr_alloc_set_opts2(&resampler, &outputLayout, output, outRate, &inputLayout, input, inRate, 0,
-                                 nullptr) == 0
+        AVChannelLayout inputLayout = layoutFor(inLayout, inChannels);
+        AVChannelLayout outputLayout = layoutFor(0, outChannels);
+        // One converter for every case: lame takes planar float.
+        ok = swr_alloc_set_opts2(&resampler, &outputLayout, AV_SAMPLE_FMT_FLTP, outRate, &inputLayout, input, inRate,
+                                 0, nullptr)
+                 == 0
              && swr_init(resampler) == 0;
+        av_channel_layout_uninit(&inputLayout);
+        av_channel_layout_uninit(&outputLayout);
     }
-    if (ok) {
-        fifo = av_audio_fifo_alloc(output, outChannels, blockSamples * 4);
-        block = av_frame_alloc();
-        ok = fifo && block;
-    }
-    if (ok) {
-        block->nb_samples = blockSamples;
-        block->format = output;
-        block->sample_rate = outRate;
-        av_channel_layout_copy(&block->ch_layout, &outputLayout);
-        ok = av_frame_get_buffer(block, 0) == 0;
-    }
-    av_channel_layout_uninit(&inputLayout);
-    av_channel_layout_uninit(&outputLayout);
     if (!ok) {
         ORB_LOG("cannot set up the MP3 encoder for %d Hz, %d channels, format %d\n", inRate, inChannels, inFormat);
         close();
         return false;
     }
-    nextPts = 0;
     type = payloadType;
     return true;
 }
@@ -140,15 +114,12 @@ bool RTPAudioEncoder::growConversion(int samples)
 {
     if (samples <= conversionSamples)
         return true;
-    if (conversion)
-        av_freep(&conversion[0]);
-    av_freep(&conversion);
-    conversionSamples = 0;
-    if (av_samples_alloc_array_and_samples(&conversion, nullptr, outChannels, samples, AVSampleFormat(outFormat), 0)
-        < 0)
-        return false;
-    conversionSamples = samples;
-    return true;
+    for (float *&plane : conversion) {
+        av_freep(&plane);
+        plane = static_cast<float *>(av_malloc(sizeof(float) * size_t(samples)));
+    }
+    conversionSamples = conversion[0] && conversion[1] ? samples : 0;
+    return conversionSamples > 0;
 }
 
 void RTPAudioEncoder::feed(const uint8_t *data, int frames, int bytes)
@@ -157,45 +128,76 @@ void RTPAudioEncoder::feed(const uint8_t *data, int frames, int bytes)
         return;
     if (int64_t(frames) * inBytesPerFrame > bytes)
         frames = bytes / inBytesPerFrame;
-    const int room = swr_get_out_samples(resampler, frames);
-    if (frames <= 0 || room <= 0 || !growConversion(room))
-        return;
-    const int converted = swr_convert(resampler, conversion, conversionSamples, &data, frames);
-    if (converted <= 0 || av_audio_fifo_write(fifo, reinterpret_cast<void **>(conversion), converted) < converted)
-        return;
-    while (av_audio_fifo_size(fifo) >= blockSamples) {
-        if (av_frame_make_writable(block) < 0
-            || av_audio_fifo_read(fifo, reinterpret_cast<void **>(block->data), blockSamples) < blockSamples)
+    while (frames > 0) {
+        const int piece = std::min(frames, MaxPieceFrames);
+        const int room = swr_get_out_samples(resampler, piece);
+        if (room <= 0 || !growConversion(room))
             return;
-        block->pts = nextPts;
-        nextPts += blockSamples;
-        encode(block);
+        const int converted = swr_convert(resampler, reinterpret_cast<uint8_t **>(conversion), conversionSamples,
+                                          &data, piece);
+        if (converted > 0)
+            encode(conversion, converted);
+        data += size_t(piece) * size_t(inBytesPerFrame);
+        frames -= piece;
     }
 }
 
-void RTPAudioEncoder::encode(AVFrame *frame)
+void RTPAudioEncoder::encode(const float *const *planes, int samples)
 {
-    if (avcodec_send_frame(context, frame) < 0)
-        return; // refused: dropped, later frames still go
-    AVPacket *packet = av_packet_alloc();
-    while (packet && avcodec_receive_packet(context, packet) == 0) {
-        auto *out = new RTPAudioPacket();
-        out->setPayload(packet->data, packet->size);
-        out->sampleRate = outRate;
-        out->channels = outChannels;
-        const int64_t samples = packet->duration > 0 ? packet->duration : blockSamples;
-        out->duration = double(samples) * av_q2d(context->time_base) * 1000.0;
-        out->payloadType = type;
-        av_packet_unref(packet);
+    // What lame asks of its output buffer for this many samples.
+    const size_t room = size_t(samples) * 5 / 4 + 7200;
+    if (output.size() < outputUsed + room)
+        output.resize(outputUsed + room);
+    const int written = lame_encode_buffer_ieee_float(lame, planes[0], planes[outChannels > 1 ? 1 : 0], samples,
+                                                      output.data() + outputUsed, int(room));
+    if (written > 0) {
+        outputUsed += size_t(written);
+        takeFrames();
+    }
+}
+
+// Cuts what lame wrote into frames; a frame not yet complete stays.
+void RTPAudioEncoder::takeFrames()
+{
+    size_t at = 0;
+    MpegAudioHeader header;
+    while (outputUsed - at >= 4) {
+        if (!parseMpegAudioHeader(output.data() + at, outputUsed - at, &header)) {
+            ORB_LOG("lame wrote %zu bytes that are not a frame; dropped\n", outputUsed - at);
+            at = outputUsed;
+            break;
+        }
+        if (size_t(header.frameLength) > outputUsed - at)
+            break;
+        auto *packet = new RTPAudioPacket();
+        packet->setPayload(output.data() + at, header.frameLength);
+        packet->sampleRate = header.sampleRate;
+        packet->channels = header.channels;
+        packet->duration = mpegAudioFrameMs(header);
+        packet->payloadType = type;
+        packet->readyUs = rtpClockUs();
+        push(packet);
+        at += size_t(header.frameLength);
+    }
+    std::memmove(output.data(), output.data() + at, outputUsed - at);
+    outputUsed -= at;
+}
+
+void RTPAudioEncoder::push(RTPAudioPacket *packet)
+{
+    {
         std::lock_guard<std::mutex> guard(queueLock);
-        queue.push_back(out);
-        while (queue.size() > MaxQueued) {
+        queue.push_back(packet);
+        queuedMs += packet->duration;
+        while (queuedMs > MaxQueuedMs && queue.size() > 1) {
+            queuedMs -= queue.front()->duration;
+            dropped += queue.front()->duration;
             delete queue.front();
             queue.pop_front();
-            ++dropped;
         }
     }
-    av_packet_free(&packet);
+    if (readyHandler)
+        readyHandler(readyContext);
 }
 
 void RTPAudioEncoder::flush()
@@ -205,25 +207,20 @@ void RTPAudioEncoder::flush()
     // What the resampler still holds for its filter.
     const int held = swr_get_out_samples(resampler, 0);
     if (held > 0 && growConversion(held)) {
-        const int converted = swr_convert(resampler, conversion, conversionSamples, nullptr, 0);
+        const int converted =
+            swr_convert(resampler, reinterpret_cast<uint8_t **>(conversion), conversionSamples, nullptr, 0);
         if (converted > 0)
-            av_audio_fifo_write(fifo, reinterpret_cast<void **>(conversion), converted);
+            encode(conversion, converted);
     }
-    while (av_audio_fifo_size(fifo) >= blockSamples && av_frame_make_writable(block) == 0
-           && av_audio_fifo_read(fifo, reinterpret_cast<void **>(block->data), blockSamples) == blockSamples) {
-        block->pts = nextPts;
-        nextPts += blockSamples;
-        encode(block);
+    // lame pads the last frame and writes the ones its look-ahead held.
+    const size_t room = 7200;
+    if (output.size() < outputUsed + room)
+        output.resize(outputUsed + room);
+    const int written = lame_encode_flush(lame, output.data() + outputUsed, int(room));
+    if (written > 0) {
+        outputUsed += size_t(written);
+        takeFrames();
     }
-    const int waiting = av_audio_fifo_size(fifo);
-    if (waiting > 0 && av_frame_make_writable(block) == 0) {
-        av_samples_set_silence(block->extended_data, 0, blockSamples, outChannels, AVSampleFormat(outFormat));
-        av_audio_fifo_read(fifo, reinterpret_cast<void **>(block->data), waiting);
-        block->pts = nextPts;
-        nextPts += blockSamples;
-        encode(block);
-    }
-    encode(nullptr);
     type = -1;
 }
 
@@ -234,6 +231,7 @@ RTPAudioPacket *RTPAudioEncoder::pop()
         return nullptr;
     RTPAudioPacket *packet = queue.front();
     queue.pop_front();
+    queuedMs -= packet->duration;
     return packet;
 }
 
@@ -243,14 +241,27 @@ int RTPAudioEncoder::queued()
     return int(queue.size());
 }
 
+double RTPAudioEncoder::droppedMs()
+{
+    std::lock_guard<std::mutex> guard(queueLock);
+    return dropped;
+}
+
 void RTPAudioEncoder::reset()
 {
-    if (fifo)
-        av_audio_fifo_reset(fifo);
+    outputUsed = 0;
+    if (resampler)
+        swr_init(resampler);
+    if (lame && type >= 0) {
+        // lame has no way to forget what it holds: flushed into nothing.
+        uint8_t sink[7200];
+        lame_encode_flush_nogap(lame, sink, int(sizeof(sink)));
+    }
     std::lock_guard<std::mutex> guard(queueLock);
     for (RTPAudioPacket *packet : queue)
         delete packet;
     queue.clear();
+    queuedMs = 0;
 }
 
 void RTPAudioEncoder::close()
@@ -258,13 +269,13 @@ void RTPAudioEncoder::close()
     reset();
     type = -1;
     swr_free(&resampler);
-    avcodec_free_context(&context);
-    if (fifo)
-        av_audio_fifo_free(fifo);
-    fifo = nullptr;
-    av_frame_free(&block);
-    if (conversion)
-        av_freep(&conversion[0]);
-    av_freep(&conversion);
+    if (lame)
+        lame_close(lame);
+    lame = nullptr;
+    for (float *&plane : conversion)
+        av_freep(&plane);
     conversionSamples = 0;
+    output.clear();
+    output.shrink_to_fit();
+    dropped = 0;
 }

@@ -1,7 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+
+// The clock a live source stamps its packets with and the pacer schedules
+// by: monotonic, in µs, so a step of the wall clock neither stalls nor
+// bursts a stream.
+inline int64_t rtpClockUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 // One encoded audio frame ready to be an RTP payload. The payload always
 // starts with 4 zero bytes: the RFC 2250 header of payload type 14 (MBZ and
@@ -28,6 +38,7 @@ public:
     int32_t sampleRate = 0; // Hz, informative
     int32_t channels = 0;   // informative
     int32_t payloadType = -1;
+    int64_t readyUs = 0;    // rtpClockUs() when a live source had it ready; 0 for files
 
 private:
     uint8_t *buffer = nullptr;

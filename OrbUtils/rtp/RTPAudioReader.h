@@ -15,8 +15,10 @@ public:
     // True when the source is ready to hand out packets.
     virtual bool start() { return true; }
     virtual void stop() {}
-    // True when packets come at their own pace (capture), false when the
-    // pacer must hold them back to real time (files).
+    // True for a live source (a capture): its packets say when they were
+    // ready (readyUs) and the pacer plays them out from their arrival on.
+    // False for files, which the pacer holds to the media clock from the
+    // first packet.
     virtual bool isRealTime() { return false; }
     // A new packet the caller frees, or nullptr when none is ready now.
     virtual RTPAudioPacket *readPacket() { return nullptr; }
@@ -30,4 +32,12 @@ public:
     // is 0. On the owner's thread.
     virtual void finish() {}
     virtual int pending() { return 0; }
+    // Play time (ms) of the audio a live source dropped because its queues
+    // were full: it delivered more than the stream could take. On the
+    // owner's thread.
+    virtual double droppedMs() { return 0; }
+    // A live source calls ready(context) on its own thread each time a
+    // packet becomes ready; set before start.
+    using ReadyHandler = void (*)(void *context);
+    virtual void setReadyHandler(ReadyHandler, void *) {}
 };

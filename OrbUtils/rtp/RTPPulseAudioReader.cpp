@@ -14,6 +14,7 @@ RTPPulseAudioReader::~RTPPulseAudioReader()
 bool RTPPulseAudioReader::start()
 {
     stop();
+    captureDroppedMs = 0;
     capture = std::make_unique<CoreAudioDevice>();
     capture->setObserver(this);
     capture->setDevice(device.id, device.kind);
@@ -26,12 +27,27 @@ bool RTPPulseAudioReader::start()
     return true;
 }
 
-void RTPPulseAudioReader::stop()
+namespace {
+double captureDropped(const CoreAudioDevice &capture)
+{
+    const CoreAudioFormat &format = capture.format();
+    const double bytesPerMs = double(format.sampleRate) * format.bytesPerFrame / 1000.0;
+    return bytesPerMs > 0 ? double(capture.droppedBytes()) / bytesPerMs : 0;
+}
+} // namespace
+
+void RTPPulseAudioReader::closeCapture()
 {
     if (capture) {
         capture->close();
+        captureDroppedMs += captureDropped(*capture);
         capture.reset();
     }
+}
+
+void RTPPulseAudioReader::stop()
+{
+    closeCapture();
     // Drained first: an encoder closed with frames inside complains on
     // stderr.
     if (encoder)
@@ -45,6 +61,7 @@ void RTPPulseAudioReader::onDeviceOpened(CoreAudioDevice *opened)
         return;
     const CoreAudioFormat &format = opened->format();
     encoder = std::make_unique<RTPAudioEncoder>();
+    encoder->setReadyHandler(readyHandler, readyContext);
     if (!encoder->init(format.sampleRate, 0, format.channels, format.sampleFormat, OutputRate, 0, OutputChannels,
                        RTPAudioEncoder::MpegAudioPayloadType)) {
         ORB_LOG("no encoder for %s\n", device.id.toUtf8().constData());
@@ -77,10 +94,7 @@ bool RTPPulseAudioReader::isGone()
 
 void RTPPulseAudioReader::finish()
 {
-    if (capture) {
-        capture->close();
-        capture.reset();
-    }
+    closeCapture();
     if (encoder)
         encoder->flush();
 }
@@ -88,6 +102,17 @@ void RTPPulseAudioReader::finish()
 int RTPPulseAudioReader::pending()
 {
     return encoder ? encoder->queued() : 0;
+}
+
+double RTPPulseAudioReader::droppedMs()
+{
+    return captureDroppedMs + (capture ? captureDropped(*capture) : 0) + (encoder ? encoder->droppedMs() : 0);
+}
+
+void RTPPulseAudioReader::setReadyHandler(ReadyHandler handler, void *context)
+{
+    readyHandler = handler;
+    readyContext = context;
 }
 
 int32_t RTPPulseAudioReader::payloadType()

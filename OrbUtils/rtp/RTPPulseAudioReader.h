@@ -10,7 +10,9 @@ class RTPAudioEncoder;
 
 // Capture source of the multicast pacer: one PulseAudio source (an input, or
 // an output's monitor) encoded to MP3 at 44100 Hz, stereo, 128 kbit/s.
-// Packets come at the capture's own pace (isRealTime).
+// Packets wait in the encoder's send queue, stamped with when they were
+// ready, and leave at their play time (see RTPMulticast), whatever size of
+// block the source delivers in.
 //
 // Threading contract: start, stop and reset run on the owner's thread (reset
 // only while stopped: it empties the encoder that the dispatch thread feeds);
@@ -40,12 +42,19 @@ public:
     // frame, and its look-ahead) into the queue readPacket empties.
     void finish() override;
     int pending() override;
+    double droppedMs() override;
+    void setReadyHandler(ReadyHandler handler, void *context) override;
 
     void onDeviceOpened(CoreAudioDevice *device) override;
     void onDeviceData(CoreAudioDevice *device, const uint8_t *data, int32_t frames, int32_t bytes) override;
 
 private:
+    void closeCapture();
+
     AudioDeviceInfo device;
     std::unique_ptr<CoreAudioDevice> capture;
     std::unique_ptr<RTPAudioEncoder> encoder;
+    double captureDroppedMs = 0; // of captures already closed
+    ReadyHandler readyHandler = nullptr;
+    void *readyContext = nullptr;
 };

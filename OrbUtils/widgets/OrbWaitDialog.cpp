@@ -4,9 +4,25 @@
 #include <QCloseEvent>
 #include <QtDebug>
 
+namespace {
+std::atomic<int> jobsRunning{0};
+std::function<void()> beforeJob; // interface thread only
+} // namespace
+
 void OrbWaitThread::run()
 {
     dialog->run();
+    jobsRunning.fetch_sub(1);
+}
+
+int OrbWaitDialog::runningJobs()
+{
+    return jobsRunning.load();
+}
+
+void OrbWaitDialog::setBeforeJob(std::function<void()> hook)
+{
+    beforeJob = std::move(hook);
 }
 
 OrbWaitDialog::OrbWaitDialog(QWidget *parent) : OrbDialog(parent)
@@ -22,8 +38,11 @@ OrbWaitDialog::~OrbWaitDialog()
 void OrbWaitDialog::startJob()
 {
     stopJob();
+    if (beforeJob)
+        beforeJob();
     auto *t = new OrbWaitThread(this, currentJob.load());
     thread.store(t);
+    jobsRunning.fetch_add(1);
     t->start(QThread::InheritPriority);
 }
 

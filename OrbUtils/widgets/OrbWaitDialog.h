@@ -5,6 +5,7 @@
 
 #include <QThread>
 #include <atomic>
+#include <functional>
 
 class OrbWaitDialog;
 
@@ -68,6 +69,13 @@ public:
     // Called on the interface thread when the job is asked to stop; a job
     // that blocks overrides it to cut the wait short.
     virtual void interrupt();
+
+    // Jobs whose run() has not returned yet, of every dialog (any thread).
+    static int runningJobs();
+    // Called on the interface thread before any job starts, so that work of
+    // the same kind running outside a dialog (a search repeated in the
+    // background) can end first. One hook; nullptr removes it.
+    static void setBeforeJob(std::function<void()> hook);
 
 public slots:
     void onClose(quint64 job);

@@ -10,7 +10,10 @@
 // burst's latency is the time from its first sample entering the sink (write
 // time plus the playback latency the server reports) to the arrival of the
 // first RTP packet whose decoded audio holds it. Prints median and p99 per
-// streamer and the CPU seconds each used (wait4), with their ratio.
+// streamer with the ratio of the medians, and the CPU seconds each used
+// (wait4), with their ratio. The machine's load average at the start and
+// the end is printed too: figures taken beside other builds are not those of
+// a quiet machine.
 #include "OrbUtils/rtp/MpegAudioFrame.h"
 #include "BenchProcess.h"
 #include "RtpTestSupport.h"
@@ -132,6 +135,13 @@ Figures latency(const std::vector<int64_t> &bursts, const std::vector<int64_t> &
     return f;
 }
 
+// The one-minute load average.
+double loadAverage()
+{
+    double load[1] = {NAN};
+    return ::getloadavg(load, 1) == 1 ? load[0] : NAN;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -196,6 +206,7 @@ int main(int argc, char **argv)
         }
     });
 
+    const double loadStart = loadAverage();
     const std::string cli = QCoreApplication::applicationDirPath().toStdString() + "/fenwa-cli";
     const std::string run = std::to_string(seconds + 1);
     const pid_t ourPid = spawn({cli, "stream", "--group", "127.0.0.1:" + std::to_string(OurPort), "--duration", run,
@@ -237,9 +248,11 @@ int main(int argc, char **argv)
     const Figures o = latency(bursts, ourListener.onsets);
     const Figures f = latency(bursts, ffmpegListener.onsets);
     std::printf("\n%-32s %10s %10s\n", "", "fenwa-cli", "ffmpeg");
+    std::printf("%-32s %10.2f %10.2f\n", "load average, start / end", loadStart, loadAverage());
     std::printf("%-32s %10zu %10zu   (of %zu)\n", "bursts measured", o.matched, f.matched, bursts.size());
     std::printf("%-32s %10.1f %10.1f\n", "latency median (ms)", o.median, f.median);
     std::printf("%-32s %10.1f %10.1f\n", "latency p99 (ms)", o.p99, f.p99);
+    std::printf("%-32s %10.2f\n", "latency ratio fenwa-cli/ffmpeg", o.median / f.median);
     std::printf("%-32s %10.3f %10.3f\n", "CPU seconds (user+sys)", ourCpu, ffmpegCpu);
     std::printf("%-32s %10.2f\n", "CPU ratio fenwa-cli/ffmpeg", ffmpegCpu > 0 ? ourCpu / ffmpegCpu : NAN);
     return 0;

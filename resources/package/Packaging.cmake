@@ -64,10 +64,14 @@ their IP configuration.
 The package holds the workbench, the command-line front end fenwa-cli and
 the terminal simulator fenwa-sim. Packet capture goes through a small
 helper that only members of the group fenwa may run.")
+# The libraries the programs link (libcsv3, libxlsxwriter4 and libminizip1
+# for site plans and workbooks among them) come in through dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
-# Qt's own texts (file dialogs, standard buttons) in Chinese too.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n")
+# Qt's own texts (file dialogs, standard buttons) in Chinese too; the
+# handover report's PDF embeds Latin text in DejaVu Sans, Chinese in Noto
+# Sans CJK.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n, fonts-dejavu-core, fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/package/postinst ${CMAKE_BINARY_DIR}/package/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES TRUE)

@@ -29,11 +29,14 @@ done
 tool_ns=$tag-t sim_ns=$tag-s tool_if=veth-fwc-t sim_if=veth-fwc-s
 work=$(mktemp -d)
 sim_pid=
+sim2_pid=
+watch_pid=
 failures=0
 checks=0
 
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  for pid in $watch_pid $sim2_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
   netns_segment_down "$tool_ns" "$sim_ns" && netns_release
   rm -rf "$work"
 }
@@ -262,6 +265,84 @@ check "hostile web sides end within their deadlines with their reasons; a cut up
     && has "\"error\":\"not logged in: the reply body is longer than 64 KiB\"" "$out" \
     && has "\"error\":\"logged in; upload failed: connection closed after " "$out" \
     && [ "$(state | grep -o "\"uploadsCut\":[1-9][0-9]*")" = "\"uploadsCut\":1" ]'
+
+# Waiting for terminals to come back: eight reboot, the eighth never does.
+start_sim --count 8 --types VQ40 --reboot-ms 2500 --stay-down 8
+cli --timeout 1500 reboot --all --wait 8
+check "reboot --wait: seven back, the one that never answered again named, exit 1" \
+  eval '[ $rc -eq 1 ] && [ "$(grep -c "\"wait\":\"back\",\"result\":0" <<<"$out")" -eq 7 ] \
+    && has "{\"mac\":\"02:fe:00:00:00:08\",\"wait\":\"not back\",\"result\":-1" "$out" \
+    && has "did not come back within 8 s" "$out" && has "7 of 8 back" "$err"'
+
+# After firmware a terminal is back with the file's version; a file whose
+# name carries none leaves it on the old one, which is a failure.
+start_sim --web --count 3 --types VQ40 --reboot-ms 2500 --web-fault http-500:3
+cp "$fw" "$work/fw-2.5.0.bin" && cp "$fw" "$work/plain.bin"
+cli --timeout 1500 firmware "$work/fw-2.5.0.bin" --mac 02:fe:00:00:00:01 --mac 02:fe:00:00:00:03 --wait 10
+check "firmware --wait: back with the new version; the terminal that took nothing is not waited for" \
+  eval '[ $rc -eq 1 ] && [ "$(grep -c "\"wait\"" <<<"$out")" -eq 1 ] \
+    && has "{\"mac\":\"02:fe:00:00:00:01\",\"wait\":\"back\",\"result\":0,\"version\":\"2.5.0\",\"oldVersion\":\"2.4.1\"" "$out"'
+cli --timeout 1500 firmware "$work/plain.bin" --mac 02:fe:00:00:00:02 --wait 10
+check "firmware --wait: back with the old version is a failure" \
+  eval '[ $rc -eq 1 ] && has "\"wait\":\"old version\",\"result\":-1,\"version\":\"2.4.1\"" "$out" \
+    && has "back with the old version 2.4.1" "$out"'
+
+# watch: a second simulator's terminal appears, the first simulator's two go
+# offline when it stops and come back when it starts again.
+start_sim --count 2 --types VQ40
+ip netns exec "$tool_ns" "$bin/fenwa-cli" --time 400 watch --interval 1 >"$work/watch.out" 2>"$work/watch.err" &
+watch_pid=$!
+sleep 2
+ip netns exec "$sim_ns" "$bin/fenwa-sim" --interface "$sim_if" --count 1 --types VQ40 --base-mac 02:fe:00:00:01:01 \
+  --base-ip 192.168.7.150 --number-from 10 --state-file "$work/state2.json" >"$work/sim2.out" 2>&1 &
+sim2_pid=$!
+sleep 4
+kill "$sim_pid" && wait "$sim_pid" 2>/dev/null
+sim_pid=
+sleep 7
+start_sim --count 2 --types VQ40
+sleep 5
+kill -INT "$watch_pid"
+wait "$watch_pid"
+rc=$? out=$(cat "$work/watch.out") err=$(cat "$work/watch.err")
+watch_pid=
+kill "$sim2_pid" && wait "$sim2_pid" 2>/dev/null
+sim2_pid=
+events() { grep -c "\"event\":\"$1\",.*\"mac\":\"$2\"" <<<"$out"; }
+check "watch: appeared, offline after two silent rounds, back, and a summary at SIGINT" \
+  eval '[ $rc -eq 0 ] && [ "$(events appeared 02:fe:00:00:00:01)" -eq 1 ] && [ "$(events appeared 02:fe:00:00:01:01)" -eq 1 ] \
+    && [ "$(events offline 02:fe:00:00:00:02)" -eq 1 ] && [ "$(events back 02:fe:00:00:00:02)" -eq 1 ] \
+    && [ "$(events offline 02:fe:00:00:01:01)" -eq 0 ] \
+    && has "\"appeared\":3,\"changed\":0,\"wentOffline\":2,\"back\":2}" "$(tail -1 <<<"$out")"'
+
+# The handover report: the site named once, every terminal's name, MAC and
+# address in the PDF, SIP accounts without their passwords, terminal texts
+# escaped in the HTML.
+start_sim --count 4 --types VQ40
+cli report "$work/site.pdf"
+check "report: the site must be named once" eval '[ $rc -eq 2 ] && has "--site NAME" "$err"'
+printf '%s' '{"sip0":{"serverHost":"10.0.0.9","serverPort":"5060","account":"801","password":"s3cr3tpw","displayName":"Hall"},"sip1":{"serverHost":"","serverPort":"","account":"","password":"","displayName":""}}' >"$work/sip.json"
+cli set-sip "@$work/sip.json" --mac 02:fe:00:00:00:01
+cli set-name '<img src=x> & "East"' --mac 02:fe:00:00:00:02
+cli report "$work/site.pdf" --site "Harbour Hotel" --by "R. Installer"
+text=$(pdftotext -layout "$work/site.pdf" - 2>&1)
+every_terminal_in() {
+  local i
+  for i in 1 2 3 4; do
+    has "02:fe:00:00:00:0$i" "$1" && has "192.168.7.10$((i - 1))" "$1" || return 1
+  done
+}
+check "report PDF: every terminal's name, MAC and address, account@server, no password" \
+  eval '[ $rc -eq 0 ] && has "Harbour Hotel" "$text" && has "R. Installer" "$text" && has "801@10.0.0.9" "$text" \
+    && ! grep -qi "s3cr3tpw\|password" <<<"$text" \
+    && every_terminal_in "$text" \
+    && has "Terminal-001" "$text" && has "<img src=x>" "$text" && has "& \"East\"" "$text" && has "Page 1 of" "$text"'
+cli report "$work/site.html" --language cn
+html=$(cat "$work/site.html")
+check "report HTML: the remembered site, terminal texts escaped, nothing fetched" \
+  eval '[ $rc -eq 0 ] && has "Harbour Hotel" "$html" && has "&lt;img src=x&gt; &amp; &quot;East&quot;" "$html" \
+    && has "交接报告" "$html" && ! grep -qi "<img\|<script\|<link\|url(" <<<"$html" \
+    && [ -z "$(grep -o "https\?://[^\"]*" <<<"$html" | grep -v "^http://www.w3.org/2000/svg$")" ]'
 
 echo "$((checks - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

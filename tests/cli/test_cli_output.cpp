@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliLink.h"
+#include "CliWatch.h"
 
 #include "link/FenwaDevice.h"
+#include "link/FenwaLiveList.h"
 #include "site/FenwaExport.h"
 
 #include <cJSON.h>
@@ -33,6 +35,42 @@ TEST(CliOutput, JsonLineHoldsRecordLinkAddressesAndExtras)
     EXPECT_STREQ(cJSON_GetObjectItem(cJSON_GetObjectItem(line, "extras"), "micVolume")->valuestring, "7");
     EXPECT_EQ(deviceJsonLine(d).indexOf('\n'), -1);
     cJSON_Delete(line);
+    d->release();
+}
+
+// watch's lines: the event, its time with the offset from UTC, the
+// terminal, and what only that event carries, a name with quotes intact.
+TEST(CliOutput, WatchLinesCarryWhatEachEventNeeds)
+{
+    FenwaDevice *d = device(7, "{\"name\":\"Gate \\\"7\\\"\",\"type\":\"VQ40\",\"version\":\"2.5.0\",\"uid\":\"U7\"}");
+    const QDateTime at = QDateTime(QDate(2026, 5, 4), QTime(10, 42, 13), Qt::OffsetFromUTC, 3600);
+    const struct {
+        FenwaLiveEvent::Kind kind;
+        QList<FenwaLiveChange> changes;
+        const char *line;
+    } cases[] = {
+        {FenwaLiveEvent::Appeared, {},
+         "{\"event\":\"appeared\",\"time\":\"2026-05-04T10:42:13+01:00\",\"mac\":\"02:fe:00:00:00:07\",\"name\":"
+         "\"Gate \\\"7\\\"\",\"ip\":\"192.168.1.7\",\"version\":\"2.5.0\",\"type\":\"VQ40\",\"uid\":\"U7\"}"},
+        {FenwaLiveEvent::Changed, {{"ip", "192.168.1.7", "10.0.0.7"}, {"version", "2.4.1", "2.5.0"}},
+         "{\"event\":\"changed\",\"time\":\"2026-05-04T10:42:13+01:00\",\"mac\":\"02:fe:00:00:00:07\",\"name\":"
+         "\"Gate \\\"7\\\"\",\"changes\":{\"ip\":{\"old\":\"192.168.1.7\",\"new\":\"10.0.0.7\"},\"version\":"
+         "{\"old\":\"2.4.1\",\"new\":\"2.5.0\"}}}"},
+        {FenwaLiveEvent::Offline, {},
+         "{\"event\":\"offline\",\"time\":\"2026-05-04T10:42:13+01:00\",\"mac\":\"02:fe:00:00:00:07\",\"name\":"
+         "\"Gate \\\"7\\\"\",\"lastSeen\":\"2026-05-04T10:41:53+01:00\"}"},
+        {FenwaLiveEvent::Back, {},
+         "{\"event\":\"back\",\"time\":\"2026-05-04T10:42:13+01:00\",\"mac\":\"02:fe:00:00:00:07\",\"name\":"
+         "\"Gate \\\"7\\\"\",\"offlineSince\":\"2026-05-04T10:42:03+01:00\"}"},
+    };
+    for (const auto &c : cases) {
+        FenwaLiveEvent e;
+        e.kind = c.kind;
+        e.device = d;
+        e.at = at;
+        e.changes = c.changes;
+        EXPECT_EQ(watchEventLine(e, at.addSecs(-20), at.addSecs(-10)), QByteArray(c.line));
+    }
     d->release();
 }
 

@@ -285,8 +285,14 @@ TEST(WriteBack, AcceptedMacAddressesLaterCommandsAndBadValuesAreRefused)
     EXPECT_EQ(std::memcmp(d->mac, moved, 6), 0);
     EXPECT_EQ(d->macText, "02-FE-00-00-00-51");
     d->release();
+    // Both ends of each range, and one past the top of each volume.
+    const std::pair<Volume, bool> volumes[] = {
+        {{100, 100, 1}, true}, {{0, 0, 0}, true}, {{101, 0, 0}, false}, {{0, 101, 0}, false}};
+    for (const auto &v : volumes) {
+        QString why;
+        EXPECT_EQ(volumeValue(v.first, &why), v.second) << v.first.mic << " " << v.first.out << " " << v.first.autoMute;
+    }
     QString notice;
-    EXPECT_FALSE(volumeValue(Volume{101, 0, 0}, &notice));
     Account a;
     EXPECT_FALSE(accountValue("admin", "", &a, &notice));
     EXPECT_EQ(passwordDigest(QStringLiteral("Pässwort")), "e813a7f3d4bbf7de22effd07ae2944d1");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Capture end to end: a PulseAudio server of the test's own with a null sink,
-// a tone played into it, its monitor streamed to a group and decoded again.
+// a tone played into it, its monitor streamed to a group and decoded again;
+// and pipe sources fed in blocks of every size, at real time, slower and
+// faster.
 #include "OrbUtils/CoreAudio.h"
 #include "OrbUtils/rtp/MpegAudioFrame.h"
 #include "OrbUtils/rtp/RTPMulticast.h"
@@ -19,58 +21,7 @@ namespace {
 
 const int CapturePort = 19000;
 const char SinkName[] = "fenwa_test_sink";
-
-// A server in a private runtime directory, never the user's; the test
-// process and its children reach it through PULSE_SERVER.
-class PrivatePulseServer
-{
-public:
-    PrivatePulseServer()
-    {
-        const QString socket = dir.filePath(QStringLiteral("native"));
-        server.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "HOME"})
-            env.insert(QLatin1String(name), dir.path());
-        server.setProcessEnvironment(env);
-        // -n: no system configuration; as root it still runs (with a warning).
-        server.start(QStringLiteral("pulseaudio"),
-                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes", "-L",
-                      "module-native-protocol-unix auth-anonymous=1 socket=" + socket, "-L",
-                      QStringLiteral("module-null-sink sink_name=%1 rate=48000").arg(QLatin1String(SinkName))});
-        if (!server.waitForStarted(5000)) {
-            problem = "pulseaudio is not installed (scripts/setup.sh installs it)";
-            return;
-        }
-        previous = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
-        for (int i = 0; i < 50 && !reached; ++i) {
-            getAudioDevices(&reached);
-            if (!reached)
-                server.waitForFinished(100);
-        }
-        if (!reached)
-            problem = "pulseaudio did not start: " + server.readAll().toStdString();
-    }
-    ~PrivatePulseServer()
-    {
-        server.terminate();
-        if (!server.waitForFinished(3000))
-            server.kill();
-        server.waitForFinished(3000);
-        if (previous.isNull())
-            qunsetenv("PULSE_SERVER");
-        else
-            qputenv("PULSE_SERVER", previous);
-    }
-    bool reached = false;
-    std::string problem;
-
-private:
-    QTemporaryDir dir;
-    QProcess server;
-    QByteArray previous;
-};
+const double FrameMs = 1152 * 1000.0 / 44100;
 
 TEST(CaptureEndToEnd, ToneIntoTheSinkReachesTheGroupAsTheSameTone)
 {
@@ -165,6 +116,69 @@ TEST_P(CaptureStreamStop, EndsAsItShould)
 
 INSTANTIATE_TEST_SUITE_P(Stops, CaptureStreamStop, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "SourceRemoved" : "Interrupt"; });
+
+struct BlockCase {
+    const char *name;
+    int blockMs;      // the source's
+    double speed;     // of the source against real time
+    const char *said; // on stderr; none for a clean stream
+};
+void PrintTo(const BlockCase &c, std::ostream *os) { *os << c.name; }
+
+class CapturePacing : public ::testing::TestWithParam<BlockCase> {};
+
+// fenwa-cli streams a pipe source fed in blocks of the row's size. At real
+// time the frames leave one by one at their play time whatever the block
+// size: never two closer than half a frame (the pacer's floor, less 3 ms for
+// this test's scheduling), as many within three seconds as real time holds
+// (none lost), in sequence, timestamps a frame apart, and exit 0. A source at half or at
+// three times real time streams on, is named on stderr, and exits 1.
+TEST_P(CapturePacing, FramesLeaveAtTheirPlayTimeOrTheShortfallIsSaid)
+{
+    const BlockCase c = GetParam();
+    QTemporaryDir scratch;
+    const QString fifo = scratch.filePath(QStringLiteral("blocks"));
+    PrivatePulseServer pulse({PipeSourceWriter::module(QStringLiteral("blocks"), fifo)});
+    if (!pulse.reached)
+        GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
+    UdpReceiver receiver(testDestination(), CapturePort);
+    const PipeSourceWriter writer(fifo, c.blockMs, c.speed);
+    QProcess cli;
+    cli.start(QStringLiteral(FENWA_CLI_PATH), {"stream", "--group", QStringLiteral("%1:%2").arg(testDestination()).arg(CapturePort),
+                                               "--duration", QString::number(c.blockMs / 1000.0 + 4), "--source", "blocks"});
+    std::vector<ReceivedPacket> packets(1);
+    ASSERT_TRUE(receiver.receive(&packets[0], c.blockMs + 3000)) << "nothing reached the group";
+    for (ReceivedPacket packet; receiver.receive(&packet, 1000) && packet.arrivalUs < packets[0].arrivalUs + 3000000;)
+        packets.push_back(packet);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), c.said ? 1 : 0) << err;
+    if (c.said) {
+        EXPECT_TRUE(err.find(c.said) != err.npos && err.find("the stream went out short") != err.npos) << err;
+        return;
+    }
+    // Real time, or up to a tenth faster while the pacer draws back what a
+    // late start or a stall of this machine added to the latency.
+    EXPECT_GE(double(packets.size()), 3000.0 / FrameMs - 2);
+    EXPECT_LE(double(packets.size()), 3000.0 / FrameMs * 1.1 + 2);
+    double closest = 1e9;
+    for (size_t i = 1; i < packets.size(); ++i) {
+        RtpHeader previous, header;
+        ASSERT_TRUE(parseRtp(packets[i - 1].bytes, &previous) && parseRtp(packets[i].bytes, &header));
+        ASSERT_EQ(uint16_t(header.sequence - previous.sequence), 1u) << "packet " << i;
+        const uint32_t step = header.timestamp - previous.timestamp;
+        ASSERT_TRUE(step == 208 || step == 209) << "packet " << i << " step " << step;
+        closest = std::min(closest, double(packets[i].arrivalUs - packets[i - 1].arrivalUs) / 1000.0);
+    }
+    EXPECT_GE(closest, FrameMs / 2 - 3.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, CapturePacing,
+                         ::testing::Values(BlockCase{"Blocks10ms", 10, 1.0, nullptr}, BlockCase{"Blocks100ms", 100, 1.0, nullptr},
+                                           BlockCase{"Blocks2s", 2000, 1.0, nullptr},
+                                           BlockCase{"HalfRealTime", 100, 0.5, "falls behind real time"},
+                                           BlockCase{"ThreeTimesRealTime", 100, 3.0, "delivers more audio than real time"}),
+                         [](const ::testing::TestParamInfo<BlockCase> &info) { return info.param.name; });
 #endif
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -119,5 +120,56 @@ INSTANTIATE_TEST_SUITE_P(
                       SearchCase{"UndecidedUntilMoreComes", frames(1) + Bytes{0xFF, 0xFB}, true, false,
                                  MpegAudioNeedMore, 0}),
     [](const ::testing::TestParamInfo<SearchCase> &info) { return info.param.name; });
+
+struct FragmentCase {
+    const char *name;
+    int frameLength, payloadLimit, count;
+    int index, length, offset; // one payload; length -1: refused
+};
+void PrintTo(const FragmentCase &c, std::ostream *os) { *os << c.name; }
+
+class MpegFragments : public ::testing::TestWithParam<FragmentCase> {};
+
+// RFC 2250 payloads: each within the limit, its header holding the offset of
+// its bytes in the frame.
+TEST_P(MpegFragments, SplitWithinTheLimitEachSayingWhereItsBytesGo)
+{
+    const FragmentCase &c = GetParam();
+    EXPECT_EQ(mpegAudioFragmentCount(c.frameLength, c.payloadLimit), c.count);
+    Bytes frame(size_t(c.frameLength));
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = uint8_t(i * 7);
+    Bytes out(size_t(c.payloadLimit) + 1, 0xEE);
+    ASSERT_EQ(mpegAudioFragment(frame.data(), c.frameLength, c.payloadLimit, c.index, out.data()), c.length);
+    if (c.length > 0) {
+        EXPECT_EQ(out[0] | out[1], 0);
+        EXPECT_EQ(out[2] << 8 | out[3], c.offset);
+        EXPECT_TRUE(std::equal(out.begin() + 4, out.begin() + c.length, frame.begin() + c.offset));
+        EXPECT_EQ(out[size_t(c.payloadLimit)], 0xEE);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MpegFragments,
+    ::testing::Values(FragmentCase{"Whole", 417, 1400, 1, 0, 421, 0},
+                      FragmentCase{"ExactFit", 1396, 1400, 1, 0, 1400, 0},
+                      FragmentCase{"OneByteOver", 1397, 1400, 2, 1, 5, 1396},
+                      FragmentCase{"LastOfThree", 2881, 1400, 3, 2, 93, 2792},
+                      FragmentCase{"HighOffsetByte", 65535, 1400, 47, 46, 1323, 64216},
+                      FragmentCase{"OneByteOfRoom", 3, 5, 3, 2, 5, 2},
+                      FragmentCase{"PastTheLast", 1397, 1400, 2, 2, -1, 0},
+                      FragmentCase{"OffsetBeyond16Bits", 65536, 1400, 0, 0, -1, 0},
+                      FragmentCase{"NoRoom", 417, 4, 0, 0, -1, 0}),
+    [](const ::testing::TestParamInfo<FragmentCase> &info) { return info.param.name; });
+
+TEST(MpegFreeFormat, OnlyAWholeHeaderWithAValidRateOtherwise)
+{
+    const uint8_t free[4] = {0xFF, 0xFB, 0x00, 0x64}, reservedRate[4] = {0xFF, 0xFB, 0x0C, 0x64},
+                  rated[4] = {0xFF, 0xFB, 0x90, 0x64};
+    EXPECT_TRUE(isMpegAudioFreeFormat(free, 4));
+    EXPECT_FALSE(isMpegAudioFreeFormat(free, 3));
+    EXPECT_FALSE(isMpegAudioFreeFormat(reservedRate, 4));
+    EXPECT_FALSE(isMpegAudioFreeFormat(rated, 4));
+}
 
 } // namespace

@@ -45,8 +45,9 @@ std::vector<uint8_t> tone(const EncoderCase &c)
 class EncoderTest : public ::testing::TestWithParam<EncoderCase> {};
 
 // Whatever comes in, out come single MP3 frames of 1152 samples at 44.1 kHz
-// stereo that decode to the input's length and pitch. Input arrives in
-// blocks of 10 ms plus one sample, so blocks never line up with frames.
+// stereo, each as soon as the encoder can give it, that decode to the
+// input's length and pitch. Input arrives in blocks of 10 ms plus one
+// sample, so blocks never line up with frames.
 TEST_P(EncoderTest, ToneComesOutAsWholeFramesOfTheSameLengthAndPitch)
 {
     const EncoderCase c = GetParam();
@@ -74,6 +75,10 @@ TEST_P(EncoderTest, ToneComesOutAsWholeFramesOfTheSameLengthAndPitch)
         const int bytes = int(std::min(pcm.size() - at, size_t(block)));
         encoder.feed(pcm.data() + at, bytes / frameBytes, bytes);
         take();
+        // A frame is out as soon as lame has its look-ahead (under 250
+        // samples past its end), not once the next whole frame is in.
+        const double in = double(at + size_t(bytes)) / frameBytes * 44100.0 / c.rate;
+        ASSERT_GE(double(frames.size()), std::floor((in - 600) / 1152)) << "after " << in << " samples";
     }
     encoder.flush();
     take();

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RtpTestSupport.h"
 
+#include "OrbUtils/CoreAudio.h"
+
 #include <QFile>
-#include <QProcess>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,6 +20,7 @@ extern "C" {
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -133,6 +135,9 @@ UdpReceiver::UdpReceiver(const QString &address, int port) : fd(udpSocket(port, 
 {
     int yes = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &yes, sizeof(yes));
+    // Arrival as the kernel saw it: a test thread that reads late must not
+    // make packets look bunched.
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &yes, sizeof(yes));
     ip_mreqn request{};
     ::inet_pton(AF_INET, address.toLatin1().constData(), &request.imr_multiaddr);
     request.imr_ifindex = int(if_nametoindex("lo"));
@@ -155,7 +160,7 @@ bool UdpReceiver::receive(ReceivedPacket *out, int timeoutMs)
     if (fd < 0 || ::poll(&p, 1, timeoutMs) <= 0)
         return false;
     uint8_t buffer[65536];
-    alignas(cmsghdr) char control[64];
+    alignas(cmsghdr) char control[128];
     iovec io{buffer, sizeof(buffer)};
     msghdr message{};
     message.msg_iov = &io;
@@ -168,9 +173,16 @@ bool UdpReceiver::receive(ReceivedPacket *out, int timeoutMs)
     out->arrivalUs = steadyUs();
     out->bytes.assign(buffer, buffer + n);
     out->ttl = -1;
-    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL)
             std::memcpy(&out->ttl, CMSG_DATA(c), sizeof(int));
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec kernel{}, now{};
+            std::memcpy(&kernel, CMSG_DATA(c), sizeof(kernel));
+            ::clock_gettime(CLOCK_REALTIME, &now);
+            out->arrivalUs -= (int64_t(now.tv_sec) - kernel.tv_sec) * 1000000 + (now.tv_nsec - kernel.tv_nsec) / 1000;
+        }
+    }
     return true;
 }
 
@@ -249,4 +261,79 @@ double toneFrequency(const std::vector<float> &samples, int rate)
         }
     }
     return crossings > 1 ? double(crossings - 1) * rate / double(last - first) : 0.0;
+}
+
+PrivatePulseServer::PrivatePulseServer(const QStringList &modules)
+{
+    const QString socket = dir.filePath(QStringLiteral("native"));
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "HOME"})
+        env.insert(QLatin1String(name), dir.path());
+    server.setProcessEnvironment(env);
+    // -n: no system configuration; as root it still runs (with a warning).
+    QStringList args{"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes", "-L",
+                     "module-native-protocol-unix auth-anonymous=1 socket=" + socket, "-L",
+                     QStringLiteral("module-null-sink sink_name=fenwa_test_sink rate=48000")};
+    for (const QString &module : modules)
+        args << QStringLiteral("-L") << module;
+    server.start(QStringLiteral("pulseaudio"), args);
+    if (!server.waitForStarted(5000)) {
+        problem = "pulseaudio is not installed (scripts/setup.sh installs it)";
+        return;
+    }
+    previous = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
+    for (int i = 0; i < 50 && !reached; ++i) {
+        getAudioDevices(&reached);
+        if (!reached)
+            server.waitForFinished(100);
+    }
+    if (!reached)
+        problem = "pulseaudio did not start: " + server.readAll().toStdString();
+}
+
+PrivatePulseServer::~PrivatePulseServer()
+{
+    server.terminate();
+    if (!server.waitForFinished(3000))
+        server.kill();
+    server.waitForFinished(3000);
+    if (previous.isNull())
+        qunsetenv("PULSE_SERVER");
+    else
+        qputenv("PULSE_SERVER", previous);
+}
+
+QString PipeSourceWriter::module(const QString &name, const QString &fifo)
+{
+    return QStringLiteral("module-pipe-source source_name=%1 file=%2 format=s16le rate=%3 channels=2")
+        .arg(name, fifo)
+        .arg(int(Rate));
+}
+
+PipeSourceWriter::PipeSourceWriter(const QString &fifo, int blockMs, double speed)
+    : thread([this, path = fifo.toLocal8Bit(), blockMs, speed] {
+          // The source has held the pipe open for reading since it loaded.
+          const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+          const std::vector<uint8_t> block(size_t(Rate) * size_t(blockMs) / 1000 * FrameBytes, 0);
+          for (int64_t n = 1, start = steadyUs(); fd >= 0 && !stopping.load(); ++n) {
+              while (!stopping.load() && steadyUs() < start + int64_t(double(n) * blockMs * 1000 / speed))
+                  ::usleep(1000);
+              for (size_t at = 0; at < block.size() && !stopping.load();) {
+                  pollfd p{fd, POLLOUT, 0};
+                  const ssize_t written = ::poll(&p, 1, 100) > 0 ? ::write(fd, &block[at], block.size() - at) : 0;
+                  at += written > 0 ? size_t(written) : 0;
+              }
+          }
+          if (fd >= 0)
+              ::close(fd);
+      })
+{
+}
+
+PipeSourceWriter::~PipeSourceWriter()
+{
+    stopping.store(true);
+    thread.join();
 }

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <thread>
 #include <vector>
 
 // Called once from main(), before any thread exists: moves the process into
@@ -30,7 +35,7 @@ const TestAudio &testAudio();
 
 struct ReceivedPacket {
     std::vector<uint8_t> bytes;
-    int64_t arrivalUs = 0; // steady clock
+    int64_t arrivalUs = 0; // steady clock, as the kernel took the datagram in
     int ttl = -1;          // IP TTL it arrived with
 };
 
@@ -74,3 +79,38 @@ std::vector<float> decodeMpegAudio(const std::vector<std::vector<uint8_t>> &fram
 // The frequency of a clean tone, from rising zero crossings of the middle
 // half of the samples (ends skipped: encoder start-up and padding).
 double toneFrequency(const std::vector<float> &samples, int rate);
+
+// A PulseAudio server of the test's own (private runtime directory and home,
+// never the user's server), with a null sink "fenwa_test_sink" at 48 kHz and
+// the modules given (each a "name arguments" line); the process and its
+// children reach it through PULSE_SERVER while it lives.
+class PrivatePulseServer
+{
+public:
+    explicit PrivatePulseServer(const QStringList &modules = {});
+    ~PrivatePulseServer();
+    bool reached = false;
+    std::string problem; // why it is not reached
+
+private:
+    QTemporaryDir dir;
+    QProcess server;
+    QByteArray previous;
+};
+
+// Feeds a pipe source (s16le stereo 44.1 kHz) from a thread of its own: a
+// block of blockMs of silence every blockMs / speed (1: real time) until
+// destroyed; no write waits more than 100 ms.
+class PipeSourceWriter
+{
+public:
+    enum { Rate = 44100, FrameBytes = 4 };
+    // The module line of such a source named name, reading fifo.
+    static QString module(const QString &name, const QString &fifo);
+    PipeSourceWriter(const QString &fifo, int blockMs, double speed);
+    ~PipeSourceWriter();
+
+private:
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};

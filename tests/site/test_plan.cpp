@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/FenwaDevice.h"
 #include "link/FenwaSDK.h"
-#include "site/FenwaPlanRun.h"
+#include "site/FenwaPlanCheck.h"
 
 #include <cJSON.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ostream>
 
 using namespace FenwaPlan;
@@ -192,6 +193,44 @@ INSTANTIATE_TEST_SUITE_P(
                     "02:fe:00:00:00:04,192.168.1.50\n02:fe:00:00:00:05,192.168.1.50\n",
                     "ip:192.168.1.11>192.168.1.50", "192.168.1.50 is planned for line 3, line 4, line 5 and 1 more too"}),
     [](const ::testing::TestParamInfo<PreviewCase> &info) { return std::string(info.param.name); });
+
+// What an empty cell means: a sheet's leaves the field as it is, a site
+// file's empty text is a value a terminal holds (an unused second account).
+TEST(PlanRead, AnEmptyCellAndAnEmptySiteFileText)
+{
+    Plan sheet, site;
+    QString error;
+    ASSERT_TRUE(read("mac,sip2_account,name,dns2\n02:fe:00:00:00:01,,,\n", &sheet, &error));
+    ASSERT_TRUE(read("{\"version\":1,\"terminals\":[{\"mac\":\"02:fe:00:00:00:01\",\"sip2_account\":\"\",\"dns2\":\"\","
+                     "\"name\":\"\"}]}",
+                     &site, &error));
+    EXPECT_TRUE(sheet.rows[0].values.isEmpty());
+    EXPECT_TRUE(site.rows[0].values.contains(Sip2Account) && site.rows[0].values.contains(Dns2));
+    EXPECT_FALSE(site.rows[0].values.contains(Name)); // a terminal always has a name
+}
+
+// Only what a row sets is read first: a plan of channels reads no accounts.
+TEST(PlanCheck, ReadsWhatEachRowNeeds)
+{
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(read("mac,name,sip1_account,rtp2\n02:fe:00:00:00:01,A,,\n02:fe:00:00:00:02,,1002,\n"
+                     "02:fe:00:00:00:03,,,239.1.1.1:6000\n02:fe:00:00:00:04,,1004,239.1.1.1:6000\n",
+                     &plan, &error));
+    QList<FenwaDevice *> found;
+    for (int i = 1; i <= 5; ++i)
+        found << terminal(i, "192.168.1.50");
+    const QVector<Reading> wanted = readingsFor(plan, found);
+    const char *expected[] = {"", "S", "R", "SR", ""};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(QStringLiteral("%1%2").arg(wanted[i].wantSip ? "S" : "", wanted[i].wantRtp ? "R" : "").toStdString(),
+                  expected[i])
+            << i;
+        EXPECT_EQ(wanted[i].requests().size(), int(std::strlen(expected[i])));
+    }
+    for (FenwaDevice *d : found)
+        d->release();
+}
 
 TEST(PlanDoubts, ANumberASpreadsheetRewroteIsCaught)
 {

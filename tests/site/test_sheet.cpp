@@ -93,6 +93,40 @@ INSTANTIATE_TEST_SUITE_P(Forms, SheetRoundTrip,
                                            FormCase{"workbook", true, ','}),
                          [](const ::testing::TestParamInfo<FormCase> &info) { return std::string(info.param.name); });
 
+TEST(Csv, FieldsQuotedOnlyWhereAReaderWouldMisreadThem)
+{
+    const struct {
+        const char *value;
+        char separator;
+        const char *written;
+    } cases[] = {
+        {"ab", ',', "ab"},           {" ab", ',', "\" ab\""},      {"ab ", ',', "\"ab \""},
+        {"a,b", ',', "\"a,b\""},     {"a,b", ';', "a,b"},          {"a;b", ';', "\"a;b\""},
+        {"\"a", ',', "\"\"\"a\""},   {"a\"", ',', "\"a\"\"\""},    {"a\nb", ',', "\"a\nb\""},
+        {"=a", ',', "'=a"},          {"-1", ';', "'-1"},           {"=a,b", ',', "\"'=a,b\""},
+        {"'@x", ',', "''@x"},        {"'x", ',', "'x"},            {"", ',', ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(FenwaCsv::field(QString::fromUtf8(c.value), c.separator).toStdString(), c.written) << c.value;
+}
+
+// What XML cannot hold goes into a workbook escaped and comes back whole.
+TEST(Workbook, TextsXmlCannotHold)
+{
+    const QString texts[] = {QString(QChar(0xfffe)) + QStringLiteral("a"), QString(QChar(0xd800)) + QStringLiteral("x"),
+                             QStringLiteral("a\r\nb"), QStringLiteral("_x005F_")};
+    QList<QStringList> rows{{QStringLiteral("h")}};
+    for (const QString &t : texts)
+        rows << QStringList{t};
+    QByteArray bytes;
+    QList<FenwaCsv::Record> back;
+    QString error;
+    ASSERT_TRUE(FenwaXlsx::write(rows, &bytes, &error) && FenwaXlsx::read(bytes, &back, &error)) << error.toStdString();
+    ASSERT_EQ(back.size(), rows.size());
+    for (int i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(back[i].fields, rows[i]) << i;
+}
+
 TEST(Workbook, FilesOtherProgramsWrote)
 {
     const struct {

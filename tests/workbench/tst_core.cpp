@@ -40,6 +40,7 @@ private slots:
     void logLinesArePrefixedLevelledAndCut();
     void logFileIsPrivateAndNeverFollowsALink();
     void logFloodStaysWithinTheCapAndKeepsTheNewestLines();
+    void logFilesFillUpToTheirLimit();
 
     void languageLine_data();
     void languageLine();
@@ -162,6 +163,32 @@ void CoreTest::logFloodStaysWithinTheCapAndKeepsTheNewestLines()
     std::sort(numbers.begin(), numbers.end());
     QVERIFY2(total <= 256 * 1024 && !QFile::exists(older) && readAll(other) == "kept", qPrintable(QString::number(total)));
     QVERIFY(numbers.size() > 2000 && numbers.last() == 39999 && numbers.last() - numbers.first() + 1 == numbers.size());
+}
+
+// Every file is filled up to the limit, the ones after a change of file
+// as much as the first.
+void CoreTest::logFilesFillUpToTheirLimit()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("20261207000001.log"));
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QCOMPARE(openLogFile(QFile::encodeName(path)), 0);
+    writeLog("fill.cpp", "f", 1, 5, "line %05d\n", 0);
+    closeLogFile();
+    const qint64 length = QFileInfo(path).size(); // every line below is as long
+    const qint64 perFile = ORB_LOG_LINE_MAX / length + 1;
+    QVERIFY(QFile::remove(path));
+    setLogLimits(perFile * length, 64 << 20);
+    QCOMPARE(openLogFile(QFile::encodeName(path)), 0);
+    for (int i = 0; i < 3 * perFile; ++i)
+        writeLog("fill.cpp", "f", 1, 5, "line %05d\n", i);
+    closeLogFile();
+    qInstallMessageHandler(previous);
+    setLogLimits(8 << 20, 64 << 20);
+    const QFileInfoList files = QDir(dir.path()).entryInfoList(QDir::Files);
+    QCOMPARE(files.size(), 3);
+    for (const QFileInfo &f : files)
+        QCOMPARE(f.size(), perFile * length);
 }
 
 void CoreTest::languageLine_data()

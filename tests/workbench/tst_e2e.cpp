@@ -10,7 +10,10 @@
 #include "OrbUtils/widgets/OrbTableView.h"
 #include "OrbUtils/OrbTranslate.h"
 #include "multicast/OrbRtpMulticastDialog.h"
+#include "FenwaLinkStatus.h"
+#include "FenwaLiveSearch.h"
 #include "FenwaSiteActions.h"
+#include "OrbUtils/OrbConfigure.h"
 #include "settings/FenwaNameSettingWidget.h"
 #include "settings/FenwaPlanDialog.h"
 #include "settings/FenwaReadSettingWidget.h"
@@ -87,7 +90,8 @@ private slots:
     void columnsBringUpTheirPagesAndTheWindowOwnsItsDialogs();
     void pagesSetTerminalsToExactlyTheAcceptedValues();
     void sipAndRtpRoundTripShowInTheTable();
-    void firmwareBatchReportsEachTerminalAndSearchesAgain();
+    void firmwareBatchReportsEachTerminalAndWaitsForItsReturn();
+    void keepSearchingMarksWhatLeavesAndReturnsAndGivesWayToBatches();
     void closingTheWindowDuringABatchStopsItAndCloses();
     void executableStartsSearchesAndLogs();
     void planPreviewRefusesARowAndAppliesTheRest();
@@ -435,7 +439,7 @@ void WorkbenchE2e::sipAndRtpRoundTripShowInTheTable()
     }
 }
 
-void WorkbenchE2e::firmwareBatchReportsEachTerminalAndSearchesAgain()
+void WorkbenchE2e::firmwareBatchReportsEachTerminalAndWaitsForItsReturn()
 {
     QVERIFY(startWindow());
     QByteArray image("\x7f" "ELF\0\r\n--window-iptool-upload\r\n", 29);
@@ -448,40 +452,95 @@ void WorkbenchE2e::firmwareBatchReportsEachTerminalAndSearchesAgain()
     auto *page = qobject_cast<FenwaVersionSettingWidget *>(click(0, FenwaDeviceModel::VersionColumn));
     QVERIFY(page);
     page->pathEdit()->setText(path);
-    // The result box, then the offer to search once the terminals are back.
-    QString result, offer;
+    // The result box offers to wait; the wait's own box says who is back.
+    QString result, waited;
     onModal([&](QWidget *w) {
         if (auto *box = qobject_cast<FenwaBatchResultDialog *>(w)) {
-            result = box->text();
-            box->accept();
-        } else if (auto *question = qobject_cast<QMessageBox *>(w)) {
-            if (question->text() == QStringLiteral("Upgrade the firmware of 4 terminals with fw-2.5.0.bin (195.34 KiB)? "
-                                                          "Each restarts once it has the file.")) {
-                question->buttons().first()->click();
+            if (!result.isEmpty()) {
+                waited = box->text();
+                box->accept();
                 return;
             }
-            for (const QJsonValue &t : sim.terminals())
-                if (t.toObject().value(QStringLiteral("web")).toObject().value(QStringLiteral("restarting")).toBool())
-                    return;
-            offer = question->text();
-            question->buttons().first()->click(); // "Search again"
+            result = box->text();
+            for (QPushButton *b : box->findChildren<QPushButton *>())
+                if (b->text() == translate("Wait for them"))
+                    b->click();
+        } else if (auto *question = qobject_cast<QMessageBox *>(w)) {
+            if (question->text() == QStringLiteral("Upgrade the firmware of 4 terminals with fw-2.5.0.bin (195.34 KiB)? "
+                                                          "Each restarts once it has the file."))
+                question->buttons().first()->click();
         }
     });
     button("Set All", page)->click();
-    QVERIFY(QTest::qWaitFor([this] { return done->count() == 2; }, 10000));
 
     QVERIFY2(result.startsWith(QStringLiteral("2 of 4 terminals accepted")), qPrintable(result));
     QVERIFY2(result.contains(QStringLiteral("%1): login refused (HTTP 200)").arg(kMacs[1])), qPrintable(result));
     QVERIFY2(result.contains(QStringLiteral("%1): not logged in: no answer for 10 s").arg(kMacs[2])), qPrintable(result));
-    QVERIFY(offer.startsWith(QStringLiteral("2 of 4 terminals took the firmware")));
-    QCOMPARE(tableColumn(window->deviceModel(), FenwaDeviceModel::VersionColumn),
-             QStringList({"2.5.0", "2.4.1", "2.4.1", "2.5.0"}));
+    QVERIFY2(result.contains(QStringLiteral("2 of them restart")), qPrintable(result));
+    QVERIFY2(waited.startsWith(QStringLiteral("2 of 2 terminals back")), qPrintable(waited));
+    QVERIFY2(waited.contains(QStringLiteral("%1): back after").arg(kMacs[3])) && waited.contains(QStringLiteral(": 2.4.1 → 2.5.0")),
+             qPrintable(waited));
+    // The rows took the rounds' versions; only the two upgraded changed.
+    FenwaDeviceModel *model = window->deviceModel();
+    QCOMPARE(tableColumn(model, FenwaDeviceModel::VersionColumn), QStringList({"2.5.0", "2.4.1", "2.4.1", "2.5.0"}));
+    QCOMPARE(model->index(0, FenwaDeviceModel::VersionColumn).data(Qt::ToolTipRole).toString(), QStringLiteral("Was: 2.4.1"));
+    QVERIFY(model->lastResult(model->deviceAt(0)).startsWith(QStringLiteral("back after")));
     const QString sha = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
     for (int row : {0, 3}) {
         const QJsonObject web = sim.terminal(kMacs[row]).value(QStringLiteral("web")).toObject();
         QCOMPARE(web.value(QStringLiteral("file")).toString(), QStringLiteral("fw-2.5.0.bin"));
         QCOMPARE(web.value(QStringLiteral("sha256")).toString(), sha);
     }
+}
+
+// "Keep searching" with rounds a few tenths of a second apart: batches run
+// between them, never beside one, and the rows show terminals that stop
+// answering and return, without a search by hand.
+void WorkbenchE2e::keepSearchingMarksWhatLeavesAndReturnsAndGivesWayToBatches()
+{
+    QVERIFY(startWindow());
+    FenwaDeviceModel *model = window->deviceModel();
+    window->liveSearch()->setInterval(300);
+    window->keepSearchingBox()->click();
+    QVERIFY(OrbConfigure().keepSearching());
+    QSignalSpy rounds(window->liveSearch(), &FenwaLiveSearch::roundMerged);
+    // A round that ran beside a batch would lose replies to it, and miss
+    // terminals that answered.
+    int missed = 0;
+    connect(window->liveSearch(), &FenwaLiveSearch::roundMerged, window, [&] {
+        for (const FenwaLiveList::Row &row : model->live().rows())
+            missed = std::max(missed, row.missed);
+    });
+    auto *names = qobject_cast<FenwaNameSettingWidget *>(click(0, FenwaDeviceModel::NameColumn));
+    QVERIFY(names);
+    for (int i = 0; i < 3; ++i) {
+        names->lineEdit()->setText(QStringLiteral("Live %1").arg(i));
+        button("Set All", names)->click();
+        for (int row = 0; row < 4; ++row)
+            QCOMPARE(model->lastResult(model->deviceAt(row)), translate("accepted"));
+        QTest::qWait(400); // a round is under way when the next batch starts
+    }
+    QVERIFY(rounds.wait(5000));
+    QCOMPARE(missed, 0);
+    // Nor did a batch lose an answer to a round: each name went out once.
+    int sent = 0;
+    for (const QByteArray &command : sim.commands())
+        sent += command.contains("\"name\":\"Live ") ? 1 : 0;
+    QCOMPARE(sent, 12);
+
+    sim.stop();
+    QVERIFY(QTest::qWaitFor([&] { return model->live().offline() == 4; }, 10000));
+    QVERIFY(model->index(0, FenwaDeviceModel::StatusColumn).data().toString().startsWith(QStringLiteral("offline since")));
+    QVERIFY2(window->linkStatus()->text().contains(QStringLiteral("offline: 4")), qPrintable(window->linkStatus()->text()));
+    // They come back as restarted terminals: with their factory names.
+    const QByteArray error = sim.start(*segment, kSimArgs);
+    QVERIFY2(error.isEmpty(), error.constData());
+    QVERIFY(QTest::qWaitFor([&] { return model->live().offline() == 0; }, 10000));
+    QVERIFY(model->index(0, FenwaDeviceModel::StatusColumn).data().toString().startsWith(QStringLiteral("back at")));
+    QCOMPARE(model->index(0, FenwaDeviceModel::NameColumn).data(Qt::ToolTipRole).toString(), QStringLiteral("Was: Live 2"));
+    QCOMPARE(tableColumn(model, FenwaDeviceModel::MacColumn), kMacs);
+    window->keepSearchingBox()->click();
+    QVERIFY(!OrbConfigure().keepSearching());
 }
 
 // As a stop signal closes it: no question, no report box (cleanup fails on

@@ -50,6 +50,7 @@ private slots:
     void startThatCannotReadItsInputEndsIdle_data();
     void startThatCannotReadItsInputEndsIdle();
     void aStreamWithoutARouteLeavesThePlayingStateAndSaysWhy();
+    void aCaptureThatFallsBehindSaysSoAndStreamsOn();
 
 private:
     const QString song = testAudio().oneSecond, notAudio = testAudio().notAudio;
@@ -249,6 +250,30 @@ void MulticastDialogTest::aStreamWithoutARouteLeavesThePlayingStateAndSaysWhy()
     QCOMPARE(dialog.fileList()->playingRow(), -1);
     QVERIFY2(dialog.statusLine()->text().startsWith(QStringLiteral("Cannot send to the group")),
              qPrintable(dialog.statusLine()->text()));
+}
+
+// A capture source that delivers half of real time: the stream goes on and
+// the line under the buttons says why the terminals hear gaps.
+void MulticastDialogTest::aCaptureThatFallsBehindSaysSoAndStreamsOn()
+{
+    if (!inPrivateNetwork())
+        QSKIP("needs a network namespace of its own to stream in");
+    QTemporaryDir scratch;
+    const QString fifo = scratch.filePath(QStringLiteral("slow"));
+    PrivatePulseServer pulse({PipeSourceWriter::module(QStringLiteral("slow"), fifo)});
+    if (!pulse.reached)
+        QSKIP(("no PulseAudio server: " + pulse.problem).c_str());
+    const PipeSourceWriter writer(fifo, 100, 0.5);
+    OrbRtpMulticastDialog dialog;
+    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::SourceTab);
+    dialog.sourceSelector()->setDevices({{QStringLiteral("slow"), QStringLiteral("Slow"), 0}}, QStringLiteral("slow"));
+    dialog.addressField()->setText(QStringLiteral("239.255.42.42:16606"));
+    dialog.startButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.statusLine()->text().startsWith(QStringLiteral("The audio source falls behind")),
+                             5000);
+    QVERIFY(dialog.isStreaming());
+    dialog.stopButton()->click();
+    QVERIFY(dialog.statusLine()->text().isEmpty());
 }
 
 int main(int argc, char **argv)

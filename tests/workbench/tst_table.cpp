@@ -9,6 +9,8 @@
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QColor>
+#include <QHeaderView>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyleOptionViewItem>
@@ -63,6 +65,8 @@ private slots:
     void delegateEvents();
     void clickOnTheViewTogglesOnce();
     void selectAllFromTheHeaderBox();
+    void filterNarrowsWhatTheBoxAndThePagesTouch_data();
+    void filterNarrowsWhatTheBoxAndThePagesTouch();
     void sortable_data();
     void sortable();
     void sortsByValue_data();
@@ -71,6 +75,7 @@ private slots:
     void editingNameOrMacEmitsModifyData_data();
     void editingNameOrMacEmitsModifyData();
     void terminalsSharingAMacOrAnAddressAreMarked();
+    void searchRoundsAppendAndMarkButNeverMoveOrUntick();
 
 private:
     OrbTableView *view = nullptr;
@@ -195,6 +200,46 @@ void TableTest::selectAllFromTheHeaderBox()
     QVERIFY(!box->isChecked());
 }
 
+void TableTest::filterNarrowsWhatTheBoxAndThePagesTouch_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("tickedFirst"); // a name, ticked before the filter
+    QTest::addColumn<bool>("clickBox");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("checked"); // what the pages would work on
+    QTest::newRow("name, case ignored") << "HALL" << "" << false << QStringList{"Hall"} << QStringList{};
+    QTest::newRow("box ticks the rows shown") << "192.168" << "" << true << QStringList{"Hall", "gate"}
+                                              << QStringList{"Hall", "gate"};
+    QTest::newRow("a hidden tick is kept, not worked on") << "192.168" << "Annex" << false
+                                                          << QStringList{"Hall", "gate"} << QStringList{};
+}
+
+void TableTest::filterNarrowsWhatTheBoxAndThePagesTouch()
+{
+    QFETCH(QString, filter);
+    QFETCH(QString, tickedFirst);
+    QFETCH(bool, clickBox);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, checked);
+    const auto names = [](const QList<FenwaDevice *> &devices) {
+        QStringList out;
+        for (const FenwaDevice *d : devices)
+            out << d->name;
+        return out;
+    };
+    fill(model);
+    for (FenwaDevice *d : model->allDevices())
+        d->checked = d->name == tickedFirst;
+    model->setFilter(filter);
+    if (clickBox)
+        model->checkBoxHeader()->checkBox()->click();
+    QCOMPARE(column(*model, Model::NameColumn), shown);
+    QCOMPARE(names(model->shownDevices()), shown);
+    QCOMPARE(names(model->checkedDevices()), checked);
+    model->setFilter(QString()); // every row again, each with the tick it had
+    QCOMPARE(names(model->checkedDevices()), tickedFirst.isEmpty() ? checked : QStringList{tickedFirst});
+}
+
 void TableTest::sortable_data()
 {
     QTest::addColumn<int>("col");
@@ -278,6 +323,7 @@ void TableTest::sortArrowOnlyWhereTheRowsAreInItsOrder()
     QVERIFY(QTest::qWaitForWindowExposed(view));
     QWidget *box = model->checkBoxHeader()->checkBox();
     const int before = box->mapTo(header, QPoint()).x();
+    QVERIFY(before >= 0 && before + box->width() <= header->sectionSize(0)); // over its own column
     view->resize(300, 200);
     view->horizontalScrollBar()->setValue(3);
     QVERIFY(header->offset() > 0);
@@ -340,6 +386,45 @@ void TableTest::terminalsSharingAMacOrAnAddressAreMarked()
     QVERIFY(!model->index(0, Model::IpColumn).data(Qt::BackgroundRole).isValid());
     for (FenwaDevice *d : devices)
         d->release();
+}
+
+// Later rounds (the live view, a wait for restarting terminals) on a table
+// the operator has sorted and ticked.
+void TableTest::searchRoundsAppendAndMarkButNeverMoveOrUntick()
+{
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    fill(model);
+    QCOMPARE(view->horizontalHeader()->visualIndex(Model::StatusColumn), Model::PlayColumn + 1);
+    model->sort(Model::NameColumn); // Annex, gate, Hall
+    model->setData(model->index(1, 0), true, Model::CheckRole);
+    const QDateTime t0 = QDateTime::currentDateTime();
+    // Each round: Hall at another address, gate, and a terminal not seen before.
+    for (int round = 1; round <= 2; ++round) {
+        QList<FenwaDevice *> found = threeDevices();
+        found.takeLast()->release(); // Annex stays silent
+        found[0]->ip = QStringLiteral("192.168.1.21");
+        auto *fresh = new FenwaDevice;
+        fresh->uid = QStringLiteral("u-n"), fresh->name = QStringLiteral("New"), fresh->mac[5] = 9;
+        found << fresh;
+        model->mergeRound(found, t0.addSecs(10 * round));
+        for (FenwaDevice *d : found)
+            d->release();
+    }
+    QCOMPARE(column(*model, Model::NameColumn), QStringList({"Annex", "gate", "Hall", "New"}));
+    QCOMPARE(column(*model, Model::StatusColumn),
+             QStringList({QStringLiteral("offline since ") + t0.addSecs(10).toString(QStringLiteral("HH:mm:ss")), "",
+                          "changed", "new"}));
+    QVERIFY(model->deviceAt(1)->checked && !model->deviceAt(3)->checked);
+    QCOMPARE(model->index(0, Model::NameColumn).data(Qt::ForegroundRole).value<QColor>(), QColor(150, 150, 150));
+    QVERIFY(!model->index(1, Model::NameColumn).data(Qt::ForegroundRole).isValid());
+    const QModelIndex moved = model->index(2, Model::IpColumn);
+    QCOMPARE(moved.data().toString(), QStringLiteral("192.168.1.21"));
+    QVERIFY(moved.data(Qt::BackgroundRole).isValid());
+    QCOMPARE(moved.data(Qt::ToolTipRole).toString(), QStringLiteral("Was: 192.168.1.20"));
+    QCOMPARE(model->live().offline(), 1);
+    // A search by hand starts afresh.
+    fill(model);
+    QCOMPARE(column(*model, Model::StatusColumn), QStringList({"", "", ""}));
 }
 
 QTEST_MAIN(TableTest)

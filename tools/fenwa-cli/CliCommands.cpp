@@ -275,6 +275,15 @@ const CliCommand kCommands[] = {
      "lists every terminal that answers, one JSON line each (--csv: CSV with a header; --xlsx FILE: also\n"
      "writes the sheet as a workbook)",
      "fenwa-cli search --csv"},
+    {"watch", "", 0, nullptr,
+     "searches, then again every --interval seconds, and prints a JSON line per event: appeared, changed\n"
+     "(old and new values), offline (two rounds without an answer), back; a summary line at the end",
+     "fenwa-cli watch --interval 10 --for 3600"},
+    {"report", "FILE", 1, nullptr,
+     "the handover report of the site, FILE.pdf or FILE.html: every terminal with its addresses, version,\n"
+     "SIP accounts (no passwords), RTP channels and volumes, a summary by type and version, conflicts\n"
+     "(--site NAME once: remembered, as in the workbench)",
+     "fenwa-cli report site.pdf --site \"Harbour Hotel\""},
     {"set-name", "NAME", 1, setName, "names the targets", "fenwa-cli set-name \"Hall A\" --mac 02:fe:00:00:00:01"},
     {"set-mac", "MAC", 1, setMac,
      "gives the first target MAC, each further one the next MAC up; refused when one is another terminal's MAC",
@@ -287,9 +296,12 @@ const CliCommand kCommands[] = {
      FenwaSDK::REPLY_TIMEOUT_MS, setIpStaticOnSite},
     {"set-account", "ACCOUNT PASSWORD", 2, setAccount, "the web account; the password goes out as its MD5 digest",
      "fenwa-cli set-account admin 'n3w pass' --all"},
-    {"reset-default", "", 0, plain<&FenwaRequest::resetDefault>, "restores the factory settings",
-     "fenwa-cli reset-default --mac 02:fe:00:00:00:01"},
-    {"reboot", "", 0, plain<&FenwaRequest::reboot>, "restarts the targets", "fenwa-cli reboot --all"},
+    {"reset-default", "", 0, plain<&FenwaRequest::resetDefault>,
+     "restores the factory settings (the terminal restarts; --wait SECONDS waits for it)",
+     "fenwa-cli reset-default --mac 02:fe:00:00:00:01", FenwaSDK::REPLY_TIMEOUT_MS, nullptr, false, true},
+    {"reboot", "", 0, plain<&FenwaRequest::reboot>,
+     "restarts the targets; --wait SECONDS then says which answer again within that time",
+     "fenwa-cli reboot --all --wait 120", FenwaSDK::REPLY_TIMEOUT_MS, nullptr, false, true},
     {"play-volume", "", 0, plain<&FenwaRequest::playVolume>, "plays the test sound",
      "fenwa-cli play-volume --mac 02:fe:00:00:00:01"},
     {"set-volume", "MIC OUT AUTOMUTE", 3, setVolume, "microphone and speaker 0 to 100, auto mute 0 or 1",
@@ -331,8 +343,8 @@ const CliCommand kCommands[] = {
      "fenwa-cli plan apply site-plan.csv --result site-result.csv"},
     {"firmware", "FILE", 1, firmware,
      "logs in to each target's web side with the account it reported and uploads FILE, several targets at\n"
-     "once (--parallel N, default 4)",
-     "fenwa-cli firmware fw-2.5.0.bin --all --parallel 8", 10000, nullptr, true},
+     "once (--parallel N, default 4); --wait SECONDS then says which came back with which version",
+     "fenwa-cli firmware fw-2.5.0.bin --all --parallel 8 --wait 300", 10000, nullptr, true, true},
 };
 
 } // namespace

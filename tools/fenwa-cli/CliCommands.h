@@ -56,6 +56,8 @@ struct CliCommand {
     // The targets are reached over their web side (firmware), not the link:
     // the plan only checks the arguments.
     bool overWeb = false;
+    // The targets restart afterwards: --wait may follow them.
+    bool restarts = false;
 };
 
 const CliCommand *findCliCommand(const QString &name);

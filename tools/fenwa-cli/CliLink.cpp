@@ -4,6 +4,7 @@
 #include "link/FenwaBatch.h"
 #include "link/FenwaDevice.h"
 #include "link/FenwaFirmware.h"
+#include "link/FenwaReturnWait.h"
 #include "link/FenwaSDK.h"
 #include "link/FenwaTerminal.h"
 #include "site/FenwaExport.h"
@@ -153,8 +154,10 @@ QList<FenwaDevice *> pickTargets(const QList<FenwaDevice *> &devices, const CliR
 }
 
 // Every target's command through one windowed batch. Returns the number of
-// targets that did not accept.
-int runOnLink(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliPlan &plan, QTextStream &out)
+// targets that did not accept; reached[i] says whether target i's command
+// went out (a terminal may act on it though its answer is lost).
+int runOnLink(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliPlan &plan, QTextStream &out,
+              QVector<bool> *reached)
 {
     FenwaBatch batch(sdk);
     QVector<CliStep> steps;
@@ -172,6 +175,7 @@ int runOnLink(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliPlan 
         if (result.state == FenwaBatch::Seen)
             cJSON_AddTrueToObject(data, "seenInSearch"); // every answer lost, the value found held
         failed += result.accepted() ? 0 : 1;
+        (*reached)[i] = result.sends > 0;
         lines.put(i, targetLine(targets.at(i), result.accepted(), result.failure(), data));
     });
     batch.run();
@@ -179,8 +183,10 @@ int runOnLink(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliPlan 
 }
 
 // Firmware: each target's web side, parallel at once. Returns the number of
-// targets that were not upgraded.
-int runOverWeb(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliRequest &r, QTextStream &out)
+// targets that were not upgraded; uploaded[i] says whether target i took
+// the file.
+int runOverWeb(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliRequest &r, QTextStream &out,
+               QVector<bool> *uploaded)
 {
     OrderedLines lines(out, targets.size());
     QVector<FenwaFirmware::Target> reachable;
@@ -192,6 +198,7 @@ int runOverWeb(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliRequ
         cJSON_AddBoolToObject(data, "uploaded", o.uploaded);
         cJSON_AddNumberToObject(data, "httpStatus", o.status);
         failed += o.ok() ? 0 : 1;
+        (*uploaded)[i] = o.ok();
         lines.put(i, targetLine(targets.at(i), o.ok(), FenwaFirmware::describe(o), data));
     };
     for (int i = 0; i < targets.size(); ++i) {
@@ -210,6 +217,53 @@ int runOverWeb(FenwaSDK *sdk, const QList<FenwaDevice *> &targets, const CliRequ
     limits.idleMs = sdk->replyTimeout();
     FenwaFirmware::upgradeAll(reachable, r.args.value(0), limits, r.parallel, {}, {},
                               [&](int k, const FenwaFirmware::Outcome &o) { print(of.at(k), o); });
+    return failed;
+}
+
+// --wait: rounds until the targets that restart answer again. A line per
+// target as it settles, then one for each that did not by the deadline;
+// the count on err as it grows. Returns how many did not come back as they
+// should.
+int waitForReturn(FenwaSDK *sdk, FenwaReturnWait::Kind kind, const QList<FenwaDevice *> &restarting, int seconds,
+                  QTextStream &out, QTextStream &err)
+{
+    if (restarting.isEmpty())
+        return 0;
+    FenwaReturnWait wait(sdk, kind, restarting);
+    err << "fenwa-cli: waiting up to " << seconds << " s for " << restarting.size() << " terminals to come back\n";
+    err.flush();
+    QVector<bool> printed(restarting.size(), false);
+    const auto print = [&](int i) {
+        const FenwaReturnWait::Target &t = wait.target(i);
+        cJSON *o = cJSON_CreateObject();
+        addText(o, "mac", t.macText);
+        const char *state = t.state == FenwaReturnWait::Back         ? "back"
+                            : t.state == FenwaReturnWait::OldVersion ? "old version"
+                            : t.state == FenwaReturnWait::Gone       ? "not back"
+                                                                     : "not restarted";
+        addText(o, "wait", QString::fromLatin1(state));
+        cJSON_AddNumberToObject(o, "result", wait.ok(i) ? 0 : -1);
+        addText(o, "version", t.version);
+        addText(o, "oldVersion", t.oldVersion);
+        if (t.backMs >= 0)
+            cJSON_AddNumberToObject(o, "seconds", double((t.backMs + 500) / 1000));
+        if (!wait.ok(i))
+            addText(o, "error", wait.outcome(i));
+        out << QString::fromUtf8(printJson(o)) << '\n';
+        out.flush();
+        printed[i] = true;
+    };
+    wait.run(seconds * 1000, {}, {}, [&](int i) {
+        print(i);
+        err << "fenwa-cli: " << wait.progress() << "\n";
+        err.flush();
+    });
+    int failed = 0;
+    for (int i = 0; i < wait.size(); ++i) {
+        if (!printed[i])
+            print(i);
+        failed += wait.ok(i) ? 0 : 1;
+    }
     return failed;
 }
 
@@ -252,7 +306,17 @@ int runOnTargets(FenwaSDK *sdk, const CliRequest &r, const QList<FenwaDevice *> 
         err << "fenwa-cli: " << r.command << ": " << refusal << "\n";
         return 1;
     }
-    const int failed = command->overWeb ? runOverWeb(sdk, targets, r, out) : runOnLink(sdk, targets, plan, out);
+    QVector<bool> restarted(targets.size(), false);
+    int failed = command->overWeb ? runOverWeb(sdk, targets, r, out, &restarted)
+                                  : runOnLink(sdk, targets, plan, out, &restarted);
+    if (r.waitS >= 0 && command->restarts) {
+        QList<FenwaDevice *> restarting;
+        for (int i = 0; i < targets.size(); ++i)
+            if (restarted[i])
+                restarting << targets[i];
+        failed += waitForReturn(sdk, command->overWeb ? FenwaReturnWait::Firmware : FenwaReturnWait::Restart,
+                                restarting, r.waitS, out, err);
+    }
     return failed > 0 ? 1 : status;
 }
 

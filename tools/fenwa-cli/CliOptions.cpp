@@ -114,6 +114,22 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *dest = arguments.at(++i);
         return true;
     };
+    // Whole seconds from low to high.
+    auto seconds = [&](const QString &option, int low, int high, int *dest) {
+        QString text;
+        if (!value(option, &text))
+            return false;
+        if (!parseInt(text, dest) || *dest < low || *dest > high) {
+            *error = QStringLiteral("%1 takes a number of seconds from %2 to %3, not \"%4\"")
+                         .arg(option)
+                         .arg(low)
+                         .arg(high)
+                         .arg(text);
+            return false;
+        }
+        return true;
+    };
+    bool watchOptions = false, reportOptions = false;
     auto number = [&](const QString &option, int *dest) {
         QString text;
         if (!value(option, &text))
@@ -149,6 +165,24 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
                 *error = QStringLiteral("--parallel takes a number of uploads from 1 to %1, not \"%2\"")
                              .arg(int(FenwaFirmware::MOST_PARALLEL))
                              .arg(text);
+                ok = false;
+            }
+        } else if (option && a == QLatin1String("--interval")) {
+            watchOptions = true;
+            ok = seconds(a, 1, 3600, &r.intervalS);
+        } else if (option && a == QLatin1String("--for")) {
+            watchOptions = true;
+            ok = seconds(a, 1, 7 * 24 * 3600, &r.forS);
+        } else if (option && a == QLatin1String("--wait")) {
+            ok = seconds(a, 1, 3600, &r.waitS);
+        } else if (option && (a == QLatin1String("--site") || a == QLatin1String("--by"))) {
+            reportOptions = true;
+            ok = value(a, a == QLatin1String("--site") ? &r.siteName : &r.author);
+        } else if (option && a == QLatin1String("--language")) {
+            reportOptions = true;
+            ok = value(a, &r.language);
+            if (ok && r.language != QLatin1String("en") && r.language != QLatin1String("cn")) {
+                *error = QStringLiteral("--language takes en or cn, not \"%1\"").arg(r.language);
                 ok = false;
             }
         } else if (option && a == QLatin1String("--password-file")) {
@@ -236,7 +270,9 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
     }
     const bool isSearch = r.command == QLatin1String("search");
     const bool isPlan = r.command == QLatin1String("plan");
-    if ((isSearch || isPlan) && (r.all || !r.macs.isEmpty())) {
+    const bool isWatch = r.command == QLatin1String("watch");
+    const bool isReport = r.command == QLatin1String("report");
+    if ((isSearch || isPlan || isWatch || isReport) && (r.all || !r.macs.isEmpty())) {
         *error = QStringLiteral("%1 takes no targets").arg(r.command);
         return false;
     }
@@ -260,6 +296,24 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("a restore takes --from MAC (the backed-up terminal) and --onto MAC (its replacement)");
         return false;
     }
+    if (watchOptions && !isWatch) {
+        *error = QStringLiteral("--interval and --for go with watch");
+        return false;
+    }
+    if (reportOptions && !isReport) {
+        *error = QStringLiteral("--site, --by and --language go with report");
+        return false;
+    }
+    if (r.waitS >= 0 && !c->restarts) {
+        *error = QStringLiteral("--wait goes with reboot, reset-default and firmware");
+        return false;
+    }
+    if (isReport && !r.args[0].endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)
+        && !r.args[0].endsWith(QLatin1String(".html"), Qt::CaseInsensitive)
+        && !r.args[0].endsWith(QLatin1String(".htm"), Qt::CaseInsensitive)) {
+        *error = QStringLiteral("report writes FILE.pdf or FILE.html, not \"%1\"").arg(r.args[0]);
+        return false;
+    }
     if (!isSearch && (r.csv || !r.xlsxFile.isEmpty())) {
         *error = QStringLiteral("--csv and --xlsx go with search only");
         return false;
@@ -268,7 +322,7 @@ bool parseCli(const QStringList &arguments, CliRequest *out, QString *error)
         *error = QStringLiteral("--parallel goes with firmware only");
         return false;
     }
-    if (!isSearch && !isPlan && r.all == !r.macs.isEmpty()) {
+    if (!isSearch && !isPlan && !isWatch && !isReport && r.all == !r.macs.isEmpty()) {
         *error = QStringLiteral("%1 needs its targets: --mac MAC (repeatable) or --all").arg(r.command);
         return false;
     }
@@ -286,6 +340,8 @@ QString cliSynopsis()
 {
     return QStringLiteral(
         "usage: fenwa-cli [OPTIONS] search [--csv] [--xlsx FILE]\n"
+        "       fenwa-cli [OPTIONS] watch [--interval SECONDS] [--for SECONDS]\n"
+        "       fenwa-cli [OPTIONS] report FILE.pdf|FILE.html [--site NAME] [--by NAME] [--language en|cn]\n"
         "       fenwa-cli [OPTIONS] COMMAND (--mac MAC ... | --all) [ARGS]\n"
         "       fenwa-cli [OPTIONS] backup (--mac MAC ... | --all) [--output FILE] [--no-passwords]\n"
         "       fenwa-cli [OPTIONS] plan check FILE\n"
@@ -314,6 +370,12 @@ QString cliUsage()
         "  --password-file FILE   the PASSWORD argument from the first line of FILE (- for standard input):\n"
         "                         out of the command line, which every local user can read\n"
         "  --no-probe             set-ip-static: hand out addresses without asking the segment (ARP) first\n"
+        "  --wait SECONDS         reboot, reset-default, firmware: then wait that long for the targets to\n"
+        "                         answer again, a line per target as it comes back (with its version)\n"
+        "  --interval SECONDS     watch: seconds between search rounds (default 10)\n"
+        "  --for SECONDS          watch: stop after that long (default: at Ctrl+C, SIGTERM or SIGHUP)\n"
+        "  --site NAME, --by NAME report: the site's name and who made the report (remembered)\n"
+        "  --language en|cn       report: its language (default: the workbench's)\n"
         "  -v, --verbose          every text sent and every reply taken, on stderr (SIP passwords as ***)\n"
         "  -h, --help             this text\n"
         "  --                     ends the options: what follows is the command and its arguments\n"

@@ -38,6 +38,14 @@ struct CliRequest
     // gets the old MAC with --take-mac.
     bool dryRun = false, skipRefused = false, takeMac = false, asWritten = false;
     QString resultFile, restoreFrom, restoreOnto;
+    // watch: seconds between rounds, and how long to watch (0: until a signal).
+    int intervalS = 10, forS = 0;
+    // reboot, reset-default, firmware: how long to wait for the targets to
+    // answer again afterwards (-1: not at all).
+    int waitS = -1;
+    // report: the site's name and who makes it (empty: as remembered), and
+    // its language ("en", "cn"; empty: the workbench's).
+    QString siteName, author, language;
 };
 
 // Parses arguments (without the program name) and checks the command's

@@ -153,6 +153,39 @@ void tellStartFailure(const CliStreamOptions &options, const PlayListPrinter &pr
                              "13000, or the address or interface cannot be used)\n");
 }
 
+// Says on stderr when a capture source begins to fall behind real time
+// (once per time), and when its full queues drop audio (at most every 10 s):
+// the stream goes on, with gaps.
+class ShortfallNotes
+{
+public:
+    void check(const RTPMulticast &multicast, const CliStreamOptions &options, qint64 nowMs)
+    {
+        const RTPMulticast::Shortfall s = multicast.shortfall();
+        if (s.episodes > episodes) {
+            std::fprintf(stderr,
+                         "fenwa-cli stream: the source '%s' falls behind real time: %.1f s of its audio came late "
+                         "within %d s, so the group hears gaps\n",
+                         printable(options.source).constData(), s.recentLateMs / 1000.0,
+                         int(RTPMulticast::BehindWindowMs / 1000));
+            episodes = s.episodes;
+        }
+        if (s.droppedMs > dropped && (saidDropAt < 0 || nowMs - saidDropAt >= 10000)) {
+            std::fprintf(stderr,
+                         "fenwa-cli stream: the source '%s' delivers more audio than real time: %.1f s of it "
+                         "dropped so far\n",
+                         printable(options.source).constData(), s.droppedMs / 1000.0);
+            dropped = s.droppedMs;
+            saidDropAt = nowMs;
+        }
+    }
+
+private:
+    int episodes = 0;
+    double dropped = 0;
+    qint64 saidDropAt = -1;
+};
+
 // Waits until a stop signal, the end of the duration, a file that cannot
 // play, or a stream that cannot go on (said on stderr). True when it ended
 // as asked, false when it failed.
@@ -160,11 +193,13 @@ bool runUntilStopped(const RTPMulticast &multicast, const CliStreamOptions &opti
 {
     QElapsedTimer clock;
     clock.start();
+    ShortfallNotes notes;
     const qint64 limit = options.duration > 0 ? qint64(options.duration * 1000.0) : -1;
     while (!interrupted && !printer.failed.load() && (limit < 0 || clock.elapsed() < limit)) {
         // Seldom: this thread only watches; the stream has its own.
         const qint64 left = limit < 0 ? 100 : limit - clock.elapsed();
         OrbThread::msleep((unsigned long)(left < 1 ? 1 : left > 100 ? 100 : left));
+        notes.check(multicast, options, clock.elapsed());
         switch (multicast.failure()) {
         case RTPMulticast::SourceGone:
             std::fprintf(stderr, "fenwa-cli stream: the capture source '%s' is gone (removed, or the sound server "
@@ -292,9 +327,16 @@ int cliStream(const QStringList &args)
     if (errors > 0)
         std::fprintf(stderr, "fenwa-cli stream: %llu of %llu packets could not be sent\n",
                      (unsigned long long)errors, (unsigned long long)(sent + errors));
+    // A stream with gaps is not the stream that was asked for.
+    const RTPMulticast::Shortfall shortfall = multicast.shortfall();
+    const bool wentShort = shortfall.episodes > 0 || shortfall.droppedMs > 0;
+    if (wentShort)
+        std::fprintf(stderr, "fenwa-cli stream: the stream went out short: %.1f s of audio came late, %.1f s "
+                             "dropped\n",
+                     shortfall.lateMs / 1000.0, shortfall.droppedMs / 1000.0);
     std::fprintf(stdout, "Stopped%s; RTCP BYE sent\n", interrupted ? " on interrupt" : "");
     std::fflush(stdout);
-    return 0;
+    return wentShort ? 1 : 0;
 }
 
 int cliSources(const QStringList &args)

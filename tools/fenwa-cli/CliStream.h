@@ -22,8 +22,9 @@ bool parseStreamOptions(const QStringList &args, CliStreamOptions *out, QString 
 
 // Streams the play list or the capture source until Ctrl+C (or SIGTERM,
 // SIGHUP) or the duration ends, then stops with an RTCP BYE. Returns 0, 1 on
-// a runtime failure (a file that cannot be played, nothing could be sent),
-// 2 on a usage error.
+// a runtime failure (a file that cannot be played, nothing could be sent, a
+// capture source that fell behind real time or overflowed its queues, so
+// the stream went out short), 2 on a usage error.
 int cliStream(const QStringList &args);
 
 // fenwa-cli sources: one JSON object per capture source and line (id, name,

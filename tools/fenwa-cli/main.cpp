@@ -3,7 +3,9 @@
 #include "CliLink.h"
 #include "CliOptions.h"
 #include "CliPlan.h"
+#include "CliReport.h"
 #include "CliStream.h"
+#include "CliWatch.h"
 
 #include "OrbUtils/OrbConfigure.h"
 #include "link/CapturePermission.h"
@@ -150,5 +152,9 @@ int main(int argc, char **argv)
             err << "fenwa-cli: cannot open " << adapter->name << ": " << sdk.transport()->lastError() << "\n";
         return 1;
     }
+    if (request.command == QLatin1String("watch"))
+        return runCliWatch(&sdk, request, out, err);
+    if (request.command == QLatin1String("report"))
+        return runCliReport(&sdk, request, out, err);
     return site ? runCliSite(&sdk, request, plan, out, err) : runCliRequest(&sdk, request, out, err);
 }

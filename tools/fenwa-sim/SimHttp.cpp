@@ -15,7 +15,6 @@ namespace {
 
 // The grace between an upload's answer and the restart: the answer and the
 // connection's close must leave before the terminal goes quiet.
-const long long kRestartGraceMs = 300;
 
 std::string lower(std::string s)
 {
@@ -320,8 +319,7 @@ SimHttpAnswer answerHttp(SimTerminal &t, const SimHttpRequest &r, SimWebFault fa
     std::smatch version;
     static const std::regex kVersion("([0-9]+\\.[0-9]+\\.[0-9]+)");
     t.pendingVersion = std::regex_search(name, version, kVersion) ? version[1].str() : std::string();
-    t.downAt = nowMs + kRestartGraceMs;
-    t.upAt = t.downAt + std::max(rebootMs, 1);
+    t.restart(nowMs, rebootMs);
     a.stateChanged = true;
     a.body = "{\"result\":0}";
     return a;

@@ -38,10 +38,13 @@ const char kUsage[] =
     "  --mac-of I:J         terminal I answers from terminal J's MAC (from 1; repeatable; not with --web)\n"
     "  --number-from N      number the terminals' names, uids and serials from N (default 1)\n"
     "  --echo               send every command frame straight back (round-trip baseline)\n"
+    "restarts:\n"
+    "  --reboot-ms MS[:N,...]  how long terminals N (from 1; default all) are gone after\n"
+    "                       a reboot, a factory reset or an upload (default 3000; repeatable)\n"
+    "  --stay-down N,...    terminals N (from 1) never come back from a restart\n"
     "web side:\n"
     "  --web                answer HTTP on port 80 at each terminal's address (login,\n"
     "                       firmware upload); needs CAP_NET_ADMIN in the namespace\n"
-    "  --reboot-ms MS       how long a terminal is gone after an upload (default 3000)\n"
     "  --web-fault KIND[:N,...]  on terminals N (from 1; default all): wrong-login, hang,\n"
     "                       http-500, refuse, slow, drip, endless, close-upload\n"
     "                       (implies --web; repeatable)\n";
@@ -155,6 +158,18 @@ SimWebFault SimOptions::webFaultOf(int index) const
     return fault;
 }
 
+int SimOptions::rebootMsOf(int index) const
+{
+    for (int down : stayDown)
+        if (down == index)
+            return -1;
+    int ms = 3000;
+    for (const auto &r : rebootMs)
+        if (r.first < 0 || r.first == index)
+            ms = r.second;
+    return ms;
+}
+
 int SimOptions::processMsOf(int index) const
 {
     int ms = 0;
@@ -228,8 +243,11 @@ int parseSimOptions(int argc, char **argv, SimOptions *o)
                 return fail("--seed wants a non-negative number", v);
             o->seed = static_cast<uint32_t>(seed);
         } else if (!std::strcmp(a, "--reboot-ms")) {
-            if (!toInt(v, 0, 600000, &o->rebootMs))
-                return fail("--reboot-ms wants milliseconds", v);
+            if (!parsePerTerminal<int>(v, milliseconds, &o->rebootMs))
+                return fail("--reboot-ms wants milliseconds, then :N,N... optionally", v);
+        } else if (!std::strcmp(a, "--stay-down")) {
+            if (!parseTerminals(v, &o->stayDown))
+                return fail("--stay-down wants terminal numbers from 1, N,N...", v);
         } else if (!std::strcmp(a, "--web-fault")) {
             if (!parsePerTerminal<SimWebFault>(v, webFaultNamed, &o->webFaults))
                 return fail("--web-fault wants wrong-login, hang, http-500, refuse, slow, drip, endless or close-upload, then :N,N... optionally", v);

@@ -70,10 +70,16 @@ struct SimOptions
     bool echo = false;
 
     // The web side: each terminal answers HTTP on port 80 at its own IPv4
-    // address (login form, firmware upload), and restarts for rebootMs after
-    // an upload. Off unless asked for.
+    // address (login form, firmware upload). Off unless asked for.
     bool web = false;
-    int rebootMs = 3000;
+    // How long a terminal is gone when it restarts (after a reboot, a factory
+    // reset or a firmware upload): (terminal index from 0, or -1 for every
+    // terminal; milliseconds), the last naming a terminal counting. stayDown
+    // terminals never come back.
+    std::vector<std::pair<int, int>> rebootMs;
+    std::vector<int> stayDown;
+    // Milliseconds, or -1 for a terminal that stays down.
+    int rebootMsOf(int index) const;
     // (terminal index from 0, or -1 for every terminal; the fault)
     std::vector<std::pair<int, SimWebFault>> webFaults;
     SimWebFault webFaultOf(int index) const;

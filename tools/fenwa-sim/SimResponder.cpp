@@ -111,13 +111,10 @@ void SimResponder::respond(const uint8_t *frame, size_t length, SimResponse *out
     // A terminal's interface takes broadcasts and its own MAC, nothing else.
     if (!isBroadcast(in.destination) && findTerminal(in.destination) < 0)
         return;
-    if (options.web) {
-        // A terminal back from a restart reports what it restarted with.
-        const long long now = simNowMs();
-        for (SimTerminal &t : all)
-            out->stateChanged = t.settle(now) || out->stateChanged;
-        nowMs = now;
-    }
+    // A terminal back from a restart reports what it restarted with.
+    nowMs = simNowMs();
+    for (SimTerminal &t : all)
+        out->stateChanged = t.settle(nowMs) || out->stateChanged;
     if (in.kind == SimFrameKind::ArpRequest) {
         answerArp(in, out);
         return;
@@ -196,7 +193,13 @@ void SimResponder::answerCommand(const SimIncoming &in, SimResponse *out)
         const SimStation from = stationOf(t);
         cJSON *reply = cJSON_CreateObject();
         cJSON_AddNumberToObject(reply, "id", id);
-        out->stateChanged = t.handle(method, command, apply, reply) || out->stateChanged;
+        const bool changed = t.handle(method, command, apply, reply);
+        // A reboot or factory reset restarts the terminal once its answer
+        // has left (or would have): it hears nothing for a while, then
+        // answers again.
+        if (changed && (method == "reboot" || method == "ResetDefault"))
+            t.restart(nowMs, options.rebootMsOf(int(i)));
+        out->stateChanged = changed || out->stateChanged;
         if (answered)
             addReply(from, in.sender, reply, broadcast ? static_cast<int>(i) : order++, options.processMsOf(int(i)), out);
         else

@@ -6,7 +6,9 @@
 
 #include <QCryptographicHash>
 #include <cJSON.h>
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -92,6 +94,12 @@ long long simNowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+void SimTerminal::restart(long long nowMs, int rebootMs)
+{
+    downAt = nowMs + RESTART_GRACE_MS;
+    upAt = rebootMs < 0 ? std::numeric_limits<long long>::max() : downAt + std::max(rebootMs, 1);
 }
 
 bool SimTerminal::settle(long long nowMs)

@@ -68,13 +68,18 @@ public:
     int uploadsCut = 0; // by the close-upload fault, halfway through
     std::string firmwareFile, firmwareSha256;
     long long firmwareSize = 0;
-    // A restart after an upload: gone (no frame, no HTTP answered) from
-    // downAt to upAt, then reporting the version the file's name carried.
+    // A restart (reboot, factory reset, firmware upload): gone (no frame,
+    // no HTTP answered) from downAt to upAt, then reporting the version an
+    // uploaded file's name carried, if any.
     long long downAt = 0, upAt = 0;
     std::string pendingVersion;
     bool isDown(long long nowMs) const { return upAt != 0 && nowMs >= downAt && nowMs < upAt; }
+    // Starts a restart RESTART_GRACE_MS from now (the answer that asked for
+    // it leaves first), lasting rebootMs; a negative rebootMs never ends.
+    void restart(long long nowMs, int rebootMs);
     // Ends a restart whose time is over; true when that changed the state.
     bool settle(long long nowMs);
+    enum { RESTART_GRACE_MS = 300 };
 
 private:
     // What the search reply carries, and everything, told to out (a cJSON

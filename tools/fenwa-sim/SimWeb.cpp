@@ -386,7 +386,7 @@ void SimWeb::serve(Connection &c, long long now)
         }
         {
             std::lock_guard<std::mutex> lock(*stateMutex);
-            answer = answerHttp(responder->terminals()[c.station], c.request, s.fault, now, options.rebootMs, random);
+            answer = answerHttp(responder->terminals()[c.station], c.request, s.fault, now, options.rebootMsOf(int(c.station)), random);
         }
         ready = true;
         if (answer.stateChanged)
