@@ -176,13 +176,14 @@ int FenwaBatch::nextSendable()
     // it has one, was accepted.
     while (unsent < entries.size() && (entries[unsent].result.sends > 0 || entries[unsent].done))
         ++unsent;
-    QSet<quint64> busy;
-    for (const Flight &f : flights)
-        busy.insert(macKey(entries[f.index].mac));
+    // At most a window's worth in flight: a scan beats building a set.
+    const auto busy = [this](const uint8_t *mac) {
+        return std::any_of(flights.cbegin(), flights.cend(),
+                           [&](const Flight &f) { return std::memcmp(entries[f.index].mac, mac, 6) == 0; });
+    };
     for (int i = unsent; i < entries.size(); ++i) {
         const Entry &e = entries[i];
-        if (!e.done && e.result.sends == 0 && !busy.contains(macKey(e.mac))
-            && (e.after < 0 || entries[e.after].result.accepted()))
+        if (!e.done && e.result.sends == 0 && (e.after < 0 || entries[e.after].result.accepted()) && !busy(e.mac))
             return i;
     }
     return -1;

@@ -6,6 +6,7 @@
 #include "OrbUtils/OrbTranslate.h"
 
 #include <cJSON.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,23 @@ int FenwaDevice::extraInt(const QString &key) const
     return ok ? value : 0;
 }
 
-FenwaDevice *FenwaDevice::fromSearchReply(const uint8_t mac[6], const uint8_t address[4], const cJSON *json)
+namespace {
+// The first bytes of a UTF-8 text, at most max, cut at a character.
+QString cutUtf8(const char *text, int max, bool *cut)
+{
+    int n = int(strnlen(text, size_t(max) + 1));
+    if (n > max) {
+        *cut = true;
+        n = max;
+        while (n > 0 && (uchar(text[n]) & 0xc0) == 0x80)
+            --n; // inside a character: leave it out whole
+    }
+    return QString::fromUtf8(text, n);
+}
+} // namespace
+
+FenwaDevice *FenwaDevice::fromSearchReply(const uint8_t mac[6], const uint8_t address[4], const cJSON *json,
+                                          bool *cutOut)
 {
     FenwaDevice *d = new FenwaDevice;
     std::memcpy(d->address, address, 4);
@@ -36,41 +53,67 @@ FenwaDevice *FenwaDevice::fromSearchReply(const uint8_t mac[6], const uint8_t ad
     if (json == nullptr || !cJSON_IsObject(json))
         return d;
 
+    // An address text is kept whole or not at all: cut, it could read as
+    // another address. The other texts are cut to their room.
     struct Field {
         const char *key;
         QString FenwaDevice::*field;
+        int max;
+        bool whole;
     };
     static const Field fields[] = {
-        {"mac", &FenwaDevice::macText},   {"name", &FenwaDevice::name},
-        {"type", &FenwaDevice::type},     {"deviceType", &FenwaDevice::type},
-        {"ipMode", &FenwaDevice::ipMode}, {"IpMode", &FenwaDevice::ipMode},
-        {"version", &FenwaDevice::version}, {"appVersion", &FenwaDevice::version},
-        {"ip", &FenwaDevice::ip},         {"sIp", &FenwaDevice::ip},
-        {"gateway", &FenwaDevice::gateway}, {"netmask", &FenwaDevice::netmask},
-        {"dns1", &FenwaDevice::dns1},     {"dns2", &FenwaDevice::dns2},
-        {"sn", &FenwaDevice::sn},         {"uid", &FenwaDevice::uid},
+        {"mac", &FenwaDevice::macText, FENWA_MAC_TEXT_MAX, true},
+        {"name", &FenwaDevice::name, FENWA_TEXT_MAX, false},
+        {"type", &FenwaDevice::type, FENWA_LABEL_MAX, false},
+        {"deviceType", &FenwaDevice::type, FENWA_LABEL_MAX, false},
+        {"ipMode", &FenwaDevice::ipMode, FENWA_LABEL_MAX, false},
+        {"IpMode", &FenwaDevice::ipMode, FENWA_LABEL_MAX, false},
+        {"version", &FenwaDevice::version, FENWA_LABEL_MAX, false},
+        {"appVersion", &FenwaDevice::version, FENWA_LABEL_MAX, false},
+        {"ip", &FenwaDevice::ip, FENWA_IP_TEXT_MAX, true},
+        {"sIp", &FenwaDevice::ip, FENWA_IP_TEXT_MAX, true},
+        {"gateway", &FenwaDevice::gateway, FENWA_IP_TEXT_MAX, true},
+        {"netmask", &FenwaDevice::netmask, FENWA_IP_TEXT_MAX, true},
+        {"dns1", &FenwaDevice::dns1, FENWA_IP_TEXT_MAX, true},
+        {"dns2", &FenwaDevice::dns2, FENWA_IP_TEXT_MAX, true},
+        {"sn", &FenwaDevice::sn, FENWA_TEXT_MAX, false},
+        {"uid", &FenwaDevice::uid, FENWA_LABEL_MAX, false},
     };
+    // Items the pages read, kept whatever else the reply holds.
+    static const char *const used[] = {"account", "password", "micVolume", "outVolume", "autoMute"};
 
+    bool cut = false;
+    int others = 0;
     for (const cJSON *item = json->child; item; item = item->next) {
-        QString value;
-        if (cJSON_IsNumber(item))
-            value = jsonNumberText(item->valuedouble);
-        else if (cJSON_IsString(item) && item->valuestring)
-            value = QString::fromUtf8(item->valuestring);
-        else
+        const bool isNumber = cJSON_IsNumber(item);
+        if (!isNumber && !(cJSON_IsString(item) && item->valuestring))
             continue;
+        // A number's text is short whatever the number.
+        const QByteArray number = isNumber ? jsonNumberText(item->valuedouble).toLatin1() : QByteArray();
+        const char *text = isNumber ? number.constData() : item->valuestring;
         const char *key = item->string ? item->string : "";
-        bool known = false;
-        for (const Field &f : fields) {
-            if (std::strcmp(f.key, key) == 0) {
-                d->*(f.field) = value;
-                known = true;
-                break;
-            }
+        const Field *field = std::find_if(std::begin(fields), std::end(fields),
+                                          [key](const Field &f) { return std::strcmp(f.key, key) == 0; });
+        if (field != std::end(fields)) {
+            bool longer = false;
+            const QString value = cutUtf8(text, field->max, &longer);
+            cut = cut || longer;
+            if (!(longer && field->whole))
+                d->*(field->field) = value;
+            continue;
         }
-        if (!known)
-            d->extras.insert(QString::fromUtf8(key), value);
+        const bool isUsed = std::any_of(std::begin(used), std::end(used),
+                                        [key](const char *k) { return std::strcmp(k, key) == 0; });
+        const QString name = cutUtf8(key, FENWA_LABEL_MAX, &cut);
+        if (!isUsed && !d->extras.contains(name) && others == FENWA_EXTRAS_MAX) {
+            cut = true;
+            continue;
+        }
+        others += isUsed || d->extras.contains(name) ? 0 : 1;
+        d->extras.insert(name, cutUtf8(text, FENWA_TEXT_MAX, &cut));
     }
+    if (cutOut)
+        *cutOut = cut;
     return d;
 }
 

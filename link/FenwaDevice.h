@@ -17,8 +17,14 @@ class FenwaDevice
 public:
     // Builds a record from a search reply: mac and address are the ARP sender
     // fields of the reply frame (address in network order). The caller owns
-    // the one reference.
-    static FenwaDevice *fromSearchReply(const uint8_t mac[6], const uint8_t address[4], const cJSON *json);
+    // the one reference. The record keeps no more than a terminal can hold
+    // (FENWA_TEXT_MAX and the rest below): a longer text is cut at a
+    // character, an address text too long to be one is left out, items past
+    // FENWA_EXTRAS_MAX are dropped, and *cut says whether any of that
+    // happened. A search that anyone on the segment can answer must not
+    // grow with what they put in a reply.
+    static FenwaDevice *fromSearchReply(const uint8_t mac[6], const uint8_t address[4], const cJSON *json,
+                                        bool *cut = nullptr);
     FenwaDevice();
 
     void addRef() { refCount.fetch_add(1, std::memory_order_relaxed); }
@@ -109,3 +115,18 @@ public:
 };
 
 enum { FENWA_SIP_JSON_MAX = 256, FENWA_RTP_JSON_MAX = 1024, FENWA_RTP_CHANNELS = 10 };
+
+// What a search record keeps of a reply, in UTF-8 bytes. A name, serial
+// number or account is at most what its command's text has room for beside
+// the longest id (SetSN's is the roomiest: 981 bytes); MAC and IPv4 texts
+// are 17 and 15 characters, an addressing mode a word; the model, version
+// and uid a terminal only reports get 64, as does the key of any other item,
+// and at most FENWA_EXTRAS_MAX such items are kept besides those the pages
+// use (account, password, volumes, auto mute).
+enum {
+    FENWA_TEXT_MAX = 981,
+    FENWA_MAC_TEXT_MAX = 17,
+    FENWA_IP_TEXT_MAX = 15,
+    FENWA_LABEL_MAX = 64,
+    FENWA_EXTRAS_MAX = 16
+};

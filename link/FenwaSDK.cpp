@@ -6,6 +6,7 @@
 #include "OrbUtils/OrbLog.h"
 
 #include <QRandomGenerator>
+#include <QThread>
 #include <QtDebug>
 #include <cJSON.h>
 #include <climits>
@@ -19,6 +20,10 @@ const uint8_t kBroadcastMac[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 const uint8_t kBroadcastIp[4] = {0xff, 0xff, 0xff, 0xff};
 // How often a search within a batch looks at the batch's stop test.
 constexpr int kStopPollMs = 50;
+// A search takes its replies in bunches, this often: a thousand terminals
+// answer twelve frames, and waking for each answer was a futex call or two
+// apiece for no gain (nothing waits on a search's single reply).
+constexpr int kSearchPollMs = 10;
 // Ids stay within what every reader of a JSON number as an int can hold.
 constexpr int kIdLimit = INT_MAX;
 static_assert(kIdLimit - 1 < 10LL * FenwaRequest::LONGEST_ID, "an id with more digits than LONGEST_ID");
@@ -149,10 +154,12 @@ void FenwaSDK::close()
 
 void FenwaSDK::cancel()
 {
-    QMutexLocker lock(&awaitMutex);
-    if (operating)
-        cancelled = true;
-    replyTaken.wakeAll();
+    {
+        QMutexLocker lock(&awaitMutex);
+        if (operating)
+            cancelled = true;
+    }
+    replyTaken.wake();
 }
 
 FenwaSDK::Operation::Operation(FenwaSDK *sdk) : owner(sdk)
@@ -193,30 +200,33 @@ void FenwaSDK::Operation::forget(int id)
     owner->awaiting.store(!owner->awaited.isEmpty());
 }
 
-bool FenwaSDK::Operation::waitReplies(std::vector<FenwaReply *> *out, qint64 deadline)
+bool FenwaSDK::Operation::waitReplies(std::vector<FenwaReply *> *out, qint64 deadline, int pollMs)
 {
-    QMutexLocker lock(&owner->awaitMutex);
-    while (owner->taken.empty() && !owner->cancelled) {
-        if (deadline < 0) {
-            owner->replyTaken.wait(&owner->awaitMutex);
-            continue;
+    for (;;) {
+        // Read before the look: a reply taken after it moves the signal on.
+        const uint32_t seen = owner->replyTaken.current();
+        {
+            QMutexLocker lock(&owner->awaitMutex);
+            if (!owner->taken.empty() || owner->cancelled) {
+                out->insert(out->end(), owner->taken.begin(), owner->taken.end());
+                owner->taken.clear();
+                return !owner->cancelled;
+            }
         }
-        const qint64 left = deadline - QPcapPacketQueue::now();
-        if (left <= 0)
-            break;
-        owner->replyTaken.wait(&owner->awaitMutex, static_cast<unsigned long>(left));
+        const qint64 left = deadline < 0 ? -1 : deadline - QPcapPacketQueue::now();
+        if (deadline >= 0 && left <= 0)
+            return true;
+        if (pollMs > 0) // asleep without being woken: replies gather meanwhile
+            QThread::msleep(static_cast<unsigned long>(left < 0 ? pollMs : std::min<qint64>(left, pollMs)));
+        else
+            owner->replyTaken.wait(seen, left);
     }
-    out->insert(out->end(), owner->taken.begin(), owner->taken.end());
-    owner->taken.clear();
-    return !owner->cancelled;
 }
 
 void FenwaSDK::tell(const FenwaReply *reply)
 {
-    const QByteArray &text = reply->text;
-    qDebug("recv %s", FenwaTerminal::maskedText(text.constData()).constData());
     if (commandObserver)
-        commandObserver->onRecvCommand(this, text.constData());
+        commandObserver->onRecvCommand(this, reply->text.constData());
 }
 
 void FenwaSDK::setArpListener(FenwaArpListener *listener)
@@ -243,10 +253,10 @@ int FenwaSDK::send(const uint8_t mac[6], const uint8_t address[4], const char *t
     buildFrame(packet, adapter.hardwareAddress, adapter.address, mac, address, header, QPCAP_HEADER_SIZE,
                reinterpret_cast<const uint8_t *>(text), length);
     pcap->send(packet);
-    const QByteArray sent(text, length); // texts need not end with a zero byte
-    if (commandObserver)
+    if (commandObserver) {
+        const QByteArray sent(text, length); // texts need not end with a zero byte
         commandObserver->onSendCommand(this, sent.constData());
-    qDebug("send %s", FenwaTerminal::maskedText(sent.constData()).constData());
+    }
     return 0;
 }
 
@@ -281,7 +291,8 @@ void FenwaSDK::onPcapPacket(QPcapPacket *packet)
                              (!it->anyone || (method && std::strcmp(method, "search") == 0));
         if (answers && int(taken.size()) < REPLY_QUEUE_MAX) {
             taken.push_back(reply);
-            replyTaken.wakeAll();
+            lock.unlock(); // the waiter does not wake into a held lock
+            replyTaken.wake();
             return;
         }
     }
@@ -337,9 +348,10 @@ int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSear
             wake = deadline;
         if (stop && (wake < 0 || wake > now + kStopPollMs))
             wake = now + kStopPollMs;
-        const bool goOn = waitReplies(&replies, wake) && !(stop && stop());
+        const bool goOn = waitReplies(&replies, wake, kSearchPollMs) && !(stop && stop());
         for (FenwaReply *reply : replies) {
-            FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json);
+            bool cut = false;
+            FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json, &cut);
             QList<FenwaDevice *> &sameMac = byMac[macKey(reply->mac)];
             const bool known = std::any_of(sameMac.cbegin(), sameMac.cend(), [device](const FenwaDevice *d) {
                 return FenwaTerminal::sameTerminal(d, device);
@@ -352,6 +364,7 @@ int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSear
                 // A first answer after the second frame left, which goes
                 // SEARCH_FIRST_GAP_MS after the first, answers a repeat.
                 counts.repeatOnly += due > 1 ? 1 : 0;
+                counts.cut += cut ? 1 : 0;
                 sameMac.append(device);
                 out->append(device);
                 tell(reply);
@@ -363,6 +376,10 @@ int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSear
             break; // cancelled: what came with the cancel is kept
     }
     forget(id);
+    if (counts.cut > 0 || counts.overLimit > 0)
+        ORB_LOG("search: %d terminals listed; %d of their replies cut to what a record keeps, %d replies refused "
+                "beyond the %d a search lists\n",
+                out ? int(out->size()) : 0, counts.cut, counts.overLimit, int(SEARCH_MAX));
     if (report)
         *report = counts;
     return 0;

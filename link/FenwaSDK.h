@@ -3,6 +3,7 @@
 
 #include "FenwaCommand.h"
 #include "FenwaDevice.h"
+#include "FenwaSignal.h"
 #include "QPcap.h"
 #include "QPcapAdapterList.h"
 
@@ -12,7 +13,6 @@
 #include <QMutex>
 #include <QString>
 #include <QVector>
-#include <QWaitCondition>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -23,7 +23,9 @@ class FenwaSDK;
 
 // Told of every frame the link sends and of every reply it takes as an
 // answer: a command's reply, and each search reply that brings a terminal
-// the search had not heard from yet. Replies to repeated frames after the
+// the search had not heard from yet. This is the only way the texts leave
+// the link (the workbench's log, fenwa-cli --verbose): with no observer
+// they cost nothing. Replies to repeated frames after the
 // first, late replies, other programs' replies and strangers' frames are
 // only counted (FenwaSDK::takeIgnoredFrames), so that nobody on the segment
 // can fill a log. Both calls run on the thread that issued the command or
@@ -80,6 +82,7 @@ struct FenwaSearchReport {
     int frames = 0;     // search frames sent (one text, one id)
     int repeatOnly = 0; // terminals first heard after the second frame had left
     int overLimit = 0;  // replies dropped because SEARCH_MAX terminals were listed
+    int cut = 0;        // terminals listed with a reply cut to what a record keeps
 };
 
 // The one way to talk to terminals: one JSON command per frame, a reply
@@ -138,8 +141,10 @@ public:
     // burst of loss does not hide a terminal, and the replies are merged
     // per terminal (FenwaTerminal::sameTerminal). out is emptied first and
     // gets one record per terminal in the order they first answered; its
-    // records are the caller's. Returns -1 at once when the search could not
-    // be sent.
+    // records are the caller's, each no bigger than a terminal can make it
+    // (FenwaDevice::fromSearchReply), at most SEARCH_MAX of them. The log
+    // says how many replies were cut to that or refused beyond it. Returns
+    // -1 at once when the search could not be sent.
     int search(QList<FenwaDevice *> *out, int timeMs, FenwaSearchReport *report = nullptr);
     // How many frames a search sends at most (SEARCH_FRAMES unless changed;
     // 1 is the single-frame search of old, which benchmarks compare with).
@@ -206,8 +211,9 @@ public:
         // Waits until replies have been taken, the deadline passes (a time
         // of QPcapPacketQueue::now(); negative: none) or the operation is
         // cancelled, and moves the replies into out (the caller deletes
-        // them). False once cancelled.
-        bool waitReplies(std::vector<FenwaReply *> *out, qint64 deadline);
+        // them). False once cancelled. Woken by each reply, unless pollMs
+        // is given: then it looks every pollMs and takes what gathered.
+        bool waitReplies(std::vector<FenwaReply *> *out, qint64 deadline, int pollMs = 0);
         bool isCancelled() const;
         // A reply taken as an answer: the debug channel and the observer.
         void tell(const FenwaReply *reply) { owner->tell(reply); }
@@ -252,8 +258,8 @@ private:
         bool anyone;
         bool hasAlsoFrom;
     };
-    mutable QMutex awaitMutex; // guards the five below
-    QWaitCondition replyTaken;
+    mutable QMutex awaitMutex; // guards the four below
+    FenwaSignal replyTaken;    // woken after a reply is taken or a cancel
     QHash<int, Awaited> awaited;
     std::deque<FenwaReply *> taken;
     bool operating = false;

@@ -148,18 +148,21 @@ QHash<const FenwaDevice *, Conflicts> conflictsOf(const QList<FenwaDevice *> &de
     }
     QHash<const FenwaDevice *, Conflicts> out;
     auto note = [&out](const QHash<QString, QList<const FenwaDevice *>> &groups,
-                       QList<const FenwaDevice *> Conflicts::*list) {
+                       QList<const FenwaDevice *> Conflicts::*list, int Conflicts::*more) {
         for (const QList<const FenwaDevice *> &sharing : groups) {
             if (sharing.size() < 2)
                 continue;
-            for (const FenwaDevice *d : sharing)
-                for (const FenwaDevice *other : sharing)
-                    if (other != d)
-                        (out[d].*list) << other;
+            for (const FenwaDevice *d : sharing) {
+                Conflicts &c = out[d];
+                for (int k = 0; k < sharing.size() && (c.*list).size() < CONFLICTS_NAMED; ++k)
+                    if (sharing[k] != d)
+                        (c.*list) << sharing[k];
+                c.*more = int(sharing.size()) - 1 - int((c.*list).size());
+            }
         }
     };
-    note(byMac, &Conflicts::sameMac);
-    note(byIp, &Conflicts::sameIp);
+    note(byMac, &Conflicts::sameMac, &Conflicts::moreMac);
+    note(byIp, &Conflicts::sameIp, &Conflicts::moreIp);
     return out;
 }
 

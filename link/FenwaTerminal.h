@@ -53,11 +53,15 @@ int keepSupported(QList<FenwaDevice *> *replies, QList<FenwaDevice *> *found);
 
 // What makes a terminal of a search easy to mistake for another: the other
 // terminals that answer from its link MAC (commands to it reach them too),
-// and those that report its IPv4 address.
+// and those that report its IPv4 address. At most CONFLICTS_NAMED of each
+// are named, in table order, and the rest counted: a flood of made-up
+// replies from one address would otherwise name every row in every row.
 struct Conflicts {
     QList<const FenwaDevice *> sameMac, sameIp;
+    int moreMac = 0, moreIp = 0; // beyond those named
     bool isEmpty() const { return sameMac.isEmpty() && sameIp.isEmpty(); }
 };
+enum { CONFLICTS_NAMED = 8 };
 // The conflicts of every record that has any; an empty or all-zero address
 // conflicts with nothing.
 QHash<const FenwaDevice *, Conflicts> conflictsOf(const QList<FenwaDevice *> &devices);

@@ -58,7 +58,22 @@ void QPcap::close()
 
 void QPcap::send(QPcapPacket *packet)
 {
-    sendQueue.push(packet);
+    // A thread switch per frame was most of a command's cost beyond the
+    // wire: a frame with nothing before it goes out from here.
+    std::lock_guard<std::mutex> lock(sendMutex);
+    if (device && deviceOpen.load() && sendQueue.size() == 0)
+        sendLocked(packet);
+    else
+        sendQueue.push(packet);
+}
+
+void QPcap::sendLocked(QPcapPacket *packet)
+{
+    const int rc = device->send(packet->frame(), packet->length());
+    packet->release();
+    // Once per device: the frames after a refusal meet the same fate.
+    if (rc < 0 && !sendFailed.exchange(true))
+        ORB_LOG("%s: %s\n", adapter.name, device->error().constData());
 }
 
 QByteArray QPcap::lastError() const
@@ -118,10 +133,13 @@ int QPcap::openDevice()
         QMutexLocker lock(&errorMutex);
         error.clear();
     }
-    device = std::move(opened);
+    {
+        std::lock_guard<std::mutex> lock(sendMutex);
+        device = std::move(opened);
+        deviceOpen.store(true);
+    }
     ORB_LOG("%s open\n", adapter.name);
     openFailure.store(QPcapDevice::NoFailure);
-    deviceOpen.store(true);
     opens.fetch_add(1);
     captureFailed.store(false);
     sender.reset(new QPcapSendThread(this));
@@ -137,8 +155,9 @@ void QPcap::closeDevice()
     // can touch it any more.
     sender.reset();
     receiver.reset();
-    device.reset();
+    std::lock_guard<std::mutex> lock(sendMutex);
     deviceOpen.store(false);
+    device.reset();
 }
 
 void QPcapThread::run()
@@ -190,14 +209,13 @@ void QPcapSendThread::run()
     while (!isStopRequested()) {
         // Without the flag a wake would only make it wait out the rest of the
         // period: closing the link took that long.
-        QPcapPacket *packet = pcap->sendQueue.popWait(QPcapPacketQueue::now() + kSenderIdleMs, &waiting);
-        if (packet == nullptr)
+        if (!pcap->sendQueue.waitNotEmpty(QPcapPacketQueue::now() + kSenderIdleMs, &waiting))
             continue;
-        const int rc = pcap->device->send(packet->frame(), packet->length());
-        packet->release();
-        // Once per device: the frames after a refusal meet the same fate.
-        if (rc < 0 && !pcap->sendFailed.exchange(true))
-            ORB_LOG("%s: %s\n", pcap->adapter.name, pcap->device->error().constData());
+        // Taken under the send lock: a sender on another thread sees the
+        // queue empty only once this frame has gone.
+        std::lock_guard<std::mutex> lock(pcap->sendMutex);
+        if (QPcapPacket *packet = pcap->sendQueue.pop())
+            pcap->sendLocked(packet);
     }
 }
 

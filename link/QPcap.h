@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QWaitCondition>
 #include <atomic>
+#include <mutex>
 
 // Receives every frame captured on the adapter, the tool's own included.
 // Called on the capture thread; the packet is only lent for the call.
@@ -41,7 +42,8 @@ private:
     QWaitCondition woken;
 };
 
-// Sender: takes frames off the send queue and hands them to the driver. It
+// Sender: takes the frames queued while the device was not open, or behind
+// one still waiting, off the send queue and hands them to the driver. It
 // sleeps on the queue, so stop() also wakes the queue and ends its wait.
 class QPcapSendThread : public OrbThread
 {
@@ -96,7 +98,11 @@ public:
     // Starts the supervisor on a copy of adapter (all zero when none). Returns 0.
     int open(const QPcapAdapter *adapter);
     void close();
-    // Queues a frame; the queue takes over the caller's reference. Never blocks.
+    // Takes over the caller's reference. When the device is open and no
+    // frame queued before is still waiting, the frame goes to the device
+    // from the caller's thread (waiting only for the send budget, or for a
+    // helper that holds back what is beyond it); otherwise it is queued for
+    // the send worker. Frames leave in the order they were given either way.
     void send(QPcapPacket *packet);
 
     // True while a device is open (for diagnostics and tests).
@@ -120,11 +126,16 @@ private:
 
     int openDevice();
     void closeDevice();
+    // Hands one frame to the open device (sendMutex held) and releases it.
+    void sendLocked(QPcapPacket *packet);
     static void onCapture(void *user, const uint8_t *frame, int length);
 
     QPcapAdapter adapter;
     bool hasAdapter = false;
     QPcapDeviceFactory factory;
+    // Held while a frame goes to the device and while the device comes or
+    // goes: a sender on any thread, and the send worker, one at a time.
+    std::mutex sendMutex;
     std::unique_ptr<QPcapDevice> device;
     std::atomic<bool> sendFailed{false};
     std::atomic<bool> captureFailed{false};

@@ -60,6 +60,10 @@ bool QPcapPacketQueue::push(QPcapPacket *packet)
         head = node;
     tail = node;
     ++count;
+    // Woken after the lock is let go: a waiter that wakes does not find it
+    // still held. A waiter registers before it lets the lock go, so none
+    // can miss this.
+    lock.unlock();
     cond.wakeAll();
     return true;
 }
@@ -84,23 +88,34 @@ QPcapPacket *QPcapPacketQueue::pop()
     return takeHeadLocked();
 }
 
-QPcapPacket *QPcapPacketQueue::popWait(qint64 deadline, const std::atomic<bool> *keepWaiting)
+bool QPcapPacketQueue::waitLocked(qint64 deadline, const std::atomic<bool> *keepWaiting)
 {
-    QMutexLocker lock(&mutex);
     for (;;) {
-        if (QPcapPacket *packet = takeHeadLocked())
-            return packet;
+        if (head)
+            return true;
         if (keepWaiting && !keepWaiting->load())
-            return nullptr;
+            return false;
         if (deadline < 0) {
             cond.wait(&mutex);
             continue;
         }
         const qint64 left = deadline - now();
         if (left <= 0)
-            return nullptr;
+            return false;
         cond.wait(&mutex, static_cast<unsigned long>(left));
     }
+}
+
+QPcapPacket *QPcapPacketQueue::popWait(qint64 deadline, const std::atomic<bool> *keepWaiting)
+{
+    QMutexLocker lock(&mutex);
+    return waitLocked(deadline, keepWaiting) ? takeHeadLocked() : nullptr;
+}
+
+bool QPcapPacketQueue::waitNotEmpty(qint64 deadline, const std::atomic<bool> *keepWaiting)
+{
+    QMutexLocker lock(&mutex);
+    return waitLocked(deadline, keepWaiting);
 }
 
 void QPcapPacketQueue::wake()

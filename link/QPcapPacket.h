@@ -61,6 +61,8 @@ public:
     // ms from QPcapPacketQueue::now(); negative: no deadline), or *keepWaiting
     // turns false (when given). Returns the packet or nullptr.
     QPcapPacket *popWait(qint64 deadline, const std::atomic<bool> *keepWaiting);
+    // The same wait, leaving the packet queued: true when one is.
+    bool waitNotEmpty(qint64 deadline, const std::atomic<bool> *keepWaiting);
     // Wakes every popWait so that it re-checks its flag.
     void wake();
     void clear();
@@ -74,6 +76,9 @@ private:
         Node *next;
     };
     QPcapPacket *takeHeadLocked();
+    // True once a packet is queued; false at the deadline or when
+    // *keepWaiting turns false.
+    bool waitLocked(qint64 deadline, const std::atomic<bool> *keepWaiting);
 
     mutable QMutex mutex;
     QWaitCondition cond;

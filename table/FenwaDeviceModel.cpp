@@ -400,6 +400,9 @@ QVariant FenwaDeviceModel::conflictData(const FenwaDevice *device, int column, i
     for (const FenwaDevice *other : others)
         names << (column == MacColumn ? QStringLiteral("%1 (UID %2)").arg(other->name, other->uid)
                                       : FenwaTerminal::terminalLabel(other));
+    const int more = column == MacColumn ? it->moreMac : it->moreIp;
+    if (more > 0)
+        names << translate("and %1 more").arg(more);
     const QString list = names.join(QStringLiteral(", "));
     return column == MacColumn ? translate("Shares this MAC with %1: a command to one reaches all").arg(list)
                                : translate("%1 reports this address too").arg(list);

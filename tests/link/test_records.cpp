@@ -8,6 +8,7 @@
 
 #include <QStringList>
 #include <cstring>
+#include <functional>
 #include <ostream>
 
 namespace {
@@ -126,3 +127,49 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"rtpEnableTwo", false, R"({"enable":2,"rtpIP":"239.1.1.1","rtpPort":6000})", "2|239.1.1.1|6000", "enable must be 0, 1, true or false"},
         FormCase{"rtpNumberAddress", false, R"({"enable":1,"rtpIP":7,"rtpPort":6000})", "1||6000", "rtpIP must be a text"}),
     [](const ::testing::TestParamInfo<FormCase> &info) { return std::string(info.param.name); });
+
+// A record keeps no more than a terminal can hold, however long the reply's
+// texts: cut at a character, an address text too long to be one left out,
+// made-up items beyond the few kept dropped; and each says it was cut.
+TEST(DeviceRecord, KeepsNoMoreThanATerminalCanHold)
+{
+    const QByteArray fits(FENWA_TEXT_MAX, 'n'), longer = fits + "x";
+    // "é" is two bytes: one over the room puts the last one across the end.
+    const QByteArray across = QByteArray(FENWA_TEXT_MAX - 1, 'n') + "\xc3\xa9";
+    QByteArray many = "{";
+    for (int k = 0; k < FENWA_EXTRAS_MAX + 5; ++k)
+        many += QString::asprintf("\"x%02d\":%d,", k, k).toUtf8();
+    many += "\"account\":\"admin\",\"micVolume\":5}";
+    const struct {
+        QByteArray reply;
+        bool cut;
+        std::function<void(const FenwaDevice *)> check;
+    } cases[] = {
+        {"{\"name\":\"" + fits + "\"}", false, [&](const FenwaDevice *d) { EXPECT_EQ(d->name.toUtf8(), fits); }},
+        {"{\"name\":\"" + longer + "\"}", true, [&](const FenwaDevice *d) { EXPECT_EQ(d->name.toUtf8(), fits); }},
+        {"{\"sn\":\"" + across + "\"}", true,
+         [&](const FenwaDevice *d) { EXPECT_EQ(d->sn.toUtf8(), across.left(FENWA_TEXT_MAX - 1)); }},
+        {"{\"uid\":\"" + QByteArray(FENWA_LABEL_MAX + 1, 'u') + "\"}", true,
+         [](const FenwaDevice *d) { EXPECT_EQ(d->uid.size(), FENWA_LABEL_MAX); }},
+        {R"({"ip":"192.168.001.0100","mac":"02:fe:00:00:00:099","gateway":"10.0.0.1"})", true,
+         [](const FenwaDevice *d) {
+             EXPECT_EQ(d->ip, "192.168.1.100") << "the frame's address, not a cut text";
+             EXPECT_EQ(d->macText, "02:fe:00:00:00:01");
+             EXPECT_EQ(d->gateway, "10.0.0.1");
+         }},
+        {many, true,
+         [](const FenwaDevice *d) {
+             EXPECT_EQ(d->extras.size(), FENWA_EXTRAS_MAX + 2) << "the items the pages use are kept";
+             EXPECT_EQ(d->account(), "admin");
+             EXPECT_EQ(d->extraInt("micVolume"), 5);
+         }},
+    };
+    for (const auto &c : cases) {
+        const JsonDoc json(c.reply);
+        bool cut = !c.cut;
+        FenwaDevice *d = FenwaDevice::fromSearchReply(kTermMac, kTermIp, json.j, &cut);
+        EXPECT_EQ(cut, c.cut) << c.reply.left(40).constData();
+        c.check(d);
+        d->release();
+    }
+}

@@ -463,6 +463,9 @@ TEST(CommandRules, ResentOnlyWhenActingTwiceChangesNothingCheckedWhereASearchSho
         EXPECT_EQ(c.request.mayResend(), c.resend) << c.request.method();
         EXPECT_EQ(c.request.isCheckable(), c.checkable) << c.request.method();
     }
+    // A record keeps the longest text a terminal can be given.
+    EXPECT_TRUE(FenwaRequest::setSn(QString(FENWA_TEXT_MAX, 's')).fits());
+    EXPECT_FALSE(FenwaRequest::setSn(QString(FENWA_TEXT_MAX + 1, 's')).fits());
     FenwaDevice *seen = FenwaDevice::fromSearchReply(kTermMac, kTermIp, nullptr);
     seen->setExtraInt("micVolume", 1), seen->setExtraInt("outVolume", 2), seen->setExtraInt("autoMute", 0);
     EXPECT_TRUE(FenwaRequest::setDeviceVolume(1, 2, 0).heldBy(*seen));

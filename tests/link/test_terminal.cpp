@@ -250,6 +250,32 @@ TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerTerminalInMacOrder)
         d->release();
 }
 
+// Twenty terminals on one address: each names the first few others and
+// counts the rest, so that a flood of replies from one address costs rows,
+// not rows squared.
+TEST(SearchKeeps, ConflictsNameAFewOthersAndCountTheRest)
+{
+    QList<FenwaDevice *> devices;
+    for (int i = 0; i < 20; ++i) {
+        devices << terminal("", uint8_t(i));
+        devices.last()->ip = QStringLiteral("192.168.1.9");
+    }
+    const QHash<const FenwaDevice *, Conflicts> conflicts = conflictsOf(devices);
+    ASSERT_EQ(conflicts.size(), 20);
+    for (const FenwaDevice *d : devices) {
+        const Conflicts &c = conflicts[d];
+        EXPECT_EQ(c.sameIp.size(), int(CONFLICTS_NAMED));
+        EXPECT_EQ(c.moreIp, 19 - int(CONFLICTS_NAMED));
+        EXPECT_FALSE(c.sameIp.contains(d));
+        EXPECT_TRUE(c.sameMac.isEmpty() && c.moreMac == 0);
+    }
+    int sharingMac = 0, sharingIp = 0;
+    countConflicts(conflicts, &sharingMac, &sharingIp);
+    EXPECT_EQ(sharingIp, 20);
+    for (FenwaDevice *d : devices)
+        d->release();
+}
+
 // Accepted volumes and account reach the table in the end-to-end suites.
 TEST(WriteBack, AcceptedMacAddressesLaterCommandsAndBadValuesAreRefused)
 {

@@ -52,9 +52,11 @@ QByteArray deviceJsonLine(const FenwaDevice *d, const FenwaTerminal::Conflicts &
         // Terminals on one MAC differ by identity, terminals on one address by MAC.
         cJSON *c = cJSON_AddObjectToObject(o, "conflicts");
         const struct {
-            const char *key, *by;
+            const char *key, *moreKey, *by;
             const QList<const FenwaDevice *> &others;
-        } lists[] = {{"sameMac", "uid", conflicts.sameMac}, {"sameIp", "mac", conflicts.sameIp}};
+            int more;
+        } lists[] = {{"sameMac", "sameMacMore", "uid", conflicts.sameMac, conflicts.moreMac},
+                     {"sameIp", "sameIpMore", "mac", conflicts.sameIp, conflicts.moreIp}};
         for (const auto &list : lists) {
             if (list.others.isEmpty())
                 continue;
@@ -65,6 +67,8 @@ QByteArray deviceJsonLine(const FenwaDevice *d, const FenwaTerminal::Conflicts &
                 addText(item, list.by, FenwaExport::recordValue(other, list.by));
                 cJSON_AddItemToArray(array, item);
             }
+            if (list.more > 0) // named are the first few: the rest counted
+                cJSON_AddNumberToObject(c, list.moreKey, list.more);
         }
     }
     return printJson(o);

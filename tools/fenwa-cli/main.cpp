@@ -10,6 +10,7 @@
 #include "OrbUtils/OrbConfigure.h"
 #include "link/CapturePermission.h"
 #include "link/FenwaSDK.h"
+#include "link/FenwaTerminal.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -23,12 +24,26 @@ bool verboseOutput = false;
 
 void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    // The link writes every text sent and received to the debug channel:
-    // worth seeing with --verbose, noise in a script's output otherwise.
+    // Debug lines are worth seeing with --verbose, noise in a script's
+    // output otherwise.
     if (type == QtDebugMsg && !verboseOutput)
         return;
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
+
+// --verbose: every text sent and every reply taken, SIP passwords masked.
+class VerboseTexts : public FenwaCommandObserver
+{
+public:
+    void onSendCommand(FenwaSDK *, const char *text) override { print("send", text); }
+    void onRecvCommand(FenwaSDK *, const char *text) override { print("recv", text); }
+
+private:
+    static void print(const char *what, const char *text)
+    {
+        std::fprintf(stderr, "%s %s\n", what, FenwaTerminal::maskedText(text).constData());
+    }
+};
 
 int usageError(QTextStream &err, const QString &message)
 {
@@ -123,6 +138,9 @@ int main(int argc, char **argv)
         return status;
 
     FenwaSDK sdk;
+    VerboseTexts verboseTexts;
+    if (request.verbose)
+        sdk.setCommandObserver(&verboseTexts);
     sdk.open(adapter);
     // The capture opens on its own thread; wait for it so that a wrong or
     // unusable interface is reported instead of showing up as silence.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SimResponder.h"
 
+#include "SimJsonText.h"
 #include "SimStateFile.h"
 
 #include <cJSON.h>
@@ -84,20 +85,21 @@ int SimResponder::findTerminal(const SimMac &mac) const
 
 std::string SimResponder::stateText(long replies, long missed) const
 {
-    cJSON *root = cJSON_CreateObject();
-    cJSON *list = cJSON_AddArrayToObject(root, "terminals");
+    std::string text;
+    text.reserve(all.size() * 1600 + 256);
+    SimJsonText out(&text);
+    out.begin().begin("terminals", '[');
     for (const SimTerminal &t : all)
-        cJSON_AddItemToArray(list, t.toJson());
-    cJSON *stats = cJSON_AddObjectToObject(root, "stats");
+        t.writeState(out);
+    out.end(']').begin("stats");
     const long counters[] = {commands, replies, dropped, arpReplies, missed, droppedCommands};
     const char *const names[] = {"commands", "replies", "dropped", "arpReplies", "missed", "droppedCommands"};
     for (size_t i = 0; i < sizeof counters / sizeof counters[0]; ++i)
-        cJSON_AddNumberToObject(stats, names[i], static_cast<double>(counters[i]));
+        out.whole(names[i], counters[i]);
+    out.end().end();
     // Names hold whatever bytes a command brought; the terminal keeps them
     // and sends them back as they are, but the dump is for JSON readers.
-    const std::string text = toValidUtf8(printJson(root)) + '\n';
-    cJSON_Delete(root);
-    return text;
+    return toValidUtf8(text) + '\n';
 }
 
 void SimResponder::respond(const uint8_t *frame, size_t length, SimResponse *out)

@@ -222,8 +222,12 @@ void SimSegment::logCommand(const std::string &text)
     // One command per line: a raw line break inside a text would split it.
     std::string line;
     line.reserve(text.size() + 8);
-    for (char c : text)
-        line += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+    for (char c : text) {
+        if (c == '\n' || c == '\r')
+            line.append(c == '\n' ? "\\n" : "\\r");
+        else
+            line.push_back(c);
+    }
     line += '\n';
     if (!writeAll(commandLog, line))
         complain("cannot write", options.commandLog.constData());

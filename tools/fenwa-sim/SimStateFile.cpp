@@ -120,18 +120,25 @@ int writeFileAtomically(const std::string &path, const std::string &text)
 std::string toValidUtf8(const std::string &text)
 {
     std::string out;
-    out.reserve(text.size());
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text.data());
     size_t left = text.size();
+    // Well-formed runs are copied whole: most dumps are nothing else.
+    const unsigned char *run = p;
     while (left > 0) {
         const size_t n = sequenceLength(p, left);
         if (n == 0) {
+            if (out.empty())
+                out.reserve(text.size() + 16);
+            out.append(reinterpret_cast<const char *>(run), size_t(p - run));
             out += "\xef\xbf\xbd";
             ++p, --left;
+            run = p;
             continue;
         }
-        out.append(reinterpret_cast<const char *>(p), n);
         p += n, left -= n;
     }
+    if (run == reinterpret_cast<const unsigned char *>(text.data()))
+        return text;
+    out.append(reinterpret_cast<const char *>(run), size_t(p - run));
     return out;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SimTerminal.h"
 
+#include "SimJsonText.h"
 #include "SimOptions.h"
 
 #include <QCryptographicHash>
@@ -10,6 +11,7 @@
 #include <limits>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -51,31 +53,6 @@ bool isIpv4(const std::string &text)
     return parseIpv4Text(QByteArray::fromStdString(text), ip);
 }
 
-void addText(cJSON *o, const char *key, const std::string &value)
-{
-    cJSON_AddStringToObject(o, key, value.c_str());
-}
-
-cJSON *sipJson(const SimSipAccount &s)
-{
-    cJSON *o = cJSON_CreateObject();
-    addText(o, "serverHost", s.serverHost);
-    addText(o, "serverPort", s.serverPort);
-    addText(o, "account", s.account);
-    addText(o, "password", s.password);
-    addText(o, "displayName", s.displayName);
-    return o;
-}
-
-cJSON *rtpJson(const SimRtpChannel &r)
-{
-    cJSON *o = cJSON_CreateObject();
-    cJSON_AddNumberToObject(o, "enable", r.enable);
-    addText(o, "rtpIP", r.rtpIP);
-    cJSON_AddNumberToObject(o, "rtpPort", r.rtpPort);
-    return o;
-}
-
 // A SIP account as SetSipSettings carries it: five strings, the port among
 // them; anything else is refused as a whole.
 bool readSip(const cJSON *o, SimSipAccount *out)
@@ -107,6 +84,11 @@ bool readRtp(const cJSON *o, SimRtpChannel *out)
 }
 
 } // namespace
+
+void addWhole(cJSON *object, const char *key, long long value)
+{
+    cJSON_AddRawToObject(object, key, std::to_string(value).c_str());
+}
 
 long long simNowMs()
 {
@@ -202,58 +184,120 @@ void SimTerminal::restoreFactorySettings()
     powerLevel = 0;
 }
 
-void SimTerminal::addSearchItems(cJSON *r) const
+namespace {
+// SimJsonText's calls onto a cJSON object, for the replies.
+class CjsonOut
 {
-    addText(r, "mac", macToText(mac));
-    addText(r, "name", name);
-    addText(r, "type", type);
-    addText(r, "ipMode", ipMode);
-    addText(r, "version", version);
-    addText(r, "ip", ipv4ToText(address));
-    addText(r, "gateway", gateway);
-    addText(r, "netmask", netmask);
-    addText(r, "dns1", dns1);
-    addText(r, "dns2", dns2);
-    addText(r, "sn", sn);
-    addText(r, "uid", uid);
-    addText(r, "account", account);
-    addText(r, "password", password);
-    cJSON_AddNumberToObject(r, "micVolume", micVolume);
-    cJSON_AddNumberToObject(r, "outVolume", outVolume);
-    cJSON_AddNumberToObject(r, "autoMute", autoMute);
+public:
+    explicit CjsonOut(cJSON *object) : stack{object} {}
+    CjsonOut &begin(const char *key)
+    {
+        stack.push_back(cJSON_AddObjectToObject(stack.back(), key));
+        return *this;
+    }
+    CjsonOut &end()
+    {
+        stack.pop_back();
+        return *this;
+    }
+    CjsonOut &text(const char *key, const std::string &value)
+    {
+        cJSON_AddStringToObject(stack.back(), key, value.c_str());
+        return *this;
+    }
+    CjsonOut &whole(const char *key, long long value)
+    {
+        addWhole(stack.back(), key, value);
+        return *this;
+    }
+    CjsonOut &boolean(const char *key, bool value)
+    {
+        cJSON_AddBoolToObject(stack.back(), key, value);
+        return *this;
+    }
+
+private:
+    std::vector<cJSON *> stack;
+};
+
+template <class Out> void describeSip(Out &out, const char *key, const SimSipAccount &s)
+{
+    out.begin(key)
+        .text("serverHost", s.serverHost)
+        .text("serverPort", s.serverPort)
+        .text("account", s.account)
+        .text("password", s.password)
+        .text("displayName", s.displayName)
+        .end();
 }
 
-cJSON *SimTerminal::toJson() const
+template <class Out> void describeRtp(Out &out, const char *key, const SimRtpChannel &r)
 {
-    cJSON *o = cJSON_CreateObject();
-    addSearchItems(o);
-    cJSON_AddItemToObject(o, "sip0", sipJson(sip[0]));
-    cJSON_AddItemToObject(o, "sip1", sipJson(sip[1]));
-    char key[8];
-    for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
-        std::snprintf(key, sizeof key, "rtp%d", i);
-        cJSON_AddItemToObject(o, key, rtpJson(rtp[i]));
-    }
-    addText(o, "serverIp", serverIp);
-    cJSON_AddNumberToObject(o, "serverPort", serverPort);
-    cJSON *info = cJSON_CreateObject();
+    out.begin(key).whole("enable", r.enable).text("rtpIP", r.rtpIP).whole("rtpPort", r.rtpPort).end();
+}
+} // namespace
+
+template <class Out> void SimTerminal::describeSearchItems(Out &out) const
+{
+    out.text("mac", macToText(mac))
+        .text("name", name)
+        .text("type", type)
+        .text("ipMode", ipMode)
+        .text("version", version)
+        .text("ip", ipv4ToText(address))
+        .text("gateway", gateway)
+        .text("netmask", netmask)
+        .text("dns1", dns1)
+        .text("dns2", dns2)
+        .text("sn", sn)
+        .text("uid", uid)
+        .text("account", account)
+        .text("password", password)
+        .whole("micVolume", micVolume)
+        .whole("outVolume", outVolume)
+        .whole("autoMute", autoMute);
+}
+
+template <class Out> void SimTerminal::describe(Out &out) const
+{
+    describeSearchItems(out);
+    describeSip(out, "sip0", sip[0]);
+    describeSip(out, "sip1", sip[1]);
+    static const char *const channels[SIM_RTP_CHANNELS] = {"rtp0", "rtp1", "rtp2", "rtp3", "rtp4",
+                                                           "rtp5", "rtp6", "rtp7", "rtp8", "rtp9"};
+    for (int i = 0; i < SIM_RTP_CHANNELS; ++i)
+        describeRtp(out, channels[i], rtp[i]);
+    out.text("serverIp", serverIp).whole("serverPort", serverPort);
+    out.begin("deviceInfo");
     for (const auto &kv : deviceInfo)
-        addText(info, kv.first.c_str(), kv.second);
-    cJSON_AddNumberToObject(info, "powerLevel", powerLevel);
-    cJSON_AddItemToObject(o, "deviceInfo", info);
-    cJSON_AddNumberToObject(o, "reboots", reboots);
-    cJSON_AddNumberToObject(o, "factoryResets", factoryResets);
-    cJSON_AddNumberToObject(o, "testSounds", testSounds);
-    cJSON_AddNumberToObject(o, "commandsAnswered", commandsAnswered);
-    cJSON *web = cJSON_AddObjectToObject(o, "web");
-    cJSON_AddNumberToObject(web, "logins", webLogins);
-    cJSON_AddNumberToObject(web, "uploads", uploads);
-    cJSON_AddNumberToObject(web, "uploadsCut", uploadsCut);
-    addText(web, "file", firmwareFile);
-    cJSON_AddNumberToObject(web, "size", static_cast<double>(firmwareSize));
-    addText(web, "sha256", firmwareSha256);
-    cJSON_AddBoolToObject(web, "restarting", upAt != 0);
-    return o;
+        out.text(kv.first.c_str(), kv.second);
+    out.whole("powerLevel", powerLevel).end();
+    out.whole("reboots", reboots)
+        .whole("factoryResets", factoryResets)
+        .whole("testSounds", testSounds)
+        .whole("commandsAnswered", commandsAnswered);
+    out.begin("web")
+        .whole("logins", webLogins)
+        .whole("uploads", uploads)
+        .whole("uploadsCut", uploadsCut)
+        .text("file", firmwareFile)
+        .whole("size", firmwareSize)
+        .text("sha256", firmwareSha256)
+        .boolean("restarting", upAt != 0)
+        .end();
+}
+
+void SimTerminal::addSearchItems(cJSON *r) const
+{
+    CjsonOut out(r);
+    describeSearchItems(out);
+}
+
+void SimTerminal::writeState(SimJsonText &out) const
+{
+    out.begin();
+    describe(out);
+    out.end();
 }
 
 // ---- commands -----------------------------------------------------------------
@@ -273,17 +317,19 @@ void SimTerminal::replySearch(cJSON *reply) const
 void SimTerminal::replySip(cJSON *reply) const
 {
     cJSON_AddStringToObject(reply, "result", "success");
-    cJSON_AddItemToObject(reply, "sip0", sipJson(sip[0]));
-    cJSON_AddItemToObject(reply, "sip1", sipJson(sip[1]));
+    CjsonOut out(reply);
+    describeSip(out, "sip0", sip[0]);
+    describeSip(out, "sip1", sip[1]);
 }
 
 void SimTerminal::replyRtp(cJSON *reply) const
 {
     cJSON_AddStringToObject(reply, "result", "success");
+    CjsonOut out(reply);
     char key[8];
     for (int i = 0; i < SIM_RTP_CHANNELS; ++i) {
         std::snprintf(key, sizeof key, "rtp%d", i);
-        cJSON_AddItemToObject(reply, key, rtpJson(rtp[i]));
+        describeRtp(out, key, rtp[i]);
     }
 }
 

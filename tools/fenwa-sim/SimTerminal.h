@@ -7,6 +7,7 @@
 
 struct cJSON;
 struct SimOptions;
+class SimJsonText;
 
 struct SimSipAccount
 {
@@ -37,8 +38,8 @@ public:
 
     // Adds the search reply's items (everything but "id" and "result").
     void addSearchItems(cJSON *reply) const;
-    // The full state for the state file.
-    cJSON *toJson() const;
+    // The full state for the state file, as the next object of out.
+    void writeState(SimJsonText &out) const;
 
     // Answers command (a JSON object whose "method" is method) into reply,
     // which already holds "id". With apply false (a run told to answer with
@@ -81,6 +82,11 @@ public:
     enum { RESTART_GRACE_MS = 300 };
 
 private:
+    // What the search reply carries, and everything, told to out (a cJSON
+    // object or a SimJsonText): one list of items for the replies and the
+    // state file alike.
+    template <class Out> void describeSearchItems(Out &out) const;
+    template <class Out> void describe(Out &out) const;
     void restoreFactorySettings();
     // The commands handle() dispatches to, by their method.
     void replySearch(cJSON *reply) const;
@@ -103,4 +109,8 @@ private:
 };
 
 std::string macToText(const uint8_t mac[6]);
+// A whole number as a JSON item, written as its digits: cJSON prints every
+// number with "%1.15g" and reads it back to check, which made the state
+// dump before each reply the simulator's costliest work.
+void addWhole(cJSON *object, const char *key, long long value);
 std::string ipv4ToText(const uint8_t ip[4]);
