@@ -36,7 +36,7 @@ widget_free() { # the programs and tests of the GUI-off tree load Qt Core, never
 }
 
 stage "setup: the Debian packages for building and testing" bash scripts/setup.sh
-stage "shellcheck: every shell script" shellcheck -x scripts/*.sh tests/*.sh tests/cli/*.sh .ci/run resources/package/post*.in
+stage "shellcheck: every shell script" shellcheck -x scripts/*.sh tests/*.sh tests/cli/*.sh tests/e2e/web/cgi-bin/* .ci/run resources/package/post*.in
 stage "release build: gcc, warnings as errors" bash scripts/build.sh release
 stage "release tests" ctest --test-dir build --output-on-failure
 # A few mutants over what the last commits changed, drawn from the commit;
