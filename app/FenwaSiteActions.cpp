@@ -3,6 +3,7 @@
 
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
+#include "OrbUtils/widgets/OrbProgressDialog.h"
 #include "OrbUtils/widgets/OrbToast.h"
 #include "link/FenwaAddressProbe.h"
 #include "link/FenwaDevice.h"
@@ -166,6 +167,30 @@ bool FenwaSiteActions::previewPlan(const Plan &plan, bool restore)
     return true;
 }
 
+namespace {
+// Writes a report's PDF on its job thread.
+class ReportWriter : public OrbProgressDialog
+{
+public:
+    ReportWriter(QWidget *parent, FenwaReport::PdfJob job, QString path)
+        : OrbProgressDialog(parent), job(std::move(job)), path(std::move(path))
+    {
+        setWindowTitle(translate("Writing the report"));
+        resize(320, 100);
+    }
+    ~ReportWriter() override { stopJob(); }
+    void run() override
+    {
+        written = FenwaReportPdf::write(job, path, &why);
+        finish();
+    }
+    const FenwaReport::PdfJob job;
+    const QString path;
+    bool written = false;
+    QString why = translate("stopped");
+};
+} // namespace
+
 bool FenwaSiteActions::reportTo(const QString &path, QString *error)
 {
     const QList<FenwaDevice *> rows = model->allDevices();
@@ -212,20 +237,21 @@ bool FenwaSiteActions::reportTo(const QString &path, QString *error)
             ++data.settingsUnread;
         }
         s.lastResult = results.value(d);
-        const FenwaLiveList::Row *row = model->live().rowOf(d);
-        const int shown = model->shownDevices().indexOf(d);
-        s.status = shown >= 0 ? model->index(shown, FenwaDeviceModel::StatusColumn).data().toString()
-                   : row && !row->online ? translate("offline since %1").arg(row->offlineSince.toString(QStringLiteral("HH:mm:ss")))
-                                         : QString();
+        s.status = model->statusText(d);
         sources << s;
     }
     data.terminals = FenwaReport::terminalsOf(sources);
     if (path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) || path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive))
         return FenwaSheet::writeFile(path, FenwaReport::html(data, FenwaReport::Form::Browser).toUtf8(), false, error);
-    QString why;
-    if (FenwaReportPdf::write(FenwaReport::pdfJob(data), path, &why))
+    // A thousand terminals take seconds to lay out: on a job thread, under
+    // a bar, so that the window stays alive.
+    ReportWriter writer(window, FenwaReport::pdfJob(data), path);
+    writer.moveToCenter(window);
+    writer.startJob();
+    writer.exec();
+    if (writer.written)
         return true;
-    *error = translate("Cannot write %1: %2").arg(path, why);
+    *error = translate("Cannot write %1: %2").arg(path, writer.why);
     return false;
 }
 

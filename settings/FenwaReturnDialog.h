@@ -39,6 +39,8 @@ protected:
     void runJobs() override;
     QString resultText(int i) const override;
     QString summaryLine(bool stopped, int accepted, int untried) const override;
+    // Waiting changes nothing; the batch it follows says what may have.
+    bool changesTerminals() const override { return false; }
 
 private:
     FenwaReturnWait::Kind kind;

@@ -461,16 +461,24 @@ QVariant FenwaDeviceModel::liveData(const FenwaDevice *device, int column, int r
             return translate("Not in the last search by hand: appeared at %1").arg(clock(row->lastSeen));
         return QVariant();
     case Qt::DisplayRole:
-        if (!row->online)
-            return translate("offline since %1").arg(clock(row->offlineSince));
-        if (row->isNew)
-            return translate("new");
-        if (row->cameBack)
-            return translate("back at %1").arg(clock(row->backAt));
-        return row->was.isEmpty() ? QString() : translate("changed");
+        return statusText(device);
     default:
         return QVariant();
     }
+}
+
+QString FenwaDeviceModel::statusText(const FenwaDevice *device) const
+{
+    const FenwaLiveList::Row *row = liveRows.rowOf(device);
+    if (row == nullptr)
+        return QString();
+    if (!row->online)
+        return translate("offline since %1").arg(clock(row->offlineSince));
+    if (row->isNew)
+        return translate("new");
+    if (row->cameBack)
+        return translate("back at %1").arg(clock(row->backAt));
+    return row->was.isEmpty() ? QString() : translate("changed");
 }
 
 QList<FenwaLiveEvent> FenwaDeviceModel::mergeRound(const QList<FenwaDevice *> &found, const QDateTime &at)

@@ -100,6 +100,9 @@ public:
     // caller keeps its references), begun at at. Returns what it changed.
     QList<FenwaLiveEvent> mergeRound(const QList<FenwaDevice *> &found, const QDateTime &at);
     const FenwaLiveList &live() const { return liveRows; }
+    // What the Status column shows for device: "offline since 10:42:13",
+    // "new", "back at ...", "changed", or nothing.
+    QString statusText(const FenwaDevice *device) const;
     // Shows field values a batch has written into the records.
     void refresh();
     // Says that these terminals may hold other values than their page shows

@@ -2,14 +2,17 @@
 // The device table at site scale, offscreen and without a network: a
 // thousand records (as a search of a thousand terminals gives them) filled
 // into the workbench's table, sorted by every column that sorts, both ways,
-// and filtered as an installer types; each step timed until the table has
-// painted it. A step under 100 ms is no visible pause.
+// and filtered as an installer types, and live search rounds merged into it
+// (a tenth of the terminals silent, a few moved, a few new); each step timed
+// until the table has painted it. A step under 100 ms is no visible pause.
+// The round's baseline is filling the table afresh with the same records.
 // Usage: bench_table [--terminals 1000] [--rounds 5]
 #include "OrbUtils/widgets/OrbTableView.h"
 #include "link/FenwaDevice.h"
 #include "table/FenwaDeviceModel.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <algorithm>
@@ -88,8 +91,23 @@ int main(int argc, char **argv)
     QApplication::processEvents();
 
     Series fill{"fill with a search's records", {}}, sort{"sort by a column, either way", {}},
-        filter{"filter, per key typed or erased", {}};
+        filter{"filter, per key typed or erased", {}}, merge{"merge a live round", {}};
     for (int r = 0; r < rounds; ++r) {
+        // Rounds on the table as the last search left it: a tenth silent,
+        // ten at a new address, ten new terminals.
+        for (int live = 0; live < 3; ++live) {
+            QList<FenwaDevice *> round = records(count + 10);
+            for (int i = 0; i < round.size(); ++i) {
+                if (i % 10 == live)
+                    round[i]->release(), round[i] = nullptr;
+                else if (i < 10)
+                    round[i]->ip = QStringLiteral("10.200.0.%1").arg(i + live);
+            }
+            round.removeAll(nullptr);
+            merge.ms.push_back(timed(&view, [&] { model->mergeRound(round, QDateTime::currentDateTime()); }));
+            for (FenwaDevice *d : round)
+                d->release();
+        }
         QList<FenwaDevice *> found = records(count);
         fill.ms.push_back(timed(&view, [&] { model->setDevices(found); }));
         for (FenwaDevice *d : found)
@@ -112,5 +130,6 @@ int main(int argc, char **argv)
     print(fill);
     print(sort);
     print(filter);
+    print(merge);
     return 0;
 }

@@ -21,7 +21,8 @@ QFont reportFont(qreal points)
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK SC")});
     font.setPointSizeF(points);
     // Letter spacing other than none turns ligatures off: "offline" stays
-    // seven letters for whoever searches or copies the text.
+    // seven letters for whoever searches or copies the text (the document
+    // takes it from its default font).
     font.setLetterSpacing(QFont::PercentageSpacing, 100.1);
     return font;
 }
@@ -168,13 +169,6 @@ bool write(const FenwaReport::PdfJob &job, const QString &path, QString *error)
             doc.addResource(QTextDocument::ImageResource, QUrl(QLatin1String(c.url)),
                             chart(c.counts, 240 * kChartScale, (16 * int(c.counts.size()) + 8) * kChartScale));
         doc.setHtml(job.html);
-        // No ligatures in the document either (see reportFont).
-        QTextCursor all(&doc);
-        all.select(QTextCursor::Document);
-        QTextCharFormat spacing;
-        spacing.setFontLetterSpacingType(QFont::PercentageSpacing);
-        spacing.setFontLetterSpacing(100.1);
-        all.mergeCharFormat(spacing);
         // One long page, cut where no row or paragraph is split; a page that
         // continues a table repeats its header.
         doc.setTextWidth(area.width());

@@ -657,6 +657,18 @@ void WorkbenchE2e::planPreviewRefusesARowAndAppliesTheRest()
     const QString site = tmp.filePath(QStringLiteral("site.json"));
     QCOMPARE(window->siteActions()->backupTo(site, &error), 4);
     QVERIFY(readFile(site).contains("\"sip1_account\":\t\"5001\""));
+
+    // The handover report, read from the terminals: the account the plan
+    // set, every terminal, as HTML and as PDF (written on its job thread).
+    OrbConfigure().setSiteName(QStringLiteral("E2E site"));
+    const QString page = tmp.filePath(QStringLiteral("report.html")), pdf = tmp.filePath(QStringLiteral("report.pdf"));
+    QVERIFY2(window->siteActions()->reportTo(page, &error), qPrintable(error));
+    QVERIFY2(window->siteActions()->reportTo(pdf, &error), qPrintable(error));
+    const QByteArray html = readFile(page);
+    QVERIFY(html.contains("E2E site") && html.contains("5001@10.0.0.7"));
+    for (const QString &mac : kMacs)
+        QVERIFY2(html.contains(mac.toUtf8()), qPrintable(mac));
+    QVERIFY(readFile(pdf).startsWith("%PDF-"));
 }
 
 int main(int argc, char **argv)

@@ -372,7 +372,7 @@ QString cliUsage()
         "  --no-probe             set-ip-static: hand out addresses without asking the segment (ARP) first\n"
         "  --wait SECONDS         reboot, reset-default, firmware: then wait that long for the targets to\n"
         "                         answer again, a line per target as it comes back (with its version)\n"
-        "  --interval SECONDS     watch: seconds between search rounds (default 10)\n"
+        "  --interval SECONDS     watch: seconds from the end of one search round to the next (default 10)\n"
         "  --for SECONDS          watch: stop after that long (default: at Ctrl+C, SIGTERM or SIGHUP)\n"
         "  --site NAME, --by NAME report: the site's name and who made the report (remembered)\n"
         "  --language en|cn       report: its language (default: the workbench's)\n"
