@@ -73,6 +73,10 @@ void FenwaLiveSearch::tick()
 {
     if (!enabled)
         return;
+    // The round's result can arrive before its thread has said it is done
+    // (the call is queued first): reap a finished thread here.
+    if (worker.joinable() && workerDone.load())
+        worker.join();
     if (worker.joinable() || OrbWaitDialog::runningJobs() > 0 || !sdk->isOpen()) {
         timer.start(BUSY_RETRY_MS); // a batch or search under way: after it
         return;

@@ -317,7 +317,7 @@ check "watch: appeared, offline after two silent rounds, back, and a summary at 
 
 # The PDF helper loads Qt Gui: in a sanitized build its leak check needs
 # the suppressions and full stacks the workbench's tests run with.
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$scripts/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0:malloc_context_size=16}
+export LSAN_OPTIONS=suppressions=$scripts/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0:malloc_context_size=16
 # The handover report: the site named once, every terminal's name, MAC and
 # address in the PDF, SIP accounts without their passwords, terminal texts
 # escaped in the HTML.
