@@ -42,6 +42,17 @@ int JsonId(const QByteArray &text)
     return QJsonDocument::fromJson(text).object().value("id").toInt(-1);
 }
 
+// Whether every copy of command `first` in the log came before any of `second`.
+bool allBefore(const QList<QByteArray> &log, int first, int second)
+{
+    int lastFirst = -1, firstSecond = log.size();
+    for (int k = 0; k < log.size(); ++k) {
+        lastFirst = JsonId(log[k]) == first ? k : lastFirst;
+        firstSecond = JsonId(log[k]) == second ? std::min(firstSecond, k) : firstSecond;
+    }
+    return lastFirst < firstSecond;
+}
+
 QString ipText(const uint8_t *a)
 {
     return QString::asprintf("%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
@@ -393,14 +404,8 @@ TEST_F(LinkE2e, LossyBatchReportsOnlyWhatTheTerminalsDidOnceEach)
         }
     }
     EXPECT_EQ(batch.result(second).accepted(), sim.terminal(0).value("name").toString() == "second");
-    const QList<QByteArray> log = sim.commands();
-    int lastFirst = -1, firstSecond = log.size();
-    for (int k = 0; k < log.size(); ++k) {
-        const int id = JsonId(log[k]);
-        lastFirst = id == batch.result(0).id ? k : lastFirst;
-        firstSecond = id == batch.result(second).id ? std::min(firstSecond, k) : firstSecond;
-    }
-    EXPECT_LT(lastFirst, firstSecond) << "terminal 1's second command waited for its first";
+    EXPECT_TRUE(allBefore(sim.commands(), batch.result(0).id, batch.result(second).id))
+        << "terminal 1's second command waited for its first";
 }
 
 // Each terminal's two commands chained under loss: the second goes out only
@@ -435,12 +440,7 @@ TEST_F(LinkE2e, ChainedCommandsRunInOrderAndStopAtARefusal)
         }
         EXPECT_EQ(second.accepted(), named) << i;
         EXPECT_TRUE(!named || first.accepted()) << i << " named before its volume was accepted";
-        int lastFirst = -1, firstSecond = log.size();
-        for (int k = 0; k < log.size(); ++k) {
-            lastFirst = JsonId(log[k]) == first.id ? k : lastFirst;
-            firstSecond = JsonId(log[k]) == second.id ? std::min(firstSecond, k) : firstSecond;
-        }
-        EXPECT_LT(lastFirst, firstSecond) << i;
+        EXPECT_TRUE(allBefore(log, first.id, second.id)) << i;
     }
     EXPECT_GE(batch.accepted(), 36) << "resends make up for the loss";
 }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "crafted_frames.h"
 
+#include "FenwaSDK.h"
 #include "QPcapFrame.h"
+
+#include <cstdio>
+#include <cstring>
 
 const uint8_t kToolMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
 const uint8_t kToolIp[4] = {192, 168, 1, 2};
@@ -19,6 +23,17 @@ PacketPtr craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const uint
     buildFrame(packet.get(), srcMac, srcIp, dstMac, dstIp, header, QPCAP_HEADER_SIZE,
                reinterpret_cast<const uint8_t *>(text.constData()), text.size());
     return packet;
+}
+
+void openScripted(FenwaSDK *sdk, DeviceScript *script)
+{
+    QPcapAdapter adapter;
+    std::memset(&adapter, 0, sizeof adapter);
+    std::snprintf(adapter.name, sizeof adapter.name, "scripted0");
+    std::memcpy(adapter.hardwareAddress, kToolMac, 6);
+    std::memcpy(adapter.address, kToolIp, 4);
+    sdk->transport()->setDeviceFactory([script] { return std::make_unique<ScriptedDevice>(script); });
+    sdk->open(&adapter);
 }
 
 const cJSON *JsonDoc::item(const std::string &path) const

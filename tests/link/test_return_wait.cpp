@@ -81,14 +81,8 @@ TEST_P(ReturnWait, TellsWhoCameBackAndHow)
     DeviceScript script;
     Rounds rounds(c.rounds);
     FenwaSDK sdk;
-    QPcapAdapter adapter;
-    std::memset(&adapter, 0, sizeof adapter);
-    std::snprintf(adapter.name, sizeof adapter.name, "scripted0");
-    std::memcpy(adapter.hardwareAddress, kToolMac, 6);
-    std::memcpy(adapter.address, kToolIp, 4);
     sdk.setCommandObserver(&rounds);
-    sdk.transport()->setDeviceFactory([&script] { return std::make_unique<ScriptedDevice>(&script); });
-    sdk.open(&adapter);
+    openScripted(&sdk, &script);
 
     // The batch's terminals as the table held them: version 2.4.1.
     QList<FenwaDevice *> targets;

@@ -31,30 +31,6 @@ TEST(RTPMulticastLifecycle, NoSourceOrOneThatRefusesToStartSendsNothing)
     multicast.stop();
 }
 
-// A live source whose packets were all ready at once.
-class BurstSource : public RTPAudioReader
-{
-public:
-    explicit BurstSource(double durationMs) : durationMs(durationMs) {}
-    bool isRealTime() override { return true; }
-    int32_t payloadType() override { return 14; }
-    RTPAudioPacket *readPacket() override
-    {
-        if (left <= 0)
-            return nullptr;
-        --left;
-        auto *packet = new RTPAudioPacket();
-        const uint8_t frame[3] = {1, 2, 3};
-        packet->setPayload(frame, 3);
-        packet->duration = durationMs;
-        packet->readyUs = readyUs ? readyUs : (readyUs = rtpClockUs());
-        return packet;
-    }
-    int left = 5;
-    double durationMs;
-    int64_t readyUs = 0;
-};
-
 class RTPMulticastRateTest : public ::testing::TestWithParam<std::pair<int, std::vector<uint32_t>>> {};
 
 // Each file's frames reach the group one whole frame per packet, with TTL 255,
@@ -103,13 +79,29 @@ INSTANTIATE_TEST_SUITE_P(Rates, RTPMulticastRateTest,
                                            std::make_pair(22050, std::vector<uint32_t>{208, 209}),
                                            std::make_pair(8000, std::vector<uint32_t>{576})));
 
-// A capture whose encoder still holds frames when the input ends.
-class FinishingSource : public BurstSource
+// A capture whose encoder still holds frames when the input ends; its
+// packets were all ready at once.
+class FinishingSource : public RTPAudioReader
 {
 public:
-    FinishingSource() : BurstSource(50.0) { left = 2; }
+    bool isRealTime() override { return true; }
+    int32_t payloadType() override { return 14; }
+    RTPAudioPacket *readPacket() override
+    {
+        if (left <= 0)
+            return nullptr;
+        --left;
+        auto *packet = new RTPAudioPacket();
+        const uint8_t frame[3] = {1, 2, 3};
+        packet->setPayload(frame, 3);
+        packet->duration = 50.0;
+        packet->readyUs = readyUs ? readyUs : (readyUs = rtpClockUs());
+        return packet;
+    }
     void finish() override { left += 3; }
     int pending() override { return left; }
+    int left = 2;
+    int64_t readyUs = 0;
 };
 
 // Stopping hands out what the source still held before the BYE.
