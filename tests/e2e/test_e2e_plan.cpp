@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonDocument>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -9,7 +9,6 @@
 #include "OrbUtils/rtp/RTPPulseAudioReader.h"
 #include "RtpTestSupport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
 

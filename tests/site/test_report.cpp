@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
-#include <ostream>
 
 using namespace FenwaReport;
 

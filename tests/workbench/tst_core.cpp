@@ -42,19 +42,13 @@ private slots:
     void logFloodStaysWithinTheCapAndKeepsTheNewestLines();
     void logFilesFillUpToTheirLimit();
 
-    void languageLine_data();
     void languageLine();
     void loadLanguageStopsAtBlankLine();
-    void loadLanguageFileNameAndDirectory_data();
     void loadLanguageFileNameAndDirectory();
 
-    void everyKeyAsQSettingsWritesIt_data();
     void everyKeyAsQSettingsWritesIt();
-    void textsAsQSettingsWritesThem_data();
     void textsAsQSettingsWritesThem();
-    void aDamagedConfigurationReadsWhatItCan_data();
     void aDamagedConfigurationReadsWhatItCan();
-    void anOversizedConfigurationIsNeitherReadNorWritten_data();
     void anOversizedConfigurationIsNeitherReadNorWritten();
 
 
@@ -191,32 +185,22 @@ void CoreTest::logFilesFillUpToTheirLimit()
         QCOMPARE(f.size(), perFile * length);
 }
 
-void CoreTest::languageLine_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("quoted with semicolon") << "\"Search\"=\"搜索\";" << true << "Search" << "搜索";
-    QTest::newRow("blanks around") << "  \"Name\"  =  \"Nom\"  ; ;" << true << "Name" << "Nom";
-    QTest::newRow("empty value") << "\"Gateway\"=\"\";" << true << "Gateway" << "";
-    QTest::newRow("two equals") << "\"a\"=\"b\"=\"c\"" << false << "" << "";
-    QTest::newRow("no equals") << "just text" << false << "" << "";
-    QTest::newRow("one quote each side only") << "\"\"a\"\"=b" << true << "\"a\"" << "b";
-    QTest::newRow("semicolon inside quotes kept") << "a=\"x;\"" << true << "a" << "x;";
-}
-
 void CoreTest::languageLine()
 {
-    QFETCH(QString, line);
-    QFETCH(bool, ok);
-    QFETCH(QString, key);
-    QFETCH(QString, value);
-    QString gotKey, gotValue;
-    QCOMPARE(parseLanguageLine(line, &gotKey, &gotValue), ok);
-    if (ok) {
-        QCOMPARE(gotKey, key);
-        QCOMPARE(gotValue, value);
+    const struct {
+        const char *line;
+        bool ok;
+        const char *key, *value;
+    } cases[] = {
+        {"\"Search\"=\"搜索\";", true, "Search", "搜索"},   {"  \"Name\"  =  \"Nom\"  ; ;", true, "Name", "Nom"},
+        {"\"Gateway\"=\"\";", true, "Gateway", ""},       {"\"a\"=\"b\"=\"c\"", false, "", ""}, // two equals
+        {"just text", false, "", ""},                    {"\"\"a\"\"=b", true, "\"a\"", "b"}, // one quote each side only
+        {"a=\"x;\"", true, "a", "x;"}, // a semicolon inside quotes is kept
+    };
+    for (const auto &c : cases) {
+        QString key, value;
+        QVERIFY2(parseLanguageLine(QString::fromUtf8(c.line), &key, &value) == c.ok, c.line);
+        QVERIFY2(!c.ok || (key == QString::fromUtf8(c.key) && value == QString::fromUtf8(c.value)), c.line);
     }
 }
 
@@ -232,29 +216,25 @@ void CoreTest::loadLanguageStopsAtBlankLine()
     QCOMPARE(translate("a"), QStringLiteral("a"));         // the two-"=" line was skipped
 }
 
-void CoreTest::loadLanguageFileNameAndDirectory_data()
-{
-    QTest::addColumn<QString>("dirSuffix");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("suffix kept") << "" << "xx.txt" << "XX";
-    QTest::newRow("upper-case suffix is part of the name") << "" << "xx.TXT" << "Network";
-    QTest::newRow("directory with slash") << "/" << "xx" << "XX";
-    QTest::newRow("missing file translates nothing") << "" << "absent" << "Network";
-}
-
 void CoreTest::loadLanguageFileNameAndDirectory()
 {
-    QFETCH(QString, dirSuffix);
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
+    const struct {
+        const char *dirSuffix, *name, *expected;
+    } cases[] = {
+        {"", "xx.txt", "XX"},          // the suffix kept
+        {"", "xx.TXT", "Network"},     // an upper-case suffix is part of the name
+        {"/", "xx", "XX"},             // a directory ending in a slash
+        {"", "absent", "Network"},     // a missing file translates nothing
+    };
     writeFile(tmp.filePath(QStringLiteral("xx.txt")), "\"Network\"=\"XX\"\n");
-    setLanguageDirectory(tmp.path());
-    QVERIFY(loadLanguage(QStringLiteral("xx")) > 0); // what a failed load must not keep
-    setLanguageDirectory(tmp.path() + dirSuffix);
-    QCOMPARE(loadLanguage(name), expected == QLatin1String("XX") ? 1 : 0);
-    QCOMPARE(translate("Network"), expected);
-    QCOMPARE(currentLanguage(), name);
+    for (const auto &c : cases) {
+        setLanguageDirectory(tmp.path());
+        QVERIFY(loadLanguage(QStringLiteral("xx")) > 0); // what a failed load must not keep
+        setLanguageDirectory(tmp.path() + QLatin1String(c.dirSuffix));
+        QCOMPARE(loadLanguage(QLatin1String(c.name)), qstrcmp(c.expected, "XX") == 0 ? 1 : 0);
+        QCOMPARE(translate("Network"), QLatin1String(c.expected));
+        QCOMPARE(currentLanguage(), QLatin1String(c.name));
+    }
 }
 
 // Each key as QSettings itself reads and writes it: a key renamed in the
@@ -284,13 +264,6 @@ const ConfigKey kConfigKeys[] = {
      [](OrbConfigure &c, const Text &v) { c.setRtpFileList(v.split('\n', Qt::SkipEmptyParts)); }},
 };
 } // namespace
-
-void CoreTest::everyKeyAsQSettingsWritesIt_data()
-{
-    QTest::addColumn<int>("row");
-    for (int row = 0; row < int(sizeof kConfigKeys / sizeof kConfigKeys[0]); ++row)
-        QTest::newRow(kConfigKeys[row].key) << row;
-}
 
 // QSettings shares one parsed copy of a file between every QSettings of the
 // process that opens that path: each side of these round trips gets a file of
@@ -322,102 +295,81 @@ void writeConfigure(const QByteArray &bytes)
 
 void CoreTest::everyKeyAsQSettingsWritesIt()
 {
-    QFETCH(int, row);
-    const ConfigKey &k = kConfigKeys[row];
     const QString file = tmp.filePath(QStringLiteral("song.mp3"));
     writeFile(file, "x"); // the play list keeps only files that exist
-    const QString value = QString::fromUtf8(k.value).replace(QStringLiteral("FILE"), file);
-    writeConfigure(asQSettingsWrites(tmp, QLatin1String(k.key), value));
-    QCOMPARE(k.read(OrbConfigure()), value);
-
-    QFile::remove(OrbConfigure::filePath());
-    {
-        OrbConfigure store;
-        k.write(store, value);
+    for (const ConfigKey &k : kConfigKeys) {
+        const QString value = QString::fromUtf8(k.value).replace(QStringLiteral("FILE"), file);
+        writeConfigure(asQSettingsWrites(tmp, QLatin1String(k.key), value));
+        QVERIFY2(k.read(OrbConfigure()) == value, k.key);
+        QFile::remove(OrbConfigure::filePath());
+        {
+            OrbConfigure store;
+            k.write(store, value);
+        }
+        QVERIFY2(asQSettingsReads(tmp, readAll(OrbConfigure::filePath()), QLatin1String(k.key)).toString() == value, k.key);
     }
-    QCOMPARE(asQSettingsReads(tmp, readAll(OrbConfigure::filePath()), QLatin1String(k.key)).toString(), value);
-}
-
-void CoreTest::textsAsQSettingsWritesThem_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::newRow("separators") << "a, b; c=d";
-    QTest::newRow("blanks at both ends") << "  x\t ";
-    QTest::newRow("leading @") << "@x";
-    QTest::newRow("leading @@") << "@@x";
-    QTest::newRow("looks typed") << "@Variant(x)";
-    QTest::newRow("quotes, backslashes") << "say \"hi\" C:\\dir";
-    QTest::newRow("controls, digits after") << QStringLiteral("t\tn\nz") + QChar(0) + QStringLiteral("1f") + QChar(1) + "a";
-    QTest::newRow("beyond ASCII") << QStringLiteral("Zentrale Süd 中文 \U0001F600");
-    QTest::newRow("empty") << "";
 }
 
 // What QSettings wrote reads the same here, and what is written here reads
-// the same in QSettings: files of earlier versions and of other tools stay good.
+// the same in QSettings: files of earlier versions and of other tools stay
+// good. Separators, blanks at both ends, a leading @ or @@, a text that looks
+// typed, quotes and backslashes, controls with digits after, beyond ASCII.
 void CoreTest::textsAsQSettingsWritesThem()
 {
-    QFETCH(QString, value);
-    writeConfigure(asQSettingsWrites(tmp, QStringLiteral("device id"), value));
-    QCOMPARE(OrbConfigure().deviceId(), value);
-    QFile::remove(OrbConfigure::filePath());
-    OrbConfigure().setDeviceId(value);
-    QCOMPARE(asQSettingsReads(tmp, readAll(OrbConfigure::filePath()), QStringLiteral("device id")).toString(), value);
-}
-
-void CoreTest::aDamagedConfigurationReadsWhatItCan_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("language");
-    // "cn" as QSettings' typed values carry it: QDataStream data, which a
-    // damaged file turns into a length of gigabytes.
-    const QByteArray typed("@Variant(\\0\\0\\0\\n\\0\\0\\0\\x4\\0c\\0n)");
-    QTest::newRow("typed value") << "[General]\nlangage=" + typed + "\n" << "";
-    QTest::newRow("typed value as escapes") << "[General]\nlangage=\\x40" + typed.mid(1) + "\n" << "";
-    QTest::newRow("typed item in a list") << "[General]\nnetwork=a, " + typed + "\nlangage=cn\n" << "cn";
-    QTest::newRow("comments, quotes across lines, BOM")
-        << QByteArray("\xEF\xBB\xBF; note\n[General]\nnetwork=\"a\nb\" ; rest\nlangage = cn\n") << "cn";
-    QTest::newRow("unclosed section, key without value")
-        << QByteArray("[Gen\nlangage\n[General]\nlangage=cn\n[x]\n") << "cn";
+    const QString values[] = {"a, b; c=d", "  x\t ", "@x", "@@x", "@Variant(x)", "say \"hi\" C:\\dir",
+                              QStringLiteral("t\tn\nz") + QChar(0) + QStringLiteral("1f") + QChar(1) + "a",
+                              QStringLiteral("Zentrale Süd 中文 \U0001F600"), ""};
+    for (const QString &value : values) {
+        writeConfigure(asQSettingsWrites(tmp, QStringLiteral("device id"), value));
+        QCOMPARE(OrbConfigure().deviceId(), value);
+        QFile::remove(OrbConfigure::filePath());
+        OrbConfigure().setDeviceId(value);
+        QCOMPARE(asQSettingsReads(tmp, readAll(OrbConfigure::filePath()), QStringLiteral("device id")).toString(), value);
+    }
 }
 
 void CoreTest::aDamagedConfigurationReadsWhatItCan()
 {
-    QFETCH(QByteArray, file);
-    QFETCH(QString, language);
-    writeConfigure(file);
-    QCOMPARE(OrbConfigure().language(), language);
-    OrbConfigure().setRtpServer(QStringLiteral("239.1.1.1:6000")); // a write keeps what was read
-    OrbConfigure store;
-    QCOMPARE(store.language(), language);
-    QCOMPARE(store.rtpServer(), QStringLiteral("239.1.1.1:6000"));
+    // "cn" as QSettings' typed values carry it: QDataStream data, which a
+    // damaged file turns into a length of gigabytes.
+    const QByteArray typed("@Variant(\\0\\0\\0\\n\\0\\0\\0\\x4\\0c\\0n)");
+    const QPair<QByteArray, QString> cases[] = {
+        {"[General]\nlangage=" + typed + "\n", ""},                  // a typed value
+        {"[General]\nlangage=\\x40" + typed.mid(1) + "\n", ""},      // the same as escapes
+        {"[General]\nnetwork=a, " + typed + "\nlangage=cn\n", "cn"}, // a typed item in a list
+        {"\xEF\xBB\xBF; note\n[General]\nnetwork=\"a\nb\" ; rest\nlangage = cn\n", "cn"}, // comments, quotes across lines, BOM
+        {"[Gen\nlangage\n[General]\nlangage=cn\n[x]\n", "cn"},       // unclosed section, key without value
+    };
+    for (const auto &c : cases) {
+        writeConfigure(c.first);
+        QVERIFY2(OrbConfigure().language() == c.second, c.first.constData());
+        OrbConfigure().setRtpServer(QStringLiteral("239.1.1.1:6000")); // a write keeps what was read
+        OrbConfigure store;
+        QVERIFY2(store.language() == c.second, c.first.constData());
+        QCOMPARE(store.rtpServer(), QStringLiteral("239.1.1.1:6000"));
+    }
 }
 
-void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<bool>("read");
-    QTest::newRow("at the limit") << int(OrbConfigure::kFileMax) << true;
-    QTest::newRow("a byte over") << int(OrbConfigure::kFileMax) + 1 << false;
-}
-
+// At the limit it is read; a byte over, neither read nor written.
 void CoreTest::anOversizedConfigurationIsNeitherReadNorWritten()
 {
-    QFETCH(int, size);
-    QFETCH(bool, read);
     QVERIFY(QDir().mkpath(OrbFileUtils::configureDirectory()));
-    const QByteArray bytes = QByteArray("[General]\nlangage=cn\n").leftJustified(size, '#');
-    writeFile(OrbConfigure::filePath(), bytes);
     const QString logPath = tmp.filePath(QStringLiteral("configure.log"));
-    QCOMPARE(openLogFile(QFile::encodeName(logPath)), 0);
-    {
-        OrbConfigure store;
-        QCOMPARE(store.language(), read ? QStringLiteral("cn") : QString());
-        store.setNetwork(QStringLiteral("eth9"));
-        store.setWindowGeometry("geometry"); // as the window does when it closes
+    for (const int size : {int(OrbConfigure::kFileMax), int(OrbConfigure::kFileMax) + 1}) {
+        const bool read = size == int(OrbConfigure::kFileMax);
+        const QByteArray bytes = QByteArray("[General]\nlangage=cn\n").leftJustified(size, '#');
+        writeFile(OrbConfigure::filePath(), bytes);
+        QCOMPARE(openLogFile(QFile::encodeName(logPath)), 0);
+        {
+            OrbConfigure store;
+            QCOMPARE(store.language(), read ? QStringLiteral("cn") : QString());
+            store.setNetwork(QStringLiteral("eth9"));
+            store.setWindowGeometry("geometry"); // as the window does when it closes
+        }
+        closeLogFile();
+        QCOMPARE(readAll(OrbConfigure::filePath()) == bytes, !read);
+        QCOMPARE(readAll(logPath).contains("not read, and left as it is"), !read);
     }
-    closeLogFile();
-    QCOMPARE(readAll(OrbConfigure::filePath()) == bytes, !read);
-    QCOMPARE(readAll(logPath).contains("not read, and left as it is"), !read);
 }
 
 QTEST_GUILESS_MAIN(CoreTest)

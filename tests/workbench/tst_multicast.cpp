@@ -38,15 +38,12 @@ class MulticastDialogTest : public QObject
 private slots:
     void initTestCase();
     void cleanup();
-    void addressIsCheckedBeforeAnythingStarts_data();
     void addressIsCheckedBeforeAnythingStarts();
     void savedStateComesBack();
-    void savedDeviceIsPreselected_data();
     void savedDeviceIsPreselected();
     void addTopAndDeleteKeepTheirOrder();
     void durationsReadInTheBackground();
     void startAndStopSwitchTheControls();
-    void startThatCannotReadItsInputEndsIdle_data();
     void startThatCannotReadItsInputEndsIdle();
     void aStreamWithoutARouteLeavesThePlayingStateAndSaysWhy();
     void aCaptureThatFallsBehindSaysSoAndStreamsOn();
@@ -65,33 +62,25 @@ void MulticastDialogTest::cleanup()
     QFile::remove(OrbConfigure::filePath());
 }
 
-void MulticastDialogTest::addressIsCheckedBeforeAnythingStarts_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("taken");
-    QTest::newRow("group and port") << "239.255.0.0:6000" << true;
-    for (const char *bad : {"239.255.0.0", "239.255.0.0:", ":6000", "239.255.0.0:abc", "a:b:c", "239.255.0.0:0",
-                            "239.255.0.0:71536", "example.org:6000"})
-        QTest::newRow(bad) << bad << false;
-}
-
 void MulticastDialogTest::addressIsCheckedBeforeAnythingStarts()
 {
-    QFETCH(QString, text);
-    QFETCH(bool, taken);
-    QString host;
-    int port = 0;
-    QCOMPARE(OrbRtpMulticastDialog::parseServer(text, &host, &port), taken);
-    QCOMPARE(host + QLatin1Char(':') + QString::number(port), taken ? text : QStringLiteral(":0"));
-    // Through the dialog: a bad address is refused first, a good one with an
-    // empty play list next; neither starts anything nor saves anything.
-    OrbRtpMulticastDialog dialog;
-    dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::FilesTab);
-    dialog.addressField()->setText(text);
-    dialog.startButton()->click();
-    QCOMPARE(toastText(dialog), taken ? QStringLiteral("Please add file") : QStringLiteral("Please input correct rtp server"));
-    QVERIFY(!dialog.isStreaming());
-    QVERIFY(OrbConfigure().rtpServer().isEmpty());
+    for (const char *text : {"239.255.0.0:6000", "239.255.0.0", "239.255.0.0:", ":6000", "239.255.0.0:abc", "a:b:c",
+                             "239.255.0.0:0", "239.255.0.0:71536", "example.org:6000"}) {
+        const bool taken = text == QLatin1String("239.255.0.0:6000");
+        QString host;
+        int port = 0;
+        QVERIFY2(OrbRtpMulticastDialog::parseServer(QLatin1String(text), &host, &port) == taken, text);
+        QCOMPARE(host + QLatin1Char(':') + QString::number(port), taken ? QLatin1String(text) : QLatin1String(":0"));
+        // Through the dialog: a bad address is refused first, a good one with an
+        // empty play list next; neither starts anything nor saves anything.
+        OrbRtpMulticastDialog dialog;
+        dialog.tabs()->setCurrentIndex(OrbRtpMulticastDialog::FilesTab);
+        dialog.addressField()->setText(QLatin1String(text));
+        dialog.startButton()->click();
+        QCOMPARE(toastText(dialog), taken ? QStringLiteral("Please add file") : QStringLiteral("Please input correct rtp server"));
+        QVERIFY(!dialog.isStreaming());
+        QVERIFY(OrbConfigure().rtpServer().isEmpty());
+    }
 }
 
 void MulticastDialogTest::savedStateComesBack()
@@ -111,27 +100,19 @@ void MulticastDialogTest::savedStateComesBack()
     QCOMPARE(toastText(dialog), QStringLiteral("Please select audio source"));
 }
 
-void MulticastDialogTest::savedDeviceIsPreselected_data()
-{
-    QTest::addColumn<QString>("saved");
-    QTest::addColumn<int>("selected");
-    QTest::newRow("input") << "mic" << 0;
-    QTest::newRow("repeated id: the last") << "hw.monitor" << 2;
-    QTest::newRow("gone: None") << "usb.monitor" << 3;
-    QTest::newRow("case differs: None") << "MIC" << 3;
-}
-
 void MulticastDialogTest::savedDeviceIsPreselected()
 {
-    QFETCH(QString, saved);
-    QFETCH(int, selected);
     const QList<AudioDeviceInfo> devices{{QStringLiteral("mic"), QStringLiteral("Microphone"), 0},
                                          {QStringLiteral("hw.monitor"), QStringLiteral("Speakers"), 1},
                                          {QStringLiteral("hw.monitor"), QStringLiteral("Speakers again"), 1}};
-    OrbCoreAudioSelectWidget selector;
-    selector.setDevices(devices, saved);
-    QCOMPARE(selector.selectedIndex(), selected);
-    QCOMPARE(selector.selectedDevice().id, selected < 3 ? devices.at(selected).id : QString());
+    // An input; a repeated id: the last; gone, or its case differs: None.
+    const QPair<const char *, int> cases[] = {{"mic", 0}, {"hw.monitor", 2}, {"usb.monitor", 3}, {"MIC", 3}};
+    for (const auto &c : cases) {
+        OrbCoreAudioSelectWidget selector;
+        selector.setDevices(devices, QLatin1String(c.first));
+        QVERIFY2(selector.selectedIndex() == c.second, c.first);
+        QCOMPARE(selector.selectedDevice().id, c.second < 3 ? devices.at(c.second).id : QString());
+    }
 }
 
 void MulticastDialogTest::addTopAndDeleteKeepTheirOrder()
@@ -192,35 +173,28 @@ void MulticastDialogTest::startAndStopSwitchTheControls()
 
 // A file that cannot play, or a source that vanished after the list was
 // read: said, and the dialog does not pretend to stream.
-void MulticastDialogTest::startThatCannotReadItsInputEndsIdle_data()
-{
-    QTest::addColumn<bool>("source");
-    QTest::addColumn<QString>("notice");
-    QTest::newRow("file") << false << "Cannot play notes.mp3";
-    QTest::newRow("source") << true << "Cannot open the audio source";
-}
-
 void MulticastDialogTest::startThatCannotReadItsInputEndsIdle()
 {
-    QFETCH(bool, source);
-    QFETCH(QString, notice);
     if (!inPrivateNetwork())
         QSKIP("needs a network namespace of its own to stream in");
-    OrbRtpMulticastDialog dialog;
-    dialog.tabs()->setCurrentIndex(source ? OrbRtpMulticastDialog::SourceTab : OrbRtpMulticastDialog::FilesTab);
-    // After the tab: showing the source tab reads the device list again.
-    if (source)
-        dialog.sourceSelector()->setDevices({{QStringLiteral("unplugged"), QStringLiteral("USB headset"), 0}},
-                                            QStringLiteral("unplugged"));
-    else
-        dialog.fileList()->setFiles({notAudio, song});
-    dialog.addressField()->setText(QStringLiteral("239.255.42.42:16602"));
-    dialog.startButton()->click();
-    QVERIFY(!source || !dialog.isStreaming()); // a source that cannot open is known at once
-    QTRY_VERIFY(!dialog.isStreaming());
-    QVERIFY(dialog.startButton()->isEnabled());
-    QTRY_COMPARE(toastText(dialog), notice);
-    QVERIFY(OrbConfigure().deviceId().isEmpty());
+    for (const bool source : {false, true}) {
+        const QString notice = source ? QStringLiteral("Cannot open the audio source") : QStringLiteral("Cannot play notes.mp3");
+        OrbRtpMulticastDialog dialog;
+        dialog.tabs()->setCurrentIndex(source ? OrbRtpMulticastDialog::SourceTab : OrbRtpMulticastDialog::FilesTab);
+        // After the tab: showing the source tab reads the device list again.
+        if (source)
+            dialog.sourceSelector()->setDevices({{QStringLiteral("unplugged"), QStringLiteral("USB headset"), 0}},
+                                                QStringLiteral("unplugged"));
+        else
+            dialog.fileList()->setFiles({notAudio, song});
+        dialog.addressField()->setText(QStringLiteral("239.255.42.42:16602"));
+        dialog.startButton()->click();
+        QVERIFY(!source || !dialog.isStreaming()); // a source that cannot open is known at once
+        QTRY_VERIFY(!dialog.isStreaming());
+        QVERIFY(dialog.startButton()->isEnabled());
+        QTRY_COMPARE(toastText(dialog), notice);
+        QVERIFY(OrbConfigure().deviceId().isEmpty());
+    }
 }
 
 // Nothing can reach the group: the dialog must not go on showing a stream,

@@ -15,7 +15,6 @@
 #include <atomic>
 
 using Cells = QList<QPair<int, int>>;
-Q_DECLARE_METATYPE(Cells)
 
 namespace {
 // A job of steps that each block until interrupted or their time is over,
@@ -61,69 +60,53 @@ class WidgetsTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void jobFinishedBeforeExecIsAccepted_data();
     void jobFinishedBeforeExecIsAccepted();
-    void escapeOrCloseCutsTheCurrentStepAndStops_data();
     void escapeOrCloseCutsTheCurrentStepAndStops();
     void startJobStopsTheRunningJobFirst();
     void staleFinishDoesNotCloseTheNextJob();
     void secondToastReplacesFirstAndNoneOutlivesItsWidget();
-    void copyCells_data();
     void copyCells();
 };
 
-void WidgetsTest::jobFinishedBeforeExecIsAccepted_data()
-{
-    QTest::addColumn<bool>("closeDelivered");
-    QTest::newRow("close still queued") << false;
-    QTest::newRow("close delivered") << true;
-}
-
 void WidgetsTest::jobFinishedBeforeExecIsAccepted()
 {
-    QFETCH(bool, closeDelivered);
-    StepDialog dialog;
-    dialog.startJob();
-    // No event processing while waiting: the close stays queued, as between
-    // the callers' startJob() and exec().
-    while (!dialog.returned.load())
-        QThread::msleep(1);
-    if (closeDelivered)
-        QCoreApplication::processEvents();
-    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-    QCOMPARE(dialog.message(), QStringLiteral("step 1")); // the job's own message
-}
-
-void WidgetsTest::escapeOrCloseCutsTheCurrentStepAndStops_data()
-{
-    QTest::addColumn<int>("how");
-    QTest::newRow("escape") << 0;
-    QTest::newRow("close") << 1;
-    QTest::newRow("the Stop button") << 2;
+    for (const bool closeDelivered : {false, true}) {
+        StepDialog dialog;
+        dialog.startJob();
+        // No event processing while waiting: the close stays queued, as between
+        // the callers' startJob() and exec().
+        while (!dialog.returned.load())
+            QThread::msleep(1);
+        if (closeDelivered)
+            QCoreApplication::processEvents();
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(dialog.message(), QStringLiteral("step 1")); // the job's own message
+    }
 }
 
 void WidgetsTest::escapeOrCloseCutsTheCurrentStepAndStops()
 {
-    QFETCH(int, how);
-    StepDialog dialog;
-    dialog.steps = 3;
-    dialog.stepMs = 60000;
-    bool returnedWhenRejected = false;
-    QTimer::singleShot(100, &dialog, [&] {
-        if (how == 0)
-            QTest::keyClick(&dialog, Qt::Key_Escape);
-        else if (how == 1)
-            dialog.close();
-        else
-            QTest::mouseClick(dialog.stopButton(), Qt::LeftButton);
-        returnedWhenRejected = dialog.returned.load();
-    });
-    dialog.startJob();
-    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    QVERIFY(returnedWhenRejected);
-    QCOMPARE(dialog.interrupts.load(), 1);
-    QCOMPARE(dialog.stepsDone.load(), 1); // the cut step, then the flag ended it
-    QVERIFY(dialog.isStopped());
+    for (const int how : {0, 1, 2}) { // Escape, a close, the Stop button
+        StepDialog dialog;
+        dialog.steps = 3;
+        dialog.stepMs = 60000;
+        bool returnedWhenRejected = false;
+        QTimer::singleShot(100, &dialog, [&] {
+            if (how == 0)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else if (how == 1)
+                dialog.close();
+            else
+                QTest::mouseClick(dialog.stopButton(), Qt::LeftButton);
+            returnedWhenRejected = dialog.returned.load();
+        });
+        dialog.startJob();
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QVERIFY(returnedWhenRejected);
+        QCOMPARE(dialog.interrupts.load(), 1);
+        QCOMPARE(dialog.stepsDone.load(), 1); // the cut step, then the flag ended it
+        QVERIFY(dialog.isStopped());
+    }
 }
 
 void WidgetsTest::startJobStopsTheRunningJobFirst()
@@ -171,25 +154,8 @@ void WidgetsTest::secondToastReplacesFirstAndNoneOutlivesItsWidget()
     toast.hideToast();
 }
 
-void WidgetsTest::copyCells_data()
-{
-    QTest::addColumn<Cells>("cells");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<QString>("text"); // empty: the clipboard keeps what it had
-    const int ctrl = Qt::ControlModifier;
-    QTest::newRow("uid and mac of one row") << Cells{{0, 3}, {0, 5}} << ctrl << "uid0\t\tmac0";
-    QTest::newRow("rows start at the smallest column") << Cells{{0, 4}, {1, 5}, {0, 3}} << ctrl
-                                                       << "uid0\tname0\n\t\tmac1";
-    QTest::newRow("empty check cell is not text") << Cells{{0, 0}, {0, 1}} << ctrl << "!\t1";
-    QTest::newRow("nothing selected") << Cells{} << ctrl << "";
-    QTest::newRow("ctrl+shift+c is not copy") << Cells{{0, 3}} << int(ctrl | Qt::ShiftModifier) << "";
-}
-
 void WidgetsTest::copyCells()
 {
-    QFETCH(Cells, cells);
-    QFETCH(int, modifiers);
-    QFETCH(QString, text);
     QStandardItemModel model(2, 6);
     for (int r = 0; r < 2; ++r) {
         model.setData(model.index(r, 1), QString::number(r + 1));
@@ -197,14 +163,28 @@ void WidgetsTest::copyCells()
         model.setData(model.index(r, 4), QStringLiteral("name%1").arg(r));
         model.setData(model.index(r, 5), QStringLiteral("mac%1").arg(r));
     }
-    OrbTableView view;
-    view.setModel(&model);
-    view.setSelectionMode(QAbstractItemView::MultiSelection);
-    QApplication::clipboard()->setText(QStringLiteral("before"));
-    for (const auto &cell : cells)
-        view.selectionModel()->select(model.index(cell.first, cell.second), QItemSelectionModel::Select);
-    QTest::keyClick(&view, Qt::Key_C, Qt::KeyboardModifiers(modifiers));
-    QCOMPARE(QApplication::clipboard()->text(), text.isEmpty() ? QStringLiteral("before") : text);
+    const int ctrl = Qt::ControlModifier;
+    const struct {
+        Cells cells;
+        int modifiers;
+        const char *text; // empty: the clipboard keeps what it had
+    } cases[] = {
+        {{{0, 3}, {0, 5}}, ctrl, "uid0\t\tmac0"},                  // uid and mac of one row
+        {{{0, 4}, {1, 5}, {0, 3}}, ctrl, "uid0\tname0\n\t\tmac1"}, // rows start at the smallest column
+        {{{0, 0}, {0, 1}}, ctrl, "!\t1"},                          // an empty check cell is no text
+        {{}, ctrl, ""},                                            // nothing selected
+        {{{0, 3}}, int(ctrl | Qt::ShiftModifier), ""},             // Ctrl+Shift+C is no copy
+    };
+    for (const auto &c : cases) {
+        OrbTableView view;
+        view.setModel(&model);
+        view.setSelectionMode(QAbstractItemView::MultiSelection);
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        for (const auto &cell : c.cells)
+            view.selectionModel()->select(model.index(cell.first, cell.second), QItemSelectionModel::Select);
+        QTest::keyClick(&view, Qt::Key_C, Qt::KeyboardModifiers(c.modifiers));
+        QCOMPARE(QApplication::clipboard()->text(), QLatin1String(*c.text ? c.text : "before"));
+    }
 }
 
 QTEST_MAIN(WidgetsTest)
