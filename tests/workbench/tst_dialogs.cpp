@@ -48,9 +48,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init();
 
-    void networkDialogPreselectsListsAndRemembersOnOk_data();
     void networkDialogPreselectsListsAndRemembersOnOk();
-    void aboutShowsStoredLanguage_data();
     void aboutShowsStoredLanguage();
     void aboutLanguageChangeIsStoredAndAnnounced();
     void interfaceLanguageFirstStart();
@@ -65,60 +63,51 @@ void DialogsTest::init()
 
 // The choice itself is findAdapter's (the link's tests go through its rules);
 // here the dialog feeds it the remembered name and shows what it picked.
-void DialogsTest::networkDialogPreselectsListsAndRemembersOnOk_data()
-{
-    QTest::addColumn<QString>("remembered");
-    QTest::addColumn<int>("current");
-    QTest::newRow("nothing remembered: 192.168.x with x <= 30") << "" << 2;
-    QTest::newRow("remembered wins") << "ens2" << 1;
-    QTest::newRow("remembered gone") << "eth7" << 2;
-    QTest::newRow("no adapters at all") << "" << -1;
-}
-
 void DialogsTest::networkDialogPreselectsListsAndRemembersOnOk()
 {
-    QFETCH(QString, remembered);
-    QFETCH(int, current);
-    if (!remembered.isEmpty())
-        OrbConfigure().setNetwork(remembered);
-    QPcapAdapterList *list = current < 0 ? new QPcapAdapterList : adapters();
-    OrbNetworkDialog dialog;
-    dialog.setAdapters(list);
-    auto *box = dialog.findChild<QComboBox *>();
-    QCOMPARE(box->currentIndex(), current);
-    QCOMPARE(dialog.selectedAdapter(), list->at(current));
-    if (current >= 0) {
-        QCOMPARE(box->count(), 4);
-        QCOMPARE(box->itemText(0), QStringLiteral("Office LAN 10.0.0.2"));
-        QCOMPARE(box->itemText(3), QStringLiteral("Modem 0.0.0.0"));
-        box->setCurrentIndex(0);
+    const QPair<const char *, int> cases[] = {
+        {"", 2},     // nothing remembered: 192.168.x with x <= 30
+        {"ens2", 1}, // the remembered one wins
+        {"eth7", 2}, // the remembered one is gone
+        {"", -1},    // no adapters at all
+    };
+    for (const auto &c : cases) {
+        init();
+        const QString remembered = QLatin1String(c.first);
+        if (!remembered.isEmpty())
+            OrbConfigure().setNetwork(remembered);
+        QPcapAdapterList *list = c.second < 0 ? new QPcapAdapterList : adapters();
+        OrbNetworkDialog dialog;
+        dialog.setAdapters(list);
+        auto *box = dialog.findChild<QComboBox *>();
+        QCOMPARE(box->currentIndex(), c.second);
+        QCOMPARE(dialog.selectedAdapter(), list->at(c.second));
+        if (c.second >= 0) {
+            QCOMPARE(box->count(), 4);
+            QCOMPARE(box->itemText(0), QStringLiteral("Office LAN 10.0.0.2"));
+            QCOMPARE(box->itemText(3), QStringLiteral("Modem 0.0.0.0"));
+            box->setCurrentIndex(0);
+        }
+        QCOMPARE(OrbConfigure().network(), remembered); // nothing before OK
+        dialog.findChild<QPushButton *>()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(OrbConfigure().network(), c.second < 0 ? QString() : QStringLiteral("ens1"));
+        dialog.setAdapters(nullptr); // frees the list it held (ASan checks)
+        QCOMPARE(dialog.selectedAdapter(), nullptr);
     }
-    QCOMPARE(OrbConfigure().network(), remembered); // nothing before OK
-    dialog.findChild<QPushButton *>()->click();
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(OrbConfigure().network(), current < 0 ? QString() : QStringLiteral("ens1"));
-    dialog.setAdapters(nullptr); // frees the list it held (ASan checks)
-    QCOMPARE(dialog.selectedAdapter(), nullptr);
-}
-
-void DialogsTest::aboutShowsStoredLanguage_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("index");
-    QTest::newRow("cn") << "cn" << 1;
-    QTest::newRow("CN, case ignored") << "CN" << 1;
-    QTest::newRow("absent") << "" << 0;
 }
 
 void DialogsTest::aboutShowsStoredLanguage()
 {
-    QFETCH(QString, stored);
-    QFETCH(int, index);
-    if (!stored.isEmpty())
-        OrbConfigure().setLanguage(stored);
-    FenwaAboutDialog dialog;
-    QCOMPARE(dialog.languageBox()->currentIndex(), index);
-    QCOMPARE(OrbConfigure().language(), stored); // showing it wrote nothing
+    const QPair<const char *, int> cases[] = {{"cn", 1}, {"CN", 1}, {"", 0}}; // case ignored; absent
+    for (const auto &c : cases) {
+        init();
+        if (*c.first)
+            OrbConfigure().setLanguage(QLatin1String(c.first));
+        FenwaAboutDialog dialog;
+        QCOMPARE(dialog.languageBox()->currentIndex(), c.second);
+        QCOMPARE(OrbConfigure().language(), QLatin1String(c.first)); // showing it wrote nothing
+    }
 }
 
 void DialogsTest::aboutLanguageChangeIsStoredAndAnnounced()

@@ -96,7 +96,6 @@ private slots:
     void stopWithACommandInFlightReportsItAndKeepsWhatIsNotDoneTicked();
     void pageFollowsItsTerminalAfterABatch_data();
     void pageFollowsItsTerminalAfterABatch();
-    void failedCheckShowsItsNoticeAndSendsNothing_data();
     void failedCheckShowsItsNoticeAndSendsNothing();
     void destructiveWorkAsksFirst_data();
     void destructiveWorkAsksFirst();
@@ -243,37 +242,34 @@ void SettingsTest::pageFollowsItsTerminalAfterABatch()
     QCOMPARE(notice && notice->text().contains(QStringLiteral("T1 has changed")), how == 2);
 }
 
-void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing_data()
-{
-    QTest::addColumn<int>("page");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("notice");
-    QTest::newRow("empty name") << 0 << "  " << "Please input device name";
-    QTest::newRow("group MAC") << 1 << "01:00:5e:00:00:01" << "group";
-    QTest::newRow("MAC past the last unicast") << 1 << "fe:ff:ff:ff:ff:fe" << "Counting up";
-    QTest::newRow("account without password") << 2 << "admin" << "Please input password";
-    QTest::newRow("firmware file that cannot be read") << 3 << "/no/such/fw-2.5.0.bin" << "Cannot read the firmware file";
-}
-
 void SettingsTest::failedCheckShowsItsNoticeAndSendsNothing()
 {
-    QFETCH(int, page);
-    QFETCH(QString, typed);
-    QFETCH(QString, notice);
-    std::unique_ptr<FenwaSettingWidget> widget;
-    switch (page) {
-    case 0: widget.reset(new FenwaNameSettingWidget(window, sdk, model)); break;
-    case 1: widget.reset(new FenwaMacSettingWidget(window, sdk, model)); break;
-    case 2: widget.reset(new FenwaTestSettingWidget(window, sdk, model)); break;
-    default: widget.reset(new FenwaVersionSettingWidget(window, sdk, model));
+    const struct {
+        int page;
+        const char *typed, *notice;
+    } cases[] = {
+        {0, "  ", "Please input device name"},
+        {1, "01:00:5e:00:00:01", "group"},
+        {1, "fe:ff:ff:ff:ff:fe", "Counting up"}, // past the last unicast MAC
+        {2, "admin", "Please input password"},    // an account without password
+        {3, "/no/such/fw-2.5.0.bin", "Cannot read the firmware file"},
+    };
+    for (const auto &c : cases) {
+        std::unique_ptr<FenwaSettingWidget> widget;
+        switch (c.page) {
+        case 0: widget.reset(new FenwaNameSettingWidget(window, sdk, model)); break;
+        case 1: widget.reset(new FenwaMacSettingWidget(window, sdk, model)); break;
+        case 2: widget.reset(new FenwaTestSettingWidget(window, sdk, model)); break;
+        default: widget.reset(new FenwaVersionSettingWidget(window, sdk, model));
+        }
+        widget->setDevice(model->deviceAt(0));
+        widget->findChild<QLineEdit *>()->setText(QLatin1String(c.typed));
+        // The second button of every page is its "Set All" (the firmware page's "Set").
+        widget->findChildren<QPushButton *>().at(1)->click();
+        QVERIFY(terminals.sent.isEmpty());
+        auto *shown = widget->findChild<OrbToastView *>();
+        QVERIFY2(shown && shown->text().contains(QLatin1String(c.notice)), qPrintable(shown ? shown->text() : QString()));
     }
-    widget->setDevice(model->deviceAt(0));
-    widget->findChild<QLineEdit *>()->setText(typed);
-    // The second button of every page is its "Set All" (the firmware page's "Set").
-    widget->findChildren<QPushButton *>().at(1)->click();
-    QVERIFY(terminals.sent.isEmpty());
-    auto *shown = widget->findChild<OrbToastView *>();
-    QVERIFY2(shown && shown->text().contains(notice), qPrintable(shown ? shown->text() : QString()));
 }
 
 void SettingsTest::destructiveWorkAsksFirst_data()

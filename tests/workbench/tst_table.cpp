@@ -61,18 +61,13 @@ private slots:
     void cleanup();
 
     void modelStaysConsistentAndReleasesItsRows();
-    void delegateEvents_data();
     void delegateEvents();
     void clickOnTheViewTogglesOnce();
     void selectAllFromTheHeaderBox();
-    void filterNarrowsWhatTheBoxAndThePagesTouch_data();
     void filterNarrowsWhatTheBoxAndThePagesTouch();
-    void sortable_data();
     void sortable();
-    void sortsByValue_data();
     void sortsByValue();
     void sortArrowOnlyWhereTheRowsAreInItsOrder();
-    void editingNameOrMacEmitsModifyData_data();
     void editingNameOrMacEmitsModifyData();
     void terminalsSharingAMacOrAnAddressAreMarked();
     void searchRoundsAppendAndMarkButNeverMoveOrUntick();
@@ -123,41 +118,34 @@ void TableTest::modelStaysConsistentAndReleasesItsRows()
         d->release();
 }
 
-void TableTest::delegateEvents_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("button"); // or key
-    QTest::addColumn<bool>("inside");
-    QTest::addColumn<bool>("handled");
-    QTest::addColumn<bool>("toggled");
-    const int release = QEvent::MouseButtonRelease, dbl = QEvent::MouseButtonDblClick, key = QEvent::KeyPress;
-    QTest::newRow("left release outside") << release << int(Qt::LeftButton) << false << false << false;
-    QTest::newRow("double click inside") << dbl << int(Qt::LeftButton) << true << true << false;
-    QTest::newRow("space") << key << int(Qt::Key_Space) << true << true << true;
-    QTest::newRow("enter") << key << int(Qt::Key_Return) << true << false << false;
-    QTest::newRow("press is not a click") << int(QEvent::MouseButtonPress) << int(Qt::LeftButton) << true << false
-                                          << false;
-}
-
 void TableTest::delegateEvents()
 {
-    QFETCH(int, type);
-    QFETCH(int, button);
-    QFETCH(bool, inside);
-    QFETCH(bool, handled);
-    QFETCH(bool, toggled);
-    fill(model);
+    const int release = QEvent::MouseButtonRelease, dbl = QEvent::MouseButtonDblClick, key = QEvent::KeyPress;
+    const struct {
+        const char *label;
+        int type, button; // or key
+        bool inside, handled, toggled;
+    } cases[] = {
+        {"left release outside", release, Qt::LeftButton, false, false, false},
+        {"double click inside", dbl, Qt::LeftButton, true, true, false},
+        {"space", key, Qt::Key_Space, true, true, true},
+        {"enter", key, Qt::Key_Return, true, false, false},
+        {"press is not a click", QEvent::MouseButtonPress, Qt::LeftButton, true, false, false},
+    };
     QStyleOptionViewItem option;
     option.rect = QRect(0, 40, 30, 30);
     option.widget = view;
     const QRect box = FenwaDeviceModelDelegate::indicatorRect(option);
     QVERIFY(option.rect.contains(box) && !box.contains(QPoint(1, 41)));
-    const QPoint at = inside ? box.center() : QPoint(1, 41);
-    QKeyEvent keyEvent(QEvent::KeyPress, button, Qt::NoModifier);
-    QMouseEvent mouseEvent(QEvent::Type(type), at, Qt::MouseButton(button), Qt::MouseButton(button), Qt::NoModifier);
-    QEvent *event = type == QEvent::KeyPress ? static_cast<QEvent *>(&keyEvent) : &mouseEvent;
-    QCOMPARE(model->checkBoxDelegate()->editorEvent(event, model, option, model->index(0, 0)), handled);
-    QCOMPARE(model->deviceAt(0)->checked, toggled);
+    for (const auto &c : cases) {
+        fill(model);
+        const QPoint at = c.inside ? box.center() : QPoint(1, 41);
+        QKeyEvent keyEvent(QEvent::KeyPress, c.button, Qt::NoModifier);
+        QMouseEvent mouseEvent(QEvent::Type(c.type), at, Qt::MouseButton(c.button), Qt::MouseButton(c.button), Qt::NoModifier);
+        QEvent *event = c.type == QEvent::KeyPress ? static_cast<QEvent *>(&keyEvent) : &mouseEvent;
+        QVERIFY2(model->checkBoxDelegate()->editorEvent(event, model, option, model->index(0, 0)) == c.handled, c.label);
+        QVERIFY2(model->deviceAt(0)->checked == c.toggled, c.label);
+    }
 }
 
 void TableTest::clickOnTheViewTogglesOnce()
@@ -200,109 +188,96 @@ void TableTest::selectAllFromTheHeaderBox()
     QVERIFY(!box->isChecked());
 }
 
-void TableTest::filterNarrowsWhatTheBoxAndThePagesTouch_data()
-{
-    QTest::addColumn<QString>("filter");
-    QTest::addColumn<QString>("tickedFirst"); // a name, ticked before the filter
-    QTest::addColumn<bool>("clickBox");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QStringList>("checked"); // what the pages would work on
-    QTest::newRow("name, case ignored") << "HALL" << "" << false << QStringList{"Hall"} << QStringList{};
-    QTest::newRow("box ticks the rows shown") << "192.168" << "" << true << QStringList{"Hall", "gate"}
-                                              << QStringList{"Hall", "gate"};
-    QTest::newRow("a hidden tick is kept, not worked on") << "192.168" << "Annex" << false
-                                                          << QStringList{"Hall", "gate"} << QStringList{};
-}
-
 void TableTest::filterNarrowsWhatTheBoxAndThePagesTouch()
 {
-    QFETCH(QString, filter);
-    QFETCH(QString, tickedFirst);
-    QFETCH(bool, clickBox);
-    QFETCH(QStringList, shown);
-    QFETCH(QStringList, checked);
     const auto names = [](const QList<FenwaDevice *> &devices) {
         QStringList out;
         for (const FenwaDevice *d : devices)
             out << d->name;
         return out;
     };
-    fill(model);
-    for (FenwaDevice *d : model->allDevices())
-        d->checked = d->name == tickedFirst;
-    model->setFilter(filter);
-    if (clickBox)
-        model->checkBoxHeader()->checkBox()->click();
-    QCOMPARE(column(*model, Model::NameColumn), shown);
-    QCOMPARE(names(model->shownDevices()), shown);
-    QCOMPARE(names(model->checkedDevices()), checked);
-    model->setFilter(QString()); // every row again, each with the tick it had
-    QCOMPARE(names(model->checkedDevices()), tickedFirst.isEmpty() ? checked : QStringList{tickedFirst});
-}
-
-void TableTest::sortable_data()
-{
-    QTest::addColumn<int>("col");
-    QTest::addColumn<int>("order");
-    QTest::addColumn<QStringList>("macs");
-    QTest::newRow("uid up, case ignored") << int(Model::UidColumn) << 0 << QStringList{kB, kA, kC};
-    QTest::newRow("ip down") << int(Model::IpColumn) << 1 << QStringList{kB, kA, kC};
-    QTest::newRow("other columns keep the order") << int(Model::VolumeColumn) << 0 << QStringList{kA, kB, kC};
+    const struct {
+        const char *filter, *tickedFirst; // a name, ticked before the filter
+        bool clickBox;
+        QStringList shown, checked; // checked: what the pages would work on
+    } cases[] = {
+        {"HALL", "", false, {"Hall"}, {}},                         // the name, case ignored
+        {"192.168", "", true, {"Hall", "gate"}, {"Hall", "gate"}}, // the box ticks the rows shown
+        {"192.168", "Annex", false, {"Hall", "gate"}, {}},         // a hidden tick is kept, not worked on
+    };
+    for (const auto &c : cases) {
+        fill(model);
+        for (FenwaDevice *d : model->allDevices())
+            d->checked = d->name == QLatin1String(c.tickedFirst);
+        model->setFilter(QLatin1String(c.filter));
+        if (c.clickBox)
+            model->checkBoxHeader()->checkBox()->click();
+        QCOMPARE(column(*model, Model::NameColumn), c.shown);
+        QCOMPARE(names(model->shownDevices()), c.shown);
+        QCOMPARE(names(model->checkedDevices()), c.checked);
+        model->setFilter(QString()); // every row again, each with the tick it had
+        QCOMPARE(names(model->checkedDevices()), *c.tickedFirst ? QStringList{c.tickedFirst} : c.checked);
+    }
 }
 
 void TableTest::sortable()
 {
-    QFETCH(int, col);
-    QFETCH(int, order);
-    QFETCH(QStringList, macs);
-    fill(model);
-    model->sort(col, Qt::SortOrder(order));
-    QCOMPARE(column(*model, Model::MacColumn), macs);
-    QCOMPARE(column(*model, Model::NumberColumn), QStringList({"1", "2", "3"}));
-}
-
-void TableTest::sortsByValue_data()
-{
-    QTest::addColumn<int>("col");
-    QTest::addColumn<QStringList>("texts");  // in the rows' order
-    QTest::addColumn<QStringList>("sorted"); // ascending
-    QTest::newRow("addresses by their numbers; other texts after them")
-        << int(Model::IpColumn) << QStringList{"192.168.1.100", "dhcp", "10.0.0.10", "192.168.1.20", "10.0.0.9", ""}
-        << QStringList{"10.0.0.9", "10.0.0.10", "192.168.1.20", "192.168.1.100", "", "dhcp"};
-    QTest::newRow("versions by their numeric parts")
-        << int(Model::VersionColumn) << QStringList{"2.10.0", "V2.9", "10.0", "2.9.10", "2.9.1", "2.09.2"}
-        << QStringList{"2.9.1", "2.09.2", "2.9.10", "2.10.0", "10.0", "V2.9"};
-    QTest::newRow("MACs as numbers, case and separator aside")
-        << int(Model::MacColumn) << QStringList{"02:fe:00:00:01:00", "02-FE-00-00-00-0A", "02:fe:00:00:00:09", "none"}
-        << QStringList{"02:fe:00:00:00:09", "02-FE-00-00-00-0A", "02:fe:00:00:01:00", "none"};
-    QTest::newRow("names: numbers by value, case ignored")
-        << int(Model::NameColumn) << QStringList{"Terminal-10", "terminal-9", "Hall 2", "Terminal-100", "hall 10"}
-        << QStringList{"Hall 2", "hall 10", "terminal-9", "Terminal-10", "Terminal-100"};
+    const struct {
+        int col, order;
+        QStringList macs;
+    } cases[] = {
+        {Model::UidColumn, 0, {kB, kA, kC}},    // case ignored
+        {Model::IpColumn, 1, {kB, kA, kC}},     // down
+        {Model::VolumeColumn, 0, {kA, kB, kC}}, // a column that does not sort keeps the order
+    };
+    for (const auto &c : cases) {
+        fill(model);
+        model->sort(c.col, Qt::SortOrder(c.order));
+        QCOMPARE(column(*model, Model::MacColumn), c.macs);
+        QCOMPARE(column(*model, Model::NumberColumn), QStringList({"1", "2", "3"}));
+    }
 }
 
 void TableTest::sortsByValue()
 {
-    QFETCH(int, col);
-    QFETCH(QStringList, texts);
-    QFETCH(QStringList, sorted);
-    QList<FenwaDevice *> devices;
-    for (const QString &text : texts) {
-        auto *d = new FenwaDevice;
-        (col == Model::IpColumn ? d->ip : col == Model::VersionColumn ? d->version
-                                    : col == Model::MacColumn        ? d->macText
-                                                                      : d->name) = text;
-        devices << d;
+    const struct {
+        int col;
+        QStringList texts, sorted; // in the rows' order; ascending
+    } cases[] = {
+        // Addresses by their numbers; other texts after them.
+        {Model::IpColumn, {"192.168.1.100", "dhcp", "10.0.0.10", "192.168.1.20", "10.0.0.9", ""},
+         {"10.0.0.9", "10.0.0.10", "192.168.1.20", "192.168.1.100", "", "dhcp"}},
+        // Versions by their numeric parts.
+        {Model::VersionColumn, {"2.10.0", "V2.9", "10.0", "2.9.10", "2.9.1", "2.09.2"},
+         {"2.9.1", "2.09.2", "2.9.10", "2.10.0", "10.0", "V2.9"}},
+        // MACs as numbers, case and separator aside.
+        {Model::MacColumn, {"02:fe:00:00:01:00", "02-FE-00-00-00-0A", "02:fe:00:00:00:09", "none"},
+         {"02:fe:00:00:00:09", "02-FE-00-00-00-0A", "02:fe:00:00:01:00", "none"}},
+        // Names: numbers by value, case ignored.
+        {Model::NameColumn, {"Terminal-10", "terminal-9", "Hall 2", "Terminal-100", "hall 10"},
+         {"Hall 2", "hall 10", "terminal-9", "Terminal-10", "Terminal-100"}},
+    };
+    for (const auto &c : cases) {
+        QList<FenwaDevice *> devices;
+        for (const QString &text : c.texts) {
+            auto *d = new FenwaDevice;
+            (c.col == Model::IpColumn ? d->ip : c.col == Model::VersionColumn ? d->version
+                                            : c.col == Model::MacColumn        ? d->macText
+                                                                                : d->name) = text;
+            devices << d;
+        }
+        model->setDevices(devices);
+        for (FenwaDevice *d : devices)
+            d->release();
+        model->sort(c.col);
+        QCOMPARE(column(*model, c.col), c.sorted);
+        // The view sorts by the same keys as the model, and reverses them.
+        QCOMPARE(model->index(0, c.col).data(Model::SortRole).toString(), Model::sortKey(c.col, c.sorted.first()));
+        model->sort(c.col, Qt::DescendingOrder);
+        QStringList reversed = c.sorted;
+        std::reverse(reversed.begin(), reversed.end());
+        QCOMPARE(column(*model, c.col), reversed);
     }
-    model->setDevices(devices);
-    for (FenwaDevice *d : devices)
-        d->release();
-    model->sort(col);
-    QCOMPARE(column(*model, col), sorted);
-    // The view sorts by the same keys as the model, and reverses them.
-    QCOMPARE(model->index(0, col).data(Model::SortRole).toString(), Model::sortKey(col, sorted.first()));
-    model->sort(col, Qt::DescendingOrder);
-    std::reverse(sorted.begin(), sorted.end());
-    QCOMPARE(column(*model, col), sorted);
 }
 
 void TableTest::sortArrowOnlyWhereTheRowsAreInItsOrder()
@@ -328,31 +303,29 @@ void TableTest::sortArrowOnlyWhereTheRowsAreInItsOrder()
     QCOMPARE(box->mapTo(header, QPoint()).x(), before - header->offset());
 }
 
-void TableTest::editingNameOrMacEmitsModifyData_data()
-{
-    QTest::addColumn<int>("col");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("emitted");
-    QTest::newRow("same name still emits") << int(Model::NameColumn) << "gate" << true;
-    QTest::newRow("new name") << int(Model::NameColumn) << "Lobby" << true;
-    QTest::newRow("mac in capitals") << int(Model::MacColumn) << "02:FE:00:00:00:0A" << true;
-    QTest::newRow("uid not editable") << int(Model::UidColumn) << "x" << false;
-}
-
 void TableTest::editingNameOrMacEmitsModifyData()
 {
-    QFETCH(int, col);
-    QFETCH(QString, text);
-    QFETCH(bool, emitted);
-    fill(model);
-    QSignalSpy spy(model, &Model::modifyData);
-    const QModelIndex index = model->index(1, col);
-    const QString before = index.data().toString();
-    QVERIFY(!model->setData(index, text, Qt::EditRole));
-    QCOMPARE(spy.count(), emitted ? 1 : 0);
-    if (emitted)
-        QCOMPARE(spy.first(), QVariantList({index, QVariant(text), int(Qt::EditRole)}));
-    QCOMPARE(index.data().toString(), before); // only a batch changes a record
+    const struct {
+        int col;
+        const char *text;
+        bool emitted;
+    } cases[] = {
+        {Model::NameColumn, "gate", true}, // the same name still emits
+        {Model::NameColumn, "Lobby", true},
+        {Model::MacColumn, "02:FE:00:00:00:0A", true},
+        {Model::UidColumn, "x", false}, // not editable
+    };
+    for (const auto &c : cases) {
+        fill(model);
+        QSignalSpy spy(model, &Model::modifyData);
+        const QModelIndex index = model->index(1, c.col);
+        const QString before = index.data().toString();
+        QVERIFY(!model->setData(index, QLatin1String(c.text), Qt::EditRole));
+        QVERIFY2(spy.count() == (c.emitted ? 1 : 0), c.text);
+        if (c.emitted)
+            QCOMPARE(spy.first(), QVariantList({index, QVariant(QLatin1String(c.text)), int(Qt::EditRole)}));
+        QCOMPARE(index.data().toString(), before); // only a batch changes a record
+    }
 }
 
 void TableTest::terminalsSharingAMacOrAnAddressAreMarked()
