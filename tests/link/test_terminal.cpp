@@ -22,83 +22,69 @@ struct ValuesCase {
     QStringList values;  // empty: refused
     const char *notice;  // part of the refusal
 };
-void PrintTo(const ValuesCase &c, std::ostream *os) { *os << c.label; }
 
-class MacValues : public ::testing::TestWithParam<ValuesCase> {};
-
-TEST_P(MacValues, CountUpOrRefuseWithANotice)
+TEST(MacValues, CountUpOrRefuseWithANotice)
 {
-    const ValuesCase &c = GetParam();
-    QString notice;
-    EXPECT_EQ(macValues(c.typed.value(0), c.count, &notice), c.values);
-    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
-    EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MacValues,
-    ::testing::Values(
-        ValuesCase{"carryIntoTheFifthPair", {"00:11:22:33:44:fe"}, 4,
-                   {"00:11:22:33:44:fe", "00:11:22:33:44:ff", "00:11:22:33:45:00", "00:11:22:33:45:01"}, ""},
-        ValuesCase{"nineThenA", {"00:11:22:33:44:09"}, 2, {"00:11:22:33:44:09", "00:11:22:33:44:0a"}, ""},
-        ValuesCase{"severalInLowerCase", {"AA-BB-CC-DD-EE-FE"}, 2, {"aa:bb:cc:dd:ee:fe", "aa:bb:cc:dd:ee:ff"}, ""},
-        ValuesCase{"oneAsTyped", {"AA:BB:CC:DD:EE:FE"}, 1, {"AA:BB:CC:DD:EE:FE"}, ""},
-        ValuesCase{"carryIntoAGroupMac", {"02:ff:ff:ff:ff:ff"}, 2, {}, "03:00:00:00:00:00"},
-        ValuesCase{"neverPastTheLast", {"fe:ff:ff:ff:ff:ff"}, 2, {}, "ff:00:00:00:00:00"},
-        ValuesCase{"groupMac", {"01:00:5e:00:00:01"}, 1, {}, "group"},
-        ValuesCase{"broadcast", {"ff:ff:ff:ff:ff:ff"}, 1, {}, "broadcast"},
-        ValuesCase{"allZero", {"00:00:00:00:00:00"}, 1, {}, "all-zero"},
-        ValuesCase{"fivePairs", {"00:11:22:33:44"}, 1, {}, "six hexadecimal pairs"},
-        ValuesCase{"blank", {" 00:11:22:33:44:55"}, 1, {}, "six hexadecimal pairs"},
-        ValuesCase{"empty", {""}, 1, {}, "Please input device mac"}),
-    [](const ::testing::TestParamInfo<ValuesCase> &info) { return std::string(info.param.label); });
-
-class StaticIpValues : public ::testing::TestWithParam<ValuesCase> {};
-
-TEST_P(StaticIpValues, StayInsideTheSubnetOrSendNothing)
-{
-    const ValuesCase &c = GetParam();
-    const IpConfig typed{c.typed[0], c.typed[1], c.typed[2], c.typed[3], c.typed[4]};
-    QString notice;
-    QStringList ips;
-    for (const IpConfig &v : staticIpValues(typed, c.count, &notice)) {
-        ips << v.ip;
-        EXPECT_EQ(v.gateway, typed.gateway); // the rest is the same for every terminal
-        EXPECT_EQ(v.dns2, typed.dns2);
+    const ValuesCase cases[] = {
+        {"carryIntoTheFifthPair", {"00:11:22:33:44:fe"}, 4,
+         {"00:11:22:33:44:fe", "00:11:22:33:44:ff", "00:11:22:33:45:00", "00:11:22:33:45:01"}, ""},
+        {"nineThenA", {"00:11:22:33:44:09"}, 2, {"00:11:22:33:44:09", "00:11:22:33:44:0a"}, ""},
+        {"severalInLowerCase", {"AA-BB-CC-DD-EE-FE"}, 2, {"aa:bb:cc:dd:ee:fe", "aa:bb:cc:dd:ee:ff"}, ""},
+        {"oneAsTyped", {"AA:BB:CC:DD:EE:FE"}, 1, {"AA:BB:CC:DD:EE:FE"}, ""},
+        {"carryIntoAGroupMac", {"02:ff:ff:ff:ff:ff"}, 2, {}, "03:00:00:00:00:00"},
+        {"neverPastTheLast", {"fe:ff:ff:ff:ff:ff"}, 2, {}, "ff:00:00:00:00:00"},
+        {"groupMac", {"01:00:5e:00:00:01"}, 1, {}, "group"},
+        {"broadcast", {"ff:ff:ff:ff:ff:ff"}, 1, {}, "broadcast"},
+        {"allZero", {"00:00:00:00:00:00"}, 1, {}, "all-zero"},
+        {"fivePairs", {"00:11:22:33:44"}, 1, {}, "six hexadecimal pairs"},
+        {"blank", {" 00:11:22:33:44:55"}, 1, {}, "six hexadecimal pairs"},
+        {"empty", {""}, 1, {}, "Please input device mac"},
+    };
+    for (const ValuesCase &c : cases) {
+        QString notice;
+        EXPECT_EQ(macValues(c.typed.value(0), c.count, &notice), c.values) << c.label;
+        EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << c.label << ": " << notice.toStdString();
+        EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty()) << c.label;
     }
-    EXPECT_EQ(ips, c.values);
-    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
-    EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty());
 }
 
 const char *const kMask24 = "255.255.255.0";
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StaticIpValues,
-    ::testing::Values(
-        ValuesCase{"wrapsOverBroadcastAndNetworkAndGateway",
-                   {"192.168.1.253", "192.168.1.1", kMask24, "192.168.1.1", ""}, 4,
-                   {"192.168.1.253", "192.168.1.254", "192.168.1.2", "192.168.1.3"}, ""},
-        ValuesCase{"slash23CarriesIntoTheThirdNumber",
-                   {"192.168.0.254", "192.168.1.1", "255.255.254.0", "8.8.8.8", "8.8.4.4"}, 3,
-                   {"192.168.0.254", "192.168.0.255", "192.168.1.0"}, ""},
-        ValuesCase{"slash23SkipsItsOwnBroadcast",
-                   {"192.168.1.254", "192.168.0.1", "255.255.254.0", "192.168.0.1", ""}, 2,
-                   {"192.168.1.254", "192.168.0.2"}, ""},
-        ValuesCase{"dnsServersAreNotHandedOut",
-                   {"10.0.0.5", "10.0.0.1", kMask24, "10.0.0.6", "10.0.0.7"}, 2, {"10.0.0.5", "10.0.0.8"}, ""},
-        ValuesCase{"doesNotFit", {"10.0.0.1", "10.0.0.2", "255.255.255.252", "8.8.8.8", ""}, 2, {}, "for 1 of the 2"},
-        ValuesCase{"typedBroadcast", {"10.0.0.255", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "broadcast"},
-        ValuesCase{"typedNetwork", {"10.0.0.0", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "network"},
-        ValuesCase{"typedGateway", {"10.0.0.1", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "gateway"},
-        ValuesCase{"slash32OneAddress", {"10.0.0.9", "10.0.0.1", "255.255.255.255", "8.8.8.8", ""}, 1,
-                   {"10.0.0.9"}, ""},
-        ValuesCase{"leadingZero", {"192.168.001.10", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "IP error"},
-        ValuesCase{"badGateway", {"10.0.0.5", "10.0.0.256", kMask24, "8.8.8.8", ""}, 1, {}, "Gateway error"},
-        ValuesCase{"maskWithAHole", {"10.0.0.5", "10.0.0.1", "255.0.255.0", "8.8.8.8", ""}, 1, {}, "Netmask error"},
-        ValuesCase{"dns1CheckedForOneToo", {"10.0.0.5", "10.0.0.1", kMask24, "abc", ""}, 1, {}, "Dns1 error"},
-        ValuesCase{"badDns2", {"10.0.0.5", "10.0.0.1", kMask24, "8.8.8.8", "8.8.8"}, 1, {}, "Dns2 error"}),
-    [](const ::testing::TestParamInfo<ValuesCase> &info) { return std::string(info.param.label); });
+TEST(StaticIpValues, StayInsideTheSubnetOrSendNothing)
+{
+    const ValuesCase cases[] = {
+        {"wrapsOverBroadcastAndNetworkAndGateway", {"192.168.1.253", "192.168.1.1", kMask24, "192.168.1.1", ""}, 4,
+         {"192.168.1.253", "192.168.1.254", "192.168.1.2", "192.168.1.3"}, ""},
+        {"slash23CarriesIntoTheThirdNumber", {"192.168.0.254", "192.168.1.1", "255.255.254.0", "8.8.8.8", "8.8.4.4"}, 3,
+         {"192.168.0.254", "192.168.0.255", "192.168.1.0"}, ""},
+        {"slash23SkipsItsOwnBroadcast", {"192.168.1.254", "192.168.0.1", "255.255.254.0", "192.168.0.1", ""}, 2,
+         {"192.168.1.254", "192.168.0.2"}, ""},
+        {"dnsServersAreNotHandedOut", {"10.0.0.5", "10.0.0.1", kMask24, "10.0.0.6", "10.0.0.7"}, 2, {"10.0.0.5", "10.0.0.8"}, ""},
+        {"doesNotFit", {"10.0.0.1", "10.0.0.2", "255.255.255.252", "8.8.8.8", ""}, 2, {}, "for 1 of the 2"},
+        {"typedBroadcast", {"10.0.0.255", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "broadcast"},
+        {"typedNetwork", {"10.0.0.0", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "network"},
+        {"typedGateway", {"10.0.0.1", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "gateway"},
+        {"slash32OneAddress", {"10.0.0.9", "10.0.0.1", "255.255.255.255", "8.8.8.8", ""}, 1, {"10.0.0.9"}, ""},
+        {"leadingZero", {"192.168.001.10", "10.0.0.1", kMask24, "8.8.8.8", ""}, 1, {}, "IP error"},
+        {"badGateway", {"10.0.0.5", "10.0.0.256", kMask24, "8.8.8.8", ""}, 1, {}, "Gateway error"},
+        {"maskWithAHole", {"10.0.0.5", "10.0.0.1", "255.0.255.0", "8.8.8.8", ""}, 1, {}, "Netmask error"},
+        {"dns1CheckedForOneToo", {"10.0.0.5", "10.0.0.1", kMask24, "abc", ""}, 1, {}, "Dns1 error"},
+        {"badDns2", {"10.0.0.5", "10.0.0.1", kMask24, "8.8.8.8", "8.8.8"}, 1, {}, "Dns2 error"},
+    };
+    for (const ValuesCase &c : cases) {
+        const IpConfig typed{c.typed[0], c.typed[1], c.typed[2], c.typed[3], c.typed[4]};
+        QString notice;
+        QStringList ips;
+        for (const IpConfig &v : staticIpValues(typed, c.count, &notice)) {
+            ips << v.ip;
+            EXPECT_EQ(v.gateway, typed.gateway) << c.label; // the rest is the same for every terminal
+            EXPECT_EQ(v.dns2, typed.dns2) << c.label;
+        }
+        EXPECT_EQ(ips, c.values) << c.label;
+        EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << c.label << ": " << notice.toStdString();
+        EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty()) << c.label;
+    }
+}
 
 FenwaDevice *terminal(const char *macText, uint8_t last, const char *type = "VQ40")
 {
@@ -128,104 +114,91 @@ struct Table {
     QList<FenwaDevice *> devices;
 };
 
-// Addresses of 10.0.0.0/24 by their last number; gateway and DNS are .1.
-struct AddressCase {
-    const char *label;
-    int typed, count;       // targets are terminals 1 to count of a table of 6
-    QList<int> pc;          // this PC's addresses
-    QList<QPair<int, int>> reported; // (address, terminal) as the search saw them
-    QList<int> answersArp;  // answered a probe from 3c:00:00:00:00:01
-    QList<int> values, skipped;
-    const char *notice;
-    const char *mask = kMask24;
-};
-void PrintTo(const AddressCase &c, std::ostream *os) { *os << c.label; }
-class AddressChoice : public ::testing::TestWithParam<AddressCase> {};
-
 QString at(int last) { return QStringLiteral("10.0.0.%1").arg(last); }
 
 } // namespace
 
-TEST_P(AddressChoice, NothingHeldByAnotherIsHandedOutAndEverySkipIsNamed)
+TEST(AddressChoice, NothingHeldByAnotherIsHandedOutAndEverySkipIsNamed)
 {
-    const AddressCase &c = GetParam();
-    Table table(6);
-    QStringList own, targets;
-    for (int a : c.pc)
-        own << at(a);
-    for (const auto &r : c.reported)
-        table.devices[r.second - 1]->ip = at(r.first);
-    for (int i = 0; i < c.count; ++i)
-        targets << linkMacText(table.devices[i]);
-    QList<AddressHolder> held = addressHolders(table.devices, own);
-    for (int a : c.answersArp)
-        held << probeAnswer(at(a), QStringLiteral("3c:00:00:00:00:01"));
-    QList<SkippedAddress> skipped;
-    QString notice;
-    QStringList values, skips, wanted, wantedSkips;
-    for (const IpConfig &v : staticIpValues({at(c.typed), at(1), c.mask, at(1), ""}, targets, held, &skipped, &notice))
-        values << v.ip;
-    for (const SkippedAddress &s : skipped) {
-        skips << s.ip;
-        EXPECT_EQ(s.why, addressRefusal(s.ip, QString(), held)) << "each skip says why";
+    // Addresses of 10.0.0.0/24 by their last number; gateway and DNS are .1.
+    const struct {
+        const char *label;
+        int typed, count;                // targets are terminals 1 to count of a table of 6
+        QList<int> pc;                   // this PC's addresses
+        QList<QPair<int, int>> reported; // (address, terminal) as the search saw them
+        QList<int> answersArp;           // answered a probe from 3c:00:00:00:00:01
+        QList<int> values, skipped;
+        const char *notice;
+        const char *mask = kMask24;
+    } cases[] = {
+        {"thisPcWrappingWithinTheNetmask", 253, 4, {2}, {}, {}, {253, 254, 3, 4}, {2}, ""},
+        {"otherTerminalsSkippedTheTargetKeepsItsOwn", 105, 2, {}, {{105, 1}, {106, 5}, {107, 6}}, {}, {105, 108}, {106, 107}, ""},
+        {"targetsDoNotTakeEachOthers", 20, 2, {}, {{21, 1}}, {}, {20, 22}, {21}, ""},
+        {"probeAnswersSkipped", 10, 2, {}, {}, {11, 12}, {10, 13}, {11, 12}, ""},
+        {"nothingFits", 250, 4, {253}, {{254, 6}}, {252}, {}, {}, "for 3 of the 4", "255.255.255.248"},
+        {"setToAnotherTerminalsAddress", 106, 1, {}, {{106, 6}}, {}, {}, {}, "in use by T6 (02:fe:00:00:00:06)"},
+        {"setToAnAddressThatAnswers", 50, 1, {}, {}, {50}, {}, {}, "answers ARP from 3c:00:00:00:00:01"},
+        {"setKeepsItsOwnAddress", 105, 1, {}, {{105, 1}}, {}, {105}, {}, ""},
+    };
+    const auto addresses = [](const QList<int> &lasts) {
+        QStringList out;
+        for (int a : lasts)
+            out << at(a);
+        return out;
+    };
+    for (const auto &c : cases) {
+        Table table(6);
+        QStringList targets;
+        for (const auto &r : c.reported)
+            table.devices[r.second - 1]->ip = at(r.first);
+        for (int i = 0; i < c.count; ++i)
+            targets << linkMacText(table.devices[i]);
+        QList<AddressHolder> held = addressHolders(table.devices, addresses(c.pc));
+        for (int a : c.answersArp)
+            held << probeAnswer(at(a), QStringLiteral("3c:00:00:00:00:01"));
+        QList<SkippedAddress> skipped;
+        QString notice;
+        QStringList values, skips;
+        for (const IpConfig &v : staticIpValues({at(c.typed), at(1), c.mask, at(1), ""}, targets, held, &skipped, &notice))
+            values << v.ip;
+        for (const SkippedAddress &s : skipped) {
+            skips << s.ip;
+            EXPECT_EQ(s.why, addressRefusal(s.ip, QString(), held)) << c.label << ": each skip says why";
+        }
+        EXPECT_EQ(values, addresses(c.values)) << c.label;
+        EXPECT_EQ(skips, addresses(c.skipped)) << c.label;
+        EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << c.label << ": " << notice.toStdString();
+        EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty()) << c.label;
     }
-    for (int a : c.values)
-        wanted << at(a);
-    for (int a : c.skipped)
-        wantedSkips << at(a);
-    EXPECT_EQ(values, wanted);
-    EXPECT_EQ(skips, wantedSkips);
-    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
-    EXPECT_EQ(notice.isEmpty(), !c.values.isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AddressChoice,
-    ::testing::Values(
-        AddressCase{"thisPcWrappingWithinTheNetmask", 253, 4, {2}, {}, {}, {253, 254, 3, 4}, {2}, ""},
-        AddressCase{"otherTerminalsSkippedTheTargetKeepsItsOwn", 105, 2, {}, {{105, 1}, {106, 5}, {107, 6}}, {},
-                    {105, 108}, {106, 107}, ""},
-        AddressCase{"targetsDoNotTakeEachOthers", 20, 2, {}, {{21, 1}}, {}, {20, 22}, {21}, ""},
-        AddressCase{"probeAnswersSkipped", 10, 2, {}, {}, {11, 12}, {10, 13}, {11, 12}, ""},
-        AddressCase{"nothingFits", 250, 4, {253}, {{254, 6}}, {252}, {}, {}, "for 3 of the 4", "255.255.255.248"},
-        AddressCase{"setToAnotherTerminalsAddress", 106, 1, {}, {{106, 6}}, {}, {}, {}, "in use by T6 (02:fe:00:00:00:06)"},
-        AddressCase{"setToAnAddressThatAnswers", 50, 1, {}, {}, {50}, {}, {}, "answers ARP from 3c:00:00:00:00:01"},
-        AddressCase{"setKeepsItsOwnAddress", 105, 1, {}, {{105, 1}}, {}, {105}, {}, ""}),
-    [](const ::testing::TestParamInfo<AddressCase> &info) { return std::string(info.param.label); });
-
-namespace {
-struct MacConflictCase {
-    const char *label, *typed;
-    QList<int> targets; // rows of a table of three, 02:fe:00:00:00:01 to :03; the third reports 02:fe:00:00:00:33
-    const char *notice;  // empty: accepted
-};
-void PrintTo(const MacConflictCase &c, std::ostream *os) { *os << c.label; }
-class MacConflicts : public ::testing::TestWithParam<MacConflictCase> {};
-} // namespace
-
-TEST_P(MacConflicts, AMacAnotherTerminalHoldsIsRefused)
+// Rows of a table of three, 02:fe:00:00:00:01 to :03; the third reports 02:fe:00:00:00:33.
+TEST(MacConflicts, AMacAnotherTerminalHoldsIsRefused)
 {
-    const MacConflictCase &c = GetParam();
-    Table table(3);
-    table.devices[2]->macText = QStringLiteral("02:FE:00:00:00:33");
-    QList<FenwaDevice *> targets;
-    for (int row : c.targets)
-        targets << table.devices[row];
-    QString notice;
-    const QStringList values = macValues(QString::fromLatin1(c.typed), targets, table.devices, &notice);
-    EXPECT_EQ(values.size(), *c.notice ? 0 : targets.size());
-    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+    const struct {
+        const char *label, *typed;
+        QList<int> targets;
+        const char *notice; // empty: accepted
+    } cases[] = {
+        {"anotherTerminalsLinkMac", "02-FE-00-00-00-02", {0}, "is the MAC of T2 (02:fe:00:00:00:02)"},
+        {"theMacAnotherReports", "02:fe:00:00:00:33", {0}, "the MAC of T3"},
+        {"itsOwn", "02:fe:00:00:00:01", {0}, ""},
+        {"aRangeOverItsOwnTargets", "02:fe:00:00:00:01", {0, 1}, ""},
+        {"aRangeReachingAnother", "02:fe:00:00:00:01", {0, 2}, "reaches 02:fe:00:00:00:02, the MAC of T2"},
+        {"aRangeSwappingTargets", "02:fe:00:00:00:01", {1, 0}, "the MAC of T1"},
+    };
+    for (const auto &c : cases) {
+        Table table(3);
+        table.devices[2]->macText = QStringLiteral("02:FE:00:00:00:33");
+        QList<FenwaDevice *> targets;
+        for (int row : c.targets)
+            targets << table.devices[row];
+        QString notice;
+        const QStringList values = macValues(QString::fromLatin1(c.typed), targets, table.devices, &notice);
+        EXPECT_EQ(values.size(), *c.notice ? 0 : targets.size()) << c.label;
+        EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << c.label << ": " << notice.toStdString();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MacConflicts,
-    ::testing::Values(MacConflictCase{"anotherTerminalsLinkMac", "02-FE-00-00-00-02", {0}, "is the MAC of T2 (02:fe:00:00:00:02)"},
-                      MacConflictCase{"theMacAnotherReports", "02:fe:00:00:00:33", {0}, "the MAC of T3"},
-                      MacConflictCase{"itsOwn", "02:fe:00:00:00:01", {0}, ""},
-                      MacConflictCase{"aRangeOverItsOwnTargets", "02:fe:00:00:00:01", {0, 1}, ""},
-                      MacConflictCase{"aRangeReachingAnother", "02:fe:00:00:00:01", {0, 2}, "reaches 02:fe:00:00:00:02, the MAC of T2"},
-                      MacConflictCase{"aRangeSwappingTargets", "02:fe:00:00:00:01", {1, 0}, "the MAC of T1"}),
-    [](const ::testing::TestParamInfo<MacConflictCase> &info) { return std::string(info.param.label); });
 
 TEST(SearchKeeps, SupportedTypesWithoutCaseOncePerTerminalInMacOrder)
 {
@@ -298,49 +271,41 @@ TEST(WriteBack, AcceptedMacAddressesLaterCommandsAndBadValuesAreRefused)
     EXPECT_EQ(passwordDigest(QStringLiteral("Pässwort")), "e813a7f3d4bbf7de22effd07ae2944d1");
 }
 
-namespace {
-struct ChannelCase {
-    const char *label, *typed;
-    bool accepted;
-    const char *address;
-    int port;
-};
-void PrintTo(const ChannelCase &c, std::ostream *os) { *os << c.label; }
-class RtpChannelText : public ::testing::TestWithParam<ChannelCase> {};
-} // namespace
-
-TEST_P(RtpChannelText, AddressAndPortOrRefused)
+TEST(RtpChannelText, AddressAndPortOrRefused)
 {
-    const ChannelCase &c = GetParam();
-    RtpSettings channel;
-    channel.rtpIP = QStringLiteral("untouched");
-    QString why;
-    EXPECT_EQ(rtpChannelFromText(QString::fromUtf8(c.typed), &channel, &why), c.accepted) << why.toStdString();
-    EXPECT_EQ(why.isEmpty(), c.accepted);
-    if (c.accepted) {
-        EXPECT_EQ(channel.enable, 1);
-        EXPECT_EQ(channel.rtpIP, QString::fromUtf8(c.address));
-        EXPECT_EQ(channel.rtpPort, c.port);
-    } else {
-        EXPECT_EQ(channel.rtpIP, "untouched");
+    const struct {
+        const char *label, *typed;
+        bool accepted;
+        const char *address;
+        int port;
+    } cases[] = {
+        {"addressAndPort", "239.1.1.1:6000", true, "239.1.1.1", 6000},
+        {"addressAlone", "239.1.1.1", true, "239.1.1.1", 0},
+        {"colonWithoutPort", "239.1.1.1:", true, "239.1.1.1", 0},
+        {"emptyIsStillWrittenEnabled", "", true, "", 0},
+        {"blanksAround", " 239.1.1.1:6000 ", true, "239.1.1.1", 6000},
+        {"portWithoutAddressIsNoAddress", ":6000", false, "", 0},
+        {"lettersInThePort", "239.1.1.1:6OOO", false, "", 0},
+        {"signedPort", "239.1.1.1:+6000", false, "", 0},
+        {"portPastRange", "239.1.1.1:65536", false, "", 0},
+        {"hostName", "rtp.example:6000", false, "", 0},
+        {"longTextCannotOverflowTheCommand", "239.1.1.1111111111111111111111111111111111:1", false, "", 0},
+    };
+    for (const auto &c : cases) {
+        RtpSettings channel;
+        channel.rtpIP = QStringLiteral("untouched");
+        QString why;
+        EXPECT_EQ(rtpChannelFromText(QString::fromUtf8(c.typed), &channel, &why), c.accepted) << c.label << ": " << why.toStdString();
+        EXPECT_EQ(why.isEmpty(), c.accepted) << c.label;
+        if (c.accepted) {
+            EXPECT_EQ(channel.enable, 1) << c.label;
+            EXPECT_EQ(channel.rtpIP, QString::fromUtf8(c.address)) << c.label;
+            EXPECT_EQ(channel.rtpPort, c.port) << c.label;
+        } else {
+            EXPECT_EQ(channel.rtpIP, "untouched") << c.label;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RtpChannelText,
-    ::testing::Values(ChannelCase{"addressAndPort", "239.1.1.1:6000", true, "239.1.1.1", 6000},
-                      ChannelCase{"addressAlone", "239.1.1.1", true, "239.1.1.1", 0},
-                      ChannelCase{"colonWithoutPort", "239.1.1.1:", true, "239.1.1.1", 0},
-                      ChannelCase{"emptyIsStillWrittenEnabled", "", true, "", 0},
-                      ChannelCase{"blanksAround", " 239.1.1.1:6000 ", true, "239.1.1.1", 6000},
-                      ChannelCase{"portWithoutAddressIsNoAddress", ":6000", false, "", 0},
-                      ChannelCase{"lettersInThePort", "239.1.1.1:6OOO", false, "", 0},
-                      ChannelCase{"signedPort", "239.1.1.1:+6000", false, "", 0},
-                      ChannelCase{"portPastRange", "239.1.1.1:65536", false, "", 0},
-                      ChannelCase{"hostName", "rtp.example:6000", false, "", 0},
-                      ChannelCase{"longTextCannotOverflowTheCommand", "239.1.1.1111111111111111111111111111111111:1",
-                                  false, "", 0}),
-    [](const ::testing::TestParamInfo<ChannelCase> &info) { return std::string(info.param.label); });
 
 TEST(WriteBack, SipAndRtpInfoNameWhatTheTerminalNowUses)
 {
@@ -367,60 +332,46 @@ TEST(WriteBack, SipAndRtpInfoNameWhatTheTerminalNowUses)
     d->release();
 }
 
-namespace {
-struct MaskCase {
-    const char *label, *text, *shown;
-};
-void PrintTo(const MaskCase &c, std::ostream *os) { *os << c.label; }
-class Masking : public ::testing::TestWithParam<MaskCase> {};
-} // namespace
-
-TEST_P(Masking, SipPasswordsNeverShowTheAccountDigestStays)
+TEST(Masking, SipPasswordsNeverShowTheAccountDigestStays)
 {
-    EXPECT_EQ(maskedText(GetParam().text).toStdString(), GetParam().shown);
+    const struct {
+        const char *label, *text, *shown;
+    } cases[] = {
+        {"setSip", R"({"id":1,"sip0":{"account":"8","password":"p\"w"},"sip1":{"password":""}})",
+         R"({"id":1,"sip0":{"account":"8","password":"***"},"sip1":{"password":"***"}})"},
+        {"accountDigestUntouched", R"({"id":2, "password":"33e1b232"})", R"({"id":2, "password":"33e1b232"})"},
+        {"notJson", R"({"sip0":{"password" : "p\"w", "x")", R"({"sip0":{"password" : "***", "x")"},
+        {"nothingToMask", R"({"id":3,  "name":"a"})", R"({"id":3,  "name":"a"})"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(maskedText(c.text).toStdString(), c.shown) << c.label;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Masking,
-    ::testing::Values(
-        MaskCase{"setSip", R"({"id":1,"sip0":{"account":"8","password":"p\"w"},"sip1":{"password":""}})",
-                 R"({"id":1,"sip0":{"account":"8","password":"***"},"sip1":{"password":"***"}})"},
-        MaskCase{"accountDigestUntouched", R"({"id":2, "password":"33e1b232"})", R"({"id":2, "password":"33e1b232"})"},
-        MaskCase{"notJson", R"({"sip0":{"password" : "p\"w", "x")", R"({"sip0":{"password" : "***", "x")"},
-        MaskCase{"nothingToMask", R"({"id":3,  "name":"a"})", R"({"id":3,  "name":"a"})"}),
-    [](const ::testing::TestParamInfo<MaskCase> &info) { return std::string(info.param.label); });
-
-namespace {
-struct SipCase {
-    const char *label, *account, *host, *port, *password;
-    const char *notice; // empty: accepted
-};
-void PrintTo(const SipCase &c, std::ostream *os) { *os << c.label; }
-class SipFields : public ::testing::TestWithParam<SipCase> {};
-} // namespace
-
-TEST_P(SipFields, CheckedBeforeAnythingIsSent)
+TEST(SipFields, CheckedBeforeAnythingIsSent)
 {
-    const SipCase &c = GetParam();
-    SipSettings good, second;
+    const struct {
+        const char *label, *account, *host, *port, *password;
+        const char *notice; // empty: accepted
+    } cases[] = {
+        {"unusedWithItsDefaultPort", "", "", "5060", "", ""},
+        {"unused", "", "", "", "", ""},
+        {"ipv4Host", "7", "10.0.0.5", "65535", "x", ""},
+        {"portWithLetters", "7", "10.0.0.5", "70000x", "", "server port"},
+        {"portZero", "7", "10.0.0.5", "0", "", "server port"},
+        {"portMissing", "7", "pbx.local", "", "", "server port"},
+        {"numberHost", "7", "3", "5060", "", "server host"},
+        {"underscoreHost", "7", "pbx_1.local", "5060", "", "server host"},
+        {"accountWithoutHost", "7", "", "5060", "", "server host"},
+        {"maskFromALog", "7", "pbx.local", "5060", "***", "***"},
+    };
+    SipSettings good;
     good.account = "1001", good.serverHost = "pbx.local", good.serverPort = "5060", good.password = "pw";
-    second.account = c.account, second.serverHost = c.host, second.serverPort = c.port, second.password = c.password;
-    QString notice;
-    EXPECT_EQ(sipValue(good, second, &notice), !*c.notice) << notice.toStdString();
-    EXPECT_EQ(notice.startsWith("Sip Account 2"), *c.notice != 0) << notice.toStdString();
-    EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << notice.toStdString();
+    for (const auto &c : cases) {
+        SipSettings second;
+        second.account = c.account, second.serverHost = c.host, second.serverPort = c.port, second.password = c.password;
+        QString notice;
+        EXPECT_EQ(sipValue(good, second, &notice), !*c.notice) << c.label << ": " << notice.toStdString();
+        EXPECT_EQ(notice.startsWith("Sip Account 2"), *c.notice != 0) << c.label << ": " << notice.toStdString();
+        EXPECT_TRUE(notice.contains(QLatin1String(c.notice))) << c.label << ": " << notice.toStdString();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SipFields,
-    ::testing::Values(SipCase{"unusedWithItsDefaultPort", "", "", "5060", "", ""},
-                      SipCase{"unused", "", "", "", "", ""},
-                      SipCase{"ipv4Host", "7", "10.0.0.5", "65535", "x", ""},
-                      SipCase{"portWithLetters", "7", "10.0.0.5", "70000x", "", "server port"},
-                      SipCase{"portZero", "7", "10.0.0.5", "0", "", "server port"},
-                      SipCase{"portMissing", "7", "pbx.local", "", "", "server port"},
-                      SipCase{"numberHost", "7", "3", "5060", "", "server host"},
-                      SipCase{"underscoreHost", "7", "pbx_1.local", "5060", "", "server host"},
-                      SipCase{"accountWithoutHost", "7", "", "5060", "", "server host"},
-                      SipCase{"maskFromALog", "7", "pbx.local", "5060", "***", "***"}),
-    [](const ::testing::TestParamInfo<SipCase> &info) { return std::string(info.param.label); });
