@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -20,40 +19,35 @@ QPcapAdapter adapter(const char *name, uint8_t a, uint8_t b, uint8_t c)
     return x;
 }
 
-struct ChoiceCase {
-    const char *label;
-    std::vector<QPcapAdapter> adapters;
-    const char *remembered;
-    const char *expected; // nullptr: none
-};
-
-class AdapterChoice : public ::testing::TestWithParam<ChoiceCase> {};
-
 const QPcapAdapter kTen = adapter("eth0", 10, 0, 0), kFifty = adapter("eth1", 192, 168, 50),
                    kOne = adapter("eth2", 192, 168, 1), kThirty = adapter("eth3", 192, 168, 30),
                    kNone = adapter("eth4", 0, 0, 0);
 
 } // namespace
 
-TEST_P(AdapterChoice, PicksByNameThenLowSubnetThenAny192168ThenFirst)
+TEST(AdapterChoice, PicksByNameThenLowSubnetThenAny192168ThenFirst)
 {
-    const ChoiceCase &c = GetParam();
-    QPcapAdapterList list;
-    for (const QPcapAdapter &a : c.adapters)
-        list.append(a);
-    const QPcapAdapter *chosen = findAdapter(&list, c.remembered);
-    EXPECT_STREQ(chosen ? chosen->name : nullptr, c.expected);
-    EXPECT_EQ(findAdapter(nullptr, c.remembered), nullptr);
+    const struct {
+        const char *label;
+        std::vector<QPcapAdapter> adapters;
+        const char *remembered;
+        const char *expected; // nullptr: none
+    } cases[] = {
+        {"ThirdNumberAtMost30Wins", {kTen, kFifty, kOne}, nullptr, "eth2"},
+        {"Exactly30Counts", {kFifty, kThirty}, "", "eth3"},
+        {"Any192168WhenNoneIsLow", {kTen, kFifty}, nullptr, "eth1"},
+        {"FirstWhenNoneIs192168", {kTen, kNone}, nullptr, "eth0"},
+        {"RememberedNameWinsOverRules", {kTen, kFifty, kOne}, "eth1", "eth1"},
+        {"RememberedNameMatchesExactly", {kTen, kFifty, kOne}, "eth", "eth2"},
+        {"VanishedNameFallsBack", {kTen, kFifty}, "wlan9", "eth1"},
+        {"EmptyListGivesNone", {}, "eth0", nullptr},
+    };
+    for (const auto &c : cases) {
+        QPcapAdapterList list;
+        for (const QPcapAdapter &a : c.adapters)
+            list.append(a);
+        const QPcapAdapter *chosen = findAdapter(&list, c.remembered);
+        EXPECT_STREQ(chosen ? chosen->name : nullptr, c.expected) << c.label;
+        EXPECT_EQ(findAdapter(nullptr, c.remembered), nullptr) << c.label;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AdapterChoice,
-    ::testing::Values(ChoiceCase{"ThirdNumberAtMost30Wins", {kTen, kFifty, kOne}, nullptr, "eth2"},
-                      ChoiceCase{"Exactly30Counts", {kFifty, kThirty}, "", "eth3"},
-                      ChoiceCase{"Any192168WhenNoneIsLow", {kTen, kFifty}, nullptr, "eth1"},
-                      ChoiceCase{"FirstWhenNoneIs192168", {kTen, kNone}, nullptr, "eth0"},
-                      ChoiceCase{"RememberedNameWinsOverRules", {kTen, kFifty, kOne}, "eth1", "eth1"},
-                      ChoiceCase{"RememberedNameMatchesExactly", {kTen, kFifty, kOne}, "eth", "eth2"},
-                      ChoiceCase{"VanishedNameFallsBack", {kTen, kFifty}, "wlan9", "eth1"},
-                      ChoiceCase{"EmptyListGivesNone", {}, "eth0", nullptr}),
-    [](const ::testing::TestParamInfo<ChoiceCase> &info) { return std::string(info.param.label); });

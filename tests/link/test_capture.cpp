@@ -367,45 +367,40 @@ TEST(HelperDevice, AHelperThatEndedFailsSendAndCaptureWithoutTakingThisProcess)
 
 // ---- the capability check, run as another user ---------------------------
 
-struct PermissionCase {
-    const char *label;
-    bool unprivileged;
-    uint32_t effective, permitted;
-    bool expected;
-};
-void PrintTo(const PermissionCase &c, std::ostream *os) { *os << c.label; }
-
-class Permission : public ::testing::TestWithParam<PermissionCase> {};
-
-TEST_P(Permission, IsReadFromTheEffectiveSet)
+TEST(Permission, IsReadFromTheEffectiveSet)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to become another user";
-    const PermissionCase &c = GetParam();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (c.unprivileged) {
-            prctl(PR_SET_KEEPCAPS, 1);
-            if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
-                _exit(3);
-            struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
-            struct __user_cap_data_struct data[2] = {{c.effective, c.permitted, 0}, {0, 0, 0}};
-            if (syscall(SYS_capset, &header, data) != 0)
-                _exit(4);
+    const uint32_t raw = CAP_TO_MASK(CAP_NET_RAW), admin = CAP_TO_MASK(CAP_NET_ADMIN);
+    const struct {
+        const char *label;
+        bool unprivileged;
+        uint32_t effective, permitted;
+        bool expected;
+    } cases[] = {
+        {"Root", false, 0, 0, true},
+        {"NobodyWithout", true, 0, 0, false},
+        {"NobodyWithNetRaw", true, raw, raw, true},
+        {"NobodyWithNetRawOnlyPermitted", true, 0, raw, false},
+        {"NobodyWithNetAdminOnly", true, admin, admin, false},
+    };
+    for (const auto &c : cases) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (c.unprivileged) {
+                prctl(PR_SET_KEEPCAPS, 1);
+                if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+                    _exit(3);
+                struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+                struct __user_cap_data_struct data[2] = {{c.effective, c.permitted, 0}, {0, 0, 0}};
+                if (syscall(SYS_capset, &header, data) != 0)
+                    _exit(4);
+            }
+            _exit(isCapturePermitted() ? 1 : 0);
         }
-        _exit(isCapturePermitted() ? 1 : 0);
+        EXPECT_EQ(waitExit(child, 5000), c.expected ? 1 : 0) << c.label;
     }
-    EXPECT_EQ(waitExit(child, 5000), c.expected ? 1 : 0);
 }
-
-const uint32_t kRaw = CAP_TO_MASK(CAP_NET_RAW), kAdmin = CAP_TO_MASK(CAP_NET_ADMIN);
-INSTANTIATE_TEST_SUITE_P(Users, Permission,
-                         ::testing::Values(PermissionCase{"Root", false, 0, 0, true},
-                                           PermissionCase{"NobodyWithout", true, 0, 0, false},
-                                           PermissionCase{"NobodyWithNetRaw", true, kRaw, kRaw, true},
-                                           PermissionCase{"NobodyWithNetRawOnlyPermitted", true, 0, kRaw, false},
-                                           PermissionCase{"NobodyWithNetAdminOnly", true, kAdmin, kAdmin, false}),
-                         [](const ::testing::TestParamInfo<PermissionCase> &info) { return std::string(info.param.label); });
 
 int main(int argc, char **argv)
 {

@@ -9,7 +9,6 @@
 #include <QStringList>
 #include <cstring>
 #include <functional>
-#include <ostream>
 
 namespace {
 struct Device {
@@ -57,76 +56,66 @@ TEST(DeviceRecord, NumbersBecomeTextObjectsAreSkippedKeysMatchByCaseTheLaterAlia
     EXPECT_EQ(r.d->ip, "1.2.3.4");
 }
 
-class MacText : public ::testing::TestWithParam<std::pair<const char *, bool>> {};
-
-TEST_P(MacText, SixHexNumbersWithAnySeparatorOrNothingChanges)
+TEST(MacText, SixHexNumbersWithAnySeparatorOrNothingChanges)
 {
-    Device r("{}");
-    EXPECT_EQ(r.d->setMacFromText(QString::fromLatin1(GetParam().first)), GetParam().second);
+    const std::pair<const char *, bool> cases[] = {
+        {"00:11:22:33:44:55", true}, {"0:11:22:33:44:55", true}, {"0011.2233.4455", false}, {"", false}, {"00:11:22:33:44", false}};
     const uint8_t expected[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-    EXPECT_EQ(std::memcmp(r.d->mac, GetParam().second ? expected : kTermMac, 6), 0);
-    EXPECT_EQ(r.d->macText, "02:fe:00:00:00:01") << "macText is not touched";
+    for (const auto &c : cases) {
+        Device r("{}");
+        EXPECT_EQ(r.d->setMacFromText(QString::fromLatin1(c.first)), c.second) << c.first;
+        EXPECT_EQ(std::memcmp(r.d->mac, c.second ? expected : kTermMac, 6), 0) << c.first;
+        EXPECT_EQ(r.d->macText, "02:fe:00:00:00:01") << c.first << ": macText is not touched";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Texts, MacText,
-                         ::testing::Values(std::make_pair("00:11:22:33:44:55", true),
-                                           std::make_pair("0:11:22:33:44:55", true),
-                                           std::make_pair("0011.2233.4455", false), std::make_pair("", false),
-                                           std::make_pair("00:11:22:33:44", false)));
 
 // Each form's one reader: what it takes from a reply, and how it tells an
 // operator's text that is not exactly the form (fenwa-cli refuses those).
-struct FormCase {
-    const char *name;
-    bool sip;
-    const char *json; // "": no object
-    const char *values; // after reading into "old" values
-    const char *why;  // "": exactly the form
-};
-void PrintTo(const FormCase &c, std::ostream *os) { *os << c.name; }
-class FormReader : public ::testing::TestWithParam<FormCase> {};
-
-TEST_P(FormReader, TakesWhatItCanAndSaysHowTheTextDiffersFromTheForm)
+TEST(FormReader, TakesWhatItCanAndSaysHowTheTextDiffersFromTheForm)
 {
-    const FormCase &c = GetParam();
-    JsonDoc j(c.json);
-    QString why, values;
-    bool exact;
-    if (c.sip) {
-        SipSettings s;
-        s.serverHost = s.serverPort = s.account = s.password = s.displayName = QStringLiteral("old");
-        exact = s.fromJson(j.j, &why);
-        values = QStringList{s.serverHost, s.serverPort, s.account, s.password, s.displayName}.join('|');
-    } else {
-        RtpSettings r;
-        r.enable = 1;
-        r.rtpIP = QStringLiteral("old");
-        r.rtpPort = 9;
-        exact = r.fromJson(j.j, &why);
-        values = QStringLiteral("%1|%2|%3").arg(r.enable).arg(r.rtpIP).arg(r.rtpPort);
+    const struct {
+        const char *name;
+        bool sip;
+        const char *json;   // "": no object
+        const char *values; // after reading into "old" values
+        const char *why;    // "": exactly the form
+    } cases[] = {
+        {"sipNumberPort", true, R"({"serverHost":"h","serverPort":5060,"account":"a","password":"p","displayName":""})", "h|5060|a|p|", ""},
+        {"sipNoObject", true, "", "old|old|old|old|old", "not a JSON object"},
+        {"sipOtherCaseAndMember", true, R"({"ServerHost":"h","serverPort":"1","account":"a","password":"p","displayName":"d","x":1})", "h|1|a|p|d", "unknown field ServerHost"},
+        {"sipFirstOfTwo", true, R"({"serverHost":"h","serverHost":"g","serverPort":"1","account":"a","password":"p","displayName":"d"})", "h|1|a|p|d", "serverHost is given twice"},
+        {"sipMissing", true, R"({"serverHost":"h","serverPort":"1","account":"a","password":"p"})", "h|1|a|p|", "displayName is missing"},
+        {"sipNumberName", true, R"({"serverHost":"h","serverPort":"1","account":"a","password":"p","displayName":7})", "h|1|a|p|", "displayName must be a text"},
+        {"sipPortRange", true, R"({"serverHost":"h","serverPort":70000,"account":"a","password":"p","displayName":""})", "h||a|p|", "port number 0 to 65535"},
+        {"rtpExact", false, R"({"enable":true,"rtpIP":"239.1.1.1","rtpPort":6000})", "1|239.1.1.1|6000", ""},
+        {"rtpNoObject", false, "", "0||0", "not a JSON object"},
+        {"rtpTextPort", false, R"({"enable":0,"rtpIP":"239.1.1.1","rtpPort":"6000"})", "0|239.1.1.1|0", "rtpPort must be a port number"},
+        {"rtpFractionPort", false, R"({"enable":1,"rtpIP":"239.1.1.1","rtpPort":6000.5})", "1|239.1.1.1|6000", "rtpPort must be a port number"},
+        {"rtpEnableTwo", false, R"({"enable":2,"rtpIP":"239.1.1.1","rtpPort":6000})", "2|239.1.1.1|6000", "enable must be 0, 1, true or false"},
+        {"rtpNumberAddress", false, R"({"enable":1,"rtpIP":7,"rtpPort":6000})", "1||6000", "rtpIP must be a text"},
+    };
+    for (const auto &c : cases) {
+        JsonDoc j(c.json);
+        QString why, values;
+        bool exact;
+        if (c.sip) {
+            SipSettings s;
+            s.serverHost = s.serverPort = s.account = s.password = s.displayName = QStringLiteral("old");
+            exact = s.fromJson(j.j, &why);
+            values = QStringList{s.serverHost, s.serverPort, s.account, s.password, s.displayName}.join('|');
+        } else {
+            RtpSettings r;
+            r.enable = 1;
+            r.rtpIP = QStringLiteral("old");
+            r.rtpPort = 9;
+            exact = r.fromJson(j.j, &why);
+            values = QStringLiteral("%1|%2|%3").arg(r.enable).arg(r.rtpIP).arg(r.rtpPort);
+        }
+        EXPECT_EQ(values.toStdString(), c.values) << c.name;
+        EXPECT_EQ(exact, *c.why == 0) << c.name << ": " << why.toStdString();
+        EXPECT_TRUE(why.contains(QLatin1String(c.why))) << c.name << ": " << why.toStdString();
     }
-    EXPECT_EQ(values.toStdString(), c.values);
-    EXPECT_EQ(exact, *c.why == 0) << why.toStdString();
-    EXPECT_TRUE(why.contains(QLatin1String(c.why))) << why.toStdString();
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Forms, FormReader,
-    ::testing::Values(
-        FormCase{"sipNumberPort", true, R"({"serverHost":"h","serverPort":5060,"account":"a","password":"p","displayName":""})", "h|5060|a|p|", ""},
-        FormCase{"sipNoObject", true, "", "old|old|old|old|old", "not a JSON object"},
-        FormCase{"sipOtherCaseAndMember", true, R"({"ServerHost":"h","serverPort":"1","account":"a","password":"p","displayName":"d","x":1})", "h|1|a|p|d", "unknown field ServerHost"},
-        FormCase{"sipFirstOfTwo", true, R"({"serverHost":"h","serverHost":"g","serverPort":"1","account":"a","password":"p","displayName":"d"})", "h|1|a|p|d", "serverHost is given twice"},
-        FormCase{"sipMissing", true, R"({"serverHost":"h","serverPort":"1","account":"a","password":"p"})", "h|1|a|p|", "displayName is missing"},
-        FormCase{"sipNumberName", true, R"({"serverHost":"h","serverPort":"1","account":"a","password":"p","displayName":7})", "h|1|a|p|", "displayName must be a text"},
-        FormCase{"sipPortRange", true, R"({"serverHost":"h","serverPort":70000,"account":"a","password":"p","displayName":""})", "h||a|p|", "port number 0 to 65535"},
-        FormCase{"rtpExact", false, R"({"enable":true,"rtpIP":"239.1.1.1","rtpPort":6000})", "1|239.1.1.1|6000", ""},
-        FormCase{"rtpNoObject", false, "", "0||0", "not a JSON object"},
-        FormCase{"rtpTextPort", false, R"({"enable":0,"rtpIP":"239.1.1.1","rtpPort":"6000"})", "0|239.1.1.1|0", "rtpPort must be a port number"},
-        FormCase{"rtpFractionPort", false, R"({"enable":1,"rtpIP":"239.1.1.1","rtpPort":6000.5})", "1|239.1.1.1|6000", "rtpPort must be a port number"},
-        FormCase{"rtpEnableTwo", false, R"({"enable":2,"rtpIP":"239.1.1.1","rtpPort":6000})", "2|239.1.1.1|6000", "enable must be 0, 1, true or false"},
-        FormCase{"rtpNumberAddress", false, R"({"enable":1,"rtpIP":7,"rtpPort":6000})", "1||6000", "rtpIP must be a text"}),
-    [](const ::testing::TestParamInfo<FormCase> &info) { return std::string(info.param.name); });
 
 // A record keeps no more than a terminal can hold, however long the reply's
 // texts: cut at a character, an address text too long to be one left out,

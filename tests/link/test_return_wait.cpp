@@ -10,7 +10,6 @@
 
 #include <QSet>
 #include <cstring>
-#include <ostream>
 
 namespace {
 
@@ -63,87 +62,81 @@ private:
     QSet<int> seen;
 };
 
-struct WaitCase {
-    const char *label;
-    FenwaReturnWait::Kind kind;
-    QList<QStringList> rounds;
-    int stopAfter;        // rounds, or 0: the deadline ends it
-    QStringList outcomes; // a part of each terminal's outcome
-    int back;
-};
-void PrintTo(const WaitCase &c, std::ostream *os) { *os << c.label; }
-
-class ReturnWait : public ::testing::TestWithParam<WaitCase> {};
-
-TEST_P(ReturnWait, TellsWhoCameBackAndHow)
+TEST(ReturnWait, TellsWhoCameBackAndHow)
 {
-    const WaitCase &c = GetParam();
-    DeviceScript script;
-    Rounds rounds(c.rounds);
-    FenwaSDK sdk;
-    sdk.setCommandObserver(&rounds);
-    openScripted(&sdk, &script);
-
-    // The batch's terminals as the table held them: version 2.4.1.
-    QList<FenwaDevice *> targets;
-    for (int t = 0; t < kTerminals; ++t) {
-        uint8_t mac[6], ip[4];
-        addressOf(t, mac, ip);
-        JsonDoc json(searchReply(0, t, QStringLiteral("2.4.1")));
-        targets << FenwaDevice::fromSearchReply(mac, ip, json.j);
-    }
-    FenwaReturnWait wait(&sdk, c.kind, targets);
-    for (FenwaDevice *d : targets)
-        d->release(); // the wait keeps what it needs
-    wait.setRounds(60, 0);
-    QList<int> settled;
-    int heard = 0;
-    wait.run(
-        1000, [&] { return c.stopAfter > 0 && heard >= c.stopAfter; },
-        [&](const QList<FenwaDevice *> &found) {
-            ++heard;
-            EXPECT_LE(found.size(), kTerminals);
-        },
-        [&](int i) { settled << i; });
-    sdk.close();
-
-    for (int t = 0; t < kTerminals; ++t)
-        EXPECT_TRUE(wait.outcome(t).contains(c.outcomes.at(t))) << t << ": " << wait.outcome(t).toStdString();
-    EXPECT_EQ(wait.backCount(), c.back);
-    EXPECT_EQ(wait.progress(), QStringLiteral("%1 of 4 back").arg(c.back));
-    EXPECT_EQ(wait.wasStopped(), c.stopAfter > 0);
-    for (int t = 0; t < kTerminals; ++t)
-        EXPECT_EQ(settled.count(t), wait.isSettled(t) ? 1 : 0) << t; // once each, when it settled
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReturnWait,
-    ::testing::Values(
+    const struct {
+        const char *label;
+        FenwaReturnWait::Kind kind;
+        QList<QStringList> rounds;
+        int stopAfter;        // rounds, or 0: the deadline ends it
+        QStringList outcomes; // a part of each terminal's outcome
+        int back;
+    } cases[] = {
         // A goes and comes back; B never goes; C never comes back; D is gone
         // from the first round on and returns.
-        WaitCase{"restart",
-                 FenwaReturnWait::Restart,
-                 {{"2.4.1", "2.4.1", "-", "-"}, {"-", "2.4.1", "-", "2.4.1"}, {"2.4.1", "2.4.1", "-", "2.4.1"}},
-                 0,
-                 {"back after", "answered throughout: did not restart", "did not come back within 1 s", "back after"},
-                 2},
+        {"restart",
+         FenwaReturnWait::Restart,
+         {{"2.4.1", "2.4.1", "-", "-"}, {"-", "2.4.1", "-", "2.4.1"}, {"2.4.1", "2.4.1", "-", "2.4.1"}},
+         0,
+         {"back after", "answered throughout: did not restart", "did not come back within 1 s", "back after"},
+         2},
         // A answers with the new version at once; B goes and comes back on
         // the old one; C keeps answering with the old one; D goes and comes
         // back upgraded.
-        WaitCase{"firmware",
-                 FenwaReturnWait::Firmware,
-                 {{"2.4.1", "2.4.1", "2.4.1", "-"}, {"2.5.0", "-", "2.4.1", "-"}, {"2.5.0", "2.4.1", "2.4.1", "2.5.0"}},
-                 0,
-                 {": 2.4.1 → 2.5.0", "back with the old version 2.4.1", "still answering with 2.4.1: did not restart",
-                  ": 2.4.1 → 2.5.0"},
-                 2},
+        {"firmware",
+         FenwaReturnWait::Firmware,
+         {{"2.4.1", "2.4.1", "2.4.1", "-"}, {"2.5.0", "-", "2.4.1", "-"}, {"2.5.0", "2.4.1", "2.4.1", "2.5.0"}},
+         0,
+         {": 2.4.1 → 2.5.0", "back with the old version 2.4.1", "still answering with 2.4.1: did not restart",
+          ": 2.4.1 → 2.5.0"},
+         2},
         // Stopped in the second round: those gone are not back yet.
-        WaitCase{"stopped",
-                 FenwaReturnWait::Restart,
-                 {{"2.4.1", "-", "-", "-"}, {"-", "-", "-", "-"}},
-                 2,
-                 {"not back yet", "not back yet", "not back yet", "not back yet"},
-                 0}),
-    [](const ::testing::TestParamInfo<WaitCase> &info) { return std::string(info.param.label); });
+        {"stopped",
+         FenwaReturnWait::Restart,
+         {{"2.4.1", "-", "-", "-"}, {"-", "-", "-", "-"}},
+         2,
+         {"not back yet", "not back yet", "not back yet", "not back yet"},
+         0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        DeviceScript script;
+        Rounds rounds(c.rounds);
+        FenwaSDK sdk;
+        sdk.setCommandObserver(&rounds);
+        openScripted(&sdk, &script);
+
+        // The batch's terminals as the table held them: version 2.4.1.
+        QList<FenwaDevice *> targets;
+        for (int t = 0; t < kTerminals; ++t) {
+            uint8_t mac[6], ip[4];
+            addressOf(t, mac, ip);
+            JsonDoc json(searchReply(0, t, QStringLiteral("2.4.1")));
+            targets << FenwaDevice::fromSearchReply(mac, ip, json.j);
+        }
+        FenwaReturnWait wait(&sdk, c.kind, targets);
+        for (FenwaDevice *d : targets)
+            d->release(); // the wait keeps what it needs
+        wait.setRounds(60, 0);
+        QList<int> settled;
+        int heard = 0;
+        wait.run(
+            1000, [&] { return c.stopAfter > 0 && heard >= c.stopAfter; },
+            [&](const QList<FenwaDevice *> &found) {
+                ++heard;
+                EXPECT_LE(found.size(), kTerminals);
+            },
+            [&](int i) { settled << i; });
+        sdk.close();
+
+        for (int t = 0; t < kTerminals; ++t)
+            EXPECT_TRUE(wait.outcome(t).contains(c.outcomes.at(t))) << t << ": " << wait.outcome(t).toStdString();
+        EXPECT_EQ(wait.backCount(), c.back);
+        EXPECT_EQ(wait.progress(), QStringLiteral("%1 of 4 back").arg(c.back));
+        EXPECT_EQ(wait.wasStopped(), c.stopAfter > 0);
+        for (int t = 0; t < kTerminals; ++t)
+            EXPECT_EQ(settled.count(t), wait.isSettled(t) ? 1 : 0) << t; // once each, when it settled
+    }
+}
 
 } // namespace

@@ -49,50 +49,39 @@ Bytes arpRequest(const SimMac &to, const SimIpv4 &sender, const SimIpv4 &target)
     return f;
 }
 
-template <class T> std::string label(const ::testing::TestParamInfo<T> &info)
-{
-    return info.param.label;
-}
-
-struct ReadCase {
-    const char *label;
-    size_t offset; // byte to change (0: none)
-    uint8_t value;
-    size_t resize; // new length (0: keep)
-    SimFrameKind kind;
-};
 using K = SimFrameKind;
 
-class ReadFrame : public ::testing::TestWithParam<ReadCase> {};
-
-TEST_P(ReadFrame, TakesWhatATerminalTakes)
+TEST(ReadFrame, TakesWhatATerminalTakes)
 {
-    const ReadCase &c = GetParam();
-    Bytes f = toolCommand();
-    if (c.offset)
-        f[c.offset] = c.value;
-    if (c.resize)
-        f.resize(c.resize, 0);
-    const SimIncoming in = readFrame(f.data(), f.size());
-    EXPECT_EQ(in.kind, c.kind);
-    EXPECT_EQ(std::string(in.text ? in.text : "", in.textLength), in.text ? kReboot : "");
-    EXPECT_TRUE(in.kind == SimFrameKind::Ignored
-                || (in.destination == kTerminal2.mac && in.sender.mac == kTool.mac && in.sender.ip == kTool.ip));
+    const struct {
+        const char *label;
+        size_t offset; // byte to change (0: none)
+        uint8_t value;
+        size_t resize; // new length (0: keep)
+        SimFrameKind kind;
+    } cases[] = {
+        {"ToolCommand", 0, 0, 0, K::Command},          {"PaddingBehindTheText", 0, 0, 90, K::Command},
+        {"ReservedBytesSet", 48, 1, 0, K::Command},    {"FirstLengthDisagrees", 46, 0x2d, 0, K::Ignored},
+        {"MiddleLengthDisagrees", 54, 0x2b, 0, K::Ignored}, {"LastLengthDisagrees", 59, 0x2d, 0, K::Ignored},
+        {"TextCutShort", 0, 0, 85, K::Ignored},        {"OtherHeaderVersion", 44, 2, 0, K::Ignored},
+        {"ArpReplyOperation", 21, 2, 0, K::Ignored},   {"NotArp", 13, 0x00, 0, K::Ignored},
+        {"PlainArpRequest", 0, 0, 42, K::ArpRequest},  {"PaddedPlainArpRequest", 42, 0, 60, K::ArpRequest},
+        {"Over1514Bytes", 0, 0, 1515, K::Ignored},
+    };
+    for (const auto &c : cases) {
+        Bytes f = toolCommand();
+        if (c.offset)
+            f[c.offset] = c.value;
+        if (c.resize)
+            f.resize(c.resize, 0);
+        const SimIncoming in = readFrame(f.data(), f.size());
+        EXPECT_EQ(in.kind, c.kind) << c.label;
+        EXPECT_EQ(std::string(in.text ? in.text : "", in.textLength), in.text ? kReboot : "") << c.label;
+        EXPECT_TRUE(in.kind == SimFrameKind::Ignored
+                    || (in.destination == kTerminal2.mac && in.sender.mac == kTool.mac && in.sender.ip == kTool.ip))
+            << c.label;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Frames, ReadFrame,
-    ::testing::Values(ReadCase{"ToolCommand", 0, 0, 0, K::Command}, ReadCase{"PaddingBehindTheText", 0, 0, 90, K::Command},
-                      ReadCase{"ReservedBytesSet", 48, 1, 0, K::Command},
-                      ReadCase{"FirstLengthDisagrees", 46, 0x2d, 0, K::Ignored},
-                      ReadCase{"MiddleLengthDisagrees", 54, 0x2b, 0, K::Ignored},
-                      ReadCase{"LastLengthDisagrees", 59, 0x2d, 0, K::Ignored},
-                      ReadCase{"TextCutShort", 0, 0, 85, K::Ignored}, ReadCase{"OtherHeaderVersion", 44, 2, 0, K::Ignored},
-                      ReadCase{"ArpReplyOperation", 21, 2, 0, K::Ignored}, ReadCase{"NotArp", 13, 0x00, 0, K::Ignored},
-                      ReadCase{"PlainArpRequest", 0, 0, 42, K::ArpRequest},
-                      ReadCase{"PaddedPlainArpRequest", 42, 0, 60, K::ArpRequest},
-                      ReadCase{"Over1514Bytes", 0, 0, 1515, K::Ignored}),
-    label<ReadCase>);
 
 TEST(SimFrame, BuildsTheCommandFrameByteForByte)
 {
@@ -117,71 +106,57 @@ TEST(SimFrame, AnswersAnAddressProbeWithAStandardArpReply)
     EXPECT_FALSE(out.isCommand);
 }
 
-struct AnswerCase {
-    const char *label;
-    Bytes frame;
-    size_t answers;
-    bool logged;
-};
-
-class Answer : public ::testing::TestWithParam<AnswerCase> {};
-
-TEST_P(Answer, ComesOnlyFromTheTerminalsAddressed)
+TEST(Answer, ComesOnlyFromTheTerminalsAddressed)
 {
-    SimResponder terminals{SimOptions()};
-    SimResponse out;
-    terminals.respond(GetParam().frame.data(), GetParam().frame.size(), &out);
-    EXPECT_EQ(out.frames.size(), GetParam().answers);
-    EXPECT_EQ(out.isCommand, GetParam().logged);
-    for (const SimOutFrame &f : out.frames)
-        EXPECT_TRUE(std::equal(kTool.mac.begin(), kTool.mac.end(), f.bytes.begin())) << "answers go to the asker";
+    const struct {
+        const char *label;
+        Bytes frame;
+        size_t answers;
+        bool logged;
+    } cases[] = {
+        {"CommandForTheTerminal", command(kTerminal2.mac, kReboot), 1, true},
+        {"CommandForAnotherMac", command({0x02, 0xfe, 0, 0, 0, 0x99}, kReboot), 0, false},
+        {"BroadcastSearch", command(kBroadcast, "{\"id\":0,\"method\":\"search\"}"), 8, true},
+        {"BroadcastReboot", command(kBroadcast, kReboot), 0, true},
+        {"JunkBehindTheJson", command(kTerminal2.mac, std::string(kReboot) + "x"), 0, true},
+        {"ZeroInsideTheText", command(kTerminal2.mac, std::string(kReboot, 27)), 0, true},
+        {"ArpForAnUnknownAddress", arpRequest(kBroadcast, kTool.ip, {192, 168, 1, 150}), 0, false},
+        {"ArpAnnouncement", arpRequest(kBroadcast, kTerminal2.ip, kTerminal2.ip), 0, false},
+        {"ArpSentToAnotherTerminal", arpRequest({0x02, 0xfe, 0, 0, 0, 1}, kTool.ip, kTerminal2.ip), 0, false},
+    };
+    for (const auto &c : cases) {
+        SimResponder terminals{SimOptions()};
+        SimResponse out;
+        terminals.respond(c.frame.data(), c.frame.size(), &out);
+        EXPECT_EQ(out.frames.size(), c.answers) << c.label;
+        EXPECT_EQ(out.isCommand, c.logged) << c.label;
+        for (const SimOutFrame &f : out.frames)
+            EXPECT_TRUE(std::equal(kTool.mac.begin(), kTool.mac.end(), f.bytes.begin())) << c.label << ": answers go to the asker";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Addressing, Answer,
-    ::testing::Values(
-        AnswerCase{"CommandForTheTerminal", command(kTerminal2.mac, kReboot), 1, true},
-        AnswerCase{"CommandForAnotherMac", command({0x02, 0xfe, 0, 0, 0, 0x99}, kReboot), 0, false},
-        AnswerCase{"BroadcastSearch", command(kBroadcast, "{\"id\":0,\"method\":\"search\"}"), 8, true},
-        AnswerCase{"BroadcastReboot", command(kBroadcast, kReboot), 0, true},
-        AnswerCase{"JunkBehindTheJson", command(kTerminal2.mac, std::string(kReboot) + "x"), 0, true},
-        AnswerCase{"ZeroInsideTheText", command(kTerminal2.mac, std::string(kReboot, 27)), 0, true},
-        AnswerCase{"ArpForAnUnknownAddress", arpRequest(kBroadcast, kTool.ip, {192, 168, 1, 150}), 0, false},
-        AnswerCase{"ArpAnnouncement", arpRequest(kBroadcast, kTerminal2.ip, kTerminal2.ip), 0, false},
-        AnswerCase{"ArpSentToAnotherTerminal", arpRequest({0x02, 0xfe, 0, 0, 0, 1}, kTool.ip, kTerminal2.ip), 0,
-                   false}),
-    label<AnswerCase>);
-
-struct HeadCase {
-    const char *label;
-    std::string head;
-    int status; // 0: taken
-};
-
-class HttpHead : public ::testing::TestWithParam<HeadCase> {};
 
 // The web side is as strict as a small device's server: what it takes, the
 // tool must send.
-TEST_P(HttpHead, TakenOrRefusedWithItsStatus)
+TEST(HttpHead, TakenOrRefusedWithItsStatus)
 {
-    SimHttpRequest r;
-    size_t length = 0;
-    EXPECT_EQ(parseHttpHead(GetParam().head, &r, &length), GetParam().status);
+    const std::string login = "POST /cgi-bin/CGI?login HTTP/1.1\r\n";
+    const std::pair<std::string, int> cases[] = { // status 0: taken
+        {login + "Host: a\r\nContent-Length: 3\r\n\r\n", 0},
+        {login + "Host: a\nContent-Length: 3\r\n\r\n", 400},                         // a bare line feed
+        {login + "Host: a\r\n continued\r\nContent-Length: 3\r\n\r\n", 400},          // a folded header
+        {login + "Host: a\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n", 400},   // two lengths
+        {login + "Content-Length: 3\r\n\r\n", 400},                                  // no host
+        {login + "Host: a\r\nTransfer-Encoding: chunked\r\n\r\n", 501},
+        {login + "Host: a\r\n\r\n", 411},                                            // a POST without length
+        {login + "Host: a\r\nContent-Length: 999999999\r\n\r\n", 413},
+        {"POST / HTTP/2.0\r\nHost: a\r\n\r\n", 505},
+    };
+    for (const auto &c : cases) {
+        SimHttpRequest r;
+        size_t length = 0;
+        EXPECT_EQ(parseHttpHead(c.first, &r, &length), c.second) << c.first;
+    }
 }
-
-const std::string kLogin = "POST /cgi-bin/CGI?login HTTP/1.1\r\n";
-INSTANTIATE_TEST_SUITE_P(
-    Heads, HttpHead,
-    ::testing::Values(HeadCase{"Taken", kLogin + "Host: a\r\nContent-Length: 3\r\n\r\n", 0},
-                      HeadCase{"BareLineFeed", kLogin + "Host: a\nContent-Length: 3\r\n\r\n", 400},
-                      HeadCase{"FoldedHeader", kLogin + "Host: a\r\n continued\r\nContent-Length: 3\r\n\r\n", 400},
-                      HeadCase{"TwoLengths", kLogin + "Host: a\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n", 400},
-                      HeadCase{"NoHost", kLogin + "Content-Length: 3\r\n\r\n", 400},
-                      HeadCase{"Chunked", kLogin + "Host: a\r\nTransfer-Encoding: chunked\r\n\r\n", 501},
-                      HeadCase{"PostWithoutLength", kLogin + "Host: a\r\n\r\n", 411},
-                      HeadCase{"TooLarge", kLogin + "Host: a\r\nContent-Length: 999999999\r\n\r\n", 413},
-                      HeadCase{"OtherVersion", "POST / HTTP/2.0\r\nHost: a\r\n\r\n", 505}),
-    label<HeadCase>);
 
 // A reboot or a factory reset restarts a terminal as an upload does: its
 // answer leaves, then it hears nothing for its reboot time (a terminal that
