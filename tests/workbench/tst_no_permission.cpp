@@ -31,7 +31,6 @@ class NoPermissionTest : public QObject
     Q_OBJECT
 private slots:
     void statusLineSaysWhyAndNothingIsLoggedAsSent();
-    void aStopSignalEndsTheProgramDuringThePermissionNotice_data();
     void aStopSignalEndsTheProgramDuringThePermissionNotice();
 };
 
@@ -62,33 +61,27 @@ void NoPermissionTest::statusLineSaysWhyAndNothingIsLoggedAsSent()
     QVERIFY2(text.contains("not sent (the link is not open)"), text.constData());
 }
 
-void NoPermissionTest::aStopSignalEndsTheProgramDuringThePermissionNotice_data()
-{
-    QTest::addColumn<int>("signal");
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        QTest::newRow(strsignal(signal)) << signal;
-}
-
 // The notice is modal and comes before the window: the signal must end the
 // program there, not merely close the notice and open the window.
 void NoPermissionTest::aStopSignalEndsTheProgramDuringThePermissionNotice()
 {
-    QFETCH(int, signal);
     QDir logs(QString::fromLocal8Bit(scratch) + QStringLiteral("/fenwa-workbench/log"));
-    logs.removeRecursively();
     const auto log = [&logs] {
         QFile file(logs.filePath(logs.entryList({QStringLiteral("*.log")}).value(0, QStringLiteral("none"))));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    QProcess workbench;
-    workbench.start(QStringLiteral(FENWA_WORKBENCH_PATH), QStringList());
-    if (!workbench.waitForStarted(5000))
-        QSKIP("nobody cannot run the build's workbench (a private build tree)");
-    QVERIFY(QTest::qWaitFor([&] { return log().contains("(offerCapturePermission)"); }, 10000));
-    QTest::qWait(300); // the notice is up
-    ::kill(pid_t(workbench.processId()), signal);
-    QVERIFY(workbench.waitForFinished(3000) && workbench.exitStatus() == QProcess::NormalExit);
-    QVERIFY2(log().contains("asked to end") && !log().contains("adapters listed"), log().constData());
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        logs.removeRecursively();
+        QProcess workbench;
+        workbench.start(QStringLiteral(FENWA_WORKBENCH_PATH), QStringList());
+        if (!workbench.waitForStarted(5000))
+            QSKIP("nobody cannot run the build's workbench (a private build tree)");
+        QVERIFY(QTest::qWaitFor([&] { return log().contains("(offerCapturePermission)"); }, 10000));
+        QTest::qWait(300); // the notice is up
+        ::kill(pid_t(workbench.processId()), signal);
+        QVERIFY2(workbench.waitForFinished(3000) && workbench.exitStatus() == QProcess::NormalExit, strsignal(signal));
+        QVERIFY2(log().contains("asked to end") && !log().contains("adapters listed"), log().constData());
+    }
 }
 
 int main(int argc, char **argv)
