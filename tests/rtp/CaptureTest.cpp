@@ -83,35 +83,38 @@ TEST(CaptureEndToEnd, ToneIntoTheSinkReachesTheGroupAsTheSameTone)
 }
 
 #ifdef FENWA_CLI_PATH
+class CaptureStreamStop : public ::testing::TestWithParam<bool> {}; // the source removed, or Ctrl+C
+
 // fenwa-cli stream --source ends as it should: on Ctrl+C with the encoder's
 // last frames sent, and within two seconds of its source going away (the
 // sink unloaded) with exit 1; never with a library's complaint on stderr.
-TEST(CaptureStreamStop, EndsAsItShould)
+TEST_P(CaptureStreamStop, EndsAsItShould)
 {
-    for (const bool removed : {false, true}) { // Ctrl+C, or the source removed
-        SCOPED_TRACE(removed ? "source removed" : "interrupt");
-        PrivatePulseServer pulse;
-        if (!pulse.reached)
-            GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
-        UdpReceiver receiver(testDestination(), CapturePort);
-        QProcess cli;
-        cli.start(QStringLiteral(FENWA_CLI_PATH), {"stream", "--group", QStringLiteral("%1:%2").arg(testDestination()).arg(CapturePort),
-                                                   "--source", QStringLiteral("%1.monitor").arg(QLatin1String(SinkName))});
-        ReceivedPacket packet;
-        ASSERT_TRUE(receiver.receive(&packet, 5000)) << cli.readAllStandardError().toStdString();
-        const int64_t asked = steadyUs();
-        if (removed)
-            ASSERT_EQ(QProcess::execute(QStringLiteral("pactl"), {"unload-module", "module-null-sink"}), 0);
-        else
-            ::kill(pid_t(cli.processId()), SIGINT);
-        ASSERT_TRUE(cli.waitForFinished(5000));
-        EXPECT_LT(steadyUs() - asked, 2000000);
-        EXPECT_EQ(cli.exitCode(), removed ? 1 : 0);
-        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
-        EXPECT_EQ(err.contains(QLatin1String("is gone")), removed) << err.toStdString();
-        EXPECT_FALSE(err.contains(QLatin1Char('['))) << err.toStdString(); // "[libmp3lame @ 0x...] ..."
-    }
+    const bool removed = GetParam();
+    PrivatePulseServer pulse;
+    if (!pulse.reached)
+        GTEST_SKIP() << "no PulseAudio server for the capture test: " << pulse.problem;
+    UdpReceiver receiver(testDestination(), CapturePort);
+    QProcess cli;
+    cli.start(QStringLiteral(FENWA_CLI_PATH), {"stream", "--group", QStringLiteral("%1:%2").arg(testDestination()).arg(CapturePort),
+                                               "--source", QStringLiteral("%1.monitor").arg(QLatin1String(SinkName))});
+    ReceivedPacket packet;
+    ASSERT_TRUE(receiver.receive(&packet, 5000)) << cli.readAllStandardError().toStdString();
+    const int64_t asked = steadyUs();
+    if (removed)
+        ASSERT_EQ(QProcess::execute(QStringLiteral("pactl"), {"unload-module", "module-null-sink"}), 0);
+    else
+        ::kill(pid_t(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(5000));
+    EXPECT_LT(steadyUs() - asked, 2000000);
+    EXPECT_EQ(cli.exitCode(), removed ? 1 : 0);
+    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+    EXPECT_EQ(err.contains(QLatin1String("is gone")), removed) << err.toStdString();
+    EXPECT_FALSE(err.contains(QLatin1Char('['))) << err.toStdString(); // "[libmp3lame @ 0x...] ..."
 }
+
+INSTANTIATE_TEST_SUITE_P(Stops, CaptureStreamStop, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "SourceRemoved" : "Interrupt"; });
 
 struct BlockCase {
     const char *name;
