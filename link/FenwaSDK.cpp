@@ -180,8 +180,7 @@ bool FenwaSDK::Operation::isCancelled() const
 
 void FenwaSDK::Operation::await(int id, const uint8_t *from, const uint8_t *alsoFrom)
 {
-    Awaited a;
-    std::memset(&a, 0, sizeof a);
+    Awaited a{};
     a.anyone = from == nullptr;
     if (from)
         std::memcpy(a.from, from, 6);

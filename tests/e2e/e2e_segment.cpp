@@ -111,7 +111,6 @@ int runCommand(const QStringList &argv, QByteArray *output)
     return child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// ---- segment ----------------------------------------------------------------
 
 E2eSegment::E2eSegment()
 {
@@ -202,7 +201,6 @@ bool E2eSegment::setMtu(int mtu)
         == 0;
 }
 
-// ---- simulator --------------------------------------------------------------
 
 QByteArray SimProcess::start(const E2eSegment &segment, const QStringList &extraArgs, const QByteArray &tag)
 {

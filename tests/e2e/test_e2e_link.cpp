@@ -150,7 +150,6 @@ protected:
     bool interfaceDown = false;
 };
 
-// ---- search -----------------------------------------------------------------
 
 } // namespace
 
@@ -201,7 +200,6 @@ TEST_F(LinkE2e, SearchFindsEveryTerminalOnceWithWhatItReports)
     }
 }
 
-// ---- every command ----------------------------------------------------------
 
 namespace {
 
@@ -316,7 +314,6 @@ TEST_F(LinkE2e, EveryCommandReachesTheTerminalAsTheTemplateText)
     }
 }
 
-// ---- ids, reply matching, cancel ----------------------------------------------
 
 // A command whose reply never comes is ended the same way offscreen, when
 // the operator closes the batch's dialog.
@@ -332,7 +329,6 @@ TEST_F(LinkE2e, CancelEndsAnOpenEndedSearch)
     operatorClosesDialog.join();
 }
 
-// ---- many commands at once ------------------------------------------------------
 
 // Three in ten frames lost each way and every reply sent twice: what the
 // batch calls accepted is what the terminals hold, each command has one
@@ -572,7 +568,6 @@ TEST_F(LinkE2e, FirmwareToARealWebServer)
     server = pidFile.open(QIODevice::ReadOnly) ? pid_t(pidFile.readAll().trimmed().toInt()) : 0;
     ASSERT_TRUE(started == 0 && server > 0) << "lighttpd did not start: " << output.constData();
 
-    // The answers really are chunked.
     ASSERT_EQ(runCommand({"curl", "-si", "--noproxy", "*", "-m", "5", "-H", "Connection: close", "-d",
                           "username=admin&password=p%26w%3Dd", "http://192.168.1.80/cgi-bin/CGI?login"},
                          &output),
@@ -600,7 +595,6 @@ TEST_F(LinkE2e, FirmwareToARealWebServer)
     }
 }
 
-// ---- lost and bad replies -----------------------------------------------------
 
 // A frame over 1514 bytes on a link that carries it, and a text cut at 1514:
 // each reply claims "success" in its own way; the command goes out again
@@ -623,7 +617,6 @@ TEST_F(LinkE2e, AnOversizedReplyIsNeverTakenForTheAnswer)
     }
 }
 
-// ---- transport life and the host's adapter list ---------------------------------
 
 TEST_F(LinkE2e, RefusedSendIsFollowedByAReopenAndWorkingCommands)
 {

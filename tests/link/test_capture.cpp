@@ -362,7 +362,6 @@ TEST(HelperDevice, AHelperThatEndedFailsSendAndCaptureWithoutTakingThisProcess)
     EXPECT_EQ(device->capture([](void *, const uint8_t *, int) {}, nullptr), -1);
 }
 
-// ---- the capability check, run as another user ---------------------------
 
 TEST(Permission, IsReadFromTheEffectiveSet)
 {

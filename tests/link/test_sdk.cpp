@@ -347,6 +347,7 @@ TEST_F(OfflineSdk, TextFillingTheBufferExactlyIsSentOneMoreByteIsRefused)
     SipSettings longSip;
     longSip.serverHost = QString(250, 'h');
     EXPECT_EQ(run(FenwaRequest::setSipSettings(longSip, longSip)), -1);
+    EXPECT_EQ(FenwaBatch::runOne(&sdk, nullptr, FenwaRequest::reboot()).state, FenwaBatch::NotSent);
     EXPECT_EQ(sent().size(), 1) << "nothing of a refused command leaves";
 }
 

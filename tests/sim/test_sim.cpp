@@ -189,6 +189,19 @@ TEST(SimRestart, SilentForItsRebootTimeThenBack)
     EXPECT_EQ(terminals.terminals()[1].factoryResets, 1);
 }
 
+TEST(SimFiles, CarryWellFormedUtf8AndMarkEveryOtherByte)
+{
+    const std::pair<std::string, std::string> cases[] = { // what goes in, what comes out ('?' U+FFFD, "" as it is)
+        {"Halle \xe5\xa4\xa7\xe5\x8e\x85 \xc3\xa9 \xf0\x9f\x94\x8a \xf4\x8f\xbf\xbf", ""}, {"a\xc3(", "a?("},
+        {"\xc0\xaf", "??"}, {"\xed\xa0\x80", "???"}, {"\xf4\x90\x80\x80", "????"}, {"\xe0\x9f\xbf", "???"}, {"\xe2\x82", "??"}};
+    for (const auto &c : cases) {
+        std::string expected;
+        for (char ch : c.second.empty() ? c.first : c.second)
+            expected += ch == '?' ? std::string("\xef\xbf\xbd") : std::string(1, ch);
+        EXPECT_EQ(toValidUtf8(c.first), expected) << c.first;
+    }
+}
+
 TEST(SimFiles, ReplacePlantedSymlinksInsteadOfWritingThroughThem)
 {
     char dir[] = "/tmp/fenwa-sim-test-XXXXXX";
