@@ -42,7 +42,7 @@ stage "release tests" ctest --test-dir build --output-on-failure
 # A few mutants over what the last commits changed, drawn from the commit;
 # the tree is rebuilt unchanged afterwards (the package stage packages it).
 stage "sampled mutants: ${mutants} over the last commits' files" \
-  scripts/mutate.py . --touched-by 20 --count "$mutants" --fail-under 70 --baseline ctest --time-budget 600
+  scripts/mutate.py . --touched-by 20 --count "$mutants" --fail-under 70 --baseline ctest --time-budget 900
 stage "ASan+UBSan build" bash scripts/build.sh asan
 stage "ASan+UBSan tests, leaks checked" ctest --test-dir build-asan --output-on-failure
 stage "GUI-off build: clang, sanitized, fuzz harnesses" bash scripts/build.sh nogui
