@@ -65,7 +65,7 @@ TEST_F(PlanE2e, EightTerminalsGetTheirOwnSettingsAndASecondApplySendsNothing)
                        "sip1_server_port\r\n";
     for (int i = 1; i <= 8; ++i)
         sheet += QStringLiteral("02:fe:00:00:00:0%1;\"Room %1; east\";192.168.1.%2;255.255.255.0;192.168.1.1;"
-                                "192.168.1.1;10%1;\"pw\"\"%1\";10.0.0.5;5060\r\n")
+                                "192.168.1.53;10%1;\"pw\"\"%1\";10.0.0.5;5060\r\n")
                      .arg(i)
                      .arg(20 + i)
                      .toUtf8();
@@ -79,6 +79,7 @@ TEST_F(PlanE2e, EightTerminalsGetTheirOwnSettingsAndASecondApplySendsNothing)
         const QJsonObject sip = t.value("sip0").toObject();
         EXPECT_EQ(t.value("name").toString(), QStringLiteral("Room %1; east").arg(i));
         EXPECT_EQ(t.value("ip").toString(), QStringLiteral("192.168.1.%1").arg(20 + i));
+        EXPECT_EQ(t.value("dns1").toString(), QStringLiteral("192.168.1.53"));
         EXPECT_EQ(sip.value("account").toString(), QStringLiteral("10%1").arg(i));
         EXPECT_EQ(sip.value("password").toString(), QStringLiteral("pw\"%1").arg(i));
         EXPECT_EQ(sip.value("serverHost").toString(), QStringLiteral("10.0.0.5"));
