@@ -159,6 +159,9 @@ public:
     long takeIgnoredFrames() { return ignored.exchange(0); }
     // The id the next command will carry.
     int peekNextId() const { return nextId; }
+    // How long an unanswered command waits before its copy goes out again,
+    // as the link's round trip stands (issuing thread).
+    int resendAfterMs() const { return roundTrip.tryTimeMs(); }
     QPcap *transport() { return pcap.get(); }
 
     void onPcapPacket(QPcapPacket *packet) override;

@@ -4,6 +4,7 @@
 #include "FenwaSDK.h"
 #include "QPcapFrame.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -54,9 +55,25 @@ std::string JsonDoc::str(const std::string &path) const
     return cJSON_IsString(i) ? i->valuestring : "<absent>";
 }
 
+ScriptedDevice::ScriptedDevice(DeviceScript *script) : script(script)
+{
+    QMutexLocker lock(&script->mutex);
+    script->mostOpen = std::max(script->mostOpen, ++script->open);
+}
+
+ScriptedDevice::~ScriptedDevice()
+{
+    QMutexLocker lock(&script->mutex);
+    --script->open;
+}
+
 int ScriptedDevice::send(const uint8_t *frame, int length)
 {
     QMutexLocker lock(&script->mutex);
+    if (script->refuseNextSend) {
+        script->refuseNextSend = false;
+        return -1;
+    }
     script->sent.append(QByteArray(reinterpret_cast<const char *>(frame), length));
     script->pending += script->answers;
     script->answers.clear();

@@ -44,6 +44,8 @@ struct DeviceScript {
     QList<QByteArray> answers; // captured after the next send
     QList<QByteArray> pending; // waiting for the capture loop
     bool stopped = false;
+    bool refuseNextSend = false; // as a device taken away refuses
+    int open = 0, mostOpen = 0;  // devices alive at once
 };
 
 // A device that puts nothing on a wire: it opens at once, records each frame
@@ -52,7 +54,8 @@ struct DeviceScript {
 class ScriptedDevice : public QPcapDevice
 {
 public:
-    explicit ScriptedDevice(DeviceScript *script) : script(script) {}
+    explicit ScriptedDevice(DeviceScript *script);
+    ~ScriptedDevice() override;
     int open(const QPcapAdapter &) override { return 0; }
     int send(const uint8_t *frame, int length) override;
     int capture(Deliver deliver, void *user) override;

@@ -230,9 +230,29 @@ TEST_F(OfflineSdk, IdsCountOnAcrossAReopen)
     const int first = sdk.peekNextId();
     answerReply();
     EXPECT_EQ(run(FenwaRequest::playVolume()), 0);
+    EXPECT_LT(sdk.resendAfterMs(), int(FenwaRoundTrip::TRY_FIRST_MS)) << "an answer at once shortens the wait";
     sdk.close();
     openScripted(&sdk, &script);
     EXPECT_EQ(sdk.peekNextId(), first == INT_MAX - 1 ? 0 : first + 1);
+    EXPECT_EQ(sdk.resendAfterMs(), int(FenwaRoundTrip::TRY_FIRST_MS)) << "another segment, another round trip";
+}
+
+// A device that refuses a frame is replaced, the old one gone first: its
+// capture thread must not outlive it beside the new one.
+TEST_F(OfflineSdk, ARefusedSendReopensAfterClosing)
+{
+    ASSERT_TRUE(sdk.transport()->waitOpen(3000));
+    const int opens = sdk.transport()->openCount();
+    {
+        QMutexLocker lock(&script.mutex);
+        script.refuseNextSend = true;
+    }
+    EXPECT_EQ(sdk.send(kTermMac, kTermIp, "{}", 2), 0);
+    for (int i = 0; i < 250 && sdk.transport()->openCount() == opens; ++i)
+        QThread::msleep(20);
+    EXPECT_EQ(sdk.transport()->openCount(), opens + 1);
+    QMutexLocker lock(&script.mutex);
+    EXPECT_EQ(script.mostOpen, 1);
 }
 
 // The cancel comes between the send and the wait for the answer, the
@@ -289,6 +309,8 @@ TEST_F(OfflineSdk, UnansweredCommandGoesOutAgainAsItWasAndItsAnswersCountOnce)
         QThread::msleep(5);
     EXPECT_EQ(ignored, 1) << "the second answer is no second result";
     EXPECT_EQ(recorder.texts(recorder.received).size(), 1);
+    // It may answer either copy (Karn): the round trip learns nothing.
+    EXPECT_EQ(sdk.resendAfterMs(), int(FenwaRoundTrip::TRY_FIRST_MS));
 }
 
 // A neighbour floods the segment with well-formed "success" replies to ids

@@ -163,15 +163,15 @@ TEST(HttpHead, TakenOrRefusedWithItsStatus)
 // stays down, never again), then it answers as before.
 TEST(SimRestart, SilentForItsRebootTimeThenBack)
 {
-    const char *argv[] = {"fenwa-sim", "--interface", "x", "--count", "3", "--reboot-ms", "400",
-                          "--reboot-ms", "900:2", "--stay-down", "3"};
+    const char *argv[] = {"fenwa-sim", "--interface", "x", "--count", "4", "--reboot-ms", "400",
+                          "--reboot-ms", "900:2", "--stay-down", "3", "--reboot-ms", "0:4"};
     SimOptions options;
     ASSERT_EQ(parseSimOptions(int(sizeof argv / sizeof argv[0]), const_cast<char **>(argv), &options), 0);
     SimResponder terminals(options);
     SimResponse out;
     const auto to = [](uint8_t n) { return SimMac{0x02, 0xfe, 0, 0, 0, n}; };
     for (const auto &c : {std::make_pair(1, kReboot), std::make_pair(2, "{\"id\":8,\"method\":\"ResetDefault\"}"),
-                          std::make_pair(3, kReboot)}) {
+                          std::make_pair(3, kReboot), std::make_pair(4, kReboot)}) {
         const Bytes frame = command(to(uint8_t(c.first)), c.second);
         terminals.respond(frame.data(), frame.size(), &out);
         EXPECT_EQ(out.frames.size(), 1u) << "the answer leaves first";
@@ -179,8 +179,8 @@ TEST(SimRestart, SilentForItsRebootTimeThenBack)
     const Bytes search = command(kBroadcast, "{\"id\":9,\"method\":\"search\"}");
     const long long start = simNowMs();
     // (ms after the commands, terminals that answer a search then)
-    for (const auto &at : {std::make_pair(0, 3u), std::make_pair(550, 0u), std::make_pair(1000, 1u),
-                           std::make_pair(1500, 2u)}) {
+    for (const auto &at : {std::make_pair(0, 4u), std::make_pair(550, 1u), std::make_pair(1000, 2u),
+                           std::make_pair(1500, 3u)}) {
         usleep(useconds_t(std::max(0LL, start + at.first - simNowMs())) * 1000);
         terminals.respond(search.data(), search.size(), &out);
         EXPECT_EQ(out.frames.size(), at.second) << at.first << " ms after";

@@ -538,7 +538,12 @@ void WorkbenchE2e::keepSearchingMarksWhatLeavesAndReturnsAndGivesWayToBatches()
     QVERIFY(model->index(0, FenwaDeviceModel::StatusColumn).data().toString().startsWith(QStringLiteral("back at")));
     QCOMPARE(model->index(0, FenwaDeviceModel::NameColumn).data(Qt::ToolTipRole).toString(), QStringLiteral("Was: Live 2"));
     QCOMPARE(tableColumn(model, FenwaDeviceModel::MacColumn), kMacs);
+    // Unticked during a round: the round is cancelled, not waited out.
+    QVERIFY(QTest::qWaitFor([&] { return window->liveSearch()->inRound(); }, 5000));
+    QElapsedTimer untick;
+    untick.start();
     window->keepSearchingBox()->click();
+    QVERIFY2(untick.elapsed() < FenwaLiveList::ROUND_MS / 2, qPrintable(QString::number(untick.elapsed())));
     QVERIFY(!OrbConfigure().keepSearching());
 }
 
