@@ -139,6 +139,8 @@ TEST(SessionFailedStart, StopAfterAFailedStartSendsNothing)
             EXPECT_FALSE(session.isActive());
             session.stop();
             session.stop();
+            session.sendPacket(observer.payloads[0].first.data(), 10, 80); // no session: goes nowhere
+            EXPECT_EQ(session.packetsSent() + session.sendErrors(), 0u);
         }
         EXPECT_EQ(observer.offered.load(), 0);
         ReceivedPacket packet;
