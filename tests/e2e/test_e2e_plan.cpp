@@ -148,6 +148,7 @@ TEST_F(PlanE2e, AWorkbookPlanRoundTripsAndLostZerosAreCaught)
     EXPECT_EQ(records[1].fields.join(QLatin1Char(',')), QStringLiteral("02:fe:00:00:00:01,=1+1,0801,10.0.0.5,done"));
     const int sets = setCommands();
     ASSERT_EQ(cli({"plan", "check", result}, &out), 0) << out.constData();
+    EXPECT_FALSE(out.contains("fenwa-cli: plan:")) << "both were read: " << out.constData();
 
     // The result as a spreadsheet saves it back without types: 0801 is 801.
     const QString rewritten = write("rewritten.csv", "mac,name,sip1_account\r\n02:fe:00:00:00:01,Hall A,801\r\n");
