@@ -319,9 +319,13 @@ void WorkbenchE2e::pagesSetTerminalsToExactlyTheAcceptedValues()
     QCOMPARE(runCommand({"ip", "-n", simNs, "addr", "add", "192.168.1.254/24", "dev", "wbhost0"}), 0);
     QCOMPARE(runCommand({"ip", "-n", simNs, "link", "set", "wbhost0", "up"}), 0);
     FenwaSettingWidget *ip = click(0, FenwaDeviceModel::IpColumn);
-    ip->findChild<QComboBox *>()->setCurrentIndex(1);
     const QList<QLineEdit *> fields = ip->findChildren<QLineEdit *>();
     const QStringList typed{"192.168.1.253", "192.168.1.1", "255.255.255.0", "192.168.1.1", ""};
+    for (int i : {0, 1}) { // DHCP takes no typed value, a static address all five
+        ip->findChild<QComboBox *>()->setCurrentIndex(i);
+        for (QLineEdit *field : fields)
+            QCOMPARE(field->isEnabled(), i == 1);
+    }
     for (int i = 0; i < 5; ++i)
         fields[i]->setText(typed[i]);
     QString report;
