@@ -360,6 +360,15 @@ TEST(HelperDevice, AHelperThatEndedFailsSendAndCaptureWithoutTakingThisProcess)
         rc = device->send(reinterpret_cast<const uint8_t *>(foreign.constData()), foreign.size());
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(device->capture([](void *, const uint8_t *, int) {}, nullptr), -1);
+    // An adapter that is gone or down is named as such, not as a failure.
+    ASSERT_EQ(std::system("ip link add fwdown type veth peer name fwdown1"), 0);
+    for (const char *name : {"fwgone0", "fwdown"}) {
+        QPcapAdapter other = *fwa;
+        std::snprintf(other.name, sizeof other.name, "%s", name);
+        device = createHelperDevice(FENWA_HELPER);
+        EXPECT_EQ(device->open(other), -1);
+        EXPECT_EQ(device->failure(), QPcapDevice::NoDevice) << name << ": " << device->error().constData();
+    }
 }
 
 
