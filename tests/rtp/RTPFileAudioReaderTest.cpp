@@ -191,6 +191,7 @@ TEST_P(FileInputTest, AcceptsMpegAudioAndRefusesTheRest)
     // Two seconds of tone; the encoder adds up to two frames of padding.
     EXPECT_GE(media, 2000.0 - c.frameMs);
     EXPECT_LE(media, 2000.0 + 3 * c.frameMs);
+    EXPECT_NEAR(RTPFileAudioReader::fileDuration(path), 2.0, 3 * c.frameMs / 1000) << "as the list shows it";
 }
 
 INSTANTIATE_TEST_SUITE_P(
