@@ -135,6 +135,7 @@ TEST(PlanPreview, ShowsChangesAndSiteProblems)
         {"macOfTerminalOutsidePlan", "mac,new_mac\n02:fe:00:00:00:01,02:fe:00:00:00:03\n",
          "new_mac:02:fe:00:00:00:01>02:fe:00:00:00:03", "MAC 02:fe:00:00:00:03 is held by"},
         {"sipNotRead", "mac,sip1_account\n02:fe:00:00:00:01,1001\n", "", "SIP accounts: the terminal's current values were not read"},
+        {"webAccount", "mac,web_account\n02:fe:00:00:00:01,installer\n", "web_account:>installer", nullptr},
         {"oneAddressForEveryRow",
          "mac,ip\n02:fe:00:00:00:01,192.168.1.50\n02:fe:00:00:00:02,192.168.1.50\n02:fe:00:00:00:03,192.168.1.50\n"
          "02:fe:00:00:00:04,192.168.1.50\n02:fe:00:00:00:05,192.168.1.50\n",
