@@ -263,6 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "not logged in: the reply body is longer than 64 KiB", false},
         AnswerCase{"EndlessHead", {Way::Endless, "HTTP/1.1 200 OK\r\nX: "}, {},
                    "not logged in: the reply head is longer than 16 KiB", false},
+        AnswerCase{"ManyHeadLines", {Way::Whole, reply("200 OK", "{}", QByteArray("X: y\r\n").repeated(4000))}, {},
+                   "not logged in: the reply head is longer than 16 KiB", false},
         AnswerCase{"ClosedWithoutAWord", {Way::Whole, ""}, {}, "not logged in: the terminal closed the connection", false},
         AnswerCase{"SilenceTheOperatorStops", {Way::Silent, {}}, {}, "not logged in: stopped", false}),
     [](const ::testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.label); });

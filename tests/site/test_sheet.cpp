@@ -136,6 +136,12 @@ TEST(Workbook, HostileArchivesAreRefused)
     QByteArray notZip = "PK\x03\x04 and then nothing";
     QByteArray truncated = fixture("libreoffice.xlsx");
     truncated.chop(200);
+    QStringList cells;
+    while (cells.size() <= FenwaXlsx::MAX_COLUMNS)
+        cells << QStringLiteral("x");
+    QByteArray wide;
+    QString made;
+    EXPECT_TRUE(FenwaXlsx::write({cells}, &wide, &made)) << made.toStdString();
     const struct {
         const char *name;
         QByteArray bytes;
@@ -145,6 +151,7 @@ TEST(Workbook, HostileArchivesAreRefused)
         {"a part longer than stated", fixture("lying.xlsx"), "damaged"},
         {"not an archive", notZip, "not a workbook"},
         {"cut short", truncated, "not a workbook"},
+        {"a column too many", wide, "a value beyond column 256"},
     };
     for (const auto &c : cases) {
         ASSERT_FALSE(c.bytes.isEmpty()) << c.name;
