@@ -260,7 +260,7 @@ static int serve(pcap_t *handle)
 {
     uint8_t buffer[2 * MESSAGE_MAX];
     size_t have = 0;
-    struct QPcapSendBudget budget;
+    struct QPcapSendBudget budget = {0, 0};
     qpcapBudgetStart(&budget, nowNs());
     struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {pcap_get_selectable_fd(handle), POLLIN, 0}};
     for (;;) {
