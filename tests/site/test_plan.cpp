@@ -184,6 +184,18 @@ TEST(PlanPreview, ARefusedCellIsNamedOnce)
     d->release();
 }
 
+TEST(PlanPreview, AccountAndPasswordAreOneAccountCommand)
+{
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(read("mac,web_account,web_password\n02:fe:00:00:00:01,installer,s3cret\n", &plan, &error));
+    FenwaDevice *d = terminal(1, "192.168.1.11");
+    const QList<Step> list = steps(preview(plan, {Found{d, currentValues(d)}}, {}).items.first());
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list.first().kind, Step::SetAccount);
+    d->release();
+}
+
 // What an empty cell means: a sheet's leaves the field as it is, a site
 // file's empty text is a value a terminal holds (an unused second account).
 TEST(PlanRead, AnEmptyCellAndAnEmptySiteFileText)
