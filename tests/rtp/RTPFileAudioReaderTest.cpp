@@ -4,7 +4,9 @@
 #include "OrbUtils/rtp/RTPFileAudioReader.h"
 #include "RtpTestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -94,6 +96,22 @@ TEST_F(FileReaderTest, FlowStopsAtABrokenFileAndTheObserverIsTold)
         EXPECT_NE(Packet(reader.readPacket()), nullptr);
         reader.stop();
     }
+}
+
+// Past the probe, reads go on a bounded step at a time to the file's end.
+TEST_F(FileReaderTest, ALongFilePlaysToItsEnd)
+{
+    QFile one(oneSecond), many(QFileInfo(oneSecond).dir().filePath(QStringLiteral("many.mp3")));
+    ASSERT_TRUE(one.open(QIODevice::ReadOnly) && many.open(QIODevice::WriteOnly));
+    const QByteArray bytes = one.readAll();
+    int copies = 0;
+    for (; many.size() < RTPFileAudioReader::ProbeBytes + 2 * RTPFileAudioReader::ReadAheadMax; ++copies)
+        ASSERT_EQ(many.write(bytes), bytes.size());
+    many.close();
+    reader.setFiles({many.fileName()});
+    ASSERT_TRUE(reader.start());
+    EXPECT_GT(play(2), copies * 990.0);
+    reader.stop();
 }
 
 // The operator's double click reopens the input on the interface thread while
