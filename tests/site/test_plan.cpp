@@ -146,11 +146,13 @@ TEST(PlanPreview, ShowsChangesAndSiteProblems)
         FenwaDevice *d = terminal(i, QStringLiteral("192.168.1.1%1").arg(i).toLatin1().constData());
         found << Found{d, currentValues(d)};
     }
-    // This PC is .2; something that is no terminal answers ARP for .60, and
-    // terminal 2 answers for its own .12.
+    // This PC is .2; something that is no terminal answers ARP for .60 and
+    // for terminal 1's .11 (a row that keeps its address is not held to it),
+    // and terminal 2 answers for its own .12.
     const QList<FenwaTerminal::AddressHolder> held =
         FenwaTerminal::addressHolders({}, {QStringLiteral("192.168.1.2")})
         << FenwaTerminal::probeAnswer(QStringLiteral("192.168.1.60"), QStringLiteral("3c:00:00:00:00:01"))
+        << FenwaTerminal::probeAnswer(QStringLiteral("192.168.1.11"), QStringLiteral("3c:00:00:00:00:01"))
         << FenwaTerminal::probeAnswer(QStringLiteral("192.168.1.12"), QStringLiteral("02:fe:00:00:00:02"));
     for (const auto &c : cases) {
         Plan plan;
