@@ -177,12 +177,16 @@ TEST(PlanPreview, ShowsChangesAndSiteProblems)
 
 TEST(PlanPreview, ARefusedCellIsNamedOnce)
 {
-    Plan plan;
-    QString error;
-    ASSERT_TRUE(read("mac,ip\n02:fe:00:00:00:01,192.168.1.300\n", &plan, &error)) << error.toStdString();
     FenwaDevice *d = terminal(1, "192.168.1.11");
-    const Preview p = preview(plan, {Found{d, currentValues(d)}}, {});
-    EXPECT_EQ(p.items.first().problems.join(QLatin1Char('|')).toStdString(), "ip: 192.168.1.300 is not an IPv4 address");
+    for (const auto &c : {std::make_pair("ip\n02:fe:00:00:00:01,192.168.1.300", "ip: 192.168.1.300 is not an IPv4 address"),
+                          std::make_pair("new_mac\n02:fe:00:00:00:01,01:00:5e:00:00:01",
+                                         "new_mac: A group (multicast) MAC cannot be a terminal's address")}) {
+        Plan plan;
+        QString error;
+        ASSERT_TRUE(read(QByteArray("mac,") + c.first + "\n", &plan, &error)) << error.toStdString();
+        const Preview p = preview(plan, {Found{d, currentValues(d)}}, {});
+        EXPECT_EQ(p.items.first().problems.join(QLatin1Char('|')).toStdString(), c.second);
+    }
     d->release();
 }
 
