@@ -483,6 +483,7 @@ TEST(CommandRules, ResentOnlyWhenActingTwiceChangesNothingCheckedWhereASearchSho
     // A record keeps the longest text a terminal can be given.
     EXPECT_TRUE(FenwaRequest::setSn(QString(FENWA_TEXT_MAX, 's')).fits());
     EXPECT_FALSE(FenwaRequest::setSn(QString(FENWA_TEXT_MAX + 1, 's')).fits());
+    EXPECT_FALSE(FenwaRequest::setRtpSettings({RtpSettings(), channel(1, QString(FENWA_RTP_JSON_MAX, '1'), 5004)}).fits());
     FenwaDevice *seen = FenwaDevice::fromSearchReply(kTermMac, kTermIp, nullptr);
     seen->setExtraInt("micVolume", 1), seen->setExtraInt("outVolume", 2), seen->setExtraInt("autoMute", 0);
     EXPECT_TRUE(FenwaRequest::setDeviceVolume(1, 2, 0).heldBy(*seen));
