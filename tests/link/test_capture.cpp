@@ -118,6 +118,7 @@ struct Helper {
         posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
         posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 7, FENWA_HELPER, O_RDONLY, 0); // left open by a careless caller
         char *argv[] = {const_cast<char *>(FENWA_HELPER), const_cast<char *>("fwa"), nullptr};
         const int rc = posix_spawn(&pid, FENWA_HELPER, &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -230,6 +231,8 @@ TEST(CaptureHelperRefuses, AndEndsWithoutSendingAnything)
 
 TEST_F(CaptureHelper, SendsCommandFramesAndProbesAndPassesBackNothingElseWithoutCapabilities)
 {
+    EXPECT_NE(QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/7").arg(helper.pid)), QStringLiteral(FENWA_HELPER))
+        << "a descriptor it was not meant to hold";
     // The interface's addresses are read when a frame is asked for.
     ASSERT_EQ(system("ip addr add 10.9.0.7/24 dev fwa"), 0);
     for (const QByteArray &frame : {commandFrame(helper.mac), commandFrame(helper.mac, "{}", kOwnIp),
