@@ -245,8 +245,8 @@ void TableTest::sortsByValue()
         QStringList texts, sorted; // in the rows' order; ascending
     } cases[] = {
         // Addresses by their numbers; other texts after them.
-        {Model::IpColumn, {"192.168.1.100", "dhcp", "10.0.0.10", "100.64.0.1", "10.0.0.9", ""},
-         {"10.0.0.9", "10.0.0.10", "100.64.0.1", "192.168.1.100", "", "dhcp"}},
+        {Model::IpColumn, {"192.168.1.100", "dhcp", "10.0.0.10", "100.64.0.1", "10.0.0.9", "", "10.0.1.10", "10.0.0.200"},
+         {"10.0.0.9", "10.0.0.10", "10.0.0.200", "10.0.1.10", "100.64.0.1", "192.168.1.100", "", "dhcp"}},
         // Versions by their numeric parts.
         {Model::VersionColumn, {"2.10.0", "V2.9", "10.0", "2.9.10", "2.9.1", "2.09.2"},
          {"2.9.1", "2.09.2", "2.9.10", "2.10.0", "10.0", "V2.9"}},
