@@ -142,6 +142,11 @@ TEST(Workbook, HostileArchivesAreRefused)
     QByteArray wide;
     QString made;
     EXPECT_TRUE(FenwaXlsx::write({cells}, &wide, &made)) << made.toStdString();
+    QByteArray widest;
+    while (cells.size() <= 16384) // a sheet's last column
+        cells << QStringLiteral("x");
+    EXPECT_FALSE(FenwaXlsx::write({cells}, &widest, &made));
+    EXPECT_TRUE(made.startsWith(QLatin1String("the workbook cannot be made: "))) << made.toStdString();
     const struct {
         const char *name;
         QByteArray bytes;
