@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FenwaBatch.h"
+#include "FenwaTerminal.h"
 
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
@@ -8,16 +9,6 @@
 #include <QSet>
 #include <algorithm>
 #include <cstring>
-
-namespace {
-quint64 macKey(const uint8_t mac[6])
-{
-    quint64 key = 0;
-    for (int i = 0; i < 6; ++i)
-        key = (key << 8) | mac[i];
-    return key;
-}
-} // namespace
 
 struct FenwaBatch::Entry {
     uint8_t mac[6];
@@ -273,14 +264,14 @@ void FenwaBatch::check(FenwaSDK::Operation &operation, const std::function<bool(
     }
     QMultiHash<quint64, const FenwaDevice *> byMac;
     for (const FenwaDevice *d : found)
-        byMac.insert(macKey(d->mac), d);
+        byMac.insert(FenwaTerminal::macKey(d->mac), d);
     // Whether the terminal answered the search from mac (the same uid, or
     // any when it reports none) and holds what the command set; two
     // terminals on one MAC and uid cannot be told apart, so both must.
     const auto look = [&byMac](const Entry &e, const uint8_t *mac, bool *there) {
         bool holds = true;
         *there = false;
-        const quint64 key = macKey(mac);
+        const quint64 key = FenwaTerminal::macKey(mac);
         for (auto it = byMac.constFind(key); it != byMac.constEnd() && it.key() == key; ++it) {
             if (!e.uid.isEmpty() && (*it)->uid != e.uid)
                 continue;

@@ -40,14 +40,6 @@ bool acceptsSender(const FenwaReply *reply, const uint8_t *from, const uint8_t *
     return (from == nullptr || sameMac(reply->mac, from) || sameMac(reply->mac, alsoFrom));
 }
 
-quint64 macKey(const uint8_t mac[6])
-{
-    quint64 key = 0;
-    for (int i = 0; i < 6; ++i)
-        key = (key << 8) | mac[i];
-    return key;
-}
-
 } // namespace
 
 // ---- FenwaRoundTrip ------------------------------------------------------------
@@ -351,7 +343,7 @@ int FenwaSDK::Operation::search(QList<FenwaDevice *> *out, int timeMs, FenwaSear
         for (FenwaReply *reply : replies) {
             bool cut = false;
             FenwaDevice *device = FenwaDevice::fromSearchReply(reply->mac, reply->address, reply->json, &cut);
-            QList<FenwaDevice *> &sameMac = byMac[macKey(reply->mac)];
+            QList<FenwaDevice *> &sameMac = byMac[FenwaTerminal::macKey(reply->mac)];
             const bool known = std::any_of(sameMac.cbegin(), sameMac.cend(), [device](const FenwaDevice *d) {
                 return FenwaTerminal::sameTerminal(d, device);
             });

@@ -264,12 +264,17 @@ QString linkMacText(const FenwaDevice *device)
     return linkMacText(device->mac);
 }
 
+quint64 macKey(const uint8_t mac[6])
+{
+    quint64 key = 0;
+    for (int i = 0; i < 6; ++i)
+        key = (key << 8) | mac[i];
+    return key;
+}
+
 QString linkMacText(const uint8_t mac[6])
 {
-    quint64 v = 0;
-    for (int i = 0; i < 6; ++i)
-        v = (v << 8) | mac[i];
-    return macText(v);
+    return macText(macKey(mac));
 }
 
 QList<AddressHolder> addressHolders(const QList<FenwaDevice *> &table, const QStringList &ownAddresses)

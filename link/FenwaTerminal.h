@@ -128,6 +128,8 @@ QString terminalLabel(const FenwaDevice *device);
 QString linkMacText(const FenwaDevice *device);
 // Six bytes of a MAC the same way.
 QString linkMacText(const uint8_t mac[6]);
+// Six bytes of a MAC as one number, first byte highest: a key for lookups.
+quint64 macKey(const uint8_t mac[6]);
 
 // This PC's addresses on the adapter and the address each terminal of the
 // table reports (none for an empty or all-zero one).

@@ -375,6 +375,7 @@ TEST(HelperDevice, AHelperThatEndedFailsSendAndCaptureWithoutTakingThisProcess)
         device = createHelperDevice(FENWA_HELPER);
         EXPECT_EQ(device->open(other), -1);
         EXPECT_EQ(device->failure(), QPcapDevice::NoDevice) << name << ": " << device->error().constData();
+        EXPECT_TRUE(device->error().contains(name)) << device->error().constData();
     }
 }
 
