@@ -101,14 +101,16 @@ TEST(Workbook, TextsXmlCannotHold)
 
 TEST(Workbook, FilesOtherProgramsWrote)
 {
+    const QStringList openpyxl = {QString::fromUtf8("1:mac|name|sip1_account|mic_volume|web_account#"),
+                                  QString::fromUtf8("2:02:fe:00:00:00:01|大厅 A|0801|60|admin#"),
+                                  QStringLiteral("3:02:fe:00:00:00:02||802|070|TRUE#1"),
+                                  QStringLiteral("5:02:fe:00:00:00:03||||x#1")};
     const struct {
         const char *file;
         QStringList rows; // row number: fields joined by '|', notes by column after '#'
     } cases[] = {
-        {"openpyxl.xlsx",
-         {QString::fromUtf8("1:mac|name|sip1_account|mic_volume|web_account#"),
-          QString::fromUtf8("2:02:fe:00:00:00:01|大厅 A|0801|60|admin#"),
-          QStringLiteral("3:02:fe:00:00:00:02||802|070|TRUE#1"), QStringLiteral("5:02:fe:00:00:00:03||||x#1")}},
+        {"openpyxl.xlsx", openpyxl},
+        {"reordered.xlsx", openpyxl}, // the first sheet is the part sheet2.xml
         {"libreoffice.xlsx",
          {QStringLiteral("1:mac|name|sip1_account|mic_volume|dns2#"),
           QStringLiteral("2:02:fe:00:00:00:01|Hall \"A\", east|0801|60#"),

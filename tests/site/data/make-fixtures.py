@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the workbooks the sheet tests read: what other programs write
-# (openpyxl; LibreOffice from a flat ODS sheet), and two hostile archives.
+# (openpyxl; LibreOffice from a flat ODS sheet), two hostile archives, and
+# the openpyxl one with its sheets' parts swapped.
 # Run once by hand and commit the output:  python3 make-fixtures.py
 # Needs python3-openpyxl, and soffice (libreoffice-calc-nogui) for the
 # LibreOffice one.
@@ -107,3 +108,13 @@ for at in [i for i in range(len(data)) if data.startswith(name, i)]:
         if data[at - back:at - back + 4] == len(small).to_bytes(4, "little"):
             data[at - back:at - back + 4] = (1000).to_bytes(4, "little")
 open(os.path.join(here, "lying.xlsx"), "wb").write(bytes(data))
+
+# Excel keeps a sheet's part name when its tab moves: the openpyxl workbook
+# with its two sheets' parts swapped, so that the first sheet is sheet2.xml.
+def swapped(text):
+    return text.replace(b"sheet1.xml", b"sheet0.xml").replace(b"sheet2.xml", b"sheet1.xml").replace(b"sheet0.xml", b"sheet2.xml")
+with zipfile.ZipFile(os.path.join(here, "openpyxl.xlsx")) as z:
+    parts = {swapped(n.encode()).decode(): z.read(n) for n in z.namelist()}
+rels = "xl/_rels/workbook.xml.rels"
+parts[rels] = swapped(parts[rels])
+write_zip("reordered.xlsx", parts)
