@@ -18,6 +18,9 @@ QString rtp(const char *channel) { return QStringLiteral("[%1]").arg(channel); }
 
 TEST(CliParse, AcceptsOrExplains)
 {
+    QTemporaryFile full, over; // a password file at its cap and one byte over
+    ASSERT_TRUE(full.open() && full.write("S3cret\n" + QByteArray(4089, '#')) == 4096 && full.flush());
+    ASSERT_TRUE(over.open() && over.write(QByteArray(4097, 'p')) == 4097 && over.flush());
     const struct {
         const char *name;
         QStringList args;
@@ -44,6 +47,8 @@ TEST(CliParse, AcceptsOrExplains)
         {"bothTargets", {"reboot", "--all", "--mac", kMac}, false, "--mac MAC"},
         {"badTargetMac", {"reboot", "--mac", "02:fe:00:00:00"}, false, "--mac takes"},
         {"missingValue", {"reboot", "--mac"}, false, "needs a value"},
+        {"passwordFileAtItsCap", {"set-account", "admin", "--password-file", full.fileName(), "--all"}, true, ""},
+        {"passwordFileOverItsCap", {"set-account", "admin", "--password-file", over.fileName(), "--all"}, false, "more than 4096 bytes"},
         {"standardInputTwice", {"set-sip", "-", "--password-file", "-", "--all"}, false, "standard input can"},
         {"negativeTime", {"search", "--time", "-5"}, false, "milliseconds"},
         {"timeBeyondInt", {"search", "--time", "3000000000"}, false, "milliseconds"},

@@ -190,16 +190,32 @@ TEST(PlanPreview, ARefusedCellIsNamedOnce)
     d->release();
 }
 
-TEST(PlanPreview, AccountAndPasswordAreOneAccountCommand)
+TEST(PlanPreview, FieldsThatGoTogetherAreOneCommand)
 {
-    Plan plan;
-    QString error;
-    ASSERT_TRUE(read("mac,web_account,web_password\n02:fe:00:00:00:01,installer,s3cret\n", &plan, &error));
-    FenwaDevice *d = terminal(1, "192.168.1.11");
-    const QList<Step> list = steps(preview(plan, {Found{d, currentValues(d)}}, {}).items.first());
-    ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list.first().kind, Step::SetAccount);
-    d->release();
+    const struct {
+        const char *sheet;
+        Step::Kind kind;
+        const char *text; // in the command, without white space
+    } cases[] = {
+        {"mac,web_account,web_password\n02:fe:00:00:00:01,installer,s3cret\n", Step::SetAccount, "\"installer\""},
+        {"mac,rtp1,rtp2\n02:fe:00:00:00:01,239.1.1.1:6000,239.1.1.2:6002 off\n", Step::SetRtp,
+         "\"rtp0\":{\"enable\":1,\"rtpIP\":\"239.1.1.1\",\"rtpPort\":6000},\"rtp1\":{\"enable\":0,"},
+    };
+    for (const auto &c : cases) {
+        Plan plan;
+        QString error;
+        ASSERT_TRUE(read(c.sheet, &plan, &error)) << error.toStdString();
+        FenwaDevice *d = terminal(1, "192.168.1.11");
+        const SipSettings sip[2];
+        const RtpSettings rtp[FENWA_RTP_CHANNELS]; // read: none in use
+        const QList<Step> list = steps(preview(plan, {Found{d, currentValues(d, sip, rtp)}}, {}).items.first());
+        d->release();
+        ASSERT_EQ(list.size(), 1) << c.sheet;
+        EXPECT_EQ(list.first().kind, c.kind);
+        char text[FenwaRequest::COMMAND_BUFFER];
+        ASSERT_GT(stepRequest(list.first()).textFor(text, 1), 0);
+        EXPECT_TRUE(QByteArray(text).simplified().replace(' ', "").contains(c.text)) << text;
+    }
 }
 
 // What an empty cell means: a sheet's leaves the field as it is, a site

@@ -355,6 +355,8 @@ void TableTest::terminalsSharingAMacOrAnAddressAreMarked()
     model->refresh();
     QCOMPARE(model->sharingIp(), 0);
     QVERIFY(!model->index(0, Model::IpColumn).data(Qt::BackgroundRole).isValid());
+    model->clearDevices();
+    QCOMPARE(model->sharingMac(), 0); // nobody left to share with
     for (FenwaDevice *d : devices)
         d->release();
 }

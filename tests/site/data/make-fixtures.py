@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the workbooks the sheet tests read: what other programs write
-# (openpyxl; LibreOffice from a flat ODS sheet), two hostile archives, and
-# the openpyxl one with its sheets' parts swapped.
+# (openpyxl; LibreOffice from a flat ODS sheet), hostile or damaged ones,
+# and the openpyxl one with its sheets' parts swapped.
 # Run once by hand and commit the output:  python3 make-fixtures.py
 # Needs python3-openpyxl, and soffice (libreoffice-calc-nogui) for the
 # LibreOffice one.
@@ -99,6 +99,11 @@ write_zip("bomb.xlsx", skeleton(big))
 small = (b'<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
          + row + b' ' * 100000 + b'</sheetData></worksheet>')
 write_zip("lying.xlsx", skeleton(small))
+# A cell whose name puts it in another row than the one it stands in.
+write_zip("misnamed.xlsx", skeleton(
+    b'<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
+    b'<row r="1"><c r="A1" t="inlineStr"><is><t>mac</t></is></c><c r="B7" t="inlineStr"><is><t>name</t></is></c></row>'
+    b'</sheetData></worksheet>'))
 # Both headers of the sheet's part now say 1000 bytes: the local header's
 # size stands 8 bytes before the name, the central directory's 22.
 data = bytearray(open(os.path.join(here, "lying.xlsx"), "rb").read())
