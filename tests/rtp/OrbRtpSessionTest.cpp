@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -148,6 +149,42 @@ TEST(SessionFailedStart, StopAfterAFailedStartSendsNothing)
         if (held >= 0)
             ::close(held);
     }
+}
+
+// What comes to a session's port reaches its observer whole, packets that
+// come one at a time as well.
+TEST(SessionReceive, EveryPacketReachesTheObserver)
+{
+    struct : QueueObserver {
+        std::mutex lock;
+        std::vector<std::vector<uint8_t>> got;
+        void onReceivePacket(OrbRtpSession *, const uint8_t *, int32_t, const uint8_t *payload, int32_t length,
+                             uint32_t) override
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            got.emplace_back(payload, payload + length);
+        }
+        size_t count()
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            return got.size();
+        }
+    } far;
+    OrbRtpSession receiver, sender;
+    receiver.setObserver(&far);
+    ASSERT_EQ(receiver.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
+    QueueObserver near;
+    for (int i = 0; i < 3; ++i)
+        near.payloads.push_back({mpegPayload(100 + i), 80});
+    sender.setObserver(&near);
+    ASSERT_EQ(sender.start("127.0.0.1", 0, receiver.localPort(), 8000, 14, 10), 0);
+    for (int i = 0; i < 300 && far.count() < 3; ++i)
+        usleep(10000);
+    sender.stop();
+    receiver.stop();
+    ASSERT_EQ(far.got.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(far.got[i], near.payloads[i].first) << i;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "link/FenwaSDK.h"
 #include "OrbUtils/widgets/OrbTableView.h"
 #include "OrbUtils/widgets/OrbToast.h"
+#include "settings/FenwaAudioSettingWidget.h"
 #include "settings/FenwaNameSettingWidget.h"
 #include "settings/FenwaRtpSettingWidget.h"
 #include "settings/FenwaSipSettingWidget.h"
@@ -15,6 +16,7 @@
 #include "settings/FenwaVersionSettingWidget.h"
 #include "table/FenwaDeviceModel.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -101,6 +103,7 @@ private slots:
     void destructiveWorkAsksFirst();
     void failedReadCannotWipeATerminal_data();
     void failedReadCannotWipeATerminal();
+    void volumeLabelsShowVolumesTheSlidersAlreadyHad();
 
 private:
     QWidget *window = nullptr;
@@ -369,6 +372,17 @@ void SettingsTest::failedReadCannotWipeATerminal()
     for (QLineEdit *e : page->fields())
         QVERIFY(e->text().isEmpty());
     QVERIFY(page->findChild<OrbToastView *>()->text().contains(QStringLiteral("Nothing was read")));
+}
+
+void SettingsTest::volumeLabelsShowVolumesTheSlidersAlreadyHad()
+{
+    FenwaAudioSettingWidget page(window, sdk, model);
+    page.setDevice(model->deviceAt(0)); // no volumes read: 0, where the sliders stand
+    QStringList labels;
+    for (const QLabel *label : page.findChildren<QLabel *>())
+        labels << label->text();
+    QVERIFY2(labels.contains(QStringLiteral("Input Volume : 0")) && labels.contains(QStringLiteral("Output Volume : 0")),
+             qPrintable(labels.join(QLatin1Char('|'))));
 }
 
 QTEST_MAIN(SettingsTest)
