@@ -49,6 +49,7 @@ TEST(CliParse, AcceptsOrExplains)
         {"missingValue", {"reboot", "--mac"}, false, "needs a value"},
         {"passwordFileAtItsCap", {"set-account", "admin", "--password-file", full.fileName(), "--all"}, true, ""},
         {"passwordFileOverItsCap", {"set-account", "admin", "--password-file", over.fileName(), "--all"}, false, "more than 4096 bytes"},
+        {"passwordFileWithoutPassword", {"set-name", "--password-file", full.fileName(), "--all"}, false, "takes a PASSWORD"},
         {"standardInputTwice", {"set-sip", "-", "--password-file", "-", "--all"}, false, "standard input can"},
         {"negativeTime", {"search", "--time", "-5"}, false, "milliseconds"},
         {"timeBeyondInt", {"search", "--time", "3000000000"}, false, "milliseconds"},
