@@ -463,10 +463,10 @@ TEST_F(LinkE2e, ActionsGoOutOnceAndAnUnansweredOneIsUnknown)
 TEST_F(LinkE2e, UnansweredCommandsAreLookedUpInTheNextSearch)
 {
     ASSERT_NO_FATAL_FAILURE(
-        startSim({"--count", "6", "--unanswered", "SetName,SetMac,SetSipSettings,reboot,SetDeviceVolume"}));
+        startSim({"--count", "7", "--unanswered", "SetName,SetMac,SetSipSettings,reboot,SetDeviceVolume"}));
     ASSERT_NO_FATAL_FAILURE(openSdk(500));
     QList<FenwaDevice *> found = search(300);
-    ASSERT_EQ(found.size(), 6);
+    ASSERT_EQ(found.size(), 7);
     std::sort(found.begin(), found.end(), [](const FenwaDevice *a, const FenwaDevice *b) { return a->macText < b->macText; });
     const struct {
         FenwaRequest request;
@@ -478,12 +478,13 @@ TEST_F(LinkE2e, UnansweredCommandsAreLookedUpInTheNextSearch)
         {FenwaRequest::setSipSettings(sipAccount("7", "x"), sipAccount("8", "y")), FenwaBatch::NoAnswer},
         {FenwaRequest::reboot(), FenwaBatch::Unknown},
         {FenwaRequest::setDeviceVolume(51, 61, 1), FenwaBatch::Seen},
+        {FenwaRequest::setDeviceVolume(150, 61, 1), FenwaBatch::NoAnswer}, // refused: found without the value
     };
     FenwaBatch batch(&sdk);
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 7; ++i)
         batch.add(found[i], cases[i].request);
     batch.run();
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 7; ++i)
         EXPECT_EQ(batch.result(i).state, cases[i].state) << i << ": " << batch.result(i).outcome().toStdString();
     EXPECT_EQ(batch.result(0).outcome(), "accepted (seen in search)");
     EXPECT_EQ(sim.terminals().at(1).toObject().value("mac").toString(), "02:fe:00:00:01:02");

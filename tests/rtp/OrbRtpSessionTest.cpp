@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -180,6 +181,14 @@ TEST(SessionReceive, EveryPacketReachesTheObserver)
     ASSERT_EQ(sender.start("127.0.0.1", 0, receiver.localPort(), 8000, 14, 10), 0);
     for (int i = 0; i < 300 && far.count() < 3; ++i)
         usleep(10000);
+    const auto cpuMs = [] {
+        rusage u;
+        getrusage(RUSAGE_SELF, &u);
+        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000L + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
+    };
+    const long before = cpuMs();
+    usleep(300000);
+    EXPECT_LT(cpuMs() - before, 100) << "idle sessions wait, they do not spin";
     sender.stop();
     receiver.stop();
     ASSERT_EQ(far.got.size(), 3u);

@@ -88,6 +88,8 @@ TEST(Report, CountsMostFirstThenByName)
         counted << QStringLiteral("%1=%2").arg(c.label).arg(c.count);
     EXPECT_EQ(counted, QStringList({"2.5.0=3", "2.4.0=1", "2.4.1=1", "unknown=1"}));
     EXPECT_EQ(byType(data).size(), 1);
+    const PdfJob job = pdfJob(data); // its charts count the same
+    EXPECT_EQ(job.types.size() * 10 + job.versions.size(), 14);
 }
 
 // Whatever a terminal or the operator typed shows as text in the HTML, in

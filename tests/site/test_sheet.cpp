@@ -156,6 +156,7 @@ TEST(Workbook, HostileArchivesAreRefused)
     } cases[] = {
         {"a part over the cap", fixture("bomb.xlsx"), "would unpack to more than 64 MiB"},
         {"a part longer than stated", fixture("lying.xlsx"), "damaged"},
+        {"a part shorter than stated", fixture("short.xlsx"), "damaged"},
         {"a cell in another row", fixture("misnamed.xlsx"), "row 1: a cell named \"B7\""},
         {"not an archive", notZip, "not a workbook"},
         {"cut short", truncated, "not a workbook"},

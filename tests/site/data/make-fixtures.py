@@ -98,21 +98,24 @@ write_zip("bomb.xlsx", skeleton(big))
 
 small = (b'<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
          + row + b' ' * 100000 + b'</sheetData></worksheet>')
-write_zip("lying.xlsx", skeleton(small))
+# Both headers of the sheet's part state another size than its stream has:
+# the local header's size stands 8 bytes before the name, the central
+# directory's 22.
+for file, stated in (("lying.xlsx", 1000), ("short.xlsx", len(small) + 1000)):
+    write_zip(file, skeleton(small))
+    data = bytearray(open(os.path.join(here, file), "rb").read())
+    name = b"xl/worksheets/sheet1.xml"
+    for at in [i for i in range(len(data)) if data.startswith(name, i)]:
+        for back in (8, 22):
+            if data[at - back:at - back + 4] == len(small).to_bytes(4, "little"):
+                data[at - back:at - back + 4] = stated.to_bytes(4, "little")
+    open(os.path.join(here, file), "wb").write(bytes(data))
+
 # A cell whose name puts it in another row than the one it stands in.
 write_zip("misnamed.xlsx", skeleton(
     b'<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
     b'<row r="1"><c r="A1" t="inlineStr"><is><t>mac</t></is></c><c r="B7" t="inlineStr"><is><t>name</t></is></c></row>'
     b'</sheetData></worksheet>'))
-# Both headers of the sheet's part now say 1000 bytes: the local header's
-# size stands 8 bytes before the name, the central directory's 22.
-data = bytearray(open(os.path.join(here, "lying.xlsx"), "rb").read())
-name = b"xl/worksheets/sheet1.xml"
-for at in [i for i in range(len(data)) if data.startswith(name, i)]:
-    for back in (8, 22):
-        if data[at - back:at - back + 4] == len(small).to_bytes(4, "little"):
-            data[at - back:at - back + 4] = (1000).to_bytes(4, "little")
-open(os.path.join(here, "lying.xlsx"), "wb").write(bytes(data))
 
 # Excel keeps a sheet's part name when its tab moves: the openpyxl workbook
 # with its two sheets' parts swapped, so that the first sheet is sheet2.xml.
