@@ -377,45 +377,65 @@ const char *SimTerminal::setIp(const cJSON *c)
     return nullptr;
 }
 
+// A refused value leaves the terminal as it was.
 const char *SimTerminal::setName(const cJSON *c)
 {
-    return stringParam(c, "name", &name) && !name.empty() ? nullptr : "invalid name";
+    std::string v;
+    if (!stringParam(c, "name", &v) || v.empty())
+        return "invalid name";
+    name = v;
+    return nullptr;
 }
 
 const char *SimTerminal::setMac(const cJSON *c)
 {
     std::string v;
-    if (!stringParam(c, "mac", &v) || !parseMacText(QByteArray::fromStdString(v), mac) || (mac[0] & 1))
+    uint8_t to[6];
+    if (!stringParam(c, "mac", &v) || !parseMacText(QByteArray::fromStdString(v), to) || (to[0] & 1))
         return "invalid mac";
+    std::memcpy(mac, to, 6);
     return nullptr;
 }
 
 const char *SimTerminal::setSn(const cJSON *c)
 {
-    return stringParam(c, "sn", &sn) && !sn.empty() ? nullptr : "invalid sn";
+    std::string v;
+    if (!stringParam(c, "sn", &v) || v.empty())
+        return "invalid sn";
+    sn = v;
+    return nullptr;
 }
 
 const char *SimTerminal::setAccountPassword(const cJSON *c)
 {
-    if (!stringParam(c, "account", &account) || !stringParam(c, "password", &password) || account.empty())
+    std::string a, p;
+    if (!stringParam(c, "account", &a) || !stringParam(c, "password", &p) || a.empty())
         return "invalid account";
+    account = a;
+    password = p;
     return nullptr;
 }
 
 const char *SimTerminal::setServer(const cJSON *c)
 {
-    if (!stringParam(c, "serverIp", &serverIp) || !intParam(c, "serverPort", &serverPort) || serverPort < 0
-        || serverPort > 65535)
+    std::string ip;
+    int port = 0;
+    if (!stringParam(c, "serverIp", &ip) || !intParam(c, "serverPort", &port) || port < 0 || port > 65535)
         return "invalid server";
+    serverIp = ip;
+    serverPort = port;
     return nullptr;
 }
 
 const char *SimTerminal::setDeviceVolume(const cJSON *c)
 {
-    if (!intParam(c, "micVolume", &micVolume) || !intParam(c, "outVolume", &outVolume)
-        || !intParam(c, "autoMute", &autoMute) || micVolume < 0 || micVolume > 100 || outVolume < 0
-        || outVolume > 100 || (autoMute != 0 && autoMute != 1))
+    int mic = 0, out = 0, mute = 0;
+    if (!intParam(c, "micVolume", &mic) || !intParam(c, "outVolume", &out) || !intParam(c, "autoMute", &mute)
+        || mic < 0 || mic > 100 || out < 0 || out > 100 || (mute != 0 && mute != 1))
         return "invalid volume";
+    micVolume = mic;
+    outVolume = out;
+    autoMute = mute;
     return nullptr;
 }
 
