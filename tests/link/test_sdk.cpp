@@ -379,7 +379,8 @@ TEST_F(OfflineSdk, RawSendRefusesTextsTheFrameCannotCarry)
     EXPECT_EQ(sdk.send(kTermMac, kTermIp, most.constData(), most.size()), 0);
     EXPECT_EQ(sdk.send(kTermMac, kTermIp, over.constData(), over.size()), -1);
     EXPECT_EQ(sdk.send(kTermMac, kTermIp, nullptr, 3), -1);
-    EXPECT_EQ(sent().size(), 1);
+    EXPECT_EQ(sdk.send(kTermMac, kTermIp, nullptr, 0), 0); // the header alone
+    EXPECT_EQ(sent().size(), 2);
 }
 
 // Well-formed lists of any length are the fuzzer's; here the cap and the refusals.
