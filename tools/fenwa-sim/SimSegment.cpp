@@ -235,7 +235,7 @@ void SimSegment::logCommand(const std::string &text)
 
 long SimSegment::kernelDrops()
 {
-    struct tpacket_stats stats;
+    struct tpacket_stats stats = {};
     socklen_t length = sizeof stats;
     // The kernel resets these counters on every read.
     if (sock < 0 || getsockopt(sock, SOL_PACKET, PACKET_STATISTICS, &stats, &length) != 0)
