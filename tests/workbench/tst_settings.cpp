@@ -378,11 +378,15 @@ void SettingsTest::volumeLabelsShowVolumesTheSlidersAlreadyHad()
 {
     FenwaAudioSettingWidget page(window, sdk, model);
     page.setDevice(model->deviceAt(0)); // no volumes read: 0, where the sliders stand
-    QStringList labels;
-    for (const QLabel *label : page.findChildren<QLabel *>())
-        labels << label->text();
-    QVERIFY2(labels.contains(QStringLiteral("Input Volume : 0")) && labels.contains(QStringLiteral("Output Volume : 0")),
-             qPrintable(labels.join(QLatin1Char('|'))));
+    model->deviceAt(1)->setExtraInt(QStringLiteral("outVolume"), 100); // the top of the range
+    for (const char *shown : {"Input Volume : 0|Output Volume : 0", "Input Volume : 0|Output Volume : 100"}) {
+        QStringList labels;
+        for (const QLabel *label : page.findChildren<QLabel *>())
+            if (label->text().contains(QLatin1String("Volume :")))
+                labels << label->text();
+        QCOMPARE(labels.join(QLatin1Char('|')), QString::fromLatin1(shown));
+        page.setDevice(model->deviceAt(1));
+    }
 }
 
 QTEST_MAIN(SettingsTest)
