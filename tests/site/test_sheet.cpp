@@ -149,6 +149,11 @@ TEST(Workbook, HostileArchivesAreRefused)
         cells << QStringLiteral("x");
     EXPECT_FALSE(FenwaXlsx::write({cells}, &widest, &made));
     EXPECT_TRUE(made.startsWith(QLatin1String("the workbook cannot be made: "))) << made.toStdString();
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", "/dev/null"); // not a folder
+    EXPECT_FALSE(FenwaXlsx::write({{QStringLiteral("x")}}, &widest, &made));
+    EXPECT_TRUE(made.startsWith(QLatin1String("no room for a temporary file"))) << made.toStdString();
+    tmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmp);
     const struct {
         const char *name;
         QByteArray bytes;
@@ -158,6 +163,7 @@ TEST(Workbook, HostileArchivesAreRefused)
         {"a part longer than stated", fixture("lying.xlsx"), "damaged"},
         {"a part shorter than stated", fixture("short.xlsx"), "damaged"},
         {"a cell in another row", fixture("misnamed.xlsx"), "row 1: a cell named \"B7\""},
+        {"a row numbered 0", fixture("rowzero.xlsx"), "a row numbered \"0\""},
         {"not an archive", notZip, "not a workbook"},
         {"cut short", truncated, "not a workbook"},
         {"a column too many", wide, "a value beyond column 256"},

@@ -396,6 +396,8 @@ void TableTest::searchRoundsAppendAndMarkButNeverMoveOrUntick()
     QCOMPARE(moved.data().toString(), QStringLiteral("192.168.1.21"));
     QVERIFY(moved.data(Qt::BackgroundRole).isValid());
     QCOMPARE(moved.data(Qt::ToolTipRole).toString(), QStringLiteral("Was: 192.168.1.20"));
+    QCOMPARE(model->index(3, Model::StatusColumn).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Not in the last search by hand: appeared at ") + t0.addSecs(20).toString(QStringLiteral("HH:mm:ss")));
     QCOMPARE(model->live().offline(), 1);
     // A search by hand starts afresh.
     fill(model);

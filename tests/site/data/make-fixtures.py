@@ -111,11 +111,13 @@ for file, stated in (("lying.xlsx", 1000), ("short.xlsx", len(small) + 1000)):
                 data[at - back:at - back + 4] = stated.to_bytes(4, "little")
     open(os.path.join(here, file), "wb").write(bytes(data))
 
-# A cell whose name puts it in another row than the one it stands in.
-write_zip("misnamed.xlsx", skeleton(
-    b'<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
-    b'<row r="1"><c r="A1" t="inlineStr"><is><t>mac</t></is></c><c r="B7" t="inlineStr"><is><t>name</t></is></c></row>'
-    b'</sheetData></worksheet>'))
+# A cell whose name puts it in another row than the one it stands in, and
+# a row numbered 0.
+for file, rows in (("misnamed.xlsx", b'<row r="1"><c r="A1" t="inlineStr"><is><t>mac</t></is></c>'
+                                     b'<c r="B7" t="inlineStr"><is><t>name</t></is></c></row>'),
+                   ("rowzero.xlsx", b'<row r="0"><c t="inlineStr"><is><t>mac</t></is></c></row>')):
+    write_zip(file, skeleton(b'<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+                             b'<sheetData>' + rows + b'</sheetData></worksheet>'))
 
 # Excel keeps a sheet's part name when its tab moves: the openpyxl workbook
 # with its two sheets' parts swapped, so that the first sheet is sheet2.xml.
