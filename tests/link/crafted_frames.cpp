@@ -26,7 +26,7 @@ PacketPtr craftFrame(const uint8_t srcMac[6], const uint8_t srcIp[4], const uint
     return packet;
 }
 
-void openScripted(FenwaSDK *sdk, DeviceScript *script)
+int openScripted(FenwaSDK *sdk, DeviceScript *script)
 {
     QPcapAdapter adapter;
     std::memset(&adapter, 0, sizeof adapter);
@@ -34,7 +34,7 @@ void openScripted(FenwaSDK *sdk, DeviceScript *script)
     std::memcpy(adapter.hardwareAddress, kToolMac, 6);
     std::memcpy(adapter.address, kToolIp, 4);
     sdk->transport()->setDeviceFactory([script] { return std::make_unique<ScriptedDevice>(script); });
-    sdk->open(&adapter);
+    return sdk->open(&adapter);
 }
 
 const cJSON *JsonDoc::item(const std::string &path) const

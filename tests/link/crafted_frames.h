@@ -68,6 +68,6 @@ private:
 // Opens sdk on a ScriptedDevice of script, as adapter "scripted0" holding
 // kToolMac and kToolIp.
 class FenwaSDK;
-void openScripted(FenwaSDK *sdk, DeviceScript *script);
+int openScripted(FenwaSDK *sdk, DeviceScript *script); // FenwaSDK::open's result
 
 extern const uint8_t kToolMac[6], kToolIp[4], kTermMac[6], kTermIp[4], kOtherMac[6], kOtherIp[4];

@@ -104,7 +104,7 @@ TEST(ReturnWait, TellsWhoCameBackAndHow)
         Rounds rounds(c.rounds);
         FenwaSDK sdk;
         sdk.setCommandObserver(&rounds);
-        openScripted(&sdk, &script);
+        ASSERT_EQ(openScripted(&sdk, &script), 0);
 
         // The batch's terminals as the table held them: version 2.4.1.
         QList<FenwaDevice *> targets;

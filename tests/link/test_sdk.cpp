@@ -60,10 +60,10 @@ class OfflineSdk : public ::testing::Test
 protected:
     void SetUp() override
     {
-        sdk.setCommandObserver(&recorder);
-        openScripted(&sdk, &script);
-        sdk.setReplyTimeout(3000);
         device = FenwaDevice::fromSearchReply(kTermMac, kTermIp, nullptr);
+        sdk.setCommandObserver(&recorder);
+        ASSERT_EQ(openScripted(&sdk, &script), 0);
+        sdk.setReplyTimeout(3000);
     }
     void TearDown() override
     {
@@ -232,7 +232,7 @@ TEST_F(OfflineSdk, IdsCountOnAcrossAReopen)
     EXPECT_EQ(run(FenwaRequest::playVolume()), 0);
     EXPECT_LT(sdk.resendAfterMs(), int(FenwaRoundTrip::TRY_FIRST_MS)) << "an answer at once shortens the wait";
     sdk.close();
-    openScripted(&sdk, &script);
+    ASSERT_EQ(openScripted(&sdk, &script), 0);
     EXPECT_EQ(sdk.peekNextId(), first == INT_MAX - 1 ? 0 : first + 1);
     EXPECT_EQ(sdk.resendAfterMs(), int(FenwaRoundTrip::TRY_FIRST_MS)) << "another segment, another round trip";
 }

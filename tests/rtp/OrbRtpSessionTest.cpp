@@ -143,6 +143,10 @@ TEST(SessionFailedStart, StopAfterAFailedStartSendsNothing)
             session.stop();
             session.sendPacket(observer.payloads[0].first.data(), 10, 80); // no session: goes nowhere
             EXPECT_EQ(session.packetsSent() + session.sendErrors(), 0u);
+            QueueObserver idle; // and it starts afresh: nothing was left held
+            session.setObserver(&idle);
+            EXPECT_EQ(session.start("127.0.0.1", 0, DestPort + 10, 8000, 14, 10), 0);
+            session.stop();
         }
         EXPECT_EQ(observer.offered.load(), 0);
         ReceivedPacket packet;

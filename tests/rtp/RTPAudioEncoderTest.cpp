@@ -109,4 +109,25 @@ TEST(EncoderInit, RefusesWhatItCannotEncode)
     EXPECT_EQ(encoder.pop(), nullptr);
 }
 
+// Mono asked for, from stereo; a reset drops what was queued, and encoding
+// goes on afresh.
+TEST(EncoderReset, DropsTheQueueAndGoesOn)
+{
+    const EncoderCase c{"Float48kStereo", 48000, 2, AV_SAMPLE_FMT_FLT};
+    const std::vector<uint8_t> pcm = tone(c);
+    RTPAudioEncoder encoder;
+    ASSERT_TRUE(encoder.init(c.rate, 0, c.channels, c.format, 44100, 0, 1, 14));
+    for (int round = 0; round < 2; ++round) {
+        encoder.feed(pcm.data(), int(pcm.size() / 8), int(pcm.size()));
+        ASSERT_GT(encoder.queued(), 0);
+        std::unique_ptr<RTPAudioPacket> packet{encoder.pop()};
+        MpegAudioHeader h;
+        ASSERT_TRUE(packet && parseMpegAudioHeader(packet->data() + 4, size_t(packet->size() - 4), &h));
+        EXPECT_EQ(h.channels, 1);
+        encoder.reset();
+        EXPECT_EQ(encoder.queued(), 0);
+        EXPECT_EQ(std::unique_ptr<RTPAudioPacket>(encoder.pop()), nullptr);
+    }
+}
+
 } // namespace

@@ -189,6 +189,7 @@ TEST_P(FileInputTest, AcceptsMpegAudioAndRefusesTheRest)
     ASSERT_TRUE(!c.freeFormat || clearBitRates(path));
     QString reason;
     EXPECT_EQ(RTPFileAudioReader::checkFile(path, &reason), c.frameMs > 0) << reason.toStdString();
+    EXPECT_EQ(reason.contains(QLatin1String("free-format")), c.freeFormat) << reason.toStdString();
     RecordingObserver observer;
     RTPFileAudioReader reader;
     reader.setFiles({path});

@@ -88,6 +88,10 @@ TEST(PlanRead, RefusesWholeOrKeepsRowProblems)
             EXPECT_EQ(described(plan.rows.last(), column.toUtf8().constData()).toStdString(), want.toStdString()) << c.name;
         }
     }
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(read("mac,name\n02:fe:00:00:00:01,a\x1f" "b\n", &plan, &error));
+    EXPECT_TRUE(plan.rows[0].problems.join(QString()).contains(QLatin1String("(U+001f)"))) << plan.rows[0].problems.join(QString()).toStdString();
 }
 
 FenwaDevice *terminal(int last, const char *ip)

@@ -116,7 +116,7 @@ private:
 void SettingsTest::init()
 {
     sdk = new FenwaSDK;
-    openScripted(sdk, &wire);
+    QCOMPARE(openScripted(sdk, &wire), 0);
     sdk->setCommandObserver(&terminals);
     terminals = ScriptedTerminals();
     window = new QWidget;
