@@ -425,6 +425,7 @@ TEST_F(LinkE2e, CancelledBatchEndsWithin100MsAndSaysWhatMayHaveChanged)
         EXPECT_EQ(sim.terminal(i).value("name").toString() == "late", sent) << i;
     }
     EXPECT_EQ(batch.result(0).failure(), "unknown: may have changed");
+    EXPECT_EQ(batch.settled(), 40) << "every one told, tried or not";
 }
 
 // Commands with a side effect go out once: at 70% reply loss each terminal

@@ -109,24 +109,30 @@ TEST(EncoderInit, RefusesWhatItCannotEncode)
     EXPECT_EQ(encoder.pop(), nullptr);
 }
 
-// Mono asked for, from stereo; a reset drops what was queued, and encoding
-// goes on afresh.
+// Mono asked for, from stereo; a block is read as far as both its frames
+// and its bytes go; a reset drops what was queued.
 TEST(EncoderReset, DropsTheQueueAndGoesOn)
 {
     const EncoderCase c{"Float48kStereo", 48000, 2, AV_SAMPLE_FMT_FLT};
-    const std::vector<uint8_t> pcm = tone(c);
-    RTPAudioEncoder encoder;
-    ASSERT_TRUE(encoder.init(c.rate, 0, c.channels, c.format, 44100, 0, 1, 14));
-    for (int round = 0; round < 2; ++round) {
-        encoder.feed(pcm.data(), 1 << 28, int(pcm.size())); // more frames claimed than the bytes hold
-        ASSERT_GT(encoder.queued(), 0);
-        std::unique_ptr<RTPAudioPacket> packet{encoder.pop()};
-        MpegAudioHeader h;
-        ASSERT_TRUE(packet && parseMpegAudioHeader(packet->data() + 4, size_t(packet->size() - 4), &h));
-        EXPECT_EQ(h.channels, 1);
-        encoder.reset();
-        EXPECT_EQ(encoder.queued(), 0);
-        EXPECT_EQ(std::unique_ptr<RTPAudioPacket>(encoder.pop()), nullptr);
+    const std::vector<uint8_t> pcm = tone(c); // two seconds
+    const struct {
+        int frames;
+        double ms;
+    } blocks[] = {{1 << 28, 2000}, {int(pcm.size() / 16), 1000}, {int(pcm.size() / 8), 0}}; // 0: reset, not flushed
+    for (const auto &b : blocks) {
+        RTPAudioEncoder encoder;
+        ASSERT_TRUE(encoder.init(c.rate, 0, c.channels, c.format, 44100, 0, 1, 14));
+        encoder.feed(pcm.data(), b.frames, int(pcm.size()));
+        b.ms > 0 ? encoder.flush() : encoder.reset();
+        EXPECT_EQ(encoder.queued() > 0, b.ms > 0);
+        double ms = 0;
+        while (std::unique_ptr<RTPAudioPacket> packet{encoder.pop()}) {
+            MpegAudioHeader h;
+            ASSERT_TRUE(parseMpegAudioHeader(packet->data() + 4, size_t(packet->size() - 4), &h));
+            EXPECT_EQ(h.channels, 1);
+            ms += packet->duration;
+        }
+        EXPECT_NEAR(ms, b.ms, 80) << b.frames;
     }
 }
 

@@ -9,6 +9,7 @@
 #include "OrbUtils/widgets/OrbTableView.h"
 #include "OrbUtils/widgets/OrbToast.h"
 #include "settings/FenwaAudioSettingWidget.h"
+#include "settings/FenwaIpSettingWidget.h"
 #include "settings/FenwaNameSettingWidget.h"
 #include "settings/FenwaRtpSettingWidget.h"
 #include "settings/FenwaSipSettingWidget.h"
@@ -16,6 +17,7 @@
 #include "settings/FenwaVersionSettingWidget.h"
 #include "table/FenwaDeviceModel.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -104,6 +106,7 @@ private slots:
     void failedReadCannotWipeATerminal_data();
     void failedReadCannotWipeATerminal();
     void volumeLabelsShowVolumesTheSlidersAlreadyHad();
+    void anAcceptedDhcpShowsInTheRecord();
 
 private:
     QWidget *window = nullptr;
@@ -387,6 +390,17 @@ void SettingsTest::volumeLabelsShowVolumesTheSlidersAlreadyHad()
         QCOMPARE(labels.join(QLatin1Char('|')), QString::fromLatin1(shown));
         page.setDevice(model->deviceAt(1));
     }
+}
+
+void SettingsTest::anAcceptedDhcpShowsInTheRecord()
+{
+    terminals.script = QStringList{"success"};
+    FenwaIpSettingWidget page(window, sdk, model);
+    page.setDevice(model->deviceAt(0));
+    page.findChild<QComboBox *>()->setCurrentIndex(0); // DHCP
+    page.onClickSetButton(false);
+    QVERIFY(terminals.sent.value(0).contains("\"IpMode\":\"dhcp\""));
+    QCOMPARE(model->deviceAt(0)->ipMode, QStringLiteral("dhcp"));
 }
 
 QTEST_MAIN(SettingsTest)
