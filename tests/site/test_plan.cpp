@@ -70,6 +70,7 @@ TEST(PlanRead, RefusesWholeOrKeepsRowProblems)
         {"notUtf8", "mac,name\n02:fe:00:00:00:01,H\xE9llo\n", "line 2: not UTF-8"},
         {"siteFileUnknownKey", "{\"version\":1,\"terminals\":[{\"mac\":\"02:fe:00:00:00:05\",\"nmae\":\"x\"}]}",
          "terminal 1: unknown column \"nmae\""},
+        {"siteFileTerminalWithoutMac", "{\"version\":1,\"terminals\":[{\"name\":\"x\"}]}", "terminal 1: no mac"},
         {"siteFileOtherVersion", "{\"version\":2,\"terminals\":[]}", "version 1"},
     };
     for (const auto &c : cases) {
