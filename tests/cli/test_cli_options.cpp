@@ -190,6 +190,8 @@ TEST(CliParse, SipAndRtpArgumentsCarryTheirValues)
     EXPECT_EQ(sip0.serverPort, QStringLiteral("5060")); // a number from a script becomes the wire's text
     EXPECT_TRUE(sip0.isComplete());
     EXPECT_EQ(sip1.displayName, QStringLiteral("Hall"));
+    ASSERT_TRUE(parseSipArgument(QStringLiteral("[%1,%2]").arg(kSip, QString(kSip).replace("801", "802")), &sip0, &sip1, &error));
+    EXPECT_EQ(sip0.account + sip1.account, QStringLiteral("801802")); // the array form, in its order
 
     QList<RtpSettings> channels;
     ASSERT_TRUE(parseRtpArgument(QStringLiteral("[%1,{\"enable\":true,\"rtpIP\":\"\",\"rtpPort\":0}]").arg(kChannel),

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -119,6 +121,25 @@ TEST(RTPMulticastLifecycle, StopSendsWhatTheSourceStillHeld)
     EXPECT_EQ(receiver.collect(300, 3000).size(), 2u);
     multicast.stop();
     EXPECT_EQ(receiver.collect(300, 3000).size(), 3u);
+}
+
+// A stream leaves by the adapter it was given, wherever the route for
+// multicast points (a PC on two segments).
+TEST(RTPMulticastLifecycle, LeavesByTheInterfaceItWasGiven)
+{
+    if (!inPrivateNetwork() || geteuid() != 0)
+        GTEST_SKIP() << "needs root in a network namespace of its own";
+    UdpReceiver receiver(testDestination(), GroupPort); // a member on lo, where the route points now
+    ASSERT_EQ(std::system("ip link add fwother0 type veth peer name fwother1 && ip link set fwother0 up && ip link set fwother1 up"
+                          " && ip route replace 224.0.0.0/4 dev fwother0"), 0);
+    RTPMulticast multicast;
+    multicast.setInterface(QStringLiteral("lo"));
+    multicast.setReader(new FinishingSource());
+    ASSERT_EQ(multicast.start(testDestination(), GroupPort), 0);
+    const size_t heard = receiver.collect(300, 3000).size();
+    multicast.stop();
+    EXPECT_EQ(std::system("ip route replace 224.0.0.0/4 dev lo && ip link del fwother0"), 0);
+    EXPECT_EQ(heard, 2u);
 }
 
 // The sender report in front of the BYE gives the RTP time of its own moment

@@ -201,10 +201,13 @@ TEST(PlanPreview, FieldsThatGoTogetherAreOneCommand)
         const char *sheet;
         Step::Kind kind;
         const char *text; // in the command, without white space
+        const char *problem = ""; // in the row's problems
     } cases[] = {
         {"mac,web_account,web_password\n02:fe:00:00:00:01,installer,s3cret\n", Step::SetAccount, "\"installer\""},
         {"mac,rtp1,rtp2\n02:fe:00:00:00:01,239.1.1.1:6000,239.1.1.2:6002 off\n", Step::SetRtp,
          "\"rtp0\":{\"enable\":1,\"rtpIP\":\"239.1.1.1\",\"rtpPort\":6000},\"rtp1\":{\"enable\":0,"},
+        {"mac,sip1_account,sip1_server_port\n02:fe:00:00:00:01,1001,99999\n", Step::SetSip, "\"account\":\"1001\"",
+         "Sip Account 1: the server port must be"},
     };
     for (const auto &c : cases) {
         Plan plan;
@@ -213,8 +216,10 @@ TEST(PlanPreview, FieldsThatGoTogetherAreOneCommand)
         FenwaDevice *d = terminal(1, "192.168.1.11");
         const SipSettings sip[2];
         const RtpSettings rtp[FENWA_RTP_CHANNELS]; // read: none in use
-        const QList<Step> list = steps(preview(plan, {Found{d, currentValues(d, sip, rtp)}}, {}).items.first());
+        const Item item = preview(plan, {Found{d, currentValues(d, sip, rtp)}}, {}).items.first();
+        const QList<Step> list = steps(item);
         d->release();
+        EXPECT_TRUE(item.problems.join(QLatin1Char('|')).contains(QLatin1String(c.problem))) << item.problems.join(QLatin1Char('|')).toStdString();
         ASSERT_EQ(list.size(), 1) << c.sheet;
         EXPECT_EQ(list.first().kind, c.kind);
         char text[FenwaRequest::COMMAND_BUFFER];
