@@ -105,7 +105,7 @@ private slots:
     void destructiveWorkAsksFirst();
     void failedReadCannotWipeATerminal_data();
     void failedReadCannotWipeATerminal();
-    void volumeLabelsShowVolumesTheSlidersAlreadyHad();
+    void pageLabelsCountChannelsFromOneAndShowVolumes();
     void anAcceptedDhcpShowsInTheRecord();
 
 private:
@@ -377,7 +377,7 @@ void SettingsTest::failedReadCannotWipeATerminal()
     QVERIFY(page->findChild<OrbToastView *>()->text().contains(QStringLiteral("Nothing was read")));
 }
 
-void SettingsTest::volumeLabelsShowVolumesTheSlidersAlreadyHad()
+void SettingsTest::pageLabelsCountChannelsFromOneAndShowVolumes()
 {
     FenwaAudioSettingWidget page(window, sdk, model);
     page.setDevice(model->deviceAt(0)); // no volumes read: 0, where the sliders stand
@@ -390,6 +390,12 @@ void SettingsTest::volumeLabelsShowVolumesTheSlidersAlreadyHad()
         QCOMPARE(labels.join(QLatin1Char('|')), QString::fromLatin1(shown));
         page.setDevice(model->deviceAt(1));
     }
+    QStringList numbers;
+    const FenwaRtpSettingWidget rtp(window, sdk, model);
+    for (const QLabel *label : rtp.findChildren<QLabel *>())
+        numbers << label->text();
+    QVERIFY2(numbers.contains(QStringLiteral("1")) && numbers.contains(QStringLiteral("10")) && !numbers.contains(QStringLiteral("0")),
+             qPrintable(numbers.join(QLatin1Char('|'))));
 }
 
 void SettingsTest::anAcceptedDhcpShowsInTheRecord()

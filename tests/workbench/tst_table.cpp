@@ -401,6 +401,12 @@ void TableTest::searchRoundsAppendAndMarkButNeverMoveOrUntick()
     QCOMPARE(model->index(3, Model::StatusColumn).data(Qt::ToolTipRole).toString(),
              QStringLiteral("Not in the last search by hand: appeared at ") + t0.addSecs(20).toString(QStringLiteral("HH:mm:ss")));
     QCOMPARE(model->live().offline(), 1);
+    QList<FenwaDevice *> found = threeDevices();
+    found[1]->ip = found[0]->ip; // a round in which gate answers from Hall's address
+    model->mergeRound(found, t0.addSecs(30));
+    for (FenwaDevice *d : found)
+        d->release();
+    QCOMPARE(model->sharingIp(), 2);
     // A search by hand starts afresh.
     fill(model);
     QCOMPARE(column(*model, Model::StatusColumn), QStringList({"", "", ""}));
