@@ -149,6 +149,10 @@ int OrbRtpSession::start(const char *address, int localPort, int destPort, int c
     type->clock_rate = clockRate;
     type->channels = 1;
     type->mime_type = ortp_strdup("MPA");
+    // The profile owns its entries; a start after an earlier one (failed or
+    // stopped) replaces the entry that one made.
+    if (PayloadType *earlier = rtp_profile_get_payload(profile, payloadType))
+        payload_type_destroy(earlier);
     rtp_profile_set_payload(profile, payloadType, type);
     this->payloadType = payloadType;
     clock = clockRate;
