@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <malloc.h>
 #include <mutex>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -154,6 +155,18 @@ TEST(SessionFailedStart, StopAfterAFailedStartSendsNothing)
         if (held >= 0)
             ::close(held);
     }
+}
+
+// A session gone leaves nothing behind: its oRTP session and profile are
+// freed with it (heap in use, as glibc counts it, after two hundred).
+TEST(SessionLifetime, ASessionGoneLeavesNoMemoryBehind)
+{
+    const auto inUse = [] { return long(mallinfo2().uordblks); };
+    { OrbRtpSession warm; }
+    const long before = inUse();
+    for (int i = 0; i < 200; ++i)
+        OrbRtpSession gone;
+    EXPECT_LT(inUse() - before, 64 * 1024);
 }
 
 // What comes to a session's port reaches its observer whole, packets that
