@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <malloc.h>
 #include <mutex>
 #include <sys/resource.h>
@@ -170,17 +171,20 @@ TEST(SessionLifetime, ASessionGoneLeavesNoMemoryBehind)
 }
 
 // What comes to a session's port reaches its observer whole, packets that
-// come one at a time as well.
+// come one at a time as well; a sender offered packets at once sends them one
+// per period.
 TEST(SessionReceive, EveryPacketReachesTheObserver)
 {
     struct : QueueObserver {
         std::mutex lock;
         std::vector<std::vector<uint8_t>> got;
+        std::chrono::steady_clock::time_point last;
         void onReceivePacket(OrbRtpSession *, const uint8_t *, int32_t, const uint8_t *payload, int32_t length,
                              uint32_t) override
         {
             const std::lock_guard<std::mutex> hold(lock);
             got.emplace_back(payload, payload + length);
+            last = std::chrono::steady_clock::now();
         }
         size_t count()
         {
@@ -195,7 +199,8 @@ TEST(SessionReceive, EveryPacketReachesTheObserver)
     for (int i = 0; i < 3; ++i)
         near.payloads.push_back({mpegPayload(100 + i), 80});
     sender.setObserver(&near);
-    ASSERT_EQ(sender.start("127.0.0.1", 0, receiver.localPort(), 8000, 14, 10), 0);
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(sender.start("127.0.0.1", 0, receiver.localPort(), 8000, 14, 40), 0);
     for (int i = 0; i < 300 && far.count() < 3; ++i)
         usleep(10000);
     const auto cpuMs = [] {
@@ -209,6 +214,7 @@ TEST(SessionReceive, EveryPacketReachesTheObserver)
     sender.stop();
     receiver.stop();
     ASSERT_EQ(far.got.size(), 3u);
+    EXPECT_GE(far.last - began, std::chrono::milliseconds(80)) << "the third packet waits two periods";
     for (size_t i = 0; i < 3; ++i)
         EXPECT_EQ(far.got[i], near.payloads[i].first) << i;
 }

@@ -135,6 +135,46 @@ TEST(Answer, ComesOnlyFromTheTerminalsAddressed)
     }
 }
 
+// Every command is answered with its result; a refused write leaves the
+// terminal as it was, the accounts it did take included.
+TEST(Answer, CarriesTheCommandsResult)
+{
+    const std::string ok = R"({"serverHost":"s","serverPort":"5060","account":"77","password":"p","displayName":"d"})";
+    const struct {
+        const char *label;
+        std::string text;
+        const char *result;
+        const char *account; // terminal 2's first SIP account afterwards
+    } cases[] = {
+        {"Search", R"({"id":1,"method":"search"})", "success", ""},
+        {"ReadSip", R"({"id":1,"method":"GetSipSettings"})", "success", ""},
+        {"ReadRtp", R"({"id":1,"method":"GetRtpSettings"})", "success", ""},
+        {"SetSip", R"({"id":1,"method":"SetSipSettings","sip0":)" + ok + ",\"sip1\":" + ok + "}", "success", "77"},
+        {"SipNotAnObject", R"({"id":1,"method":"SetSipSettings","sip0":)" + ok + R"(,"sip1":"x"})",
+         "invalid sip settings", ""},
+        {"SipPortANumber", R"({"id":1,"method":"SetSipSettings","sip1":)" + ok + R"(,"sip0":{"serverHost":"s",)"
+                               R"("serverPort":5060,"account":"7","password":"p","displayName":"d"}})",
+         "invalid sip settings", ""},
+        {"NoRtpChannel", R"({"id":1,"method":"SetRtpSettings"})", "invalid rtp settings", ""},
+        {"RtpPortTooHigh", R"({"id":1,"method":"SetRtpSettings","rtp0":{"enable":1,"rtpIP":"","rtpPort":65536}})",
+         "invalid rtp settings", ""},
+        {"UnknownMethod", R"({"id":1,"method":"Dance"})", "unknown method", ""},
+    };
+    for (const auto &c : cases) {
+        SimResponder terminals{SimOptions()};
+        SimResponse out;
+        const Bytes frame = command(kTerminal2.mac, c.text);
+        terminals.respond(frame.data(), frame.size(), &out);
+        ASSERT_EQ(out.frames.size(), 1u) << c.label;
+        const SimIncoming reply = readFrame(out.frames[0].bytes.data(), out.frames[0].bytes.size());
+        cJSON *json = cJSON_ParseWithLength(reply.text, reply.textLength);
+        const cJSON *result = cJSON_GetObjectItemCaseSensitive(json, "result");
+        EXPECT_STREQ(cJSON_IsString(result) ? result->valuestring : "(none)", c.result) << c.label;
+        cJSON_Delete(json);
+        EXPECT_EQ(terminals.terminals()[1].sip[0].account, c.account) << c.label;
+    }
+}
+
 // The web side is as strict as a small device's server: what it takes, the
 // tool must send.
 TEST(HttpHead, TakenOrRefusedWithItsStatus)
