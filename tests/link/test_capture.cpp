@@ -175,20 +175,14 @@ struct FarEnd {
         char buf[2048];
         alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(struct timeval))];
         struct iovec io = {buf, sizeof buf};
-        struct msghdr m = {};
-        m.msg_iov = &io;
-        m.msg_iovlen = 1;
-        m.msg_control = control;
-        m.msg_controllen = sizeof control;
+        struct msghdr m = {nullptr, 0, &io, 1, control, sizeof control, 0};
         const ssize_t n = poll(&p, 1, ms) > 0 ? recvmsg(fd, &m, 0) : -1;
+        const struct cmsghdr *c = n > 0 ? CMSG_FIRSTHDR(&m) : nullptr; // SO_TIMESTAMP's, the one asked for
+        struct timeval at = {-1, 0};
+        if (c && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP)
+            std::memcpy(&at, CMSG_DATA(c), sizeof at);
         if (arrivedUs)
-            *arrivedUs = -1;
-        for (struct cmsghdr *c = n > 0 ? CMSG_FIRSTHDR(&m) : nullptr; c && arrivedUs; c = CMSG_NXTHDR(&m, c))
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
-                struct timeval at;
-                std::memcpy(&at, CMSG_DATA(c), sizeof at);
-                *arrivedUs = at.tv_sec * 1000000LL + at.tv_usec;
-            }
+            *arrivedUs = at.tv_sec < 0 ? -1 : at.tv_sec * 1000000LL + at.tv_usec;
         return n > 0 ? QByteArray(buf, int(n)) : QByteArray();
     }
     void send(const QByteArray &frame) const { ::send(fd, frame.constData(), size_t(frame.size()), 0); }

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cJSON.h>
 #include <fstream>
 #include <unistd.h>
 
@@ -152,9 +151,8 @@ TEST(Answer, CarriesTheCommandsResult)
         {"SetSip", R"({"id":1,"method":"SetSipSettings","sip0":)" + ok + ",\"sip1\":" + ok + "}", "success", "77"},
         {"SipNotAnObject", R"({"id":1,"method":"SetSipSettings","sip0":)" + ok + R"(,"sip1":"x"})",
          "invalid sip settings", ""},
-        {"SipPortANumber", R"({"id":1,"method":"SetSipSettings","sip1":)" + ok + R"(,"sip0":{"serverHost":"s",)"
-                               R"("serverPort":5060,"account":"7","password":"p","displayName":"d"}})",
-         "invalid sip settings", ""},
+        {"SipPortANumber", R"({"id":1,"method":"SetSipSettings","sip1":)" + ok + ",\"sip0\":" +
+         std::string(ok).replace(ok.find("\"5060\""), 6, "5060") + "}", "invalid sip settings", ""},
         {"NoRtpChannel", R"({"id":1,"method":"SetRtpSettings"})", "invalid rtp settings", ""},
         {"RtpPortTooHigh", R"({"id":1,"method":"SetRtpSettings","rtp0":{"enable":1,"rtpIP":"","rtpPort":65536}})",
          "invalid rtp settings", ""},
@@ -167,10 +165,8 @@ TEST(Answer, CarriesTheCommandsResult)
         terminals.respond(frame.data(), frame.size(), &out);
         ASSERT_EQ(out.frames.size(), 1u) << c.label;
         const SimIncoming reply = readFrame(out.frames[0].bytes.data(), out.frames[0].bytes.size());
-        cJSON *json = cJSON_ParseWithLength(reply.text, reply.textLength);
-        const cJSON *result = cJSON_GetObjectItemCaseSensitive(json, "result");
-        EXPECT_STREQ(cJSON_IsString(result) ? result->valuestring : "(none)", c.result) << c.label;
-        cJSON_Delete(json);
+        const std::string text(reply.text ? reply.text : "", reply.textLength);
+        EXPECT_NE(text.find("\"result\":\"" + std::string(c.result) + '"'), std::string::npos) << c.label << text;
         EXPECT_EQ(terminals.terminals()[1].sip[0].account, c.account) << c.label;
     }
 }
