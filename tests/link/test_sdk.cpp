@@ -264,7 +264,7 @@ TEST_F(OfflineSdk, CancelRightAfterTheSendEndsTheCommandAtOnce)
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(run(FenwaRequest::reboot()), -1);
-    EXPECT_LT(timer.elapsed(), 100);
+    EXPECT_LT(timer.elapsed(), 1000) << "with no time-out, a lost cancel waits for ever";
     EXPECT_EQ(last.failure(), "unknown: may have changed");
 }
 

@@ -23,14 +23,16 @@ public:
     std::vector<std::pair<std::vector<uint8_t>, uint32_t>> payloads;
     std::atomic<size_t> next{0};
     std::atomic<int> offered{0};
+    std::vector<uint32_t> elapsed; // the session's clock at each packet sent
 
-    bool onWantPacket(OrbRtpSession *session, uint32_t) override
+    bool onWantPacket(OrbRtpSession *session, uint32_t clock) override
     {
         ++offered;
         const size_t i = next.load();
         if (i >= payloads.size())
             return false;
         session->sendPacket(payloads[i].first.data(), int(payloads[i].first.size()), payloads[i].second);
+        elapsed.push_back(clock);
         next = i + 1;
         return true;
     }
@@ -195,7 +197,9 @@ TEST(SessionReceive, EveryPacketReachesTheObserver)
     OrbRtpSession receiver, sender;
     receiver.setObserver(&far);
     ASSERT_EQ(receiver.start("127.0.0.1", 0, DestPort, 8000, 14, 10), 0);
-    QueueObserver near;
+    struct : QueueObserver { // asks to be asked again at once: the sender still sleeps a millisecond
+        int32_t retryDelay(OrbRtpSession *) override { return 0; }
+    } near;
     for (int i = 0; i < 3; ++i)
         near.payloads.push_back({mpegPayload(100 + i), 80});
     sender.setObserver(&near);
@@ -209,12 +213,15 @@ TEST(SessionReceive, EveryPacketReachesTheObserver)
         return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000L + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
     };
     const long before = cpuMs();
+    const int asked = near.offered;
     usleep(300000);
     EXPECT_LT(cpuMs() - before, 100) << "idle sessions wait, they do not spin";
+    EXPECT_LE(near.offered - asked, 600) << "an idle sender is asked at most once a millisecond";
     sender.stop();
     receiver.stop();
     ASSERT_EQ(far.got.size(), 3u);
     EXPECT_GE(far.last - began, std::chrono::milliseconds(70)) << "the third packet waits two periods (80 ms, counted in whole ms)";
+    EXPECT_EQ(near.elapsed, (std::vector<uint32_t>{0, 40, 80}));
     for (size_t i = 0; i < 3; ++i)
         EXPECT_EQ(far.got[i], near.payloads[i].first) << i;
 }

@@ -4,7 +4,6 @@
 #include "OrbUtils/rtp/RTPFileAudioReader.h"
 #include "RtpTestSupport.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>

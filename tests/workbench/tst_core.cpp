@@ -5,7 +5,6 @@
 #include "OrbUtils/OrbLog.h"
 #include "OrbUtils/OrbTranslate.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>

@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 #include <cstring>
 
