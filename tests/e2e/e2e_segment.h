@@ -40,6 +40,10 @@ private:
     QByteArray lockFile;
 };
 
+// The suite's segment, made by e2e_main.cpp, and why it could not be, if so.
+extern E2eSegment *e2eSegment;
+extern QByteArray e2eSegmentError;
+
 // Runs argv, waits, returns the exit status (-1 when it could not run) and
 // puts what it printed (stdout and stderr) into *output when given.
 int runCommand(const QStringList &argv, QByteArray *output = nullptr);

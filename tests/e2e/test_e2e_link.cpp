@@ -29,9 +29,6 @@
 
 namespace {
 
-E2eSegment *segment = nullptr;
-QByteArray segmentError;
-
 void sleepMs(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -71,8 +68,8 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "end-to-end tests make network namespaces and need root";
-        ASSERT_TRUE(segmentError.isEmpty()) << "running as root but the test segment cannot be made: "
-                                            << segmentError.constData();
+        ASSERT_TRUE(e2eSegmentError.isEmpty()) << "running as root but the test segment cannot be made: "
+                                            << e2eSegmentError.constData();
     }
     void TearDown() override
     {
@@ -83,19 +80,19 @@ protected:
         // A terminal moved to another MAC leaves its address pointing at the
         // old one in this side's kernel: the next test's HTTP would wait out
         // the neighbour's probes.
-        runCommand({"ip", "-n", segment->toolNs, "neigh", "flush", "all"});
+        runCommand({"ip", "-n", e2eSegment->toolNs, "neigh", "flush", "all"});
         if (mtuChanged)
-            segment->setMtu(1500);
+            e2eSegment->setMtu(1500);
         if (interfaceDown)
-            segment->setToolInterfaceUp(true);
+            e2eSegment->setToolInterfaceUp(true);
     }
 
     void startSim(const QStringList &args)
     {
         // Command replies are ARP frames: the tool side's kernel learns from
         // them where an address was, and a new simulator may put it elsewhere.
-        runCommand({"ip", "-n", segment->toolNs, "neigh", "flush", "dev", segment->toolIf});
-        const QByteArray error = sim.start(*segment, args);
+        runCommand({"ip", "-n", e2eSegment->toolNs, "neigh", "flush", "dev", e2eSegment->toolIf});
+        const QByteArray error = sim.start(*e2eSegment, args);
         ASSERT_TRUE(error.isEmpty()) << error.constData();
     }
 
@@ -103,8 +100,8 @@ protected:
     void openSdk(int replyTimeoutMs)
     {
         std::unique_ptr<QPcapAdapterList> list(FenwaSDK::adapters());
-        const QPcapAdapter *adapter = findAdapter(list.get(), segment->toolIf.constData());
-        ASSERT_STREQ(adapter ? adapter->name : "", segment->toolIf.constData());
+        const QPcapAdapter *adapter = findAdapter(list.get(), e2eSegment->toolIf.constData());
+        ASSERT_STREQ(adapter ? adapter->name : "", e2eSegment->toolIf.constData());
         sdk.open(adapter);
         sdk.setReplyTimeout(replyTimeoutMs);
         ASSERT_TRUE(waitTransportOpen()) << sdk.transport()->lastError().constData();
@@ -497,7 +494,7 @@ TEST_F(LinkE2e, UnansweredCommandsAreLookedUpInTheNextSearch)
 TEST_F(LinkE2e, ParallelFirmwareStopAbortsEveryUploadUnderWay)
 {
     ASSERT_NO_FATAL_FAILURE(startSim({"--count", "6", "--web-fault", "slow", "--reboot-ms", "300"}));
-    const QString path = QString::fromLocal8Bit(segment->dir) + "/fw-9.9.9.bin";
+    const QString path = QString::fromLocal8Bit(e2eSegment->dir) + "/fw-9.9.9.bin";
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(400000, 'f')) == 400000);
     file.close();
@@ -549,7 +546,7 @@ TEST_F(LinkE2e, FirmwareToARealWebServer)
     const char *lighttpd = "/usr/sbin/lighttpd";
     if (access(lighttpd, X_OK) != 0)
         GTEST_SKIP() << "lighttpd is not installed (scripts/setup.sh installs it): no firmware case against a real web server";
-    const QString dir = QString::fromLocal8Bit(segment->dir), ns = segment->simNs, simIf = segment->simIf;
+    const QString dir = QString::fromLocal8Bit(e2eSegment->dir), ns = e2eSegment->simNs, simIf = e2eSegment->simIf;
     // The kernel of the terminals' side answers ARP for the server (a
     // simulator with a web side may have told it not to).
     runCommand({"ip", "netns", "exec", ns, "sysctl", "-qw", "net.ipv4.conf." + simIf + ".arp_ignore=0"});
@@ -605,7 +602,7 @@ TEST_F(LinkE2e, AnOversizedReplyIsNeverTakenForTheAnswer)
 {
     for (const int mtu : {2000, 1500}) {
         SCOPED_TRACE(mtu);
-        ASSERT_TRUE(mtuChanged = segment->setMtu(mtu));
+        ASSERT_TRUE(mtuChanged = e2eSegment->setMtu(mtu));
         ASSERT_NO_FATAL_FAILURE(startSim({"--count", "1", "--oversized"}));
         ASSERT_NO_FATAL_FAILURE(openSdk(400));
         FenwaBatch batch(&sdk);
@@ -627,9 +624,9 @@ TEST_F(LinkE2e, RefusedSendIsFollowedByAReopenAndWorkingCommands)
     FenwaDevice *d = record(0);
     ASSERT_EQ(run(d, FenwaRequest::playVolume()), 0);
     const int opensBefore = sdk.transport()->openCount();
-    ASSERT_TRUE(interfaceDown = segment->setToolInterfaceUp(false));
+    ASSERT_TRUE(interfaceDown = e2eSegment->setToolInterfaceUp(false));
     EXPECT_EQ(run(d, FenwaRequest::playVolume()), -1);
-    ASSERT_TRUE(segment->setToolInterfaceUp(true));
+    ASSERT_TRUE(e2eSegment->setToolInterfaceUp(true));
     interfaceDown = false;
     // The supervisor reopens on its own; the operator just tries again.
     for (int i = 0; i < 250 && sdk.transport()->openCount() == opensBefore; ++i)
@@ -650,7 +647,7 @@ TEST_F(LinkE2e, AddressProbeHearsHostsThatUseClaimOrAnswerForAnAddress)
 {
     QByteArray version;
     ASSERT_EQ(runCommand({"arping", "-V"}, &version), 0) << "arping is missing (iputils-arping: scripts/setup.sh)";
-    const QString ns = segment->simNs, dev = segment->simIf;
+    const QString ns = e2eSegment->simNs, dev = e2eSegment->simIf;
     const auto sh = [&](const QString &command) { return runCommand({"ip", "netns", "exec", ns, "sh", "-c", command}); };
     const auto macOf = [&](const QString &name) {
         QByteArray link;
@@ -707,10 +704,10 @@ TEST_F(LinkE2e, AddressProbeHearsHostsThatUseClaimOrAnswerForAnAddress)
 
 TEST_F(LinkE2e, AdapterListCarriesTheInterfacesMacAddressMaskAndGateway)
 {
-    const QString ns = segment->toolNs;
+    const QString ns = e2eSegment->toolNs;
     ASSERT_EQ(runCommand({"ip", "-n", ns, "route", "replace", "default", "via", "192.168.1.1"}), 0);
     QByteArray link;
-    ASSERT_EQ(runCommand({"ip", "-n", ns, "-o", "link", "show", segment->toolIf}, &link), 0);
+    ASSERT_EQ(runCommand({"ip", "-n", ns, "-o", "link", "show", e2eSegment->toolIf}, &link), 0);
     uint8_t mac[6];
     ASSERT_TRUE(FenwaDevice::parseMac(QString::fromLatin1(link.mid(link.indexOf("link/ether ") + 11, 17)), mac))
         << link.constData();
@@ -719,20 +716,7 @@ TEST_F(LinkE2e, AdapterListCarriesTheInterfacesMacAddressMaskAndGateway)
     // The namespace holds lo and the veth end; loopback carries no Ethernet.
     ASSERT_EQ(list->count(), 1);
     const QPcapAdapter *a = list->at(0);
-    EXPECT_STREQ(a->name, segment->toolIf.constData());
+    EXPECT_STREQ(a->name, e2eSegment->toolIf.constData());
     EXPECT_EQ(std::memcmp(a->hardwareAddress, mac, 6), 0);
     EXPECT_EQ(ipText(a->address) + ipText(a->netmask) + ipText(a->gateway), "192.168.1.2255.255.255.0192.168.1.1");
-}
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    E2eSegment seg;
-    segment = &seg;
-    if (geteuid() == 0 && !::testing::GTEST_FLAG(list_tests))
-        segmentError = seg.create();
-    const int rc = RUN_ALL_TESTS();
-    seg.destroy();
-    return rc;
 }

@@ -16,9 +16,6 @@
 
 namespace {
 
-E2eSegment *segment = nullptr;
-QByteArray segmentError;
-
 class PlanE2e : public ::testing::Test
 {
 protected:
@@ -26,23 +23,23 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "end-to-end tests make network namespaces and need root";
-        ASSERT_TRUE(segmentError.isEmpty()) << segmentError.constData();
+        ASSERT_TRUE(e2eSegmentError.isEmpty()) << e2eSegmentError.constData();
     }
     void TearDown() override { sim.stop(); }
 
     void startSim(const QStringList &args)
     {
-        const QByteArray error = sim.start(*segment, args);
+        const QByteArray error = sim.start(*e2eSegment, args);
         ASSERT_TRUE(error.isEmpty()) << error.constData();
     }
     // fenwa-cli on the tool side; returns its exit status.
     int cli(const QStringList &args, QByteArray *output)
     {
-        return runCommand(QStringList{FENWA_CLI_PATH, "--interface", segment->toolIf, "--time", "700"} + args, output);
+        return runCommand(QStringList{FENWA_CLI_PATH, "--interface", e2eSegment->toolIf, "--time", "700"} + args, output);
     }
     QString write(const char *name, const QByteArray &text)
     {
-        const QString path = QString::fromLocal8Bit(segment->dir) + QLatin1Char('/') + QLatin1String(name);
+        const QString path = QString::fromLocal8Bit(e2eSegment->dir) + QLatin1Char('/') + QLatin1String(name);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size());
         return path;
@@ -134,7 +131,7 @@ TEST_F(PlanE2e, AWorkbookPlanRoundTripsAndLostZerosAreCaught)
                                   {"02:fe:00:00:00:01", "=1+1", "0801", "10.0.0.5"},
                                   {"02:fe:00:00:00:02", "Hall B", "0802", "10.0.0.5"}},
                                  &book, &error));
-    const QString plan = write("plan.xlsx", book), result = segment->dir + QStringLiteral("/result.xlsx");
+    const QString plan = write("plan.xlsx", book), result = e2eSegment->dir + QStringLiteral("/result.xlsx");
     ASSERT_EQ(cli({"plan", "apply", plan, "--result", result}, &out), 0) << out.constData();
     EXPECT_EQ(sim.terminal(0).value("name").toString(), QStringLiteral("=1+1"));
     EXPECT_EQ(sim.terminal(0).value("sip0").toObject().value("account").toString(), QStringLiteral("0801"));
@@ -166,11 +163,11 @@ TEST_F(PlanE2e, ABackupWithAClonedMacRestoresAnyTerminal)
 {
     startSim({"--count", "3"});
     SimProcess clone;
-    ASSERT_EQ(clone.start(*segment, {"--count", "1", "--base-mac", "02:fe:00:00:00:02", "--base-ip", "192.168.1.150",
+    ASSERT_EQ(clone.start(*e2eSegment, {"--count", "1", "--base-mac", "02:fe:00:00:00:02", "--base-ip", "192.168.1.150",
                                      "--number-from", "50"},
                           "-clone"),
               QByteArray());
-    const QString site = segment->dir + QStringLiteral("/site.json");
+    const QString site = e2eSegment->dir + QStringLiteral("/site.json");
     QByteArray out;
     ASSERT_EQ(cli({"backup", "--all", "--output", site}, &out), 0) << out.constData();
     EXPECT_TRUE(out.contains("share a MAC")) << out.constData();
@@ -198,16 +195,3 @@ TEST_F(PlanE2e, ABackupWithAClonedMacRestoresAnyTerminal)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    E2eSegment seg;
-    segment = &seg;
-    if (geteuid() == 0 && !::testing::GTEST_FLAG(list_tests))
-        segmentError = seg.create();
-    const int rc = RUN_ALL_TESTS();
-    seg.destroy();
-    return rc;
-}
