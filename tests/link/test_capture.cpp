@@ -320,8 +320,7 @@ TEST_F(CaptureHelper, AFloodIsHeldToTheSendBudgetAndNothingIsDropped)
         if (f.mid(6, 6) != helper.mac)
             continue; // the far end's own traffic (IPv6 is off, but be sure)
         asSent += f == sent[received] ? 1 : 0;
-        if (received++ == 0)
-            first = at;
+        first = received++ == 0 ? at : first;
         inFirstTenth += at - first < 100000 ? 1 : 0;
         last = at;
     }

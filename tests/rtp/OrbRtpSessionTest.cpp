@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include <atomic>
 #include <chrono>
 #include <malloc.h>
@@ -131,27 +133,34 @@ TEST(SessionFailedStart, StopAfterAFailedStartSendsNothing)
     const struct {
         const char *name, *address;
         bool occupyLocal;
-    } cases[] = {{"BusyRtcpPort", "127.0.0.1", true}, {"NotDottedQuad", "localhost", false}, {"BadNumber", "239.1.2.300", false}};
+        const char *interface;
+    } cases[] = {{"BusyRtcpPort", "127.0.0.1", true, ""}, {"NotDottedQuad", "localhost", false, ""},
+                 {"BadNumber", "239.1.2.300", false, ""}, {"NoSuchInterface", "239.1.2.3", false, "nosuch0"}};
+    const auto openFds = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         UdpReceiver rtcp(QStringLiteral("127.0.0.1"), DestPort + 1);
         const int held = c.occupyLocal ? occupyPort(14001) : -1;
+        const uint fds = openFds();
         QueueObserver observer;
         observer.payloads.assign(1, {std::vector<uint8_t>(10, 0), 80});
         {
             OrbRtpSession session;
             session.setObserver(&observer);
+            session.setMulticastInterface(c.interface);
             EXPECT_EQ(session.start(c.address, 14000, DestPort, 8000, 14, 10), -1);
             EXPECT_FALSE(session.isActive());
             session.stop();
             session.stop();
             session.sendPacket(observer.payloads[0].first.data(), 10, 80); // no session: goes nowhere
             EXPECT_EQ(session.packetsSent() + session.sendErrors(), 0u);
-            QueueObserver idle; // and it starts afresh: nothing was left held
+            QueueObserver idle; // and it starts afresh, again and again: nothing was left held
             session.setObserver(&idle);
-            EXPECT_EQ(session.start("127.0.0.1", 0, DestPort + 10, 8000, 14, 10), 0);
-            session.stop();
+            session.setMulticastInterface({});
+            for (int again = 0; again < 2; ++again, session.stop())
+                EXPECT_EQ(session.start("127.0.0.1", 0, DestPort + 10, 8000, 14, 10), 0);
         }
+        EXPECT_EQ(openFds(), fds) << "no descriptor left behind";
         EXPECT_EQ(observer.offered.load(), 0);
         ReceivedPacket packet;
         EXPECT_FALSE(rtcp.receive(&packet, 200));
